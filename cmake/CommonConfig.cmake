@@ -1,0 +1,29 @@
+# Flags shared by every target of the project, carried by one INTERFACE target.
+add_library(varnix_config INTERFACE)
+target_compile_features(varnix_config INTERFACE cxx_std_20)
+target_compile_options(varnix_config INTERFACE -Wall -Wextra -Wold-style-cast)
+if(VARNIX_WERROR)
+  target_compile_options(varnix_config INTERFACE -Werror)
+endif()
+target_compile_definitions(varnix_config INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_CAST_FROM_BYTEARRAY
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  VARNIX_VERSION="${PROJECT_VERSION}"
+  VARNIX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  VARNIX_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  VARNIX_VERSION_PATCH=${PROJECT_VERSION_PATCH}
+  VARNIX_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+
+if(VARNIX_SANITIZE)
+  target_compile_options(varnix_config INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                 -fno-sanitize-recover=undefined)
+  target_link_options(varnix_config INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(VARNIX_FUZZ)
+  # Instrument the libraries for coverage; each fuzz target adds -fsanitize=fuzzer itself.
+  target_compile_options(varnix_config INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                 -fno-omit-frame-pointer)
+  target_link_options(varnix_config INTERFACE -fsanitize=address,undefined)
+endif()

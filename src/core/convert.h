@@ -1,0 +1,78 @@
+#pragma once
+// Text forms of addresses, MACs and hex data, byte-order helpers, the 8-bit sum and the
+// fixed-width text fields of the LAN envelope. All texts are byte strings (one char per byte);
+// hex input accepts 0-9, A-F and a-f, hex output is always upper case. No function keeps state.
+
+#include "core/types.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace varnix {
+
+// --- IPv4 texts. Parameter blocks store a.b.c.d as the bytes d, c, b, a. ---
+
+// 0xC0A80007 -> "192.168.0.7" (most significant byte first).
+std::string IntToIPText(std::uint32_t v);
+// The reversed storage: 07 00 A8 C0 -> "192.168.0.7".
+std::string BytesToIPText(std::span<const std::uint8_t, 4> b);
+// Spaces are removed; the first dotted number goes to b[3], the last to b[0], each modulo 256.
+// Numbers beyond the fourth are ignored (the field is never written outside its 4 bytes).
+// A part that is not a decimal number throws ConversionError; bytes already written stay.
+// An empty text writes nothing.
+void IPTextToBytes(std::string_view text, std::span<std::uint8_t, 4> b);
+// Four decimal runs, each followed by one skipped character: a.b.c.d -> a<<24|b<<16|c<<8|d.
+// An empty run throws ConversionError.
+std::uint32_t IPTextToInt(std::string_view text);
+bool SameSubnet(std::string_view a, std::string_view b, std::string_view mask);
+
+// --- MAC texts: "00 1A 2B 3C 4D 5E". ---
+std::string BytesToMacText(std::span<const std::uint8_t, 6> b);
+// Spaces are removed; six hex pairs. A bad pair or fewer than 12 digits throws ConversionError;
+// the bytes before it stay written.
+void MacTextToBytes(std::string_view text, std::span<std::uint8_t, 6> b);
+
+// --- Hex texts. ---
+std::string RemoveSpaces(std::string_view text);
+// "AB" -> "4142".
+std::string TextToHex(std::string_view text);
+// "4142" -> "AB"; a last single digit is ignored; any bad pair returns the input unchanged.
+std::string HexToText(std::string_view hex);
+// Spaces removed; a bad pair before any byte fails; later bad pairs are skipped.
+bool HexTextToBytes(std::string_view hex, TIdBytes& out);
+// buf[i] = pair i for i below digits/2, else 0; a bad pair stops with failure, leaving buf[i..] alone.
+bool HexTextToBuffer(std::string_view hex, std::span<std::uint8_t> buf);
+// Every byte as "XX " (the last one too); empty input gives "".
+std::string BytesToHexDump(std::span<const std::uint8_t> bytes);
+// Every byte as "XX" followed by sep (the last one too).
+std::string BytesToHexSep(std::span<const std::uint8_t> bytes, std::string_view sep);
+
+// --- Fixed-width text fields. ---
+// Exactly bytes.size() characters, NULs included.
+std::string BytesToText(std::span<const std::uint8_t> bytes);
+// The text cut at its first NUL (what a page shows of a fixed-width field).
+std::string BytesToShownText(std::span<const std::uint8_t> bytes);
+// buf[i] = text[i] below the text length, 0 after it; a longer text is cut.
+void TextToFixedBytes(std::string_view text, std::span<std::uint8_t> buf);
+// Log-in field: spaces removed, NUL-padded to at least six, first count characters to buf[offset..].
+void PutLoginField(std::span<std::uint8_t> buf, std::string_view text, std::size_t offset, std::size_t count);
+
+// --- Numbers and bits. ---
+// n up to 4 bytes, little- or big-endian.
+std::uint32_t BytesToInt(std::span<const std::uint8_t> bytes, bool littleEndian);
+// v mod 256 first, then (v div 256) mod 256.
+std::array<std::uint8_t, 2> WordToBytes(std::uint32_t v);
+std::array<bool, 8> ByteToBits(std::uint8_t b);
+std::uint8_t BitsToByte(const std::array<bool, 8>& flags);
+// (b[0] + ... + b[n-1]) mod 256; an empty range gives 0.
+std::uint8_t Sum8(std::span<const std::uint8_t> bytes);
+
+// Reads a decimal number the way the pages do: optional surrounding spaces, optional sign,
+// digits only. Throws ConversionError naming the text otherwise.
+std::int64_t TextToInt(std::string_view text);
+
+}  // namespace varnix
