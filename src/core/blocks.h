@@ -38,6 +38,9 @@ inline constexpr std::size_t ReplySocketFlagsOffset = BaseBlockSize + PortSocket
 inline constexpr std::size_t BaseStatusOffset = 3;
 
 // --- Base and port blocks (Z2 and Z3). ---
+// Text fields (names, log-in, remote address, cloud texts) decode to the text up to the first
+// NUL, which is what a page shows. The port decoder reads the Z2 layout of bytes 52-58
+// (TCPStyle is the low nibble of byte 58); UARTLength is never decoded.
 TBaseParam DecodeBaseBlock(std::span<const std::uint8_t, BaseBlockSize> block);
 TPortParam DecodePortBlock(std::span<const std::uint8_t, PortBlockSize> block);
 std::pair<TBaseParam, TarrComParam> DecodeParamReply(std::span<const std::uint8_t, ParamReplySize> reply);
@@ -72,7 +75,8 @@ void EncodeHttpdBlocks(std::string_view url, std::string_view header,
 std::pair<std::string, std::string> DecodeHttpdTexts(std::span<const std::uint8_t, HttpdReplySize> reply);
 
 // --- Modbus block (Z2): kind 1, 4 or 7 bytes. ---
-// Throws ConversionError naming PollTimeout or PollInterval text when it is not a number.
+// Throws ConversionError naming PollTimeout or PollInterval text when it is not a number (only
+// the texts the kind carries are read). Values keep their low 16 bits. Another kind gives no bytes.
 TIdBytes EncodeModbusBlock(int kind, const TModbusParam& values);
 // Datagrams of 1 byte (kind 1), 4 bytes (kind 4) and 64 bytes (kind 7, first 7 bytes read).
 // Another length gives kind 0 and an empty record.
@@ -85,6 +89,7 @@ struct TSerialFormat {
     int StopIndex = 0;    // 0..1 = 1..2 bits
     bool operator==(const TSerialFormat&) const = default;
 };
+// Indexes outside their ranges are masked into their bit fields; bits 7-6 are always 0.
 std::uint8_t EncodeSerialFormat(int parityIndex, int dataIndex, int stopIndex);
 TSerialFormat DecodeSerialFormat(std::uint8_t b);
 
@@ -96,7 +101,8 @@ TZ1Params DecodeZ1Body(std::span<const std::uint8_t, Z1BodySize> body);
 std::array<std::uint8_t, Z1FrameSize> BuildZ1SerialFrame(std::span<const std::uint8_t, Z1BodySize> body);
 
 // --- Page-index mappings of the port block codes. ---
-// Flow-control index 0, 1, 2 <-> codes 1, 3, 5; an unknown code gives -1 (leave the selection).
+// Flow-control index 0, 1, 2 <-> codes 1, 3, 5; an unknown code gives -1 (leave the selection);
+// an index outside 0-2 (no selection) gives code 1, no flow control.
 int FlowControlIndexToCode(int index);
 int FlowControlCodeToIndex(int code);
 

@@ -20,8 +20,9 @@ namespace varnix {
 std::string IntToIPText(std::uint32_t v);
 // The reversed storage: 07 00 A8 C0 -> "192.168.0.7".
 std::string BytesToIPText(std::span<const std::uint8_t, 4> b);
-// Spaces are removed; the first dotted number goes to b[3], the last to b[0], each modulo 256.
-// Numbers beyond the fourth are ignored (the field is never written outside its 4 bytes).
+// Spaces are removed; the dotted numbers fill b[3], b[2], b[1], b[0] in turn and the number after
+// the last '.' goes to b[0] (so "1.2.3" leaves b[1] alone), each modulo 256.
+// Numbers beyond the fourth are checked but ignored (the field is never written outside its 4 bytes).
 // A part that is not a decimal number throws ConversionError; bytes already written stay.
 // An empty text writes nothing.
 void IPTextToBytes(std::string_view text, std::span<std::uint8_t, 4> b);
@@ -59,6 +60,7 @@ std::string BytesToShownText(std::span<const std::uint8_t> bytes);
 // buf[i] = text[i] below the text length, 0 after it; a longer text is cut.
 void TextToFixedBytes(std::string_view text, std::span<std::uint8_t> buf);
 // Log-in field: spaces removed, NUL-padded to at least six, first count characters to buf[offset..].
+// Nothing is written beyond the end of buf.
 void PutLoginField(std::span<std::uint8_t> buf, std::string_view text, std::size_t offset, std::size_t count);
 
 // --- Numbers and bits. ---
