@@ -1,0 +1,167 @@
+#include "lan/save_plan.h"
+
+#include "core/blocks.h"
+#include "core/convert.h"
+#include "lan/lan_protocol.h"
+
+#include <array>
+#include <span>
+
+namespace varnix {
+
+const char* SaveFieldName(TSaveField field) {
+    switch (field) {
+    case TSaveField::StaticIP: return "StaticIP";
+    case TSaveField::GatewayIP: return "GatewayIP";
+    case TSaveField::SubnetMask: return "SubnetMask";
+    case TSaveField::UserMAC: return "UserMAC";
+    case TSaveField::Dns: return "Dns";
+    case TSaveField::HeartInterval: return "HeartInterval";
+    case TSaveField::PollTimeout: return "PollTimeout";
+    case TSaveField::PollInterval: return "PollInterval";
+    }
+    return "";
+}
+
+namespace {
+
+// Thrown inside planning only; turned into TSavePlan::Error.
+struct FieldError {
+    TSaveField Field;
+    std::string Text;
+};
+
+TSavePlan Failed(const FieldError& e) {
+    TSavePlan plan;
+    plan.Ok = false;
+    plan.Error.Field = e.Field;
+    plan.Error.Text = e.Text;
+    plan.Error.Message = std::string(SaveFieldName(e.Field)) + ": '" + e.Text + "' is not a valid value";
+    return plan;
+}
+
+void CheckIP(TSaveField field, const std::string& text) {
+    std::array<std::uint8_t, 4> scratch{};
+    try {
+        IPTextToBytes(text, scratch);
+    } catch (const ConversionError&) {
+        throw FieldError{field, text};
+    }
+}
+
+// The base encoder stops at the first text it cannot read; checking each text first names the
+// field and keeps a half-encoded block out of the store.
+void CheckBaseTexts(const TBaseParam& base, bool withDns) {
+    CheckIP(TSaveField::StaticIP, base.StaticIP);
+    CheckIP(TSaveField::GatewayIP, base.GatewayIP);
+    CheckIP(TSaveField::SubnetMask, base.SubnetMask);
+    std::array<std::uint8_t, 6> mac{};
+    try {
+        MacTextToBytes(base.UserMAC, mac);
+    } catch (const ConversionError&) {
+        throw FieldError{TSaveField::UserMAC, base.UserMAC};
+    }
+    if (withDns) CheckIP(TSaveField::Dns, base.Dns);
+}
+
+std::int64_t Number(TSaveField field, const std::string& text) {
+    try {
+        return TextToInt(text);
+    } catch (const ConversionError&) {
+        throw FieldError{field, text};
+    }
+}
+
+template <std::size_t N>
+TIdBytes Bytes(const std::array<std::uint8_t, N>& a, std::size_t offset, std::size_t count) {
+    return TIdBytes(a.begin() + static_cast<std::ptrdiff_t>(offset),
+                    a.begin() + static_cast<std::ptrdiff_t>(offset + count));
+}
+
+TSaveStep Step(std::uint8_t code, std::uint16_t port, TSaveTarget target, TIdBytes payload, int pause) {
+    return TSaveStep{code, port, target, std::move(payload), pause};
+}
+
+}  // namespace
+
+TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
+    // Everything is encoded into a copy; the store takes it only when the whole plan stands.
+    TBlockStore work = store;
+    TSavePlan plan;
+    try {
+        const auto& cond = in.Conditions;
+        const bool newFirmware = in.Firmware > HeartFirmwareAbove;
+
+        CheckBaseTexts(in.Base, true);
+        EncodeBaseBlock(FamilyZ2, in.Base, work.Base(), work.KeptStatus);
+        EncodePortBlock(FamilyZ2, in.Port, work.Port(), work.KeptSocketFlags);
+        plan.Steps.push_back(Step(CmdWriteBase, PortZ2, TSaveTarget::SelectedRow,
+                                  Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
+        plan.Steps.push_back(Step(CmdWritePort, PortZ2, TSaveTarget::SelectedRow,
+                                  Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
+
+        if (cond.RegistrationIndex == 3) {
+            EncodeCloudBlock(in.Cloud, work.Cloud);
+            plan.Steps.push_back(Step(CmdWriteCloud, PortZ2, TSaveTarget::CurrentDevice,
+                                      Bytes(work.Cloud, 0, CloudBlockSize), SavePauseMs));
+        }
+        if (newFirmware) {
+            const std::int64_t interval = Number(TSaveField::HeartInterval, in.Heart.IntervalText);
+            EncodeHeartBlock(in.Heart.Flags, static_cast<int>(interval), in.Heart.HeartText, in.Heart.HeartIsHex,
+                             in.Heart.RegText, in.Heart.RegIsHex, work.Heart);
+            plan.Steps.push_back(Step(CmdWriteHeart, PortZ2, TSaveTarget::CurrentDevice,
+                                      Bytes(work.Heart, 0, HeartBlockSize), SavePauseMs));
+        }
+        if (cond.WorkModeIndex == 4 && newFirmware) {
+            EncodeHttpdBlocks(in.HttpdUrl, in.HttpdHeader, work.HttpdUrl(), work.HttpdHeader());
+            plan.Steps.push_back(Step(CmdWriteHttpdUrl, PortZ2, TSaveTarget::CurrentDevice,
+                                      Bytes(work.Httpd, 0, HttpdUrlBlockSize), SavePauseMs));
+            plan.Steps.push_back(Step(CmdWriteHttpdHeader, PortZ2, TSaveTarget::CurrentDevice,
+                                      Bytes(work.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize), SavePauseMs));
+        }
+        if (cond.ModbusGroupVisible) {
+            const int kind = cond.PollingVisible ? 7 : 1;
+            TModbusParam values = in.Modbus;
+            if (kind == 7) {
+                // The module accepts poll time-outs from 10 on; a smaller one is raised to 10 and
+                // the page shows the corrected value.
+                if (Number(TSaveField::PollTimeout, values.PollTimeout) < 10) {
+                    values.PollTimeout = "10";
+                    plan.CorrectedPollTimeout = values.PollTimeout;
+                }
+                Number(TSaveField::PollInterval, values.PollInterval);
+            }
+            TIdBytes block = EncodeModbusBlock(kind, values);
+            work.StoreModbus(block);
+            plan.Steps.push_back(Step(CmdWriteModbus, PortZ2, TSaveTarget::CurrentDevice, std::move(block), 0));
+        }
+        plan.Steps.push_back(Step(CmdRestart, PortZ2, TSaveTarget::SelectedRow, {}, 0));
+    } catch (const FieldError& e) {
+        return Failed(e);
+    }
+    plan.Ok = true;
+    store = work;
+    return plan;
+}
+
+TSavePlan PlanZ3Save(const TZ3SaveInput& in, TBlockStore& store) {
+    TBlockStore work = store;
+    TSavePlan plan;
+    try {
+        CheckBaseTexts(in.Base, false);  // the Z3 encoder carries the DNS bytes
+        EncodeBaseBlock(FamilyZ3, in.Base, work.Base(), work.KeptStatus);
+        EncodePortBlock(FamilyZ3, in.Port, work.Port(), work.KeptSocketFlags);
+    } catch (const FieldError& e) {
+        return Failed(e);
+    }
+    plan.Steps.push_back(Step(CmdWriteBase, PortZ3, TSaveTarget::SelectedRow,
+                              Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
+    plan.Steps.push_back(Step(CmdWritePort, PortZ3, TSaveTarget::SelectedRow,
+                              Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
+    plan.Steps.push_back(Step(CmdZ3SaveEnd, PortZ3, TSaveTarget::SelectedRow, {}, 0));
+    plan.Ok = true;
+    store = work;
+    return plan;
+}
+
+}  // namespace varnix

@@ -1,0 +1,151 @@
+#pragma once
+// TUdpSvr: the program's UDP endpoint towards modules on the LAN.
+//
+// One non-blocking UDP socket ("binding") per local IPv4 address, each with the system-chosen
+// port and broadcast enabled. Every command is sent as a broadcast from the binding the module
+// was found on; the module names itself by MAC inside the datagram and answers to the sender's
+// address and port. Every received datagram is classified by its length (ClassifyDatagram),
+// stored in the block store when it is a parameter block, decoded and handed on through the
+// events below.
+//
+// Threading: all of it runs on the thread that owns the endpoint (the GUI thread); a
+// QSocketNotifier per binding wakes it, and each wake-up drains the binding's whole queue with
+// recvmmsg. While a handler runs (even a modal dialog), that binding is not read again, so
+// datagrams queue up in its receive buffer (at least 4 MiB) instead of being handled re-entrantly.
+//
+// Sending never reports failure: an unparsable MAC text, a binding index that does not exist or
+// a socket error drop the datagram silently; the user notices the missing acknowledgement.
+
+#include "core/block_store.h"
+#include "core/records.h"
+#include "core/types.h"
+#include "lan/lan_protocol.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnix {
+
+struct TUdpSvrOptions {
+    // Destination of every datagram sent. The limited broadcast by default; a directed broadcast
+    // (192.168.1.255), one module's unicast address, or 127.0.0.1 for the loopback demo.
+    std::string DestinationAddr = BroadcastAddr;
+    // Include loopback interfaces among the local addresses (demo and tests).
+    bool IncludeLoopback = false;
+    // Replaces the enumeration of local addresses (GetLocalIPList) when set.
+    std::function<std::vector<std::string>()> LocalAddresses;
+    // The block store the replies fill and the save plans encode into; GlobalBlockStore() when null.
+    // A command-line tool may keep one per module. Must outlive the endpoint.
+    TBlockStore* Store = nullptr;
+    // Destination ports of Z2 (search, restart) and Z3 commands; change only in tests.
+    std::uint16_t PortZ2 = varnix::PortZ2;
+    std::uint16_t PortZ3 = varnix::PortZ3;
+    // Receive buffer each binding asks for (SO_RCVBUF; the kernel doubles it, capped by
+    // net.core.rmem_max), so a burst of thousands of search replies is kept while the GUI is busy.
+    int ReceiveBufferBytes = 4 * 1024 * 1024;
+};
+
+class TUdpSvr {
+public:
+    // --- Events: raised only when assigned. Texts are byte strings. ---
+    // A datagram was sent.
+    std::function<void(const TIdBytes& data, const std::string& destAddr, const std::string& localAddr,
+                       std::uint16_t destPort, std::uint16_t localPort)>
+        OnSend;
+    // Any datagram arrived, before classification.
+    std::function<void(const TIdBytes& data, const std::string& peerAddr, const std::string& localAddr,
+                       std::uint16_t peerPort, std::uint16_t localPort)>
+        OnReceive;
+    // A valid 36-byte search reply; bindingIndex is the binding it arrived on, to be used for every
+    // later command to that module.
+    std::function<void(const std::string& ip, const std::string& name, const std::string& mac,
+                       const std::string& firmware, std::int32_t family, std::int32_t bindingIndex)>
+        OnSearchReply;
+    // A 130-byte parameter reply (already in the store); source 0 = LAN.
+    std::function<void(const TBaseParam& base, const TarrComParam& ports, std::int32_t family, std::int32_t source)>
+        OnDeviceParams;
+    // A 50-byte cloud reply (already in the store).
+    std::function<void(const TarrCloudParam& cloud, std::int32_t source, std::int32_t family)> OnCloudParams;
+    // An 85-byte heartbeat reply; the argument is the heartbeat part of the block store.
+    std::function<void(const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t source,
+                       std::int32_t family)>
+        OnHeartParams;
+    // A 302-byte HTTPD reply (already in the store): the URL and header texts.
+    std::function<void(const std::string& url, const std::string& header)> OnHttpdTexts;
+    // A status code (stSearchSent ... stReceiveOther) and its text.
+    std::function<void(std::int32_t code, const std::string& text)> OnStatus;
+    // A Modbus reply of 1, 4 or 64 bytes; kind 1, 4 or 7.
+    std::function<void(const TModbusParam& param, int kind)> OnModbusParams;
+
+    // Create: the endpoint starts inactive, without bindings; they are made by the first search.
+    explicit TUdpSvr(TUdpSvrOptions options = {});
+    static std::unique_ptr<TUdpSvr> Create(TUdpSvrOptions options = {});
+    ~TUdpSvr();
+    TUdpSvr(const TUdpSvr&) = delete;
+    TUdpSvr& operator=(const TUdpSvr&) = delete;
+
+    // Closes every binding. The endpoint may be used again (the next search binds afresh).
+    void Destroy();
+
+    // Makes the bindings match the local address list: when the count or any address differs
+    // (position by position) and the list is not empty, every binding is closed and one is made
+    // per address, in list order; otherwise nothing changes. A binding that cannot be made raises
+    // OnStatus(stPortInUse, "port is used"); the bindings made before it stay.
+    void UpdateBindings();
+
+    // UpdateBindings, then sends FF 01 01 02 from every binding to the destination at PortZ2 and
+    // raises OnStatus(stSearchSent, ""). Returns 1, or 0 when a send failed (the other bindings
+    // are still sent on; no stSearchSent is raised then).
+    int Search();
+
+    // Addressed commands without payload (22 bytes): to PortZ3 / PortZ2.
+    void SendCommandZ3(int binding, std::string_view mac, std::string_view user, std::string_view password,
+                       std::uint8_t code);
+    void SendCommandZ2(int binding, std::string_view mac, std::string_view user, std::string_view password,
+                       std::uint8_t code);
+    // Addressed commands with a payload (22 + payload bytes): to PortZ3 / PortZ2.
+    void SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
+                     std::string_view password, std::span<const std::uint8_t> payload);
+    void SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
+                     std::string_view password, std::span<const std::uint8_t> payload);
+
+    // The receive dispatch for one datagram, as if it had arrived on `binding` from
+    // peerAddr:peerPort. Used by the socket reader; public so a datagram source other than a
+    // socket (a replay, a test) can feed the same path.
+    void HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
+                        std::uint16_t peerPort);
+
+    // --- Inspection. ---
+    int BindingCount() const { return static_cast<int>(bindings_.size()); }
+    // Local address text and port of a binding ("" and 0 for an index that does not exist).
+    std::string BindingAddress(int binding) const;
+    std::uint16_t BindingPort(int binding) const;
+    // Receive buffer size the kernel granted a binding (SO_RCVBUF as read back), 0 if none.
+    int BindingReceiveBuffer(int binding) const;
+    TBlockStore& Store() { return *store_; }
+    const TUdpSvrOptions& Options() const { return options_; }
+
+private:
+    struct Binding;
+    void CloseBindings();
+    bool OpenBinding(const std::string& address);
+    void ReadBinding(Binding* b);
+    void SendDatagram(int binding, const TIdBytes& data, std::uint16_t destPort);
+    std::vector<std::string> LocalAddressList() const;
+
+    TUdpSvrOptions options_;
+    TBlockStore* store_;
+    std::vector<std::unique_ptr<Binding>> bindings_;
+    // Changes whenever the bindings are rebuilt, so a reader whose handler rebuilt them stops.
+    std::uint64_t generation_ = 0;
+    // Cleared on destruction, so a reader whose handler destroyed the endpoint stops.
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace varnix
