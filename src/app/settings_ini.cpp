@@ -1,0 +1,163 @@
+#include "app/settings_ini.h"
+
+#include "lang/text_codec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnix {
+
+namespace {
+
+// The name of a section header line ("[Name]"), or nothing for any other line.
+std::optional<QStringView> SectionName(QStringView line) {
+    const QStringView t = line.trimmed();
+    if (!t.startsWith(u'[')) return std::nullopt;
+    const qsizetype close = t.indexOf(u']');
+    if (close < 0) return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+bool IsComment(QStringView line) {
+    const QStringView t = line.trimmed();
+    return t.startsWith(u';') || t.startsWith(u'#');
+}
+
+// Key and value of a "key=value" line, or nothing.
+std::optional<std::pair<QStringView, QStringView>> KeyValue(QStringView line) {
+    if (IsComment(line)) return std::nullopt;
+    const qsizetype eq = line.indexOf(u'=');
+    if (eq <= 0) return std::nullopt;
+    const QStringView key = line.left(eq).trimmed();
+    if (key.isEmpty()) return std::nullopt;
+    return std::pair{key, line.mid(eq + 1).trimmed()};
+}
+
+bool SameName(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+bool WriteAll(int fd, const char* p, qsizetype left) {
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+}  // namespace
+
+TIniDocument TIniDocument::FromBytes(QByteArrayView bytes) {
+    return FromText(FileBytesToText(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size()))));
+}
+
+TIniDocument TIniDocument::FromText(QStringView text) {
+    TIniDocument doc;
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        qsizetype end = pos;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+        doc.lines_.append(text.mid(pos, end - pos).toString());
+        const bool crlf = end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n';
+        pos = end + (crlf ? 2 : 1);
+    }
+    return doc;
+}
+
+std::optional<QString> TIniDocument::Value(QStringView section, QStringView key) const {
+    bool inSection = false;
+    for (const QString& line : lines_) {
+        if (auto name = SectionName(line)) {
+            inSection = SameName(*name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        if (auto kv = KeyValue(line); kv && SameName(kv->first, key)) return kv->second.toString();
+    }
+    return std::nullopt;
+}
+
+void TIniDocument::SetValue(const QString& section, const QString& key, const QString& value) {
+    QString clean = value;
+    clean.replace(u'\r', u' ');
+    clean.replace(u'\n', u' ');
+    const QString entry = key + u'=' + clean;
+
+    // Find the first section of that name; remember its last non-blank line.
+    qsizetype sectionLine = -1, lastInSection = -1;
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+        if (auto name = SectionName(lines_[i])) {
+            if (sectionLine >= 0) break;  // the section ended
+            if (SameName(*name, section)) sectionLine = lastInSection = i;
+            continue;
+        }
+        if (sectionLine < 0) continue;
+        if (auto kv = KeyValue(lines_[i]); kv && SameName(kv->first, key)) {
+            lines_[i] = entry;
+            return;
+        }
+        if (!lines_[i].trimmed().isEmpty()) lastInSection = i;
+    }
+    if (sectionLine < 0) {
+        lines_.append(u'[' + section + u']');
+        lines_.append(entry);
+        return;
+    }
+    lines_.insert(lastInSection + 1, entry);
+}
+
+QByteArray TIniDocument::ToBytes() const {
+    QString out;
+    for (const QString& line : lines_) {
+        out.append(line);
+        out.append(u"\r\n");
+    }
+    return out.toUtf8();
+}
+
+bool WriteFileAtomically(const QString& path, QByteArrayView data, mode_t mode) {
+    const QFileInfo info(path);
+    QByteArray tmpl = QFile::encodeName(QDir(info.absolutePath()).filePath(QStringLiteral(".") + info.fileName() + QStringLiteral(".XXXXXX")));
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);  // created with mode 0600
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data.data(), data.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(tmpl.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) == 0;
+    if (!ok) ::unlink(tmpl.constData());
+    return ok;
+}
+
+std::optional<TIniDocument> TIniFile::Load() const {
+    QFile file(path_);
+    if (!file.exists()) return TIniDocument{};
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return std::nullopt;
+    return TIniDocument::FromBytes(bytes);
+}
+
+std::optional<QString> TIniFile::Read(QStringView section, QStringView key) const {
+    const auto doc = Load();
+    return doc ? doc->Value(section, key) : std::nullopt;
+}
+
+bool TIniFile::Write(const QString& section, const QString& key, const QString& value) {
+    // A file that exists but cannot be read is not overwritten: that would lose its other keys.
+    auto doc = Load();
+    if (!doc) return false;
+    doc->SetValue(section, key, value);
+    return WriteFileAtomically(path_, doc->ToBytes(), mode_);
+}
+
+}  // namespace varnix
