@@ -1,0 +1,61 @@
+#pragma once
+// The LAN side of the simulator: the two module sockets (ports 1500 and 1901 by default) on one
+// address, receiving with the arrival interface and sending bursts without dropping.
+
+#include "bytes.h"
+
+#include <netinet/in.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace varnix::sim {
+
+struct Datagram {
+  int socket = 0; // 0: the Z2 socket, 1: the Z3 socket
+  sockaddr_in from{};
+  int ifindex = 0;
+  Bytes data;
+};
+
+class LanTransport {
+public:
+  struct Options {
+    std::string bind;
+    int ports[2];
+    std::vector<std::string> ifaces; // accept only these arrival interfaces (empty: all)
+  };
+
+  LanTransport() = default;
+  LanTransport(const LanTransport &) = delete;
+  LanTransport &operator=(const LanTransport &) = delete;
+  ~LanTransport();
+
+  // Binds both sockets; throws std::runtime_error with a message for the user.
+  void open(const Options &o);
+  int fd(int socket) const { return fds_[socket]; }
+  int port(int socket) const { return ports_[socket]; }
+
+  // One pending datagram of that socket; false when none is queued.
+  bool receive(int socket, Datagram &out);
+  // Whether a datagram arrived on an interface this simulator serves.
+  bool accepted(const Datagram &d) const;
+
+  // Sends every datagram to `to` from `socket`; answers to a datagram that came in on a served
+  // interface carry that interface's address as source. Waits for writability when the socket
+  // buffer is full rather than dropping. Returns the number sent.
+  std::size_t send(int socket, const sockaddr_in &to, int arrivalIfindex,
+                   const std::vector<const Bytes *> &datagrams);
+
+private:
+  int fds_[2] = {-1, -1};
+  int ports_[2] = {0, 0};
+  bool anyAddress_ = false;
+  std::map<int, in_addr> ifaceAddr_; // served interfaces: ifindex -> their IPv4 address
+  Bytes buffer_ = Bytes(65536);
+};
+
+std::string endpointText(const sockaddr_in &a);
+
+} // namespace varnix::sim
