@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_print.h"
+
 namespace varnix {
 namespace {
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_print.h"
+
 #include <set>
 
 namespace varnix {
