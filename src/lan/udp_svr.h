@@ -115,6 +115,11 @@ public:
     void SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
                      std::string_view password, std::span<const std::uint8_t> payload);
 
+    // Sends a datagram exactly as given from `binding` to the destination address at destPort and
+    // raises OnSend; silently nothing for a binding that does not exist or a socket error. For
+    // tools that build their own datagrams (and tests that need a wrong checksum).
+    void SendDatagram(int binding, const TIdBytes& data, std::uint16_t destPort);
+
     // The receive dispatch for one datagram, as if it had arrived on `binding` from
     // peerAddr:peerPort. Used by the socket reader; public so a datagram source other than a
     // socket (a replay, a test) can feed the same path.
@@ -136,7 +141,6 @@ private:
     void CloseBindings();
     bool OpenBinding(const std::string& address);
     void ReadBinding(Binding* b);
-    void SendDatagram(int binding, const TIdBytes& data, std::uint16_t destPort);
     std::vector<std::string> LocalAddressList() const;
 
     TUdpSvrOptions options_;

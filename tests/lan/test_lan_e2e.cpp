@@ -1,0 +1,458 @@
+// The endpoint against varnix-sim inside the private namespace tests/netns-run makes (two veth
+// pairs: the PC sides 10.77.0.1 and 10.77.1.1, the simulator on the module sides). Refuses to run
+// anywhere else, so no broadcast can reach a real network.
+
+#include "core/blocks.h"
+#include "lan/local_addresses.h"
+#include "lan/save_executor.h"
+#include "lan/udp_svr.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+using namespace varnix;
+
+namespace {
+
+std::vector<std::string> Split(const std::string& s) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= s.size()) {
+        const std::size_t comma = s.find(',', start);
+        out.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> PcIps() {
+    const char* v = std::getenv("VARNIX_NS_PC_IPS");
+    return v ? Split(v) : std::vector<std::string>{};
+}
+
+template <typename F>
+bool PumpUntil(F done, int ms = 3000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Pump(int ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+TIdBytes Hex(const QJsonValue& v) {
+    const QByteArray b = QByteArray::fromHex(v.toString().toLatin1());
+    return TIdBytes(b.begin(), b.end());
+}
+
+QJsonObject Module(const char* family, const char* mac, const char* ip, const char* name, int firmware) {
+    return QJsonObject{{QStringLiteral("family"), QString::fromLatin1(family)},
+                       {QStringLiteral("mac"), QString::fromLatin1(mac)},
+                       {QStringLiteral("ip"), QString::fromLatin1(ip)},
+                       {QStringLiteral("name"), QString::fromLatin1(name)},
+                       {QStringLiteral("firmware"), firmware}};
+}
+
+// One simulator run with its own config, state file and journal.
+class Sim {
+public:
+    explicit Sim(const QJsonArray& modules) {
+        const QString config = dir_.filePath(QStringLiteral("config.json"));
+        QFile f(config);
+        if (!f.open(QIODevice::WriteOnly)) return;
+        f.write(QJsonDocument(QJsonObject{{QStringLiteral("modules"), modules}}).toJson());
+        f.close();
+        const char* ifaces = std::getenv("VARNIX_NS_SIM_IFACES");
+        proc_.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_SIM")));
+        proc_.setArguments({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+                            QString::fromLatin1(ifaces ? ifaces : ""), QStringLiteral("--config"), config,
+                            QStringLiteral("--state"), dir_.filePath(QStringLiteral("state.json")),
+                            QStringLiteral("--journal"), dir_.filePath(QStringLiteral("journal.txt")),
+                            QStringLiteral("--restart-ms"), QStringLiteral("300"), QStringLiteral("--duration"),
+                            QStringLiteral("120")});
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proc_.start();
+        QByteArray out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!out.contains("varnix-sim: ready") && std::chrono::steady_clock::now() < end) {
+            if (!proc_.waitForReadyRead(200) && proc_.state() == QProcess::NotRunning) break;
+            out += proc_.readAllStandardOutput();
+        }
+        ready_ = out.contains("varnix-sim: ready");
+    }
+    ~Sim() {
+        proc_.terminate();
+        if (!proc_.waitForFinished(3000)) proc_.kill();
+    }
+    bool Ready() const { return ready_; }
+    std::vector<QJsonObject> Journal() const {
+        std::vector<QJsonObject> lines;
+        QFile f(dir_.filePath(QStringLiteral("journal.txt")));
+        if (!f.open(QIODevice::ReadOnly)) return lines;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.trimmed().isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+        return lines;
+    }
+    // The state entry of the module with this identity MAC.
+    QJsonObject State(const char* mac) const {
+        QFile f(dir_.filePath(QStringLiteral("state.json")));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        for (const QJsonValue& m : QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray())
+            if (m.toObject()[QStringLiteral("mac")].toString() == QString::fromLatin1(mac)) return m.toObject();
+        return {};
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess proc_;
+    bool ready_ = false;
+};
+
+constexpr const char* MacZ2 = "00 1A 2B 3C 4D 5E";
+constexpr const char* MacZ3 = "00 1A 2B 3C 4D 60";
+constexpr const char* MacOld = "00 1A 2B 3C 4D 61";
+constexpr const char* Mac4016 = "00 1A 2B 3C 4D 62";
+
+QJsonArray Modules() {
+    QJsonObject z3 = Module("z3", MacZ3, "10.77.0.60", "Z3-A", 4017);
+    z3[QStringLiteral("replies")] = QJsonArray{QStringLiteral("130"), QStringLiteral("37")};
+    return QJsonArray{Module("z2", MacZ2, "10.77.0.50", "Line-1", 4017), z3,
+                      Module("z2", MacOld, "10.77.0.61", "Old-1", 2001),
+                      Module("z2", Mac4016, "10.77.0.62", "Line-4016", 4016),
+                      Module("other193", "00 1A 2B 3C 4D 63", "10.77.0.63", "", 4017),
+                      Module("other256", "00 1A 2B 3C 4D 64", "10.77.0.64", "", 4017)};
+}
+
+// The journal lines from `from` on that concern the module with this MAC, without the looped-back
+// copies of our own broadcasts (which arrive on the PC side and are ignored).
+std::vector<QJsonObject> Handled(const std::vector<QJsonObject>& journal, std::size_t from, const char* mac) {
+    std::vector<QJsonObject> out;
+    for (std::size_t i = from; i < journal.size(); ++i) {
+        if (journal[i][QStringLiteral("result")].toString() == QStringLiteral("ignored")) continue;
+        if (journal[i][QStringLiteral("module")].toString() != QString::fromLatin1(mac)) continue;
+        out.push_back(journal[i]);
+    }
+    return out;
+}
+
+struct Received {
+    std::vector<std::pair<std::int32_t, std::string>> statuses;
+    std::map<std::string, std::set<std::pair<std::int32_t, std::int32_t>>> found;  // MAC -> {(family, binding)}
+    std::map<std::string, std::string> names;
+    std::vector<std::string> events;
+    TBaseParam base;
+    TPortParam port;
+    TCloudParam cloud;
+    int receives = 0;
+    int Count(std::int32_t code) const {
+        int n = 0;
+        for (const auto& s : statuses) n += s.first == code;
+        return n;
+    }
+};
+
+class E2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("VARNIX_NS") == nullptr || std::getenv("VARNIX_SIM") == nullptr || PcIps().size() < 2)
+            GTEST_FAIL() << "run through tests/netns-run --veth 2 with VARNIX_SIM set";
+        addresses = PcIps();
+        TUdpSvrOptions o;
+        o.LocalAddresses = [this] { return addresses; };
+        o.Store = &store;
+        svr = TUdpSvr::Create(o);
+        Wire();
+    }
+
+    void Wire() {
+        svr->OnStatus = [this](std::int32_t code, const std::string& text) { got.statuses.emplace_back(code, text); };
+        svr->OnReceive = [this](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
+                                std::uint16_t) { ++got.receives; };
+        svr->OnSearchReply = [this](const std::string&, const std::string& name, const std::string& mac,
+                                    const std::string&, std::int32_t family, std::int32_t binding) {
+            got.found[mac].insert({family, binding});
+            got.names[mac] = name;
+        };
+        svr->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family, std::int32_t) {
+            got.events.push_back("params " + std::to_string(family));
+            got.base = b;
+            got.port = p.at(0);
+        };
+        svr->OnCloudParams = [this](const TarrCloudParam& c, std::int32_t, std::int32_t family) {
+            got.events.push_back("cloud " + std::to_string(family));
+            got.cloud = c.at(0);
+        };
+        svr->OnHeartParams = [this](const std::array<std::uint8_t, 85>&, std::int32_t, std::int32_t family) {
+            got.events.push_back("heart " + std::to_string(family));
+        };
+        svr->OnHttpdTexts = [this](const std::string& url, const std::string&) {
+            got.events.push_back("httpd " + url);
+        };
+        svr->OnModbusParams = [this](const TModbusParam&, int kind) {
+            got.events.push_back("modbus " + std::to_string(kind));
+        };
+    }
+
+    // Search and wait until `count` replies (of any kind) have come in.
+    void SearchAndWait(int count) {
+        got = {};
+        ASSERT_EQ(svr->Search(), 1);
+        PumpUntil([&] { return got.receives >= count; });
+        Pump(100);  // nothing more should come
+    }
+
+    std::vector<std::string> addresses;
+    TBlockStore store;
+    std::unique_ptr<TUdpSvr> svr;
+    Received got;
+};
+
+}  // namespace
+
+TEST_F(E2E, LocalAddressesInTheNamespace) {
+    std::vector<std::string> list;
+    ASSERT_EQ(GetLocalIPList(list), 2 * static_cast<int>(PcIps().size()));  // both sides of every pair
+    for (const std::string& ip : PcIps()) EXPECT_NE(std::find(list.begin(), list.end(), ip), list.end()) << ip;
+    EXPECT_EQ(std::find(list.begin(), list.end(), "127.0.0.1"), list.end());
+}
+
+TEST_F(E2E, SearchFindsEveryFamilyOnBothAdapters) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(2 * 6);
+    ASSERT_EQ(svr->BindingCount(), 2);
+    using Rows = std::set<std::pair<std::int32_t, std::int32_t>>;
+    EXPECT_EQ(got.found[MacZ2], (Rows{{FamilyZ2, 0}, {FamilyZ2, 1}}));
+    EXPECT_EQ(got.found[MacZ3], (Rows{{FamilyZ3, 0}, {FamilyZ3, 1}}));
+    EXPECT_EQ(got.found[MacOld], (Rows{{FamilyUnknown, 0}, {FamilyUnknown, 1}}));
+    EXPECT_EQ(got.found[Mac4016], (Rows{{FamilyZ2, 0}, {FamilyZ2, 1}}));
+    EXPECT_EQ(got.found.size(), 4u);
+    EXPECT_EQ(got.names[MacZ2], "Line-1");
+    EXPECT_EQ(got.Count(stVerIncompatible), 4);  // two other-series modules, two adapters
+    EXPECT_EQ(got.Count(stSearchSent), 1);
+    EXPECT_EQ(got.receives, 12);
+
+    // An unchanged address list keeps the sockets and their ports; a changed one rebuilds them.
+    const std::uint16_t p0 = svr->BindingPort(0), p1 = svr->BindingPort(1);
+    SearchAndWait(12);
+    EXPECT_EQ(svr->BindingPort(0), p0);
+    EXPECT_EQ(svr->BindingPort(1), p1);
+    EXPECT_EQ(got.found[MacZ2].size(), 2u);
+
+    addresses = {PcIps()[1]};
+    SearchAndWait(6);
+    ASSERT_EQ(svr->BindingCount(), 1);
+    EXPECT_EQ(svr->BindingAddress(0), PcIps()[1]);
+    EXPECT_EQ(got.found[MacZ2], (Rows{{FamilyZ2, 0}}));
+    EXPECT_EQ(got.receives, 6);
+}
+
+TEST_F(E2E, ReadDeliversEveryReplyIntoEventsAndTheStore) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(12);
+    got = {};
+    TIdBytes sent;
+    svr->OnSend = [&](const TIdBytes& d, const std::string& dest, const std::string& local, std::uint16_t port,
+                      std::uint16_t) {
+        sent = d;
+        EXPECT_EQ(dest, "255.255.255.255");
+        EXPECT_EQ(local, PcIps()[1]);
+        EXPECT_EQ(port, 1500);
+    };
+    svr->SendCommandZ2(1, "001A2B3C4D5E", "vesta", "vesta", CmdRead);
+    const TIdBytes expected{0xFF, 0x13, 0x03, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 'v', 'e', 's',
+                            't',  'a',  0x00, 'v',  'e',  's',  't',  'a',  0x00, 0x88};
+    EXPECT_EQ(sent, expected);
+    svr->OnSend = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    EXPECT_EQ(got.events, (std::vector<std::string>{"params 2", "cloud 2", "heart 2", "httpd /data", "modbus 7"}));
+
+    const QJsonObject state = sim.State(MacZ2);
+    const TIdBytes base = Hex(state[QStringLiteral("base")]), port = Hex(state[QStringLiteral("port")]);
+    EXPECT_TRUE(std::equal(base.begin(), base.end(), store.BasePort.begin()));
+    EXPECT_TRUE(std::equal(port.begin(), port.end(), store.BasePort.begin() + 67));
+    EXPECT_EQ(Hex(state[QStringLiteral("cloud")]), TIdBytes(store.Cloud.begin(), store.Cloud.end()));
+    EXPECT_EQ(Hex(state[QStringLiteral("heart")]), TIdBytes(store.Heart.begin(), store.Heart.end()));
+    EXPECT_EQ(Hex(state[QStringLiteral("httpd")]), TIdBytes(store.Httpd.begin(), store.Httpd.end()));
+    EXPECT_EQ(got.base.ModName, "Line-1");
+    EXPECT_EQ(got.base.StaticIP, "10.77.0.50");
+    EXPECT_EQ(got.port.BaudRate, 115200u);
+    const auto journal = sim.Journal();
+    ASSERT_FALSE(journal.empty());
+    const auto reads = Handled(journal, 0, MacZ2);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0][QStringLiteral("result")].toString().toStdString(), "read");
+    EXPECT_EQ(reads[0][QStringLiteral("len")].toInt(), 22);
+    EXPECT_EQ(reads[0][QStringLiteral("from")].toString().toStdString(), PcIps()[1] + ":" + std::to_string(svr->BindingPort(1)));
+
+    // A Z3 module's reply comes from 1901; an unknown length is reported with that length.
+    got = {};
+    svr->SendCommandZ3(0, MacZ3, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.receives >= 2; }));
+    EXPECT_EQ(got.events, (std::vector<std::string>{"params 36"}));
+    EXPECT_EQ(got.statuses, (std::vector<std::pair<std::int32_t, std::string>>{{stReceiveOther, "37"}}));
+}
+
+namespace {
+
+TZ2SaveInput InputFromRead(const Received& got, int firmware) {
+    TZ2SaveInput in;
+    in.Base = got.base;
+    in.Base.ModName = "Saved-1";
+    in.Port = got.port;
+    in.Port.LocalPort = 9000;
+    in.Cloud = {"DEV-77", "secret12"};
+    in.Heart = {0x05, "45", "beat", false, "52454731", true};
+    in.HttpdUrl = "/new";
+    in.HttpdHeader = "X-Test: 1";
+    in.Modbus = {1, 1, "7", 1, "250"};
+    in.Firmware = firmware;
+    return in;
+}
+
+}  // namespace
+
+TEST_F(E2E, Z2SaveSendsThePlanWithPausesAndTheModuleStoresIt) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(12);
+    const QJsonObject reported = sim.State(MacZ2);
+    got = {};
+    svr->SendCommandZ2(0, MacZ2, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+
+    TZ2SaveInput in = InputFromRead(got, 4017);
+    in.Conditions = {3, 4, true, true};
+    const TSavePlan plan = PlanZ2Save(in, store);
+    ASSERT_TRUE(plan.Ok) << plan.Error.Message;
+    EXPECT_EQ(plan.CorrectedPollTimeout, std::optional<std::string>("10"));
+    const std::size_t before = sim.Journal().size();
+    got = {};
+    ExecuteSavePlan(*svr, plan, {0, MacZ2}, {0, MacZ2}, "vesta", "vesta");
+    ASSERT_TRUE(PumpUntil([&] { return got.Count(stAck) == 8; })) << got.Count(stAck);
+
+    std::vector<int> codes;
+    std::vector<double> times;
+    for (const QJsonObject& line : Handled(sim.Journal(), before, MacZ2)) {
+        EXPECT_EQ(line[QStringLiteral("result")].toString().toStdString(), "K");
+        codes.push_back(line[QStringLiteral("code")].toInt());
+        times.push_back(line[QStringLiteral("t_ms")].toDouble());
+    }
+    ASSERT_EQ(codes, (std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x24, 0x02}));
+    double minGap = 1e9;
+    for (std::size_t i = 0; i < 6; ++i) minGap = std::min(minGap, times[i + 1] - times[i]);
+    EXPECT_GE(minGap, 499.0);  // 500 ms sleeps; the receiving clock may round a fraction of a ms
+    EXPECT_LT(times[7] - times[6], 100.0);
+    std::printf("smallest gap between the first seven datagrams: %.1f ms\n", minGap);
+
+    // The module stored exactly what was sent ...
+    Pump(400);  // its restart
+    const QJsonObject state = sim.State(MacZ2);
+    EXPECT_EQ(Hex(state[QStringLiteral("base")]), plan.Steps[0].Payload);
+    EXPECT_EQ(Hex(state[QStringLiteral("port")]), plan.Steps[1].Payload);
+    EXPECT_EQ(Hex(state[QStringLiteral("cloud")]), plan.Steps[2].Payload);
+    EXPECT_EQ(Hex(state[QStringLiteral("heart")]), plan.Steps[3].Payload);
+    const TIdBytes httpd = Hex(state[QStringLiteral("httpd")]);
+    EXPECT_EQ(TIdBytes(httpd.begin(), httpd.begin() + 101), plan.Steps[4].Payload);
+    EXPECT_EQ(TIdBytes(httpd.begin() + 101, httpd.end()), plan.Steps[5].Payload);
+    EXPECT_EQ(Hex(state[QStringLiteral("modbus")]), plan.Steps[6].Payload);
+    EXPECT_EQ(state[QStringLiteral("restarts")].toInt(), 1);
+    // ... and every byte the encoders carry is the one the module reported.
+    const TIdBytes oldBase = Hex(reported[QStringLiteral("base")]), oldPort = Hex(reported[QStringLiteral("port")]),
+                   oldCloud = Hex(reported[QStringLiteral("cloud")]);
+    for (std::size_t i : {0, 1, 2, 8, 49, 50, 51, 64, 65, 66})
+        EXPECT_EQ(plan.Steps[0].Payload[i], oldBase[i]) << "base " << i;
+    for (std::size_t i : {46, 47, 48, 49, 57, 58, 59, 60, 61, 62})
+        EXPECT_EQ(plan.Steps[1].Payload[i], oldPort[i]) << "port " << i;
+    for (std::size_t i : {0, 1, 30, 40, 49}) EXPECT_EQ(plan.Steps[2].Payload[i], oldCloud[i]) << "cloud " << i;
+
+    // After its restart the module answers the search with the name it was given.
+    SearchAndWait(12);
+    EXPECT_EQ(got.names[MacZ2], "Saved-1");
+}
+
+TEST_F(E2E, Firmware4016NeverGetsHeartbeatOrHttpd) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(12);
+    got = {};
+    svr->SendCommandZ2(0, Mac4016, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    TZ2SaveInput in = InputFromRead(got, 4016);
+    in.Conditions = {3, 4, true, false};
+    const TSavePlan plan = PlanZ2Save(in, store);
+    ASSERT_TRUE(plan.Ok);
+    const std::size_t before = sim.Journal().size();
+    ExecuteSavePlan(*svr, plan, {0, Mac4016}, {0, Mac4016}, "vesta", "vesta");
+    Pump(300);
+    std::vector<int> codes;
+    for (const QJsonObject& line : Handled(sim.Journal(), before, Mac4016))
+        codes.push_back(line[QStringLiteral("code")].toInt());
+    EXPECT_EQ(codes, (std::vector<int>{0x05, 0x06, 0x0C, 0x24, 0x02}));
+    const QJsonArray writes = sim.State(Mac4016)[QStringLiteral("writes")].toArray();
+    EXPECT_EQ(writes.size(), 4);
+    EXPECT_EQ(Hex(sim.State(Mac4016)[QStringLiteral("modbus")]).size(), 1u);  // kind 1
+}
+
+TEST_F(E2E, ErrorsFromTheModuleAndSendsThatNeverLeave) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(12);
+
+    got = {};
+    svr->SendCommandZ2(0, MacZ2, "vesta", "wrong", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return !got.statuses.empty(); }));
+    EXPECT_EQ(got.statuses[0], (std::pair<std::int32_t, std::string>{stPswdError, PswdErrorText}));
+
+    got = {};
+    TIdBytes d = BuildAddressedCommand(CmdRead, MacZ2, "vesta", "vesta");
+    const std::uint8_t sum = d.back();
+    d.back() = static_cast<std::uint8_t>(sum + 1);
+    svr->SendDatagram(0, d, PortZ2);
+    ASSERT_TRUE(PumpUntil([&] { return !got.statuses.empty(); }));
+    static const char digits[] = "0123456789ABCDEF";
+    EXPECT_EQ(got.statuses[0], (std::pair<std::int32_t, std::string>{
+                                   stCheckError, std::string{digits[sum >> 4], digits[sum & 15]}}));
+
+    // An unparsable MAC or a binding that does not exist: nothing leaves, nothing is raised.
+    const std::size_t lines = sim.Journal().size();
+    got = {};
+    int sends = 0;
+    svr->OnSend = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+        ++sends;
+    };
+    svr->SendCommandZ2(0, "00 1A 2B 3C 4D 5X", "vesta", "vesta", CmdRead);
+    svr->SendBlockZ2(0, "00 1A 2B 3C 4D", CmdWriteBase, "vesta", "vesta", TIdBytes(67, 0));
+    svr->SendCommandZ2(2, MacZ2, "vesta", "vesta", CmdRead);
+    svr->SendCommandZ3(-1, MacZ3, "vesta", "vesta", CmdRead);
+    Pump(300);
+    EXPECT_EQ(sends, 0);
+    EXPECT_EQ(got.receives, 0);
+    EXPECT_TRUE(got.statuses.empty());
+    EXPECT_EQ(sim.Journal().size(), lines);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
