@@ -338,6 +338,17 @@ TEST_F(SimLan, EveryAdapterReachesTheModule)
   }
 }
 
+TEST_F(SimLan, LoopbackBroadcastIsAnsweredOnce)
+{
+  Sim sim({"--bind", "0.0.0.0", "--iface", "lo", "--generate", "3"});
+  ASSERT_TRUE(sim.ready());
+  Client pc("127.0.0.1");
+  const auto got = ask(pc, 1500, kSearch);
+  ASSERT_EQ(got.size(), 3u);
+  for (const auto &r : got)
+    EXPECT_EQ(r.fromIp, "127.0.0.1");
+}
+
 TEST_F(SimLan, BurstOfTenThousandSearchReplies)
 {
   Sim sim(args({"--generate", "10000"}));
@@ -407,6 +418,9 @@ TEST_F(SimLan, ProcessContract)
   EXPECT_NE(err.find("base"), std::string::npos);
   EXPECT_EQ(runSim({"--module", "z9:00-1A-2B-3C-4D-5E", "--duration", "0.1"}), 2);
   EXPECT_EQ(runSim({"--generate", "60001", "--duration", "0.1"}), 2);
+  // The wildcard address only with the interfaces to serve, so no other interface is answered.
+  EXPECT_EQ(runSim({"--bind", "0.0.0.0", "--duration", "0.1"}, &err), 2);
+  EXPECT_NE(err.find("--iface"), std::string::npos);
   // Two simulators cannot share the ports.
   Sim first({"--module", "z2:00-1A-2B-3C-4D-5E"});
   ASSERT_TRUE(first.ready());

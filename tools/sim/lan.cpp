@@ -52,6 +52,11 @@ void LanTransport::open(const Options &o)
   if (inet_pton(AF_INET, o.bind.c_str(), &addr) != 1)
     throw std::runtime_error("--bind: not an IPv4 address: " + o.bind);
   anyAddress_ = addr.s_addr == htonl(INADDR_ANY);
+  // Bound to the wildcard the sockets would hear every interface of the host; answering only
+  // what came in on named interfaces keeps every reply on those interfaces (lo, or the veth
+  // pairs of a test's namespace).
+  if (anyAddress_ && o.ifaces.empty())
+    throw std::runtime_error("--bind 0.0.0.0 needs --iface (lo, or the namespace's interfaces)");
   if (!o.ifaces.empty()) {
     if (!anyAddress_)
       throw std::runtime_error("--iface needs --bind 0.0.0.0");
