@@ -1,0 +1,68 @@
+#pragma once
+// One module's save, from the values a read brought back to the acknowledged and verified
+// result. Preparing is pure: the page save plan is built into a copy of the module's blocks, the
+// blocks the module did not send in its read are taken out again (with the reason), and what the
+// module will hold afterwards is decoded from the planned bytes, so the changes shown are the
+// changes sent, side effects included.
+
+#include "cli/fields.h"
+#include "cli/module_settings.h"
+#include "cli/session.h"
+#include "lan/save_plan.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <set>
+#include <string>
+
+namespace varnix::cli {
+
+struct TSkippedBlock {
+    int Code = 0;
+    QString Block;   // "cloud", "heartbeat", "httpd", "modbus"
+    QString Reason;
+};
+
+struct TPreparedSave {
+    bool Ok = false;
+    QStringList Errors;  // why nothing may be sent ("Field: reason")
+    TModuleSettings Before;
+    TModuleSettings After;  // what the module will hold once the blocks are applied
+    QList<TFieldChange> Changes;      // the ones asked for
+    QList<TFieldChange> SideEffects;  // changes the save makes without being asked (page rules)
+    QList<TSkippedBlock> Skipped;
+    TSavePlan Plan;  // the steps that will be sent
+    std::set<TFieldGroup> SentGroups;
+    TLogin NewLogin;     // the log-in the module takes at its restart
+    std::string NewMac;  // the MAC it will answer under
+    bool Nothing() const { return Changes.isEmpty() && SideEffects.isEmpty(); }
+};
+
+// `store` holds the module's blocks from the read; `list` the assignments (field-table order is
+// applied). Fails with Errors for a refused assignment, a value the plan cannot convert, or a
+// changed field the save would not send or not write as given.
+TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list);
+
+// Fields of the sent groups whose read-back value differs from what was sent. A Modbus field
+// that the read-back reply's kind does not carry is not compared.
+struct TMismatch {
+    const TFieldDef* Field = nullptr;
+    QJsonValue Sent, Read;
+};
+QList<TMismatch> CompareReadBack(const TPreparedSave& save, const TModuleSettings& readBack);
+
+// The datagrams of a plan as they go on the wire, for --dry-run.
+struct TPlannedDatagram {
+    int Code = 0;
+    int Port = 0;
+    int PauseMs = 0;
+    TIdBytes Bytes;
+};
+QList<TPlannedDatagram> PlanDatagrams(const TSavePlan& plan, const std::string& mac, const TLogin& login);
+
+QString BlockNameOfCode(int code);  // "base", "port", "cloud", ..., "restart", "end of save"
+
+}  // namespace varnix::cli

@@ -1,0 +1,253 @@
+#include "cli/session.h"
+
+#include "lan/lan_protocol.h"
+#include "lan/save_executor.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+
+namespace varnix::cli {
+
+QString FamilyText(std::int32_t family) {
+    switch (family) {
+    case FamilyZ2: return QStringLiteral("Z2");
+    case FamilyZ3: return QStringLiteral("Z3");
+    default: return QStringLiteral("incompatible");
+    }
+}
+
+std::string MacKey(const std::string& mac) {
+    std::string out;
+    for (char c : mac)
+        if (std::isxdigit(static_cast<unsigned char>(c))) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+QString AckText(const TAck& a) {
+    switch (a.Result) {
+    case 'K': return QStringLiteral("K (acknowledged)");
+    case 'P': return QStringLiteral("P (user name or password wrong)");
+    case 'E': return QStringLiteral("E (the module reported an error)");
+    case 'C': return QStringLiteral("checksum error (the module expected %1)").arg(a.Expected, 2, 16, QLatin1Char('0')).toUpper();
+    default: return QStringLiteral("?");
+    }
+}
+
+TExit AckExit(const TAck& a) {
+    switch (a.Result) {
+    case 'K': return TExit::Ok;
+    case 'P': return TExit::Password;
+    default: return TExit::ModuleError;
+    }
+}
+
+TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
+    TUdpSvrOptions o;
+    o.DestinationAddr = options.Broadcast;
+    o.IncludeLoopback = options.Loopback;
+    if (!options.Interface.empty()) {
+        const std::string address = options.Interface;
+        o.LocalAddresses = [address] { return std::vector<std::string>{address}; };
+    }
+    o.Store = &store_;
+    o.PortZ2 = options.PortZ2;
+    o.PortZ3 = options.PortZ3;
+    svr_ = std::make_unique<TUdpSvr>(o);
+
+    svr_->OnReceive = [this](const TIdBytes& data, const std::string&, const std::string&, std::uint16_t,
+                             std::uint16_t) { lastDatagram_ = data; };
+    svr_->OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
+                                 const std::string& firmware, std::int32_t family, std::int32_t binding) {
+        if (!found_) return;
+        TFoundModule m;
+        m.Ip = ip;
+        m.Name = name;
+        m.Mac = mac;
+        m.Firmware = std::atoi(firmware.c_str());
+        m.Family = family;
+        m.Binding = binding;
+        m.Local = svr_->BindingAddress(binding);
+        found_->push_back(m);
+        Activity();
+    };
+    svr_->OnStatus = [this](std::int32_t code, const std::string& text) {
+        if (code == stVerIncompatible) {
+            ++incompatible_;
+            return;
+        }
+        if (code == stPortInUse) {
+            bindingProblem_ = QString::fromStdString(text);
+            return;
+        }
+        TAck ack;
+        if (code == stAck) ack.Result = 'K';
+        else if (code == stPswdError) ack.Result = 'P';
+        else if (code == stOtherError) ack.Result = 'E';
+        else if (code == stCheckError) {
+            ack.Result = 'C';
+            ack.Expected = QString::fromStdString(text).toInt(nullptr, 16);
+        } else {
+            return;
+        }
+        // Byte 2 of an acknowledgement names the command it answers.
+        if (ack.Result != 'C' && lastDatagram_.size() == 4) ack.Code = lastDatagram_[2];
+        if (acks_) acks_->push_back(ack);
+        if (read_ && ack.Result != 'K') {
+            read_->Status = AckExit(ack);
+            read_->Error = QStringLiteral("the module answered the read with %1").arg(AckText(ack));
+        }
+        Activity();
+    };
+    svr_->OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t, std::int32_t) {
+        if (!read_) return;
+        // Parameter replies carry no envelope MAC; the base block's MAC tells whose this is.
+        const std::string mac = MacKey(base.UserMAC);
+        if (mac != readMac_ && mac != "FFFFFFFFFFFF") {
+            ++read_->ForeignReplies;
+            return;
+        }
+        read_->Store.BasePort = store_.BasePort;
+        read_->Store.KeptStatus = store_.KeptStatus;
+        read_->Store.KeptSocketFlags = store_.KeptSocketFlags;
+        read_->Got.Params = true;
+        Activity();
+    };
+    svr_->OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
+        if (!read_) return;
+        read_->Store.Cloud = store_.Cloud;
+        read_->Got.Cloud = true;
+        Activity();
+    };
+    svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t, std::int32_t) {
+        if (!read_) return;
+        read_->Store.Heart = store_.Heart;
+        read_->Got.Heart = true;
+        Activity();
+    };
+    svr_->OnHttpdTexts = [this](const std::string&, const std::string&) {
+        if (!read_) return;
+        read_->Store.Httpd = store_.Httpd;
+        read_->Got.Httpd = true;
+        Activity();
+    };
+    svr_->OnModbusParams = [this](const TModbusParam& param, int kind) {
+        if (!read_) return;
+        read_->Store.Modbus = store_.Modbus;
+        read_->Got.ModbusKind = kind;
+        read_->Got.Modbus = param;
+        Activity();
+    };
+}
+
+TLanSession::~TLanSession() = default;
+
+void TLanSession::Activity() {
+    if (activity_) activity_();
+}
+
+void TLanSession::Wait(int timeoutMs, const std::function<bool()>& done, int quietMs) {
+    if (done && done()) return;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    activity_ = [&] {
+        if (done && done()) {
+            loop.quit();
+        } else if (quietMs > 0) {
+            quiet.start(quietMs);
+        }
+    };
+    deadline.start(std::max(0, timeoutMs));
+    loop.exec();
+    activity_ = nullptr;
+}
+
+std::vector<TFoundModule> TLanSession::Search(int timeoutMs, int repeatMs,
+                                              const std::function<bool(const std::vector<TFoundModule>&)>& done) {
+    std::vector<TFoundModule> out;
+    found_ = &out;
+    QTimer repeat;
+    if (repeatMs > 0) {
+        QObject::connect(&repeat, &QTimer::timeout, [this] { svr_->Search(); });
+        repeat.start(repeatMs);
+    }
+    svr_->Search();
+    if (svr_->BindingCount() == 0 && bindingProblem_.isEmpty())
+        bindingProblem_ = QStringLiteral("no local IPv4 address to search from");
+    Wait(timeoutMs, done ? std::function<bool()>([&] { return done(out); }) : std::function<bool()>());
+    found_ = nullptr;
+    return out;
+}
+
+std::vector<TFoundModule> TLanSession::Find(const std::vector<std::string>& macs, int timeoutMs) {
+    std::vector<std::string> keys;
+    for (const auto& m : macs) keys.push_back(MacKey(m));
+    const auto all = [&keys](const std::vector<TFoundModule>& found) {
+        return std::all_of(keys.begin(), keys.end(), [&found](const std::string& k) {
+            return std::any_of(found.begin(), found.end(), [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
+        });
+    };
+    const auto found = Search(timeoutMs, 500, all);
+    std::vector<TFoundModule> out;
+    for (const auto& k : keys) {
+        auto it = std::find_if(found.begin(), found.end(), [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
+        if (it != found.end()) out.push_back(*it);
+    }
+    return out;
+}
+
+TReadResult TLanSession::Read(const TFoundModule& m, const TLogin& login, int timeoutMs) {
+    TReadResult r;
+    read_ = &r;
+    readMac_ = MacKey(m.Mac);
+    if (m.Family == FamilyZ3)
+        svr_->SendCommandZ3(m.Binding, m.Mac, login.User, login.Password, CmdRead);
+    else
+        svr_->SendCommandZ2(m.Binding, m.Mac, login.User, login.Password, CmdRead);
+    Wait(timeoutMs, [&r] { return r.Status == TExit::Password || r.Status == TExit::ModuleError; }, options_.QuietMs);
+    read_ = nullptr;
+    if (r.Status == TExit::Password || r.Status == TExit::ModuleError) return r;
+    if (!r.Got.Params) {
+        r.Status = TExit::NoAnswer;
+        r.Error = QStringLiteral("no parameter reply within %1 ms").arg(timeoutMs);
+        if (r.ForeignReplies > 0) r.Error += QStringLiteral(" (%1 reply of another MAC ignored)").arg(r.ForeignReplies);
+        return r;
+    }
+    r.Status = TExit::Ok;
+    r.Settings = DecodeModuleSettings(m.Family, m.Firmware, r.Store, r.Got);
+    return r;
+}
+
+std::vector<TAck> TLanSession::Command(const TFoundModule& m, const TLogin& login, std::uint8_t code, bool z3Port,
+                                       int timeoutMs) {
+    std::vector<TAck> acks;
+    acks_ = &acks;
+    if (z3Port)
+        svr_->SendCommandZ3(m.Binding, m.Mac, login.User, login.Password, code);
+    else
+        svr_->SendCommandZ2(m.Binding, m.Mac, login.User, login.Password, code);
+    Wait(timeoutMs, [&acks] { return !acks.empty(); });
+    acks_ = nullptr;
+    return acks;
+}
+
+std::vector<TAck> TLanSession::ExecutePlan(const TFoundModule& m, const TLogin& login, const TSavePlan& plan,
+                                           int waitMs) {
+    std::vector<TAck> acks;
+    acks_ = &acks;
+    const TLanTarget target{m.Binding, m.Mac};
+    ExecuteSavePlan(*svr_, plan, target, target, login.User, login.Password);
+    const std::size_t expected = plan.Steps.size();
+    Wait(waitMs, [&acks, expected] { return acks.size() >= expected; });
+    acks_ = nullptr;
+    return acks;
+}
+
+}  // namespace varnix::cli
