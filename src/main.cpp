@@ -1,0 +1,122 @@
+// Program entry: options, the single-instance guard, then the windows in their start-up order
+// (main window, about box, password dialog; the upgrade and debugging windows join here when
+// they exist) and the event loop until the main window closes.
+
+#include "app/about_dialog.h"
+#include "app/app_paths.h"
+#include "app/pswd_dialog.h"
+#include "app/run_once.h"
+#include "ui/common/hint_style.h"
+#include "ui/main/main_window.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QHostAddress>
+#include <QPalette>
+#include <QScreen>
+#include <QStyle>
+#include <QToolTip>
+#include <cstdio>
+
+using namespace varnix;
+
+namespace {
+
+void DefineOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(
+      QStringLiteral("Finds serial-to-Ethernet modules on the LAN and reads and writes their parameters."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addOption({QStringLiteral("home"),
+                    QStringLiteral("Keep Cfg.ini, Lang.txt and exported lists in DIR."), QStringLiteral("DIR")});
+  parser.addOption({QStringLiteral("loopback"), QStringLiteral("Include loopback interfaces among the local addresses.")});
+  parser.addOption({QStringLiteral("broadcast"),
+                    QStringLiteral("Send every LAN datagram to ADDR instead of 255.255.255.255."),
+                    QStringLiteral("ADDR")});
+}
+
+bool WantsHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray a(argv[i]);
+    if (a == "-h" || a == "--help" || a == "-?" || a == "-v" || a == "--version" || a == "--help-all") return true;
+  }
+  return false;
+}
+
+// Hints: the window-background balloon of the desktop, in a small font.
+void StyleHints() {
+  QPalette pal = QToolTip::palette();
+  pal.setColor(QPalette::ToolTipBase, QApplication::palette().color(QPalette::HighlightedText));
+  pal.setColor(QPalette::ToolTipText, QApplication::palette().color(QPalette::WindowText));
+  QToolTip::setPalette(pal);
+  QFont f = QToolTip::font();
+  f.setPixelSize(11);
+  QToolTip::setFont(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (WantsHelpOrVersion(argc, argv)) {
+    // No display is needed to print these.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("varnix"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    parser.process(core);  // prints and exits
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("varnix"));
+  QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+  QCommandLineParser parser;
+  DefineOptions(parser);
+  parser.process(app);
+
+  TMainOptions options;
+  options.ProgramDir = ResolveProgramDir();
+  options.Udp.IncludeLoopback = parser.isSet(QStringLiteral("loopback"));
+  if (parser.isSet(QStringLiteral("broadcast"))) {
+    const QString addr = parser.value(QStringLiteral("broadcast"));
+    QHostAddress parsed;
+    if (!parsed.setAddress(addr) || parsed.protocol() != QAbstractSocket::IPv4Protocol) {
+      std::fprintf(stderr, "varnix: --broadcast needs an IPv4 address, not '%s'\n", qPrintable(addr));
+      return 2;
+    }
+    options.Udp.DestinationAddr = parsed.toString().toStdString();
+  }
+
+  TRunOnce guard(options.ProgramDir);
+  if (guard.CheckRunOnce()) return 0;  // the running copy has been brought forward
+
+  QApplication::setStyle(new THintStyle(QApplication::style()->name()));
+  StyleHints();
+
+  TFrm_Main mainWindow(options);
+  TFrm_About about(&mainWindow);
+  TFrm_Pswd pswd(&mainWindow);
+  mainWindow.AttachAbout(&about);
+  mainWindow.AttachPswd(&pswd);
+  mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
+  mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
+
+  QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, [&mainWindow] {
+    mainWindow.setWindowState((mainWindow.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    mainWindow.show();
+    mainWindow.raise();
+    mainWindow.activateWindow();
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &mainWindow) {
+      modal->raise();
+      modal->activateWindow();
+    }
+  });
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    mainWindow.move(area.center() - mainWindow.rect().center());
+  }
+  mainWindow.show();
+  return QApplication::exec();
+}

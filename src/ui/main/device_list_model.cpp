@@ -1,0 +1,66 @@
+#include "ui/main/device_list_model.h"
+
+namespace varnix {
+
+TDeviceListModel::TDeviceListModel(QObject* parent) : QAbstractTableModel(parent) {
+  captions_ = {QStringLiteral("设备IP"), QStringLiteral("设备名称"), QStringLiteral("MAC地址"),
+               QStringLiteral("版本"), QStringLiteral("Flag"), QStringLiteral("IpIndex")};
+}
+
+int TDeviceListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TDeviceListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
+  switch (index.column()) {
+    case ColIP: return r.IP;
+    case ColName: return r.Name;
+    case ColMac: return r.Mac;
+    case ColVersion: return r.Version;
+    case ColFlag: return QString::number(r.Family);
+    case ColIpIndex: return QString::number(r.Binding);
+    default: return {};
+  }
+}
+
+QVariant TDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (section < 0 || section >= captions_.size()) return {};
+  return captions_[section];
+}
+
+void TDeviceListModel::AddRow(TDeviceRow row) { pending_.push_back(std::move(row)); }
+
+int TDeviceListModel::Flush() {
+  if (pending_.empty()) return 0;
+  const int first = rowCount();
+  const int count = static_cast<int>(pending_.size());
+  beginInsertRows(QModelIndex(), first, first + count - 1);
+  rows_.insert(rows_.end(), std::make_move_iterator(pending_.begin()),
+               std::make_move_iterator(pending_.end()));
+  pending_.clear();
+  endInsertRows();
+  return count;
+}
+
+void TDeviceListModel::Clear() {
+  pending_.clear();
+  if (rows_.empty()) return;
+  beginResetModel();
+  rows_.clear();
+  endResetModel();
+}
+
+void TDeviceListModel::SetCaptions(const QStringList& captions) {
+  for (int i = 0; i < captions.size() && i < ColFlag; ++i) captions_[i] = captions[i];
+  emit headerDataChanged(Qt::Horizontal, 0, ColFlag - 1);
+}
+
+}  // namespace varnix

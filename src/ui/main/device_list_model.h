@@ -1,0 +1,58 @@
+#pragma once
+// The rows of the device list lv_Dev: one per search reply, in arrival order, never sorted and
+// never de-duplicated (a module seen through two adapters is listed twice, with two bindings).
+//
+// Rows arrive in bursts (thousands of replies to one search), so AddRow only queues a row and
+// Flush inserts every queued row with one beginInsertRows; the main window flushes on a short
+// timer. Columns: IP, name, MAC, version, and the hidden Flag (family) and IpIndex (binding).
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+namespace varnix {
+
+struct TDeviceRow {
+  QString IP;
+  QString Name;
+  QString Mac;      // "00 1A 2B 3C 4D 5E"
+  QString Version;  // firmware number in decimal
+  std::int32_t Family = 0;
+  int Binding = -1;
+};
+
+class TDeviceListModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColumnCount };
+
+  explicit TDeviceListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  // Queues a row; it becomes visible at the next Flush.
+  void AddRow(TDeviceRow row);
+  // Inserts the queued rows; returns how many.
+  int Flush();
+  // Removes every row, queued ones included.
+  void Clear();
+
+  int PendingCount() const { return static_cast<int>(pending_.size()); }
+  const TDeviceRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+  const std::vector<TDeviceRow>& Rows() const { return rows_; }
+
+  // Captions of the four visible columns (the hidden ones keep "Flag" and "IpIndex").
+  void SetCaptions(const QStringList& captions);
+
+private:
+  std::vector<TDeviceRow> rows_;
+  std::vector<TDeviceRow> pending_;
+  QStringList captions_;
+};
+
+}  // namespace varnix

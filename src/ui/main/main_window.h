@@ -1,0 +1,213 @@
+#pragma once
+// TFrm_Main: the program's working window. The left panel holds the two search tabs (LAN device
+// list, serial controls) above the operation log and the hex stream; the right half holds the
+// parameter pages, shown one at a time by the page mode. The window owns the UDP endpoint and
+// routes its events to the panes, the device list and the pages.
+
+#include "app/settings.h"
+#include "lan/udp_svr.h"
+#include "ui/common/prompts.h"
+#include "ui/main/pages/page_host.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QScrollArea;
+class QLabel;
+
+namespace Ui {
+class TFrm_Main;
+}
+
+namespace varnix {
+
+class TLogPane;
+class TDeviceListModel;
+class TFrm_About;
+class TFrm_Pswd;
+class TZ1Page;
+class TZ2Page;
+class TZ3Page;
+
+// Everything the window takes from outside; tests replace the parts that reach the desktop.
+struct TMainOptions {
+  // Where Cfg.ini, Lang.txt and exported lists live (already resolved, see app_paths.h).
+  QString ProgramDir;
+  // The endpoint: destination address, loopback, ports, local address list.
+  TUdpSvrOptions Udp;
+  // Modal steps; the real dialogs when null. Must outlive the window.
+  IUserPrompts* Prompts = nullptr;
+  // Opens a web address in the desktop's browser; QDesktopServices::openUrl when empty.
+  std::function<void(const QUrl&)> OpenUrl;
+  // The clock of the export file name; the local time when empty.
+  std::function<QDateTime()> Now;
+  // The plain pauses of a save; std::this_thread::sleep_for when empty.
+  std::function<void(std::chrono::milliseconds)> Sleep;
+  // Default of the "Language" setting; the system language test when unset.
+  std::optional<bool> SystemIsChinese;
+};
+
+class TFrm_Main final : public QMainWindow, public IPageHost, public ISettingsTarget {
+  Q_OBJECT
+public:
+  explicit TFrm_Main(TMainOptions options, QWidget* parent = nullptr);
+  ~TFrm_Main() override;
+
+  // --- The other windows (created after this one, see main.cpp). ---
+  void AttachAbout(TFrm_About* about) { about_ = about; }
+  void AttachPswd(TFrm_Pswd* pswd) { pswd_ = pswd; }
+  // A window whose texts a language switch re-applies, in the order added.
+  void AddTextsApplier(std::function<void()> apply) { textAppliers_.push_back(std::move(apply)); }
+  // Opens the upgrade window with the selected row's IP and MAC (empty without a selection).
+  // Until the upgrade window exists, mni_FirmwareUp says so in the log instead.
+  void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open) {
+    upgradeOpener_ = std::move(open);
+  }
+  void SetDataDebugOpener(std::function<void()> open);
+
+  // --- Shell. ---
+  void SetPageMode(int mode) override;
+  int PageMode() const { return pageMode_; }
+  // Every item of pm_NetDev, then the two copy items enabled in any case.
+  void SetPopupItemsEnabled(bool enabled);
+  void LogLine(const QString& text, const QColor& colour);
+  void LogOk(const QString& text);
+  void HexLine(const QString& text, const QColor& colour);
+  void HexPlain(const QString& text);
+  void ShowSendTraffic(const TIdBytes& data, const std::string& dest, const std::string& local,
+                       std::uint16_t destPort, std::uint16_t localPort);
+  void ShowReceiveTraffic(const TIdBytes& data, const std::string& peer, const std::string& local,
+                          std::uint16_t peerPort, std::uint16_t localPort);
+  void ShowStatus(std::int32_t code, const QString& text);
+  void ApplyMainTexts();
+  void SetLanguage(bool chinese);
+  // Writes the queued pane lines and device rows now (they are otherwise written every 50 ms).
+  void FlushPending();
+  // Shows the password dialog (modal, or raised when it is already showing).
+  void ShowPswd();
+  void ShowAbout();
+
+  // --- Device list. ---
+  void Search();
+  void AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
+                    std::int32_t family, int binding);
+  void lv_DevClick();
+  // Run when the pop-up menu opens: repeats the click handler.
+  void pm_NetDevPopup();
+  void ExportDevices();
+  // The last clicked row's MAC without spaces, and the binding of the last clicked Z2 row.
+  const QString& CurrentMac() const { return currentMac_; }
+  int CurrentBinding() const { return currentBinding_; }
+  int DeviceCount() const;
+
+  TUdpSvr& Endpoint() { return *udp_; }
+  TLogPane& LogPane() { return *log_; }
+  TLogPane& HexPane() { return *hex_; }
+  TDeviceListModel& Devices() { return *devices_; }
+  QMenu* PopupMenu() const { return pm_NetDev_; }
+
+  // --- IPageHost. ---
+  void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
+  std::optional<TDeviceRef> SelectedDevice() override;
+  std::optional<TDeviceRef> CurrentDevice() override;
+  void NoTarget() override;
+  void RunSavePlan(const TSavePlan& plan) override;
+  IUserPrompts& Prompts() override { return *prompts_; }
+  TBlockStore& Store() override { return udp_->Store(); }
+  void OpenDataDebug() override;
+
+  // --- ISettingsTarget (the load steps and the save read these controls). ---
+  void setLanguageChecked(bool chinese) override;
+  void setAboutMenuVisible(bool visible) override;
+  void setRealTimeHelpChecked(bool checked) override;
+  void setUpdateMenusVisible(bool visible) override;
+  void setHintHidePause(int ms) override { hintHidePauseMs_ = ms; }
+  void setHintsEnabled(bool enabled) override { hintsEnabled_ = enabled; }
+  void setLocalCom(const QString& port) override;
+  void setModelChecked(int zNum) override;
+  QString cmdFilePath() const override { return cmdFilePath_; }
+  void setCmdFilePath(const QString& path) override { cmdFilePath_ = path; }
+  bool realTimeHelpChecked() const override;
+  QString localCom() const override;
+  int checkedModel() const override;
+
+  bool HintsEnabled() const { return hintsEnabled_; }
+  int HintHidePause() const { return hintHidePauseMs_; }
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void FormCreate();
+  void FormClose();
+  void WireEndpoint();
+  void BuildPopupMenu();
+  void ConnectControls();
+  void mni_MenuClick(QAction* item);
+  void mni_LvRightMmClick(QAction* item);
+  void rzpgcntrl_SrchTabClick();
+  void lv_DevContextMenu(const QPoint& pos);
+  bool ApplicationEvents1Message(QObject* watched, QEvent* event);
+  void FitWindowWidth();
+  void ShowParamPage(int index);
+  void OpenUrl(const QUrl& url);
+  std::optional<int> SelectedRow() const;
+  void SetVisibleIfPresent(const char* name, bool visible);
+
+  std::unique_ptr<Ui::TFrm_Main> ui;
+  TMainOptions options_;
+  std::unique_ptr<TQtPrompts> ownPrompts_;
+  IUserPrompts* prompts_ = nullptr;
+  std::unique_ptr<TUdpSvr> udp_;
+  TLogPane* log_ = nullptr;
+  TLogPane* hex_ = nullptr;
+  TDeviceListModel* devices_ = nullptr;
+  QTimer rowTimer_;
+  QMenu* pm_NetDev_ = nullptr;
+  QPointer<QScrollArea> scrollBox_;
+
+  TZ1Page* z1Page_ = nullptr;
+  TZ2Page* z2Page_ = nullptr;
+  TZ3Page* z3Page_ = nullptr;
+
+  TFrm_About* about_ = nullptr;
+  TFrm_Pswd* pswd_ = nullptr;
+  std::vector<std::function<void()>> textAppliers_;
+  std::function<void(const QString&, const QString&)> upgradeOpener_;
+  std::function<void()> dataDebugOpener_;
+
+  int pageMode_ = -1;
+  QString currentMac_;
+  int currentBinding_ = -1;
+  std::optional<TDeviceRef> currentDevice_;
+  bool hintsEnabled_ = true;
+  int hintHidePauseMs_ = HintHidePauseMs;
+  QString cmdFilePath_;
+  bool closed_ = false;
+
+  // The upgrade window's three settings, kept so that a save writes back what the load read
+  // until the upgrade window itself holds them.
+  struct TUpgradeFields final : IUpgradeSettingsTarget {
+    QString IP, MAC, FileName;
+    void setUpgradeIP(const QString& t) override { IP = t; }
+    void setUpgradeMAC(const QString& t) override { MAC = t; }
+    void setUpgradeFileName(const QString& t) override { FileName = t; }
+    QString upgradeIP() const override { return IP; }
+    QString upgradeMAC() const override { return MAC; }
+    QString upgradeFileName() const override { return FileName; }
+  } upgradeFields_;
+};
+
+}  // namespace varnix
