@@ -1,5 +1,6 @@
 #include "window_harness.h"
 
+#include "core/blocks.h"
 #include "core/convert.h"
 
 #include <QApplication>
@@ -69,6 +70,38 @@ TIdBytes SearchReply(const std::array<std::uint8_t, 4>& ip, const std::array<std
   d[15] = static_cast<std::uint8_t>(firmware & 0xFF);
   d[16] = static_cast<std::uint8_t>(firmware >> 8);
   for (std::size_t i = 0; i < name.size() && i < 14; ++i) d[19 + i] = static_cast<std::uint8_t>(name[i]);
+  return d;
+}
+
+TIdBytes ParamReply(const std::array<std::uint8_t, 6>& mac, std::int32_t family) {
+  TBaseParam base;
+  base.AddrType = 1;
+  base.LocationURLPort = 1900;
+  base.HTTPServerPort = 80;
+  base.StaticIP = "10.0.0.50";
+  base.GatewayIP = "10.0.0.1";
+  base.SubnetMask = "255.255.255.0";
+  base.ModName = "Line-1";
+  base.UserName = "vesta";
+  base.Password = "vesta";
+  base.UserMAC = BytesToMacText(mac);
+  base.Dns = "10.0.0.1";
+  TPortParam port;
+  port.BaudRate = 115200;
+  port.DataBits = 8;
+  port.Parity = 1;
+  port.StopBits = 1;
+  port.FlowControl = 1;
+  port.LocalPort = 8234;
+  port.RemotePort = 8234;
+  port.RemoteIP = "10.0.0.1";
+  port.WorkMode = 3;
+  port.TCPSvrCount = 4;
+  port.TCPStyle = 1;
+  port.UARTLength = 1024;
+  TIdBytes d(ParamReplySize, 0);
+  EncodeBaseBlock(family, base, std::span<std::uint8_t, BaseBlockSize>(d.data(), BaseBlockSize), 0);
+  EncodePortBlock(family, port, std::span<std::uint8_t, PortBlockSize>(d.data() + BaseBlockSize, PortBlockSize), 0);
   return d;
 }
 

@@ -52,6 +52,9 @@ std::vector<TPaneLine> PaneLines(QPlainTextEdit* pane);
 TIdBytes SearchReply(const std::array<std::uint8_t, 4>& ip, const std::array<std::uint8_t, 6>& mac, int firmware,
                      const std::string& name);
 
+// A 130-byte parameter reply of a module with this user MAC and plausible settings.
+TIdBytes ParamReply(const std::array<std::uint8_t, 6>& mac, std::int32_t family = 2);
+
 struct TRowSpec {
   std::array<std::uint8_t, 4> IP;
   std::array<std::uint8_t, 6> Mac;

@@ -68,6 +68,15 @@ QString PendingFeatureText(bool chinese, bool serial) {
 
 bool IsChinese() { return LangList != nullptr && LangList->IsChinese; }
 
+class TAppHook final : public QObject {
+public:
+  explicit TAppHook(std::function<bool(QObject*, QEvent*)> handler) : handler_(std::move(handler)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override { return handler_(watched, event); }
+
+private:
+  std::function<bool(QObject*, QEvent*)> handler_;
+};
+
 }  // namespace
 
 TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
@@ -151,13 +160,15 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   ui->lv_Dev->installEventFilter(this);
   ui->lv_Dev->viewport()->installEventFilter(this);
   ui->redt_Hex->viewport()->installEventFilter(this);
-  qApp->installEventFilter(this);
+  appHook_ = std::make_unique<TAppHook>(
+      [this](QObject* watched, QEvent* event) { return ApplicationEvents1Message(watched, event); });
+  qApp->installEventFilter(appHook_.get());
 
   FormCreate();
 }
 
 TFrm_Main::~TFrm_Main() {
-  qApp->removeEventFilter(this);
+  qApp->removeEventFilter(appHook_.get());
   if (!closed_) FormClose();
 }
 
@@ -778,7 +789,7 @@ bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
     ui->redt_Hex->setFocus();
     return false;
   }
-  return ApplicationEvents1Message(watched, event);
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool TFrm_Main::ApplicationEvents1Message(QObject* watched, QEvent* event) {

@@ -177,6 +177,9 @@ private:
   QTimer rowTimer_;
   QMenu* pm_NetDev_ = nullptr;
   QPointer<QScrollArea> scrollBox_;
+  // The application-wide hook (hints, the wheel over the Z2 page): a filter object of its own,
+  // so the window's own control filters do not see each event twice.
+  std::unique_ptr<QObject> appHook_;
 
   TZ1Page* z1Page_ = nullptr;
   TZ2Page* z2Page_ = nullptr;
