@@ -108,7 +108,7 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
     socklen_t len = sizeof sa;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
 
-    auto b = std::make_unique<Binding>();
+    auto b = std::make_shared<Binding>();
     b->Fd = fd;
     b->Index = static_cast<int>(bindings_.size());
     b->Address = address;
@@ -116,8 +116,10 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
     len = sizeof b->ReceiveBuffer;
     ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &b->ReceiveBuffer, &len);
     b->Notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
-    Binding* raw = b.get();
-    QObject::connect(b->Notifier, &QSocketNotifier::activated, b->Notifier, [this, raw] { ReadBinding(raw); });
+    const std::weak_ptr<Binding> weak = b;
+    QObject::connect(b->Notifier, &QSocketNotifier::activated, b->Notifier, [this, weak] {
+        if (const auto binding = weak.lock()) ReadBinding(binding);
+    });
     bindings_.push_back(std::move(b));
     return true;
 }
@@ -219,7 +221,8 @@ int TUdpSvr::BindingReceiveBuffer(int binding) const {
     return bindings_[static_cast<std::size_t>(binding)]->ReceiveBuffer;
 }
 
-void TUdpSvr::ReadBinding(Binding* b) {
+void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
+    const std::shared_ptr<Binding> b = binding;  // the batch stays valid whatever a handler does
     if (b->Buffer.empty()) {
         b->Buffer.resize(BatchSize * SlotSize);
         b->Headers.resize(BatchSize);
@@ -233,6 +236,8 @@ void TUdpSvr::ReadBinding(Binding* b) {
     const std::uint64_t generation = generation_;
     const int fd = b->Fd;
     const int index = b->Index;
+    in_addr lastPeer{};
+    std::string lastPeerText;
     for (;;) {
         for (unsigned i = 0; i < BatchSize; ++i) {
             b->Vectors[i] = iovec{b->Buffer.data() + i * SlotSize, SlotSize};
@@ -250,10 +255,16 @@ void TUdpSvr::ReadBinding(Binding* b) {
         for (int i = 0; i < got; ++i) {
             const auto& h = b->Headers[static_cast<std::size_t>(i)];
             const sockaddr_in& peer = b->Peers[static_cast<std::size_t>(i)];
+            // A burst comes mostly from one address (the simulator, or modules behind one
+            // gateway); keep its text instead of formatting it for every datagram.
+            if (peer.sin_addr.s_addr != lastPeer.s_addr || lastPeerText.empty()) {
+                lastPeer = peer.sin_addr;
+                lastPeerText = IPv4Text(peer.sin_addr);
+            }
             HandleDatagram(index,
                            std::span<const std::uint8_t>(b->Buffer.data() + static_cast<std::size_t>(i) * SlotSize,
                                                          h.msg_len),
-                           IPv4Text(peer.sin_addr), ntohs(peer.sin_port));
+                           lastPeerText, ntohs(peer.sin_port));
             // A handler may have destroyed the endpoint or rebuilt its bindings (and with them b).
             if (alive.expired() || !*alive.lock() || generation != generation_) return;
         }
@@ -264,8 +275,12 @@ void TUdpSvr::ReadBinding(Binding* b) {
 
 void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                              std::uint16_t peerPort) {
-    const TIdBytes copy(datagram.begin(), datagram.end());
-    if (OnReceive) OnReceive(copy, peerAddr, BindingAddress(binding), peerPort, BindingPort(binding));
+    if (OnReceive) {
+        const std::weak_ptr<bool> alive = alive_;
+        const TIdBytes copy(datagram.begin(), datagram.end());
+        OnReceive(copy, peerAddr, BindingAddress(binding), peerPort, BindingPort(binding));
+        if (alive.expired()) return;  // the handler destroyed the endpoint
+    }
 
     std::visit(
         [&](auto&& c) {
@@ -279,7 +294,7 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
             } else if constexpr (std::is_same_v<T, TBlockDatagram>) {
                 // The store is filled before the event, so the handler and every later encoder
                 // see the module's bytes.
-                const std::span<const std::uint8_t> d(copy);
+                const std::span<const std::uint8_t> d = datagram;
                 switch (c.Block) {
                 case TBlockReply::Params130: {
                     store_->StoreParamReply(d.first<ParamReplySize>());
@@ -308,7 +323,7 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
                 }
             }
         },
-        ClassifyDatagram(copy, peerPort));
+        ClassifyDatagram(datagram, peerPort));
 }
 
 }  // namespace varnix

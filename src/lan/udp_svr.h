@@ -13,6 +13,9 @@
 // recvmmsg. While a handler runs (even a modal dialog), that binding is not read again, so
 // datagrams queue up in its receive buffer (at least 4 MiB) instead of being handled re-entrantly.
 //
+// A handler may search again (rebuilding the bindings mid-burst: the rest of the old sockets'
+// queues is dropped), but must not destroy the endpoint whose event it is handling.
+//
 // Sending never reports failure: an unparsable MAC text, a binding index that does not exist or
 // a socket error drop the datagram silently; the user notices the missing acknowledgement.
 
@@ -140,12 +143,14 @@ private:
     struct Binding;
     void CloseBindings();
     bool OpenBinding(const std::string& address);
-    void ReadBinding(Binding* b);
+    void ReadBinding(const std::shared_ptr<Binding>& b);
     std::vector<std::string> LocalAddressList() const;
 
     TUdpSvrOptions options_;
     TBlockStore* store_;
-    std::vector<std::unique_ptr<Binding>> bindings_;
+    // Shared with a reader that is running, so a handler that rebuilds the bindings cannot free
+    // the receive batch under it.
+    std::vector<std::shared_ptr<Binding>> bindings_;
     // Changes whenever the bindings are rebuilt, so a reader whose handler rebuilt them stops.
     std::uint64_t generation_ = 0;
     // Cleared on destruction, so a reader whose handler destroyed the endpoint stops.

@@ -1,0 +1,238 @@
+// A search answered by 10,000 simulated modules in one burst, inside the private namespace of
+// tests/netns-run (one veth pair). Measures, in the same run and against the same simulator:
+//   - TUdpSvr: replies delivered as OnSearchReply events, and the time from the search until the
+//     last one, (a) read live as they arrive and (b) drained after the whole burst has queued;
+//   - a bare recvmmsg loop on a plain socket with the same 4 MiB receive buffer, (a) and (b);
+//   - a QUdpSocket readDatagram loop, (b) only, for comparison with what Qt offers.
+// Each figure is the median of several rounds. Stops by itself; sends nothing outside the namespace.
+//
+//   tests/netns-run --veth 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim <build>/bench/bench_search_burst [modules] [rounds]
+
+#include "lan/lan_protocol.h"
+#include "lan/udp_svr.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QProcess>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace varnix;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+struct Result {
+    std::size_t delivered = 0;
+    double ms = 0;  // search sent (live) or drain started (queued) until the last reply
+};
+
+constexpr int QueueWaitMs = 400;  // long enough for the simulator to send the whole burst
+constexpr int QuietMs = 300;      // no reply for this long: the burst is over
+
+std::string PcIp() {
+    const char* v = std::getenv("VARNIX_NS_PC_IPS");
+    std::string s = v ? v : "";
+    return s.substr(0, s.find(','));
+}
+
+// --- Bare loop: one plain socket, recvmmsg, reading the 36-byte replies. ---
+Result BareLoop(const std::string& ip, bool queued) {
+    Result r;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int size = 4 * 1024 * 1024;
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    inet_pton(AF_INET, ip.c_str(), &sa.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        std::perror("bind");
+        std::exit(2);
+    }
+    sockaddr_in dest{};
+    dest.sin_family = AF_INET;
+    dest.sin_port = htons(PortZ2);
+    dest.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    const TIdBytes request = BuildSearchRequest();
+    const auto sent = Clock::now();
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+    if (queued) std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
+    const auto start = queued ? Clock::now() : sent;
+    auto last = start;
+
+    constexpr unsigned batch = 64;
+    std::vector<std::uint8_t> buffer(batch * 2048);
+    std::vector<mmsghdr> headers(batch);
+    std::vector<iovec> vectors(batch);
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, QuietMs) <= 0) break;
+        for (unsigned i = 0; i < batch; ++i) {
+            vectors[i] = iovec{buffer.data() + i * 2048, 2048};
+            headers[i] = mmsghdr{};
+            headers[i].msg_hdr.msg_iov = &vectors[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = ::recvmmsg(fd, headers.data(), batch, MSG_DONTWAIT, nullptr);
+        if (got <= 0) continue;
+        for (int i = 0; i < got; ++i)
+            if (headers[static_cast<unsigned>(i)].msg_len == SearchReplySize) ++r.delivered;
+        last = Clock::now();
+    }
+    r.ms = Ms(last - start);
+    ::close(fd);
+    return r;
+}
+
+// --- Qt's own UDP socket: readDatagram until nothing is pending. ---
+Result QtLoop(const std::string& ip) {
+    Result r;
+    QUdpSocket s;
+    s.bind(QHostAddress(QString::fromStdString(ip)), 0);
+    s.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(4 * 1024 * 1024));
+    const TIdBytes request = BuildSearchRequest();
+    s.writeDatagram(reinterpret_cast<const char*>(request.data()), static_cast<qint64>(request.size()),
+                    QHostAddress::Broadcast, PortZ2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
+    const auto start = Clock::now();
+    auto last = start;
+    char buf[2048];
+    for (;;) {
+        while (s.hasPendingDatagrams()) {
+            QHostAddress from;
+            quint16 port = 0;
+            if (s.readDatagram(buf, sizeof buf, &from, &port) == static_cast<qint64>(SearchReplySize)) ++r.delivered;
+            last = Clock::now();
+        }
+        if (!s.waitForReadyRead(QuietMs)) break;
+    }
+    r.ms = Ms(last - start);
+    return r;
+}
+
+// --- The endpoint, reading through its socket notifier on the event loop. ---
+Result Endpoint(const std::string& ip, bool queued) {
+    Result r;
+    TUdpSvrOptions o;
+    o.LocalAddresses = [ip] { return std::vector<std::string>{ip}; };
+    TBlockStore store;
+    o.Store = &store;
+    TUdpSvr svr(o);
+    std::vector<std::string> macs;
+    macs.reserve(200000);
+    auto last = Clock::now();
+    svr.OnSearchReply = [&](const std::string&, const std::string&, const std::string& mac, const std::string&,
+                            std::int32_t, std::int32_t) {
+        ++r.delivered;
+        macs.push_back(mac);
+        last = Clock::now();
+    };
+    svr.UpdateBindings();  // bind before the clock starts, as a repeated search would be
+    const auto sent = Clock::now();
+    svr.Search();
+    if (queued) std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
+    const auto start = queued ? Clock::now() : sent;
+    last = start;
+    for (;;) {
+        const std::size_t before = r.delivered;
+        const auto until = Clock::now() + std::chrono::milliseconds(QuietMs);
+        while (r.delivered == before && Clock::now() < until)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (r.delivered == before) break;
+    }
+    std::sort(macs.begin(), macs.end());
+    const auto distinct = static_cast<std::size_t>(std::unique(macs.begin(), macs.end()) - macs.begin());
+    if (distinct != r.delivered) std::fprintf(stderr, "duplicate replies: %zu distinct\n", distinct);
+    r.ms = Ms(last - start);
+    return r;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (std::getenv("VARNIX_NS") == nullptr || std::getenv("VARNIX_SIM") == nullptr || PcIp().empty()) {
+        std::fprintf(stderr, "run through tests/netns-run --veth 1 with VARNIX_SIM set\n");
+        return 2;
+    }
+    const int modules = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const std::string ip = PcIp();
+    const char* ifaces = std::getenv("VARNIX_NS_SIM_IFACES");
+
+    QProcess sim;
+    sim.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_SIM")));
+    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+                      QString::fromLatin1(ifaces ? ifaces : "").section(QLatin1Char(','), 0, 0),
+                      QStringLiteral("--generate"), QString::number(modules), QStringLiteral("--duration"),
+                      QStringLiteral("300")});
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start();
+    QByteArray out;
+    while (!out.contains("varnix-sim: ready")) {
+        if (!sim.waitForReadyRead(10000)) {
+            std::fprintf(stderr, "simulator did not start\n");
+            return 2;
+        }
+        out += sim.readAllStandardOutput();
+    }
+
+    struct Series {
+        const char* name;
+        std::vector<double> ms;
+        std::size_t minDelivered = SIZE_MAX;
+    };
+    Series bareLive{"bare recvmmsg loop, live", {}}, bareQueued{"bare recvmmsg loop, queued burst", {}},
+        qtQueued{"QUdpSocket readDatagram loop, queued burst", {}}, svrLive{"TUdpSvr, live", {}},
+        svrQueued{"TUdpSvr, queued burst", {}};
+    auto add = [](Series& s, const Result& r) {
+        s.ms.push_back(r.ms);
+        s.minDelivered = std::min(s.minDelivered, r.delivered);
+    };
+    for (int i = 0; i < rounds; ++i) {
+        add(bareLive, BareLoop(ip, false));
+        add(svrLive, Endpoint(ip, false));
+        add(bareQueued, BareLoop(ip, true));
+        add(svrQueued, Endpoint(ip, true));
+        add(qtQueued, QtLoop(ip));
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
+
+    std::printf("search burst: %d modules, %d rounds (median; fewest delivered in any round)\n", modules, rounds);
+    for (const Series* s : {&bareLive, &svrLive, &bareQueued, &svrQueued, &qtQueued})
+        std::printf("  %-44s %7.1f ms  delivered %zu\n", s->name, Median(s->ms), s->minDelivered);
+    const double liveRatio = Median(svrLive.ms) / std::max(Median(bareLive.ms), 0.001);
+    const double queuedRatio = Median(svrQueued.ms) / std::max(Median(bareQueued.ms), 0.001);
+    std::printf("  TUdpSvr / bare loop: live %.2fx, queued %.2fx (target: none lost, within 2x)\n", liveRatio,
+                queuedRatio);
+    const bool allDelivered = svrLive.minDelivered == static_cast<std::size_t>(modules) &&
+                              svrQueued.minDelivered == static_cast<std::size_t>(modules);
+    return allDelivered ? 0 : 1;
+}
