@@ -360,9 +360,16 @@ void TFrm_Main::FitWindowWidth() {
   int height = 564;
   if (ui->rzpgcntrl_Param->isVisibleTo(this)) {
     QWidget* page = ui->rzpgcntrl_Param->currentWidget();
-    const QSize hint = page->sizeHint().expandedTo(page->minimumSizeHint());
+    int pageWidth = page->sizeHint().expandedTo(page->minimumSizeHint()).width();
+    // A scroll box on the page scrolls vertically only: widen it to its content.
+    for (const QScrollArea* area : page->findChildren<QScrollArea*>()) {
+      if (area->widget() == nullptr || area->isHidden()) continue;
+      const int needed = area->widget()->sizeHint().width() + 2 * area->frameWidth() +
+                         area->verticalScrollBar()->sizeHint().width();
+      pageWidth += std::max(0, needed - area->sizeHint().width());
+    }
     const int frame = ui->rzpgcntrl_Param->width() - ui->rzpgcntrl_Param->contentsRect().width();
-    width += ui->lay_Bg->spacing() + hint.width() + std::max(frame, 4);
+    width += ui->lay_Bg->spacing() + pageWidth + std::max(frame, 4);
   }
   const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
   height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
@@ -381,8 +388,10 @@ void TFrm_Main::SetPageMode(int mode) {
       break;
     case 0: {
       // Tabs fill the width of their page control.
-      const int srchTab = ui->rzpgcntrl_Srch->width() / ui->rzpgcntrl_Srch->count() - 4;
-      const int logsTab = ui->rzpgcntrl_Logs->width() / ui->rzpgcntrl_Logs->count() - 3;
+      // (the left panel has a fixed width, which both page controls fill even before layout)
+      const int panel = ui->pnl1->minimumWidth();
+      const int srchTab = panel / ui->rzpgcntrl_Srch->count() - 4;
+      const int logsTab = panel / ui->rzpgcntrl_Logs->count() - 3;
       ui->rzpgcntrl_Srch->tabBar()->setStyleSheet(
           QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(srchTab, 40)));
       ui->rzpgcntrl_Logs->tabBar()->setStyleSheet(
