@@ -30,7 +30,7 @@ Bytes command(std::uint8_t code, const Mac &mac, const Bytes &payload = {},
   return d;
 }
 
-ModuleSpec spec(Family f, const char *mac)
+ModuleSpec desc(Family f, const char *mac)
 {
   ModuleSpec s;
   s.family = f;
@@ -129,7 +129,7 @@ TEST(SimModule, IdentityComesFromAGivenBaseBlock)
 TEST(SimModule, WhoListensOnWhichPort)
 {
   Fleet fleet;
-  fleet.add(Module(spec(Family::Z3, "001A2B3C4D5E")));
+  fleet.add(Module(desc(Family::Z3, "001A2B3C4D5E")));
   // A Z3 module hears its commands on 1901 and the restart on 1500; it answers from 1901.
   auto r = send(fleet, Port::Z2, command(0x03, kMac));
   EXPECT_EQ(r.result, "ignored");
@@ -142,7 +142,7 @@ TEST(SimModule, WhoListensOnWhichPort)
   EXPECT_EQ(r.result, "E");
   // Other series answer the search only.
   Fleet others;
-  others.add(Module(spec(Family::Other256, "001A2B3C4D5E")));
+  others.add(Module(desc(Family::Other256, "001A2B3C4D5E")));
   EXPECT_EQ(send(others, Port::Z2, command(0x02, kMac)).result, "ignored");
   r = send(others, Port::Z2, Bytes{0xFF, 0x01, 0x01, 0x02});
   ASSERT_EQ(r.replies.size(), 1u);
@@ -150,7 +150,7 @@ TEST(SimModule, WhoListensOnWhichPort)
   // The search is heard on 1500 only.
   EXPECT_EQ(send(others, Port::Z3, Bytes{0xFF, 0x01, 0x01, 0x02}).result, "ignored");
   Fleet z2;
-  z2.add(Module(spec(Family::Z2, "001A2B3C4D5E")));
+  z2.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
   EXPECT_EQ(send(z2, Port::Z2, command(0x04, kMac)).result, "E") << "0x04 ends a Z3 save only";
 }
 
@@ -169,7 +169,7 @@ TEST(SimModule, ModbusBlockFollowsTheKind)
       {7, {1}, kind7}, // a 1-byte block read as kind 7: the rest is zero
   };
   for (const auto &c : cases) {
-    ModuleSpec s = spec(Family::Z2, "001A2B3C4D5E");
+    ModuleSpec s = desc(Family::Z2, "001A2B3C4D5E");
     s.modbusKind = c.kind;
     s.replies = {"modbus"};
     Fleet fleet;
@@ -184,7 +184,7 @@ TEST(SimModule, ModbusBlockFollowsTheKind)
 
 TEST(SimModule, IgnoredWritesAndSilentModules)
 {
-  ModuleSpec s = spec(Family::Z2, "001A2B3C4D5E");
+  ModuleSpec s = desc(Family::Z2, "001A2B3C4D5E");
   s.ignoreWrites = true;
   Fleet fleet;
   fleet.add(Module(s));
@@ -195,7 +195,7 @@ TEST(SimModule, IgnoredWritesAndSilentModules)
   EXPECT_EQ(fleet.modules()[0].blocks().port, before);
   EXPECT_TRUE(fleet.modules()[0].writes().empty());
 
-  ModuleSpec q = spec(Family::Z2, "001A2B3C4D5E");
+  ModuleSpec q = desc(Family::Z2, "001A2B3C4D5E");
   q.silent = true;
   Fleet quiet;
   quiet.add(Module(q));
@@ -209,7 +209,7 @@ TEST(SimModule, IgnoredWritesAndSilentModules)
 TEST(SimModule, HttpdWritesLandInTheirHalves)
 {
   Fleet fleet;
-  fleet.add(Module(spec(Family::Z2, "001A2B3C4D5E")));
+  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
   EXPECT_EQ(send(fleet, Port::Z2, command(0x22, kMac, Bytes(101, 0xAA))).result, "K");
   EXPECT_EQ(send(fleet, Port::Z2, command(0x23, kMac, Bytes(201, 0xBB))).result, "K");
   const Bytes &h = fleet.modules()[0].blocks().httpd;
@@ -221,8 +221,8 @@ TEST(SimModule, HttpdWritesLandInTheirHalves)
 TEST(SimModule, ModulesSharingAMacAllAnswer)
 {
   Fleet fleet;
-  fleet.add(Module(spec(Family::Z2, "001A2B3C4D5E")));
-  fleet.add(Module(spec(Family::Z2, "001A2B3C4D5E")));
+  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
+  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
   const auto r = send(fleet, Port::Z2, command(0x02, kMac));
   EXPECT_EQ(r.replies.size(), 2u);
   EXPECT_EQ(fleet.modules()[0].restarts(), 1);

@@ -125,7 +125,7 @@ ModuleSpec moduleFromJson(const QJsonObject &o, int index)
     fail(where + "modbusKind must be 1, 4 or 7");
   m.ignoreWrites = val("ignoreWrites").toBool(false);
   m.silent = val("silent").toBool(false);
-  // Surface spec errors (block sizes, missing MAC) with the module's position.
+  // Surface configuration errors (block sizes, missing MAC) with the module's position.
   try {
     Module check(m);
   } catch (const std::invalid_argument &e) {

@@ -30,8 +30,8 @@ public:
   int run()
   {
     fleet_.setRestartMs(opt_.restartMs);
-    for (const auto &spec : opt_.modules)
-      fleet_.add(Module(spec));
+    for (const auto &desc : opt_.modules)
+      fleet_.add(Module(desc));
     if (!opt_.journalPath.empty()) {
       journal_ = std::fopen(opt_.journalPath.c_str(), "a");
       if (!journal_)

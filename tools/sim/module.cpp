@@ -187,24 +187,24 @@ Bytes buildSearchReply(const Ip4 &ip, const Mac &mac, int firmware, const std::s
   return r;
 }
 
-Module::Module(const ModuleSpec &spec)
-    : family_(spec.family), firmware_(spec.firmware), replies_(spec.replies),
-      modbusKind_(spec.modbusKind), ignoreWrites_(spec.ignoreWrites), silent_(spec.silent)
+Module::Module(const ModuleSpec &desc)
+    : family_(desc.family), firmware_(desc.firmware), replies_(desc.replies),
+      modbusKind_(desc.modbusKind), ignoreWrites_(desc.ignoreWrites), silent_(desc.silent)
 {
-  checkSize(spec.base, kBaseSize, "base");
-  checkSize(spec.port, kPortSize, "port");
-  checkSize(spec.cloud, kCloudSize, "cloud");
-  checkSize(spec.heart, kHeartSize, "heart");
-  checkSize(spec.httpd, kHttpdSize, "httpd");
-  if (spec.modbus && spec.modbus->size() != 1 && spec.modbus->size() != 4 &&
-      spec.modbus->size() != 7)
+  checkSize(desc.base, kBaseSize, "base");
+  checkSize(desc.port, kPortSize, "port");
+  checkSize(desc.cloud, kCloudSize, "cloud");
+  checkSize(desc.heart, kHeartSize, "heart");
+  checkSize(desc.httpd, kHttpdSize, "httpd");
+  if (desc.modbus && desc.modbus->size() != 1 && desc.modbus->size() != 4 &&
+      desc.modbus->size() != 7)
     throw std::invalid_argument("modbus block must be 1, 4 or 7 bytes");
-  if (!spec.mac && !spec.base)
+  if (!desc.mac && !desc.base)
     throw std::invalid_argument("a module needs a MAC (or a base block)");
-  if (spec.firmware < 0 || spec.firmware > 65535)
+  if (desc.firmware < 0 || desc.firmware > 65535)
     throw std::invalid_argument("firmware must be 0..65535");
   if (modbusKind_ == 0)
-    modbusKind_ = spec.modbus ? static_cast<int>(spec.modbus->size()) : 7;
+    modbusKind_ = desc.modbus ? static_cast<int>(desc.modbus->size()) : 7;
   if (modbusKind_ != 1 && modbusKind_ != 4 && modbusKind_ != 7)
     throw std::invalid_argument("modbusKind must be 1, 4 or 7");
   for (const auto &r : replies_) {
@@ -222,35 +222,35 @@ Module::Module(const ModuleSpec &spec)
       replies_ = {"130", "50", "85", "302", "modbus"};
   }
 
-  // Identity given in the spec, else the one the base block holds.
-  Mac mac = spec.mac.value_or(Mac{});
-  Ip4 ip = spec.ip.value_or(Ip4{192, 168, 0, 7});
-  std::string name = spec.name.value_or(std::string());
-  if (spec.base) {
-    const Bytes &b = *spec.base;
-    if (!spec.mac)
+  // Identity given in the desc, else the one the base block holds.
+  Mac mac = desc.mac.value_or(Mac{});
+  Ip4 ip = desc.ip.value_or(Ip4{192, 168, 0, 7});
+  std::string name = desc.name.value_or(std::string());
+  if (desc.base) {
+    const Bytes &b = *desc.base;
+    if (!desc.mac)
       std::copy(b.begin() + 53, b.begin() + 59, mac.begin());
-    if (!spec.ip)
+    if (!desc.ip)
       ip = Ip4{b[12], b[11], b[10], b[9]};
-    if (!spec.name)
+    if (!desc.name)
       name = textUpToZero(b.data() + 21, 16);
   }
   if (name.size() > 16)
     name.resize(16);
 
-  blocks_ = synthesiseBlocks(family_, mac, ip, name, spec.user, spec.password);
-  if (spec.base)
-    blocks_.base = *spec.base;
-  if (spec.port)
-    blocks_.port = *spec.port;
-  if (spec.cloud)
-    blocks_.cloud = *spec.cloud;
-  if (spec.heart)
-    blocks_.heart = *spec.heart;
-  if (spec.httpd)
-    blocks_.httpd = *spec.httpd;
-  if (spec.modbus)
-    blocks_.modbus = *spec.modbus;
+  blocks_ = synthesiseBlocks(family_, mac, ip, name, desc.user, desc.password);
+  if (desc.base)
+    blocks_.base = *desc.base;
+  if (desc.port)
+    blocks_.port = *desc.port;
+  if (desc.cloud)
+    blocks_.cloud = *desc.cloud;
+  if (desc.heart)
+    blocks_.heart = *desc.heart;
+  if (desc.httpd)
+    blocks_.httpd = *desc.httpd;
+  if (desc.modbus)
+    blocks_.modbus = *desc.modbus;
   else
     blocks_.modbus.resize(static_cast<std::size_t>(modbusKind_));
   initial_ = blocks_;

@@ -51,7 +51,7 @@ struct ModuleSpec {
   bool silent = false;
 };
 
-// Blocks made from a spec's identity, from byte offsets (values that look like a module fresh
+// Blocks made from a desc's identity, from byte offsets (values that look like a module fresh
 // from the factory configured for this address).
 Blocks synthesiseBlocks(Family family, const Mac &mac, const Ip4 &ip, const std::string &name,
                         const std::string &user, const std::string &password);
@@ -64,8 +64,8 @@ std::uint8_t sum8(const std::uint8_t *data, std::size_t from, std::size_t to);
 
 class Module {
 public:
-  // Throws std::invalid_argument for an inconsistent spec (missing MAC, blocks of wrong size).
-  explicit Module(const ModuleSpec &spec);
+  // Throws std::invalid_argument for an inconsistent desc (missing MAC, blocks of wrong size).
+  explicit Module(const ModuleSpec &desc);
 
   Family family() const { return family_; }
   Port replyPort() const { return family_ == Family::Z3 ? Port::Z3 : Port::Z2; }
