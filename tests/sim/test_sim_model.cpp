@@ -30,9 +30,9 @@ Bytes command(std::uint8_t code, const Mac &mac, const Bytes &payload = {},
   return d;
 }
 
-ModuleSpec desc(Family f, const char *mac)
+ModuleDesc desc(Family f, const char *mac)
 {
-  ModuleSpec s;
+  ModuleDesc s;
   s.family = f;
   s.mac = parseMac(mac);
   s.ip = parseIp("10.77.0.50");
@@ -47,21 +47,21 @@ Fleet::Result send(Fleet &fleet, Port port, const Bytes &d, double now = 0)
 
 const Mac kMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 
-TEST(SimConfig, ModuleSpecsAcceptEveryMacSpelling)
+TEST(SimConfig, ModuleDescsAcceptEveryMacSpelling)
 {
   for (const char *text : {"z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017",
                            "z2:00:1A:2B:3C:4D:5E:10.77.0.50:Line-1:4017",
                            "z2:001a2b3c4d5e:10.77.0.50:Line-1:4017"}) {
-    const ModuleSpec m = parseModuleSpec(text);
+    const ModuleDesc m = parseModuleDesc(text);
     EXPECT_EQ(m.mac, kMac) << text;
     EXPECT_EQ(m.ip, (Ip4{10, 77, 0, 50})) << text;
     EXPECT_EQ(m.name, "Line-1") << text;
     EXPECT_EQ(m.firmware, 4017) << text;
   }
-  EXPECT_EQ(parseModuleSpec("z3:001A2B3C4D5E").family, Family::Z3);
+  EXPECT_EQ(parseModuleDesc("z3:001A2B3C4D5E").family, Family::Z3);
   for (const char *bad : {"z2", "z4:001A2B3C4D5E", "z2:001A2B3C4D", "z2:001A2B3C4D5E:10.77.0.300",
                           "z2:001A2B3C4D5E:10.77.0.5:n:70000", "z2:001A2B3C4D5E:1.2.3.4:n:12:extra"})
-    EXPECT_THROW(parseModuleSpec(bad), std::invalid_argument) << bad;
+    EXPECT_THROW(parseModuleDesc(bad), std::invalid_argument) << bad;
 }
 
 TEST(SimConfig, GeneratedModulesCountInTheirMacAndAddress)
@@ -111,7 +111,7 @@ TEST(SimConfig, JsonErrorsNameTheModule)
 
 TEST(SimModule, IdentityComesFromAGivenBaseBlock)
 {
-  ModuleSpec s;
+  ModuleDesc s;
   s.base = Bytes(67, 0);
   const Bytes ip{50, 0, 77, 10};
   std::copy(ip.begin(), ip.end(), s.base->begin() + 9);
@@ -169,7 +169,7 @@ TEST(SimModule, ModbusBlockFollowsTheKind)
       {7, {1}, kind7}, // a 1-byte block read as kind 7: the rest is zero
   };
   for (const auto &c : cases) {
-    ModuleSpec s = desc(Family::Z2, "001A2B3C4D5E");
+    ModuleDesc s = desc(Family::Z2, "001A2B3C4D5E");
     s.modbusKind = c.kind;
     s.replies = {"modbus"};
     Fleet fleet;
@@ -184,7 +184,7 @@ TEST(SimModule, ModbusBlockFollowsTheKind)
 
 TEST(SimModule, IgnoredWritesAndSilentModules)
 {
-  ModuleSpec s = desc(Family::Z2, "001A2B3C4D5E");
+  ModuleDesc s = desc(Family::Z2, "001A2B3C4D5E");
   s.ignoreWrites = true;
   Fleet fleet;
   fleet.add(Module(s));
@@ -195,7 +195,7 @@ TEST(SimModule, IgnoredWritesAndSilentModules)
   EXPECT_EQ(fleet.modules()[0].blocks().port, before);
   EXPECT_TRUE(fleet.modules()[0].writes().empty());
 
-  ModuleSpec q = desc(Family::Z2, "001A2B3C4D5E");
+  ModuleDesc q = desc(Family::Z2, "001A2B3C4D5E");
   q.silent = true;
   Fleet quiet;
   quiet.add(Module(q));

@@ -65,10 +65,10 @@ Bytes hexField(const QJsonObject &o, const char *key, int index)
   return *b;
 }
 
-ModuleSpec moduleFromJson(const QJsonObject &o, int index)
+ModuleDesc moduleFromJson(const QJsonObject &o, int index)
 {
   const std::string where = "module " + std::to_string(index) + ": ";
-  ModuleSpec m;
+  ModuleDesc m;
   auto has = [&](const char *k) { return o.contains(QLatin1String(k)); };
   auto val = [&](const char *k) { return o.value(QLatin1String(k)); };
   if (has("family")) {
@@ -136,7 +136,7 @@ ModuleSpec moduleFromJson(const QJsonObject &o, int index)
 
 } // namespace
 
-ModuleSpec parseModuleSpec(const std::string &text)
+ModuleDesc parseModuleDesc(const std::string &text)
 {
   std::vector<std::string> f = split(text, ':');
   // A MAC written with ':' separators spans six fields.
@@ -149,7 +149,7 @@ ModuleSpec parseModuleSpec(const std::string &text)
   }
   if (f.size() < 2 || f.size() > 5)
     fail("--module: expected FAMILY:MAC:IP:NAME:FIRMWARE, got \"" + text + "\"");
-  ModuleSpec m;
+  ModuleDesc m;
   const auto fam = parseFamily(f[0]);
   if (!fam)
     fail("--module: unknown family \"" + f[0] + "\"");
@@ -169,15 +169,15 @@ ModuleSpec parseModuleSpec(const std::string &text)
   return m;
 }
 
-std::vector<ModuleSpec> generatedModules(int count)
+std::vector<ModuleDesc> generatedModules(int count)
 {
-  std::vector<ModuleSpec> out;
+  std::vector<ModuleDesc> out;
   out.reserve(static_cast<std::size_t>(count));
   for (int n = 1; n <= count; ++n) {
     const auto x = static_cast<std::uint8_t>((n >> 16) & 0xFF);
     const auto y = static_cast<std::uint8_t>((n >> 8) & 0xFF);
     const auto z = static_cast<std::uint8_t>(n & 0xFF);
-    ModuleSpec m;
+    ModuleDesc m;
     m.family = Family::Z2;
     m.mac = Mac{0x02, 0x00, 0x00, x, y, z};
     m.ip = Ip4{10, x, y, z};
@@ -280,7 +280,7 @@ SimOptions parseCommandLine(int argc, char **argv)
                     dropGiven, seedGiven);
   }
   for (const auto &s : moduleSpecs)
-    o.modules.push_back(parseModuleSpec(s));
+    o.modules.push_back(parseModuleDesc(s));
   for (auto &m : generatedModules(generate))
     o.modules.push_back(std::move(m));
   for (std::size_t i = 0; i < o.modules.size(); ++i)

@@ -14,7 +14,7 @@ struct SimOptions {
   int portZ2 = 1500;
   int portZ3 = 1901;
   std::vector<std::string> ifaces;
-  std::vector<ModuleSpec> modules;
+  std::vector<ModuleDesc> modules;
   double drop = 0.0;
   unsigned seed = 1;
   std::string statePath;
@@ -27,11 +27,11 @@ struct SimOptions {
 SimOptions parseCommandLine(int argc, char **argv);
 
 // One module from FAMILY:MAC:IP:NAME:FIRMWARE.
-ModuleSpec parseModuleSpec(const std::string &text);
+ModuleDesc parseModuleDesc(const std::string &text);
 // The modules and options of a JSON config text; options already set on the command line
 // (drop/seed) are passed in and win.
 void parseConfigJson(const std::string &json, SimOptions &into, bool dropGiven, bool seedGiven);
 // The N modules of --generate.
-std::vector<ModuleSpec> generatedModules(int count);
+std::vector<ModuleDesc> generatedModules(int count);
 
 } // namespace varnix::sim

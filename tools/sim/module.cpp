@@ -187,7 +187,7 @@ Bytes buildSearchReply(const Ip4 &ip, const Mac &mac, int firmware, const std::s
   return r;
 }
 
-Module::Module(const ModuleSpec &desc)
+Module::Module(const ModuleDesc &desc)
     : family_(desc.family), firmware_(desc.firmware), replies_(desc.replies),
       modbusKind_(desc.modbusKind), ignoreWrites_(desc.ignoreWrites), silent_(desc.silent)
 {

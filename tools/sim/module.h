@@ -36,7 +36,7 @@ struct Blocks {
 };
 
 // What a module is made from: the --module/--generate/JSON description.
-struct ModuleSpec {
+struct ModuleDesc {
   Family family = Family::Z2;
   std::optional<Mac> mac;
   std::optional<Ip4> ip;
@@ -65,7 +65,7 @@ std::uint8_t sum8(const std::uint8_t *data, std::size_t from, std::size_t to);
 class Module {
 public:
   // Throws std::invalid_argument for an inconsistent desc (missing MAC, blocks of wrong size).
-  explicit Module(const ModuleSpec &desc);
+  explicit Module(const ModuleDesc &desc);
 
   Family family() const { return family_; }
   Port replyPort() const { return family_ == Family::Z3 ? Port::Z3 : Port::Z2; }
