@@ -219,7 +219,7 @@ void parseConfigJson(const std::string &json, SimOptions &into, bool dropGiven, 
 SimOptions parseCommandLine(int argc, char **argv)
 {
   SimOptions o;
-  std::vector<std::string> moduleSpecs;
+  std::vector<std::string> moduleArgs;
   std::string configPath;
   int generate = 0;
   bool dropGiven = false;
@@ -244,7 +244,7 @@ SimOptions parseCommandLine(int argc, char **argv)
     } else if (a == "--config") {
       configPath = value();
     } else if (a == "--module") {
-      moduleSpecs.push_back(value());
+      moduleArgs.push_back(value());
     } else if (a == "--generate") {
       generate = parseInt(a, value(), 0, 60000);
     } else if (a == "--drop") {
@@ -279,7 +279,7 @@ SimOptions parseCommandLine(int argc, char **argv)
     parseConfigJson(std::string(data.constData(), static_cast<std::size_t>(data.size())), o,
                     dropGiven, seedGiven);
   }
-  for (const auto &s : moduleSpecs)
+  for (const auto &s : moduleArgs)
     o.modules.push_back(parseModuleDesc(s));
   for (auto &m : generatedModules(generate))
     o.modules.push_back(std::move(m));
