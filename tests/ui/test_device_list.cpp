@@ -70,7 +70,7 @@ TEST(DeviceList, SearchClearsTheListAndBothPanesThenListsEveryReply) {
     h.Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort);
   // Rows wait for the next flush of the list.
   EXPECT_EQ(h.Win().DeviceCount(), 0);
-  QTRY_COMPARE_WITH_TIMEOUT(h.Win().DeviceCount(), 4, 1000);
+  EXPECT_TRUE(PumpUntil([&] { return h.Win().DeviceCount() == 4; }, 1000));
   QAbstractItemModel* m = List(h)->model();
   const std::vector<std::vector<QString>> expected = {
       {u"10.0.0.50"_qs, u"Line-1"_qs, u"00 1A 2B 3C 4D 5E"_qs, u"4017"_qs, u"2"_qs, u"0"_qs},

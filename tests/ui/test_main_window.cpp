@@ -239,7 +239,7 @@ TEST(MainWindow, PanesWriteInBatchesAndTheHexPaneFollowsItsEnd) {
   // The timer writes them in bounded batches, giving the event loop turns in between.
   int batches = 0;
   QObject::connect(&h.Win().HexPane(), &TLogPane::Changed, [&batches] { ++batches; });
-  QTRY_COMPARE_WITH_TIMEOUT(h.Win().HexPane().PendingCount(), 0, 2000);
+  EXPECT_TRUE(PumpUntil([&] { return h.Win().HexPane().PendingCount() == 0; }, 2000));
   EXPECT_EQ(batches, (5000 + TLogPane::MaxLinesPerFlush - 1) / TLogPane::MaxLinesPerFlush);
   EXPECT_EQ(h.Hex()->document()->blockCount(), 5000);
   EXPECT_EQ(h.Hex()->document()->lastBlock().text(), u"4999");

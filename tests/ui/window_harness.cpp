@@ -4,6 +4,7 @@
 #include "core/convert.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTest>
 #include <QTextBlock>
@@ -164,6 +165,17 @@ void TWindowHarness::ClickRow(int row) {
 void TWindowHarness::DrainSinks() {
   Z2.Drain(0);
   Z3.Drain(0);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTest::qWait(5);
+  }
+  return true;
 }
 
 std::string MacOf(const TIdBytes& d) {

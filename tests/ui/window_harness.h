@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -109,6 +110,10 @@ private:
   QTemporaryDir home_;
   std::unique_ptr<TFrm_Main> win_;
 };
+
+// Runs the event loop until done() holds or ms pass; whether it held. (QTest's QTRY macros
+// report to QTest, not to GoogleTest, so the tests use this instead.)
+bool PumpUntil(const std::function<bool()>& done, int ms = 3000);
 
 // Code of an addressed command (byte 2) and its MAC text (bytes 3..8, "00 1A ..").
 std::string MacOf(const TIdBytes& datagram);

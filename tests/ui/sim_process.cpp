@@ -1,0 +1,41 @@
+#include "sim_process.h"
+
+#include <QDeadlineTimer>
+
+namespace varnix::test {
+
+TSimProcess::TSimProcess(const QStringList& args, int readyTimeoutMs) {
+  const QString program = qEnvironmentVariable("VARNIX_SIM");
+  if (program.isEmpty()) {
+    error_ = QStringLiteral("VARNIX_SIM is not set");
+    return;
+  }
+  process_.setProcessChannelMode(QProcess::SeparateChannels);
+  process_.start(program, args);
+  if (!process_.waitForStarted(5000)) {
+    error_ = process_.errorString();
+    return;
+  }
+  const QDeadlineTimer deadline(readyTimeoutMs);
+  QByteArray out;
+  while (!deadline.hasExpired() && process_.state() == QProcess::Running) {
+    process_.waitForReadyRead(100);
+    out += process_.readAllStandardOutput();
+    if (out.contains("varnix-sim: ready")) {
+      ready_ = true;
+      return;
+    }
+  }
+  error_ = QString::fromUtf8(process_.readAllStandardError());
+}
+
+TSimProcess::~TSimProcess() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.terminate();
+  if (!process_.waitForFinished(3000)) {
+    process_.kill();
+    process_.waitForFinished(1000);
+  }
+}
+
+}  // namespace varnix::test

@@ -1,0 +1,25 @@
+#pragma once
+// varnix-sim as a child process of a test: started with its arguments, ready once it printed
+// its ready line, stopped (SIGTERM) when the object goes.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace varnix::test {
+
+class TSimProcess {
+public:
+  // The simulator's path comes from $VARNIX_SIM.
+  explicit TSimProcess(const QStringList& args, int readyTimeoutMs = 10000);
+  ~TSimProcess();
+  bool Ready() const { return ready_; }
+  QString ErrorText() const { return error_; }
+
+private:
+  QProcess process_;
+  bool ready_ = false;
+  QString error_;
+};
+
+}  // namespace varnix::test

@@ -1,0 +1,92 @@
+// The real window against varnix-sim inside a private network namespace (tests/netns-run
+// --veth 1): the window binds the PC side of the pair and broadcasts there; the simulator
+// answers from the module side.
+
+#include "lan/lan_protocol.h"
+#include "sim_process.h"
+#include "ui/main/device_list_model.h"
+#include "ui/main/log_pane.h"
+#include "window_harness.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+using namespace varnix;
+using namespace varnix::test;
+
+namespace {
+
+TMainOptions NamespaceOptions(const QString& home, TScriptedPrompts& prompts) {
+  TMainOptions o;
+  o.ProgramDir = home;
+  o.Prompts = &prompts;
+  o.SystemIsChinese = false;
+  o.OpenUrl = [](const QUrl&) {};
+  // The PC side of the pairs (the module side's addresses belong to this namespace too, but
+  // stand for the modules); every datagram goes to the limited broadcast.
+  o.Udp.LocalAddresses = [] {
+    std::vector<std::string> list;
+    for (const QString& ip : qEnvironmentVariable("VARNIX_NS_PC_IPS").split(u',', Qt::SkipEmptyParts))
+      list.push_back(ip.toStdString());
+    return list;
+  };
+  return o;
+}
+
+}  // namespace
+
+TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
+  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS"), u"1") << "run through tests/netns-run";
+  TSimProcess sim({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+                   qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--module"),
+                   QStringLiteral("z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017"), QStringLiteral("--module"),
+                   QStringLiteral("z3:00-1A-2B-3C-4D-60:10.77.0.51:Press:3001"), QStringLiteral("--module"),
+                   QStringLiteral("z2:00-1A-2B-3C-4D-61:10.77.0.52:Old:2001")});
+  ASSERT_TRUE(sim.Ready()) << sim.ErrorText().toStdString();
+
+  QTemporaryDir home;
+  TScriptedPrompts prompts;
+  TFrm_Main w(NamespaceOptions(home.path(), prompts));
+  w.show();
+  w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
+  ASSERT_TRUE(PumpUntil([&] { return w.DeviceCount() == 3; }, 5000)) << w.DeviceCount();
+  QTest::qWait(300);  // no further replies
+  ASSERT_EQ(w.DeviceCount(), 3);
+
+  std::map<QString, std::pair<std::int32_t, QString>> byMac;
+  for (const TDeviceRow& r : w.Devices().Rows()) byMac[r.Mac] = {r.Family, r.IP};
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 5E")], std::make_pair(FamilyZ2, QStringLiteral("10.77.0.50")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 60")], std::make_pair(FamilyZ3, QStringLiteral("10.77.0.51")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 61")].first, FamilyUnknown);
+
+  int z2Row = -1;
+  for (int i = 0; i < w.DeviceCount(); ++i)
+    if (w.Devices().Row(i).Mac == u"00 1A 2B 3C 4D 5E") z2Row = i;
+  auto* list = w.findChild<QTreeView*>(QStringLiteral("lv_Dev"));
+  w.FlushPending();
+  const int hexBefore = w.HexPane().LineCount();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    list->visualRect(list->model()->index(z2Row, 0)).center());
+
+  // The read goes out and the module's replies (130, 50, 85, 302 and Modbus) come back.
+  ASSERT_TRUE(PumpUntil([&] { return w.PageMode() == 2; }, 5000));
+  QTest::qWait(500);
+  w.FlushPending();
+  std::vector<QString> lengths;
+  const auto hex = PaneLines(w.findChild<QPlainTextEdit*>(QStringLiteral("redt_Hex")));
+  for (std::size_t i = static_cast<std::size_t>(hexBefore); i + 1 < hex.size(); ++i) {
+    if (hex[i].Text.contains(u"\u2190 [ ") && hex[i].Text.endsWith(u" : 1500 ]")) lengths.push_back(hex[i + 1].Text);
+  }
+  const std::vector<QString> expected = {u"[ Length : 130 ]"_qs, u"[ Length : 50 ]"_qs, u"[ Length : 85 ]"_qs,
+                                         u"[ Length : 302 ]"_qs, u"[ Length : 64 ]"_qs};
+  EXPECT_EQ(lengths, expected);
+  bool sentRead = false;
+  for (const auto& l : hex)
+    if (l.Text.startsWith(u"FF 13 03 00 1A 2B 3C 4D 5E ")) sentRead = true;
+  EXPECT_TRUE(sentRead);
+  EXPECT_EQ(w.CurrentMac(), u"001A2B3C4D5E");
+  w.close();
+}
