@@ -18,10 +18,18 @@ QMessageBox::Icon ToQt(IUserPrompts::Icon icon) {
   return QMessageBox::NoIcon;
 }
 
-template <typename T>
-T PopOr(std::deque<T>& queue, T fallback) {
+bool PopOr(std::deque<bool>& queue, bool fallback) {
   if (queue.empty()) return fallback;
-  T value = std::move(queue.front());
+  const bool value = queue.front();
+  queue.pop_front();
+  return value;
+}
+
+// An empty queue answers "cancelled".
+std::optional<QString> PopOr(std::deque<std::optional<QString>>& queue, std::nullopt_t) {
+  if (queue.empty()) return std::nullopt;
+  std::optional<QString> value;
+  value.swap(queue.front());
   queue.pop_front();
   return value;
 }
@@ -78,19 +86,19 @@ bool TScriptedPrompts::Question(QWidget*, const QString& title, const QString& t
 std::optional<QString> TScriptedPrompts::Input(QWidget*, const QString& title,
                                                const QString& prompt, const QString& defaultText) {
   shown_.push_back({Kind::Input, title, prompt, Icon::None, defaultText});
-  return PopOr(inputs_, std::optional<QString>{});
+  return PopOr(inputs_, std::nullopt);
 }
 
 std::optional<QString> TScriptedPrompts::OpenFileName(QWidget*, const QString& title,
                                                       const QString& dir, const QString& filter) {
   shown_.push_back({Kind::OpenFile, title, dir, Icon::None, filter});
-  return PopOr(openFiles_, std::optional<QString>{});
+  return PopOr(openFiles_, std::nullopt);
 }
 
 std::optional<QString> TScriptedPrompts::SaveFileName(QWidget*, const QString& title,
                                                       const QString& dir, const QString& filter) {
   shown_.push_back({Kind::SaveFile, title, dir, Icon::None, filter});
-  return PopOr(saveFiles_, std::optional<QString>{});
+  return PopOr(saveFiles_, std::nullopt);
 }
 
 }  // namespace varnix
