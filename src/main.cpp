@@ -17,6 +17,8 @@
 #include <QStyle>
 #include <QToolTip>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 using namespace varnix;
 
@@ -33,6 +35,15 @@ void DefineOptions(QCommandLineParser& parser) {
   parser.addOption({QStringLiteral("broadcast"),
                     QStringLiteral("Send every LAN datagram to ADDR instead of 255.255.255.255."),
                     QStringLiteral("ADDR")});
+  parser.addOption({QStringLiteral("local"),
+                    QStringLiteral("Bind only these local IPv4 addresses (comma-separated) instead of every "
+                                   "interface's."),
+                    QStringLiteral("ADDRS")});
+}
+
+bool IsIPv4(const QString& text) {
+  QHostAddress parsed;
+  return parsed.setAddress(text) && parsed.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
 bool WantsHelpOrVersion(int argc, char** argv) {
@@ -80,12 +91,23 @@ int main(int argc, char** argv) {
   options.Udp.IncludeLoopback = parser.isSet(QStringLiteral("loopback"));
   if (parser.isSet(QStringLiteral("broadcast"))) {
     const QString addr = parser.value(QStringLiteral("broadcast"));
-    QHostAddress parsed;
-    if (!parsed.setAddress(addr) || parsed.protocol() != QAbstractSocket::IPv4Protocol) {
+    if (!IsIPv4(addr)) {
       std::fprintf(stderr, "varnix: --broadcast needs an IPv4 address, not '%s'\n", qPrintable(addr));
       return 2;
     }
-    options.Udp.DestinationAddr = parsed.toString().toStdString();
+    options.Udp.DestinationAddr = QHostAddress(addr).toString().toStdString();
+  }
+
+  if (parser.isSet(QStringLiteral("local"))) {
+    std::vector<std::string> locals;
+    for (const QString& a : parser.value(QStringLiteral("local")).split(u',', Qt::SkipEmptyParts)) {
+      if (!IsIPv4(a.trimmed())) {
+        std::fprintf(stderr, "varnix: --local needs IPv4 addresses, not '%s'\n", qPrintable(a));
+        return 2;
+      }
+      locals.push_back(a.trimmed().toStdString());
+    }
+    options.Udp.LocalAddresses = [locals] { return locals; };
   }
 
   TRunOnce guard(options.ProgramDir);
