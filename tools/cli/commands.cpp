@@ -347,6 +347,7 @@ struct TJob {
     std::string Mac;
     // The assignments for this module, chosen once its settings are known; notes go to the output.
     std::function<QList<TAssignment>(const TModuleSettings&, QStringList& notes)> Select;
+    TPrepareMode Mode = TPrepareMode::Strict;
 };
 
 struct TJobRun {
@@ -583,7 +584,8 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
             continue;
         }
         const QList<TAssignment> list = r.Job.Select(r.Read->Settings, r.Notes);
-        r.Save = PrepareSave(r.Read->Settings, r.Read->Store, list);
+        r.Save = PrepareSave(r.Read->Settings, r.Read->Store, list, r.Job.Mode);
+        r.Notes << r.Save.Notes;
         if (!r.Save.Ok) {
             Fail(r, TExit::Usage, QStringLiteral("refused"), r.Save.Errors.join(QStringLiteral("; ")));
             refused = true;
@@ -746,7 +748,8 @@ int CmdProfileApply(TLanSession& session, const QStringList& args, const TOption
                                     const TProfileApplication a = SelectForModule(p, s, withIdentity);
                                     notes << a.Skipped;
                                     return a.Applied;
-                                }});
+                                },
+                                TPrepareMode::Lenient});
     }
     if (bad) return out.Finish(TExit::Usage);
     return out.Finish(RunJobs(session, std::move(jobs), o, out));

@@ -44,7 +44,8 @@ QString BlockNameOfCode(int code) {
     }
 }
 
-TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list) {
+TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list,
+                          TPrepareMode mode) {
     TPreparedSave p;
     p.Before = before;
     TModuleSettings wanted = before;
@@ -138,7 +139,8 @@ TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& stor
         } else {
             why = QStringLiteral("the save would write %1").arg(DisplayValue(f, will));
         }
-        p.Errors << QStringLiteral("%1: cannot be set to %2: %3").arg(f.Name, DisplayValue(f, a.New), why);
+        const QString message = QStringLiteral("%1: cannot be set to %2: %3").arg(f.Name, DisplayValue(f, a.New), why);
+        (mode == TPrepareMode::Strict ? p.Errors : p.Notes) << message;
     }
     if (!p.Errors.isEmpty()) return p;
 

@@ -29,6 +29,7 @@ struct TSkippedBlock {
 struct TPreparedSave {
     bool Ok = false;
     QStringList Errors;  // why nothing may be sent ("Field: reason")
+    QStringList Notes;   // lenient mode: assignments left out, with the reason
     TModuleSettings Before;
     TModuleSettings After;  // what the module will hold once the blocks are applied
     QList<TFieldChange> Changes;      // the ones asked for
@@ -41,10 +42,16 @@ struct TPreparedSave {
     bool Nothing() const { return Changes.isEmpty() && SideEffects.isEmpty(); }
 };
 
+// How an assignment that cannot arrive as given (its block is not sent, or the save's rules write
+// another value) is treated: an error for values a person typed (set, provision), a note for a
+// profile, which carries every field of another module.
+enum class TPrepareMode { Strict, Lenient };
+
 // `store` holds the module's blocks from the read; `list` the assignments (field-table order is
-// applied). Fails with Errors for a refused assignment, a value the plan cannot convert, or a
-// changed field the save would not send or not write as given.
-TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list);
+// applied). Fails with Errors for a refused assignment, a value the plan cannot convert, or (in
+// strict mode) a changed field the save would not send or not write as given.
+TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list,
+                          TPrepareMode mode = TPrepareMode::Strict);
 
 // Fields of the sent groups whose read-back value differs from what was sent. A Modbus field
 // that the read-back reply's kind does not carry is not compared.
