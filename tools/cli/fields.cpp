@@ -18,8 +18,18 @@ using Setter = std::function<void(S&, const QJsonValue&)>;
 
 QJsonValue Num(std::int64_t v) { return QJsonValue(static_cast<double>(v)); }
 std::int64_t AsInt(const QJsonValue& v) { return static_cast<std::int64_t>(v.toDouble()); }
-QString Wire(const std::string& bytes) { return BytesToDisplay(bytes); }
-std::string ToWire(const QJsonValue& v) { return DisplayToBytes(v.toString()); }
+// Module texts go through the one byte/text conversion; plain ASCII is the same in every form it
+// chooses, and is by far the common case, so it skips the converter set-up.
+QString Wire(const std::string& bytes) {
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return BytesToDisplay(bytes);
+}
+std::string TextBytes(const QString& text) {
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) return text.toLatin1().toStdString();
+    return DisplayToBytes(text);
+}
+std::string ToWire(const QJsonValue& v) { return TextBytes(v.toString()); }
 
 // Bits of the heartbeat block's flags byte.
 constexpr std::uint8_t HNet = 0x01, HSerial = 0x02, HRegConnect = 0x04, HRegWithData = 0x08, HRemoveHeader = 0x10,
@@ -54,8 +64,9 @@ std::vector<std::uint8_t> DataFromValue(const QJsonValue& v, bool hex) {
 }
 
 QString Normalized(QString s) {
+    static const QRegularExpression separators(QStringLiteral("[\\s\\-_/]"));
     s = s.toLower();
-    s.remove(QRegularExpression(QStringLiteral("[\\s\\-_/]")));
+    s.remove(separators);
     return s;
 }
 
@@ -381,6 +392,7 @@ const TFieldDef* FindField(const QString& name) {
 QStringList SimilarFieldNames(const QString& name) {
     std::vector<std::pair<int, QString>> scored;
     const QString low = name.toLower();
+    if (low.size() > 40) return {};  // no near miss of a field name, and not worth the edit distance
     for (const TFieldDef& f : FieldTable()) {
         const QString fl = f.Name.toLower();
         int d = EditDistance(low, fl);
@@ -492,8 +504,9 @@ QJsonValue ParseFieldText(const TFieldDef& f, const QString& raw, QString* why) 
         return QJsonValue(parts.join(QLatin1Char('.')));
     }
     case TFieldKind::Mac: {
+        static const QRegularExpression separators(QStringLiteral("[\\s:\\-]"));
         QString hex = text;
-        hex.remove(QRegularExpression(QStringLiteral("[\\s:\\-]")));
+        hex.remove(separators);
         static const QRegularExpression twelve(QStringLiteral("^[0-9A-Fa-f]{12}$"));
         if (!twelve.match(hex).hasMatch())
             return fail(QStringLiteral("'%1' is not a MAC address (12 hex digits)").arg(text));
@@ -552,7 +565,7 @@ bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QStr
         if ((f.Name == QLatin1String("UserName") || f.Name == QLatin1String("Password")) &&
             v.toString().contains(QLatin1Char(' ')))
             return fail(QStringLiteral("a log-in text cannot hold spaces"));
-        const std::size_t n = DisplayToBytes(v.toString()).size();
+        const std::size_t n = TextBytes(v.toString()).size();
         if (static_cast<std::int64_t>(n) > f.Max)
             return fail(QStringLiteral("%1 bytes, at most %2 fit").arg(n).arg(f.Max));
         return true;
@@ -641,7 +654,7 @@ QStringList ApplyAssignments(TModuleSettings& s, const QList<TAssignment>& list)
                     }
                     n = bytes->size();
                 } else {
-                    n = DisplayToBytes(a.Value.toString()).size();
+                    n = TextBytes(a.Value.toString()).size();
                 }
                 if (n > HeartDataMax) {
                     errors << QStringLiteral("%1: %2 bytes, at most %3 fit").arg(f.Name).arg(n).arg(HeartDataMax);

@@ -122,7 +122,8 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         const TFieldDef* f = FindField(name);
         if (!f) {
             QString message = QStringLiteral("line %1, column %2: unknown field '%3'").arg(header.Line).arg(i + 1).arg(name);
-            const QStringList near = SimilarFieldNames(name);
+            // Suggestions for the first few only: a header of nothing but unknown names is no typo.
+            const QStringList near = errs.size() < 5 ? SimilarFieldNames(name) : QStringList();
             if (!near.isEmpty()) message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
             errs << message;
         } else if (f->Writable == 0) {
