@@ -475,8 +475,7 @@ QJsonObject JobJson(const TJobRun& j, const TOptions& o) {
 // Searches for every saved module under the MAC it will answer with, reads it back with its new
 // log-in (the old one if it has not restarted yet) and compares, until each one matches or its
 // time is up.
-void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptions& o, TOut& out,
-               const QElapsedTimer& clock) {
+void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptions& o, const QElapsedTimer& clock) {
     std::map<TJobRun*, QList<TMismatch>> lastMismatch;
     std::map<TJobRun*, bool> seen;
     while (!pending.empty()) {
@@ -545,7 +544,6 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
         j->Verify.insert(QStringLiteral("reason"), j->Detail);
         j->Verify.insert(QStringLiteral("mismatches"), list);
     }
-    (void)out;
 }
 
 TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, TOut& out) {
@@ -656,7 +654,7 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     // 6. Verify.
     if (!toVerify.empty()) {
         out.Line(QStringLiteral("verifying %1 module(s)").arg(toVerify.size()));
-        VerifyAll(session, toVerify, o, out, clock);
+        VerifyAll(session, toVerify, o, clock);
         for (TJobRun* r : toVerify)
             if (r->Outcome == QLatin1String("verified") && r->Status == TExit::NoAnswer)
                 r->Detail += QStringLiteral(" (not every datagram was acknowledged)");
