@@ -17,6 +17,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
+#include <QComboBox>
+#include <QScrollArea>
+#include <QWheelEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QToolTip>
@@ -296,4 +299,38 @@ TEST(MainWindow, ClosingSavesTheSettings) {
   EXPECT_TRUE(content.contains("RealTimeHelp=0"));
   EXPECT_TRUE(content.contains("ZNum=2"));
   EXPECT_TRUE(content.contains("UserName=vesta"));
+}
+
+TEST(MainWindow, WheelOverTheZ2PageScrollsItByOneLineWhateverIsUnderTheCursor) {
+  TWindowHarness h;
+  h.Win().SetPageMode(2);
+  QApplication::processEvents();
+  auto* box = h.Find<QScrollArea>("ScrollBox1");
+  ASSERT_NE(box, nullptr);
+  QScrollBar* bar = box->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0) << "the Z2 page fits without scrolling";
+  // A drop-down inside the box would take the wheel itself; here the box scrolls instead.
+  auto* combo = h.Find<QComboBox>("cbb_BaudRate0");
+  ASSERT_NE(combo, nullptr);
+  box->ensureWidgetVisible(combo);
+  bar->setValue(bar->maximum() / 2);
+  const int start = bar->value();
+  const int index = combo->currentIndex();
+  const QPoint local = combo->rect().center();
+  auto wheel = [&](int delta) {
+    QWheelEvent e(QPointF(local), QPointF(combo->mapToGlobal(local)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(combo, &e);
+  };
+  wheel(-120);
+  EXPECT_EQ(bar->value(), start + bar->singleStep());
+  wheel(120);
+  wheel(120);
+  EXPECT_EQ(bar->value(), start - bar->singleStep());
+  EXPECT_EQ(combo->currentIndex(), index);
+  // Outside the box the wheel does what it always does.
+  QWheelEvent outside(QPointF(5, 5), QPointF(h.Log()->viewport()->mapToGlobal(QPoint(5, 5))), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(h.Log()->viewport(), &outside);
+  EXPECT_EQ(bar->value(), start - bar->singleStep());
 }
