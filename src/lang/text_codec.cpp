@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -136,6 +137,13 @@ QString BytesToDisplay(std::string_view bytes) {
 }
 
 std::string DisplayToBytes(const QString& text) {
+    // ASCII is the same in GBK and UTF-8; most texts (addresses, numbers, names) are ASCII, and
+    // this spares them the converter set-up.
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii) {
+        const QByteArray latin = text.toLatin1();
+        return std::string(latin.constData(), static_cast<std::size_t>(latin.size()));
+    }
     if (auto gbk = EncodeGbk(text)) return *std::move(gbk);
     const QByteArray utf8 = text.toUtf8();
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
