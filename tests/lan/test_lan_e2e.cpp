@@ -360,7 +360,7 @@ TEST_F(E2E, Z2SaveSendsThePlanWithPausesAndTheModuleStoresIt) {
     ASSERT_EQ(codes, (std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x24, 0x02}));
     double minGap = 1e9;
     for (std::size_t i = 0; i < 6; ++i) minGap = std::min(minGap, times[i + 1] - times[i]);
-    EXPECT_GE(minGap, 499.0);  // 500 ms sleeps; the receiving clock may round a fraction of a ms
+    EXPECT_GE(minGap, 450.0);  // 500 ms sleeps; delivery to the simulator may lag by a few ms on a loaded machine
     EXPECT_LT(times[7] - times[6], 100.0);
     std::printf("smallest gap between the first seven datagrams: %.1f ms\n", minGap);
 
