@@ -100,7 +100,9 @@ protected:
         svr_->OnModbusParams = [this](const TModbusParam& m, int kind) { z2->ShowModbusParams(m, kind); };
         host.Runner = [this](const TSavePlan& plan) {
             const TLanTarget selected{host.Selected->Binding, RemoveSpaces(ToStd(host.Selected->Mac))};
-            const TLanTarget current{host.Current->Binding, RemoveSpaces(ToStd(host.Current->Mac))};
+            // A Z3 save has no "current device" (only a Z2 read sets it); its plan never targets it.
+            TLanTarget current;
+            if (host.Current) current = {host.Current->Binding, RemoveSpaces(ToStd(host.Current->Mac))};
             ExecuteSavePlan(*svr_, plan, selected, current, "vesta", "vesta");
         };
         svr_->Search();
