@@ -183,6 +183,27 @@ void ShowZ2OnForm(const TBaseParam& b, const TarrComParam& ports, TZ2Form& f) {
     f.TCPStyleIndex = IndexOr(p.TCPStyle - 1, 3, f.TCPStyleIndex);
 }
 
+// The serial and socket fields that the Z2 and Z3 port forms share; the controls differ only in
+// their name suffix ("" on the Z2 page, "Z3" on the Z3 page).
+template <class Form>
+void ReadSharedPortFields(TFieldReader& r, const Form& f, const std::string& suffix, TPortParam& p) {
+    const std::string baudName = "cbb_BaudRate0" + suffix;
+    const std::int64_t baud = r.Number(baudName.c_str(), f.BaudText);
+    if (!r.Error && (baud <= 0 || baud > std::numeric_limits<std::uint32_t>::max()))
+        r.Error = TPageError{baudName, f.BaudText};
+    p.BaudRate = static_cast<std::uint32_t>(baud);
+    p.DataBits = f.DataIndex + 5;
+    p.Parity = f.ParityIndex + 1;
+    p.StopBits = f.StopIndex + 1;
+    p.FlowControl = FlowControlIndexToCode(f.FlowIndex);
+    p.LocalPort = static_cast<int>(r.Number(("edt_LocalPort0" + suffix).c_str(), f.LocalPort));
+    p.RemotePort = static_cast<int>(r.Number(("edt_RemotePort0" + suffix).c_str(), f.RemotePort));
+    p.RemoteIP = f.RemoteIP;
+    p.ModbusTCP = f.ModbusTCPIndex == 1 ? 1 : 0;
+    p.BaudSync = f.BaudSync ? 1 : 0;
+    p.WorkMode = f.WorkModeIndex;
+}
+
 std::optional<TPageError> ReadZ2BaseForm(const TZ2Form& f, TBaseParam& base) {
     TFieldReader r;
     TBaseParam b;
@@ -215,20 +236,7 @@ std::optional<TPageError> ReadZ2BaseForm(const TZ2Form& f, TBaseParam& base) {
 std::optional<TPageError> ReadZ2PortForm(const TZ2Form& f, TPortParam& port) {
     TFieldReader r;
     TPortParam p;
-    const std::int64_t baud = r.Number("cbb_BaudRate0", f.BaudText);
-    if (!r.Error && (baud <= 0 || baud > std::numeric_limits<std::uint32_t>::max()))
-        r.Error = TPageError{"cbb_BaudRate0", f.BaudText};
-    p.BaudRate = static_cast<std::uint32_t>(baud);
-    p.DataBits = f.DataIndex + 5;
-    p.Parity = f.ParityIndex + 1;
-    p.StopBits = f.StopIndex + 1;
-    p.FlowControl = FlowControlIndexToCode(f.FlowIndex);
-    p.LocalPort = static_cast<int>(r.Number("edt_LocalPort0", f.LocalPort));
-    p.RemotePort = static_cast<int>(r.Number("edt_RemotePort0", f.RemotePort));
-    p.RemoteIP = f.RemoteIP;
-    p.ModbusTCP = f.ModbusTCPIndex == 1 ? 1 : 0;
-    p.BaudSync = f.BaudSync ? 1 : 0;
-    p.WorkMode = f.WorkModeIndex;
+    ReadSharedPortFields(r, f, "", p);
     // Not written for a Z2 module; kept in the record as the hidden edit holds it.
     p.UARTLength = static_cast<std::uint32_t>(NumberOf(f.UARTLength).value_or(0));
     p.TCPSvrCount = f.TCPSvrCountIndex + 1;
@@ -351,20 +359,7 @@ std::optional<TPageError> ReadZ3BaseForm(const TZ3Form& f, TBaseParam& base) {
 std::optional<TPageError> ReadZ3PortForm(const TZ3Form& f, TPortParam& port) {
     TFieldReader r;
     TPortParam p;
-    const std::int64_t baud = r.Number("cbb_BaudRate0Z3", f.BaudText);
-    if (!r.Error && (baud <= 0 || baud > std::numeric_limits<std::uint32_t>::max()))
-        r.Error = TPageError{"cbb_BaudRate0Z3", f.BaudText};
-    p.BaudRate = static_cast<std::uint32_t>(baud);
-    p.DataBits = f.DataIndex + 5;
-    p.Parity = f.ParityIndex + 1;
-    p.StopBits = f.StopIndex + 1;
-    p.FlowControl = FlowControlIndexToCode(f.FlowIndex);
-    p.LocalPort = static_cast<int>(r.Number("edt_LocalPort0Z3", f.LocalPort));
-    p.RemotePort = static_cast<int>(r.Number("edt_RemotePort0Z3", f.RemotePort));
-    p.RemoteIP = f.RemoteIP;
-    p.ModbusTCP = f.ModbusTCPIndex == 1 ? 1 : 0;
-    p.BaudSync = f.BaudSync ? 1 : 0;
-    p.WorkMode = f.WorkModeIndex;
+    ReadSharedPortFields(r, f, "Z3", p);
     p.UARTLength = static_cast<std::uint32_t>(r.Number("edt_UARTLength0Z3", f.UARTLength));
     p.TCPSvrCount = f.TCPSvrCountIndex + 1;
     p.TCPStyle = f.TCPStyleIndex + 1;
