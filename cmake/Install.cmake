@@ -5,7 +5,8 @@
 # A new program joins with one line at the end of this file:
 #   varnix_install_program(TARGET COMPONENT main|sim [LOW_PORTS])
 # LOW_PORTS: the package gives it cap_net_bind_service (binding ports below 1024).
-# A man page data/man/TARGET.1.in, when present, is installed with it.
+# A man page data/man/TARGET.1.in, when present, is installed with it. tests/package/check-deb
+# lists every file of each package; add the new program's files there too.
 include(GNUInstallDirs)
 
 # The desktop id: names the .desktop file, the metainfo file and the icon, and is the program's
