@@ -82,6 +82,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("varnix"));
   QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+  // The installed .desktop file's name (data/), so that a dock shows the window with its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.varnix.Varnix"));
   QCommandLineParser parser;
   DefineOptions(parser);
   parser.process(app);

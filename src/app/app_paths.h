@@ -3,7 +3,8 @@
 // lists live. Resolved once at start and passed to whatever needs it.
 //
 // In order: the directory named by "--home DIR" (or "--home=DIR"); the executable's own
-// directory when it is writable (portable use); else $XDG_CONFIG_HOME/varnix, or
+// directory when it is writable and not a system directory (/usr/..., /bin, /sbin) (portable
+// use); else $XDG_CONFIG_HOME/varnix, or
 // ~/.config/varnix without XDG_CONFIG_HOME. The chosen directory is created when missing.
 
 #include <QString>
@@ -15,10 +16,10 @@ namespace varnix {
 
 // What the resolution looks at, gathered so that it can be tested without a real process.
 struct TProgramDirSources {
-    QStringList Arguments;  // command line, program name first
+    QStringList Arguments; // command line, program name first
     QString ExecutableDir;
-    QString XdgConfigHome;  // value of $XDG_CONFIG_HOME (may be empty)
-    QString HomeDir;        // value of $HOME
+    QString XdgConfigHome; // value of $XDG_CONFIG_HOME (may be empty)
+    QString HomeDir;       // value of $HOME
 };
 
 // The value of "--home DIR" / "--home=DIR", when given (the last one counts).
@@ -34,4 +35,4 @@ QString ResolveProgramDir();
 // `name` inside `dir`.
 QString ProgramFilePath(const QString& dir, const QString& name);
 
-}  // namespace varnix
+} // namespace varnix
