@@ -38,7 +38,6 @@ void TRecvModel::Queue(QString line) {
 void TRecvModel::Flush() {
     if (pending_.empty())
         return;
-    const qint64 droppedBefore = dropped_;
     const auto total = lines_.size() + pending_.size();
     if (total > static_cast<std::size_t>(MaxLines + TrimBatch)) {
         const auto excess = static_cast<int>(total - MaxLines);
@@ -60,8 +59,10 @@ void TRecvModel::Flush() {
         lines_.push_back(std::move(l));
     pending_.clear();
     endInsertRows();
-    if (dropped_ != droppedBefore)
+    if (dropped_ != signalledDropped_) {
+        signalledDropped_ = dropped_;
         emit DroppedChanged(dropped_);
+    }
 }
 
 void TRecvModel::Clear() {
@@ -70,6 +71,7 @@ void TRecvModel::Clear() {
     pending_.clear();
     endResetModel();
     dropped_ = 0;
+    signalledDropped_ = 0;
     emit DroppedChanged(0);
 }
 

@@ -45,6 +45,7 @@ private:
     std::deque<QString> lines_;
     std::deque<QString> pending_;
     qint64 dropped_ = 0;
+    qint64 signalledDropped_ = 0;
 };
 
 } // namespace varnix
