@@ -45,7 +45,6 @@ bool ReceivedContains(Tfrm_DataDebug& w, const QString& text) {
 
 void Role(TDebugHarness& h, int role, const QString& ip, int port) {
     h.Combo("cbbProtrolType")->setCurrentIndex(role);
-    h.Button("btnConnet")->setText(role == 3 ? QStringLiteral("Connect") : QStringLiteral("Start"));
     h.Combo("cbbIP")->setEditText(ip);
     h.Edit("edtPort")->setText(QString::number(port));
     h.Button("btnConnet")->click();

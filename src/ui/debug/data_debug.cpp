@@ -79,7 +79,9 @@ void Tfrm_DataDebug::CreateCmdRows() {
 }
 
 void Tfrm_DataDebug::WireControls() {
-    connect(ui->cbbProtrolType, &QComboBox::activated, this, [this](int index) {
+    connect(ui->cbbProtrolType, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
         ui->btnConnet->setText(index == TcpClient ? Text("lang_DataDebug_btnConnet")
                                                   : Text("lang_DataDebug_btnStart"));
     });

@@ -259,13 +259,19 @@ void Tfrm_DataDebug::SendRow(int index) {
     }
 }
 
+// Reads at most a batch per turn of the event loop, so that a flood of datagrams leaves the
+// window responsive; the rest waits in the socket's (enlarged) receive buffer.
 void Tfrm_DataDebug::ReadUdp() {
-    while (udp_->hasPendingDatagrams()) {
+    constexpr int Batch = 500;
+    for (int n = 0; n < Batch; ++n) {
+        if (!udp_->hasPendingDatagrams())
+            return;
         const QNetworkDatagram d = udp_->receiveDatagram();
         if (!d.isValid())
-            break;
+            return;
         ShowReceived(PeerText(d.senderAddress(), static_cast<quint16>(d.senderPort())), d.data());
     }
+    QMetaObject::invokeMethod(this, &Tfrm_DataDebug::ReadUdp, Qt::QueuedConnection);
 }
 
 void Tfrm_DataDebug::ReadTcp(QTcpSocket* socket) {
@@ -275,8 +281,7 @@ void Tfrm_DataDebug::ReadTcp(QTcpSocket* socket) {
 }
 
 void Tfrm_DataDebug::ShowReceived(const QString& peer, const QByteArray& data) {
-    recv_->Queue(FormatRecvLine(QTime::currentTime(), peer,
-                                std::string_view(data.constData(), static_cast<std::size_t>(data.size()))));
+    recv_->Queue({QTime::currentTime(), peer, data});
     if (!recvFlush_.isActive())
         recvFlush_.start();
 }

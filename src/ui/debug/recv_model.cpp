@@ -26,8 +26,8 @@ QString FormatRecvLine(const QTime& time, const QString& peer, std::string_view 
     return line;
 }
 
-void TRecvModel::Queue(QString line) {
-    pending_.push_back(std::move(line));
+void TRecvModel::Queue(TRecvEntry entry) {
+    pending_.push_back(std::move(entry));
     // A flood between two flushes never holds more than the list keeps.
     while (pending_.size() > static_cast<std::size_t>(MaxLines)) {
         pending_.pop_front();
@@ -55,8 +55,8 @@ void TRecvModel::Flush() {
     }
     const int first = static_cast<int>(lines_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(pending_.size()) - 1);
-    for (QString& l : pending_)
-        lines_.push_back(std::move(l));
+    for (TRecvEntry& e : pending_)
+        lines_.push_back(std::move(e));
     pending_.clear();
     endInsertRows();
     if (dropped_ != signalledDropped_) {
@@ -82,7 +82,10 @@ int TRecvModel::rowCount(const QModelIndex& parent) const {
 QVariant TRecvModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= static_cast<int>(lines_.size()))
         return {};
-    return lines_[static_cast<std::size_t>(index.row())];
+    // Formatted when the view asks, which is for the visible lines only.
+    const TRecvEntry& e = lines_[static_cast<std::size_t>(index.row())];
+    return FormatRecvLine(e.Time, e.Peer,
+                          std::string_view(e.Data.constData(), static_cast<std::size_t>(e.Data.size())));
 }
 
 } // namespace varnix

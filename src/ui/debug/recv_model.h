@@ -1,10 +1,12 @@
 #pragma once
 // The received-data lines of the debugging window: one line per datagram or TCP read with the
-// time, the peer and the bytes as hex and as text. Lines are queued as they arrive and reach the
-// view in batches (Flush, every 50 ms), and the list keeps at most MaxLines: the oldest are
+// time, the peer and the bytes as hex and as text. Reads are queued as they arrive and reach the
+// view in batches (Flush, every 50 ms); a line is formatted only when the view shows it, so a
+// flood costs little more than its reading. The list keeps at most MaxLines: the oldest are
 // dropped in one step once MaxLines + TrimBatch are held, and counted. Qt Core only.
 
 #include <QAbstractListModel>
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,12 @@ namespace varnix {
 // a longer read ends in "…" and keeps its full count. Control bytes show as "." in the text.
 QString FormatRecvLine(const QTime& time, const QString& peer, std::string_view bytes);
 
+struct TRecvEntry {
+    QTime Time;
+    QString Peer;
+    QByteArray Data;
+};
+
 class TRecvModel final : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -27,7 +35,7 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    void Queue(QString line);
+    void Queue(TRecvEntry entry);
     // Moves the queued lines into the list (one insertion, at most one removal).
     void Flush();
     void Clear();
@@ -42,8 +50,8 @@ signals:
     void DroppedChanged(qint64 dropped);
 
 private:
-    std::deque<QString> lines_;
-    std::deque<QString> pending_;
+    std::deque<TRecvEntry> lines_;
+    std::deque<TRecvEntry> pending_;
     qint64 dropped_ = 0;
     qint64 signalledDropped_ = 0;
 };
