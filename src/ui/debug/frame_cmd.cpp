@@ -108,6 +108,7 @@ void TFrameCmd::SetName(const QString& name) {
     name_ = name;
     QString shown = name;
     ui->btnExplanation->setText(shown.replace(u'&', QStringLiteral("&&"))); // no mnemonics
+    ui->btnExplanation->setToolTip(name); // the button is narrower than most names
 }
 
 void TFrameCmd::Rename() {
