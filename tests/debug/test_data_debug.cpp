@@ -56,6 +56,16 @@ TEST(DataDebugWindow, EscClosesTheRoleStopsTheCycleAndSavesTheRows) {
     EXPECT_EQ(h.Edit("edtLoIP")->text(), QStringLiteral("127.0.0.1"));
     h.Button("btnCycleSend")->click();
     EXPECT_EQ(h.Button("btnCycleSend")->text(), QStringLiteral("Stop send"));
+    // Emptying the interval during a run leaves the cycle stoppable by its button.
+    h.Edit("edtCycle")->selectAll();
+    QTest::keyClick(h.Edit("edtCycle"), Qt::Key_Backspace);
+    ASSERT_TRUE(h.Button("btnCycleSend")->isEnabled());
+    h.Button("btnCycleSend")->click();
+    EXPECT_EQ(h.Button("btnCycleSend")->text(), QStringLiteral("Cycle send"));
+    EXPECT_FALSE(h.Button("btnCycleSend")->isEnabled());
+    QTest::keyClicks(h.Edit("edtCycle"), QStringLiteral("50"));
+    h.Button("btnCycleSend")->click();
+    EXPECT_EQ(h.Button("btnCycleSend")->text(), QStringLiteral("Stop send"));
 
     QTest::keyClick(h.Win.get(), Qt::Key_Escape);
     EXPECT_FALSE(h.Win->isVisible());

@@ -231,14 +231,16 @@ void Tfrm_DataDebug::StopCycleSend() {
 }
 
 void Tfrm_DataDebug::btnCycleSendClick() {
-    if (ui->edtCycle->text().isEmpty())
-        return;
+    // A running cycle stops whatever the interval field holds now (its interval was read at start).
     if (!CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnCycleSend")) {
         worker_.Stop();
         ++cycleRun_;
         ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
+        ui->btnCycleSend->setEnabled(!ui->edtCycle->text().isEmpty());
         return;
     }
+    if (ui->edtCycle->text().isEmpty())
+        return;
     if (!RoleOpen()) {
         SetStatus(Text("lang_Hint_DataDebug_NotConn"));
         return;
@@ -375,8 +377,10 @@ bool Tfrm_DataDebug::eventFilter(QObject* watched, QEvent* event) {
         if (!DigitKeyAllowed(key->key(), key->modifiers(), key->text()))
             return true;
     }
+    // A running cycle keeps its button usable, so that it can always be stopped.
     if (type == QEvent::KeyRelease && watched == ui->edtCycle)
-        ui->btnCycleSend->setEnabled(!ui->edtCycle->text().isEmpty());
+        ui->btnCycleSend->setEnabled(!ui->edtCycle->text().isEmpty() ||
+                                     CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnStopSend"));
     if (type == QEvent::Wheel && watched == ui->ScrollBox2->viewport()) {
         const auto* wheel = static_cast<QWheelEvent*>(event);
         QScrollBar* bar = ui->ScrollBox2->verticalScrollBar();
