@@ -112,6 +112,23 @@ TEST_F(DataDebugPeers, TcpClientConnectsSendsAndHearsBack) {
     server.Proc->closeWriteChannel(); // socat closes the connection
     EXPECT_TRUE(WaitFor([&] { return h.Button("btnConnet")->text() == QStringLiteral("Connect"); }, 5000));
     EXPECT_TRUE(h.Edit("edtPort")->isEnabled());
+
+    // Disconnect right after a send: the row still arrives, then the connection ends.
+    TPeer second({QStringLiteral("-"), QStringLiteral("TCP-LISTEN:47003,bind=127.0.0.1,reuseaddr")});
+    h.Edit("edtPort")->setText(QStringLiteral("47003"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (h.Button("btnConnet")->text() == QStringLiteral("Connect") && h.Edit("edtPort")->isEnabled())
+                h.Button("btnConnet")->click();
+            return h.Button("btnConnet")->text() == QStringLiteral("Disconnect");
+        },
+        5000));
+    h.Win->SendRow(0);
+    h.Button("btnConnet")->click();
+    ASSERT_TRUE(WaitFor([&] { return second.Proc->state() == QProcess::NotRunning; }, 5000));
+    second.Out += second.Proc->readAllStandardOutput();
+    EXPECT_EQ(second.Out, QByteArray("AB\r"));
+    EXPECT_EQ(h.Button("btnConnet")->text(), QStringLiteral("Connect"));
 }
 
 TEST_F(DataDebugPeers, UdpRolesSendToTheDestinationAndShowTheAnswer) {

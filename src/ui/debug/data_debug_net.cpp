@@ -153,7 +153,7 @@ void Tfrm_DataDebug::ToggleTcpServer() {
 
 void Tfrm_DataDebug::ToggleTcpClient() {
     if (!CaptionIs(ui->btnConnet, "lang_DataDebug_btnConnet")) {
-        tcp_->abort();
+        tcp_->disconnectFromHost(); // what was written still goes out
         ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
         StopCycleSend();
     } else if (CheckIPPort()) {
@@ -181,7 +181,7 @@ void Tfrm_DataDebug::CloseRole() {
         LockConnControls(server_->isListening());
         break;
     case TcpClient:
-        tcp_->abort();
+        tcp_->disconnectFromHost();
         ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
         LockConnControls(false);
         break;
