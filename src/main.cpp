@@ -1,6 +1,6 @@
 // Program entry: options, the single-instance guard, then the windows in their start-up order
-// (main window, about box, password dialog; the upgrade and debugging windows join here when
-// they exist) and the event loop until the main window closes.
+// (main window, about box, password dialog, debugging window; the upgrade window joins here when
+// it exists) and the event loop until the main window closes.
 
 #include "app/about_dialog.h"
 #include "app/app_paths.h"
@@ -8,6 +8,9 @@
 #include "app/run_once.h"
 #include "ui/common/hint_style.h"
 #include "ui/main/main_window.h"
+#ifdef VARNIX_HAS_DEBUG_WINDOW
+#include "ui/debug/data_debug.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -125,6 +128,17 @@ int main(int argc, char** argv) {
   mainWindow.AttachPswd(&pswd);
   mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
   mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
+#ifdef VARNIX_HAS_DEBUG_WINDOW
+  Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
+                            [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },
+                            options.Udp.IncludeLoopback},
+                           &mainWindow);
+  mainWindow.AddTextsApplier([&dataDebug] { dataDebug.ApplyDataDebugTexts(); });
+  mainWindow.SetDataDebugOpener(
+      [&dataDebug](int workMode, const QString& remoteIP, const QString& localPort, const QString& remotePort) {
+        dataDebug.ShowModal({workMode, remoteIP, localPort, remotePort});
+      });
+#endif
 
   QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, [&mainWindow] {
     mainWindow.setWindowState((mainWindow.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);

@@ -760,6 +760,22 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_FrameCmd_PopupText",
      "指令名称为:",
      "The instruction name is:"},
+    // Debugging window: the received-data pane and the command-list file checks.
+    {"lang_DataDebug_grpRecv",
+     "接收数据",
+     "Received data"},
+    {"lang_DataDebug_btnRecvClear",
+     "清除接收",
+     "Clear received"},
+    {"lang_DataDebug_RecvDropped",
+     "较早的行已丢弃: ",
+     "Older lines dropped: "},
+    {"lang_Hint_DataDebug_NotCmdFile",
+     "该文件不是指令列表: ",
+     "The file is not a command list: "},
+    {"lang_Hint_DataDebug_SaveFailed",
+     "指令列表保存失败: ",
+     "The command list could not be saved: "},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

@@ -258,6 +258,11 @@ inline constexpr QStringView Keys[] = {
     u"lang_FrameCmd_btnExplanation",
     u"lang_Hint_FrameCmd_PopupTitle",
     u"lang_Hint_FrameCmd_PopupText",
+    u"lang_DataDebug_grpRecv",
+    u"lang_DataDebug_btnRecvClear",
+    u"lang_DataDebug_RecvDropped",
+    u"lang_Hint_DataDebug_NotCmdFile",
+    u"lang_Hint_DataDebug_SaveFailed",
 };
 
 struct TQuotedRow {

@@ -316,13 +316,16 @@ void TFrm_Main::ShowAbout() {
   about_->ShowModal();
 }
 
-void TFrm_Main::SetDataDebugOpener(std::function<void()> open) {
+void TFrm_Main::SetDataDebugOpener(TDataDebugOpener open) {
   dataDebugOpener_ = std::move(open);
   z2Page_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
 }
 
 void TFrm_Main::OpenDataDebug() {
-  if (dataDebugOpener_) dataDebugOpener_();
+  if (!dataDebugOpener_) return;
+  const TZ2Form form = z2Page_->ReadForm();
+  dataDebugOpener_(form.WorkModeIndex, QString::fromStdString(form.RemoteIP), QString::fromStdString(form.LocalPort),
+                   QString::fromStdString(form.RemotePort));
 }
 
 void TFrm_Main::OpenUrl(const QUrl& url) {

@@ -74,7 +74,10 @@ public:
   void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open) {
     upgradeOpener_ = std::move(open);
   }
-  void SetDataDebugOpener(std::function<void()> open);
+  // Opens the debugging window with the Z2 page's work mode index, remote IP, local and remote port.
+  using TDataDebugOpener =
+      std::function<void(int workMode, const QString& remoteIP, const QString& localPort, const QString& remotePort)>;
+  void SetDataDebugOpener(TDataDebugOpener open);
 
   // --- Shell. ---
   void SetPageMode(int mode) override;
@@ -189,7 +192,7 @@ private:
   TFrm_Pswd* pswd_ = nullptr;
   std::vector<std::function<void()>> textAppliers_;
   std::function<void(const QString&, const QString&)> upgradeOpener_;
-  std::function<void()> dataDebugOpener_;
+  TDataDebugOpener dataDebugOpener_;
 
   int pageMode_ = -1;
   QString currentMac_;

@@ -1,0 +1,397 @@
+#include "ui/debug/data_debug.h"
+
+#include "lan/local_addresses.h"
+#include "lang/app_lang.h"
+#include "ui/common/prompts.h"
+#include "ui/debug/frame_cmd.h"
+#include "ui/debug/recv_model.h"
+#include "ui_data_debug.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace varnix {
+
+namespace {
+// One wheel notch (120 units) moves the rows by this many pixels.
+constexpr int WheelStepPx = 13;
+// 50 rows of 25 px plus one.
+constexpr int RowsRangePx = CmdRowCount * 25 + 1;
+const QString CmdFileFilter = QStringLiteral("Txt File (*.txt);;All File (*)");
+} // namespace
+
+Tfrm_DataDebug::Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::Tfrm_DataDebug>()), options_(std::move(options)) {
+    ui->setupUi(this);
+    if (options_.Prompts == nullptr)
+        ownPrompts_ = std::make_unique<TQtPrompts>();
+    prompts_ = options_.Prompts ? options_.Prompts : ownPrompts_.get();
+    setModal(true);
+    statusPanel_ = new QLabel(ui->stat1);
+    statusPanel_->setObjectName(QStringLiteral("stat1Panel"));
+    statusPanel_->setFixedWidth(300);
+    ui->stat1->addWidget(statusPanel_);
+    recv_ = new TRecvModel(this);
+    ui->lvRecv->setModel(recv_);
+    recvFlush_.setInterval(50);
+    connect(&recvFlush_, &QTimer::timeout, this, [this] {
+        recv_->Flush();
+        if (recv_->Pending() == 0)
+            recvFlush_.stop();
+    });
+    CreateCmdRows();
+    WireControls();
+    WireSockets();
+    ApplyDataDebugTexts();
+}
+
+Tfrm_DataDebug::~Tfrm_DataDebug() {
+    worker_.Stop();
+    ++cycleRun_;
+}
+
+QString Tfrm_DataDebug::Text(const char* key) const {
+    return GetLangText(QString::fromLatin1(key));
+}
+
+bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
+    return static_cast<const QAbstractButton*>(button)->text() == Text(key);
+}
+
+void Tfrm_DataDebug::CreateCmdRows() {
+    auto* box = ui->ScrollBox2Contents;
+    for (int i = 0; i < CmdRowCount; ++i) {
+        auto* row = new TFrameCmd(i, *prompts_, box);
+        ui->lay_Rows->addWidget(row);
+        connect(row, &TFrameCmd::SendClicked, this, &Tfrm_DataDebug::SendRow);
+        connect(row, &TFrameCmd::Changed, this, &Tfrm_DataDebug::UpdateCycleRows);
+        cmdRows_.push_back(row);
+    }
+    box->setMinimumHeight(RowsRangePx);
+    box->setMouseTracking(true);
+    ui->ScrollBox2->viewport()->installEventFilter(this);
+    box->installEventFilter(this);
+    UpdateCycleRows();
+}
+
+void Tfrm_DataDebug::WireControls() {
+    connect(ui->cbbProtrolType, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
+        ui->btnConnet->setText(index == TcpClient ? Text("lang_DataDebug_btnConnet")
+                                                  : Text("lang_DataDebug_btnStart"));
+    });
+    connect(ui->cbbIP, &TDropDownCombo::DroppingDown, this, &Tfrm_DataDebug::FillLocalAddresses);
+    connect(ui->btnConnet, &QPushButton::clicked, this, &Tfrm_DataDebug::btnConnetClick);
+    connect(ui->btnCycleSend, &QPushButton::clicked, this, &Tfrm_DataDebug::btnCycleSendClick);
+    connect(ui->btnClearAll, &QPushButton::clicked, this, &Tfrm_DataDebug::ClearCmdRows);
+    connect(ui->btnImport, &QPushButton::clicked, this, &Tfrm_DataDebug::btnImportClick);
+    connect(ui->btnExport, &QPushButton::clicked, this, &Tfrm_DataDebug::btnExportClick);
+    connect(ui->chkChooseAll, &QCheckBox::clicked, this, [this](bool on) {
+        for (TFrameCmd* row : cmdRows_)
+            row->SetChosen(on);
+    });
+    connect(ui->chkHexAll, &QCheckBox::clicked, this, [this](bool on) {
+        for (TFrameCmd* row : cmdRows_)
+            row->SetHexConverting(on);
+    });
+    connect(ui->btnRecvClear, &QPushButton::clicked, this, [this] { recv_->Clear(); });
+    connect(recv_, &TRecvModel::DroppedChanged, this, [this](qint64 dropped) {
+        ui->lblRecvDropped->setVisible(dropped > 0);
+        ui->lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(dropped));
+    });
+    for (QWidget* w : {static_cast<QWidget*>(ui->edtCycle), static_cast<QWidget*>(ui->edtLoport),
+                       static_cast<QWidget*>(ui->edtPort), static_cast<QWidget*>(ui->btnCycleSend)})
+        w->installEventFilter(this);
+    for (QWidget* w : {static_cast<QWidget*>(ui->pnlTop), static_cast<QWidget*>(ui->pnlTools),
+                       static_cast<QWidget*>(ui->pnlBottom)})
+        w->installEventFilter(this);
+}
+
+void Tfrm_DataDebug::ApplyDataDebugTexts() {
+    setWindowTitle(Text("lang_DataDebug_Title"));
+    ui->lblProtocol->setText(Text("lang_DataDebug_lblProtocol"));
+    ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
+    ui->chkChooseAll->setText(Text("lang_DataDebug_chkChooseAll"));
+    ui->btnClearAll->setText(Text("lang_DataDebug_btnClearAll"));
+    ui->btnImport->setText(Text("lang_DataDebug_btnImport"));
+    ui->btnExport->setText(Text("lang_DataDebug_btnExport"));
+    ui->lblDelay->setText(Text("lang_DataDebug_lblDelay"));
+    ui->lblCycleInternal->setText(Text("lang_DataDebug_lblCycleInternal"));
+    ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
+    ui->lblRemote->setText(Text("lang_DataDebug_lblRemote"));
+    ui->grpRecv->setTitle(Text("lang_DataDebug_grpRecv"));
+    ui->btnRecvClear->setText(Text("lang_DataDebug_btnRecvClear"));
+    ui->lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
+}
+
+void Tfrm_DataDebug::ShowModal(const TDataDebugPreset& preset) {
+    PrepareShow(preset);
+    exec();
+}
+
+void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset) {
+    closing_ = false;
+    ApplyDataDebugTexts();
+    setWindowTitle(Text("lang_DataDebug_Title"));
+    ApplyPreset(preset);
+    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    LoadCmdFile(path.isEmpty() ? DefaultCmdFile() : path);
+    ui->ScrollBox2->setFocus();
+    ui->ScrollBox2->update();
+    SetStatus(QString());
+}
+
+// The role mirrors the module's work mode: UDP Client -> UDP Server, TCP Client -> TCP Server,
+// UDP Server -> UDP Client, TCP Server -> TCP Client; an HTTPD client selects nothing.
+void Tfrm_DataDebug::ApplyPreset(const TDataDebugPreset& p) {
+    auto number = [](const QString& text) {
+        bool ok = false;
+        const int v = text.trimmed().toInt(&ok);
+        return ok ? QString::number(v) : QString();
+    };
+    ui->cbbIP->setEditText(p.RemoteIP);
+    const int index = p.WorkModeIndex >= 0 && p.WorkModeIndex <= TcpClient ? p.WorkModeIndex : -1;
+    ui->cbbProtrolType->setCurrentIndex(index);
+    switch (index) {
+    case UdpServer:
+    case TcpServer:
+        ui->edtPort->setText(number(p.RemotePort));
+        ui->btnConnet->setText(Text("lang_DataDebug_btnStart"));
+        break;
+    case UdpClient:
+        ui->edtPort->setText(number(p.LocalPort));
+        ui->btnConnet->setText(Text("lang_DataDebug_btnStart"));
+        break;
+    case TcpClient:
+        ui->edtPort->setText(number(p.LocalPort));
+        ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
+        ui->cbbIP->setEditText(QString()); // the user types the module's address
+        break;
+    default:
+        break;
+    }
+}
+
+void Tfrm_DataDebug::FillLocalAddresses() {
+    std::vector<std::string> list;
+    GetLocalIPList(list, options_.IncludeLoopback);
+    const QString text = ui->cbbIP->currentText();
+    ui->cbbIP->clear();
+    for (const std::string& a : list)
+        ui->cbbIP->addItem(QString::fromStdString(a));
+    ui->cbbIP->setEditText(text);
+}
+
+void Tfrm_DataDebug::SetStatus(const QString& text) {
+    statusPanel_->setText(text);
+}
+QString Tfrm_DataDebug::StatusText() const {
+    return statusPanel_->text();
+}
+
+void Tfrm_DataDebug::LockConnControls(bool active) {
+    ui->cbbProtrolType->setEnabled(!active);
+    ui->cbbIP->setEnabled(!active);
+    ui->edtPort->setEnabled(!active);
+}
+
+bool Tfrm_DataDebug::CheckIPPort() {
+    if (!ui->cbbIP->currentText().isEmpty() && !ui->edtPort->text().isEmpty())
+        return true;
+    SetStatus(Text("lang_Hint_DataDebug_IPPort"));
+    return false;
+}
+
+bool Tfrm_DataDebug::RoleOpen() const {
+    return !CaptionIs(ui->btnConnet, "lang_DataDebug_btnConnet") &&
+           !CaptionIs(ui->btnConnet, "lang_DataDebug_btnStart");
+}
+
+// --- Cycle send. ---
+
+void Tfrm_DataDebug::UpdateCycleRows() {
+    std::vector<TCycleRow> rows;
+    for (const TFrameCmd* row : cmdRows_)
+        if (row->Chosen())
+            rows.push_back({row->Index(), row->DelayMs()});
+    worker_.SetRows(std::move(rows));
+}
+
+void Tfrm_DataDebug::StopCycleSend() {
+    if (!CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnStopSend"))
+        return;
+    worker_.Stop();
+    ++cycleRun_;
+    ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
+}
+
+void Tfrm_DataDebug::btnCycleSendClick() {
+    // A running cycle stops whatever the interval field holds now (its interval was read at start).
+    if (!CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnCycleSend")) {
+        worker_.Stop();
+        ++cycleRun_;
+        ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
+        ui->btnCycleSend->setEnabled(!ui->edtCycle->text().isEmpty());
+        return;
+    }
+    if (ui->edtCycle->text().isEmpty())
+        return;
+    if (!RoleOpen()) {
+        SetStatus(Text("lang_Hint_DataDebug_NotConn"));
+        return;
+    }
+    // The interval is read once here and holds for the whole run.
+    const int interval =
+        static_cast<int>(std::min<qlonglong>(ui->edtCycle->text().toLongLong(), 1'000'000'000));
+    UpdateCycleRows();
+    worker_.Stop();
+    const quint64 run = ++cycleRun_;
+    QPointer<Tfrm_DataDebug> self(this);
+    worker_.Start(interval, [self, run](int index) {
+        // On the worker thread: only hand the send over. It is dropped when its run has ended.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, run, index] {
+                if (self && self->cycleRun_ == run && self->RoleOpen())
+                    self->SendRow(index);
+            },
+            Qt::QueuedConnection);
+    });
+    ui->btnCycleSend->setText(Text("lang_DataDebug_btnStopSend"));
+}
+
+// --- Rows and the file. ---
+
+QString Tfrm_DataDebug::DefaultCmdFile() const {
+    return QDir(options_.ProgramDir).filePath(QStringLiteral("DataSelf.txt"));
+}
+
+void Tfrm_DataDebug::ClearCmdRows() {
+    for (TFrameCmd* row : cmdRows_)
+        row->Clear();
+    ui->chkChooseAll->setChecked(false);
+    ui->chkHexAll->setChecked(false);
+    UpdateCycleRows();
+}
+
+bool Tfrm_DataDebug::SaveCmdFile(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    std::vector<TCmdRow> rows;
+    for (const TFrameCmd* row : cmdRows_)
+        rows.push_back(row->Row());
+    QString error;
+    if (WriteCmdFile(path, rows, &error))
+        return true;
+    prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_SaveFailed") + error,
+                      IUserPrompts::Icon::Warning);
+    return false;
+}
+
+bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
+    const TCmdFileRead read =
+        path.isEmpty() ? TCmdFileRead{std::nullopt, QString(), true} : ReadCmdFile(path);
+    if (read.Missing) {
+        prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_FileNotExist"));
+        return false;
+    }
+    if (!read.Content || read.Content->LooksForeign) {
+        const QString why = read.Content ? path : read.Error;
+        prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_NotCmdFile") + why,
+                          IUserPrompts::Icon::Warning);
+        return false;
+    }
+    ClearCmdRows();
+    const auto& rows = read.Content->Rows;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i])
+            cmdRows_[i]->SetRow(*rows[i]);
+    UpdateCycleRows();
+    return true;
+}
+
+void Tfrm_DataDebug::btnImportClick() {
+    const QString current = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    const auto chosen = prompts_->OpenFileName(this, QString(), options_.ProgramDir, CmdFileFilter);
+    if (!chosen) {
+        LoadCmdFile(current); // cancelled: the current list is read again
+        return;
+    }
+    // The path is taken only for a file that reads as a command list, so that closing the window
+    // cannot overwrite some other file with the rows.
+    if (LoadCmdFile(*chosen) && options_.SetCmdFilePath)
+        options_.SetCmdFilePath(*chosen);
+}
+
+void Tfrm_DataDebug::btnExportClick() {
+    auto chosen = prompts_->SaveFileName(this, QStringLiteral("Save"), options_.ProgramDir, CmdFileFilter);
+    if (!chosen || chosen->isEmpty())
+        return;
+    if (QFileInfo(*chosen).suffix().isEmpty())
+        *chosen += QStringLiteral(".txt");
+    if (options_.SetCmdFilePath)
+        options_.SetCmdFilePath(*chosen);
+    SaveCmdFile(*chosen);
+}
+
+// --- Closing: every way (close button, Esc, code) ends here. ---
+
+void Tfrm_DataDebug::done(int result) {
+    if (!closing_) {
+        closing_ = true;
+        FormClose();
+    }
+    QDialog::done(result);
+}
+
+void Tfrm_DataDebug::FormClose() {
+    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    SaveCmdFile(!path.isEmpty() && QFileInfo::exists(path) ? path : DefaultCmdFile());
+    worker_.Stop();
+    ++cycleRun_;
+    if (CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnStopSend"))
+        ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
+    if (CaptionIs(ui->btnConnet, "lang_DataDebug_btnStop") ||
+        CaptionIs(ui->btnConnet, "lang_DataDebug_disconnect"))
+        CloseRole();
+    recv_->Flush();
+}
+
+// --- Keys, wheel and focus. ---
+
+void Tfrm_DataDebug::mousePressEvent(QMouseEvent* event) {
+    ui->ScrollBox2->setFocus();
+    QDialog::mousePressEvent(event);
+}
+
+bool Tfrm_DataDebug::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress && (watched == ui->edtCycle || watched == ui->edtLoport ||
+                                     watched == ui->edtPort || watched == ui->btnCycleSend)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!DigitKeyAllowed(key->key(), key->modifiers(), key->text()))
+            return true;
+    }
+    // A running cycle keeps its button usable, so that it can always be stopped.
+    if (type == QEvent::KeyRelease && watched == ui->edtCycle)
+        ui->btnCycleSend->setEnabled(!ui->edtCycle->text().isEmpty() ||
+                                     CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnStopSend"));
+    if (type == QEvent::Wheel && watched == ui->ScrollBox2->viewport()) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        QScrollBar* bar = ui->ScrollBox2->verticalScrollBar();
+        bar->setValue(bar->value() - wheel->angleDelta().y() * WheelStepPx / 120);
+        return true;
+    }
+    const bool panel = watched == ui->pnlTop || watched == ui->pnlTools || watched == ui->pnlBottom;
+    if ((type == QEvent::MouseMove && watched == ui->ScrollBox2Contents) ||
+        (type == QEvent::MouseButtonPress && panel))
+        ui->ScrollBox2->setFocus();
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace varnix

@@ -1,0 +1,138 @@
+#pragma once
+// Tfrm_DataDebug: the network data debugging window. The user opens one role towards a module
+// (UDP server, TCP server, UDP client, TCP client — the mirror of the module's work mode), sends
+// the 50 stored command rows singly or in a timed cycle, and sees what comes back in the
+// received-data pane. Opened modally from the Z2 page; each opening presets the role, address
+// and port from the module's values and loads the command list; every way of closing saves the
+// list, stops the cycle and closes the role.
+
+#include "ui/debug/cmd_file.h"
+#include "ui/debug/cycle_worker.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+namespace Ui {
+class Tfrm_DataDebug;
+}
+
+namespace varnix {
+
+class IUserPrompts;
+class TFrameCmd;
+class TRecvModel;
+
+// What the window takes from the main window's Z2 page when it opens.
+struct TDataDebugPreset {
+    int WorkModeIndex = -1; // 0 UDP Client, 1 TCP Client, 2 UDP Server, 3 TCP Server, 4 HTTPD Client
+    QString RemoteIP;
+    QString LocalPort;
+    QString RemotePort;
+};
+
+struct TDataDebugOptions {
+    QString ProgramDir;                      // where "DataSelf.txt" lives
+    IUserPrompts* Prompts = nullptr;         // the real dialogs when null
+    std::function<QString()> GetCmdFilePath; // "FilePath" of the settings
+    std::function<void(const QString&)> SetCmdFilePath;
+    bool IncludeLoopback = false; // cbbIP's list also offers loopback addresses
+};
+
+class Tfrm_DataDebug final : public QDialog {
+    Q_OBJECT
+public:
+    enum Role { UdpServer = 0, TcpServer = 1, UdpClient = 2, TcpClient = 3 };
+
+    explicit Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent = nullptr);
+    ~Tfrm_DataDebug() override;
+
+    // Presets and loads (the showing steps), then runs modally until closed.
+    void ShowModal(const TDataDebugPreset& preset);
+    // The showing steps alone (tests show the window without a modal loop).
+    void PrepareShow(const TDataDebugPreset& preset);
+    void ApplyDataDebugTexts();
+
+    // --- Connection. ---
+    void btnConnetClick();
+    void SendRow(int index);
+    void LockConnControls(bool active);
+    bool CheckIPPort();
+    void StopCycleSend();
+    void btnCycleSendClick();
+
+    // --- Rows and the command-list file. ---
+    TFrameCmd* CmdRow(int index) const { return cmdRows_[static_cast<std::size_t>(index)]; }
+    void ClearCmdRows();
+    bool SaveCmdFile(const QString& path);
+    // False when the file is missing or does not read as a command list (rows unchanged).
+    bool LoadCmdFile(const QString& path);
+    void btnImportClick();
+    void btnExportClick();
+    QString DefaultCmdFile() const;
+
+    QString StatusText() const;
+    TRecvModel& Received() { return *recv_; }
+    // Connected TCP clients of the server role.
+    int ClientCount() const { return static_cast<int>(clients_.size()); }
+
+protected:
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void CreateCmdRows();
+    void WireControls();
+    void ApplyPreset(const TDataDebugPreset& preset);
+    void SetStatus(const QString& text);
+    QString Text(const char* key) const;
+    bool CaptionIs(const QWidget* button, const char* key) const;
+    bool RoleOpen() const;
+    void SetUdpDestVisible(bool visible);
+    void UpdateCycleRows();
+    void FormClose();
+    void FillLocalAddresses();
+    // Roles (data_debug_net.cpp).
+    void ToggleUdp();
+    void ToggleTcpServer();
+    void ToggleTcpClient();
+    void CloseRole();
+    void WireSockets();
+    void DropClients();
+    void ServerNewConnection();
+    void ClientSocketError(QTcpSocket* client);
+    void ReadUdp();
+    void ReadTcp(QTcpSocket* socket);
+    void ShowReceived(const QString& peer, const QByteArray& data);
+
+    std::unique_ptr<Ui::Tfrm_DataDebug> ui;
+    TDataDebugOptions options_;
+    std::unique_ptr<IUserPrompts> ownPrompts_;
+    IUserPrompts* prompts_ = nullptr;
+    std::vector<TFrameCmd*> cmdRows_;
+    QLabel* statusPanel_ = nullptr;
+
+    QUdpSocket* udp_ = nullptr;    // idpsrvr1
+    QTcpServer* server_ = nullptr; // ServerSocket1
+    QTcpSocket* tcp_ = nullptr;    // clntsckt1
+    std::vector<QPointer<QTcpSocket>> clients_;
+
+    TCycleWorker worker_;
+    // Bumped by every stop: a send handed over by an earlier run is dropped.
+    quint64 cycleRun_ = 0;
+
+    TRecvModel* recv_ = nullptr;
+    QTimer recvFlush_;
+    bool closing_ = false;
+};
+
+} // namespace varnix
