@@ -760,6 +760,12 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_FrameCmd_PopupText",
      "指令名称为:",
      "The instruction name is:"},
+    {"lang_Hint_LinesDropped",
+     "（已丢弃较早的 %1 行）",
+     "(older lines dropped: %1)"},
+    {"lang_Hint_DevListFull",
+     "设备列表已满（%1 行），之后的回复不再列出",
+     "Device list full (%1 rows); further replies are not listed"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);
