@@ -81,6 +81,9 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // Installed first: a signal that arrives while the window is still being built waits in the
+  // pipe and closes the window once the event loop runs.
+  TQuitSignals quitSignals;
   QApplication::setApplicationName(QStringLiteral("varnix"));
   QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
   QCommandLineParser parser;
@@ -143,7 +146,6 @@ int main(int argc, char** argv) {
   // A termination signal closes the window as its Exit menu does: open modal dialogs are
   // dismissed first, then the window closes from the outer event loop (closing steps, settings
   // saved) and the program ends when it was the last window.
-  TQuitSignals quitSignals;
   QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
     std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
     for (int i = 0; i < 8; ++i) {
