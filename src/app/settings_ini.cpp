@@ -155,7 +155,8 @@ int RemoveStaleTempFiles(const QString& path) {
     int removed = 0;
     for (const QFileInfo& f : dir.entryInfoList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden | QDir::System)) {
         // Exactly the names mkostemp makes: six letters or digits after the prefix.
-        const QStringView suffix = QStringView(f.fileName()).mid(prefix.size());
+        const QString name = f.fileName();
+        const QStringView suffix = QStringView(name).mid(prefix.size());
         const bool generated = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
             return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
         });
