@@ -258,6 +258,9 @@ inline constexpr QStringView Keys[] = {
     u"lang_FrameCmd_btnExplanation",
     u"lang_Hint_FrameCmd_PopupTitle",
     u"lang_Hint_FrameCmd_PopupText",
+    // Added after the table the windows were built from.
+    u"lang_Hint_LinesDropped",
+    u"lang_Hint_DevListFull",
 };
 
 struct TQuotedRow {
