@@ -45,22 +45,9 @@ QString EscapeForTerminal(QStringView text, bool escapeBackslash) {
 }
 
 QString ShowControls(QStringView text) {
-    if (!NeedsWork(text, false))
-        return text.toString();
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20)
-            out += QChar(static_cast<char16_t>(0x2400 + u));
-        else if (u == 0x7F)
-            out += QChar(u'\u2421');
-        else if (IsUnsafeForDisplay(u))
-            out += HexEscape(u);
-        else
-            out += c;
-    }
-    return out;
+    // The control pictures (U+2400-U+2421) would say it more briefly, but the usual desktop
+    // fonts have no glyphs for them and show empty boxes; "\x1B" reads everywhere.
+    return EscapeForTerminal(text, false);
 }
 
 } // namespace varnix

@@ -22,8 +22,8 @@ bool IsUnsafeForDisplay(char16_t c);
 // replaced character (used for texts from a module; whole output lines keep their backslashes).
 QString EscapeForTerminal(QStringView text, bool escapeBackslash = true);
 
-// For a window: C0 controls as their control pictures (ESC as U+241B, LF as U+240A), DEL as
-// U+2421, the others as "\xNN" or "\uNNNN". Backslashes stay as they are.
+// For a window: the same escapes, backslashes left as they are (a window shows no control
+// sequences, it only must not break or reorder lines).
 QString ShowControls(QStringView text);
 
 } // namespace varnix

@@ -53,7 +53,7 @@ TEST(CliModuleLines, EscapesEveryCharacterThatActsOnTheScreen) {
     // right-to-left override; Chinese text and other symbols stay.
     const QString in = QStringLiteral("a\u009B2Jb\u007Fc\u2028d\u202Ee\u4E2D\u6587\u2400");
     EXPECT_EQ(EscapeForTerminal(in), QStringLiteral("a\\x9B2Jb\\x7Fc\\u2028d\\u202Ee\u4E2D\u6587\u2400"));
-    EXPECT_EQ(ShowControls(QStringLiteral("A\x1b\r\nB\\")), QStringLiteral("A\u241B\u240D\u240AB\\"));
+    EXPECT_EQ(ShowControls(QStringLiteral("A\x1b\r\nB\\")), QStringLiteral("A\\x1B\\x0D\\x0AB\\"));
     EXPECT_EQ(EscapeForTerminal(QStringLiteral("C:\\x")), QStringLiteral("C:\\\\x"));
     EXPECT_EQ(EscapeForTerminal(QStringLiteral("C:\\x"), false), QStringLiteral("C:\\x"));
 }

@@ -46,7 +46,8 @@ QString Text(const char* key) { return GetLangText(QString::fromLatin1(key)); }
 QString Decimal(long long v) { return QString::number(v); }
 
 // Bytes from the endpoint (addresses, names, status texts) to screen text, control characters
-// shown as symbols rather than acted on (a line break in a name would forge a log line).
+// shown as "\x1B"-style escapes rather than acted on (a line break in a name would forge a
+// log line).
 QString Shown(const std::string& bytes) { return ShowControls(BytesToDisplay(bytes)); }
 
 // A hint as the pop-up shows it: rich text, so that a long hint wraps instead of running
