@@ -5,6 +5,7 @@
 #include "app/about_dialog.h"
 #include "app/app_paths.h"
 #include "app/pswd_dialog.h"
+#include "app/quit_signals.h"
 #include "app/run_once.h"
 #include "ui/common/hint_style.h"
 #include "ui/main/main_window.h"
@@ -83,6 +84,9 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // Installed first: a signal that arrives while the window is still being built waits in the
+  // pipe and closes the window once the event loop runs.
+  TQuitSignals quitSignals;
   QApplication::setApplicationName(QStringLiteral("varnix"));
   QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
   // The installed .desktop file's name (data/), so that a dock shows the window with its icon.
@@ -155,6 +159,19 @@ int main(int argc, char** argv) {
     const QRect area = screen->availableGeometry();
     mainWindow.move(area.center() - mainWindow.rect().center());
   }
+  // A termination signal closes the window as its Exit menu does: open modal dialogs are
+  // dismissed first, then the window closes from the outer event loop (closing steps, settings
+  // saved) and the program ends when it was the last window.
+  QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
+    std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
+    for (int i = 0; i < 8; ++i) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal == &mainWindow) break;
+      modal->close();
+    }
+    QMetaObject::invokeMethod(&mainWindow, &QWidget::close, Qt::QueuedConnection);
+  });
+
   mainWindow.show();
   return QApplication::exec();
 }

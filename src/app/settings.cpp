@@ -101,6 +101,9 @@ TSettings* Ini() { return GIni.get(); }
 
 void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target, bool systemIsChinese) {
     GIni = std::make_unique<TSettings>(ProgramFilePath(programDir, IniFileName.toString()));
+    // Only one copy of the program runs (the single-instance guard comes first), so any
+    // temporary file of the settings is a leftover of a copy that was killed mid-write.
+    RemoveStaleTempFiles(GIni->Path());
     const TSettings& ini = *GIni;
 
     lang.IsChinese = ini.ReadBool(IniLanguage, systemIsChinese);

@@ -1,11 +1,13 @@
 #include "app/settings_ini.h"
 
+#include "core/file_read.h"
 #include "lang/text_codec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -128,23 +130,50 @@ QByteArray TIniDocument::ToBytes() const {
 
 bool WriteFileAtomically(const QString& path, QByteArrayView data, mode_t mode) {
     const QFileInfo info(path);
+    // The rename below would replace a file the user made read-only as long as the directory is
+    // writable; a read-only file is the user's "do not change this", so it is left as it is.
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    // The mode bits are checked as well as access(): root may write anything, but a file without
+    // a write bit was still made read-only on purpose.
+    if (struct stat st {}; ::stat(target.constData(), &st) == 0 &&
+        ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0))
+        return false;
     QByteArray tmpl = QFile::encodeName(QDir(info.absolutePath()).filePath(QStringLiteral(".") + info.fileName() + QStringLiteral(".XXXXXX")));
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);  // created with mode 0600
     if (fd < 0) return false;
     bool ok = WriteAll(fd, data.data(), data.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(tmpl.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) == 0;
+    if (ok) ok = ::rename(tmpl.constData(), target.constData()) == 0;
     if (!ok) ::unlink(tmpl.constData());
     return ok;
 }
 
+int RemoveStaleTempFiles(const QString& path) {
+    const QFileInfo info(path);
+    const QDir dir(info.absolutePath());
+    const QString prefix = QStringLiteral(".") + info.fileName() + QStringLiteral(".");
+    int removed = 0;
+    for (const QFileInfo& f : dir.entryInfoList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        // Exactly the names mkostemp makes: six letters or digits after the prefix.
+        const QString name = f.fileName();
+        const QStringView suffix = QStringView(name).mid(prefix.size());
+        const bool generated = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        });
+        if (generated && !f.isSymLink() && f.isFile() && QFile::remove(f.absoluteFilePath())) ++removed;
+    }
+    return removed;
+}
+
 std::optional<TIniDocument> TIniFile::Load() const {
-    QFile file(path_);
-    if (!file.exists()) return TIniDocument{};
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return std::nullopt;
-    return TIniDocument::FromBytes(bytes);
+    const QByteArray native = QFile::encodeName(path_);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0 && errno == ENOENT) return TIniDocument{};
+    // A settings file is a few hundred bytes; a device or a huge file is not one, and rewriting
+    // it would destroy whatever it is, so it counts as unreadable.
+    const auto bytes = ReadRegularFile(native.toStdString(), MaxTextFileBytes, nullptr);
+    if (!bytes) return std::nullopt;
+    return TIniDocument::FromBytes(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
 }
 
 std::optional<QString> TIniFile::Read(QStringView section, QStringView key) const {

@@ -41,11 +41,15 @@ private:
     QStringList lines_;
 };
 
-// Writes `data` to `path` through a temporary file in the same directory that is then renamed
-// over `path`. A new file gets `mode`; an existing file keeps `mode` too (the settings file
-// holds a password, so it is never left readable by others). Returns false (and the file
-// untouched) when any step fails.
+// Writes `data` to `path` through a temporary file in the same directory (".NAME.XXXXXX") that is
+// then renamed over `path`. A new file gets `mode`; an existing file keeps `mode` too (the
+// settings file holds a password, so it is never left readable by others). Returns false (and
+// the file untouched) when any step fails, and when `path` exists but is not writable.
 bool WriteFileAtomically(const QString& path, QByteArrayView data, mode_t mode);
+
+// Removes the temporary files WriteFileAtomically leaves behind for `path` when the program is
+// killed between creating and renaming one. Returns how many were removed.
+int RemoveStaleTempFiles(const QString& path);
 
 // An INI file on disk.
 class TIniFile {
@@ -53,7 +57,8 @@ public:
     explicit TIniFile(QString path, mode_t mode = 0600) : path_(std::move(path)), mode_(mode) {}
     const QString& Path() const { return path_; }
 
-    // A missing or unreadable file reads as empty.
+    // A missing or unreadable file reads as empty; so does one that is not a regular file or is
+    // larger than MaxTextFileBytes.
     std::optional<QString> Read(QStringView section, QStringView key) const;
     // Reads the file, sets the key, writes the file. False when the write fails, and when the
     // file exists but cannot be read (rewriting it would lose its other keys).

@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <cstdio>
+
 namespace varnix {
 
 TLangList* LangList = nullptr;
@@ -18,6 +20,8 @@ void InitLang(const QString& programDir) {
     LangList = new TLangList;
     RegisterBuiltinTexts(*LangList);
     LangList->LoadLangFile(QDir(programDir).filePath(LangFileName.toString()));
+    // The built-in texts answer in its place; the reason goes to the terminal and the window's log.
+    if (!LangList->FileError.isEmpty()) std::fprintf(stderr, "varnix: %s\n", qPrintable(LangList->FileError));
 }
 
 QString GetLangText(const QString& Key) {

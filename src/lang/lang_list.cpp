@@ -1,5 +1,6 @@
 #include "lang/lang_list.h"
 
+#include "core/file_read.h"
 #include "lang/text_codec.h"
 
 #include <QFile>
@@ -75,11 +76,14 @@ void TLangList::LoadLangFile(const QString& Path) {
 
 bool TLangList::ReadLangFile(const QString& Path) {
     if (Path.isEmpty()) return false;
-    QFile file(Path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return false;
-    ReadLangData(bytes);
+    std::string why;
+    const auto bytes = ReadRegularFile(QFile::encodeName(Path).toStdString(), MaxLangFileBytes, &why);
+    if (!bytes) {
+        FileError = QStringLiteral("%1: %2").arg(Path, QString::fromStdString(why));
+        return false;
+    }
+    FileError.clear();
+    ReadLangData(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
     return true;
 }
 

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstddef>
+
 namespace varnix {
 
 inline constexpr QChar LangFieldSeparator = u'|';
@@ -30,6 +32,9 @@ struct TLangFields {
 // between the first and the second "|", the English text the text after the last "|"; a
 // missing separator leaves the field empty. "///" in the two texts becomes one line feed.
 TLangFields ParseLangLine(QStringView line);
+
+// A generated Lang.txt is about 60 KB; anything far beyond is not a language file.
+inline constexpr std::size_t MaxLangFileBytes = 4u << 20;
 
 class TLangList {
 public:
@@ -57,9 +62,13 @@ public:
     // cannot be created (read-only directory) is not an error: the built-in rows answer.
     void LoadLangFile(const QString& Path);
 
-    // Appends the data rows of the file at `Path`. A file that cannot be opened or read adds
-    // nothing and is not reported. Returns whether the file was read.
+    // Appends the data rows of the file at `Path`. A file that cannot be opened or read, that is
+    // not a regular file (a link to /dev/zero) or that is larger than MaxLangFileBytes adds
+    // nothing; FileError then says why ("Lang.txt: not a regular file"). Returns whether the
+    // file was read.
     bool ReadLangFile(const QString& Path);
+    // Why the last ReadLangFile read nothing; empty after a successful read.
+    QString FileError;
     // Appends the data rows of a file's content (UTF-8, or GBK when not valid UTF-8).
     void ReadLangData(QByteArrayView bytes);
 

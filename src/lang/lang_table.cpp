@@ -776,6 +776,12 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_DataDebug_SaveFailed",
      "指令列表保存失败: ",
      "The command list could not be saved: "},
+    {"lang_Hint_LinesDropped",
+     "（已丢弃较早的 %1 行）",
+     "(older lines dropped: %1)"},
+    {"lang_Hint_DevListFull",
+     "设备列表已满（%1 行），之后的回复不再列出",
+     "Device list full (%1 rows); further replies are not listed"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

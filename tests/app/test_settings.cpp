@@ -4,6 +4,7 @@
 #include "lang/lang_list.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -213,6 +214,40 @@ TEST_F(Settings, UnwritableFileReportsItsPath) {
     const TIniResult all = SaveIni(lang, main, upgrade);
     EXPECT_FALSE(all.Ok);
     EXPECT_EQ(all.Error, expected);
+}
+
+TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
+    // Leftovers of a copy killed between writing a temporary file and renaming it.
+    WriteIni("[System]\r\nZNum=3\r\n; the user's own note\r\nLocalCom=/dev/ttyUSB1\r\n");
+    for (const char* stale : {".Cfg.ini.a1B2c3", ".Cfg.ini.XXXXXX"}) {
+        QFile f(dir.filePath(QString::fromLatin1(stale)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const QByteArray before = IniBytes();
+    ASSERT_EQ(::chmod(QFile::encodeName(IniPath()).constData(), 0400), 0);
+    Load(false);
+    // Started: the file is read as usual and the stale temporary files are gone.
+    EXPECT_EQ(main.Model, 3);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Cfg.ini")});
+    // Closed: the save says where it could not write, and the file is as it was, mode included
+    // (the directory is writable, so a rename would have replaced it; root may write it too).
+    main.Com = QStringLiteral("/dev/ttyS0");
+    const TIniResult r = SaveIni(lang, main, upgrade);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Error, QStringLiteral("Unable to write to ") + IniPath());
+    EXPECT_EQ(IniBytes(), before);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(IniPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0400u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Cfg.ini")});
+}
+
+TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
+    Load(false);  // returns: /dev/zero is not read until memory runs out
+    EXPECT_EQ(main.Com, u"COM1");
+    EXPECT_FALSE(SaveIni(lang, main, upgrade).Ok);
+    EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
 }
 
 TEST_F(Settings, OldGbkFileOfTheWindowsTool) {

@@ -428,6 +428,44 @@ def case_z3_set():
         sim.stop()
 
 
+def case_hostile_input():
+    # A name that would clear the screen, forge a row and, with chained QString::arg, show the
+    # MAC in place of "%3": every output line about the module is one line, characters escaped.
+    name = "\x1b[2J\rX\nY%3"
+    sim = Sim([z2(MAC_A, "10.77.0.50", name)])
+    try:
+        rc, out, err = cli("search")
+        check(rc == 0, "search: %d %s" % (rc, err))
+        rows = [line for line in out.splitlines() if MAC_A in line]
+        check(len(rows) == 1 and "\\x1B[2J\\x0DX\\x0AY%3" in rows[0], "search rows %r" % rows)
+        check(not any(c in out for c in "\x1b\r"), "raw control characters in %r" % out)
+        rc, out, err = cli("read", MAC_A)
+        check(rc == 0, "read: %d %s" % (rc, err))
+        titles = [line for line in out.splitlines() if line.startswith(MAC_A)]
+        check(len(titles) == 1 and "\\x1B[2J\\x0DX\\x0AY%3  10.77.0.50  Z2 firmware 4017" in titles[0],
+              "title %r" % titles)
+        check(any(line.split() == ["ModName", "\\x1B[2J\\x0DX\\x0AY%3"] for line in out.splitlines()),
+              "ModName line in %r" % out)
+        check(not any(c in out for c in "\x1b\r"), "raw control characters in %r" % out)
+        # JSON carries the name as it is (JSON escapes it by itself).
+        rc, doc, _ = cli_json("search")
+        check([m["name"] for m in doc["modules"]] == [name], "JSON names %r" % doc["modules"])
+    finally:
+        sim.stop()
+    # Input files that are not regular files, options that are not numbers, foreign addresses:
+    # each refused at once with the reason, before anything is sent.
+    for args, said in ((["provision", "/dev/zero"], "cannot read /dev/zero: not a regular file"),
+                       (["profile", "apply", "/dev/zero", MAC_A], "cannot read /dev/zero: not a regular file"),
+                       (["search", "--timeout", "nan"], "--timeout: 'nan' is not a number of seconds"),
+                       (["search", "--verify-timeout", "inf"], "--verify-timeout: 'inf' is not a number")):
+        t0 = time.monotonic()
+        rc, _, err = cli(*args, timeout=20)
+        check(rc == 2 and said in err and time.monotonic() - t0 < 5, "%s: %d %r" % (args, rc, err))
+    p = subprocess.run([CLI, "--interface", "10.99.0.1", "search"], capture_output=True, text=True, timeout=20)
+    check(p.returncode == 2 and "10.99.0.1 is not an address of this machine" in p.stderr,
+          "foreign --interface: %d %r" % (p.returncode, p.stderr))
+
+
 def case_fields():
     rc, doc, _ = cli_json("fields")
     names = {f["name"]: f for f in doc["fields"]}

@@ -114,6 +114,13 @@ TEST(CliProfile, BadProfilesAreRefusedWithEveryProblem) {
         {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":"fast"}})", "BaudRate"},
         {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":1.5}})", "wrong type"},
         {R"({"format":"varnix-profile","version":1,"fields":{"MacRegister":true}})", "read-only"},
+        // Numbers far outside any field are refused before anything converts them to an
+        // integer (the sanitizer build stops on such a conversion); NaN is not JSON at all.
+        {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":1e300}})", "1e+300 is not a whole number"},
+        {R"({"format":"varnix-profile","version":1,"fields":{"LocalPort":-1e300}})", "LocalPort: a JSON value"},
+        {R"({"format":"varnix-profile","version":1,"fields":{"ModName":1e300}})", "ModName: a JSON value"},
+        {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":NaN}})", "not valid JSON"},
+        {R"({"format":"varnix-profile","version":1e300,"fields":{}})", "\"version\""},
     };
     for (const Case& c : cases) {
         QStringList errors;

@@ -67,6 +67,28 @@ TEST(LangRead, MissingFileOrEmptyPathAddsNothing) {
     EXPECT_TRUE(l.FileNames.isEmpty());
 }
 
+TEST(LangRead, DeviceOrHugeFileIsRefusedWithTheReason) {
+    // A Lang.txt linked to /dev/zero used to be read until memory ran out.
+    QTemporaryDir dir;
+    const QString link = dir.filePath(U("Lang.txt"));
+    ASSERT_TRUE(QFile::link(U("/dev/zero"), link));
+    TLangList l;
+    l.LoadLangFile(link);
+    EXPECT_TRUE(l.FileNames.isEmpty());
+    EXPECT_EQ(l.FileError, link + U(": not a regular file"));
+    // A file above the limit: refused without being read.
+    const QString big = dir.filePath(U("big.txt"));
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(MaxLangFileBytes) + 1));
+    }
+    EXPECT_FALSE(l.ReadLangFile(big));
+    EXPECT_EQ(l.FileError, big + U(": larger than 4 MiB"));
+    ASSERT_TRUE(l.ReadLangFile(DataFile("lang/Lang_gbk.txt")));
+    EXPECT_TRUE(l.FileError.isEmpty());
+}
+
 TEST(LangRead, GbkFileOfTheOldTool) {
     TLangList l;
     ASSERT_TRUE(l.ReadLangFile(DataFile("lang/Lang_gbk.txt")));

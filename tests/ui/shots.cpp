@@ -5,6 +5,7 @@
 #include "window_harness.h"
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QDir>
 #include <QTest>
 #include <QTreeView>
@@ -52,6 +53,20 @@ void Run(bool chinese, const QString& dir) {
   h.About->hide();
 }
 
+// A name with ESC, CR and LF in the list, and an operation log that has dropped older lines.
+void Hostile(bool chinese, const QString& dir) {
+  const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
+  TWindowHarness h(chinese);
+  h.SearchWith({
+      {{10, 77, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500},
+      {{10, 77, 0, 66}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x66}, 4017, "\x1b[2J\r\nX%3", 1500},
+  });
+  for (int i = 0; i < 60000; ++i) h.Win().LogOk(QStringLiteral("line %1").arg(i));
+  h.Win().FlushPending();
+  h.Log()->verticalScrollBar()->setValue(0);
+  Shoot(&h.Win(), dir + QStringLiteral("/main-hostile-") + lang + QStringLiteral(".png"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,5 +75,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(dir);
   Run(false, dir);
   Run(true, dir);
+  Hostile(false, dir);
+  Hostile(true, dir);
   return 0;
 }

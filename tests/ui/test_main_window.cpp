@@ -4,6 +4,7 @@
 #include "lan/lan_protocol.h"
 #include "lang/app_lang.h"
 #include "ui/common/colours.h"
+#include "ui/main/device_list_model.h"
 #include "ui/main/log_pane.h"
 #include "window_harness.h"
 
@@ -253,6 +254,56 @@ TEST(MainWindow, PanesWriteInBatchesAndTheHexPaneFollowsItsEnd) {
   h.Win().HexPane().Clear();
   h.Win().FlushPending();
   EXPECT_TRUE(h.Hex()->document()->isEmpty());
+}
+
+TEST(MainWindow, PanesStayBoundedUnderAFloodAndSayWhatTheyDropped) {
+  TWindowHarness h;
+  TLogPane& pane = h.Win().HexPane();
+  pane.Clear();
+  // Written as the flush timer would, 10,000 lines at a time: the pane never holds more than
+  // MaxLines, and trims in batches down to KeepLines.
+  constexpr int Total = 3 * TLogPane::MaxLines;
+  for (int i = 0; i < Total; ++i) {
+    h.Win().HexPlain(QString::number(i));
+    if (i % 10000 == 9999) h.Win().FlushPending();
+    ASSERT_LE(pane.LineCount(), TLogPane::MaxLines);
+  }
+  h.Win().FlushPending();
+  const QTextDocument* doc = h.Hex()->document();
+  EXPECT_GE(pane.LineCount(), TLogPane::KeepLines);
+  EXPECT_EQ(pane.DroppedCount() + pane.LineCount(), Total);
+  // The first line says how many lines went; the oldest kept line and the last one follow.
+  ASSERT_EQ(doc->blockCount(), pane.LineCount() + 1);
+  EXPECT_EQ(doc->firstBlock().text(), L("lang_Hint_LinesDropped").arg(pane.DroppedCount()));
+  EXPECT_EQ(doc->firstBlock().next().text(), QString::number(pane.DroppedCount()));
+  EXPECT_EQ(doc->lastBlock().text(), QString::number(Total - 1));
+
+  // Lines queued faster than they are written are bounded too.
+  for (int i = 0; i < Total; ++i) h.Win().HexPlain(QStringLiteral("q"));
+  EXPECT_LE(pane.PendingCount(), TLogPane::MaxLines);
+  h.Win().FlushPending();
+  EXPECT_EQ(pane.DroppedCount() + pane.LineCount(), 2 * Total);
+  EXPECT_EQ(doc->firstBlock().text(), L("lang_Hint_LinesDropped").arg(pane.DroppedCount()));
+  pane.Clear();
+  EXPECT_EQ(pane.DroppedCount(), 0);
+  EXPECT_TRUE(doc->isEmpty());
+}
+
+TEST(MainWindow, ControlCharactersFromTheNetworkAreShownNotActedOn) {
+  TWindowHarness h;
+  // A forged search reply whose name holds ESC, CR and LF: one row, the characters visible.
+  h.Win().Endpoint().OnSearchReply("10.0.0.9", "A\x1b[2J\r\nB", "00 1A 2B 3C 4D 5E", "4017", FamilyZ2, 0);
+  h.Win().FlushPending();
+  ASSERT_EQ(h.Win().DeviceCount(), 1);
+  const QModelIndex name = h.Win().Devices().index(0, TDeviceListModel::ColName);
+  EXPECT_EQ(name.data().toString(), QStringLiteral("A\\x1B[2J\\x0D\\x0AB"));
+  // A status text with a line break stays one line of the log.
+  const auto before = h.LogLines().size();
+  h.Win().Endpoint().OnStatus(stReceiveOther, "x\r\nforged");
+  h.Win().FlushPending();
+  const auto log = h.LogLines();
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_TRUE(log.back().Text.endsWith(QStringLiteral("x\\x0D\\x0Aforged")));
 }
 
 TEST(MainWindow, LanguageSwitchReappliesEveryWindowAndWritesTheSetting) {

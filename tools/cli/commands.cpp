@@ -2,12 +2,15 @@
 
 #include "cli/exit_codes.h"
 #include "cli/fields.h"
+#include "cli/module_lines.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
 #include "cli/session.h"
 #include "cli/sheet.h"
 #include "core/convert.h"
+#include "core/file_read.h"
 #include "lan/lan_protocol.h"
+#include "lang/safe_text.h"
 #include "lang/text_codec.h"
 
 #include <QCommandLineParser>
@@ -20,9 +23,15 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 
@@ -33,18 +42,20 @@ namespace {
 constexpr const char* DefaultLogin = "vesta";
 
 // --- Output: lines for people on stdout, or one JSON document with --json. Problems always go
-// to stderr as well, so a script that parses stdout still sees them in its log. ---
+// to stderr as well, so a script that parses stdout still sees them in its log. A line is one
+// line: any control character that reaches it (from a file name, a profile key, a module's
+// text) is written escaped rather than acted on by the terminal. ---
 class TOut {
 public:
     explicit TOut(bool json) : json_(json) {}
     bool Json() const { return json_; }
     void Line(const QString& text = {}) {
         if (json_) return;
-        std::fputs(text.toUtf8().constData(), stdout);
+        std::fputs(EscapeForTerminal(text, false).toUtf8().constData(), stdout);
         std::fputc('\n', stdout);
     }
     void Error(const QString& text) {
-        std::fputs((QStringLiteral("varnix-cli: ") + text).toUtf8().constData(), stderr);
+        std::fputs((QStringLiteral("varnix-cli: ") + EscapeForTerminal(text, false)).toUtf8().constData(), stderr);
         std::fputc('\n', stderr);
         errors_.append(text);
     }
@@ -92,13 +103,6 @@ QJsonObject ModuleJson(const TFoundModule& m) {
     return o;
 }
 
-QString ModuleTitle(const TFoundModule& m) {
-    return QStringLiteral("%1  %2  %3  %4 firmware %5 (on %6)")
-        .arg(Q(m.Mac), Shown(m.Name), Q(m.Ip), FamilyText(m.Family))
-        .arg(m.Firmware)
-        .arg(Q(m.Local));
-}
-
 QJsonObject ChangeJson(const TFieldChange& c) {
     QJsonObject o;
     o.insert(QStringLiteral("field"), c.Field->Name);
@@ -132,11 +136,26 @@ std::optional<std::string> ParseMacArg(const QString& text, TOut& out) {
 std::optional<int> ParseSeconds(const QString& text, const QString& option, TOut& out) {
     bool ok = false;
     const double s = text.toDouble(&ok);
-    if (!ok || s < 0 || s > 3600) {
+    // Written so that NaN fails too (every comparison with NaN is false); the range check comes
+    // before the conversion to an integer.
+    if (!ok || !(s >= 0 && s <= 3600)) {
         out.Error(QStringLiteral("--%1: '%2' is not a number of seconds (0..3600)").arg(option, text));
         return std::nullopt;
     }
-    return static_cast<int>(s * 1000);
+    return static_cast<int>(std::lround(s * 1000));
+}
+
+// True when `ip` is one of this machine's addresses: the kernel lets a socket bind to it. A
+// busy port is no concern here (port 0), so a failure means the address is not local.
+bool IsLocalAddress(const std::string& ip) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr) != 1) return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return true;  // cannot tell; the endpoint will report its own failure
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 || errno != EADDRNOTAVAIL;
+    ::close(fd);
+    return bound;
 }
 
 // Finds one module by MAC; reports and returns nullopt when it does not answer.
@@ -200,12 +219,9 @@ int CmdFields(TOut& out) {
 int CmdSearch(TLanSession& session, const TOptions& o, TOut& out) {
     const auto found = session.Search(o.TimeoutMs);
     QJsonArray list;
-    out.Line(QStringLiteral("%1 %2 %3 %4 %5 %6").arg(QStringLiteral("IP"), -16).arg(QStringLiteral("NAME"), -16)
-                 .arg(QStringLiteral("MAC"), -18).arg(QStringLiteral("FIRMWARE"), -9).arg(QStringLiteral("FAMILY"), -13)
-                 .arg(QStringLiteral("LOCAL")));
+    out.Line(SearchHeader());
     for (const TFoundModule& m : found) {
-        out.Line(QStringLiteral("%1 %2 %3 %4 %5 %6").arg(Q(m.Ip), -16).arg(Shown(m.Name), -16).arg(Q(m.Mac), -18)
-                     .arg(m.Firmware, -9).arg(FamilyText(m.Family), -13).arg(Q(m.Local)));
+        out.Line(SearchRow(m));
         list.append(ModuleJson(m));
     }
     out.Line(QStringLiteral("%1 module(s) answered within %2 s").arg(found.size()).arg(o.TimeoutMs / 1000.0));
@@ -315,7 +331,7 @@ int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, 
     }
     if (reset && !o.Yes) {
         std::fprintf(stderr, "Restore the factory settings of %s (%s, %s)? [y/N] ", m->Mac.c_str(),
-                     Shown(m->Name).toUtf8().constData(), m->Ip.c_str());
+                     TerminalText(m->Name).toUtf8().constData(), m->Ip.c_str());
         std::fflush(stderr);
         QTextStream in(stdin);
         const QString answer = in.readLine().trimmed().toLower();
@@ -687,13 +703,16 @@ int CmdSet(TLanSession& session, const QStringList& args, const TOptions& o, TOu
     return out.Finish(RunJobs(session, {job}, o, out));
 }
 
+// Sheets and profiles are small text files; a device, a pipe or a huge file is refused with
+// the reason instead of being read until memory runs out.
 std::optional<QByteArray> ReadInputFile(const QString& path, TOut& out) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        out.Error(QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
+    std::string why;
+    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxTextFileBytes, &why);
+    if (!bytes) {
+        out.Error(QStringLiteral("cannot read %1: %2").arg(path, QString::fromStdString(why)));
         return std::nullopt;
     }
-    return f.readAll();
+    return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
 }
 
 int CmdProfileSave(TLanSession& session, const QString& macText, const QString& path, const TOptions& o, TOut& out) {
@@ -716,7 +735,7 @@ int CmdProfileSave(TLanSession& session, const QString& macText, const QString& 
     }
     int count = 0;
     for (const TFieldDef& f : FieldTable()) count += FieldWritable(f, r->Settings) ? 1 : 0;
-    out.Line(QStringLiteral("%1: wrote %2 (%3 fields; replies: %4)").arg(Q(m->Mac), path).arg(count).arg(RepliesText(r->Got)));
+    out.Line(QStringLiteral("%1: wrote %2 (%3 fields; replies: %4)").arg(Q(m->Mac), path, QString::number(count), RepliesText(r->Got)));
     out.Root().insert(QStringLiteral("file"), path);
     out.Root().insert(QStringLiteral("fieldCount"), count);
     return out.Finish(TExit::Ok);
@@ -852,6 +871,10 @@ int RunCli(const QStringList& args) {
             return out.Finish(TExit::Usage);
         }
         (opt == &broadcast ? o.Session.Broadcast : o.Session.Interface) = v.toString().toStdString();
+    }
+    if (!o.Session.Interface.empty() && !IsLocalAddress(o.Session.Interface)) {
+        out.Error(QStringLiteral("--interface: %1 is not an address of this machine").arg(Q(o.Session.Interface)));
+        return out.Finish(TExit::Usage);
     }
     o.Session.Loopback = parser.isSet(loopback);
 

@@ -1,11 +1,13 @@
 #include "cli/fields.h"
 
 #include "core/convert.h"
+#include "lang/safe_text.h"
 #include "lang/text_codec.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 
 namespace varnix::cli {
@@ -17,7 +19,13 @@ using Getter = std::function<QJsonValue(const S&)>;
 using Setter = std::function<void(S&, const QJsonValue&)>;
 
 QJsonValue Num(std::int64_t v) { return QJsonValue(static_cast<double>(v)); }
-std::int64_t AsInt(const QJsonValue& v) { return static_cast<std::int64_t>(v.toDouble()); }
+// Values reach the setters only through ParseFieldText/ParseFieldJson, which keep numbers whole
+// and far inside the 64-bit range; anything else (NaN, 1e300) reads as -1, which no field
+// accepts, instead of being converted (a double outside the integer's range is undefined).
+std::int64_t AsInt(const QJsonValue& v) {
+    const double d = v.toDouble();
+    return WholeNumberInRange(d) ? static_cast<std::int64_t>(d) : -1;
+}
 // Module texts go through the one byte/text conversion; plain ASCII is the same in every form it
 // chooses, and is by far the common case, so it skips the converter set-up.
 QString Wire(const std::string& bytes) {
@@ -523,6 +531,12 @@ QJsonValue ParseFieldText(const TFieldDef& f, const QString& raw, QString* why) 
     return fail(QStringLiteral("unknown field kind"));
 }
 
+bool WholeNumberInRange(double d) {
+    // Every field's values fit in 0..2^32; 2^53 keeps every whole double exact. The test is
+    // written so that NaN fails it, and it runs before any conversion to an integer.
+    return d >= 0 && d <= 9007199254740992.0 && std::floor(d) == d;
+}
+
 QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why) {
     if (v.isString()) return ParseFieldText(f, v.toString(), why);
     if (v.isBool()) {
@@ -531,12 +545,16 @@ QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why)
     }
     if (v.isDouble()) {
         const double d = v.toDouble();
-        if (d == static_cast<double>(static_cast<std::int64_t>(d)) && d >= 0) {
+        if (WholeNumberInRange(d)) {
             if (f.Kind == TFieldKind::Int || f.Kind == TFieldKind::Enum) return v;
             if (f.Kind == TFieldKind::Bool && (d == 0 || d == 1)) return QJsonValue(d == 1);
             if (f.Kind == TFieldKind::Text || f.Kind == TFieldKind::Data)
                 return QJsonValue(QString::number(static_cast<std::int64_t>(d)));
         }
+    }
+    if (v.isDouble() && !WholeNumberInRange(v.toDouble())) {
+        if (why) *why = QStringLiteral("a JSON value of the wrong type: %1 is not a whole number from 0 to 2^53").arg(v.toDouble());
+        return QJsonValue(QJsonValue::Undefined);
     }
     if (why) *why = QStringLiteral("a JSON value of the wrong type");
     return QJsonValue(QJsonValue::Undefined);
@@ -585,7 +603,8 @@ QString DisplayValue(const TFieldDef& f, const QJsonValue& v) {
         return QString::number(n);
     }
     case TFieldKind::Bool: return v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    default: return v.toString();
+    // Texts come from modules and files: escaped, so a value is one line and plain characters.
+    default: return EscapeForTerminal(v.toString());
     }
 }
 

@@ -63,6 +63,10 @@ bool FieldWritable(const TFieldDef& f, const TModuleSettings& s);
 // Range text for `varnix-cli fields` ("1..65535", "NONE|ODD|..."), for one family bit or both.
 QString RangeText(const TFieldDef& f, unsigned families = FamBoth);
 
+// True when `d` is a whole number in 0..2^53 (NaN and infinities are not). Numbers from files
+// pass this before anything converts them to an integer.
+bool WholeNumberInRange(double d);
+
 // Reads a value typed by a user. Accepts for Int a decimal number; for Enum the number or any
 // item name (case, spaces, '-', '_' and '/' ignored); for Bool 1/0, true/false, yes/no, on/off;
 // for IPv4 a dotted quad; for Mac twelve hex digits with optional ' ', ':' or '-' separators;

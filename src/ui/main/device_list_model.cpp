@@ -1,5 +1,7 @@
 #include "ui/main/device_list_model.h"
 
+#include "lang/safe_text.h"
+
 namespace varnix {
 
 TDeviceListModel::TDeviceListModel(QObject* parent) : QAbstractTableModel(parent) {
@@ -20,10 +22,10 @@ QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
   switch (index.column()) {
-    case ColIP: return r.IP;
-    case ColName: return r.Name;
-    case ColMac: return r.Mac;
-    case ColVersion: return r.Version;
+    case ColIP: return ShowControls(r.IP);
+    case ColName: return ShowControls(r.Name);
+    case ColMac: return ShowControls(r.Mac);
+    case ColVersion: return ShowControls(r.Version);
     case ColFlag: return QString::number(r.Family);
     case ColIpIndex: return QString::number(r.Binding);
     default: return {};
@@ -36,7 +38,14 @@ QVariant TDeviceListModel::headerData(int section, Qt::Orientation orientation, 
   return captions_[section];
 }
 
-void TDeviceListModel::AddRow(TDeviceRow row) { pending_.push_back(std::move(row)); }
+bool TDeviceListModel::AddRow(TDeviceRow row) {
+  if (rows_.size() + pending_.size() >= static_cast<std::size_t>(MaxRows)) {
+    ++refused_;
+    return false;
+  }
+  pending_.push_back(std::move(row));
+  return true;
+}
 
 int TDeviceListModel::Flush() {
   if (pending_.empty()) return 0;
@@ -52,6 +61,7 @@ int TDeviceListModel::Flush() {
 
 void TDeviceListModel::Clear() {
   pending_.clear();
+  refused_ = 0;
   if (rows_.empty()) return;
   beginResetModel();
   rows_.clear();

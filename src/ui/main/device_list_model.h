@@ -5,6 +5,11 @@
 // Rows arrive in bursts (thousands of replies to one search), so AddRow only queues a row and
 // Flush inserts every queued row with one beginInsertRows; the main window flushes on a short
 // timer. Columns: IP, name, MAC, version, and the hidden Flag (family) and IpIndex (binding).
+//
+// Texts from the network are shown with their control characters made visible (see
+// lang/safe_text.h). The list holds at most MaxRows rows: a flood of forged search replies
+// cannot take all memory. Rows past that are refused and counted, not put in place of earlier
+// ones, since the modules that really answered a search answer first.
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -28,6 +33,9 @@ class TDeviceListModel : public QAbstractTableModel {
 public:
   enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColumnCount };
 
+  // Five times the largest search this program is tested with; about 20 MB when full.
+  static constexpr int MaxRows = 50000;
+
   explicit TDeviceListModel(QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -35,12 +43,15 @@ public:
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Queues a row; it becomes visible at the next Flush.
-  void AddRow(TDeviceRow row);
+  // Queues a row; it becomes visible at the next Flush. False (and the row counted in
+  // RefusedCount) when the list already holds MaxRows rows.
+  bool AddRow(TDeviceRow row);
   // Inserts the queued rows; returns how many.
   int Flush();
-  // Removes every row, queued ones included.
+  // Removes every row, queued ones included, and resets RefusedCount.
   void Clear();
+  // Rows refused since the last Clear because the list was full.
+  long long RefusedCount() const { return refused_; }
 
   int PendingCount() const { return static_cast<int>(pending_.size()); }
   const TDeviceRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
@@ -53,6 +64,7 @@ private:
   std::vector<TDeviceRow> rows_;
   std::vector<TDeviceRow> pending_;
   QStringList captions_;
+  long long refused_ = 0;
 };
 
 }  // namespace varnix

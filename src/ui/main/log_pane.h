@@ -5,6 +5,12 @@
 // block per batch, so a burst of thousands of datagrams costs a handful of repaints instead of
 // one per line: the first queued line arms a short timer, and each flush writes at most
 // MaxLinesPerFlush lines, re-arming itself for the rest so the event loop keeps turning.
+//
+// The pane holds at most MaxLines lines, so a flood of datagrams cannot take all memory. Once it
+// has more, the oldest are removed in one edit down to KeepLines (a batch of thousands, never one
+// per new line, which is what makes QPlainTextEdit's own block limit slow), and the first line
+// of the pane then says how many older lines were dropped. Lines still queued are bounded the
+// same way.
 
 #include <QColor>
 #include <QObject>
@@ -21,6 +27,9 @@ class TLogPane : public QObject {
 public:
   static constexpr int FlushIntervalMs = 50;
   static constexpr int MaxLinesPerFlush = 3000;
+  // A 10,000-module search logs about 40,000 hex lines; it fits without a trim.
+  static constexpr int MaxLines = 50000;
+  static constexpr int KeepLines = 40000;
 
   // followEnd: scroll to the last line after every change (the hex pane). Otherwise the pane
   // only follows the end while its scroll bar is already at the bottom.
@@ -34,7 +43,10 @@ public:
   void Flush();
 
   int PendingCount() const { return static_cast<int>(pending_.size()); }
+  // Lines in the pane, not counting the "older lines dropped" note.
   int LineCount() const { return lines_; }
+  // Lines dropped since the last Clear (removed from the pane or from the queue).
+  long long DroppedCount() const { return dropped_; }
   QPlainTextEdit* Edit() const { return edit_; }
 
 signals:
@@ -47,11 +59,16 @@ private:
     QColor Colour;
   };
   void WriteSome(int maxLines);
+  void TrimOldest(int count);
+  void UpdateNote();
 
   QPlainTextEdit* edit_;
   bool followEnd_;
   std::deque<TLine> pending_;
   int lines_ = 0;
+  long long dropped_ = 0;
+  bool hasNote_ = false;    // the first block is the note
+  bool noteStale_ = false;  // dropped_ changed since the note was written
   QTimer timer_;
 };
 

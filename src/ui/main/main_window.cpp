@@ -6,6 +6,7 @@
 #include "core/convert.h"
 #include "lan/save_executor.h"
 #include "lang/app_lang.h"
+#include "lang/safe_text.h"
 #include "lang/text_codec.h"
 #include "ui/common/colours.h"
 #include "ui/main/device_csv.h"
@@ -44,8 +45,10 @@ QString Text(const char* key) { return GetLangText(QString::fromLatin1(key)); }
 
 QString Decimal(long long v) { return QString::number(v); }
 
-// Bytes from the endpoint (addresses, names, status texts) to screen text.
-QString Shown(const std::string& bytes) { return BytesToDisplay(bytes); }
+// Bytes from the endpoint (addresses, names, status texts) to screen text, control characters
+// shown as "\x1B"-style escapes rather than acted on (a line break in a name would forge a
+// log line).
+QString Shown(const std::string& bytes) { return ShowControls(BytesToDisplay(bytes)); }
 
 // A hint as the pop-up shows it: rich text, so that a long hint wraps instead of running
 // across the screen; line breaks of the text stay line breaks.
@@ -174,6 +177,7 @@ TFrm_Main::~TFrm_Main() {
 
 void TFrm_Main::FormCreate() {
   InitLang(options_.ProgramDir);
+  if (!LangList->FileError.isEmpty()) LogLine(LangList->FileError, kColourRed);
   if (options_.SystemIsChinese)
     LoadIni(options_.ProgramDir, *LangList, *this, *options_.SystemIsChinese);
   else
@@ -603,7 +607,11 @@ void TFrm_Main::Search() {
 
 void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
                              std::int32_t family, int binding) {
-  devices_->AddRow({ip, name, mac, version, family, binding});
+  if (!devices_->AddRow({ip, name, mac, version, family, binding})) {
+    if (devices_->RefusedCount() == 1)
+      LogLine(Text("lang_Hint_DevListFull").arg(TDeviceListModel::MaxRows), kColourRed);
+    return;
+  }
   if (!rowTimer_.isActive()) rowTimer_.start();
 }
 
