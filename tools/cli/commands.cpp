@@ -4,6 +4,7 @@
 #include "cli/fields.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
+#include "cli/serial_commands.h"
 #include "cli/session.h"
 #include "cli/sheet.h"
 #include "core/convert.h"
@@ -783,6 +784,7 @@ const char* Usage =
 }  // namespace
 
 int RunCli(const QStringList& args) {
+    if (!args.isEmpty() && args.front() == QLatin1String("serial")) return RunSerialCli(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
