@@ -268,12 +268,6 @@ void TSerialLink::SaveZ1() {
 void TSerialLink::SaveZ2() {
     if (busy_)
         return;
-    const std::optional<TBaseParam> base = p_.Z2Page->ReadZ2BaseParams();
-    if (!base)
-        return;
-    const std::optional<TPortParam> port = p_.Z2Page->ReadZ2PortParams();
-    if (!port)
-        return;
     if (!lastZ2Blocks_ || lastZ2Port_ != p_.SelectCom->currentText()) {
         // Without the module's own blocks the hidden settings would be overwritten with guesses.
         Log(Text("lang_ComReadFirst"), kColourRed);
@@ -281,6 +275,12 @@ void TSerialLink::SaveZ2() {
                                    Text("lang_ComReadFirst"), IUserPrompts::Icon::Warning);
         return;
     }
+    const std::optional<TBaseParam> base = p_.Z2Page->ReadZ2BaseParams();
+    if (!base)
+        return;
+    const std::optional<TPortParam> port = p_.Z2Page->ReadZ2PortParams();
+    if (!port)
+        return;
     std::array<TIdBytes, 3> frames;
     try {
         frames = BuildZ2ComSaveFrames(*lastZ2Blocks_, *base, *port);
