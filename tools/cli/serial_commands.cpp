@@ -78,11 +78,14 @@ QString OpenFailure(const std::string& path, const ECommsError& e) {
             .arg(name);
     case EACCES:
     case EPERM: {
-        QString owner = QStringLiteral("dialout");
         struct stat st {};
-        if (::stat(path.c_str(), &st) == 0)
-            if (const struct group* g = ::getgrgid(st.st_gid))
-                owner = QString::fromLocal8Bit(g->gr_name);
+        const struct group* g = ::stat(path.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        if (g == nullptr || st.st_gid == 0)
+            return QStringLiteral(
+                       "no permission to open %1: the device belongs to root alone; serial devices "
+                       "normally belong to the group dialout, and the user must be in that group")
+                .arg(name);
+        const QString owner = QString::fromLocal8Bit(g->gr_name);
         return QStringLiteral("no permission to open %1: the user must be in the group that owns the device "
                               "('%2', usually dialout): sudo usermod -aG %2 $USER, then log in again")
             .arg(name, owner);
