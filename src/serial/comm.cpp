@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 // termios2 (any integer rate through BOTHER) lives in the kernel's header, which cannot be mixed
 // with <termios.h>; everything here uses the ioctl forms.
 #include <asm/termbits.h>
@@ -240,7 +242,7 @@ void TComm::DrainEvents() {
         switch (event.kind) {
         case TEvent::Data:
             if (OnReceiveData)
-                OnReceiveData(*this, event.bytes.data(), static_cast<std::uint16_t>(event.bytes.size()));
+                OnReceiveData(*this, event.bytes.data(), static_cast<std::uint16_t>(event.bytes.size() - 1));
             break;
         case TEvent::Hangup:
             if (OnRequestHangup)
@@ -262,8 +264,10 @@ void TComm::ReadLoop() {
     auto deliver = [&] {
         if (n == 0)
             return;
-        Post({TEvent::Data,
-              std::vector<std::uint8_t>(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n))});
+        // The copy ends with one 0 byte after the data, so a handler may treat it as a C string.
+        std::vector<std::uint8_t> chunk(n + 1, 0);
+        std::copy_n(buf.begin(), n, chunk.begin());
+        Post({TEvent::Data, std::move(chunk)});
         n = 0;
     };
     auto hangup = [&] {
