@@ -258,6 +258,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_FrameCmd_btnExplanation",
     u"lang_Hint_FrameCmd_PopupTitle",
     u"lang_Hint_FrameCmd_PopupText",
+    u"lang_ComGone",
+    u"lang_ComReadFirst",
+    u"lang_ComBusy",
+    u"lang_ComNoAccess",
+    u"lang_ComNotTty",
+    u"lang_ComMissing",
 };
 
 struct TQuotedRow {
