@@ -102,8 +102,9 @@ def case_set_z2():
     try:
         before = s.state()
         rc, doc, err = cli_json("set", s.link, "StaticIP=192.168.0.99", "WorkMode=TCP Client", "BaudRate=9600")
-        check(rc == 0 and doc["outcome"] == "verified", "rc %d %s %s" % (rc, err, doc))
-        check(sorted(c["field"] for c in doc["changes"]) == ["BaudRate", "StaticIP", "WorkMode"], str(doc["changes"]))
+        job = doc["modules"][0]
+        check(rc == 0 and job["outcome"] == "verified" and len(job["acks"]) == 3, "rc %d %s %s" % (rc, err, doc))
+        check(sorted(c["field"] for c in job["changes"]) == ["BaudRate", "StaticIP", "WorkMode"], str(job["changes"]))
         frames = s.frames()
         hexes = [h for h, _ in frames]
         check(hexes[:2] == ["55BD", "55C1"] and hexes[2].startswith("55BE") and hexes[3].startswith("55BF")
@@ -124,7 +125,7 @@ def case_set_z1():
     s = Sim("z1")
     try:
         rc, doc, err = cli_json("set", s.link, "--family", "z1", "StaticIP=10.0.0.5", "RS485=on", "DeviceID=65535")
-        check(rc == 0 and doc["outcome"] == "verified", "rc %d %s %s" % (rc, err, doc))
+        check(rc == 0 and doc["modules"][0]["outcome"] == "verified", "rc %d %s %s" % (rc, err, doc))
         body = bytes.fromhex(s.state()["z1body"])
         check(body[6:10] == bytes([5, 0, 0, 10]) and body[21:23] == b"\xff\xff" and body[23] & 0x04, body.hex())
         hexes = [h for h, _ in s.frames()]
@@ -141,7 +142,8 @@ def case_refusals_send_nothing():
             check(rc == 2 and word in err, "%s: rc %d %r" % (args, rc, err))
         check(all(h in ("55BD", "55C1") for h, _ in s.frames()), str(s.frames()))
         rc, doc, err = cli_json("set", s.link, "StaticIP=10.1.1.1", "--dry-run")
-        check(rc == 0 and doc["outcome"] == "dry-run" and len(doc["frames"]) == 3, str(doc))
+        job = doc["modules"][0]
+        check(rc == 0 and doc["dryRun"] and job["outcome"] == "dry-run" and len(job["frames"]) == 3, str(doc))
         check(all(h in ("55BD", "55C1") for h, _ in s.frames()), "dry run wrote: %s" % s.frames())
     finally:
         s.stop()

@@ -83,6 +83,9 @@ TEST(SerialTab, Z1ReadFillsTheZ1PageAndSaveWritesOneFrame) {
     SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1")});
     ASSERT_TRUE(s.sim->Ready()) << s.sim->ErrorText().toStdString();
     s.Find<QRadioButton>("rbZ1")->setChecked(true);
+    // A typed path survives a refresh of the port list and the close-up rule.
+    s.win->SerialLink().TabSelected();
+    EXPECT_EQ(s.Find<QComboBox>("cbb_SelectCom")->currentText(), s.link);
     s.Click("btn_ComRead"); // returns after the 2000 ms wait
     EXPECT_EQ(s.win->PageMode(), 1);
     EXPECT_EQ(s.Find<QLineEdit>("edt_ModuleIP")->text(), u"192.168.0.7");

@@ -388,27 +388,40 @@ QStringList Mismatches(const TArgs& a, const std::vector<TIdBytes>& frames, cons
 }
 
 int CmdSerialSet(TLine& line, const TArgs& a, TSerialOut& out) {
-    const TSerialRead r =
-        a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
+    // The LAN set's shape: one entry per module under "modules", each with its own outcome.
+    QJsonObject job{{QStringLiteral("port"), a.Port},
+                    {QStringLiteral("module"), out.Root().value(QStringLiteral("module"))}};
+    const auto finish = [&](const QString& outcome, TExit status) {
+        job.insert(QStringLiteral("outcome"), outcome);
+        job.insert(QStringLiteral("exit"), ToInt(status));
+        out.Root().insert(QStringLiteral("dryRun"), a.DryRun);
+        out.Root().insert(QStringLiteral("modules"), QJsonArray{job});
+        return out.Finish(status);
+    };
+    const auto read = [&] {
+        return a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
+    };
+    const TSerialRead r = read();
     if (r.Status != TExit::Ok) {
         out.Error(QStringLiteral("%1: read before the save: %2; nothing was written").arg(a.Port, r.Error));
-        return out.Finish(r.Status);
+        job.insert(QStringLiteral("detail"), r.Error);
+        return finish(QStringLiteral("not-sent"), r.Status);
     }
     QJsonArray changes;
     QStringList errors;
     const auto frames = PlanSet(a, r, changes, errors);
-    out.Root().insert(QStringLiteral("changes"), changes);
+    job.insert(QStringLiteral("changes"), changes);
     if (!frames) {
         for (const QString& e : errors)
             out.Error(e);
-        out.Root().insert(QStringLiteral("outcome"), QStringLiteral("refused"));
-        return out.Finish(TExit::Usage);
+        job.insert(QStringLiteral("detail"), errors.join(QStringLiteral("; ")));
+        return finish(QStringLiteral("refused"), TExit::Usage);
     }
     QJsonArray planned;
     for (std::size_t i = 0; i < frames->size(); ++i)
         planned.append(QJsonObject{{QStringLiteral("hex"), Hex((*frames)[i])},
                                    {QStringLiteral("pauseMs"), i + 1 < frames->size() ? FramePauseMs : 0}});
-    out.Root().insert(QStringLiteral("frames"), planned);
+    job.insert(QStringLiteral("frames"), planned);
     for (const QJsonValue& c : changes) {
         const QJsonObject o = c.toObject();
         out.Line(QStringLiteral("%1: %2 -> %3")
@@ -419,8 +432,7 @@ int CmdSerialSet(TLine& line, const TArgs& a, TSerialOut& out) {
     if (a.DryRun) {
         for (const TIdBytes& f : *frames)
             out.Line(Hex(f));
-        out.Root().insert(QStringLiteral("outcome"), QStringLiteral("dry-run"));
-        return out.Finish(TExit::Ok);
+        return finish(QStringLiteral("dry-run"), TExit::Ok);
     }
     const std::size_t from = line.Count();
     for (std::size_t i = 0; i < frames->size(); ++i) {
@@ -431,26 +443,31 @@ int CmdSerialSet(TLine& line, const TArgs& a, TSerialOut& out) {
     const int want = static_cast<int>(frames->size());
     line.WaitFor([&] { return Acks(line, from) >= want || line.Gone(); }, a.TimeoutMs);
     const int acks = Acks(line, from);
-    out.Root().insert(QStringLiteral("acks"), acks);
+    QJsonArray ackList;
+    for (int i = 0; i < acks; ++i)
+        ackList.append(QJsonObject{{QStringLiteral("result"), QStringLiteral("K")}});
+    job.insert(QStringLiteral("acks"), ackList);
     out.Line(QStringLiteral("acknowledged: %1 of %2 frames").arg(acks).arg(want));
-    // Read back and compare, whatever the acknowledgements said.
-    const TSerialRead back =
-        a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
+    // Read back and compare, whatever the acknowledgements said. A module busy storing its
+    // settings may miss the first request, so the read is tried three times.
+    TSerialRead back;
+    for (int attempt = 0; attempt < 3 && back.Status != TExit::Ok && !line.Gone(); ++attempt)
+        back = read();
     if (back.Status != TExit::Ok) {
         out.Error(QStringLiteral("%1: read-back: %2").arg(a.Port, back.Error));
-        out.Root().insert(QStringLiteral("outcome"), QStringLiteral("unverified"));
-        return out.Finish(TExit::NoAnswer);
+        job.insert(QStringLiteral("verify"), back.Error);
+        return finish(QStringLiteral("unverified"), TExit::NoAnswer);
     }
     const QStringList diff = Mismatches(a, *frames, back);
-    out.Root().insert(QStringLiteral("mismatches"), QJsonArray::fromStringList(diff));
+    job.insert(QStringLiteral("mismatches"), QJsonArray::fromStringList(diff));
     if (!diff.isEmpty()) {
-        out.Error(QStringLiteral("%1: read back differs in %2").arg(a.Port, diff.join(QStringLiteral(", "))));
-        out.Root().insert(QStringLiteral("outcome"), QStringLiteral("mismatch"));
-        return out.Finish(TExit::ModuleError);
+        const QString why = QStringLiteral("read back differs in %1").arg(diff.join(QStringLiteral(", ")));
+        out.Error(QStringLiteral("%1: %2").arg(a.Port, why));
+        job.insert(QStringLiteral("verify"), why);
+        return finish(QStringLiteral("unverified"), TExit::NoAnswer);
     }
     out.Line(QStringLiteral("verified"));
-    out.Root().insert(QStringLiteral("outcome"), QStringLiteral("verified"));
-    return out.Finish(TExit::Ok);
+    return finish(QStringLiteral("verified"), TExit::Ok);
 }
 
 constexpr const char* SerialUsage =

@@ -235,9 +235,14 @@ void TSerialLink::ParseZ1ComReply(std::span<const std::uint8_t> reply) {
 
 void TSerialLink::RunOperation(const std::function<void()>& sends) {
     busy_ = true;
-    OpenComPort();
-    sends();
-    DelayWithMessages(ReplyWaitMs);
+    // Whatever a step raises, the port is closed and the buttons come back.
+    try {
+        OpenComPort();
+        sends();
+        DelayWithMessages(ReplyWaitMs);
+    } catch (const std::exception&) {
+        Log(QStringLiteral("Error"), kColourRed);
+    }
     CloseComPort();
     busy_ = false;
     emit OperationFinished();
