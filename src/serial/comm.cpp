@@ -62,6 +62,24 @@ tcflag_t ParityFlags(TParity p) {
     return 0;
 }
 
+// The rate's own Bxxx code where one exists (what other programs reading the line settings
+// expect to find), BOTHER with the number in c_ospeed for any other rate.
+tcflag_t RateCode(std::uint32_t rate) {
+    static constexpr std::pair<std::uint32_t, tcflag_t> codes[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000}};
+    for (const auto& [r, code] : codes)
+        if (r == rate)
+            return code;
+    return BOTHER;
+}
+
 // Sets or clears modem lines; a pty has none, so a refusal is not an error.
 void ModemLine(int fd, int bits, bool on) {
     ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
@@ -148,7 +166,8 @@ void TComm::ApplyCommState() {
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD |
                                         (CBAUD << IBSHIFT));
-    t.c_cflag |= CLOCAL | CREAD | SizeFlag(byteSize_) | ParityFlags(parity_) | BOTHER | (BOTHER << IBSHIFT);
+    // Input speed bits left 0: the input runs at the output rate.
+    t.c_cflag |= CLOCAL | CREAD | SizeFlag(byteSize_) | ParityFlags(parity_) | RateCode(baudRate_);
     if (stopBits_ != TStopBits::_1)
         t.c_cflag |= CSTOPB;
     if (parityCheck_ && parity_ != TParity::None)

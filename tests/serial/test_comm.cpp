@@ -215,10 +215,19 @@ TEST_F(CommFixture, ABaudChangeWhileOpenReconfiguresTheLine) {
         EXPECT_EQ(::ioctl(pty.Master, TCGETS2, &t), 0);
         return std::make_pair(t.c_ospeed, t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS));
     };
+    auto code = [&] {
+        struct termios2 t {};
+        ::ioctl(pty.Master, TCGETS2, &t);
+        return t.c_cflag & CBAUD;
+    };
     EXPECT_EQ(speed(), std::make_pair(9600u, static_cast<tcflag_t>(CS8)));
+    // A rate with its own code is set by that code (what other programs read back), any other
+    // rate as a number.
+    EXPECT_EQ(code(), static_cast<tcflag_t>(B9600));
     for (std::uint32_t rate : {14400u, 256000u, 31250u, 115200u}) {
         comm.SetBaudRate(rate);
         EXPECT_EQ(speed().first, rate);
+        EXPECT_EQ(code(), static_cast<tcflag_t>(rate == 115200u ? B115200 : BOTHER)) << rate;
     }
 }
 
