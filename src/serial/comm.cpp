@@ -103,9 +103,13 @@ TComm::~TComm() {
 }
 
 std::string TComm::DevicePath(const std::string& name) {
-    if (name.find('/') != std::string::npos)
+    if (name.empty() || name.front() == '/')
         return name;
-    return "/dev/" + name;
+    // "ttyUSB0" and "pts/3" are names under /dev; a relative path that is not there stays as given.
+    const std::string dev = "/dev/" + name;
+    if (name.find('/') == std::string::npos || ::access(dev.c_str(), F_OK) == 0)
+        return dev;
+    return name;
 }
 
 void TComm::OpenPort() {

@@ -115,7 +115,8 @@ public:
     // Queues a copy for the write thread; false when closed or length is 0.
     bool WriteData(const std::uint8_t* buffer, std::uint16_t length);
     bool SendDataEmpty() const { return sendDataEmpty_.load(); }
-    // The path OpenPort opens for a name: a bare name is looked up under /dev.
+    // The path OpenPort opens for a name: an absolute path as it is; "ttyUSB0" or "pts/3" under
+    // /dev; another relative path (one that is not under /dev) as it is.
     static std::string DevicePath(const std::string& name);
 
 private:

@@ -174,6 +174,13 @@ TEST_F(CommFixture, APortHeldByAnotherProcessIsBusy) {
     EXPECT_TRUE(comm.IsOpen());
 }
 
+TEST(CommNames, BareNamesAreLookedUpUnderDev) {
+    EXPECT_EQ(TComm::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(TComm::DevicePath("/tmp/link"), "/tmp/link");
+    EXPECT_EQ(TComm::DevicePath("pts/ptmx"), "/dev/pts/ptmx");
+    EXPECT_EQ(TComm::DevicePath("./here/ttyX"), "./here/ttyX");
+}
+
 TEST_F(CommFixture, WritesAreRefusedWhenClosedOrEmpty) {
     const std::uint8_t b[2] = {0x55, 0xBC};
     EXPECT_FALSE(comm.WriteData(b, 2));
