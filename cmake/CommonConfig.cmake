@@ -32,6 +32,11 @@ if(VARNIX_SANITIZE)
   target_link_options(varnix_config INTERFACE -fsanitize=address,${VARNIX_UB_CHECKS})
 endif()
 
+if(VARNIX_TSAN)
+  target_compile_options(varnix_config INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(varnix_config INTERFACE -fsanitize=thread)
+endif()
+
 if(VARNIX_FUZZ)
   # Instrument the libraries for coverage; each fuzz target adds -fsanitize=fuzzer itself.
   target_compile_options(varnix_config INTERFACE -fsanitize=fuzzer-no-link,address,${VARNIX_UB_CHECKS}

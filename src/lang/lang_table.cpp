@@ -782,6 +782,25 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_DevListFull",
      "设备列表已满（%1 行），之后的回复不再列出",
      "Device list full (%1 rows); further replies are not listed"},
+    // Texts of the serial link beyond the original table.
+    {"lang_ComGone",
+     "串口已断开",
+     "The serial port has gone away"},
+    {"lang_ComReadFirst",
+     "请先通过此串口读取模块参数，再保存（模块中未显示的参数将原样写回）",
+     "Read the module's parameters over this serial port first, then save (settings the page does not show are written back as read)"},
+    {"lang_ComBusy",
+     "串口正被其他程序占用",
+     "the port is in use by another program"},
+    {"lang_ComNoAccess",
+     "没有权限：用户须加入设备所属的组（通常是 dialout），重新登录后生效",
+     "no permission: the user must be in the group that owns the device (usually dialout), then log in again"},
+    {"lang_ComNotTty",
+     "不是串口设备",
+     "not a serial device"},
+    {"lang_ComMissing",
+     "没有这个串口",
+     "no such port"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

@@ -266,6 +266,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_Hint_DataDebug_SaveFailed",
     u"lang_Hint_LinesDropped",
     u"lang_Hint_DevListFull",
+    u"lang_ComGone",
+    u"lang_ComReadFirst",
+    u"lang_ComBusy",
+    u"lang_ComNoAccess",
+    u"lang_ComNotTty",
+    u"lang_ComMissing",
 };
 
 struct TQuotedRow {

@@ -5,8 +5,8 @@
 #include "window_harness.h"
 
 #include <QApplication>
-#include <QScrollBar>
 #include <QDir>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 
@@ -16,66 +16,73 @@ using namespace varnix::test;
 namespace {
 
 void Shoot(QWidget* w, const QString& path) {
-  QApplication::processEvents();
-  w->grab().save(path);
+    QApplication::processEvents();
+    w->grab().save(path);
 }
 
 void Run(bool chinese, const QString& dir) {
-  const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
-  TWindowHarness h(chinese);
-  h.Win().FlushPending();
-  Shoot(&h.Win(), dir + QStringLiteral("/main-start-") + lang + QStringLiteral(".png"));
-  h.SearchWith({
-      {{10, 77, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500},
-      {{10, 77, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F}, 4017, "Packing-2", 1500},
-      {{10, 77, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3001, "Press-Z3", 1901},
-      {{10, 77, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old-FW", 1500},
-  });
-  h.ClickRow(0);
-  h.Inject(ParamReply({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}), 1500, "10.77.0.50");
-  h.Win().FlushPending();
-  Shoot(&h.Win(), dir + QStringLiteral("/main-z2-") + lang + QStringLiteral(".png"));
-  h.Win().SetPageMode(3);
-  Shoot(&h.Win(), dir + QStringLiteral("/main-z3-") + lang + QStringLiteral(".png"));
-  h.Win().SetPageMode(1);
-  Shoot(&h.Win(), dir + QStringLiteral("/main-z1-") + lang + QStringLiteral(".png"));
-  h.Win().SetPageMode(0);
-  h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(1);
-  Shoot(&h.Win(), dir + QStringLiteral("/main-hex-") + lang + QStringLiteral(".png"));
-  h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(1);
-  h.Win().FlushPending();
-  Shoot(&h.Win(), dir + QStringLiteral("/main-serial-") + lang + QStringLiteral(".png"));
-  h.Pswd->show();
-  Shoot(h.Pswd.get(), dir + QStringLiteral("/pswd-") + lang + QStringLiteral(".png"));
-  h.Pswd->hide();
-  h.About->show();
-  Shoot(h.About.get(), dir + QStringLiteral("/about-") + lang + QStringLiteral(".png"));
-  h.About->hide();
+    const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
+    TWindowHarness h(chinese);
+    h.Win().FlushPending();
+    Shoot(&h.Win(), dir + QStringLiteral("/main-start-") + lang + QStringLiteral(".png"));
+    h.SearchWith({
+        {{10, 77, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500},
+        {{10, 77, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F}, 4017, "Packing-2", 1500},
+        {{10, 77, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3001, "Press-Z3", 1901},
+        {{10, 77, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old-FW", 1500},
+    });
+    h.ClickRow(0);
+    h.Inject(ParamReply({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}), 1500, "10.77.0.50");
+    h.Win().FlushPending();
+    Shoot(&h.Win(), dir + QStringLiteral("/main-z2-") + lang + QStringLiteral(".png"));
+    h.Win().SetPageMode(3);
+    Shoot(&h.Win(), dir + QStringLiteral("/main-z3-") + lang + QStringLiteral(".png"));
+    h.Win().SetPageMode(1);
+    Shoot(&h.Win(), dir + QStringLiteral("/main-z1-") + lang + QStringLiteral(".png"));
+    h.Win().SetPageMode(0);
+    h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(1);
+    Shoot(&h.Win(), dir + QStringLiteral("/main-hex-") + lang + QStringLiteral(".png"));
+    h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(1);
+    h.Win().FlushPending();
+    Shoot(&h.Win(), dir + QStringLiteral("/main-serial-") + lang + QStringLiteral(".png"));
+    // The serial tab with the log showing and the Z2 page's serial save button.
+    h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(0);
+    h.Win().SetPageMode(2);
+    h.Win().FlushPending();
+    Shoot(&h.Win(), dir + QStringLiteral("/main-serial-z2-") + lang + QStringLiteral(".png"));
+    h.Win().SetPageMode(0);
+    h.Pswd->show();
+    Shoot(h.Pswd.get(), dir + QStringLiteral("/pswd-") + lang + QStringLiteral(".png"));
+    h.Pswd->hide();
+    h.About->show();
+    Shoot(h.About.get(), dir + QStringLiteral("/about-") + lang + QStringLiteral(".png"));
+    h.About->hide();
 }
 
 // A name with ESC, CR and LF in the list, and an operation log that has dropped older lines.
 void Hostile(bool chinese, const QString& dir) {
-  const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
-  TWindowHarness h(chinese);
-  h.SearchWith({
-      {{10, 77, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500},
-      {{10, 77, 0, 66}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x66}, 4017, "\x1b[2J\r\nX%3", 1500},
-  });
-  for (int i = 0; i < 60000; ++i) h.Win().LogOk(QStringLiteral("line %1").arg(i));
-  h.Win().FlushPending();
-  h.Log()->verticalScrollBar()->setValue(0);
-  Shoot(&h.Win(), dir + QStringLiteral("/main-hostile-") + lang + QStringLiteral(".png"));
+    const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
+    TWindowHarness h(chinese);
+    h.SearchWith({
+        {{10, 77, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500},
+        {{10, 77, 0, 66}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x66}, 4017, "\x1b[2J\r\nX%3", 1500},
+    });
+    for (int i = 0; i < 60000; ++i)
+        h.Win().LogOk(QStringLiteral("line %1").arg(i));
+    h.Win().FlushPending();
+    h.Log()->verticalScrollBar()->setValue(0);
+    Shoot(&h.Win(), dir + QStringLiteral("/main-hostile-") + lang + QStringLiteral(".png"));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
-  QDir().mkpath(dir);
-  Run(false, dir);
-  Run(true, dir);
-  Hostile(false, dir);
-  Hostile(true, dir);
-  return 0;
+    QApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
+    QDir().mkpath(dir);
+    Run(false, dir);
+    Run(true, dir);
+    Hostile(false, dir);
+    Hostile(true, dir);
+    return 0;
 }

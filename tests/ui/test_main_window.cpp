@@ -68,7 +68,7 @@ TEST(MainWindow, StartsWithTheLeftPanelAndTheLanTabHint) {
   EXPECT_TRUE(h.Find<QAction>("mni_About")->isVisible());
   EXPECT_TRUE(h.Find<QAction>("mni_En")->isChecked());
   EXPECT_FALSE(h.Find<QAction>("mni_Cn")->isChecked());
-  // The hidden model buttons: the initial arrangement checks rbZ2.
+  // With no saved model, the initial arrangement checks rbZ2.
   EXPECT_EQ(w.checkedModel(), 2);
   auto* list = h.Find<QTreeView>("lv_Dev");
   EXPECT_TRUE(list->isColumnHidden(4));
@@ -84,10 +84,10 @@ TEST(MainWindow, SearchTabSwitchWritesOneHintEachTimeAndReturnsToModeZero) {
   h.Win().SetPageMode(2);
   tabs->setCurrentIndex(1);
   EXPECT_EQ(h.Win().PageMode(), 0);
-  // The serial tab shows the serial save buttons; its controls wait for serial configuration.
+  // The serial tab shows the serial save buttons and its own controls.
   EXPECT_FALSE(h.Find<QPushButton>("btn_ComSet")->isHidden());
   EXPECT_TRUE(h.Find<QPushButton>("btn_Z1Set")->isHidden());
-  EXPECT_FALSE(h.Find<QWidget>("btn_ComRead")->isEnabled());
+  EXPECT_TRUE(h.Find<QWidget>("btn_ComRead")->isEnabled());
   EXPECT_FALSE(h.Find<QWidget>("btn_ComRead")->toolTip().isEmpty());
   h.Win().SetPageMode(1);
   tabs->setCurrentIndex(0);

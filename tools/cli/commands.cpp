@@ -5,6 +5,7 @@
 #include "cli/module_lines.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
+#include "cli/serial_commands.h"
 #include "cli/session.h"
 #include "cli/sheet.h"
 #include "core/convert.h"
@@ -802,6 +803,7 @@ const char* Usage =
 }  // namespace
 
 int RunCli(const QStringList& args) {
+    if (!args.isEmpty() && args.front() == QLatin1String("serial")) return RunSerialCli(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

@@ -4,6 +4,7 @@
 #include "config.h"
 #include "lan.h"
 #include "module.h"
+#include "serial.h"
 #include "state.h"
 
 #include <poll.h>
@@ -162,6 +163,8 @@ private:
 int main(int argc, char **argv)
 {
   try {
+    if (isSerialCommandLine(argc, argv))
+      return runSerialSimulator(argc, argv);
     Simulator sim(parseCommandLine(argc, argv));
     return sim.run();
   } catch (const std::exception &e) {

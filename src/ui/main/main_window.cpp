@@ -12,6 +12,7 @@
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/log_pane.h"
+#include "ui/main/serial_link.h"
 #include "ui_main_window.h"
 
 #include "ui/main/pages/z1_page.h"
@@ -59,12 +60,9 @@ QString HintHtml(const QString& plain) {
   return QStringLiteral("<p>") + html + QStringLiteral("</p>");
 }
 
-// Texts for the two features whose windows are not part of this build yet. They have no row in
-// the string table, so both languages are given here.
-QString PendingFeatureText(bool chinese, bool serial) {
-  if (serial)
-    return chinese ? QStringLiteral("串口配置尚未包含在此版本中；请通过网络操作。")
-                   : QStringLiteral("Serial configuration is not part of this version yet; use the LAN tab.");
+// Text for the feature whose window is not part of this build yet. It has no row in the string
+// table, so both languages are given here.
+QString PendingFeatureText(bool chinese, bool) {
   return chinese ? QStringLiteral("固件升级窗口尚未包含在此版本中。")
                  : QStringLiteral("The firmware upgrade window is not part of this version yet.");
 }
@@ -144,11 +142,6 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   ui->mni_Lang->menuAction()->setVisible(false);
   ui->rzpgcntrl_Param->tabBar()->hide();
 
-  // The serial tab's controls are laid out; serial configuration is not built in yet.
-  for (QWidget* w : std::initializer_list<QWidget*>{ui->cbb_SelectCom, ui->cbbSoftBitRate, ui->btn_ComRead,
-                                                    ui->lbl_SelectCom, ui->lbl1})
-    w->setEnabled(false);
-
   udp_ = std::make_unique<TUdpSvr>(options_.Udp);
 
   z1Page_ = new TZ1Page(*this, ui->rztbsht_Z1);
@@ -157,6 +150,18 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   ui->rztbsht_Z3->layout()->addWidget(z2Page_);
   z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
   ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
+  serial_ = new TSerialLink(
+      {ui->cbb_SelectCom, ui->cbbSoftBitRate, ui->btn_ComRead, ui->rbZ1, ui->rbZ2, ui->rbZ3, z1Page_, z2Page_, this,
+       [this](const QString& text, const QColor& colour) { hex_->Append(text, colour); },
+       [this] {
+         hex_->Clear();
+         log_->Clear();
+       },
+       options_.Sleep, {}},
+      this);
+  connect(serial_, &TSerialLink::OperationFinished, this, [this] {
+    if (closePending_) close();
+  });
 
   BuildPopupMenu();
   ConnectControls();
@@ -192,7 +197,7 @@ void TFrm_Main::FormCreate() {
 void TFrm_Main::FormClose() {
   if (closed_) return;
   closed_ = true;
-  // The serial port is closed here once serial configuration is part of the program.
+  serial_->CloseComPort();
   udp_->Destroy();
   const TIniResult saved = SaveIni(*LangList, *this, upgradeFields_);
   if (!saved) prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
@@ -201,6 +206,12 @@ void TFrm_Main::FormClose() {
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
+  if (serial_->Busy()) {
+    // A serial operation is waiting for replies inside its own event loop: let it end first.
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -391,7 +402,8 @@ void TFrm_Main::SetPageMode(int mode) {
       ui->rzpgcntrl_Srch->blockSignals(false);
       ui->rzpgcntrl_Logs->setCurrentIndex(0);
       rzpgcntrl_SrchTabClick();
-      ui->rbZ2->setChecked(true);
+      // A family chosen in an earlier run stands; without one, reads ask for a Z2 module.
+      if (Ini() == nullptr || Ini()->ReadString(IniZNum, QString()).isEmpty()) ui->rbZ2->setChecked(true);
       break;
     case 0: {
       // Tabs fill the width of their page control.
@@ -441,6 +453,7 @@ void TFrm_Main::rzpgcntrl_SrchTabClick() {
     LogLine(Text("lang_rztbsht_Net") + u',' + Text("lang_ts_CfgFree"), kColourMaroon);
   } else {
     LogLine(Text("lang_rztbsht_Com") + u',' + Text("lang_ts_CfgGnd"), kColourMaroon);
+    serial_->TabSelected();
   }
   SetPageMode(0);
 }
@@ -570,10 +583,6 @@ void TFrm_Main::ApplyMainTexts() {
   ui->lv_Dev->setToolTip(Text("lang_H_lv_Dev"));
   ui->cbb_SelectCom->setToolTip(Text("lang_Hint_ComF5"));
 
-  const QString serialNote = PendingFeatureText(IsChinese(), true);
-  ui->lbl_ComNote->setText(serialNote);
-  for (QWidget* w : std::initializer_list<QWidget*>{ui->cbbSoftBitRate, ui->btn_ComRead})
-    w->setToolTip(serialNote);
   pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))
       ->setToolTip(upgradeOpener_ ? QString() : PendingFeatureText(IsChinese(), false));
 

@@ -39,6 +39,7 @@ class TFrm_Pswd;
 class TZ1Page;
 class TZ2Page;
 class TZ3Page;
+class TSerialLink;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -119,6 +120,8 @@ public:
   TLogPane& HexPane() { return *hex_; }
   TDeviceListModel& Devices() { return *devices_; }
   QMenu* PopupMenu() const { return pm_NetDev_; }
+  // The serial tab and the serial saves (owns the port component cm1).
+  TSerialLink& SerialLink() { return *serial_; }
 
   // --- IPageHost. ---
   void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
@@ -187,6 +190,9 @@ private:
   TZ1Page* z1Page_ = nullptr;
   TZ2Page* z2Page_ = nullptr;
   TZ3Page* z3Page_ = nullptr;
+  TSerialLink* serial_ = nullptr;
+  // A close asked for during a serial operation runs once the operation has ended.
+  bool closePending_ = false;
 
   TFrm_About* about_ = nullptr;
   TFrm_Pswd* pswd_ = nullptr;

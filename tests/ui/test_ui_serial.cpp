@@ -1,0 +1,224 @@
+// The window's serial tab against varnix-sim --serial on a pty: Read Config and Save Config of
+// Z1 and Z2 modules, the frames and pauses the module received (from the simulator's record),
+// the bytes a Z2 save carries, and the refusals and failures the log shows.
+
+#include "sim_process.h"
+#include "ui/main/serial_link.h"
+#include "window_harness.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace varnix;
+using namespace varnix::test;
+
+namespace {
+
+struct SerialWindow {
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("ttySIM"));
+    QString state = dir.filePath(QStringLiteral("state.json"));
+    std::unique_ptr<TSimProcess> sim;
+    TScriptedPrompts prompts;
+    std::unique_ptr<TFrm_Main> win;
+
+    explicit SerialWindow(const QStringList& simArgs) {
+        sim = std::make_unique<TSimProcess>(
+            simArgs + QStringList{QStringLiteral("--link"), link, QStringLiteral("--state"), state,
+                                  QStringLiteral("--duration"), QStringLiteral("120")});
+        TMainOptions o;
+        o.ProgramDir = dir.path();
+        o.Prompts = &prompts;
+        o.SystemIsChinese = false;
+        o.Udp.IncludeLoopback = true;
+        o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+        win = std::make_unique<TFrm_Main>(o);
+        win->show();
+        Find<QTabWidget>("rzpgcntrl_Srch")->setCurrentIndex(1);
+        Find<QComboBox>("cbb_SelectCom")->setEditText(link);
+    }
+    template <typename T> T* Find(const char* name) { return win->findChild<T*>(QString::fromLatin1(name)); }
+    std::vector<QString> Log() {
+        win->FlushPending();
+        std::vector<QString> out;
+        for (const TPaneLine& l : PaneLines(Find<QPlainTextEdit>("redt_Log")))
+            out.push_back(l.Text);
+        return out;
+    }
+    bool Logged(const QString& text) {
+        const auto lines = Log();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+    QJsonObject State() const {
+        QFile f(state);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    // The frames the module received: hex and milliseconds since its start.
+    std::vector<std::pair<QString, double>> Frames() const {
+        std::vector<std::pair<QString, double>> out;
+        for (const QJsonValue& v : State().value(QStringLiteral("frames")).toArray())
+            out.emplace_back(v[QStringLiteral("hex")].toString(), v[QStringLiteral("t")].toDouble());
+        return out;
+    }
+    void Click(const char* name) { Find<QPushButton>(name)->click(); }
+};
+
+QByteArray HexBytes(const QJsonObject& o, const char* key) {
+    return QByteArray::fromHex(o.value(QString::fromLatin1(key)).toString().toLatin1());
+}
+
+TEST(SerialTab, Z1ReadFillsTheZ1PageAndSaveWritesOneFrame) {
+    if (qEnvironmentVariable("VARNIX_SIM").isEmpty())
+        GTEST_SKIP() << "VARNIX_SIM not set";
+    SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1")});
+    ASSERT_TRUE(s.sim->Ready()) << s.sim->ErrorText().toStdString();
+    s.Find<QRadioButton>("rbZ1")->setChecked(true);
+    // A typed path survives a refresh of the port list and the close-up rule.
+    s.win->SerialLink().TabSelected();
+    EXPECT_EQ(s.Find<QComboBox>("cbb_SelectCom")->currentText(), s.link);
+    s.Click("btn_ComRead"); // returns after the 2000 ms wait
+    EXPECT_EQ(s.win->PageMode(), 1);
+    EXPECT_EQ(s.Find<QLineEdit>("edt_ModuleIP")->text(), u"192.168.0.7");
+    EXPECT_EQ(s.Find<QLineEdit>("edt_DeIP")->text(), u"192.168.0.201");
+    EXPECT_EQ(s.Find<QComboBox>("cbb_BaudRate")->currentText(), u"115200");
+    EXPECT_EQ(s.Log(), (std::vector<QString>{u"Serial is Open"_qs, u"send OK "_qs, u"Read OK "_qs,
+                                             u"Serial is Close"_qs}));
+
+    s.Find<QLineEdit>("edt_ModuleIP")->setText(QStringLiteral("10.0.0.9"));
+    s.Find<QLineEdit>("edt_ID")->clear();
+    s.Click("btn_ComSet");
+    EXPECT_TRUE(s.Logged(QStringLiteral("setup success")));
+    const auto frames = s.Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].first, u"55BC");
+    EXPECT_TRUE(frames[1].first.startsWith(u"55BA"));
+    const QByteArray body = HexBytes(s.State(), "z1body");
+    ASSERT_EQ(body.size(), 28);
+    EXPECT_EQ(body.mid(6, 4), QByteArray::fromHex("0900000A")); // 10.0.0.9, last octet first
+    EXPECT_EQ(body.mid(21, 2), QByteArray::fromHex("0000"));    // an empty ID is sent as 0
+}
+
+TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
+    if (qEnvironmentVariable("VARNIX_SIM").isEmpty())
+        GTEST_SKIP() << "VARNIX_SIM not set";
+    SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z2")});
+    ASSERT_TRUE(s.sim->Ready()) << s.sim->ErrorText().toStdString();
+    // Nothing saved yet: a Z2 read is the default, and a save before any read is refused.
+    EXPECT_TRUE(s.Find<QRadioButton>("rbZ2")->isChecked());
+    s.Click("btn_Z2ComSet");
+    EXPECT_TRUE(s.Frames().empty());
+    ASSERT_EQ(s.prompts.Messages().size(), 1u);
+    EXPECT_TRUE(s.Log().back().startsWith(u"Read the module's parameters over this serial port first"))
+        << s.Log().back().toStdString();
+
+    const QJsonObject before = s.State();
+    s.Click("btn_ComRead");
+    EXPECT_EQ(s.win->PageMode(), 2);
+    EXPECT_EQ(s.Find<QLineEdit>("edt_StaticIP")->text(), u"192.168.0.7");
+    EXPECT_EQ(s.Find<QLineEdit>("edt_ModName")->text(), u"Serial-Z2");
+    EXPECT_EQ(s.Find<QLineEdit>("edtDid")->text(), u"SIM-DEV-0001");
+    EXPECT_EQ(s.Find<QLineEdit>("edtCompass")->text(), u"pass1234");
+    auto frames = s.Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].first, u"55BD");
+    EXPECT_EQ(frames[1].first, u"55C1");
+
+    // Saving what was read writes the module's blocks back unchanged, with 500 ms pauses.
+    s.Click("btn_Z2ComSet");
+    frames = s.Frames();
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_TRUE(frames[2].first.startsWith(u"55BE"));
+    EXPECT_TRUE(frames[3].first.startsWith(u"55BF"));
+    EXPECT_EQ(frames[4].first, u"55B15A");
+    EXPECT_GE(frames[3].second - frames[2].second, 490);
+    EXPECT_GE(frames[4].second - frames[3].second, 490);
+    const QJsonObject after = s.State();
+    EXPECT_EQ(HexBytes(after, "base"), HexBytes(before, "base"));
+    EXPECT_EQ(HexBytes(after, "port"), HexBytes(before, "port"));
+    int acks = 0;
+    for (const QString& l : s.Log())
+        acks += l == u"setup success";
+    EXPECT_EQ(acks, 3);
+
+    // An edit changes only its own bytes.
+    s.Find<QLineEdit>("edt_StaticIP")->setText(QStringLiteral("192.168.0.99"));
+    s.Click("btn_Z2ComSet");
+    QByteArray expected = HexBytes(before, "base");
+    expected[9] = 99;
+    EXPECT_EQ(HexBytes(s.State(), "base"), expected);
+}
+
+TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {
+    if (qEnvironmentVariable("VARNIX_SIM").isEmpty())
+        GTEST_SKIP() << "VARNIX_SIM not set";
+    {
+        SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1"), QStringLiteral("--bad-checksum")});
+        ASSERT_TRUE(s.sim->Ready());
+        s.Find<QRadioButton>("rbZ1")->setChecked(true);
+        s.Click("btn_ComRead");
+        EXPECT_TRUE(s.Logged(QStringLiteral("Packet Header error or check sum is not correct")));
+        EXPECT_EQ(s.win->PageMode(), 0);
+    }
+    {
+        // A pause of more than 50 ms inside the reply: two chunks that match no length.
+        SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z3"), QStringLiteral("--split-ms"),
+                        QStringLiteral("120")});
+        ASSERT_TRUE(s.sim->Ready());
+        s.Find<QRadioButton>("rbZ3")->setChecked(true);
+        s.Click("btn_ComRead");
+        EXPECT_EQ(s.Log(),
+                  (std::vector<QString>{u"Serial is Open"_qs, u"send OK "_qs, u"Serial is Close"_qs}));
+        int chunks = 0;
+        for (const TPaneLine& l : PaneLines(s.Find<QPlainTextEdit>("redt_Hex")))
+            chunks += l.Text.startsWith(u"[ Length : 16 ]");
+        EXPECT_EQ(chunks, 2);
+    }
+    {
+        SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z2")});
+        ASSERT_TRUE(s.sim->Ready());
+        s.Find<QComboBox>("cbb_SelectCom")->setEditText(QString());
+        s.Click("btn_ComRead");
+        EXPECT_EQ(s.Log(),
+                  (std::vector<QString>{u"Serial is Occupied"_qs, u"Serial Send Failure，please try again"_qs,
+                                        u"Serial is Close"_qs}));
+        EXPECT_TRUE(s.Frames().empty());
+    }
+}
+
+TEST(SerialTab, ClosingDuringAReadWaitsForItAndTheSavedFamilyStands) {
+    if (qEnvironmentVariable("VARNIX_SIM").isEmpty())
+        GTEST_SKIP() << "VARNIX_SIM not set";
+    SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1")});
+    ASSERT_TRUE(s.sim->Ready());
+    s.Find<QRadioButton>("rbZ3")->setChecked(true);
+    bool closedDuring = false;
+    QTimer::singleShot(300, s.win.get(), [&] {
+        s.win->close();
+        closedDuring = s.win->isVisible();
+    });
+    s.Click("btn_ComRead");
+    EXPECT_TRUE(closedDuring); // the close waited
+    EXPECT_TRUE(PumpUntil([&] { return !s.win->isVisible(); }, 2000));
+    // The close saved the family; the next window starts with it.
+    TMainOptions o;
+    o.ProgramDir = s.dir.path();
+    o.Prompts = &s.prompts;
+    o.SystemIsChinese = false;
+    o.Udp.IncludeLoopback = true;
+    o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    s.win.reset();
+    TFrm_Main again(o);
+    EXPECT_TRUE(again.findChild<QRadioButton*>(QStringLiteral("rbZ3"))->isChecked());
+}
+
+} // namespace

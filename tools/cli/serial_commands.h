@@ -1,0 +1,12 @@
+#pragma once
+// varnix-cli serial read|set: a module on a serial cable (CFG pin grounded), with the frames and
+// the field names of the window and of the LAN commands.
+
+#include <QStringList>
+
+namespace varnix::cli {
+
+// The arguments after "serial". Needs a QCoreApplication.
+int RunSerialCli(const QStringList& args);
+
+} // namespace varnix::cli
