@@ -25,6 +25,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace varnix;
 using namespace varnix::pagetest;
 
@@ -160,6 +165,26 @@ protected:
         QTest::qWait(600);
     }
 
+    // Another host (this one, from port 1500) answers the read with made-up cloud, heartbeat and
+    // HTTPD blocks; none of it may reach the page or what it saves.
+    void SpoofReadReplies(int binding) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(1500);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(svr_->BindingPort(binding));
+        inet_pton(AF_INET, svr_->BindingAddress(binding).c_str(), &to.sin_addr);
+        for (std::size_t n : {50u, 85u, 302u}) {
+            const TIdBytes junk(n, 0x5A);
+            ::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+        ::close(fd);
+        QTest::qWait(200);
+    }
+
     void WaitForRestart(const char* mac) {
         Pump([&] { return Module(mac).Restarts >= 1; }, 4000);
     }
@@ -191,8 +216,10 @@ void PagesE2E::RunZ2Save(int firmware) {
     ASSERT_NO_FATAL_FAILURE(StartSim(firmware));
     const TSimModule before = Module(kZ2Mac);
     Click(RowOf(kZ2Mac), firmware);
+    ASSERT_NO_FATAL_FAILURE(SpoofReadReplies(RowOf(kZ2Mac).Binding));
 
-    // The read filled the page and its extended groups with the module's values.
+    // The read filled the page and its extended groups with the module's values (and only the
+    // module's: the blocks from another host changed nothing, here or in what the save sends).
     EXPECT_EQ(host.Modes, std::vector<int>{2});
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_StaticIP")->text(), QStringLiteral("192.168.0.50"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_ModName")->text(), QStringLiteral("Line-1"));
