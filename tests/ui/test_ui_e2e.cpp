@@ -8,7 +8,13 @@
 #include "ui/main/log_pane.h"
 #include "window_harness.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -35,7 +41,11 @@ TMainOptions NamespaceOptions(const QString& home, TScriptedPrompts& prompts) {
 TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
   ASSERT_EQ(qEnvironmentVariable("VARNIX_NS_TOPOLOGY"), u"segments")
       << "run through tests/netns-run --segments 1";
-  TSimProcess sim({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+  QTemporaryDir simDir;
+  const QString state = simDir.filePath(QStringLiteral("state.json"));
+  const QString journal = simDir.filePath(QStringLiteral("journal.txt"));
+  TSimProcess sim({QStringLiteral("--state"), state, QStringLiteral("--journal"), journal, QStringLiteral("--restart-ms"), QStringLiteral("200"),
+                   QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                    qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--module"),
                    QStringLiteral("z2:00-1A-2B-3C-4D-5E:192.168.0.50:Line-1:4017"), QStringLiteral("--module"),
                    QStringLiteral("z3:00-1A-2B-3C-4D-60:192.168.0.51:Press:3001"), QStringLiteral("--module"),
@@ -83,5 +93,37 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
     if (l.Text.startsWith(u"FF 13 03 00 1A 2B 3C 4D 5E ")) sentRead = true;
   EXPECT_TRUE(sentRead);
   EXPECT_EQ(w.CurrentMac(), u"001A2B3C4D5E");
+
+  // A save through the page: every datagram of the plan is acknowledged ('K' logged) and the
+  // module holds the new name.
+  auto acks = [&] {
+    w.FlushPending();
+    int n = 0;
+    for (const auto& l : PaneLines(w.findChild<QPlainTextEdit*>(QStringLiteral("redt_Log"))))
+      n += l.Text.endsWith(u" ACK.");
+    return n;
+  };
+  const int acksBefore = acks();
+  w.findChild<QLineEdit*>(QStringLiteral("edt_ModName"))->setText(QStringLiteral("Saved-9"));
+  w.findChild<QPushButton*>(QStringLiteral("btn_Z2NetSet"))->click();
+  const auto acknowledged = [&] {  // what the module acknowledged, by its journal
+    QFile f(journal);
+    int n = 0;
+    if (f.open(QIODevice::ReadOnly))
+      for (const QByteArray& line : f.readAll().split('\n')) n += line.contains("\"result\":\"K\"");
+    return n;
+  };
+  // The plan ends with the restart (0x02); each of its datagrams is acknowledged.
+  EXPECT_TRUE(PumpUntil([&] { return acknowledged() >= 5 && acks() - acksBefore == acknowledged(); }, 10000))
+      << acks() - acksBefore << " logged, " << acknowledged() << " acknowledged";
+  const auto savedName = [&] {
+    QFile f(state);
+    if (!f.open(QIODevice::ReadOnly)) return QString();
+    for (const QJsonValue& m : QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray())
+      if (m.toObject()[QStringLiteral("mac")].toString() == u"00 1A 2B 3C 4D 5E")
+        return m.toObject()[QStringLiteral("name")].toString();
+    return QString();
+  };
+  EXPECT_TRUE(PumpUntil([&] { return savedName() == u"Saved-9"; }, 5000)) << savedName().toStdString();
   w.close();
 }
