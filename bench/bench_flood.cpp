@@ -15,7 +15,7 @@
 //           return and whether it listed every genuine module.
 //
 //   tests/netns-run --segments 1 -- env QT_QPA_PLATFORM=offscreen VARNIX_SIM=<sim> VARNIX_CLI=<cli>
-//       bench_flood [COUNT] [SECONDS]          (defaults 1000000 and 20; one line)
+//       bench_flood [COUNT] [SECONDS] [window|cli]   (defaults 1000000, 20, both parts; one line)
 //
 // Bounded: the flood stops after COUNT datagrams or SECONDS plus a little, the simulator stops
 // with --duration; nothing leaves the namespace.
@@ -299,8 +299,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf("flood: %ld datagrams over %.0f s per part\n", count, seconds);
-    const bool window = WindowPart(count, seconds);
-    const bool cli = CliPart(count, seconds);
+    const std::string part = argc > 3 ? argv[3] : "";
+    const bool window = part == "cli" || WindowPart(count, seconds);
+    const bool cli = part == "window" || CliPart(count, seconds);
     sim.terminate();
     sim.waitForFinished(3000);
     return window && cli ? 0 : 1;
