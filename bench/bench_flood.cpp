@@ -255,8 +255,9 @@ bool CliPart(long count, double seconds) {
             if (out.contains(QString::fromLatin1(g))) macs.push_back(QString::fromLatin1(g));
         const int genuine = CountGenuine(macs);
         allFound = allFound && genuine == 5;
-        std::printf("cli search --timeout 1: returned after %.2f s (exit %d), genuine modules %d/5, flood so far %ld\n",
-                    s, p.exitCode(), genuine, flood.Sent());
+        std::printf("cli search --timeout 1: returned after %.2f s (exit %d), %lld lines printed, genuine modules "
+                    "%d/5, flood so far %ld\n",
+                    s, p.exitCode(), static_cast<long long>(out.count(u'\n')), genuine, flood.Sent());
         std::fflush(stdout);
     }
     flood.Stop();
