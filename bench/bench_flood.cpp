@@ -93,7 +93,8 @@ std::vector<std::uint8_t> Junk(std::mt19937& rng) {
     const int p = pick(rng);
     const std::size_t n = p < 10 ? lengths[p] : static_cast<std::size_t>(any(rng));
     std::vector<std::uint8_t> d(n);
-    for (auto& b : d) b = static_cast<std::uint8_t>(byte(rng));
+    for (auto& b : d)
+        b = static_cast<std::uint8_t>(byte(rng));
     if (n == 36 && p < 3) {
         // A search reply that passes the header check, with a name made to upset a terminal.
         const char name[] = "\x1b[2J\r\n%3\x07x";
@@ -110,10 +111,13 @@ public:
     TFlooder(long count, double seconds) : count_(count), seconds_(seconds) {}
     ~TFlooder() { Stop(); }
 
-    void Start() { thread_ = std::thread([this] { Run(); }); }
+    void Start() {
+        thread_ = std::thread([this] { Run(); });
+    }
     void Stop() {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     long Sent() const { return sent_; }
     bool Done() const { return done_; }
@@ -141,28 +145,37 @@ private:
             if (::poll(&p, 1, haveTarget ? 0 : 100) > 0) {
                 sockaddr_in from{};
                 socklen_t len = sizeof from;
-                const ssize_t n = ::recvfrom(listen, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+                const ssize_t n =
+                    ::recvfrom(listen, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
                 if (n == 4 && buf[0] == 0xFF && buf[1] == 0x01) {
-                    if (!haveTarget) start = Clock::now();
+                    if (!haveTarget)
+                        start = Clock::now();
                     target = from;
                     haveTarget = true;
                 }
             }
-            if (!haveTarget) continue;
+            if (!haveTarget)
+                continue;
             // Keep to the rate: COUNT over SECONDS.
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-            if (elapsed > seconds_ + 5) break;
-            const long due = std::min(count_, static_cast<long>(static_cast<double>(count_) * elapsed / seconds_));
+            if (elapsed > seconds_ + 5)
+                break;
+            const long due =
+                std::min(count_, static_cast<long>(static_cast<double>(count_) * elapsed / seconds_));
             for (int i = 0; i < 256 && sent_ < due; ++i) {
                 const auto d = Junk(rng);
                 sockaddr_in to = target;
-                if (sent_ % 4 == 3) to.sin_addr = subnetBroadcast;
-                ::sendto(senders[sent_ % 3], d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                if (sent_ % 4 == 3)
+                    to.sin_addr = subnetBroadcast;
+                ::sendto(senders[sent_ % 3], d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
                 ++sent_;
             }
-            if (sent_ >= due) std::this_thread::sleep_for(std::chrono::microseconds(500));
+            if (sent_ >= due)
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
-        for (int fd : senders) ::close(fd);
+        for (int fd : senders)
+            ::close(fd);
         done_ = true;
     }
 
@@ -175,7 +188,8 @@ private:
 
 int CountGenuine(const std::vector<QString>& macs) {
     int n = 0;
-    for (const char* g : GenuineMacs) n += std::count(macs.begin(), macs.end(), QString::fromLatin1(g)) > 0;
+    for (const char* g : GenuineMacs)
+        n += std::count(macs.begin(), macs.end(), QString::fromLatin1(g)) > 0;
     return n;
 }
 
@@ -200,7 +214,8 @@ bool WindowPart(long count, double seconds) {
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (lastTick >= 0) longest = std::max(longest, static_cast<double>(now - lastTick) / 1e6);
+        if (lastTick >= 0)
+            longest = std::max(longest, static_cast<double>(now - lastTick) / 1e6);
         lastTick = now;
     });
     TFlooder flood(count, seconds);
@@ -215,11 +230,13 @@ bool WindowPart(long count, double seconds) {
     }
     // The rest of what the kernel queued.
     const qint64 settle = clock.elapsed() + 1500;
-    while (clock.elapsed() < settle) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (clock.elapsed() < settle)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
     ticker.stop();
     rssPeak = std::max(rssPeak, RssMb());
     std::vector<QString> macs;
-    for (const TDeviceRow& r : w.Devices().Rows()) macs.push_back(r.Mac);
+    for (const TDeviceRow& r : w.Devices().Rows())
+        macs.push_back(r.Mac);
     const int genuine = CountGenuine(macs);
     std::printf("window: %ld datagrams in %.1f s; longest event-loop stall %.1f ms; RSS %.0f -> peak %.0f MB "
                 "(+%.0f MB); rows %zu; genuine modules listed %d/5\n",
@@ -252,12 +269,14 @@ bool CliPart(long count, double seconds) {
         std::vector<QString> macs;
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const char* g : GenuineMacs)
-            if (out.contains(QString::fromLatin1(g))) macs.push_back(QString::fromLatin1(g));
+            if (out.contains(QString::fromLatin1(g)))
+                macs.push_back(QString::fromLatin1(g));
         const int genuine = CountGenuine(macs);
         allFound = allFound && genuine == 5;
-        std::printf("cli search --timeout 1: returned after %.2f s (exit %d), %lld lines printed, genuine modules "
-                    "%d/5, flood so far %ld\n",
-                    s, p.exitCode(), static_cast<long long>(out.count(u'\n')), genuine, flood.Sent());
+        std::printf(
+            "cli search --timeout 1: returned after %.2f s (exit %d), %lld lines printed, genuine modules "
+            "%d/5, flood so far %ld\n",
+            s, p.exitCode(), static_cast<long long>(out.count(u'\n')), genuine, flood.Sent());
         std::fflush(stdout);
     }
     flood.Stop();
@@ -265,14 +284,15 @@ bool CliPart(long count, double seconds) {
     return allFound;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const long count = argc > 1 ? std::atol(argv[1]) : 1000000;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
     if (FirstOf("VARNIX_NS_TOPOLOGY") != "segments" || qEnvironmentVariableIsEmpty("VARNIX_SIM")) {
-        std::fprintf(stderr, "bench_flood: run it through tests/netns-run --segments 1 with VARNIX_SIM set\n");
+        std::fprintf(stderr,
+                     "bench_flood: run it through tests/netns-run --segments 1 with VARNIX_SIM set\n");
         return 2;
     }
     if (count <= 0 || count > 5000000 || !(seconds > 0 && seconds <= 120)) {
@@ -294,7 +314,8 @@ int main(int argc, char** argv) {
     QProcess sim;
     sim.start(qEnvironmentVariable("VARNIX_NS_IN_MODULES"), args);
     QByteArray out;
-    while (!out.contains("varnix-sim: ready") && sim.waitForReadyRead(10000)) out += sim.readAllStandardOutput();
+    while (!out.contains("varnix-sim: ready") && sim.waitForReadyRead(10000))
+        out += sim.readAllStandardOutput();
     if (!out.contains("varnix-sim: ready")) {
         std::fprintf(stderr, "simulator did not start: %s\n", sim.readAllStandardError().constData());
         return 2;

@@ -111,7 +111,8 @@ int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuff
     if (fd < 0) return -1;
     const int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.Name.c_str(), static_cast<socklen_t>(iface.Name.size()));
+    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.Name.c_str(),
+                 static_cast<socklen_t>(iface.Name.size()));
     if (!BindTo(fd, in_addr{htonl(INADDR_ANY)}, port)) {
         ::close(fd);
         return -1;

@@ -198,7 +198,8 @@ private:
     bool AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const;
     void NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
                         std::uint16_t peerPort);
-    void NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr, std::uint16_t peerPort);
+    void NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr,
+                         std::uint16_t peerPort);
 
     int turnBatches_ = 4;
     int turnMicroseconds_ = 4000;
