@@ -19,6 +19,8 @@ import time
 
 CLI, SIM = sys.argv[1], sys.argv[2]
 PC = "10.77.0.1"
+# Program directory of every cli run (it holds journal.jsonl), kept out of the build tree.
+HOME = tempfile.mkdtemp(prefix="vx-cli-home-")
 WRITE_CODES = {0x02, 0x04, 0x05, 0x06, 0x0B, 0x0C, 0x21, 0x22, 0x23, 0x24}
 
 
@@ -80,7 +82,7 @@ def cli(*args, env=None, timeout=90):
     e.pop("VARNIX_PASSWORD", None)
     if env:
         e.update(env)
-    p = subprocess.run([CLI, "--interface", PC] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
+    p = subprocess.run([CLI, "--interface", PC, "--home", HOME] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
                        text=True, env=e, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
 

@@ -1,7 +1,9 @@
 #include "cli/commands.h"
 
 #include "cli/exit_codes.h"
+#include "app/app_paths.h"
 #include "cli/fields.h"
+#include "cli/fleet_commands.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
 #include "cli/session.h"
@@ -74,7 +76,23 @@ struct TOptions {
     bool NoVerify = false;
     bool Yes = false;
     bool WithIdentity = false;
+    bool Check = false;  // search: health checks
+    bool All = false;    // audit: every module that answers
+    QString ProgramDir;  // where the journal is written
 };
+
+TFleetContext FleetContext(TLanSession* session, const TOptions& o, TOut& out) {
+    TFleetContext c;
+    c.Session = session;
+    c.ProgramDir = o.ProgramDir;
+    c.Login = o.Login;
+    c.TimeoutMs = o.TimeoutMs;
+    c.All = o.All;
+    c.Line = [&out](const QString& t) { out.Line(t); };
+    c.Error = [&out](const QString& t) { out.Error(t); };
+    c.Root = &out.Root();
+    return c;
+}
 
 QString Hex(const TIdBytes& b) { return QString::fromStdString(BytesToHexDump(b)).trimmed(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -214,8 +232,11 @@ int CmdSearch(TLanSession& session, const TOptions& o, TOut& out) {
     out.Root().insert(QStringLiteral("modules"), list);
     out.Root().insert(QStringLiteral("otherSeriesReplies"), session.IncompatibleReplies());
     if (!session.BindingProblem().isEmpty()) out.Error(session.BindingProblem());
+    TFleetContext fleet = FleetContext(&session, o, out);
+    if (o.Check) ReportSearchChecks(session, found, fleet);
     if (found.empty()) {
         out.Error(QStringLiteral("no module answered"));
+        ReportEmptySearch(session, o.Session.Broadcast, fleet);
         return out.Finish(TExit::NoAnswer);
     }
     return out.Finish(TExit::Ok);
@@ -605,6 +626,8 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         out.Line();
         for (TJobRun& r : runs) {
             if (r.Outcome.isEmpty()) r.Outcome = o.DryRun ? QStringLiteral("dry-run") : QStringLiteral("saved");
+            if (r.Saved)
+                if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, r.Outcome); !e.isEmpty()) out.Error(e);
             worst = Worse(worst, r.Status);
             out.Line(QStringLiteral("%1: %2%3").arg(Q(r.Job.Mac), r.Outcome, r.Detail.isEmpty() ? QString() : QStringLiteral(" - ") + r.Detail));
             list.append(JobJson(r, o));
@@ -778,6 +801,9 @@ const char* Usage =
     "  profile save MAC FILE           write a module's settings as a JSON profile\n"
     "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
     "  provision FILE.csv              give each module of a sheet its own values\n"
+    "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
+    "  undo ENTRY                      put back the old values of one journal entry\n"
+    "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
     "See --help for the options.\n";
 
 }  // namespace
@@ -804,8 +830,11 @@ int RunCli(const QStringList& args) {
     const QCommandLineOption iface(QStringLiteral("interface"), QStringLiteral("Search and send from this local address only."), QStringLiteral("ADDR"));
     const QCommandLineOption loopback(QStringLiteral("loopback"), QStringLiteral("Include loopback interfaces."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
+    const QCommandLineOption check(QStringLiteral("check"), QStringLiteral("search: report duplicate addresses, names and other problems."));
+    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (holds journal.jsonl)."), QStringLiteral("DIR"));
     parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user, password, broadcast,
-                       iface, loopback, json});
+                       iface, loopback, json, check, all, home});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
 
     TOut out(args.contains(QStringLiteral("--json")));
@@ -842,6 +871,8 @@ int RunCli(const QStringList& args) {
     o.NoVerify = parser.isSet(noVerify);
     o.Yes = parser.isSet(yes);
     o.WithIdentity = parser.isSet(withIdentity);
+    o.Check = parser.isSet(check);
+    o.All = parser.isSet(all);
     const TFieldDef& ipDef = *FindField(QStringLiteral("StaticIP"));
     for (const auto* opt : {&broadcast, &iface}) {
         if (!parser.isSet(*opt)) continue;
@@ -867,6 +898,16 @@ int RunCli(const QStringList& args) {
         return out.Finish(TExit::Usage);
     };
     if (cmd == QLatin1String("fields")) return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
+    o.ProgramDir = ResolveProgramDir();
+    if (IsFleetCommand(cmd)) {
+        std::optional<TLanSession> lan;
+        if (FleetCommandNeedsLan(cmd)) lan.emplace(o.Session);
+        TFleetContext fleet = FleetContext(lan ? &*lan : nullptr, o, out);
+        fleet.RunSet = [&](const std::string& mac, const QList<TAssignment>& list) {
+            return RunJobs(*lan, {TJob{QString(), mac, [list](const TModuleSettings&, QStringList&) { return list; }}}, o, out);
+        };
+        return out.Finish(RunFleetCommand(cmd, rest, fleet));
+    }
 
     const QStringList known{QStringLiteral("search"), QStringLiteral("read"), QStringLiteral("set"), QStringLiteral("restart"),
                             QStringLiteral("reset"), QStringLiteral("profile"), QStringLiteral("provision")};
