@@ -79,7 +79,7 @@ def case_journal_and_undo():
         rc, doc, err = cli_json("journal", MAC_A.replace(" ", ":"))
         check(rc == 0 and len(doc["entries"]) == 1 and doc["warnings"] == [], "journal %r %s" % (doc, err))
         e = doc["entries"][0]
-        check(e["mac"] == MAC_A and e["link"] == "lan" and e["family"] == "Z2" and e["outcome"] == "verified", e)
+        check(e["mac"] == MAC_A and e["link"] == "lan" and e["family"] == "Z2" and e["outcome"] == "acknowledged", e)
         fields = {c["field"]: (c["old"], c["new"]) for c in e["changes"]}
         check(fields["ModName"] == ("Line-1", "Press-7") and fields["BaudRate"][1] == 9600, fields)
         check(e["acks"][:2] == ["0x05 K", "0x06 K"], e["acks"])

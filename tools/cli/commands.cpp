@@ -78,6 +78,7 @@ struct TOptions {
     bool WithIdentity = false;
     bool Check = false;  // search: health checks
     bool All = false;    // audit: every module that answers
+    int Parallel = 8;    // set/apply/provision: modules saved side by side
     QString ProgramDir;  // where the journal is written
 };
 
@@ -567,6 +568,25 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
     }
 }
 
+QString OutcomeOfAcks(TExit acked) {
+    return acked == TExit::Ok ? QStringLiteral("acknowledged") : OutcomeForExit(acked);
+}
+
+// Writes the modules side by side through one endpoint; each one's acknowledgements and the
+// time its last pause ended are filled in.
+void SaveSideBySide(TLanSession& session, const std::vector<TJobRun*>& runs, const TOptions& o, TOut& out,
+                    const QElapsedTimer& clock) {
+    out.Line(QStringLiteral("saving %1 modules, %2 at a time").arg(runs.size()).arg(o.Parallel));
+    std::vector<TLanSession::TPlannedSave> saves;
+    for (const TJobRun* r : runs) saves.push_back({*r->Found, r->Save.Plan});
+    const auto acks = session.ExecutePlans(saves, o.Login, o.Parallel, o.TimeoutMs,
+                                           [&](int i) { runs[static_cast<std::size_t>(i)]->SavedAtMs = clock.elapsed(); });
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        runs[i]->Acks = acks[i];
+        runs[i]->Saved = true;
+    }
+}
+
 TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, TOut& out) {
     std::vector<TJobRun> runs;
     for (TJob& j : jobs) runs.push_back(TJobRun{std::move(j), {}, {}, {}, {}, {}, TExit::Ok, {}, {}, {}, 0, false});
@@ -626,8 +646,6 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         out.Line();
         for (TJobRun& r : runs) {
             if (r.Outcome.isEmpty()) r.Outcome = o.DryRun ? QStringLiteral("dry-run") : QStringLiteral("saved");
-            if (r.Saved)
-                if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, r.Outcome); !e.isEmpty()) out.Error(e);
             worst = Worse(worst, r.Status);
             out.Line(QStringLiteral("%1: %2%3").arg(Q(r.Job.Mac), r.Outcome, r.Detail.isEmpty() ? QString() : QStringLiteral(" - ") + r.Detail));
             list.append(JobJson(r, o));
@@ -648,10 +666,10 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     }
     if (o.DryRun) return finish();
 
-    // 5. Save each module that has something to change.
+    // 5. Save each module that has something to change: one after the other, or side by side.
     QElapsedTimer clock;
     clock.start();
-    std::vector<TJobRun*> toVerify;
+    std::vector<TJobRun*> toVerify, toSave;
     for (TJobRun& r : runs) {
         if (!r.Outcome.isEmpty() || !r.Save.Ok) continue;
         if (r.Save.Nothing()) {
@@ -659,11 +677,23 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
             r.Detail = QStringLiteral("every field already holds the value given; nothing sent");
             continue;
         }
-        out.Line(QStringLiteral("saving %1").arg(Q(r.Found->Mac)));
-        r.Acks = session.ExecutePlan(*r.Found, o.Login, r.Save.Plan, o.TimeoutMs);
-        r.SavedAtMs = clock.elapsed();
-        r.Saved = true;
+        toSave.push_back(&r);
+    }
+    const bool sideBySide = o.Parallel > 1 && toSave.size() > 1;
+    if (sideBySide) SaveSideBySide(session, toSave, o, out, clock);
+    for (TJobRun* p : toSave) {
+        TJobRun& r = *p;
+        out.Line((sideBySide ? QStringLiteral("%1 acknowledgements:") : QStringLiteral("saving %1")).arg(Q(r.Found->Mac)));
+        if (!sideBySide) {
+            r.Acks = session.ExecutePlan(*r.Found, o.Login, r.Save.Plan, o.TimeoutMs);
+            r.SavedAtMs = clock.elapsed();
+            r.Saved = true;
+        }
         const TExit acked = CheckAcks(r, out);
+        // Journalled as soon as the module has been written, so a run that is stopped during the
+        // verification still leaves a record of every write.
+        if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, OutcomeOfAcks(acked)); !e.isEmpty())
+            out.Error(e);
         r.Status = Worse(r.Status, acked);
         if (acked == TExit::Password || acked == TExit::ModuleError) {
             r.Outcome = OutcomeForExit(acked);
@@ -832,9 +862,12 @@ int RunCli(const QStringList& args) {
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
     const QCommandLineOption check(QStringLiteral("check"), QStringLiteral("search: report duplicate addresses, names and other problems."));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
+    const QCommandLineOption parallel(QStringLiteral("parallel"),
+                                      QStringLiteral("Save up to N modules side by side (default 8; 1 = one after the other)."),
+                                      QStringLiteral("N"));
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (holds journal.jsonl)."), QStringLiteral("DIR"));
     parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user, password, broadcast,
-                       iface, loopback, json, check, all, home});
+                       iface, loopback, json, check, all, parallel, home});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
 
     TOut out(args.contains(QStringLiteral("--json")));
@@ -873,6 +906,14 @@ int RunCli(const QStringList& args) {
     o.WithIdentity = parser.isSet(withIdentity);
     o.Check = parser.isSet(check);
     o.All = parser.isSet(all);
+    if (parser.isSet(parallel)) {
+        bool ok = false;
+        o.Parallel = parser.value(parallel).toInt(&ok);
+        if (!ok || o.Parallel < 1 || o.Parallel > 256) {
+            out.Error(QStringLiteral("--parallel: '%1' is not a number from 1 to 256").arg(parser.value(parallel)));
+            return out.Finish(TExit::Usage);
+        }
+    }
     const TFieldDef& ipDef = *FindField(QStringLiteral("StaticIP"));
     for (const auto* opt : {&broadcast, &iface}) {
         if (!parser.isSet(*opt)) continue;
