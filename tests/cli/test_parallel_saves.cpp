@@ -54,7 +54,7 @@ TEST(ParallelSaves, StepsInOrderWithPausesAtMostNAtATime) {
         std::uint8_t Code;
     };
     std::vector<TSent> sent;
-    TParallelSaves runner(3, 40, clock.Scheduler(), [&](int m, const TSaveStep& s) {
+    TParallelSaves runner(3, 40, 0, clock.Scheduler(), [&](int m, const TSaveStep& s) {
         sent.push_back({m, clock.Now, s.Code});
     });
     for (int i = 0; i < 7; ++i)
@@ -89,7 +89,7 @@ TEST(ParallelSaves, StepsInOrderWithPausesAtMostNAtATime) {
 
 TEST(ParallelSaves, AcksGoToTheOldestUnansweredSendOfTheirCode) {
     TVirtualClock clock;
-    TParallelSaves runner(2, 10, clock.Scheduler(), [](int, const TSaveStep&) {});
+    TParallelSaves runner(2, 10, 0, clock.Scheduler(), [](int, const TSaveStep&) {});
     runner.Add(Z2Plan(), "10.0.0.1");
     runner.Add(Z2Plan(), "10.0.0.2");
     runner.Start();
@@ -108,4 +108,31 @@ TEST(ParallelSaves, AcksGoToTheOldestUnansweredSendOfTheirCode) {
     EXPECT_EQ(runner.Acks(0).front().Result, 'P');
     clock.Run();
     EXPECT_FALSE(runner.AllAcked());
+}
+
+TEST(ParallelSaves, AModuleKeepsItsPlaceUntilItsAcksAreInOrTheGraceIsUp) {
+    TVirtualClock clock;
+    std::vector<std::pair<int, int>> starts; // module, time of its first datagram
+    TParallelSaves* self = nullptr;
+    TParallelSaves runner(1, 0, 300, clock.Scheduler(), [&](int m, const TSaveStep& s) {
+        if (s.Code == 0x05)
+            starts.emplace_back(m, clock.Now);
+        // Module 0 acknowledges everything 50 ms later; module 1 never does.
+        if (m == 0)
+            clock.Scheduler()(50, [&self, s] { self->Ack(TAck{s.Code, 'K', 0}, ""); });
+    });
+    self = &runner;
+    runner.Add(Z2Plan(), "");
+    runner.Add(Z2Plan(), "");
+    runner.Add(Z2Plan(), "");
+    std::vector<int> doneAt;
+    runner.OnModuleDone = [&](int) { doneAt.push_back(clock.Now); };
+    runner.Start();
+    clock.Run();
+    ASSERT_EQ(doneAt.size(), 3u);
+    EXPECT_EQ(runner.Acks(0).size(), 5u);
+    EXPECT_EQ(doneAt[0], 1500 + 50);              // its restart acknowledged
+    EXPECT_EQ(doneAt[1] - doneAt[0], 1500 + 300); // nothing came: the grace time
+    ASSERT_EQ(starts.size(), 3u);
+    EXPECT_EQ(starts[1].second, doneAt[0]);
 }

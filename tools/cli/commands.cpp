@@ -579,8 +579,15 @@ void SaveSideBySide(TLanSession& session, const std::vector<TJobRun*>& runs, con
     out.Line(QStringLiteral("saving %1 modules, %2 at a time").arg(runs.size()).arg(o.Parallel));
     std::vector<TLanSession::TPlannedSave> saves;
     for (const TJobRun* r : runs) saves.push_back({*r->Found, r->Save.Plan});
-    const auto acks = session.ExecutePlans(saves, o.Login, o.Parallel, o.TimeoutMs,
-                                           [&](int i) { runs[static_cast<std::size_t>(i)]->SavedAtMs = clock.elapsed(); });
+    // Each module is journalled as soon as its save is over, so a run stopped midway leaves a
+    // record of every module it wrote.
+    const auto acks = session.ExecutePlans(saves, o.Login, o.Parallel, o.TimeoutMs, [&](int i, const std::vector<TAck>& a) {
+        TJobRun& r = *runs[static_cast<std::size_t>(i)];
+        r.SavedAtMs = clock.elapsed();
+        TExit acked = a.size() < r.Save.Plan.Steps.size() ? TExit::NoAnswer : TExit::Ok;
+        for (const TAck& x : a) acked = Worse(acked, AckExit(x));
+        if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, a, OutcomeOfAcks(acked)); !e.isEmpty()) out.Error(e);
+    });
     for (std::size_t i = 0; i < runs.size(); ++i) {
         runs[i]->Acks = acks[i];
         runs[i]->Saved = true;
@@ -690,10 +697,11 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
             r.Saved = true;
         }
         const TExit acked = CheckAcks(r, out);
-        // Journalled as soon as the module has been written, so a run that is stopped during the
-        // verification still leaves a record of every write.
-        if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, OutcomeOfAcks(acked)); !e.isEmpty())
-            out.Error(e);
+        // Journalled as soon as the module has been written (side by side: when its save ended),
+        // so a run that is stopped midway still leaves a record of every write.
+        if (!sideBySide)
+            if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, OutcomeOfAcks(acked)); !e.isEmpty())
+                out.Error(e);
         r.Status = Worse(r.Status, acked);
         if (acked == TExit::Password || acked == TExit::ModuleError) {
             r.Outcome = OutcomeForExit(acked);

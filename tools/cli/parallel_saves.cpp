@@ -8,15 +8,16 @@
 
 namespace varnix::cli {
 
-TParallelSaves::TParallelSaves(int parallel, int staggerMs, TScheduler schedule, TSender send)
-    : parallel_(std::max(1, parallel)), staggerMs_(std::max(0, staggerMs)), schedule_(std::move(schedule)),
-      send_(std::move(send)) {}
+TParallelSaves::TParallelSaves(int parallel, int staggerMs, int ackGraceMs, TScheduler schedule, TSender send)
+    : parallel_(std::max(1, parallel)), staggerMs_(std::max(0, staggerMs)),
+      ackGraceMs_(std::max(0, ackGraceMs)), schedule_(std::move(schedule)), send_(std::move(send)) {}
 
 int TParallelSaves::Add(const TSavePlan& plan, const std::string& ip) {
     TModule m;
     if (plan.Ok)
         m.Steps = plan.Steps;
     m.Ip = ip;
+    m.GraceLeftMs = ackGraceMs_;
     modules_.push_back(std::move(m));
     return static_cast<int>(modules_.size()) - 1;
 }
@@ -42,6 +43,13 @@ void TParallelSaves::StartNext() {
 void TParallelSaves::SendStep(int index) {
     TModule& m = modules_[static_cast<std::size_t>(index)];
     if (m.Next >= m.Steps.size()) {
+        // The last acknowledgements come a moment after the last step: the module keeps its
+        // place until they are in, or for ackGraceMs at most.
+        if (!m.Unacked.empty() && m.GraceLeftMs > 0) {
+            m.GraceLeftMs -= AckPollMs;
+            schedule_(AckPollMs, [this, index] { SendStep(index); });
+            return;
+        }
         --running_;
         ++finished_;
         if (OnModuleDone)

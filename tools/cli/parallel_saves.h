@@ -29,7 +29,10 @@ public:
     // Sends step `step` of module `module`.
     using TSender = std::function<void(int module, const TSaveStep& step)>;
 
-    TParallelSaves(int parallel, int staggerMs, TScheduler schedule, TSender send);
+    // After its last step a module waits up to ackGraceMs for its outstanding acknowledgements
+    // before it counts as done (and the next module takes its place).
+    TParallelSaves(int parallel, int staggerMs, int ackGraceMs, TScheduler schedule, TSender send);
+    static constexpr int AckPollMs = 10;
 
     // Adds a module's plan (before Start); returns its index. `ip` is where its replies come from.
     int Add(const TSavePlan& plan, const std::string& ip);
@@ -39,7 +42,8 @@ public:
 
     // Every step of every module sent and its last pause over.
     bool Done() const { return finished_ == static_cast<int>(modules_.size()); }
-    // Raised when a module's last step has been sent and its last pause is over.
+    // Raised when a module's last step has been sent, its last pause is over and its
+    // acknowledgements are in (or the grace time is up).
     std::function<void(int module)> OnModuleDone;
 
     const std::vector<TAck>& Acks(int module) const {
@@ -53,6 +57,7 @@ private:
         std::vector<TSaveStep> Steps;
         std::string Ip;
         std::size_t Next = 0;
+        int GraceLeftMs = 0;
         std::vector<TAck> Acks;
         std::vector<std::uint64_t> Unacked; // send sequence numbers of steps without an ack
         std::vector<std::uint8_t> UnackedCode;
@@ -60,7 +65,7 @@ private:
     void StartNext();
     void SendStep(int module);
 
-    int parallel_, staggerMs_;
+    int parallel_, staggerMs_, ackGraceMs_;
     TScheduler schedule_;
     TSender send_;
     std::vector<TModule> modules_;

@@ -258,15 +258,15 @@ std::vector<TAck> TLanSession::ExecutePlan(const TFoundModule& m, const TLogin& 
 
 std::vector<std::vector<TAck>> TLanSession::ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login,
                                                          int parallel, int waitMs,
-                                                         const std::function<void(int)>& onDone) {
+                                                         const std::function<void(int, const std::vector<TAck>&)>& onDone) {
     // Starts 40 ms apart: eight modules spread over most of one 500 ms pause.
-    TParallelSaves runner(parallel, 40, EventLoopScheduler(), [&](int i, const TSaveStep& step) {
+    TParallelSaves runner(parallel, 40, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
         const TFoundModule& m = saves[static_cast<std::size_t>(i)].Module;
         SendSaveStep(*svr_, step, TLanTarget{m.Binding, m.Mac}, login.User, login.Password);
     });
     for (const TPlannedSave& s : saves) runner.Add(s.Plan, s.Module.Ip);
     runner.OnModuleDone = [&](int i) {
-        if (onDone) onDone(i);
+        if (onDone) onDone(i, runner.Acks(i));
         Activity();
     };
     ackSink_ = [&](const TAck& a) { runner.Ack(a, lastPeer_); };

@@ -91,14 +91,15 @@ public:
 
     // Saves several modules side by side, at most `parallel` at a time (TParallelSaves: each
     // module's steps in order with their pauses as timers), then waits at most waitMs for the
-    // last acknowledgements. Returns each module's acknowledgements in the order given; `onDone(i)`
-    // is raised when module i's last pause is over.
+    // last acknowledgements. Returns each module's acknowledgements in the order given; `onDone(i,
+    // acks)` is raised when module i's save is over (its acknowledgements in, or a second passed).
     struct TPlannedSave {
         TFoundModule Module;
         TSavePlan Plan;
     };
     std::vector<std::vector<TAck>> ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login,
-                                                int parallel, int waitMs, const std::function<void(int)>& onDone);
+                                                int parallel, int waitMs,
+                                                const std::function<void(int, const std::vector<TAck>&)>& onDone);
 
     TUdpSvr& Endpoint() { return *svr_; }
 

@@ -39,6 +39,7 @@ class TFrm_Pswd;
 class TZ1Page;
 class TZ2Page;
 class TZ3Page;
+class TSearchHealth;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -173,6 +174,7 @@ private:
   std::unique_ptr<TUdpSvr> udp_;
   TLogPane* log_ = nullptr;
   TLogPane* hex_ = nullptr;
+  TSearchHealth* health_ = nullptr;
   TDeviceListModel* devices_ = nullptr;
   QTimer rowTimer_;
   QMenu* pm_NetDev_ = nullptr;
