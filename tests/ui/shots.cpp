@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace varnix;
@@ -62,8 +63,17 @@ void Run(bool chinese, const QString& dir) {
   });
   h.Win().findChild<TSearchHealth*>()->Check();
   h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(0);
+  h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(0);
   h.Win().FlushPending();
   Shoot(&h.Win(), dir + QStringLiteral("/main-checks-") + lang + QStringLiteral(".png"));
+  // The tooltip of the first marked row (a window of its own).
+  auto* list = h.Find<QTreeView>("lv_Dev");
+  QToolTip::showText(list->viewport()->mapToGlobal(QPoint(20, 20)),
+                     list->model()->data(list->model()->index(0, 0), Qt::ToolTipRole).toString(), list);
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->inherits("QTipLabel") && w->isVisible())
+      Shoot(w, dir + QStringLiteral("/main-checks-tip-") + lang + QStringLiteral(".png"));
+  QToolTip::hideText();
 }
 
 }  // namespace
