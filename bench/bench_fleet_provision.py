@@ -2,7 +2,10 @@
 """Provisioning many modules from a sheet: wall time with --parallel at its default and with
 --parallel 1, in one run, against varnix-sim inside the private namespace of tests/netns-run.
 
-    tests/netns-run --veth 1 -- bench/bench_fleet_provision.py CLI SIM [COUNT]   (COUNT: 100)
+    tests/netns-run --segments 1 -- bench/bench_fleet_provision.py CLI SIM [COUNT]   (COUNT: 100)
+
+The modules live on the real segment of netns-run: their own namespace behind the PC's adapter,
+answering by broadcast.
 
 Each pass starts a fresh simulator with COUNT Z2 modules (firmware 4017, Modbus settings, so a
 save is 0x05, 0x06, 0x21, 0x24 and the restart), provisions a new address, name and baud rate for
@@ -21,8 +24,11 @@ import tempfile
 import time
 
 CLI, SIM = sys.argv[1], sys.argv[2]
-COUNT = int(sys.argv[3]) if len(sys.argv) > 3 else 100
-PC = "10.77.0.1"
+COUNT = min(120, int(sys.argv[3]) if len(sys.argv) > 3 else 100)
+PC = os.environ.get("VARNIX_NS_PC_IPS", "").split(",")[0]
+SIM_IFACE = os.environ.get("VARNIX_NS_SIM_IFACES", "").split(",")[0]
+IN_MODULES = os.environ.get("VARNIX_NS_IN_MODULES", "")
+NET = PC.rsplit(".", 1)[0]
 ORDER = [0x05, 0x06, 0x21, 0x24, 0x02]
 PAUSED = {0x05, 0x06, 0x21}  # followed by 500 ms
 LAG_MS = 30.0
@@ -32,16 +38,16 @@ def run_pass(parallel):
     d = tempfile.mkdtemp(prefix="vx-bench-fleet-")
     macs = ["02 00 00 00 %02X %02X" % (i // 256, i % 256) for i in range(COUNT)]
     with open(os.path.join(d, "config.json"), "w") as f:
-        json.dump({"modules": [{"family": "z2", "mac": m, "ip": "10.77.0.%d" % (10 + i % 100) if COUNT <= 100
-                                else "10.77.%d.%d" % (1 + i // 200, 10 + i % 200), "name": "Fresh", "firmware": 4017}
-                               for i, m in enumerate(macs)]}, f)
-    new_ip = ["10.77.0.%d" % (120 + i) if COUNT <= 100 else "10.77.0.%d" % (3 + i % 250) for i in range(COUNT)]
+        json.dump({"modules": [{"family": "z2", "mac": m, "ip": "192.168.%d.%d" % (i // 200, 10 + i % 200),
+                                "name": "Fresh", "firmware": 4017} for i, m in enumerate(macs)]}, f)
+    # New addresses in the PC's subnet (at most 120 modules fit in what is left of the /24).
+    new_ip = ["%s.%d" % (NET, 120 + i) for i in range(COUNT)]
     with open(os.path.join(d, "sheet.csv"), "w") as f:
         f.write("MAC,StaticIP,ModName,BaudRate\n")
         for i, m in enumerate(macs):
             f.write("%s,%s,Unit-%d,38400\n" % (m, new_ip[i], i))
     journal = os.path.join(d, "sim.jsonl")
-    sim = subprocess.Popen([SIM, "--bind", "0.0.0.0", "--iface", "vx0b", "--config", os.path.join(d, "config.json"),
+    sim = subprocess.Popen([IN_MODULES, SIM, "--bind", "0.0.0.0", "--iface", SIM_IFACE, "--config", os.path.join(d, "config.json"),
                             "--state", os.path.join(d, "state.json"), "--journal", journal, "--restart-ms", "200",
                             "--duration", "900"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if sim.stdout.readline().strip() != "varnix-sim: ready":

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end checks of the fleet commands of varnix-cli (search --check, journal, undo, audit,
-a killed provision) against varnix-sim, in the private namespace of tests/netns-run --veth 1.
+a killed provision) against varnix-sim on the real segment of tests/netns-run --segments 1 (the
+modules in their own namespace, answering by broadcast).
 
     e2e_fleet.py CLI SIM CASE      (CASE "all" runs every case)
 """
@@ -17,6 +18,14 @@ import e2e_cli as base  # noqa: E402  (reads CLI and SIM from sys.argv)
 from e2e_cli import BLOCKS, MAC_A, MAC_B, MAC_C, Fail, Sim, check, cli, cli_json, write_sheet, z2, z3  # noqa: E402
 
 
+# The PC's subnet (/24): modules given addresses there are "in the subnet" whatever the topology.
+NET = base.PC.rsplit(".", 1)[0]
+
+
+def ip(host):
+    return "%s.%d" % (NET, host)
+
+
 def fresh_home():
     base.HOME = tempfile.mkdtemp(prefix="vx-fleet-home-")
     return os.path.join(base.HOME, "journal.jsonl")
@@ -29,10 +38,10 @@ def kinds(doc):
 # --- cases ---
 
 def case_checks_fire_and_stay_silent():
-    fleet = [z2(MAC_A, "10.77.0.50", "Pump"), z2(MAC_B, "10.77.0.50", "Valve"),        # one IP twice
-             z3(MAC_C, "10.77.0.60", "Pump"),                                           # a name twice
+    fleet = [z2(MAC_A, ip(50), "Pump"), z2(MAC_B, ip(50), "Valve"),        # one IP twice
+             z3(MAC_C, ip(60), "Pump"),                                           # a name twice
              z2("00 1A 2B 3C 4D 61", "192.168.0.7", "Far"),                             # another subnet
-             z2("00 1A 2B 3C 4D 62", "10.77.0.70", "Old", firmware=2001)]               # incompatible
+             z2("00 1A 2B 3C 4D 62", ip(70), "Old", firmware=2001)]               # incompatible
     sim = Sim(fleet)
     try:
         rc, doc, err = cli_json("search", "--check", "--timeout", "1")
@@ -44,12 +53,12 @@ def case_checks_fire_and_stay_silent():
                        ("incompatible-firmware", ("00 1A 2B 3C 4D 62",))])
         check(kinds(doc) == want, "checks %r" % doc["checks"])
         far = [c for c in doc["checks"] if c["kind"] == "outside-subnet"][0]
-        check("cannot carry data" in far["text"] and "10.77.0.1/255.255.255.0" in far["text"], far["text"])
+        check("cannot carry data" in far["text"] and base.PC + "/255.255.255.0" in far["text"], far["text"])
         rc, out, _ = cli("search", "--check", "--timeout", "1")
         check(out.count("check ") == 4, "text output %r" % out)
     finally:
         sim.stop()
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Pump"), z3(MAC_B, "10.77.0.51", "Valve"), z2(MAC_C, "10.77.0.52", "")])
+    sim = Sim([z2(MAC_A, ip(50), "Pump"), z3(MAC_B, ip(51), "Valve"), z2(MAC_C, ip(52), "")])
     try:
         rc, doc, _ = cli_json("search", "--check", "--timeout", "1")
         check(rc == 0 and len(doc["modules"]) == 3 and doc["checks"] == [], "clean fleet %r" % doc)
@@ -60,19 +69,19 @@ def case_checks_fire_and_stay_silent():
 def case_empty_search_names_adapters():
     rc, doc, err = cli_json("search", "--timeout", "0.5")
     check(rc == 1 and doc["modules"] == [], "empty search %d" % rc)
-    check(doc["noAnswer"]["tried"] == ["10.77.0.1"], "tried %r" % doc["noAnswer"])
-    check("searched from 10.77.0.1 to 255.255.255.255 port 1500" in err, err)
+    check(doc["noAnswer"]["tried"] == [ip(1)], "tried %r" % doc["noAnswer"])
+    check("searched from %s to 255.255.255.255 port 1500" % base.PC in err, err)
     check("firewall-cmd --add-source-port=1500/udp" in err and "ufw allow proto udp" in err, err)
     check("another adapter" in err, err)
 
 
 def case_journal_and_undo():
     journal = fresh_home()
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1")])
+    sim = Sim([z2(MAC_A, ip(50), "Line-1")])
     try:
         before = sim.state()[MAC_A]
         rc, doc, err = cli_json("set", MAC_A, "ModName=Press-7", "BaudRate=9600", "WorkMode=TCP Client",
-                                "RemoteIP=10.77.0.9", "--verify-timeout", "5")
+                                "RemoteIP=" + ip(9), "--verify-timeout", "5")
         check(rc == 0, "set %d %s" % (rc, err))
         changed = sim.state()[MAC_A]
         check(changed["base"] != before["base"] and changed["port"] != before["port"], "set changed nothing")
@@ -98,7 +107,7 @@ def case_journal_and_undo():
 
 def case_audit_finds_deviation():
     macs = [MAC_A, MAC_B, MAC_C]
-    sim = Sim([z2(m, "10.77.0.%d" % (50 + i), "M%d" % i) for i, m in enumerate(macs)])
+    sim = Sim([z2(m, ip(50 + i), "M%d" % i) for i, m in enumerate(macs)])
     try:
         rc, _, err = cli("set", MAC_C, "BaudRate=9600", "--verify-timeout", "5")
         check(rc == 0, "set %d %s" % (rc, err))
@@ -122,9 +131,9 @@ def case_audit_finds_deviation():
 def case_killed_provision_reruns():
     journal = fresh_home()
     macs = ["02 00 00 00 01 %02d" % i for i in range(6)]
-    sim = Sim([z2(m, "10.77.0.%d" % (20 + i), "Fresh") for i, m in enumerate(macs)])
+    sim = Sim([z2(m, ip(20 + i), "Fresh") for i, m in enumerate(macs)])
     try:
-        rows = "".join("%s,10.77.0.%d,Unit-%d,9600\n" % (m, 120 + i, i) for i, m in enumerate(macs))
+        rows = "".join("%s,%s,Unit-%d,9600\n" % (m, ip(120 + i), i) for i, m in enumerate(macs))
         sheet = write_sheet(sim, "MAC,StaticIP,ModName,BaudRate\n" + rows)
         p = subprocess.Popen([base.CLI, "--interface", base.PC, "--home", base.HOME, "provision", sheet,
                               "--verify-timeout", "8"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -145,7 +154,7 @@ def case_killed_provision_reruns():
         check(rc == 0, "rerun %d %s" % (rc, err))
         st = sim.state()
         for i, m in enumerate(macs):
-            check(st[m]["ip"] == "10.77.0.%d" % (120 + i) and st[m]["name"] == "Unit-%d" % i, "module %r" % st[m])
+            check(st[m]["ip"] == ip(120 + i) and st[m]["name"] == "Unit-%d" % i, "module %r" % st[m])
         rc, doc, _ = cli_json("journal")
         check(rc == 0 and doc["warnings"] == [] or all("cut short" in w for w in doc["warnings"]), doc["warnings"])
     finally:

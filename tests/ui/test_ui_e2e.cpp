@@ -1,6 +1,6 @@
-// The real window against varnix-sim inside a private network namespace (tests/netns-run
-// --veth 1): the window binds the PC side of the pair and broadcasts there; the simulator
-// answers from the module side.
+// The real window against varnix-sim on a segment like a real one (tests/netns-run --segments 1):
+// the window binds the PC's adapter (10.9.0.1) and broadcasts there; the simulated modules live in
+// a namespace of their own with factory addresses in a foreign subnet and answer by broadcast.
 
 #include "lan/lan_protocol.h"
 #include "sim_process.h"
@@ -25,26 +25,21 @@ TMainOptions NamespaceOptions(const QString& home, TScriptedPrompts& prompts) {
   o.Prompts = &prompts;
   o.SystemIsChinese = false;
   o.OpenUrl = [](const QUrl&) {};
-  // The PC side of the pairs (the module side's addresses belong to this namespace too, but
-  // stand for the modules); every datagram goes to the limited broadcast.
-  o.Udp.LocalAddresses = [] {
-    std::vector<std::string> list;
-    for (const QString& ip : qEnvironmentVariable("VARNIX_NS_PC_IPS").split(u',', Qt::SkipEmptyParts))
-      list.push_back(ip.toStdString());
-    return list;
-  };
+  // The PC's own adapters, enumerated as on a desktop; every datagram goes to the limited
+  // broadcast.
   return o;
 }
 
 }  // namespace
 
 TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
-  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS"), u"1") << "run through tests/netns-run";
+  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS_TOPOLOGY"), u"segments")
+      << "run through tests/netns-run --segments 1";
   TSimProcess sim({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                    qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--module"),
-                   QStringLiteral("z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017"), QStringLiteral("--module"),
-                   QStringLiteral("z3:00-1A-2B-3C-4D-60:10.77.0.51:Press:3001"), QStringLiteral("--module"),
-                   QStringLiteral("z2:00-1A-2B-3C-4D-61:10.77.0.52:Old:2001")});
+                   QStringLiteral("z2:00-1A-2B-3C-4D-5E:192.168.0.50:Line-1:4017"), QStringLiteral("--module"),
+                   QStringLiteral("z3:00-1A-2B-3C-4D-60:192.168.0.51:Press:3001"), QStringLiteral("--module"),
+                   QStringLiteral("z2:00-1A-2B-3C-4D-61:192.168.0.52:Old:2001")});
   ASSERT_TRUE(sim.Ready()) << sim.ErrorText().toStdString();
 
   QTemporaryDir home;
@@ -58,8 +53,8 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
 
   std::map<QString, std::pair<std::int32_t, QString>> byMac;
   for (const TDeviceRow& r : w.Devices().Rows()) byMac[r.Mac] = {r.Family, r.IP};
-  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 5E")], std::make_pair(FamilyZ2, QStringLiteral("10.77.0.50")));
-  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 60")], std::make_pair(FamilyZ3, QStringLiteral("10.77.0.51")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 5E")], std::make_pair(FamilyZ2, QStringLiteral("192.168.0.50")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 60")], std::make_pair(FamilyZ3, QStringLiteral("192.168.0.51")));
   EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 61")].first, FamilyUnknown);
 
   int z2Row = -1;
