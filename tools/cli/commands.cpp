@@ -679,7 +679,10 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     std::vector<TJobRun*> toVerify, toSave;
     for (TJobRun& r : runs) {
         if (!r.Outcome.isEmpty() || !r.Save.Ok) continue;
-        if (r.Save.Nothing()) {
+        if (r.Save.Nothing() && RestartPending(*r.Found, r.Read->Settings)) {
+            out.Line(QStringLiteral("%1: holds settings it does not run with yet (a save without its restart); saving again")
+                         .arg(Q(r.Found->Mac)));
+        } else if (r.Save.Nothing()) {
             r.Outcome = QStringLiteral("unchanged");
             r.Detail = QStringLiteral("every field already holds the value given; nothing sent");
             continue;

@@ -383,6 +383,16 @@ void ReportEmptySearch(TLanSession& session, const std::string& destination, TFl
     ctx.Root->insert(QStringLiteral("noAnswer"), o);
 }
 
+bool RestartPending(const TFoundModule& m, const TModuleSettings& s) {
+    const QJsonValue addrType = FindField(QStringLiteral("AddrType"))->Get(s);
+    const QJsonValue ip = FindField(QStringLiteral("StaticIP"))->Get(s);
+    const QJsonValue name = FindField(QStringLiteral("ModName"))->Get(s);
+    // A module on DHCP runs with an address of its server's choosing.
+    if (addrType.toInt() == 1 && ip.isString() && ip.toString() != Q(m.Ip))
+        return true;
+    return name.isString() && name.toString() != BytesToDisplay(m.Name);
+}
+
 QString JournalSave(const QString& programDir, const TFoundModule& m, const TPreparedSave& save,
                     const std::vector<TAck>& acks, const QString& outcome) {
     TJournalEntry e;

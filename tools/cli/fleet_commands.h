@@ -45,6 +45,12 @@ int ReportSearchChecks(TLanSession& session, const std::vector<TFoundModule>& fo
 // A search nobody answered: which local addresses were tried, and the likely causes.
 void ReportEmptySearch(TLanSession& session, const std::string& destination, TFleetContext& ctx);
 
+// Whether a module holds settings it does not run with: its stored static address or name differ
+// from what it answers the search with. That is a save cut short before its closing restart
+// (the blocks are written, the restart never came); such a module is saved again even when its
+// stored values already are the ones asked for.
+bool RestartPending(const TFoundModule& m, const TModuleSettings& s);
+
 // Appends the journal line of one save; returns "" or why it could not be written.
 QString JournalSave(const QString& programDir, const TFoundModule& m, const TPreparedSave& save,
                     const std::vector<TAck>& acks, const QString& outcome);
