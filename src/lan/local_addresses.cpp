@@ -27,4 +27,16 @@ int GetLocalIPList(std::vector<std::string>& list, bool includeLoopback) {
     return static_cast<int>(list.size());
 }
 
+std::string LocalNetmask(const std::string& address) {
+    const QHostAddress wanted(QString::fromStdString(address));
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        if (!iface.flags().testFlag(QNetworkInterface::IsUp))
+            continue;
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip() == wanted)
+                return entry.netmask().toString().toStdString();
+    }
+    return {};
+}
+
 }  // namespace varnix

@@ -11,4 +11,8 @@ namespace varnix {
 // entries. When the interfaces cannot be enumerated the list is left as it was and 0 is returned.
 int GetLocalIPList(std::vector<std::string>& list, bool includeLoopback = false);
 
+// The netmask (dotted text) of a local IPv4 address, from the interface that holds it; "" when no
+// interface that is up holds that address.
+std::string LocalNetmask(const std::string& address);
+
 }  // namespace varnix

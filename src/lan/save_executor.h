@@ -19,6 +19,11 @@ struct TLanTarget {
     std::string Mac;
 };
 
+// Sends one step: to PortZ3 through SendBlockZ3/SendCommandZ3, else through SendBlockZ2/
+// SendCommandZ2; a step without payload as a plain command. No pause.
+void SendSaveStep(TUdpSvr& svr, const TSaveStep& step, const TLanTarget& target, std::string_view user,
+                  std::string_view password);
+
 // Sends every step of an Ok plan in order: steps for PortZ3 through SendBlockZ3/SendCommandZ3,
 // the others through SendBlockZ2/SendCommandZ2, a step without payload as a plain command; after
 // each step sleeps its PauseAfterMs. A plan that is not Ok sends nothing. `sleep` replaces the

@@ -26,6 +26,8 @@ SIM_IFACE = os.environ.get("VARNIX_NS_SIM_IFACES", "").split(",")[0]
 IN_MODULES = os.environ.get("VARNIX_NS_IN_MODULES", "")
 # tests/netns-run --veth 1 instead: the same-subnet case, modules answering the sender unicast.
 REPLY = "unicast" if os.environ.get("VARNIX_NS_TOPOLOGY") == "veth" else "broadcast"
+# Program directory of every cli run (it holds journal.jsonl), kept out of the build tree.
+HOME = tempfile.mkdtemp(prefix="vx-cli-home-")
 WRITE_CODES = {0x02, 0x04, 0x05, 0x06, 0x0B, 0x0C, 0x21, 0x22, 0x23, 0x24}
 
 
@@ -96,7 +98,7 @@ def cli(*args, env=None, timeout=90):
     e.pop("VARNIX_PASSWORD", None)
     if env:
         e.update(env)
-    p = subprocess.run([CLI, "--interface", PC] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
+    p = subprocess.run([CLI, "--interface", PC, "--home", HOME] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
                        text=True, env=e, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
 

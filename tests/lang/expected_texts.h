@@ -272,6 +272,18 @@ inline constexpr QStringView Keys[] = {
     u"lang_ComNoAccess",
     u"lang_ComNotTty",
     u"lang_ComMissing",
+    // Health checks after a search.
+    u"lang_Check_DuplicateIP",
+    u"lang_Check_TwoAdapters",
+    u"lang_Check_OutsideSubnet",
+    u"lang_Check_Incompatible",
+    u"lang_Check_DuplicateName",
+    u"lang_Check_Summary",
+    u"lang_Check_Clean",
+    u"lang_Search_NoAnswer",
+    u"lang_Search_NoAddress",
+    u"lang_Search_CauseFirewall",
+    u"lang_Search_CauseAdapter",
 };
 
 struct TQuotedRow {

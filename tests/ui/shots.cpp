@@ -2,12 +2,14 @@
 // and of the two dialogs to the directory given as the first argument. Not a test: a tool for
 // looking at the layout. Sends only to loopback sockets of its own.
 
+#include "ui/main/fleet_view.h"
 #include "window_harness.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace varnix;
@@ -57,6 +59,28 @@ void Run(bool chinese, const QString& dir) {
     h.About->show();
     Shoot(h.About.get(), dir + QStringLiteral("/about-") + lang + QStringLiteral(".png"));
     h.About->hide();
+    // Health checks after a search: one IP twice, a name twice, old firmware, a foreign subnet.
+    h.SearchWith({
+        {{127, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01}, 4017, "Pump", 1500},
+        {{127, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02}, 4017, "Valve", 1500},
+        {{127, 0, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x03}, 3001, "Pump", 1901},
+        {{127, 0, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x04}, 2001, "Old-FW", 1500},
+        {{10, 77, 0, 9}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x05}, 4017, "Far", 1500},
+        {{127, 0, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x06}, 4017, "Fine", 1500},
+    });
+    h.Win().findChild<TSearchHealth*>()->Check();
+    h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(0);
+    h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(0);
+    h.Win().FlushPending();
+    Shoot(&h.Win(), dir + QStringLiteral("/main-checks-") + lang + QStringLiteral(".png"));
+    // The tooltip of the first marked row (a window of its own).
+    auto* list = h.Find<QTreeView>("lv_Dev");
+    QToolTip::showText(list->viewport()->mapToGlobal(QPoint(20, 20)),
+                       list->model()->data(list->model()->index(0, 0), Qt::ToolTipRole).toString(), list);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible())
+            Shoot(w, dir + QStringLiteral("/main-checks-tip-") + lang + QStringLiteral(".png"));
+    QToolTip::hideText();
 }
 
 // A name with ESC, CR and LF in the list, and an operation log that has dropped older lines.

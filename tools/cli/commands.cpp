@@ -1,8 +1,10 @@
 #include "cli/commands.h"
 
 #include "cli/exit_codes.h"
+#include "app/app_paths.h"
 #include "cli/fields.h"
 #include "cli/module_lines.h"
+#include "cli/fleet_commands.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
 #include "cli/serial_commands.h"
@@ -86,7 +88,24 @@ struct TOptions {
     bool NoVerify = false;
     bool Yes = false;
     bool WithIdentity = false;
+    bool Check = false;  // search: health checks
+    bool All = false;    // audit: every module that answers
+    int Parallel = 8;    // set/apply/provision: modules saved side by side
+    QString ProgramDir;  // where the journal is written
 };
+
+TFleetContext FleetContext(TLanSession* session, const TOptions& o, TOut& out) {
+    TFleetContext c;
+    c.Session = session;
+    c.ProgramDir = o.ProgramDir;
+    c.Login = o.Login;
+    c.TimeoutMs = o.TimeoutMs;
+    c.All = o.All;
+    c.Line = [&out](const QString& t) { out.Line(t); };
+    c.Error = [&out](const QString& t) { out.Error(t); };
+    c.Root = &out.Root();
+    return c;
+}
 
 QString Hex(const TIdBytes& b) { return QString::fromStdString(BytesToHexDump(b)).trimmed(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -231,8 +250,11 @@ int CmdSearch(TLanSession& session, const TOptions& o, TOut& out) {
     out.Root().insert(QStringLiteral("modules"), list);
     out.Root().insert(QStringLiteral("otherSeriesReplies"), session.IncompatibleReplies());
     if (!session.BindingProblem().isEmpty()) out.Error(session.BindingProblem());
+    TFleetContext fleet = FleetContext(&session, o, out);
+    if (o.Check) ReportSearchChecks(session, found, fleet);
     if (found.empty()) {
         out.Error(QStringLiteral("no module answered"));
+        ReportEmptySearch(session, o.Session.Broadcast, fleet);
         return out.Finish(TExit::NoAnswer);
     }
     return out.Finish(TExit::Ok);
@@ -563,6 +585,32 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
     }
 }
 
+QString OutcomeOfAcks(TExit acked) {
+    return acked == TExit::Ok ? QStringLiteral("acknowledged") : OutcomeForExit(acked);
+}
+
+// Writes the modules side by side through one endpoint; each one's acknowledgements and the
+// time its last pause ended are filled in.
+void SaveSideBySide(TLanSession& session, const std::vector<TJobRun*>& runs, const TOptions& o, TOut& out,
+                    const QElapsedTimer& clock) {
+    out.Line(QStringLiteral("saving %1 modules, %2 at a time").arg(runs.size()).arg(o.Parallel));
+    std::vector<TLanSession::TPlannedSave> saves;
+    for (const TJobRun* r : runs) saves.push_back({*r->Found, r->Save.Plan});
+    // Each module is journalled as soon as its save is over, so a run stopped midway leaves a
+    // record of every module it wrote.
+    const auto acks = session.ExecutePlans(saves, o.Login, o.Parallel, o.TimeoutMs, [&](int i, const std::vector<TAck>& a) {
+        TJobRun& r = *runs[static_cast<std::size_t>(i)];
+        r.SavedAtMs = clock.elapsed();
+        TExit acked = a.size() < r.Save.Plan.Steps.size() ? TExit::NoAnswer : TExit::Ok;
+        for (const TAck& x : a) acked = Worse(acked, AckExit(x));
+        if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, a, OutcomeOfAcks(acked)); !e.isEmpty()) out.Error(e);
+    });
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        runs[i]->Acks = acks[i];
+        runs[i]->Saved = true;
+    }
+}
+
 TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, TOut& out) {
     std::vector<TJobRun> runs;
     for (TJob& j : jobs) runs.push_back(TJobRun{std::move(j), {}, {}, {}, {}, {}, TExit::Ok, {}, {}, {}, 0, false});
@@ -642,22 +690,38 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     }
     if (o.DryRun) return finish();
 
-    // 5. Save each module that has something to change.
+    // 5. Save each module that has something to change: one after the other, or side by side.
     QElapsedTimer clock;
     clock.start();
-    std::vector<TJobRun*> toVerify;
+    std::vector<TJobRun*> toVerify, toSave;
     for (TJobRun& r : runs) {
         if (!r.Outcome.isEmpty() || !r.Save.Ok) continue;
-        if (r.Save.Nothing()) {
+        if (r.Save.Nothing() && RestartPending(*r.Found, r.Read->Settings)) {
+            out.Line(QStringLiteral("%1: holds settings it does not run with yet (a save without its restart); saving again")
+                         .arg(Q(r.Found->Mac)));
+        } else if (r.Save.Nothing()) {
             r.Outcome = QStringLiteral("unchanged");
             r.Detail = QStringLiteral("every field already holds the value given; nothing sent");
             continue;
         }
-        out.Line(QStringLiteral("saving %1").arg(Q(r.Found->Mac)));
-        r.Acks = session.ExecutePlan(*r.Found, o.Login, r.Save.Plan, o.TimeoutMs);
-        r.SavedAtMs = clock.elapsed();
-        r.Saved = true;
+        toSave.push_back(&r);
+    }
+    const bool sideBySide = o.Parallel > 1 && toSave.size() > 1;
+    if (sideBySide) SaveSideBySide(session, toSave, o, out, clock);
+    for (TJobRun* p : toSave) {
+        TJobRun& r = *p;
+        out.Line((sideBySide ? QStringLiteral("%1 acknowledgements:") : QStringLiteral("saving %1")).arg(Q(r.Found->Mac)));
+        if (!sideBySide) {
+            r.Acks = session.ExecutePlan(*r.Found, o.Login, r.Save.Plan, o.TimeoutMs);
+            r.SavedAtMs = clock.elapsed();
+            r.Saved = true;
+        }
         const TExit acked = CheckAcks(r, out);
+        // Journalled as soon as the module has been written (side by side: when its save ended),
+        // so a run that is stopped midway still leaves a record of every write.
+        if (!sideBySide)
+            if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, OutcomeOfAcks(acked)); !e.isEmpty())
+                out.Error(e);
         r.Status = Worse(r.Status, acked);
         if (acked == TExit::Password || acked == TExit::ModuleError) {
             r.Outcome = OutcomeForExit(acked);
@@ -798,6 +862,9 @@ const char* Usage =
     "  profile save MAC FILE           write a module's settings as a JSON profile\n"
     "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
     "  provision FILE.csv              give each module of a sheet its own values\n"
+    "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
+    "  undo ENTRY                      put back the old values of one journal entry\n"
+    "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
     "See --help for the options.\n";
 
 }  // namespace
@@ -825,8 +892,14 @@ int RunCli(const QStringList& args) {
     const QCommandLineOption iface(QStringLiteral("interface"), QStringLiteral("Search and send from this local address only."), QStringLiteral("ADDR"));
     const QCommandLineOption loopback(QStringLiteral("loopback"), QStringLiteral("Include loopback interfaces."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
+    const QCommandLineOption check(QStringLiteral("check"), QStringLiteral("search: report duplicate addresses, names and other problems."));
+    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
+    const QCommandLineOption parallel(QStringLiteral("parallel"),
+                                      QStringLiteral("Save up to N modules side by side (default 8; 1 = one after the other)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (holds journal.jsonl)."), QStringLiteral("DIR"));
     parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user, password, broadcast,
-                       iface, loopback, json});
+                       iface, loopback, json, check, all, parallel, home});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
 
     TOut out(args.contains(QStringLiteral("--json")));
@@ -863,6 +936,16 @@ int RunCli(const QStringList& args) {
     o.NoVerify = parser.isSet(noVerify);
     o.Yes = parser.isSet(yes);
     o.WithIdentity = parser.isSet(withIdentity);
+    o.Check = parser.isSet(check);
+    o.All = parser.isSet(all);
+    if (parser.isSet(parallel)) {
+        bool ok = false;
+        o.Parallel = parser.value(parallel).toInt(&ok);
+        if (!ok || o.Parallel < 1 || o.Parallel > 256) {
+            out.Error(QStringLiteral("--parallel: '%1' is not a number from 1 to 256").arg(parser.value(parallel)));
+            return out.Finish(TExit::Usage);
+        }
+    }
     const TFieldDef& ipDef = *FindField(QStringLiteral("StaticIP"));
     for (const auto* opt : {&broadcast, &iface}) {
         if (!parser.isSet(*opt)) continue;
@@ -892,6 +975,16 @@ int RunCli(const QStringList& args) {
         return out.Finish(TExit::Usage);
     };
     if (cmd == QLatin1String("fields")) return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
+    o.ProgramDir = ResolveProgramDir();
+    if (IsFleetCommand(cmd)) {
+        std::optional<TLanSession> lan;
+        if (FleetCommandNeedsLan(cmd)) lan.emplace(o.Session);
+        TFleetContext fleet = FleetContext(lan ? &*lan : nullptr, o, out);
+        fleet.RunSet = [&](const std::string& mac, const QList<TAssignment>& list) {
+            return RunJobs(*lan, {TJob{QString(), mac, [list](const TModuleSettings&, QStringList&) { return list; }}}, o, out);
+        };
+        return out.Finish(RunFleetCommand(cmd, rest, fleet));
+    }
 
     const QStringList known{QStringLiteral("search"), QStringLiteral("read"), QStringLiteral("set"), QStringLiteral("restart"),
                             QStringLiteral("reset"), QStringLiteral("profile"), QStringLiteral("provision")};

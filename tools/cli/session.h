@@ -89,6 +89,18 @@ public:
     // acknowledgements that queued up meanwhile, at most waitMs for the last ones.
     std::vector<TAck> ExecutePlan(const TFoundModule& m, const TLogin& login, const TSavePlan& plan, int waitMs);
 
+    // Saves several modules side by side, at most `parallel` at a time (TParallelSaves: each
+    // module's steps in order with their pauses as timers), then waits at most waitMs for the
+    // last acknowledgements. Returns each module's acknowledgements in the order given; `onDone(i,
+    // acks)` is raised when module i's save is over (its acknowledgements in, or a second passed).
+    struct TPlannedSave {
+        TFoundModule Module;
+        TSavePlan Plan;
+    };
+    std::vector<std::vector<TAck>> ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login,
+                                                int parallel, int waitMs,
+                                                const std::function<void(int, const std::vector<TAck>&)>& onDone);
+
     TUdpSvr& Endpoint() { return *svr_; }
 
 private:
@@ -102,6 +114,8 @@ private:
     std::unique_ptr<TUdpSvr> svr_;
     std::function<void()> activity_;  // set while a Wait runs
     TIdBytes lastDatagram_;
+    std::string lastPeer_;
+    std::function<void(const TAck&)> ackSink_;  // set while ExecutePlans runs
 
     // What the current operation collects.
     std::vector<TFoundModule>* found_ = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/main/device_list_model.h"
 
 #include "lang/safe_text.h"
+#include <QColor>
 
 namespace varnix {
 
@@ -19,6 +20,9 @@ int TDeviceListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
+  const QString mark = Mark(index.row());
+  if (!mark.isEmpty() && role == Qt::BackgroundRole) return QColor(0xFF, 0xE0, 0xA0);
+  if (!mark.isEmpty() && role == Qt::ToolTipRole) return mark;
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
   switch (index.column()) {
@@ -62,10 +66,20 @@ int TDeviceListModel::Flush() {
 void TDeviceListModel::Clear() {
   pending_.clear();
   refused_ = 0;
+  marks_.clear();
   if (rows_.empty()) return;
   beginResetModel();
   rows_.clear();
   endResetModel();
+}
+
+void TDeviceListModel::SetMarks(std::vector<QString> marks) {
+  marks_ = std::move(marks);
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+QString TDeviceListModel::Mark(int row) const {
+  return row >= 0 && row < static_cast<int>(marks_.size()) ? marks_[static_cast<std::size_t>(row)] : QString();
 }
 
 void TDeviceListModel::SetCaptions(const QStringList& captions) {

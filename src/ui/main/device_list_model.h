@@ -60,11 +60,17 @@ public:
   // Captions of the four visible columns (the hidden ones keep "Flag" and "IpIndex").
   void SetCaptions(const QStringList& captions);
 
+  // Marks rows a health check found something on: a tinted background and the finding as the
+  // row's tooltip. Replaces every earlier mark; rows without an entry (or an empty one) are plain.
+  void SetMarks(std::vector<QString> marks);
+  QString Mark(int row) const;
+
 private:
   std::vector<TDeviceRow> rows_;
   std::vector<TDeviceRow> pending_;
   QStringList captions_;
   long long refused_ = 0;
+  std::vector<QString> marks_;
 };
 
 }  // namespace varnix

@@ -4,6 +4,7 @@
 #include "app/login.h"
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
+#include "lan/local_addresses.h"
 #include "lan/save_executor.h"
 #include "lang/app_lang.h"
 #include "lang/safe_text.h"
@@ -11,6 +12,7 @@
 #include "ui/common/colours.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
+#include "ui/main/fleet_view.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/serial_link.h"
 #include "ui_main_window.h"
@@ -128,6 +130,17 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   rowTimer_.setSingleShot(true);
   rowTimer_.setInterval(TLogPane::FlushIntervalMs);
   connect(&rowTimer_, &QTimer::timeout, this, [this] { devices_->Flush(); });
+  health_ = new TSearchHealth(
+      {devices_,
+       [this] {
+         std::vector<THealthBinding> b;
+         for (int i = 0; i < udp_->BindingCount(); ++i)
+           b.push_back({udp_->BindingAddress(i), LocalNetmask(udp_->BindingAddress(i))});
+         return b;
+       },
+       QString::fromStdString(options_.Udp.DestinationAddr),
+       [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); }},
+      this);
 
   // The two status-bar panels; the program writes nothing into them.
   for (int width : {400, 50}) {
@@ -612,6 +625,7 @@ void TFrm_Main::Search() {
   devices_->Clear();
   rowTimer_.stop();
   udp_->Search();
+  health_->SearchStarted();
 }
 
 void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
@@ -622,6 +636,7 @@ void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QStri
     return;
   }
   if (!rowTimer_.isActive()) rowTimer_.start();
+  health_->RowAdded();
 }
 
 std::optional<int> TFrm_Main::SelectedRow() const {
@@ -657,6 +672,8 @@ void TFrm_Main::RunSavePlan(const TSavePlan& plan) {
   if (currentDevice_) cur = {currentBinding_, DisplayToBytes(currentMac_)};
   ExecuteSavePlan(*udp_, plan, sel, cur, DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword),
                   options_.Sleep);
+  if (QString error; !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, &error))
+    LogLine(error, kColourRed);
 }
 
 void TFrm_Main::lv_DevClick() {

@@ -40,6 +40,7 @@ class TZ1Page;
 class TZ2Page;
 class TZ3Page;
 class TSerialLink;
+class TSearchHealth;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -179,6 +180,7 @@ private:
   std::unique_ptr<TUdpSvr> udp_;
   TLogPane* log_ = nullptr;
   TLogPane* hex_ = nullptr;
+  TSearchHealth* health_ = nullptr;
   TDeviceListModel* devices_ = nullptr;
   QTimer rowTimer_;
   QMenu* pm_NetDev_ = nullptr;

@@ -1,0 +1,88 @@
+// Health checks in the window: marked rows with the finding as tooltip and a summary line after a
+// search; a clean list is left plain; a search nobody answered says what was tried and why.
+#include "ui/main/device_list_model.h"
+#include "ui/main/fleet_view.h"
+#include "window_harness.h"
+
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+using namespace varnix;
+using namespace varnix::test;
+
+namespace {
+
+bool LogHas(TWindowHarness& h, const QString& part) {
+  for (const TPaneLine& l : h.LogLines())
+    if (l.Text.contains(part)) return true;
+  return false;
+}
+
+void CheckNow(TWindowHarness& h) { h.Win().findChild<TSearchHealth*>()->Check(); }
+
+}  // namespace
+
+TEST(SearchHealth, MarksTheAffectedRowsAndLogsASummary) {
+  TWindowHarness h;
+  // The window binds 127.0.0.1/8: 10.77.0.9 is outside it.
+  h.SearchWith({
+      {{127, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01}, 4017, "Pump", 1500},
+      {{127, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x02}, 4017, "Valve", 1500},
+      {{127, 0, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x03}, 3001, "Pump", 1901},
+      {{127, 0, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x04}, 2001, "Old", 1500},
+      {{10, 77, 0, 9}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x05}, 4017, "Far", 1500},
+      {{127, 0, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x06}, 4017, "Fine", 1500},
+  });
+  CheckNow(h);
+  const TDeviceListModel& m = h.Win().Devices();
+  ASSERT_EQ(m.rowCount(), 6);
+  EXPECT_TRUE(m.Mark(0).contains(QStringLiteral("127.0.0.50 is used by more than one module")));
+  EXPECT_TRUE(m.Mark(0).contains(QStringLiteral("\"Pump\"")));  // two findings on one row
+  EXPECT_TRUE(m.Mark(1).contains(QStringLiteral("127.0.0.50")));
+  EXPECT_TRUE(m.Mark(2).contains(QStringLiteral("\"Pump\"")));
+  EXPECT_TRUE(m.Mark(3).contains(QStringLiteral("Incompatible firmware 2001")));
+  EXPECT_TRUE(m.Mark(4).contains(QStringLiteral("cannot carry data")));
+  EXPECT_TRUE(m.Mark(4).contains(QStringLiteral("127.0.0.1/255.0.0.0")));
+  EXPECT_TRUE(m.Mark(5).isEmpty());
+  const QModelIndex marked = m.index(3, 1);
+  EXPECT_TRUE(m.data(marked, Qt::BackgroundRole).isValid());
+  EXPECT_EQ(m.data(marked, Qt::ToolTipRole).toString(), m.Mark(3));
+  EXPECT_FALSE(m.data(m.index(5, 1), Qt::BackgroundRole).isValid());
+  EXPECT_TRUE(LogHas(h, QStringLiteral("Checks: 4 finding(s) on 5 row(s)")));
+
+  // The next search clears the marks; a clean list stays plain and says so.
+  h.SearchWith({{{127, 0, 0, 60}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x07}, 4017, "A", 1500},
+                {{127, 0, 0, 61}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x08}, 3001, "B", 1901}});
+  EXPECT_TRUE(m.Mark(0).isEmpty());
+  CheckNow(h);
+  EXPECT_TRUE(m.Mark(0).isEmpty() && m.Mark(1).isEmpty());
+  EXPECT_TRUE(LogHas(h, QStringLiteral("Checks: 2 module(s), nothing to report")));
+}
+
+TEST(SearchHealth, AnEmptySearchNamesTheAddressesTriedAndTheLikelyCauses) {
+  TWindowHarness h;
+  h.SearchWith({});
+  // The checks run by themselves once the search has settled.
+  ASSERT_TRUE(PumpUntil([&] { return LogHas(h, QStringLiteral("No module answered")); }, TSearchHealth::SettleMs + 2000));
+  EXPECT_TRUE(LogHas(h, QStringLiteral("The search went from 127.0.0.1 to 127.0.0.1 port 1500")));
+  EXPECT_TRUE(LogHas(h, QStringLiteral("firewall-cmd --add-source-port=1500/udp")));
+  EXPECT_TRUE(LogHas(h, QStringLiteral("ufw allow proto udp from any port 1500,1901")));
+  EXPECT_TRUE(LogHas(h, QStringLiteral("another adapter")));
+}
+
+TEST(SearchHealth, WindowSaveIsJournalled) {
+  TWindowHarness h;
+  TSavePlan plan;
+  plan.Ok = true;
+  plan.Steps = {TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, {1, 2, 3}, 500},
+                TSaveStep{0x02, 1500, TSaveTarget::SelectedRow, {}, 0}};
+  const TDeviceRow row{QStringLiteral("10.77.0.50"), QStringLiteral("Line-1"), QStringLiteral("00 1A 2B 3C 4D 5E"),
+                       QStringLiteral("4017"), FamilyZ2, 0};
+  ASSERT_TRUE(JournalWindowSave(h.Home(), row, plan));
+  QFile f(h.Home() + QStringLiteral("/journal.jsonl"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray line = f.readAll();
+  EXPECT_TRUE(line.contains("\"block 0x05\"") && line.contains("\"01 02 03\"") && line.contains("\"Z2\""));
+  EXPECT_TRUE(line.contains("\"outcome\":\"sent\"") && line.endsWith('\n'));
+}
