@@ -44,7 +44,7 @@ enum class TSettingType { Boolean, Integer, String };
 struct TSettingDef {
     QStringView Key;
     TSettingType Type;
-    QString Default;  // in the file's text form ("1", "COM1", "")
+    QString Default; // in the file's text form ("1", "COM1", "")
 };
 
 // Every key with its type and default, in save order. "Language" defaults to the system
@@ -55,7 +55,9 @@ const TSettingDef* FindSetting(QStringView key);
 
 // Value encodings.
 std::optional<int> ParseIniInteger(QStringView text);
-inline QString FormatIniBoolean(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+inline QString FormatIniBoolean(bool value) {
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 // The message shown when the settings file cannot be written.
 QString IniWriteErrorText(const QString& path);
@@ -152,9 +154,10 @@ void LoadIniUpgrade(IUpgradeSettingsTarget& target);
 TIniResult SaveIniLanguage(const TLangList& lang);
 
 // Writes every key in table order; stops at the first write that fails.
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget& upgrade);
+// Without an upgrade window (`upgrade` null) its three keys are left as the file has them.
+TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget* upgrade);
 
 // Releases the settings object.
 void FreeIni();
 
-}  // namespace varnix
+} // namespace varnix

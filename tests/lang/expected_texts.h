@@ -258,6 +258,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_FrameCmd_btnExplanation",
     u"lang_Hint_FrameCmd_PopupTitle",
     u"lang_Hint_FrameCmd_PopupText",
+    u"lang_Hint_UpNotFirmware",
+    u"lang_Hint_UpCannotOpen",
+    u"lang_Hint_UpNoLocalIP",
+    u"lang_Hint_UpPortDenied",
+    u"lang_Hint_UpPortInUse",
+    u"lang_Hint_UpPortError",
 };
 
 struct TQuotedRow {
