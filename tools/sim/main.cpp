@@ -5,6 +5,7 @@
 #include "lan.h"
 #include "module.h"
 #include "state.h"
+#include "upgrade.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 using namespace varnix::sim;
 
@@ -162,7 +164,11 @@ private:
 int main(int argc, char **argv)
 {
   try {
-    Simulator sim(parseCommandLine(argc, argv));
+    // The module side of a firmware upgrade has its own --upgrade-* options and thread.
+    std::vector<char *> args(argv, argv + argc);
+    UpgradeModule upgrade(takeUpgradeOptions(args));
+    Simulator sim(parseCommandLine(static_cast<int>(args.size()), args.data()));
+    upgrade.start();
     return sim.run();
   } catch (const std::exception &e) {
     std::fprintf(stderr, "varnix-sim: %s\n", e.what());
