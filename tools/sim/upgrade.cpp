@@ -4,6 +4,8 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -183,7 +185,15 @@ void UpgradeModule::start() {
     // port 9 of the PC's own addresses free when both ends share one host.
     fdRequest_ = udpSocket(htonl(INADDR_BROADCAST), PortRequest);
     fdBoot_ = udpSocket(htonl(INADDR_ANY), PortClient);
-    thread_ = std::thread([this] { loop(); });
+    thread_ = std::thread([this] {
+    // SIGTERM and SIGINT belong to the main loop's ppoll(); taken here they would not wake it.
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &block, nullptr);
+    loop();
+  });
 }
 
 void UpgradeModule::stop() {
