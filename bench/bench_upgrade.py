@@ -4,10 +4,12 @@ serving the same 1 MiB image to the same TFTP client (curl --tftp-no-options, 51
 server and client pinned to the same CPU with taskset. Prints the median of RUNS timed fetches
 of each, alternating, and their ratio.
 
-Runs inside the private namespace of tests/netns-run (one veth pair; the client uses the module
-side's address 10.77.0.2, the servers 10.77.0.1):
+Runs as root inside the private namespace of bench/upgrade_netns.sh (one veth pair; the client
+uses the module side's address 10.77.0.2, the servers 10.77.0.1):
 
-    tests/netns-run --veth 1 -- python3 bench/bench_upgrade.py build/tools/cli/varnix-cli [RUNS] [CPU]
+    bench/upgrade_netns.sh python3 bench/bench_upgrade.py build/tools/cli/varnix-cli [RUNS] [CPU]
+
+Measured (2 vCPUs, pinned to CPU 0, median of 7): varnix-cli 0.065 s, in.tftpd 0.069 s, ratio 0.94.
 """
 import os
 import shutil
