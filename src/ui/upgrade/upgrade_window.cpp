@@ -22,7 +22,7 @@ Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
     }
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(440, 340);
+    setFixedSize(440, 370);
     runner_ = std::make_unique<TUpgradeRunner>([](const QString& key) { return GetLangText(key); });
     connect(runner_.get(), &TUpgradeRunner::Output, this, &Tfrm_Upgrade::Show);
     connect(ui->btn_Browse, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_BrowseClick);
