@@ -40,7 +40,7 @@ public:
         throw std::runtime_error("--journal: cannot open " + opt_.journalPath + ": " +
                                  std::strerror(errno));
     }
-    lan_.open({opt_.bind, {opt_.portZ2, opt_.portZ3}, opt_.ifaces});
+    lan_.open({opt_.bind, {opt_.portZ2, opt_.portZ3}, opt_.ifaces, opt_.broadcastReplies});
     saveState();
 
     // SIGTERM/SIGINT only interrupt ppoll(), so a signal between checks is never lost.
@@ -119,11 +119,12 @@ private:
                                       d.data.size(), t);
       j.result = r.result;
       j.module = r.module;
-      // Journal before replying, so a test that sees a reply finds its line already written.
+      // Journal and state before replying, so a test that sees a reply (an acknowledgement)
+      // finds its line and the module's new state already written.
       writeJournal(j);
-      reply(d, r.replies);
       if (r.changed)
         saveState();
+      reply(d, r.replies);
       return;
     }
     writeJournal(j);
