@@ -2,10 +2,12 @@
 """End-to-end firmware upgrades: varnix-cli (or a TFTP client written by others) against the
 module side of varnix-sim.
 
-Runs inside the private network namespace of tests/netns-run (one veth pair): the PC side is
-10.77.0.1 on vx0a, the module is 10.77.0.2 on vx0b. The module's boot request is a real
-broadcast from port 68 to 255.255.255.255:67, so the PC's 0.0.0.0:67 socket and its interface
-filter are what receives it; the boot reply is a broadcast to port 68.
+Runs inside tests/netns-run. With --segments 1 (every case but curl) the module lives in its own
+namespace on m0 with a factory address in a foreign subnet (192.168.0.2) and no route to the PC
+(10.9.0.1 on pc0) until the boot reply gives it 10.9.0.50. Its boot request is a real broadcast
+from port 68 to 255.255.255.255:67, which reaches the PC only through its 0.0.0.0:67 socket and
+its interface filter; the boot reply is a broadcast to port 68. With --veth 1 (curl, which needs
+an address before it starts) both ends share one namespace: PC 10.77.0.1, module 10.77.0.2.
 
     e2e_upgrade.py CLI SIM CASE
 """
@@ -19,7 +21,12 @@ import tempfile
 import time
 
 CLI, SIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
-PC, MODULE, MAC = "10.77.0.1", "10.77.0.2", "00:1A:2B:3C:4D:5E"
+SEGMENTS = os.environ.get("VARNIX_NS_TOPOLOGY") == "segments"
+PC = os.environ["VARNIX_NS_PC_IPS"].split(",")[0]
+MODULE = PC.rsplit(".", 1)[0] + (".50" if SEGMENTS else ".2")
+IFACE = os.environ["VARNIX_NS_SIM_IFACES"].split(",")[0]
+IN_MODULES = [os.environ["VARNIX_NS_IN_MODULES"]] if SEGMENTS else []
+MAC = "00:1A:2B:3C:4D:5E"
 SIGNATURE = bytes([0x5A, 0x32, 0x10, 0x07])
 
 
@@ -32,7 +39,7 @@ class Sim:
     def __init__(self, tmp, *options):
         self.out = os.path.join(tmp, "received.bin")
         self.proc = subprocess.Popen(
-            [SIM, "--duration", "120", "--upgrade-mac", MAC, "--upgrade-out", self.out, "--upgrade-iface", "vx0b",
+            IN_MODULES + [SIM, "--duration", "120", "--upgrade-mac", MAC, "--upgrade-out", self.out, "--upgrade-iface", IFACE,
              *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
         if line.strip() != "varnix-sim: ready":

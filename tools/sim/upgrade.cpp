@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,8 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
+
+extern char **environ;
 
 namespace varnix::sim {
 
@@ -126,7 +130,31 @@ bool writeFile(const std::string& path, const Bytes& data) {
     return std::fclose(f) == 0 && ok && std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
+// Gives the interface the address the boot reply assigned, as the module does before it reads
+// the file (needs CAP_NET_ADMIN, which the modules' namespace of the tests has).
+bool assignAddress(const std::string& iface, in_addr_t addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, text, sizeof text);
+    const std::string cidr = std::string(text) + "/24";
+    const char* argv[] = {"ip", "addr", "add", cidr.c_str(), "dev", iface.c_str(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "ip", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return false;
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
+
+int UpgradeModule::dataSocket(unsigned int mine) {
+    // The data socket carries the assigned address, so the PC sees the blocks acknowledged by it.
+    try {
+        return udpSocket(mine, PortData);
+    } catch (const std::runtime_error& e) {
+        if (!opt_.iface.empty() && assignAddress(opt_.iface, mine)) return udpSocket(mine, PortData);
+        std::fprintf(stderr, "varnix-sim: %s; using any address\n", e.what());
+        return udpSocket(htonl(INADDR_ANY), PortData);
+    }
+}
 
 UpgradeOptions takeUpgradeOptions(std::vector<char*>& args) {
     UpgradeOptions o;
@@ -260,12 +288,7 @@ void UpgradeModule::loop() {
                 server = srv.s_addr;
                 if (fdData_ >= 0)
                     close(fdData_);
-                try {
-                    fdData_ = udpSocket(mine.s_addr, PortData);
-                } catch (const std::runtime_error& e) { // the address is not on this host: any source
-                    std::fprintf(stderr, "varnix-sim: %s; using any address\n", e.what());
-                    fdData_ = udpSocket(htonl(INADDR_ANY), PortData);
-                }
+                fdData_ = dataSocket(mine.s_addr);
                 Bytes rrq{0, 1};
                 for (const char* p = "firmware.bin"; *p; ++p)
                     rrq.push_back(static_cast<std::uint8_t>(*p));

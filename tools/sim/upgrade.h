@@ -45,6 +45,7 @@ public:
 
 private:
     void loop();
+    int dataSocket(unsigned int mineNetworkOrder);
 
     UpgradeOptions opt_;
     int fdRequest_ = -1, fdBoot_ = -1, fdData_ = -1;
