@@ -1,6 +1,7 @@
-// The upgrade window against the simulated module, inside a private network namespace with one
-// veth pair (PC 10.77.0.1 on vx0a, module 10.77.0.2 on vx0b). The module's boot request is a
-// broadcast to 255.255.255.255:67, so it reaches the window only through its 0.0.0.0:67 socket.
+// The upgrade window against the simulated module on a real segment (tests/netns-run --segments 1):
+// the module lives in its own namespace with a foreign factory address and no route to the PC
+// (10.9.0.1) until the boot reply gives it 10.9.0.50. Its boot request is a broadcast to
+// 255.255.255.255:67, so it reaches the window only through its 0.0.0.0:67 socket.
 #include "lang/app_lang.h"
 #include "ui/common/prompts.h"
 #include "ui/upgrade/upgrade_window.h"
@@ -53,20 +54,21 @@ struct TFixture {
         f.close();
         TUpgradeWindowOptions o;
         o.Prompts = &prompts;
-        o.LocalAddresses = [] { return std::vector<std::string>{"10.77.0.1"}; };
+        o.LocalAddresses = [] { return std::vector<std::string>{"10.9.0.1"}; };
         w = std::make_unique<Tfrm_Upgrade>(o);
         w->setUpgradeFileName(f.fileName());
-        sim.setProgram(QString::fromLocal8Bit(qgetenv("VARNIX_SIM")));
-        sim.setArguments(QStringList{QStringLiteral("--duration"), QStringLiteral("100"),
+        sim.setProgram(QString::fromLocal8Bit(qgetenv("VARNIX_NS_IN_MODULES")));
+        sim.setArguments(QStringList{QString::fromLocal8Bit(qgetenv("VARNIX_SIM")),
+                                     QStringLiteral("--duration"), QStringLiteral("100"),
                                      QStringLiteral("--upgrade-mac"), QStringLiteral("001A2B3C4D5E"),
-                                     QStringLiteral("--upgrade-iface"), QStringLiteral("vx0b"),
+                                     QStringLiteral("--upgrade-iface"), QStringLiteral("m0"),
                                      QStringLiteral("--upgrade-out"),
                                      dir.filePath(QStringLiteral("got.bin"))} +
                          simOptions);
         sim.start();
         EXPECT_TRUE(sim.waitForReadyRead(5000));
         EXPECT_EQ(sim.readLine().trimmed(), QByteArray("varnix-sim: ready"));
-        w->Open(QStringLiteral("10.77.0.2"), QStringLiteral("001A2B3C4D5E"));
+        w->Open(QStringLiteral("10.9.0.50"), QStringLiteral("001A2B3C4D5E"));
     }
     ~TFixture() {
         sim.terminate();
@@ -85,7 +87,7 @@ struct TFixture {
 
 TEST(UpgradeWindow, UpgradesTheModuleWhichWritesTheImageWithoutItsSignature) {
     TFixture t({});
-    EXPECT_EQ(Find<QComboBox>(*t.w, "cbbSvrIP")->currentText(), QStringLiteral("10.77.0.1"));
+    EXPECT_EQ(Find<QComboBox>(*t.w, "cbbSvrIP")->currentText(), QStringLiteral("10.9.0.1"));
     EXPECT_EQ(Find<QLineEdit>(*t.w, "edt_IP")->maxLength(), 15);
     EXPECT_EQ(Find<QLineEdit>(*t.w, "edt_MAC")->maxLength(), 17);
     QTest::mouseClick(Find<QPushButton>(*t.w, "btn_Program"), Qt::LeftButton);
@@ -122,7 +124,7 @@ TEST(UpgradeWindow, APortInUseIsNamedWithWhatToDo) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(69);
-    sa.sin_addr.s_addr = inet_addr("10.77.0.1");
+    sa.sin_addr.s_addr = inet_addr("10.9.0.1");
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
     QTest::mouseClick(Find<QPushButton>(*t.w, "btn_Program"), Qt::LeftButton);
     ::close(fd);
