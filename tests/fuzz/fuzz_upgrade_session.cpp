@@ -11,7 +11,8 @@ using namespace varnix;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TUpgradeSession s;
     TIdBytes image{0x5A, 0x32, 0x10, 0x07};
-    for (int i = 0; i < 1100; ++i) image.push_back(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 1100; ++i)
+        image.push_back(static_cast<std::uint8_t>(i));
     s.Start({"10.77.0.2", "001A2B3C4D5E", "10.77.0.1", "fw.bin", image, {}});
     static constexpr std::uint16_t Ports[] = {BootServerPort, FileServerPort, DataLocalPort};
     std::size_t i = 0;
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const char* sender = pick & 0x80 ? "10.77.0.9" : "10.77.0.2";
         const TUpgradeOutput out = s.Datagram(Ports[pick % 4], sender, {data + i, n});
         for (const TUpgradeSend& d : out.Sends)
-            if (d.Data.size() > 4 + UpgradeBlockSize && d.LocalPort == DataLocalPort) __builtin_trap();
+            if (d.Data.size() > 4 + UpgradeBlockSize && d.LocalPort == DataLocalPort)
+                __builtin_trap();
         i += n;
     }
     return 0;

@@ -6,8 +6,8 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,7 +17,7 @@
 #include <random>
 #include <stdexcept>
 
-extern char **environ;
+extern char** environ;
 
 namespace varnix::sim {
 
@@ -138,7 +138,8 @@ bool assignAddress(const std::string& iface, in_addr_t addr) {
     const std::string cidr = std::string(text) + "/24";
     const char* argv[] = {"ip", "addr", "add", cidr.c_str(), "dev", iface.c_str(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, "ip", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return false;
+    if (posix_spawnp(&pid, "ip", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+        return false;
     int status = 0;
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -150,7 +151,8 @@ int UpgradeModule::dataSocket(unsigned int mine) {
     try {
         return udpSocket(mine, PortData);
     } catch (const std::runtime_error& e) {
-        if (!opt_.iface.empty() && assignAddress(opt_.iface, mine)) return udpSocket(mine, PortData);
+        if (!opt_.iface.empty() && assignAddress(opt_.iface, mine))
+            return udpSocket(mine, PortData);
         std::fprintf(stderr, "varnix-sim: %s; using any address\n", e.what());
         return udpSocket(htonl(INADDR_ANY), PortData);
     }
@@ -214,14 +216,14 @@ void UpgradeModule::start() {
     fdRequest_ = udpSocket(htonl(INADDR_BROADCAST), PortRequest);
     fdBoot_ = udpSocket(htonl(INADDR_ANY), PortClient);
     thread_ = std::thread([this] {
-    // SIGTERM and SIGINT belong to the main loop's ppoll(); taken here they would not wake it.
-    sigset_t block;
-    sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &block, nullptr);
-    loop();
-  });
+        // SIGTERM and SIGINT belong to the main loop's ppoll(); taken here they would not wake it.
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGTERM);
+        sigaddset(&block, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &block, nullptr);
+        loop();
+    });
 }
 
 void UpgradeModule::stop() {
