@@ -152,7 +152,7 @@ TEST_F(Settings, FullSaveWritesEveryKeyInOrder) {
     upgrade.Mac = U("00 1A 2B 3C 4D 5E");
     upgrade.File = U("/fw/z2.bin");
     LoginPassword = U("s3cr;t");
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     FreeIni();
     EXPECT_EQ(IniBytes(), QByteArray("[System]\r\nLanguage=1\r\nRealTimeHelp=1\r\nLocalCom=COM4\r\nZNum=3\r\n"
                                      "UserName=vesta\r\nPassword=s3cr;t\r\nUpgradeIP=192.168.0.7\r\n"
@@ -179,7 +179,7 @@ TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
     WriteIni("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=2\r\nCustom=keep\r\n\r\n[Extra]\r\nA=1\r\n");
     Load();
     EXPECT_TRUE(main.HintChecked);
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     EXPECT_EQ(IniBytes(), QByteArray("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=1\r\nCustom=keep\r\n"
                                      "Language=0\r\nLocalCom=COM1\r\nUserName=vesta\r\nPassword=vesta\r\n"
                                      "UpgradeIP=\r\nUpgradeMAC=\r\nUpgradeFileName=\r\nFilePath=\r\n\r\n"
@@ -211,7 +211,7 @@ TEST_F(Settings, UnwritableFileReportsItsPath) {
     const TIniResult lang1 = SaveIniLanguage(lang);
     EXPECT_FALSE(lang1.Ok);
     EXPECT_EQ(lang1.Error, expected);
-    const TIniResult all = SaveIni(lang, main, upgrade);
+    const TIniResult all = SaveIni(lang, main, &upgrade);
     EXPECT_FALSE(all.Ok);
     EXPECT_EQ(all.Error, expected);
 }
@@ -265,7 +265,7 @@ TEST_F(Settings, OldGbkFileOfTheWindowsTool) {
     EXPECT_EQ(LoginUserName, u"admin");
     EXPECT_EQ(LoginPassword, U("密码"));
     // Saving turns the whole file into UTF-8 with the same values.
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     const QByteArray bytes = IniBytes();
     EXPECT_TRUE(bytes.contains(U("LocalCom=串口3\r\n").toUtf8()));
     EXPECT_TRUE(bytes.contains(U("FilePath=D:\\工具\\DataSelf.txt\r\n").toUtf8()));
@@ -279,7 +279,7 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
     main.CmdPath = U("/data/命令 列表.txt");
     upgrade.Mac = U("00 1A 2B 3C 4D 5E");
     LoginPassword = U("p%w=;");
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
 
     QProcess p;
     p.start(python, {QStringLiteral("-c"), QStringLiteral(

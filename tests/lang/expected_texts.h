@@ -284,6 +284,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_Search_NoAddress",
     u"lang_Search_CauseFirewall",
     u"lang_Search_CauseAdapter",
+    u"lang_Hint_UpNotFirmware",
+    u"lang_Hint_UpCannotOpen",
+    u"lang_Hint_UpNoLocalIP",
+    u"lang_Hint_UpPortDenied",
+    u"lang_Hint_UpPortInUse",
+    u"lang_Hint_UpPortError",
 };
 
 struct TQuotedRow {

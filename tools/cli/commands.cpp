@@ -10,6 +10,7 @@
 #include "cli/serial_commands.h"
 #include "cli/session.h"
 #include "cli/sheet.h"
+#include "cli/upgrade_command.h"
 #include "core/convert.h"
 #include "core/file_read.h"
 #include "lan/lan_protocol.h"
@@ -865,12 +866,14 @@ const char* Usage =
     "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
     "  undo ENTRY                      put back the old values of one journal entry\n"
     "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
+    "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
     "See --help for the options.\n";
 
 }  // namespace
 
 int RunCli(const QStringList& args) {
     if (!args.isEmpty() && args.front() == QLatin1String("serial")) return RunSerialCli(args.mid(1));
+    if (!args.isEmpty() && args.front() == QLatin1String("upgrade")) return RunUpgrade(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

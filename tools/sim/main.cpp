@@ -6,6 +6,7 @@
 #include "module.h"
 #include "serial.h"
 #include "state.h"
+#include "upgrade.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 using namespace varnix::sim;
 
@@ -166,7 +168,11 @@ int main(int argc, char **argv)
   try {
     if (isSerialCommandLine(argc, argv))
       return runSerialSimulator(argc, argv);
-    Simulator sim(parseCommandLine(argc, argv));
+    // The module side of a firmware upgrade has its own --upgrade-* options and thread.
+    std::vector<char *> args(argv, argv + argc);
+    UpgradeModule upgrade(takeUpgradeOptions(args));
+    Simulator sim(parseCommandLine(static_cast<int>(args.size()), args.data()));
+    upgrade.start();
     return sim.run();
   } catch (const std::exception &e) {
     std::fprintf(stderr, "varnix-sim: %s\n", e.what());
