@@ -116,7 +116,10 @@ void TUpgradeEndpoint::Drain(TBinding& b) {
     const int fd = b.Fd;
     std::array<char, 65536> buf;
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in_pktinfo))> control;
-    while (b.Fd == fd && fd >= 0) {
+    // At most a bounded number per wake-up: the notifier fires again on the next event-loop turn
+    // while datagrams are queued, so a flood cannot keep timers and painting from running.
+    constexpr int MaxPerTurn = 256;
+    for (int n = 0; n < MaxPerTurn && b.Fd == fd && fd >= 0; ++n) {
         sockaddr_in from{};
         iovec iov{buf.data(), buf.size()};
         msghdr m{};
