@@ -232,7 +232,7 @@ TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
     // Closed: the save says where it could not write, and the file is as it was, mode included
     // (the directory is writable, so a rename would have replaced it; root may write it too).
     main.Com = QStringLiteral("/dev/ttyS0");
-    const TIniResult r = SaveIni(lang, main, upgrade);
+    const TIniResult r = SaveIni(lang, main, &upgrade);
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.Error, QStringLiteral("Unable to write to ") + IniPath());
     EXPECT_EQ(IniBytes(), before);
@@ -246,7 +246,7 @@ TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
     Load(false);  // returns: /dev/zero is not read until memory runs out
     EXPECT_EQ(main.Com, u"COM1");
-    EXPECT_FALSE(SaveIni(lang, main, upgrade).Ok);
+    EXPECT_FALSE(SaveIni(lang, main, &upgrade).Ok);
     EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
 }
 
