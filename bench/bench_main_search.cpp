@@ -1,9 +1,9 @@
 // The main window during a search answered by N simulated modules (default 10,000), inside the
-// private namespace of tests/netns-run --veth 1: the real window, the real endpoint, varnix-sim
-// on the module side. Reports the time to the last row, rows lost, and the longest stall of the
+// private namespace of tests/netns-run --segments 1: the real window, the real endpoint, varnix-sim
+// on a foreign segment answering by broadcast. Reports the time to the last row, rows lost, and the longest stall of the
 // GUI event loop while they arrive (a 5 ms timer records the largest gap between its ticks).
 //
-//   tests/netns-run --veth 1 -- env VARNIX_SIM=<sim> QT_QPA_PLATFORM=offscreen bench_main_search [N] [RUNS]
+//   tests/netns-run --segments 1 -- env VARNIX_SIM=<sim> QT_QPA_PLATFORM=offscreen bench_main_search [N] [RUNS]
 //
 // Bounded: each run ends after the last row or 60 s, and the simulator stops with --duration.
 
@@ -93,13 +93,13 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int modules = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
-  if (qEnvironmentVariable("VARNIX_NS") != u"1") {
-    std::fprintf(stderr, "bench_main_search: run it through tests/netns-run --veth 1\n");
+  if (qEnvironmentVariable("VARNIX_NS_TOPOLOGY") != u"segments") {
+    std::fprintf(stderr, "bench_main_search: run it through tests/netns-run --segments 1\n");
     return 2;
   }
   QProcess sim;
-  sim.start(qEnvironmentVariable("VARNIX_SIM"),
-            {QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+  sim.start(qEnvironmentVariable("VARNIX_NS_IN_MODULES"),
+            {qEnvironmentVariable("VARNIX_SIM"), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
              qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--generate"), QString::number(modules),
              QStringLiteral("--duration"), QString::number(70 * runs)});
   QByteArray out;

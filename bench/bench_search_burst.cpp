@@ -1,12 +1,15 @@
 // A search answered by 10,000 simulated modules in one burst, inside the private namespace of
-// tests/netns-run (one veth pair). Measures, in the same run and against the same simulator:
+// tests/netns-run --segments 1: the modules on a foreign segment of their own answer by broadcast,
+// as modules without a route to the PC must. Measures, in the same run and against the same
+// simulator:
 //   - TUdpSvr: replies delivered as OnSearchReply events, and the time from the search until the
 //     last one, (a) read live as they arrive and (b) drained after the whole burst has queued;
-//   - a bare recvmmsg loop on a plain socket with the same 4 MiB receive buffer, (a) and (b);
+//   - a bare recvmmsg loop on a plain socket with the same 4 MiB receive buffer, bound to 0.0.0.0 and
+//     the adapter (a socket bound to the adapter's address hears no broadcast), (a) and (b);
 //   - a QUdpSocket readDatagram loop, (b) only, for comparison with what Qt offers.
 // Each figure is the median of several rounds. Stops by itself; sends nothing outside the namespace.
 //
-//   tests/netns-run --veth 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim <build>/bench/bench_search_burst [modules] [rounds]
+//   tests/netns-run --segments 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim <build>/bench/bench_search_burst [modules] [rounds]
 
 #include "lan/lan_protocol.h"
 #include "lan/udp_svr.h"
@@ -48,11 +51,13 @@ struct Result {
 constexpr int QueueWaitMs = 400;  // long enough for the simulator to send the whole burst
 constexpr int QuietMs = 300;      // no reply for this long: the burst is over
 
-std::string PcIp() {
-    const char* v = std::getenv("VARNIX_NS_PC_IPS");
+std::string FirstOf(const char* variable) {
+    const char* v = std::getenv(variable);
     std::string s = v ? v : "";
     return s.substr(0, s.find(','));
 }
+
+std::string PcIp() { return FirstOf("VARNIX_NS_PC_IPS"); }
 
 // --- Bare loop: one plain socket, recvmmsg, reading the 36-byte replies. ---
 Result BareLoop(const std::string& ip, bool queued) {
@@ -63,9 +68,12 @@ Result BareLoop(const std::string& ip, bool queued) {
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    static_cast<void>(ip);
+    const std::string device = FirstOf("VARNIX_NS_PC_IFACES");
+    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), static_cast<socklen_t>(device.size()));
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    inet_pton(AF_INET, ip.c_str(), &sa.sin_addr);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         std::perror("bind");
         std::exit(2);
@@ -109,7 +117,12 @@ Result BareLoop(const std::string& ip, bool queued) {
 Result QtLoop(const std::string& ip) {
     Result r;
     QUdpSocket s;
-    s.bind(QHostAddress(QString::fromStdString(ip)), 0);
+    static_cast<void>(ip);
+    // 0.0.0.0 to hear the broadcasts, kept to the adapter so the broadcast search leaves there.
+    s.bind(QHostAddress::AnyIPv4, 0);
+    const std::string device = FirstOf("VARNIX_NS_PC_IFACES");
+    ::setsockopt(static_cast<int>(s.socketDescriptor()), SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
+                 static_cast<socklen_t>(device.size()));
     s.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(4 * 1024 * 1024));
     const TIdBytes request = BuildSearchRequest();
     s.writeDatagram(reinterpret_cast<const char*>(request.data()), static_cast<qint64>(request.size()),
@@ -177,8 +190,8 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (std::getenv("VARNIX_NS") == nullptr || std::getenv("VARNIX_SIM") == nullptr || PcIp().empty()) {
-        std::fprintf(stderr, "run through tests/netns-run --veth 1 with VARNIX_SIM set\n");
+    if (FirstOf("VARNIX_NS_TOPOLOGY") != "segments" || std::getenv("VARNIX_SIM") == nullptr || PcIp().empty()) {
+        std::fprintf(stderr, "run through tests/netns-run --segments 1 with VARNIX_SIM set\n");
         return 2;
     }
     const int modules = argc > 1 ? std::atoi(argv[1]) : 10000;
@@ -187,8 +200,8 @@ int main(int argc, char** argv) {
     const char* ifaces = std::getenv("VARNIX_NS_SIM_IFACES");
 
     QProcess sim;
-    sim.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_SIM")));
-    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+    sim.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_NS_IN_MODULES")));
+    sim.setArguments({QString::fromLocal8Bit(std::getenv("VARNIX_SIM")), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                       QString::fromLatin1(ifaces ? ifaces : "").section(QLatin1Char(','), 0, 0),
                       QStringLiteral("--generate"), QString::number(modules), QStringLiteral("--duration"),
                       QStringLiteral("300")});

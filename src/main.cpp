@@ -1,14 +1,16 @@
 // Program entry: options, the single-instance guard, then the windows in their start-up order
-// (main window, about box, password dialog, debugging window; the upgrade window joins here when
-// it exists) and the event loop until the main window closes.
+// (main window, about box, password dialog, upgrade window, debugging window) and the event loop
+// until the main window closes.
 
 #include "app/about_dialog.h"
 #include "app/app_paths.h"
 #include "app/pswd_dialog.h"
 #include "app/quit_signals.h"
 #include "app/run_once.h"
+#include "lan/local_addresses.h"
 #include "ui/common/hint_style.h"
 #include "ui/main/main_window.h"
+#include "ui/upgrade/upgrade_window.h"
 #ifdef VARNIX_HAS_DEBUG_WINDOW
 #include "ui/debug/data_debug.h"
 #endif
@@ -132,6 +134,18 @@ int main(int argc, char** argv) {
   mainWindow.AttachPswd(&pswd);
   mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
   mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
+  // A child of the main window, so it outlives the main window's settings save on close.
+  TUpgradeWindowOptions upgradeOptions;
+  upgradeOptions.LocalAddresses = [udp = options.Udp] {
+    if (udp.LocalAddresses) return udp.LocalAddresses();
+    std::vector<std::string> list;
+    GetLocalIPList(list, udp.IncludeLoopback);
+    return list;
+  };
+  auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &mainWindow);
+  mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); },
+                              upgrade);
+  mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
 #ifdef VARNIX_HAS_DEBUG_WINDOW
   Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
                             [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },

@@ -140,7 +140,7 @@ TIniResult SaveIniLanguage(const TLangList& lang) {
     return {};
 }
 
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget& upgrade) {
+TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget* upgrade) {
     if (TIniResult r = SaveIniLanguage(lang); !r) return r;
     TSettings* ini = Ini();
     if (!ini) return {};
@@ -149,9 +149,9 @@ TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUp
                     ini->WriteInteger(IniZNum, ModelOf(main.checkedModel())) &&
                     ini->WriteString(IniUserName, LoginUserName) &&
                     ini->WriteString(IniPassword, LoginPassword) &&
-                    ini->WriteString(IniUpgradeIP, upgrade.upgradeIP()) &&
-                    ini->WriteString(IniUpgradeMAC, upgrade.upgradeMAC()) &&
-                    ini->WriteString(IniUpgradeFileName, upgrade.upgradeFileName()) &&
+                    (!upgrade || (ini->WriteString(IniUpgradeIP, upgrade->upgradeIP()) &&
+                                  ini->WriteString(IniUpgradeMAC, upgrade->upgradeMAC()) &&
+                                  ini->WriteString(IniUpgradeFileName, upgrade->upgradeFileName()))) &&
                     ini->WriteString(IniFilePath, main.cmdFilePath());
     if (!ok) return {false, IniWriteErrorText(ini->Path())};
     return {};

@@ -152,7 +152,8 @@ void LoadIniUpgrade(IUpgradeSettingsTarget& target);
 TIniResult SaveIniLanguage(const TLangList& lang);
 
 // Writes every key in table order; stops at the first write that fails.
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget& upgrade);
+// Without an upgrade window (`upgrade` null) its three keys are left as the file has them.
+TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget* upgrade);
 
 // Releases the settings object.
 void FreeIni();

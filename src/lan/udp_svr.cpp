@@ -5,13 +5,19 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstring>
 #include <type_traits>
 
@@ -32,20 +38,113 @@ std::string IPv4Text(const in_addr& a) {
     return buf;
 }
 
+// "001A2B3C4D5E" from any MAC text.
+std::string MacKey(std::string_view mac) {
+    std::string out;
+    for (char c : mac)
+        if (std::isxdigit(static_cast<unsigned char>(c)) != 0)
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+constexpr std::size_t MaxSearchSources = 4096;
+
+// The interface that owns a local address: its name, index and the subnet's broadcast address.
+// Found only for an interface that can broadcast (not loopback).
+struct TInterfaceOf {
+    std::string Name;
+    int Index = 0;
+    in_addr Broadcast{};
+};
+
+bool FindInterface(const in_addr& local, TInterfaceOf& out) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        if ((i->ifa_flags & IFF_BROADCAST) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        sockaddr_in a{};
+        std::memcpy(&a, i->ifa_addr, sizeof a);
+        if (a.sin_addr.s_addr != local.s_addr) continue;
+        out.Name = i->ifa_name;
+        out.Index = static_cast<int>(::if_nametoindex(i->ifa_name));
+        sockaddr_in mask{};
+        if (i->ifa_netmask != nullptr) std::memcpy(&mask, i->ifa_netmask, sizeof mask);
+        out.Broadcast.s_addr = local.s_addr | ~mask.sin_addr.s_addr;
+        found = out.Index != 0;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+int OpenUdpSocket(int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    int rcvbuf = receiveBuffer;
+    // SO_RCVBUFFORCE passes net.core.rmem_max where the process may (CAP_NET_ADMIN); otherwise
+    // SO_RCVBUF gets as much as the limit allows.
+    if (rcvbuf > 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool BindTo(int fd, in_addr address, std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr = address;
+    sa.sin_port = htons(port);
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+// The companion of a binding at `port`: 0.0.0.0, kept to the interface. SO_BINDTODEVICE needs no
+// privilege since Linux 5.7; where it is refused, the interface index of every datagram
+// (IP_PKTINFO) keeps it to the interface instead.
+int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuffer) {
+    const int fd = OpenUdpSocket(receiveBuffer);
+    if (fd < 0) return -1;
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.Name.c_str(), static_cast<socklen_t>(iface.Name.size()));
+    if (!BindTo(fd, in_addr{htonl(INADDR_ANY)}, port)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 struct TUdpSvr::Binding {
-    int Fd = -1;
+    // [0]: bound to the address; [1]: the broadcast companion (absent: -1).
+    int Fds[2] = {-1, -1};
+    // Deleted with deleteLater: they may be inside their own signal.
+    QSocketNotifier* Notifiers[2] = {nullptr, nullptr};
     int Index = 0;
     std::string Address;
+    in_addr Local{};
+    int IfIndex = 0;
+    in_addr Broadcast{};
     std::uint16_t Port = 0;
     int ReceiveBuffer = 0;
-    QSocketNotifier* Notifier = nullptr;  // deleted with deleteLater: it may be inside its own signal
-    // Receive batch, allocated on the first wake-up.
+    // Receive batch, allocated on the first wake-up, and how far it has been handled.
     std::vector<std::uint8_t> Buffer;
     std::vector<mmsghdr> Headers;
     std::vector<iovec> Vectors;
     std::vector<sockaddr_in> Peers;
+    std::vector<std::uint8_t> Control;
+    int BatchSocket = 0;  // which socket the batch came from
+    int BatchCount = 0;
+    int BatchNext = 0;
+    int NextSocket = 0;       // the socket read next, alternating so neither starves the other
+    bool Reading = false;     // a turn is in progress (belt and braces: the notifiers are off too)
+    bool Continuing = false;  // a continuation is scheduled for the next turn
 };
 
 TUdpSvr::TUdpSvr(TUdpSvrOptions options)
@@ -67,13 +166,15 @@ void TUdpSvr::Destroy() { CloseBindings(); }
 void TUdpSvr::CloseBindings() {
     ++generation_;
     for (auto& b : bindings_) {
-        if (b->Notifier != nullptr) {
-            b->Notifier->setEnabled(false);
-            b->Notifier->deleteLater();
-            b->Notifier = nullptr;
+        for (int s = 0; s < 2; ++s) {
+            if (b->Notifiers[s] != nullptr) {
+                b->Notifiers[s]->setEnabled(false);
+                b->Notifiers[s]->deleteLater();
+                b->Notifiers[s] = nullptr;
+            }
+            if (b->Fds[s] >= 0) ::close(b->Fds[s]);
+            b->Fds[s] = -1;
         }
-        if (b->Fd >= 0) ::close(b->Fd);
-        b->Fd = -1;
     }
     bindings_.clear();
 }
@@ -88,38 +189,51 @@ std::vector<std::string> TUdpSvr::LocalAddressList() const {
 bool TUdpSvr::OpenBinding(const std::string& address) {
     in_addr local{};
     if (!ParseIPv4(address, local)) return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const int on = 1;
-    int rcvbuf = options_.ReceiveBufferBytes;
-    // SO_RCVBUFFORCE passes net.core.rmem_max where the process may (CAP_NET_ADMIN); otherwise
-    // SO_RCVBUF gets as much as the limit allows.
-    if (rcvbuf > 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr = local;
-    sa.sin_port = 0;  // the system picks a free port
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-        ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return false;
+    TInterfaceOf iface;
+    const bool broadcastCapable = FindInterface(local, iface);
+    int fd = -1;
+    int companion = -1;
+    std::uint16_t port = 0;
+    // The system picks the port for the address; the companion then needs the same port on
+    // 0.0.0.0, which another program may hold. Try a few ports before giving up.
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        fd = OpenUdpSocket(options_.ReceiveBufferBytes);
+        if (fd < 0) return false;
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        if (!BindTo(fd, local, 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+            ::close(fd);
+            return false;
+        }
+        port = ntohs(sa.sin_port);
+        if (!broadcastCapable) break;
+        companion = OpenCompanion(iface, port, options_.ReceiveBufferBytes);
+        if (companion < 0) {
+            ::close(fd);
+            fd = -1;
+        }
     }
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    if (fd < 0) return false;
 
     auto b = std::make_shared<Binding>();
-    b->Fd = fd;
+    b->Fds[0] = fd;
+    b->Fds[1] = companion;
     b->Index = static_cast<int>(bindings_.size());
     b->Address = address;
-    b->Port = ntohs(sa.sin_port);
-    len = sizeof b->ReceiveBuffer;
+    b->Local = local;
+    b->IfIndex = broadcastCapable ? iface.Index : 0;
+    b->Broadcast = iface.Broadcast;
+    b->Port = port;
+    socklen_t len = sizeof b->ReceiveBuffer;
     ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &b->ReceiveBuffer, &len);
-    b->Notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
     const std::weak_ptr<Binding> weak = b;
-    QObject::connect(b->Notifier, &QSocketNotifier::activated, b->Notifier, [this, weak] {
-        if (const auto binding = weak.lock()) ReadBinding(binding);
-    });
+    for (int s = 0; s < 2; ++s) {
+        if (b->Fds[s] < 0) continue;
+        b->Notifiers[s] = new QSocketNotifier(b->Fds[s], QSocketNotifier::Read);
+        QObject::connect(b->Notifiers[s], &QSocketNotifier::activated, b->Notifiers[s], [this, weak] {
+            if (const auto binding = weak.lock()) ReadBinding(binding);
+        });
+    }
     bindings_.push_back(std::move(b));
     return true;
 }
@@ -140,6 +254,7 @@ void TUdpSvr::UpdateBindings() {
 
 int TUdpSvr::Search() {
     UpdateBindings();
+    searchSources_.clear();
     const TIdBytes request = BuildSearchRequest();
     bool allSent = true;
     const std::uint64_t generation = generation_;
@@ -152,7 +267,7 @@ int TUdpSvr::Search() {
             return d;
         }();
         Binding& b = *bindings_[static_cast<std::size_t>(i)];
-        const ssize_t n = ::sendto(b.Fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&dest),
+        const ssize_t n = ::sendto(b.Fds[0], request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&dest),
                                    sizeof dest);
         if (n != static_cast<ssize_t>(request.size())) {
             allSent = false;
@@ -174,7 +289,7 @@ void TUdpSvr::SendDatagram(int binding, const TIdBytes& data, std::uint16_t dest
     if (!ParseIPv4(options_.DestinationAddr, dest.sin_addr)) return;
     const Binding& b = *bindings_[static_cast<std::size_t>(binding)];
     const ssize_t n =
-        ::sendto(b.Fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+        ::sendto(b.Fds[0], data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (n != static_cast<ssize_t>(data.size())) return;
     if (OnSend) OnSend(data, options_.DestinationAddr, b.Address, destPort, b.Port);
 }
@@ -192,7 +307,9 @@ void TUdpSvr::SendCommandZ2(int binding, std::string_view mac, std::string_view 
 void TUdpSvr::SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
                           std::string_view password, std::span<const std::uint8_t> payload) {
     try {
-        SendDatagram(binding, BuildAddressedCommand(code, mac, user, password, payload), options_.PortZ3);
+        const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
+        if (code == CmdRead) BeginRead(binding, mac);
+        SendDatagram(binding, datagram, options_.PortZ3);
     } catch (const ConversionError&) {
         // An unparsable MAC: nothing is sent, nothing is reported.
     }
@@ -201,7 +318,9 @@ void TUdpSvr::SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, 
 void TUdpSvr::SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
                           std::string_view password, std::span<const std::uint8_t> payload) {
     try {
-        SendDatagram(binding, BuildAddressedCommand(code, mac, user, password, payload), options_.PortZ2);
+        const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
+        if (code == CmdRead) BeginRead(binding, mac);
+        SendDatagram(binding, datagram, options_.PortZ2);
     } catch (const ConversionError&) {
     }
 }
@@ -209,6 +328,29 @@ void TUdpSvr::SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, 
 std::string TUdpSvr::BindingAddress(int binding) const {
     if (binding < 0 || binding >= BindingCount()) return {};
     return bindings_[static_cast<std::size_t>(binding)]->Address;
+}
+
+bool TUdpSvr::BindingHearsBroadcasts(int binding) const {
+    if (binding < 0 || binding >= BindingCount()) return false;
+    return bindings_[static_cast<std::size_t>(binding)]->Fds[1] >= 0;
+}
+
+void TUdpSvr::SetTurnBudget(int maxBatches, int maxMicroseconds) {
+    turnBatches_ = std::max(1, maxBatches);
+    turnMicroseconds_ = std::max(1, maxMicroseconds);
+}
+
+void TUdpSvr::BeginRead(int binding, std::string_view mac) {
+    read_ = ReadSource{};
+    read_.Active = true;
+    read_.Binding = binding;
+    read_.Mac = MacKey(mac);
+    const auto it = searchSources_.find(read_.Mac + '/' + std::to_string(binding));
+    if (it != searchSources_.end()) {
+        read_.Known = true;
+        read_.Addr = it->second.Addr;
+        read_.Port = it->second.Port;
+    }
 }
 
 std::uint16_t TUdpSvr::BindingPort(int binding) const {
@@ -221,56 +363,144 @@ int TUdpSvr::BindingReceiveBuffer(int binding) const {
     return bindings_[static_cast<std::size_t>(binding)]->ReceiveBuffer;
 }
 
+void TUdpSvr::SetNotifiers(Binding& b, bool enabled) {
+    for (QSocketNotifier* n : b.Notifiers)
+        if (n != nullptr) n->setEnabled(enabled);
+}
+
+// Takes the next batch, from the two sockets in turn; false when both queues are empty.
+bool TUdpSvr::ReceiveBatch(Binding& b) {
+    const std::size_t controlSize = CMSG_SPACE(sizeof(in_pktinfo));
+    for (int tries = 0; tries < 2; ++tries) {
+        const int s = b.NextSocket;
+        b.NextSocket = b.Fds[1] >= 0 ? 1 - s : 0;
+        if (b.Fds[s] < 0) continue;
+        for (unsigned i = 0; i < BatchSize; ++i) {
+            b.Vectors[i] = iovec{b.Buffer.data() + i * SlotSize, SlotSize};
+            b.Headers[i] = mmsghdr{};
+            b.Headers[i].msg_hdr.msg_iov = &b.Vectors[i];
+            b.Headers[i].msg_hdr.msg_iovlen = 1;
+            b.Headers[i].msg_hdr.msg_name = &b.Peers[i];
+            b.Headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            b.Headers[i].msg_hdr.msg_control = b.Control.data() + i * controlSize;
+            b.Headers[i].msg_hdr.msg_controllen = controlSize;
+        }
+        int got;
+        do {
+            got = ::recvmmsg(b.Fds[s], b.Headers.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            b.BatchSocket = s;
+            b.BatchCount = got;
+            b.BatchNext = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The companion hears its port on every address of its interface; it keeps what a socket bound
+// to the binding's address hears on Windows: its own address and the two broadcast addresses.
+bool TUdpSvr::CompanionKeeps(const Binding& b, msghdr& h) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&h); c != nullptr; c = CMSG_NXTHDR(&h, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        const std::uint32_t to = info.ipi_addr.s_addr;
+        return info.ipi_ifindex == b.IfIndex &&
+               (to == htonl(INADDR_BROADCAST) || to == b.Broadcast.s_addr || to == b.Local.s_addr);
+    }
+    return false;
+}
+
 void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
     const std::shared_ptr<Binding> b = binding;  // the batch stays valid whatever a handler does
+    if (b->Reading) return;
     if (b->Buffer.empty()) {
         b->Buffer.resize(BatchSize * SlotSize);
         b->Headers.resize(BatchSize);
         b->Vectors.resize(BatchSize);
         b->Peers.resize(BatchSize);
+        b->Control.resize(BatchSize * CMSG_SPACE(sizeof(in_pktinfo)));
     }
-    // Not read again until this wake-up is done: a handler that runs a nested event loop (a modal
+    // Not read again until this turn is done: a handler that runs a nested event loop (a modal
     // dialog) leaves this binding's datagrams queued in the kernel rather than re-entering here.
-    b->Notifier->setEnabled(false);
+    SetNotifiers(*b, false);
+    b->Reading = true;
+    b->Continuing = false;
     const std::weak_ptr<bool> alive = alive_;
     const std::uint64_t generation = generation_;
-    const int fd = b->Fd;
-    const int index = b->Index;
+    const auto start = std::chrono::steady_clock::now();
+    const auto budget = std::chrono::microseconds(turnMicroseconds_);
+    int batches = 0;
     in_addr lastPeer{};
     std::string lastPeerText;
     for (;;) {
-        for (unsigned i = 0; i < BatchSize; ++i) {
-            b->Vectors[i] = iovec{b->Buffer.data() + i * SlotSize, SlotSize};
-            b->Headers[i] = mmsghdr{};
-            b->Headers[i].msg_hdr.msg_iov = &b->Vectors[i];
-            b->Headers[i].msg_hdr.msg_iovlen = 1;
-            b->Headers[i].msg_hdr.msg_name = &b->Peers[i];
-            b->Headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        if (b->BatchNext >= b->BatchCount) {
+            if (batches >= turnBatches_ || !ReceiveBatch(*b)) break;
+            ++batches;
         }
-        const int got = ::recvmmsg(fd, b->Headers.data(), BatchSize, MSG_DONTWAIT, nullptr);
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) continue;
-            break;  // queue empty (EAGAIN) or an error: wait for the next wake-up
+        const int i = b->BatchNext++;
+        auto& h = b->Headers[static_cast<std::size_t>(i)];
+        const sockaddr_in& peer = b->Peers[static_cast<std::size_t>(i)];
+        if (b->BatchSocket == 1 && !CompanionKeeps(*b, h.msg_hdr)) continue;
+        // A burst comes mostly from one address (the simulator, or modules behind one gateway);
+        // keep its text instead of formatting it for every datagram.
+        if (peer.sin_addr.s_addr != lastPeer.s_addr || lastPeerText.empty()) {
+            lastPeer = peer.sin_addr;
+            lastPeerText = IPv4Text(peer.sin_addr);
         }
-        for (int i = 0; i < got; ++i) {
-            const auto& h = b->Headers[static_cast<std::size_t>(i)];
-            const sockaddr_in& peer = b->Peers[static_cast<std::size_t>(i)];
-            // A burst comes mostly from one address (the simulator, or modules behind one
-            // gateway); keep its text instead of formatting it for every datagram.
-            if (peer.sin_addr.s_addr != lastPeer.s_addr || lastPeerText.empty()) {
-                lastPeer = peer.sin_addr;
-                lastPeerText = IPv4Text(peer.sin_addr);
-            }
-            HandleDatagram(index,
-                           std::span<const std::uint8_t>(b->Buffer.data() + static_cast<std::size_t>(i) * SlotSize,
-                                                         h.msg_len),
-                           lastPeerText, ntohs(peer.sin_port));
-            // A handler may have destroyed the endpoint or rebuilt its bindings (and with them b).
-            if (alive.expired() || !*alive.lock() || generation != generation_) return;
-        }
-        if (static_cast<unsigned>(got) < BatchSize) break;
+        HandleDatagram(b->Index,
+                       std::span<const std::uint8_t>(b->Buffer.data() + static_cast<std::size_t>(i) * SlotSize,
+                                                     h.msg_len),
+                       lastPeerText, ntohs(peer.sin_port));
+        // A handler may have destroyed the endpoint or rebuilt its bindings (and with them b).
+        if (alive.expired() || !*alive.lock() || generation != generation_) return;
+        if (std::chrono::steady_clock::now() - start >= budget) break;
     }
-    b->Notifier->setEnabled(true);
+    b->Reading = false;
+    if (b->BatchNext >= b->BatchCount && batches < turnBatches_) {
+        // Both queues are empty (or the time ran out with the batch done: the notifiers, level
+        // triggered, bring the rest on the next turn).
+        SetNotifiers(*b, true);
+        return;
+    }
+    // Work is left (in the batch or in the kernel): continue on the next event-loop turn, after
+    // the timers, painting and input that are waiting.
+    ++yieldedTurns_;
+    b->Continuing = true;
+    const std::weak_ptr<Binding> weak = b;
+    QTimer::singleShot(0, b->Notifiers[0], [this, weak] {
+        const auto next = weak.lock();
+        if (next && next->Continuing) ReadBinding(next);
+    });
+}
+
+void TUdpSvr::NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr,
+                              std::uint16_t peerPort) {
+    if (searchSources_.size() >= MaxSearchSources) return;  // a flood of made-up replies
+    in_addr a{};
+    if (!ParseIPv4(peerAddr, a)) return;
+    searchSources_.try_emplace(MacKey(mac) + '/' + std::to_string(binding), SearchSource{a.s_addr, peerPort});
+}
+
+void TUdpSvr::NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
+                             std::uint16_t peerPort) {
+    if (!read_.Active || binding != read_.Binding) return;
+    const auto base = DecodeParamReply(reply.first<ParamReplySize>()).first;
+    if (MacKey(base.UserMAC) != read_.Mac) return;
+    in_addr a{};
+    if (!ParseIPv4(peerAddr, a)) return;
+    read_.Known = true;
+    read_.Addr = a.s_addr;
+    read_.Port = peerPort;
+}
+
+bool TUdpSvr::AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const {
+    if (!read_.Active) return true;  // no read asked for yet: nothing to take a block from
+    if (!read_.Known || binding != read_.Binding || peerPort != read_.Port) return false;
+    in_addr a{};
+    return ParseIPv4(peerAddr, a) && a.s_addr == read_.Addr;
 }
 
 void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
@@ -288,13 +518,19 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
             if constexpr (std::is_same_v<T, TStatusDatagram>) {
                 if (OnStatus) OnStatus(c.Code, c.Text);
             } else if constexpr (std::is_same_v<T, TSearchReply>) {
+                NoteSearchReply(binding, c.MAC, peerAddr, peerPort);
                 if (OnSearchReply) OnSearchReply(c.IP, c.Name, c.MAC, c.Firmware, c.Family, binding);
             } else if constexpr (std::is_same_v<T, TModbusDatagram>) {
+                if (!AcceptReadBlock(binding, peerAddr, peerPort)) return;
                 if (OnModbusParams) OnModbusParams(c.Param, c.Kind);
             } else if constexpr (std::is_same_v<T, TBlockDatagram>) {
                 // The store is filled before the event, so the handler and every later encoder
                 // see the module's bytes.
                 const std::span<const std::uint8_t> d = datagram;
+                if (c.Block == TBlockReply::Params130)
+                    NoteParamReply(binding, d.first<ParamReplySize>(), peerAddr, peerPort);
+                else if (!AcceptReadBlock(binding, peerAddr, peerPort))
+                    return;
                 switch (c.Block) {
                 case TBlockReply::Params130: {
                     store_->StoreParamReply(d.first<ParamReplySize>());

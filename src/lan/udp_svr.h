@@ -1,17 +1,37 @@
 #pragma once
 // TUdpSvr: the program's UDP endpoint towards modules on the LAN.
 //
-// One non-blocking UDP socket ("binding") per local IPv4 address, each with the system-chosen
-// port and broadcast enabled. Every command is sent as a broadcast from the binding the module
-// was found on; the module names itself by MAC inside the datagram and answers to the sender's
-// address and port. Every received datagram is classified by its length (ClassifyDatagram),
-// stored in the block store when it is a parameter block, decoded and handed on through the
-// events below.
+// One "binding" per local IPv4 address, each with the system-chosen port and broadcast enabled.
+// Every command is sent as a broadcast from the binding the module was found on; the module names
+// itself by MAC inside the datagram and answers to the sender's port: to the sender's address
+// when it has a route to it, else (a factory address in a foreign subnet) by broadcast.
+//
+// A binding receives what a socket bound to its address receives on Windows: every datagram that
+// arrives on its interface at its port addressed to its own address, to 255.255.255.255 or to its
+// subnet's broadcast address, each exactly once. Linux gives a socket bound to a unicast address
+// only the first kind, so each binding has a companion socket bound to 0.0.0.0 at the same port
+// (SO_REUSEADDR), kept to the address's interface by SO_BINDTODEVICE and by the IP_PKTINFO
+// interface index, that takes the broadcasts (and whatever unicast the kernel hands it instead of
+// the first socket). Two addresses on one interface are two bindings with two ports; each hears
+// the broadcast replies to its own port, as on Windows.
+//
+// Every received datagram is classified by its length (ClassifyDatagram), stored in the block
+// store when it is a parameter block, decoded and handed on through the events below.
+//
+// Reads are taken only from the module asked: sending the read command (0x03) to a MAC starts a
+// read of that module on that binding. Until the next read, the 50/85/302-byte and Modbus replies
+// are accepted only on that binding from the address and port that sent that module's 130-byte
+// reply (or, before it arrives, its search reply); anything else is raised through OnReceive only
+// and otherwise ignored, so no other host can put bytes into what a save writes back. A real
+// module answers all of a read from one socket, so nothing it sends is lost.
 //
 // Threading: all of it runs on the thread that owns the endpoint (the GUI thread); a
-// QSocketNotifier per binding wakes it, and each wake-up drains the binding's whole queue with
-// recvmmsg. While a handler runs (even a modal dialog), that binding is not read again, so
-// datagrams queue up in its receive buffer (at least 4 MiB) instead of being handled re-entrantly.
+// QSocketNotifier per socket wakes it. Each wake-up handles a bounded amount (a few recvmmsg
+// batches or a few milliseconds, whichever ends first) and continues on the next event-loop turn
+// until the queues are empty, so timers, painting and input keep running under a flood while
+// nothing the kernel delivered is dropped (the receive buffers are at least 4 MiB). While a handler
+// runs (even a modal dialog), that binding is not read again, so datagrams queue up in the kernel
+// instead of being handled re-entrantly.
 //
 // A handler may search again (rebuilding the bindings mid-burst: the rest of the old sockets'
 // queues is dropped), but must not destroy the endpoint whose event it is handling.
@@ -31,7 +51,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+struct msghdr;
 
 namespace varnix {
 
@@ -129,6 +152,13 @@ public:
     void HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                         std::uint16_t peerPort);
 
+    // Starts a read of the module `mac` (any MAC text) on `binding` without sending anything;
+    // sending the read command does this by itself.
+    void BeginRead(int binding, std::string_view mac);
+
+    // Work done per event-loop turn (tests and benchmarks may lower or raise it).
+    void SetTurnBudget(int maxBatches, int maxMicroseconds);
+
     // --- Inspection. ---
     int BindingCount() const { return static_cast<int>(bindings_.size()); }
     // Local address text and port of a binding ("" and 0 for an index that does not exist).
@@ -136,15 +166,47 @@ public:
     std::uint16_t BindingPort(int binding) const;
     // Receive buffer size the kernel granted a binding (SO_RCVBUF as read back), 0 if none.
     int BindingReceiveBuffer(int binding) const;
+    // Whether a binding has its broadcast companion (an address on a broadcast-capable interface).
+    bool BindingHearsBroadcasts(int binding) const;
+    // Event-loop turns that ended with work left over for the next one (a flood or a burst).
+    std::uint64_t YieldedTurns() const { return yieldedTurns_; }
     TBlockStore& Store() { return *store_; }
     const TUdpSvrOptions& Options() const { return options_; }
 
 private:
     struct Binding;
+    struct ReadSource {
+        bool Active = false;
+        int Binding = -1;
+        std::string Mac;  // 12 upper-case hex digits
+        bool Known = false;
+        std::uint32_t Addr = 0;  // network order
+        std::uint16_t Port = 0;
+    };
+    // Where a module's search reply came from.
+    struct SearchSource {
+        std::uint32_t Addr = 0;
+        std::uint16_t Port = 0;
+    };
     void CloseBindings();
     bool OpenBinding(const std::string& address);
     void ReadBinding(const std::shared_ptr<Binding>& b);
+    bool ReceiveBatch(Binding& b);
+    static bool CompanionKeeps(const Binding& b, msghdr& h);
+    void SetNotifiers(Binding& b, bool enabled);
     std::vector<std::string> LocalAddressList() const;
+    bool AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const;
+    void NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
+                        std::uint16_t peerPort);
+    void NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr, std::uint16_t peerPort);
+
+    int turnBatches_ = 4;
+    int turnMicroseconds_ = 4000;
+    std::uint64_t yieldedTurns_ = 0;
+    ReadSource read_;
+    // MAC + binding -> where its search reply came from, for a read that starts before the
+    // module's 130-byte reply; bounded, cleared by every search.
+    std::unordered_map<std::string, SearchSource> searchSources_;
 
     TUdpSvrOptions options_;
     TBlockStore* store_;

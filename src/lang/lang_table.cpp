@@ -801,6 +801,25 @@ constexpr TLangRow Rows[] = {
     {"lang_ComMissing",
      "没有这个串口",
      "no such port"},
+    // Firmware upgrade: files that cannot be firmware and ports that cannot be used.
+    {"lang_Hint_UpNotFirmware",
+     "该文件不是固件（不足4字节的固件标识）。",
+     " This file is not a firmware image (it is shorter than its 4-byte signature)."},
+    {"lang_Hint_UpCannotOpen",
+     "无法打开文件 %1：%2",
+     "Cannot open %1: %2"},
+    {"lang_Hint_UpNoLocalIP",
+     "本地IP地址 %1 不属于本机的任何网卡，请重新选择。",
+     "The local address %1 is not an address of this PC; choose one from the list."},
+    {"lang_Hint_UpPortDenied",
+     "没有权限使用端口 %1（1024以下的端口需要 cap_net_bind_service 权限）。请以root运行 scripts/setup，或执行：setcap cap_net_bind_service=+ep %2",
+     "No permission to use port %1 (ports below 1024 need the cap_net_bind_service capability). Run scripts/setup as root, or as root: setcap cap_net_bind_service=+ep %2"},
+    {"lang_Hint_UpPortInUse",
+     "端口 %1 已被其他程序占用（端口67通常是本机的DHCP服务器，69是TFTP服务器）。请在升级期间停止该程序后重试。",
+     "Port %1 is in use by another program (port 67: usually a DHCP server on this PC; 69: a TFTP server). Stop it for the upgrade and try again."},
+    {"lang_Hint_UpPortError",
+     "端口 %1：%2",
+     "Port %1: %2"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

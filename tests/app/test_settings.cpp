@@ -152,7 +152,7 @@ TEST_F(Settings, FullSaveWritesEveryKeyInOrder) {
     upgrade.Mac = U("00 1A 2B 3C 4D 5E");
     upgrade.File = U("/fw/z2.bin");
     LoginPassword = U("s3cr;t");
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     FreeIni();
     EXPECT_EQ(IniBytes(), QByteArray("[System]\r\nLanguage=1\r\nRealTimeHelp=1\r\nLocalCom=COM4\r\nZNum=3\r\n"
                                      "UserName=vesta\r\nPassword=s3cr;t\r\nUpgradeIP=192.168.0.7\r\n"
@@ -179,7 +179,7 @@ TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
     WriteIni("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=2\r\nCustom=keep\r\n\r\n[Extra]\r\nA=1\r\n");
     Load();
     EXPECT_TRUE(main.HintChecked);
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     EXPECT_EQ(IniBytes(), QByteArray("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=1\r\nCustom=keep\r\n"
                                      "Language=0\r\nLocalCom=COM1\r\nUserName=vesta\r\nPassword=vesta\r\n"
                                      "UpgradeIP=\r\nUpgradeMAC=\r\nUpgradeFileName=\r\nFilePath=\r\n\r\n"
@@ -211,7 +211,7 @@ TEST_F(Settings, UnwritableFileReportsItsPath) {
     const TIniResult lang1 = SaveIniLanguage(lang);
     EXPECT_FALSE(lang1.Ok);
     EXPECT_EQ(lang1.Error, expected);
-    const TIniResult all = SaveIni(lang, main, upgrade);
+    const TIniResult all = SaveIni(lang, main, &upgrade);
     EXPECT_FALSE(all.Ok);
     EXPECT_EQ(all.Error, expected);
 }
@@ -232,7 +232,7 @@ TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
     // Closed: the save says where it could not write, and the file is as it was, mode included
     // (the directory is writable, so a rename would have replaced it; root may write it too).
     main.Com = QStringLiteral("/dev/ttyS0");
-    const TIniResult r = SaveIni(lang, main, upgrade);
+    const TIniResult r = SaveIni(lang, main, &upgrade);
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.Error, QStringLiteral("Unable to write to ") + IniPath());
     EXPECT_EQ(IniBytes(), before);
@@ -246,7 +246,7 @@ TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
     Load(false);  // returns: /dev/zero is not read until memory runs out
     EXPECT_EQ(main.Com, u"COM1");
-    EXPECT_FALSE(SaveIni(lang, main, upgrade).Ok);
+    EXPECT_FALSE(SaveIni(lang, main, &upgrade).Ok);
     EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
 }
 
@@ -265,7 +265,7 @@ TEST_F(Settings, OldGbkFileOfTheWindowsTool) {
     EXPECT_EQ(LoginUserName, u"admin");
     EXPECT_EQ(LoginPassword, U("密码"));
     // Saving turns the whole file into UTF-8 with the same values.
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     const QByteArray bytes = IniBytes();
     EXPECT_TRUE(bytes.contains(U("LocalCom=串口3\r\n").toUtf8()));
     EXPECT_TRUE(bytes.contains(U("FilePath=D:\\工具\\DataSelf.txt\r\n").toUtf8()));
@@ -279,7 +279,7 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
     main.CmdPath = U("/data/命令 列表.txt");
     upgrade.Mac = U("00 1A 2B 3C 4D 5E");
     LoginPassword = U("p%w=;");
-    ASSERT_TRUE(SaveIni(lang, main, upgrade));
+    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
 
     QProcess p;
     p.start(python, {QStringLiteral("-c"), QStringLiteral(

@@ -1,24 +1,31 @@
 #!/usr/bin/env python3
 """End-to-end checks of varnix-cli against varnix-sim.
 
-Runs inside the private network namespace of tests/netns-run (one veth pair): the simulator
-binds 0.0.0.0 and accepts only what crossed the pair (--iface vx0b); the cli searches and sends
-from 10.77.0.1. Each case starts its own simulator with its own modules, so cases do not see
-each other's writes. What a save changed is read from the simulator's --state file and what
-went over the wire from its --journal.
+Runs inside the private network namespace of tests/netns-run --segments 1: the simulated modules
+live in a namespace of their own behind the PC's adapter, with addresses in a subnet foreign to
+the PC (192.168.0.x) and no route back, so they answer by broadcast; the cli searches and sends
+from the PC's adapter (10.9.0.1). Each case starts its own simulator with its own modules, so
+cases do not see each other's writes. What a save changed is read from the simulator's --state
+file and what went over the wire from its --journal.
 
     e2e_cli.py CLI SIM CASE      (CASE "all" runs every case)
 """
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 CLI, SIM = sys.argv[1], sys.argv[2]
-PC = "10.77.0.1"
+PC = os.environ.get("VARNIX_NS_PC_IPS", "").split(",")[0]
+SIM_IFACE = os.environ.get("VARNIX_NS_SIM_IFACES", "").split(",")[0]
+IN_MODULES = os.environ.get("VARNIX_NS_IN_MODULES", "")
+# tests/netns-run --veth 1 instead: the same-subnet case, modules answering the sender unicast.
+REPLY = "unicast" if os.environ.get("VARNIX_NS_TOPOLOGY") == "veth" else "broadcast"
 WRITE_CODES = {0x02, 0x04, 0x05, 0x06, 0x0B, 0x0C, 0x21, 0x22, 0x23, 0x24}
 
 
@@ -41,8 +48,9 @@ class Sim:
         config = os.path.join(self.dir, "config.json")
         with open(config, "w") as f:
             json.dump({"modules": modules}, f)
+        # The wrapper exec's the simulator in the modules' namespace, so SIGTERM reaches it.
         self.proc = subprocess.Popen(
-            [SIM, "--bind", "0.0.0.0", "--iface", "vx0b", "--config", config, "--state", self.state_path,
+            [IN_MODULES, SIM, "--bind", "0.0.0.0", "--iface", SIM_IFACE, "--reply", REPLY, "--config", config, "--state", self.state_path,
              "--journal", self.journal_path, "--restart-ms", str(restart_ms), "--duration", "120"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
@@ -58,6 +66,15 @@ class Sim:
         with open(self.state_path) as f:
             return {m["mac"]: m for m in json.load(f)["modules"]}
 
+    def wait_state(self, mac, ok, timeout=5.0):
+        """The module's state once `ok(state)` holds, or the last one seen after `timeout` s."""
+        deadline = time.monotonic() + timeout
+        while True:
+            st = self.state()[mac]
+            if ok(st) or time.monotonic() > deadline:
+                return st
+            time.sleep(0.02)
+
     def journal(self):
         if not os.path.exists(self.journal_path):
             return []
@@ -65,8 +82,7 @@ class Sim:
             return [json.loads(line) for line in f if line.strip()]
 
     def handled(self):
-        """Journal lines of datagrams a module reacted to (not the looped-back copies of the
-        broadcasts, which arrive on the PC side of the pair and are journalled as ignored)."""
+        """Journal lines of datagrams a module reacted to (not those it ignored)."""
         return [j for j in self.journal() if j["result"] != "ignored"]
 
     def writes_seen(self):
@@ -130,14 +146,14 @@ BLOCKS = ("base", "port", "cloud", "heart", "httpd", "modbus")
 # --- cases ---
 
 def case_search_and_read():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1"), z3(MAC_B, "10.77.0.51", "Z3-1", firmware=5001),
-               z2("00 1A 2B 3C 4D 61", "10.77.0.52", "Old", firmware=2001)])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1", firmware=5001),
+               z2("00 1A 2B 3C 4D 61", "192.168.0.52", "Old", firmware=2001)])
     try:
         rc, doc, _ = cli_json("search", "--timeout", "1")
         check(rc == 0, "search exit %d" % rc)
         by_mac = {m["mac"]: m for m in doc["modules"]}
         check(len(doc["modules"]) == 3, "three modules expected, got %r" % doc["modules"])
-        check(by_mac[MAC_A] == {"ip": "10.77.0.50", "name": "Line-1", "mac": MAC_A, "firmware": 4017,
+        check(by_mac[MAC_A] == {"ip": "192.168.0.50", "name": "Line-1", "mac": MAC_A, "firmware": 4017,
                                 "family": "Z2", "familyCode": 2, "local": PC}, "Z2 row %r" % by_mac[MAC_A])
         check(by_mac[MAC_B]["family"] == "Z3" and by_mac[MAC_B]["firmware"] == 5001, "Z3 row %r" % by_mac[MAC_B])
         check(by_mac["00 1A 2B 3C 4D 61"]["family"] == "incompatible", "firmware 2001 is incompatible")
@@ -147,9 +163,9 @@ def case_search_and_read():
         f = doc["fields"]
         check(doc["replies"] == {"params": True, "cloud": True, "heartbeat": True, "httpd": True, "modbusKind": 7},
               "replies %r" % doc["replies"])
-        expect = {"StaticIP": "10.77.0.50", "GatewayIP": "10.77.0.1", "SubnetMask": "255.255.255.0",
+        expect = {"StaticIP": "192.168.0.50", "GatewayIP": "192.168.0.1", "SubnetMask": "255.255.255.0",
                   "ModName": "Line-1", "UserMAC": MAC_A, "BaudRate": 115200, "DataBits": 8, "Parity": 1,
-                  "StopBits": 1, "WorkMode": 3, "LocalPort": 8234, "RemotePort": 8234, "RemoteIP": "10.77.0.1",
+                  "StopBits": 1, "WorkMode": 3, "LocalPort": 8234, "RemotePort": 8234, "RemoteIP": "192.168.0.1",
                   "TCPSvrCount": 4, "RestartTimeout": 300, "DeviceNo": "001A2B3C4D5E", "CommPassword": "12345678",
                   "HeartbeatType": 2, "HeartbeatInterval": 30, "HeartbeatData": "heart", "RegisterData": "register",
                   "HttpdURL": "/data", "HttpdHeader": "Content-Type: text/plain", "ModbusPollTimeout": 200,
@@ -171,7 +187,7 @@ def case_search_and_read():
 
 
 def case_set_one_field():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1")])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1")])
     try:
         before = sim.state()[MAC_A]
         rc, doc, err = cli_json("set", MAC_A, "ModName=Press-7", "--verify-timeout", "5")
@@ -196,7 +212,7 @@ def case_set_one_field():
 def case_set_enums_and_skips():
     # A Z2 module that sent only the 130-byte reply gets neither 0x21, 0x22/0x23 nor 0x24,
     # whatever its firmware number.
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Bare", firmware=4100, replies=["130"])])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Bare", firmware=4100, replies=["130"])])
     try:
         rc, doc, err = cli_json("set", MAC_A, "WorkMode=HTTPD Client", "Parity=EVEN", "BaudRate=9600",
                                 "--verify-timeout", "5")
@@ -222,11 +238,11 @@ def case_set_enums_and_skips():
 
 
 def case_bad_value_sends_nothing():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1")])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1")])
     try:
         for args, word in ((["BaudRate=fast"], "BaudRate"), (["LocalPort=70000"], "LocalPort"),
                            (["Parity=SOMETIMES"], "Parity"), (["NoSuchField=1"], "NoSuchField"),
-                           (["StaticIP=10.77.0.300"], "StaticIP"), (["ModName=" + "x" * 17], "ModName")):
+                           (["StaticIP=192.168.0.300"], "StaticIP"), (["ModName=" + "x" * 17], "ModName")):
             rc, _, err = cli("set", MAC_A, *args)
             check(rc == 2 and word in err, "%s: exit %d, %s" % (args, rc, err))
         rc, _, err = cli("set", "00 1A 2B 3C 4D", "ModName=x")
@@ -237,18 +253,18 @@ def case_bad_value_sends_nothing():
 
 
 def case_dry_run():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1")])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1")])
     try:
         before = sim.state()[MAC_A]
-        rc, doc, _ = cli_json("set", MAC_A, "StaticIP=10.77.0.60", "--dry-run")
+        rc, doc, _ = cli_json("set", MAC_A, "StaticIP=192.168.0.60", "--dry-run")
         check(rc == 0, "dry-run exit %d" % rc)
         m = doc["modules"][0]
-        check(m["changes"] == [{"field": "StaticIP", "old": "10.77.0.50", "new": "10.77.0.60"}], "changes %r" % m)
+        check(m["changes"] == [{"field": "StaticIP", "old": "192.168.0.50", "new": "192.168.0.60"}], "changes %r" % m)
         codes = [d["code"] for d in m["datagrams"]]
         check(codes == [0x05, 0x06, 0x21, 0x24, 0x02], "planned datagrams %r" % codes)
         first = bytes.fromhex(m["datagrams"][0]["hex"].replace(" ", ""))
         check(len(first) == 89 and first[0] == 0xFF and first[1] == 86 and first[2] == 5, "base datagram %r" % first.hex())
-        check(first[3:9] == bytes.fromhex("001A2B3C4D5E") and first[21 + 9:21 + 13] == bytes([60, 0, 77, 10]),
+        check(first[3:9] == bytes.fromhex("001A2B3C4D5E") and first[21 + 9:21 + 13] == bytes([60, 0, 168, 192]),
               "addressed body %r" % first.hex())
         check(sum(first[1:-1]) % 256 == first[-1], "checksum")
         check(sim.writes_seen() == [], "dry-run wrote: %r" % sim.writes_seen())
@@ -261,7 +277,7 @@ def case_dry_run():
 
 
 def case_wrong_password():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1", password="s3cret")])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1", password="s3cret")])
     try:
         before = sim.state()[MAC_A]
         rc, _, err = cli("set", MAC_A, "ModName=Nope")
@@ -279,7 +295,7 @@ def case_wrong_password():
 
 
 def case_unverified():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1", ignoreWrites=True), z2(MAC_B, "10.77.0.51", "Quiet", silent=True)])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1", ignoreWrites=True), z2(MAC_B, "192.168.0.51", "Quiet", silent=True)])
     try:
         t0 = time.monotonic()
         rc, doc, err = cli_json("set", MAC_A, "RemotePort=9000", "--verify-timeout", "2")
@@ -298,13 +314,14 @@ def case_unverified():
 
 def case_profile_apply_three():
     macs = ["02 00 00 00 00 0%d" % i for i in (1, 2, 3)]
-    source = z2(MAC_A, "10.77.0.40", "Master")
-    sim = Sim([source] + [z2(m, "10.77.0.%d" % (50 + i), "Unit-%d" % i) for i, m in enumerate(macs)])
+    source = z2(MAC_A, "192.168.0.40", "Master")
+    sim = Sim([source] + [z2(m, "192.168.0.%d" % (50 + i), "Unit-%d" % i) for i, m in enumerate(macs)])
     try:
         # The master's own settings differ in the port block and the heartbeat interval.
         rc, _, err = cli("set", MAC_A, "BaudRate=38400", "RemotePort=7001", "HeartbeatInterval=45", "--no-verify")
         check(rc == 0, "master set: %d %s" % (rc, err))
-        time.sleep(0.5)
+        # The profile's read finds the master once it is back from its restart (the search repeats).
+        check(sim.wait_state(MAC_A, lambda st: st["restarts"] == 1)["restarts"] == 1, "master restarted")
         profile = os.path.join(sim.dir, "master.json")
         rc, _, err = cli("profile", "save", MAC_A, profile)
         check(rc == 0, "profile save %d %s" % (rc, err))
@@ -320,7 +337,7 @@ def case_profile_apply_three():
         after = sim.state()
         for i, mac in enumerate(macs):
             st = after[mac]
-            check(st["ip"] == "10.77.0.%d" % (50 + i) and st["name"] == "Unit-%d" % i, "identity changed %r" % st)
+            check(st["ip"] == "192.168.0.%d" % (50 + i) and st["name"] == "Unit-%d" % i, "identity changed %r" % st)
             port = bytes.fromhex(st["port"])
             check(int.from_bytes(port[0:4], "little") == 38400 and int.from_bytes(port[14:16], "little") == 7001,
                   "port block of %s" % mac)
@@ -351,19 +368,19 @@ def write_sheet(sim, text, name="sheet.csv"):
 
 def case_provision_three():
     macs = ["02 00 00 00 00 1%d" % i for i in (1, 2, 3)]
-    sim = Sim([z2(m, "10.77.0.%d" % (20 + i), "Fresh") for i, m in enumerate(macs)])
+    sim = Sim([z2(m, "192.168.0.%d" % (20 + i), "Fresh") for i, m in enumerate(macs)])
     try:
         sheet = write_sheet(sim, "\ufeffMAC,StaticIP,ModName,RemoteIP,WorkMode\n"
-                                 "%s,10.77.0.101,Line-A,10.77.0.1,TCP Client\n"
-                                 "%s,10.77.0.102,\"Line, B\",,\n"
-                                 "%s,10.77.0.103,Line-C,server.example,\n"
-                                 "02 00 00 00 00 99,10.77.0.104,Ghost,,\n" % tuple(m.replace(" ", ":") for m in macs))
+                                 "%s,192.168.0.101,Line-A,192.168.0.1,TCP Client\n"
+                                 "%s,192.168.0.102,\"Line, B\",,\n"
+                                 "%s,192.168.0.103,Line-C,server.example,\n"
+                                 "02 00 00 00 00 99,192.168.0.104,Ghost,,\n" % tuple(m.replace(" ", ":") for m in macs))
         rc, doc, err = cli_json("provision", sheet, "--verify-timeout", "8")
         check(rc == 1, "a sheet row without a module gives exit 1: %d %s" % (rc, err))
         rows = {m["mac"]: m for m in doc["modules"]}
         check(rows["02 00 00 00 00 99"]["outcome"] == "not-found", "missing row %r" % rows["02 00 00 00 00 99"])
         st = sim.state()
-        for i, (mac, ip, name) in enumerate(zip(macs, ("10.77.0.101", "10.77.0.102", "10.77.0.103"),
+        for i, (mac, ip, name) in enumerate(zip(macs, ("192.168.0.101", "192.168.0.102", "192.168.0.103"),
                                                  ("Line-A", "Line, B", "Line-C"))):
             check(rows[mac]["outcome"] == "verified", "row %s: %r" % (mac, rows[mac]))
             check(rows[mac]["verify"]["ip"] == ip, "verified at %r" % rows[mac]["verify"])
@@ -375,7 +392,7 @@ def case_provision_three():
         check(bytes.fromhex(st[macs[1]]["port"])[51] == 3, "empty cell left the work mode alone")
         # A bad cell refuses the whole sheet before anything is written.
         n = len(sim.writes_seen())
-        bad = write_sheet(sim, "MAC,StaticIP,LocalPort\n%s,10.77.0.120,\n%s,,0\n" % (macs[0], macs[1]), "bad.csv")
+        bad = write_sheet(sim, "MAC,StaticIP,LocalPort\n%s,192.168.0.120,\n%s,,0\n" % (macs[0], macs[1]), "bad.csv")
         rc, _, err = cli("provision", bad)
         check(rc == 2 and "line 3" in err and "LocalPort" in err, "bad sheet: %d %s" % (rc, err))
         check(len(sim.writes_seen()) == n, "bad sheet wrote")
@@ -384,20 +401,21 @@ def case_provision_three():
 
 
 def case_restart_reset():
-    sim = Sim([z2(MAC_A, "10.77.0.50", "Line-1"), z3(MAC_B, "10.77.0.51", "Z3-1")])
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1")])
     try:
         rc, doc, _ = cli_json("restart", MAC_B)
         check(rc == 0 and doc["acks"] == [{"code": 2, "result": "K"}], "restart %d %r" % (rc, doc))
-        check(sim.state()[MAC_B]["restarts"] == 1, "Z3 restarted")
+        check(sim.wait_state(MAC_B, lambda st: st["restarts"] == 1)["restarts"] == 1, "Z3 restarted")
         rc, _, err = cli("reset", MAC_A)
         check(rc == 2 and "--yes" in err, "reset without a terminal: %d %s" % (rc, err))
         check(sim.state()[MAC_A]["resets"] == 0, "reset happened without --yes")
         rc, _, err = cli("set", MAC_A, "ModName=Changed", "--no-verify")
         check(rc == 0, "set %d %s" % (rc, err))
-        time.sleep(0.5)
+        # The module restarts after the save; the reset is sent once it answers again.
+        check(sim.wait_state(MAC_A, lambda st: st["name"] == "Changed")["name"] == "Changed", "set applied")
         rc, _, err = cli("reset", MAC_A, "--yes")
         check(rc == 0, "reset --yes: %d %s" % (rc, err))
-        st = sim.state()[MAC_A]
+        st = sim.wait_state(MAC_A, lambda st: st["resets"] == 1 and st["name"] == "Line-1")
         check(st["resets"] == 1 and st["name"] == "Line-1", "factory settings back: %r" % st)
         journal = [j for j in sim.handled() if j.get("code") == 0x0B]
         check(journal and journal[0]["port"] == 1500, "Z2 reset to port 1500")
@@ -408,7 +426,7 @@ def case_restart_reset():
 
 
 def case_z3_set():
-    sim = Sim([z3(MAC_B, "10.77.0.51", "Z3-1")])
+    sim = Sim([z3(MAC_B, "192.168.0.51", "Z3-1")])
     try:
         before = sim.state()[MAC_B]
         rc, doc, err = cli_json("set", MAC_B, "UARTLength=512", "TCPStyle=3", "TCPSvrCount=8", "--verify-timeout", "5")
@@ -420,7 +438,7 @@ def case_z3_set():
         changed = diff_bytes(before["port"], st["port"])
         check(set(changed) <= {52, 53, 54, 55, 58}, "other port bytes changed: %r" % changed)
         check([j["port"] for j in sim.handled() if j.get("code") in (0x05, 0x06, 0x04)] == [1901] * 3, "Z3 save ports")
-        rc, _, err = cli("set", MAC_B, "Dns=10.77.0.9")
+        rc, _, err = cli("set", MAC_B, "Dns=192.168.0.9")
         check(rc == 2 and "Z3 save does not write" in err, "Dns on Z3: %d %s" % (rc, err))
         rc, _, err = cli("set", MAC_B, "TCPSvrCount=12")
         check(rc == 2 and "1..8" in err, "Z3 count range: %d %s" % (rc, err))
@@ -464,6 +482,75 @@ def case_hostile_input():
     p = subprocess.run([CLI, "--interface", "10.99.0.1", "search"], capture_output=True, text=True, timeout=20)
     check(p.returncode == 2 and "10.99.0.1 is not an address of this machine" in p.stderr,
           "foreign --interface: %d %r" % (p.returncode, p.stderr))
+
+
+def case_provision_into_pc_subnet():
+    # A module with a factory address is given one in the PC's subnet; it is verified there.
+    mac = "02 00 00 00 00 21"
+    new_ip = PC.rsplit(".", 1)[0] + ".21"
+    sim = Sim([z2(mac, "192.168.0.21", "Factory")])
+    try:
+        sheet = write_sheet(sim, "MAC,StaticIP,GatewayIP,ModName\n%s,%s,%s,Moved\n" % (mac, new_ip, PC))
+        rc, doc, err = cli_json("provision", sheet, "--verify-timeout", "8")
+        row = doc["modules"][0]
+        check(rc == 0 and row["outcome"] == "verified", "provision %d %s %r" % (rc, err, row))
+        check(row["verify"]["ip"] == new_ip, "verified at %r" % row["verify"])
+        check(sim.state()[mac]["ip"] == new_ip, "module state %r" % sim.state()[mac])
+        rc, doc, _ = cli_json("search", "--timeout", "1")
+        check(rc == 0 and [m["ip"] for m in doc["modules"]] == [new_ip], "search after the move %r" % doc)
+    finally:
+        sim.stop()
+
+
+class Spoofer(threading.Thread):
+    """Another host on the PC's side: hears the cli's read command (a broadcast to port 1500 is
+    looped back to this host's own sockets) and answers it with made-up 50/85/302-byte blocks
+    from its own address, racing the module's genuine replies."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("0.0.0.0", 1500))
+        self.sock.settimeout(0.2)
+        self.stop = False
+        self.sent = 0
+
+    def run(self):
+        while not self.stop:
+            try:
+                data, (addr, port) = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            if len(data) >= 22 and data[0] == 0xFF and data[2] == 0x03:
+                # Before, among and after the module's replies (the read waits for a quiet spell).
+                for delay in (0, 0.05, 0.15):
+                    time.sleep(delay)
+                    for n in (50, 85, 302):
+                        self.sock.sendto(b"\x5a" * n, (PC, port))
+                        self.sent += 1
+
+
+def case_spoofed_blocks_during_read():
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1")])
+    spoofer = Spoofer()
+    spoofer.start()
+    try:
+        rc, doc, err = cli_json("read", MAC_A)
+        check(rc == 0, "read %d %s" % (rc, err))
+        f = doc["fields"]
+        check(f["HeartbeatData"] == "heart" and f["HttpdURL"] == "/data" and f["DeviceNo"] == "001A2B3C4D5E",
+              "spoofed blocks were taken: %r" % f)
+        # What a save would write carries the module's bytes only.
+        rc, doc, err = cli_json("set", MAC_A, "HeartbeatInterval=31", "--dry-run")
+        check(rc == 0, "dry run %d %s" % (rc, err))
+        for d in doc["modules"][0]["datagrams"]:
+            check("5A 5A 5A 5A" not in d["hex"].upper(), "injected bytes planned: %r" % d)
+        check(spoofer.sent >= 18, "the spoofer heard %d read commands" % (spoofer.sent // 9))
+    finally:
+        spoofer.stop = True
+        spoofer.join()
+        sim.stop()
 
 
 def case_fields():

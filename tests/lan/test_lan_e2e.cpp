@@ -1,5 +1,8 @@
-// The endpoint against varnix-sim inside the private namespace tests/netns-run makes (two veth
-// pairs: the PC sides 10.77.0.1 and 10.77.1.1, the simulator on the module sides). Refuses to run
+// The endpoint against varnix-sim on a segment like a real one, made by tests/netns-run
+// --segments 2: the PC's adapters 10.9.0.1 and 10.9.1.1, the modules in a namespace of their own
+// behind them, in subnets foreign to the PC (192.168.0.x, 192.168.1.x), without a route back, so
+// every reply comes by broadcast. With --bridge both adapters reach one segment. A few cases run
+// again on --veth 2 with the modules in the PC's subnets answering unicast. Refuses to run
 // anywhere else, so no broadcast can reach a real network.
 
 #include "core/blocks.h"
@@ -16,6 +19,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -71,23 +79,40 @@ QJsonObject Module(const char* family, const char* mac, const char* ip, const ch
                        {QStringLiteral("firmware"), firmware}};
 }
 
-// One simulator run with its own config, state file and journal.
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
+
+// Runs a command in this namespace and waits for it; true when it exited 0.
+bool RunHere(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(program, args);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// One simulator run with its own config, state file and journal, in the modules' namespace,
+// serving `ifaces` (every module-side interface by default).
 class Sim {
 public:
-    explicit Sim(const QJsonArray& modules) {
+    explicit Sim(const QJsonArray& modules, std::string ifaces = Env("VARNIX_NS_SIM_IFACES")) {
         const QString config = dir_.filePath(QStringLiteral("config.json"));
         QFile f(config);
         if (!f.open(QIODevice::WriteOnly)) return;
         f.write(QJsonDocument(QJsonObject{{QStringLiteral("modules"), modules}}).toJson());
         f.close();
-        const char* ifaces = std::getenv("VARNIX_NS_SIM_IFACES");
-        proc_.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_SIM")));
-        proc_.setArguments({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
-                            QString::fromLatin1(ifaces ? ifaces : ""), QStringLiteral("--config"), config,
+        // The wrapper exec's the simulator in the modules' namespace, so terminate() reaches it.
+        proc_.setProgram(QString::fromStdString(Env("VARNIX_NS_IN_MODULES")));
+        proc_.setArguments({QString::fromStdString(Env("VARNIX_SIM")), QStringLiteral("--bind"),
+                            QStringLiteral("0.0.0.0"), QStringLiteral("--iface"), QString::fromStdString(ifaces),
+                            QStringLiteral("--config"), config,
                             QStringLiteral("--state"), dir_.filePath(QStringLiteral("state.json")),
                             QStringLiteral("--journal"), dir_.filePath(QStringLiteral("journal.txt")),
                             QStringLiteral("--restart-ms"), QStringLiteral("300"), QStringLiteral("--duration"),
-                            QStringLiteral("120")});
+                            QStringLiteral("120"), QStringLiteral("--reply"),
+                            Env("VARNIX_E2E_REPLY") == "unicast" ? QStringLiteral("unicast")
+                                                                 : QStringLiteral("broadcast")});
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start();
         QByteArray out;
@@ -132,17 +157,17 @@ constexpr const char* MacOld = "00 1A 2B 3C 4D 61";
 constexpr const char* Mac4016 = "00 1A 2B 3C 4D 62";
 
 QJsonArray Modules() {
-    QJsonObject z3 = Module("z3", MacZ3, "10.77.0.60", "Z3-A", 4017);
+    QJsonObject z3 = Module("z3", MacZ3, "192.168.0.60", "Z3-A", 4017);
     z3[QStringLiteral("replies")] = QJsonArray{QStringLiteral("130"), QStringLiteral("37")};
-    return QJsonArray{Module("z2", MacZ2, "10.77.0.50", "Line-1", 4017), z3,
-                      Module("z2", MacOld, "10.77.0.61", "Old-1", 2001),
-                      Module("z2", Mac4016, "10.77.0.62", "Line-4016", 4016),
-                      Module("other193", "00 1A 2B 3C 4D 63", "10.77.0.63", "", 4017),
-                      Module("other256", "00 1A 2B 3C 4D 64", "10.77.0.64", "", 4017)};
+    return QJsonArray{Module("z2", MacZ2, "192.168.0.50", "Line-1", 4017), z3,
+                      Module("z2", MacOld, "192.168.0.61", "Old-1", 2001),
+                      Module("z2", Mac4016, "192.168.0.62", "Line-4016", 4016),
+                      Module("other193", "00 1A 2B 3C 4D 63", "192.168.0.63", "", 4017),
+                      Module("other256", "00 1A 2B 3C 4D 64", "192.168.0.64", "", 4017)};
 }
 
-// The journal lines from `from` on that concern the module with this MAC, without the looped-back
-// copies of our own broadcasts (which arrive on the PC side and are ignored).
+// The journal lines from `from` on that concern the module with this MAC, without datagrams the
+// simulator ignored (on --veth, the looped-back copies of our own broadcasts).
 std::vector<QJsonObject> Handled(const std::vector<QJsonObject>& journal, std::size_t from, const char* mac) {
     std::vector<QJsonObject> out;
     for (std::size_t i = from; i < journal.size(); ++i) {
@@ -172,8 +197,10 @@ struct Received {
 class E2E : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::getenv("VARNIX_NS") == nullptr || std::getenv("VARNIX_SIM") == nullptr || PcIps().size() < 2)
-            GTEST_FAIL() << "run through tests/netns-run --veth 2 with VARNIX_SIM set";
+        const bool sameSubnet = Env("VARNIX_NS_TOPOLOGY") == "veth" && Env("VARNIX_E2E_REPLY") == "unicast";
+        if ((Env("VARNIX_NS_TOPOLOGY") != "segments" && !sameSubnet) || Env("VARNIX_SIM").empty() ||
+            PcIps().size() < 2)
+            GTEST_FAIL() << "run through tests/netns-run --segments 2 with VARNIX_SIM set";
         addresses = PcIps();
         TUdpSvrOptions o;
         o.LocalAddresses = [this] { return addresses; };
@@ -229,7 +256,7 @@ protected:
 
 TEST_F(E2E, LocalAddressesInTheNamespace) {
     std::vector<std::string> list;
-    ASSERT_EQ(GetLocalIPList(list), 2 * static_cast<int>(PcIps().size()));  // both sides of every pair
+    ASSERT_EQ(GetLocalIPList(list), static_cast<int>(PcIps().size()));
     for (const std::string& ip : PcIps()) EXPECT_NE(std::find(list.begin(), list.end(), ip), list.end()) << ip;
     EXPECT_EQ(std::find(list.begin(), list.end(), "127.0.0.1"), list.end());
 }
@@ -294,7 +321,7 @@ TEST_F(E2E, ReadDeliversEveryReplyIntoEventsAndTheStore) {
     EXPECT_EQ(Hex(state[QStringLiteral("heart")]), TIdBytes(store.Heart.begin(), store.Heart.end()));
     EXPECT_EQ(Hex(state[QStringLiteral("httpd")]), TIdBytes(store.Httpd.begin(), store.Httpd.end()));
     EXPECT_EQ(got.base.ModName, "Line-1");
-    EXPECT_EQ(got.base.StaticIP, "10.77.0.50");
+    EXPECT_EQ(got.base.StaticIP, "192.168.0.50");
     EXPECT_EQ(got.port.BaudRate, 115200u);
     const auto journal = sim.Journal();
     ASSERT_FALSE(journal.empty());
@@ -449,6 +476,153 @@ TEST_F(E2E, ErrorsFromTheModuleAndSendsThatNeverLeave) {
     EXPECT_EQ(got.receives, 0);
     EXPECT_TRUE(got.statuses.empty());
     EXPECT_EQ(sim.Journal().size(), lines);
+}
+
+TEST_F(E2E, TwoSegmentsWithAModuleEachAnswerOnTheirOwnBinding) {
+    // One simulator per segment, each kept to its interface: module A only behind pc0, B only
+    // behind pc1.
+    const std::vector<std::string> ifaces = Split(Env("VARNIX_NS_SIM_IFACES"));
+    ASSERT_EQ(ifaces.size(), 2u);
+    Sim a(QJsonArray{Module("z2", MacZ2, "192.168.0.50", "Seg-A", 4017)}, ifaces[0]);
+    Sim b(QJsonArray{Module("z2", Mac4016, "192.168.1.50", "Seg-B", 4017)}, ifaces[1]);
+    ASSERT_TRUE(a.Ready() && b.Ready());
+    SearchAndWait(2);
+    using Rows = std::set<std::pair<std::int32_t, std::int32_t>>;
+    EXPECT_EQ(got.found[MacZ2], (Rows{{FamilyZ2, 0}}));
+    EXPECT_EQ(got.found[Mac4016], (Rows{{FamilyZ2, 1}}));
+    EXPECT_TRUE(svr->BindingHearsBroadcasts(0));
+    EXPECT_TRUE(svr->BindingHearsBroadcasts(1));
+
+    // A read goes out of the binding the module answered on, and only that segment sees it.
+    got = {};
+    svr->SendCommandZ2(1, Mac4016, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    EXPECT_EQ(got.base.ModName, "Seg-B");
+    const auto reads = Handled(b.Journal(), 0, Mac4016);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0][QStringLiteral("result")].toString().toStdString(), "read");
+    EXPECT_EQ(reads[0][QStringLiteral("from")].toString().toStdString(),
+              PcIps()[1] + ":" + std::to_string(svr->BindingPort(1)));
+    // Only the search reached A, from binding 0.
+    const auto seenByA = a.Journal();
+    ASSERT_EQ(seenByA.size(), 1u);
+    EXPECT_EQ(seenByA[0][QStringLiteral("result")].toString().toStdString(), "search");
+    EXPECT_EQ(seenByA[0][QStringLiteral("from")].toString().toStdString(),
+              PcIps()[0] + ":" + std::to_string(svr->BindingPort(0)));
+}
+
+TEST_F(E2E, SpoofedBlocksDuringAReadChangeNothing) {
+    Sim sim(Modules());
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(12);
+    got = {};
+    svr->SendCommandZ2(0, MacZ2, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    const TBlockStore before = store;
+
+    // Blocks of every read length from other hosts (one of them using the module's port) reach
+    // the binding: seen as traffic, never taken as the module's.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_port = htons(1500);
+    inet_pton(AF_INET, PcIps()[1].c_str(), &from.sin_addr);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(svr->BindingPort(0));
+    inet_pton(AF_INET, PcIps()[0].c_str(), &to.sin_addr);
+    got = {};
+    int sent = 0;
+    for (std::size_t len : {50u, 85u, 302u, 64u, 4u, 1u}) {
+        const TIdBytes junk(len, 0x5A);
+        sent += ::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(len);
+    }
+    ::close(fd);
+    ASSERT_EQ(sent, 6);
+    ASSERT_TRUE(PumpUntil([&] { return got.receives >= 6; }));
+    Pump(50);
+    EXPECT_TRUE(got.events.empty());
+    EXPECT_EQ(store.Cloud, before.Cloud);
+    EXPECT_EQ(store.Heart, before.Heart);
+    EXPECT_EQ(store.Httpd, before.Httpd);
+    EXPECT_EQ(store.Modbus, before.Modbus);
+
+    // The module itself is still heard: a second read delivers every block again.
+    got = {};
+    svr->SendCommandZ2(0, MacZ2, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    EXPECT_EQ(got.events,
+              (std::vector<std::string>{"params 2", "cloud 2", "heart 2", "httpd /data", "modbus 7"}));
+}
+
+TEST_F(E2E, AnAdapterAddedBetweenSearchesRebuildsTheBindings) {
+    // The real interface list this time.
+    TUdpSvrOptions o;
+    o.Store = &store;
+    svr = TUdpSvr::Create(o);
+    Wire();
+    SearchAndWait(0);
+    ASSERT_EQ(svr->BindingCount(), 2);
+
+    const QString pid = QString::fromStdString(Env("VARNIX_NS_MODULES_PID"));
+    const QString inModules = QString::fromStdString(Env("VARNIX_NS_IN_MODULES"));
+    ASSERT_FALSE(pid.isEmpty());
+    const QString ip = QStringLiteral("ip");
+    ASSERT_TRUE(RunHere(ip, {QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("pc7"),
+                             QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+                             QStringLiteral("name"), QStringLiteral("m7")}));
+    ASSERT_TRUE(RunHere(ip, {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("m7"),
+                             QStringLiteral("netns"), pid}));
+    ASSERT_TRUE(RunHere(ip, {QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("10.9.7.1/24"),
+                             QStringLiteral("broadcast"), QStringLiteral("10.9.7.255"), QStringLiteral("dev"),
+                             QStringLiteral("pc7")}));
+    ASSERT_TRUE(
+        RunHere(inModules, {ip, QStringLiteral("addr"), QStringLiteral("add"),
+                            QStringLiteral("192.168.7.2/24"), QStringLiteral("dev"), QStringLiteral("m7")}));
+    ASSERT_TRUE(RunHere(inModules, {ip, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("m7"),
+                                    QStringLiteral("up")}));
+    ASSERT_TRUE(RunHere(
+        ip, {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("pc7"), QStringLiteral("up")}));
+    Sim sim(QJsonArray{Module("z2", MacZ2, "192.168.7.50", "New-Seg", 4017)}, "m7");
+    ASSERT_TRUE(sim.Ready());
+
+    // The carrier of a new pair takes a moment: search until the module answers.
+    got = {};
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            if (!got.found.empty())
+                return true;
+            svr->Search();
+            Pump(100);
+            return !got.found.empty();
+        },
+        5000));
+    ASSERT_EQ(svr->BindingCount(), 3);
+    EXPECT_EQ(svr->BindingAddress(2), "10.9.7.1");
+    using Rows = std::set<std::pair<std::int32_t, std::int32_t>>;
+    EXPECT_EQ(got.found[MacZ2], (Rows{{FamilyZ2, 2}}));
+}
+
+// tests/netns-run --segments 2 --bridge: one segment behind both adapters.
+class Bridge : public E2E {};
+
+TEST_F(Bridge, OneModuleThroughTwoAdaptersIsListedOncePerAdapter) {
+    ASSERT_EQ(Env("VARNIX_NS_SIM_IFACES"), "br0") << "run through tests/netns-run --segments 2 --bridge";
+    Sim sim(QJsonArray{Module("z2", MacZ2, "192.168.0.50", "Bridged", 4017)});
+    ASSERT_TRUE(sim.Ready());
+    SearchAndWait(2);
+    using Rows = std::set<std::pair<std::int32_t, std::int32_t>>;
+    EXPECT_EQ(got.found[MacZ2], (Rows{{FamilyZ2, 0}, {FamilyZ2, 1}}));
+    EXPECT_EQ(got.receives, 2); // each reply once, on the binding whose port it names
+
+    got = {};
+    svr->SendCommandZ2(1, MacZ2, "vesta", "vesta", CmdRead);
+    ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
+    EXPECT_EQ(got.base.ModName, "Bridged");
+    EXPECT_EQ(got.receives, 5);
 }
 
 int main(int argc, char** argv) {

@@ -7,6 +7,8 @@
 #include "lan/udp_svr.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,6 +22,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 using namespace varnix;
 
@@ -343,6 +346,43 @@ TEST_F(Fixture, AHandlerMayRebuildTheBindingsMidBurst) {
     EXPECT_EQ(svr->BindingAddress(0), "127.0.0.2");
     moduleZ2.SendTo(TIdBytes(37, 0), svr->BindingPort(0), "127.0.0.2");
     EXPECT_TRUE(PumpUntil([&] { return receives == 2; }));
+}
+
+TEST_F(Fixture, AFloodIsHandledInBoundedTurnsWithoutLosingADatagram) {
+    svr->Search();
+    const std::uint16_t port = svr->BindingPort(0);
+    int receives = 0;
+    int ticksDuringDrain = 0;
+    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+        ++receives;
+    };
+    QTimer ticker;  // stands for painting and time-outs: it must keep running while the queue drains
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksDuringDrain += receives > 0 && receives < 3000; });
+    ticker.start(0);
+
+    // By batches: 3000 queued datagrams, at most two batches (64 datagrams) per turn.
+    svr->SetTurnBudget(2, 1000000);
+    for (int i = 0; i < 3000; ++i) moduleZ2.SendTo(TIdBytes(37, static_cast<std::uint8_t>(i)), port);
+    ASSERT_TRUE(PumpUntil([&] { return receives == 3000; }, 10000)) << receives;
+    EXPECT_GE(svr->YieldedTurns(), 3000u / 64 - 1);
+    EXPECT_GE(ticksDuringDrain, 20);
+
+    // By time: a slow handler (1 ms a datagram) gets a 3 ms turn, so other work runs in between.
+    svr->SetTurnBudget(1000, 3000);
+    receives = 0;
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QObject::disconnect(&ticker, nullptr, nullptr, nullptr);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+        ++receives;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    for (int i = 0; i < 100; ++i) moduleZ2.SendTo(TIdBytes(37, 0), port);
+    sinceTick.restart();
+    ASSERT_TRUE(PumpUntil([&] { return receives == 100; }, 10000)) << receives;
+    EXPECT_LT(longestGap, 60);  // a few ms per turn (loosely: a busy machine); the whole queue takes 100 ms
 }
 
 TEST_F(Fixture, ExecutorSendsThePlanInOrderWithItsPauses) {

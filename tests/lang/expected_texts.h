@@ -272,6 +272,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_ComNoAccess",
     u"lang_ComNotTty",
     u"lang_ComMissing",
+    u"lang_Hint_UpNotFirmware",
+    u"lang_Hint_UpCannotOpen",
+    u"lang_Hint_UpNoLocalIP",
+    u"lang_Hint_UpPortDenied",
+    u"lang_Hint_UpPortInUse",
+    u"lang_Hint_UpPortError",
 };
 
 struct TQuotedRow {

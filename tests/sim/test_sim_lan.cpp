@@ -70,7 +70,8 @@ protected:
   // The simulator on the module side of every pair, on all of them at once.
   std::vector<std::string> args(std::vector<std::string> extra) const
   {
-    std::vector<std::string> a{"--bind", "0.0.0.0", "--iface", joined(simIfaces()), "--restart-ms", "200"};
+    std::vector<std::string> a{"--bind", "0.0.0.0", "--iface", joined(simIfaces()), "--restart-ms", "200",
+                               "--reply", "unicast"};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
   }

@@ -11,7 +11,13 @@ TSimProcess::TSimProcess(const QStringList& args, int readyTimeoutMs) {
     return;
   }
   process_.setProcessChannelMode(QProcess::SeparateChannels);
-  process_.start(program, args);
+  // Inside tests/netns-run the modules live in a namespace of their own; the wrapper exec's, so
+  // the process stopped below is the simulator itself.
+  const QString inModules = qEnvironmentVariable("VARNIX_NS_IN_MODULES");
+  if (inModules.isEmpty())
+    process_.start(program, args);
+  else
+    process_.start(inModules, QStringList{program} + args);
   if (!process_.waitForStarted(5000)) {
     error_ = process_.errorString();
     return;

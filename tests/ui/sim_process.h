@@ -10,7 +10,8 @@ namespace varnix::test {
 
 class TSimProcess {
 public:
-  // The simulator's path comes from $VARNIX_SIM.
+  // The simulator's path comes from $VARNIX_SIM; inside tests/netns-run it runs in the modules'
+  // namespace ($VARNIX_NS_IN_MODULES).
   explicit TSimProcess(const QStringList& args, int readyTimeoutMs = 10000);
   ~TSimProcess();
   bool Ready() const { return ready_; }

@@ -29,9 +29,9 @@ namespace {
 
 QString L(const char* key) { return GetLangText(QString::fromLatin1(key)); }
 
-const TRowSpec RowZ2{{10, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500};
-const TRowSpec RowZ3{{10, 0, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3001, "Press", 1901};
-const TRowSpec RowOld{{10, 0, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old", 1500};
+const TSearchRow RowZ2{{10, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500};
+const TSearchRow RowZ3{{10, 0, 0, 51}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3001, "Press", 1901};
+const TSearchRow RowOld{{10, 0, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old", 1500};
 
 QTreeView* List(TWindowHarness& h) { return h.Find<QTreeView>("lv_Dev"); }
 
@@ -66,7 +66,7 @@ TEST(DeviceList, SearchClearsTheListAndBothPanesThenListsEveryReply) {
   EXPECT_EQ(sent[0], (TIdBytes{0xFF, 0x01, 0x01, 0x02}));
 
   // Replies become rows in arrival order, with the family from the source port and the firmware.
-  for (const TRowSpec& r : {RowZ2, RowZ3, RowOld, RowZ2})
+  for (const TSearchRow& r : {RowZ2, RowZ3, RowOld, RowZ2})
     h.Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort);
   // Rows wait for the next flush of the list.
   EXPECT_EQ(h.Win().DeviceCount(), 0);
@@ -328,7 +328,7 @@ TEST(DeviceList, ExportWritesTheListBesideTheProgram) {
   h.Find<QAction>("mniExporDevs")->trigger();  // empty list: no file, no message
   EXPECT_TRUE(h.Prompts.Messages().empty());
 
-  TRowSpec comma = RowZ3;
+  TSearchRow comma = RowZ3;
   comma.Name = "Hall, north";
   h.SearchWith({RowZ2, comma, RowOld});
   h.Find<QAction>("mniExporDevs")->trigger();

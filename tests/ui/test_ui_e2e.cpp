@@ -1,6 +1,6 @@
-// The real window against varnix-sim inside a private network namespace (tests/netns-run
-// --veth 1): the window binds the PC side of the pair and broadcasts there; the simulator
-// answers from the module side.
+// The real window against varnix-sim on a segment like a real one (tests/netns-run --segments 1):
+// the window binds the PC's adapter (10.9.0.1) and broadcasts there; the simulated modules live in
+// a namespace of their own with factory addresses in a foreign subnet and answer by broadcast.
 
 #include "lan/lan_protocol.h"
 #include "sim_process.h"
@@ -8,7 +8,13 @@
 #include "ui/main/log_pane.h"
 #include "window_harness.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -25,26 +31,25 @@ TMainOptions NamespaceOptions(const QString& home, TScriptedPrompts& prompts) {
   o.Prompts = &prompts;
   o.SystemIsChinese = false;
   o.OpenUrl = [](const QUrl&) {};
-  // The PC side of the pairs (the module side's addresses belong to this namespace too, but
-  // stand for the modules); every datagram goes to the limited broadcast.
-  o.Udp.LocalAddresses = [] {
-    std::vector<std::string> list;
-    for (const QString& ip : qEnvironmentVariable("VARNIX_NS_PC_IPS").split(u',', Qt::SkipEmptyParts))
-      list.push_back(ip.toStdString());
-    return list;
-  };
+  // The PC's own adapters, enumerated as on a desktop; every datagram goes to the limited
+  // broadcast.
   return o;
 }
 
 }  // namespace
 
 TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
-  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS"), u"1") << "run through tests/netns-run";
-  TSimProcess sim({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS_TOPOLOGY"), u"segments")
+      << "run through tests/netns-run --segments 1";
+  QTemporaryDir simDir;
+  const QString state = simDir.filePath(QStringLiteral("state.json"));
+  const QString journal = simDir.filePath(QStringLiteral("journal.txt"));
+  TSimProcess sim({QStringLiteral("--state"), state, QStringLiteral("--journal"), journal, QStringLiteral("--restart-ms"), QStringLiteral("200"),
+                   QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                    qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--module"),
-                   QStringLiteral("z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017"), QStringLiteral("--module"),
-                   QStringLiteral("z3:00-1A-2B-3C-4D-60:10.77.0.51:Press:3001"), QStringLiteral("--module"),
-                   QStringLiteral("z2:00-1A-2B-3C-4D-61:10.77.0.52:Old:2001")});
+                   QStringLiteral("z2:00-1A-2B-3C-4D-5E:192.168.0.50:Line-1:4017"), QStringLiteral("--module"),
+                   QStringLiteral("z3:00-1A-2B-3C-4D-60:192.168.0.51:Press:3001"), QStringLiteral("--module"),
+                   QStringLiteral("z2:00-1A-2B-3C-4D-61:192.168.0.52:Old:2001")});
   ASSERT_TRUE(sim.Ready()) << sim.ErrorText().toStdString();
 
   QTemporaryDir home;
@@ -58,8 +63,8 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
 
   std::map<QString, std::pair<std::int32_t, QString>> byMac;
   for (const TDeviceRow& r : w.Devices().Rows()) byMac[r.Mac] = {r.Family, r.IP};
-  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 5E")], std::make_pair(FamilyZ2, QStringLiteral("10.77.0.50")));
-  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 60")], std::make_pair(FamilyZ3, QStringLiteral("10.77.0.51")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 5E")], std::make_pair(FamilyZ2, QStringLiteral("192.168.0.50")));
+  EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 60")], std::make_pair(FamilyZ3, QStringLiteral("192.168.0.51")));
   EXPECT_EQ(byMac[QStringLiteral("00 1A 2B 3C 4D 61")].first, FamilyUnknown);
 
   int z2Row = -1;
@@ -88,5 +93,37 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
     if (l.Text.startsWith(u"FF 13 03 00 1A 2B 3C 4D 5E ")) sentRead = true;
   EXPECT_TRUE(sentRead);
   EXPECT_EQ(w.CurrentMac(), u"001A2B3C4D5E");
+
+  // A save through the page: every datagram of the plan is acknowledged ('K' logged) and the
+  // module holds the new name.
+  auto acks = [&] {
+    w.FlushPending();
+    int n = 0;
+    for (const auto& l : PaneLines(w.findChild<QPlainTextEdit*>(QStringLiteral("redt_Log"))))
+      n += l.Text.endsWith(u" ACK.");
+    return n;
+  };
+  const int acksBefore = acks();
+  w.findChild<QLineEdit*>(QStringLiteral("edt_ModName"))->setText(QStringLiteral("Saved-9"));
+  w.findChild<QPushButton*>(QStringLiteral("btn_Z2NetSet"))->click();
+  const auto acknowledged = [&] {  // what the module acknowledged, by its journal
+    QFile f(journal);
+    int n = 0;
+    if (f.open(QIODevice::ReadOnly))
+      for (const QByteArray& line : f.readAll().split('\n')) n += line.contains("\"result\":\"K\"");
+    return n;
+  };
+  // The plan ends with the restart (0x02); each of its datagrams is acknowledged.
+  EXPECT_TRUE(PumpUntil([&] { return acknowledged() >= 5 && acks() - acksBefore == acknowledged(); }, 10000))
+      << acks() - acksBefore << " logged, " << acknowledged() << " acknowledged";
+  const auto savedName = [&] {
+    QFile f(state);
+    if (!f.open(QIODevice::ReadOnly)) return QString();
+    for (const QJsonValue& m : QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray())
+      if (m.toObject()[QStringLiteral("mac")].toString() == u"00 1A 2B 3C 4D 5E")
+        return m.toObject()[QStringLiteral("name")].toString();
+    return QString();
+  };
+  EXPECT_TRUE(PumpUntil([&] { return savedName() == u"Saved-9"; }, 5000)) << savedName().toStdString();
   w.close();
 }

@@ -140,9 +140,9 @@ TWindowHarness::~TWindowHarness() {
   win_.reset();
 }
 
-void TWindowHarness::SearchWith(const std::vector<TRowSpec>& rows) {
+void TWindowHarness::SearchWith(const std::vector<TSearchRow>& rows) {
   win_->Search();
-  for (const TRowSpec& r : rows) Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort);
+  for (const TSearchRow& r : rows) Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort);
   win_->FlushPending();
   DrainSinks();
 }

@@ -56,7 +56,7 @@ TIdBytes SearchReply(const std::array<std::uint8_t, 4>& ip, const std::array<std
 // A 130-byte parameter reply of a module with this user MAC and plausible settings.
 TIdBytes ParamReply(const std::array<std::uint8_t, 6>& mac, std::int32_t family = 2);
 
-struct TRowSpec {
+struct TSearchRow {
   std::array<std::uint8_t, 4> IP;
   std::array<std::uint8_t, 6> Mac;
   int Firmware;
@@ -87,7 +87,7 @@ public:
 
   // A search (which makes the binding on 127.0.0.1), then these replies fed to the endpoint
   // as if they had arrived on that binding; the rows are flushed into the list.
-  void SearchWith(const std::vector<TRowSpec>& rows);
+  void SearchWith(const std::vector<TSearchRow>& rows);
   // A datagram as if it had come from peer:port on binding 0.
   void Inject(const TIdBytes& data, std::uint16_t peerPort, const std::string& peer = "10.0.0.5");
   // Clicks a row of lv_Dev (or the empty space below the rows for -1).

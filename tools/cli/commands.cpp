@@ -8,6 +8,7 @@
 #include "cli/serial_commands.h"
 #include "cli/session.h"
 #include "cli/sheet.h"
+#include "cli/upgrade_command.h"
 #include "core/convert.h"
 #include "core/file_read.h"
 #include "lan/lan_protocol.h"
@@ -798,12 +799,14 @@ const char* Usage =
     "  profile save MAC FILE           write a module's settings as a JSON profile\n"
     "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
     "  provision FILE.csv              give each module of a sheet its own values\n"
+    "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
     "See --help for the options.\n";
 
 }  // namespace
 
 int RunCli(const QStringList& args) {
     if (!args.isEmpty() && args.front() == QLatin1String("serial")) return RunSerialCli(args.mid(1));
+    if (!args.isEmpty() && args.front() == QLatin1String("upgrade")) return RunUpgrade(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

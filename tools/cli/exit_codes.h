@@ -10,6 +10,7 @@ enum class TExit : int {
     Usage = 2,        // unknown field, bad value, bad MAC, missing argument: nothing was sent
     Password = 3,     // a module answered 'P': user name or password wrong
     ModuleError = 4,  // a module reported a checksum error or another error ('E')
+    Local = 5,        // this PC could not do its part (a port could not be bound or used)
 };
 
 inline TExit Worse(TExit a, TExit b) { return static_cast<int>(a) >= static_cast<int>(b) ? a : b; }

@@ -241,6 +241,11 @@ SimOptions parseCommandLine(int argc, char **argv)
       for (const auto &n : split(value(), ','))
         if (!n.empty())
           o.ifaces.push_back(n);
+    } else if (a == "--reply") {
+      const std::string v = value();
+      if (v != "broadcast" && v != "unicast")
+        fail("--reply must be broadcast or unicast");
+      o.broadcastReplies = v == "broadcast";
     } else if (a == "--config") {
       configPath = value();
     } else if (a == "--module") {

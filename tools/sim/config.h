@@ -14,6 +14,9 @@ struct SimOptions {
   int portZ2 = 1500;
   int portZ3 = 1901;
   std::vector<std::string> ifaces;
+  // Answer a datagram that came in on a served interface by broadcast (what a module outside the
+  // PC's subnet, without a route back, must do) or to its sender (a module in the PC's subnet).
+  bool broadcastReplies = true;
   std::vector<ModuleDesc> modules;
   double drop = 0.0;
   unsigned seed = 1;

@@ -52,6 +52,7 @@ void LanTransport::open(const Options &o)
   if (inet_pton(AF_INET, o.bind.c_str(), &addr) != 1)
     throw std::runtime_error("--bind: not an IPv4 address: " + o.bind);
   anyAddress_ = addr.s_addr == htonl(INADDR_ANY);
+  broadcastReplies_ = o.broadcastReplies;
   // Bound to the wildcard the sockets would hear every interface of the host; answering only
   // what came in on named interfaces keeps every reply on those interfaces (lo, or the veth
   // pairs of a test's namespace).
@@ -71,7 +72,10 @@ void LanTransport::open(const Options &o)
       for (ifaddrs *i = list; i; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
           continue;
-        const auto it = ifaceAddr_.find(static_cast<int>(if_nametoindex(i->ifa_name)));
+        const int idx = static_cast<int>(if_nametoindex(i->ifa_name));
+        if ((i->ifa_flags & IFF_LOOPBACK) != 0)
+          loopback_[idx] = true;
+        const auto it = ifaceAddr_.find(idx);
         if (it != ifaceAddr_.end() && it->second.s_addr == 0)
           it->second = reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr;
       }
@@ -85,8 +89,16 @@ void LanTransport::open(const Options &o)
     fds_[s] = fd;
     const int on = 1;
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setBuffer(fd, SO_SNDBUFFORCE, SO_SNDBUF);
     setBuffer(fd, SO_RCVBUFFORCE, SO_RCVBUF);
+    // Serving one interface, the sockets are kept to it (SO_BINDTODEVICE): its replies can only
+    // leave there, and two simulators on two interfaces of one namespace can share the ports
+    // (one module per segment).
+    if (o.ifaces.size() == 1 && o.ifaces[0] != "lo" &&
+        setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, o.ifaces[0].c_str(),
+                   static_cast<socklen_t>(o.ifaces[0].size())) != 0)
+      throw std::runtime_error(errnoText("SO_BINDTODEVICE " + o.ifaces[0]));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr = addr;
@@ -139,13 +151,17 @@ std::size_t LanTransport::send(int socket, const sockaddr_in &to, int arrivalIfi
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
   std::size_t controlLen = 0;
   const auto src = ifaceAddr_.find(arrivalIfindex);
-  if (anyAddress_ && src != ifaceAddr_.end() && src->second.s_addr != 0) {
+  const bool served = anyAddress_ && src != ifaceAddr_.end();
+  const bool broadcast = served && broadcastReplies_ && loopback_.count(arrivalIfindex) == 0;
+  if (served && (src->second.s_addr != 0 || broadcast)) {
     auto *c = reinterpret_cast<cmsghdr *>(control);
     c->cmsg_level = IPPROTO_IP;
     c->cmsg_type = IP_PKTINFO;
     c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
     in_pktinfo info{};
     info.ipi_spec_dst = src->second;
+    if (broadcast)
+      info.ipi_ifindex = arrivalIfindex;
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
     controlLen = sizeof control;
   }
@@ -153,6 +169,8 @@ std::size_t LanTransport::send(int socket, const sockaddr_in &to, int arrivalIfi
   std::vector<mmsghdr> msgs(std::min(kBatch, datagrams.size()));
   std::vector<iovec> iovs(msgs.size());
   sockaddr_in dest = to;
+  if (broadcast)
+    dest.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   std::size_t sent = 0;      // datagrams dealt with
   std::size_t delivered = 0; // of which the kernel took
   using Clock = std::chrono::steady_clock;

@@ -25,6 +25,7 @@ public:
     std::string bind;
     int ports[2];
     std::vector<std::string> ifaces; // accept only these arrival interfaces (empty: all)
+    bool broadcastReplies = true;    // see send()
   };
 
   LanTransport() = default;
@@ -42,9 +43,14 @@ public:
   // Whether a datagram arrived on an interface this simulator serves.
   bool accepted(const Datagram &d) const;
 
-  // Sends every datagram to `to` from `socket`; answers to a datagram that came in on a served
-  // interface carry that interface's address as source. Waits for writability when the socket
-  // buffer is full rather than dropping. Returns the number sent.
+  // Sends every datagram from `socket` as the answer to a datagram from `to` that arrived on
+  // `arrivalIfindex`. Answers to a datagram that came in on a served interface carry that
+  // interface's address as source; with broadcast replies they go to 255.255.255.255 at `to`'s
+  // port, out of that interface only (the per-datagram form of SO_BINDTODEVICE), never over lo.
+  // Anything else (a simulator bound to one address, a datagram that came in on lo, unicast
+  // replies) is answered to `to` itself: a broadcast without an interface would follow the routing
+  // table off the machine. Waits for writability when the socket buffer is full rather than
+  // dropping. Returns the number sent.
   std::size_t send(int socket, const sockaddr_in &to, int arrivalIfindex,
                    const std::vector<const Bytes *> &datagrams);
 
@@ -52,6 +58,8 @@ private:
   int fds_[2] = {-1, -1};
   int ports_[2] = {0, 0};
   bool anyAddress_ = false;
+  bool broadcastReplies_ = true;
+  std::map<int, bool> loopback_; // served interfaces that are loopback
   std::map<int, in_addr> ifaceAddr_; // served interfaces: ifindex -> their IPv4 address
   Bytes buffer_ = Bytes(65536);
 };

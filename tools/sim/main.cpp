@@ -6,6 +6,7 @@
 #include "module.h"
 #include "serial.h"
 #include "state.h"
+#include "upgrade.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 using namespace varnix::sim;
 
@@ -39,7 +41,7 @@ public:
         throw std::runtime_error("--journal: cannot open " + opt_.journalPath + ": " +
                                  std::strerror(errno));
     }
-    lan_.open({opt_.bind, {opt_.portZ2, opt_.portZ3}, opt_.ifaces});
+    lan_.open({opt_.bind, {opt_.portZ2, opt_.portZ3}, opt_.ifaces, opt_.broadcastReplies});
     saveState();
 
     // SIGTERM/SIGINT only interrupt ppoll(), so a signal between checks is never lost.
@@ -118,11 +120,12 @@ private:
                                       d.data.size(), t);
       j.result = r.result;
       j.module = r.module;
-      // Journal before replying, so a test that sees a reply finds its line already written.
+      // Journal and state before replying, so a test that sees a reply (an acknowledgement)
+      // finds its line and the module's new state already written.
       writeJournal(j);
-      reply(d, r.replies);
       if (r.changed)
         saveState();
+      reply(d, r.replies);
       return;
     }
     writeJournal(j);
@@ -165,7 +168,11 @@ int main(int argc, char **argv)
   try {
     if (isSerialCommandLine(argc, argv))
       return runSerialSimulator(argc, argv);
-    Simulator sim(parseCommandLine(argc, argv));
+    // The module side of a firmware upgrade has its own --upgrade-* options and thread.
+    std::vector<char *> args(argv, argv + argc);
+    UpgradeModule upgrade(takeUpgradeOptions(args));
+    Simulator sim(parseCommandLine(static_cast<int>(args.size()), args.data()));
+    upgrade.start();
     return sim.run();
   } catch (const std::exception &e) {
     std::fprintf(stderr, "varnix-sim: %s\n", e.what());

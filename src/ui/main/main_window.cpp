@@ -169,7 +169,6 @@ void TFrm_Main::FormCreate() {
     LoadIni(options_.ProgramDir, *LangList, *this, *options_.SystemIsChinese);
   else
     LoadIni(options_.ProgramDir, *LangList, *this);
-  LoadIniUpgrade(upgradeFields_);
   ApplyMainTexts();
   SetPageMode(-1);
   SetPageMode(0);
@@ -181,7 +180,7 @@ void TFrm_Main::FormClose() {
   closed_ = true;
   serial_->CloseComPort();
   udp_->Destroy();
-  const TIniResult saved = SaveIni(*LangList, *this, upgradeFields_);
+  const TIniResult saved = SaveIni(*LangList, *this, upgradeSettings_);
   if (!saved) prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
   FreeIni();
   FreeLang();

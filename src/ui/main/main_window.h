@@ -72,8 +72,10 @@ public:
   void AddTextsApplier(std::function<void()> apply) { textAppliers_.push_back(std::move(apply)); }
   // Opens the upgrade window with the selected row's IP and MAC (empty without a selection).
   // Until the upgrade window exists, mni_FirmwareUp says so in the log instead.
-  void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open) {
+  void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open,
+                        const IUpgradeSettingsTarget* settings = nullptr) {
     upgradeOpener_ = std::move(open);
+    upgradeSettings_ = settings;
   }
   // Opens the debugging window with the Z2 page's work mode index, remote IP, local and remote port.
   using TDataDebugOpener =
@@ -207,17 +209,8 @@ private:
   QString cmdFilePath_;
   bool closed_ = false;
 
-  // The upgrade window's three settings, kept so that a save writes back what the load read
-  // until the upgrade window itself holds them.
-  struct TUpgradeFields final : IUpgradeSettingsTarget {
-    QString IP, MAC, FileName;
-    void setUpgradeIP(const QString& t) override { IP = t; }
-    void setUpgradeMAC(const QString& t) override { MAC = t; }
-    void setUpgradeFileName(const QString& t) override { FileName = t; }
-    QString upgradeIP() const override { return IP; }
-    QString upgradeMAC() const override { return MAC; }
-    QString upgradeFileName() const override { return FileName; }
-  } upgradeFields_;
+  // The upgrade window's settings, written back by the save on close (null: left as they are).
+  const IUpgradeSettingsTarget* upgradeSettings_ = nullptr;
 };
 
 }  // namespace varnix

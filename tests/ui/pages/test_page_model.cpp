@@ -221,6 +221,12 @@ TEST(Z3Model, ReadsInPageOrderAndRefusesTheFirstBadNumber) {
     f.LocationURLPort = "0";
     f.HTTPServerPort = "80";
     EXPECT_EQ(ReadZ3BaseForm(f, b)->Field, "edt_IdTypeZ3");
+    for (const char* outside : {"5", "4", "-1"}) {  // refused, never cut to two bits
+        f.IdType = outside;
+        const auto refused = ReadZ3BaseForm(f, b);
+        ASSERT_TRUE(refused) << outside;
+        EXPECT_EQ(refused->Field, "edt_IdTypeZ3");
+    }
     f.IdType = "3";
     ASSERT_FALSE(ReadZ3BaseForm(f, b));
     EXPECT_EQ(b.OptionFlags, 3);

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -373,6 +374,35 @@ TEST_F(PagesTest, ModbusBoxesShowTheirControlsAndKind7RaisesTheTimeOut) {
     EXPECT_EQ(modbus.Payload[2], 0x00);
     EXPECT_EQ(modbus.Payload[3], 0x0A);
     EXPECT_EQ(modbus.Payload[6], 20);
+}
+
+TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndTheHttpdHeaderKeepsItsLineBreaks) {
+    TZ2Page page(host);
+    page.ApplyTexts();
+    // The 6-byte log-in fields and the 16-byte name always end in 0x00.
+    for (const auto& [edit, room] : {std::pair{"edt_username", 5}, {"edt_password", 5}, {"edt_ModName", 14}}) {
+        auto* e = Find<QLineEdit>(&page, edit);
+        e->clear();
+        Type(e, QString(20, u'x'));
+        EXPECT_EQ(e->text().size(), room) << edit;
+    }
+
+    // A header read from a module goes back byte for byte, whatever its line breaks ...
+    for (const std::string header : {"Content-Type: text/plain\r\nX-Id: 7\r\n", "A: 1\nB: 2", "C: 3\r\n\r\nD"}) {
+        page.ShowHttpdParams("/data", header);
+        EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, header);
+    }
+    // ... and one typed with Enter is sent with CR LF.
+    auto* edit = Find<QPlainTextEdit>(&page, "RzRichEdit1");
+    edit->clear();
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("X-A: 1"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClicks(edit, QStringLiteral("X-B: 2"));
+    EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, "X-A: 1\r\nX-B: 2");
+    // Another reply block arriving meanwhile does not undo the edit.
+    page.ShowModbusParams(TModbusParam{}, 1);
+    EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, "X-A: 1\r\nX-B: 2");
 }
 
 TEST_F(PagesTest, Z2SaveSendsTheBlocksItsConditionsCallFor) {

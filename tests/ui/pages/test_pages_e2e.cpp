@@ -1,4 +1,5 @@
-// The pages against varnix-sim inside a private network namespace (tests/netns-run --veth 1):
+// The pages against varnix-sim on a segment like a real one (tests/netns-run --segments 1: the
+// modules in a namespace of their own, in a foreign subnet, answering by broadcast):
 // a small harness wires a real TUdpSvr to the pages the way the main window does, reads modules
 // by clicking them, saves through the pages' buttons and compares the simulator's stored blocks.
 
@@ -23,6 +24,11 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace varnix;
 using namespace varnix::pagetest;
@@ -54,8 +60,9 @@ struct TSimModule {
 class PagesE2E : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariable("VARNIX_NS") != QStringLiteral("1") || qEnvironmentVariableIsEmpty("VARNIX_SIM"))
-            GTEST_SKIP() << "runs only inside tests/netns-run --veth 1 with VARNIX_SIM set";
+        if (qEnvironmentVariable("VARNIX_NS_TOPOLOGY") != QStringLiteral("segments") ||
+            qEnvironmentVariableIsEmpty("VARNIX_SIM"))
+            GTEST_SKIP() << "runs only inside tests/netns-run --segments 1 with VARNIX_SIM set";
         SetChinese(false);
     }
     void TearDown() override {
@@ -67,13 +74,15 @@ protected:
 
     void StartSim(int firmware) {
         state_ = dir_.filePath(QStringLiteral("state.json"));
-        const QString z2Spec = QStringLiteral("z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:%1").arg(firmware);
-        sim_.start(qEnvironmentVariable("VARNIX_SIM"),
-                   {QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+        const QString z2Module = QStringLiteral("z2:00-1A-2B-3C-4D-5E:192.168.0.50:Line-1:%1").arg(firmware);
+        // The wrapper runs the simulator in the modules' namespace (and exec's, so terminate()
+        // reaches the simulator itself).
+        sim_.start(qEnvironmentVariable("VARNIX_NS_IN_MODULES"),
+                   {qEnvironmentVariable("VARNIX_SIM"), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                     qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--state"), state_,
                     QStringLiteral("--restart-ms"), QStringLiteral("200"), QStringLiteral("--duration"),
-                    QStringLiteral("60"), QStringLiteral("--module"), z2Spec, QStringLiteral("--module"),
-                    QStringLiteral("z3:00-1A-2B-3C-4D-60:10.77.0.60:Z3-1:4017")});
+                    QStringLiteral("60"), QStringLiteral("--module"), z2Module, QStringLiteral("--module"),
+                    QStringLiteral("z3:00-1A-2B-3C-4D-60:192.168.0.60:Z3-1:4017")});
         ASSERT_TRUE(sim_.waitForReadyRead(5000));
         ASSERT_TRUE(sim_.readLine().startsWith("varnix-sim: ready"));
         Pump([this] { return QFile::exists(state_); }, 2000);
@@ -156,6 +165,26 @@ protected:
         QTest::qWait(600);
     }
 
+    // Another host (this one, from port 1500) answers the read with made-up cloud, heartbeat and
+    // HTTPD blocks; none of it may reach the page or what it saves.
+    void SpoofReadReplies(int binding) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(1500);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(svr_->BindingPort(binding));
+        inet_pton(AF_INET, svr_->BindingAddress(binding).c_str(), &to.sin_addr);
+        for (std::size_t n : {50u, 85u, 302u}) {
+            const TIdBytes junk(n, 0x5A);
+            ::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+        ::close(fd);
+        QTest::qWait(200);
+    }
+
     void WaitForRestart(const char* mac) {
         Pump([&] { return Module(mac).Restarts >= 1; }, 4000);
     }
@@ -187,13 +216,15 @@ void PagesE2E::RunZ2Save(int firmware) {
     ASSERT_NO_FATAL_FAILURE(StartSim(firmware));
     const TSimModule before = Module(kZ2Mac);
     Click(RowOf(kZ2Mac), firmware);
+    ASSERT_NO_FATAL_FAILURE(SpoofReadReplies(RowOf(kZ2Mac).Binding));
 
-    // The read filled the page and its extended groups with the module's values.
+    // The read filled the page and its extended groups with the module's values (and only the
+    // module's: the blocks from another host changed nothing, here or in what the save sends).
     EXPECT_EQ(host.Modes, std::vector<int>{2});
-    EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_StaticIP")->text(), QStringLiteral("10.77.0.50"));
+    EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_StaticIP")->text(), QStringLiteral("192.168.0.50"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_ModName")->text(), QStringLiteral("Line-1"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_LocalPort0")->text(), QStringLiteral("8234"));
-    EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_RemoteIP0")->text(), QStringLiteral("10.77.0.1"));
+    EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_RemoteIP0")->text(), QStringLiteral("192.168.0.1"));
     EXPECT_EQ(Find<QComboBox>(z2.get(), "cbb_WorkMode0")->currentIndex(), 3);
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "LabeledEdit1")->text(), QStringLiteral("300"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edtDid")->text(), QStringLiteral("001A2B3C4D5E"));

@@ -27,6 +27,11 @@ struct TFieldReader {
         Error = TPageError{control, text};
         return 0;
     }
+    std::int64_t NumberIn(const char* control, const std::string& text, std::int64_t low, std::int64_t high) {
+        const std::int64_t n = Number(control, text);
+        if (!Error && (n < low || n > high)) Error = TPageError{control, text};
+        return Error ? 0 : n;
+    }
     void Address(const char* control, const std::string& text) {
         if (Error) return;
         std::array<std::uint8_t, 4> scratch{};
@@ -335,6 +340,18 @@ std::string ToggleHexText(const std::string& shown, bool nowHex) {
     return nowHex ? TextToHex(shown) : HexToText(shown);
 }
 
+std::string HttpdHeaderForModule(const std::string& text, const std::string& shownBytes,
+                                 const std::string& moduleBytes) {
+    if (text == shownBytes) return moduleBytes;
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
 // --- Z3 ---
 
 std::optional<TPageError> ReadZ3BaseForm(const TZ3Form& f, TBaseParam& base) {
@@ -349,7 +366,8 @@ std::optional<TPageError> ReadZ3BaseForm(const TZ3Form& f, TBaseParam& base) {
     b.ModName = f.ModName;
     b.UserName = f.UserName;
     b.Password = f.Password;
-    b.OptionFlags = static_cast<int>(r.Number("edt_IdTypeZ3", f.IdType));
+    // One character, 0-3: a value outside is refused rather than cut to its low two bits.
+    b.OptionFlags = static_cast<int>(r.NumberIn("edt_IdTypeZ3", f.IdType, 0, 3));
     b.UserMAC = f.UserMAC;
     if (r.Error) return r.Error;
     base = b;

@@ -152,6 +152,13 @@ TModbusView ShowModbusOnForm(const TModbusParam& values, int kind, TZ2ExtForm& f
 // back into bytes and leaves anything else unchanged.
 std::string ToggleHexText(const std::string& shown, bool nowHex);
 
+// The HTTPD header as it goes to the module, from the text a plain-text editor gives back (line
+// breaks as LF only): every line break becomes CR LF, as HTTP wants. `shownBytes` is what the
+// editor gave back right after it was filled with the module's `moduleBytes`; while the text is
+// still that, the module's bytes go back unchanged, byte for byte.
+std::string HttpdHeaderForModule(const std::string& text, const std::string& shownBytes,
+                                 const std::string& moduleBytes);
+
 // --- Z3 page. ---
 struct TZ3Form {
     int AddrTypeIndex = 1;

@@ -305,7 +305,7 @@ TZ2ExtForm TZ2Page::ReadExtForm() const {
     f.DeviceNo = EditBytes(u.edtDid);
     f.CommPassword = EditBytes(u.edtCompass);
     f.HttpdUrl = EditBytes(u.LabeledEdit2);
-    f.HttpdHeader = ToBytes(u.RzRichEdit1->toPlainText());
+    f.HttpdHeader = HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_);
     f.RemoveHttpdHeader = u.RzCheckBox3->isChecked();
     f.ComSetEnable = u.rzchckbxComSetEnable->isChecked();
     f.HeartTypeIndex = u.RzComboBox1->currentIndex();
@@ -329,7 +329,12 @@ void TZ2Page::WriteExtForm(const TZ2ExtForm& f) {
     SetEditBytes(u.edtDid, f.DeviceNo);
     SetEditBytes(u.edtCompass, f.CommPassword);
     SetEditBytes(u.LabeledEdit2, f.HttpdUrl);
-    if (ToBytes(u.RzRichEdit1->toPlainText()) != f.HttpdHeader) u.RzRichEdit1->setPlainText(ToDisplay(f.HttpdHeader));
+    // The editor keeps line breaks as blocks and gives back LF only; keep the header's own bytes
+    // to send back while the text is unchanged.
+    if (HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_) != f.HttpdHeader)
+        u.RzRichEdit1->setPlainText(ToDisplay(f.HttpdHeader));
+    headerBytes_ = f.HttpdHeader;
+    headerShown_ = ToBytes(u.RzRichEdit1->toPlainText());
     u.RzCheckBox3->setChecked(f.RemoveHttpdHeader);
     u.rzchckbxComSetEnable->setChecked(f.ComSetEnable);
     SelectIndex(u.RzComboBox1, f.HeartTypeIndex);

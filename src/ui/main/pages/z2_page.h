@@ -13,6 +13,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace Ui {
@@ -85,6 +86,8 @@ private:
     IPageHost& host_;
     std::unique_ptr<Ui::TZ2PageForm> ui_;
     bool lanTab_ = true;
+    // The HTTPD header as the module sent it, and as the editor gives it back.
+    std::string headerBytes_, headerShown_;
 };
 
 }  // namespace varnix

@@ -1,0 +1,68 @@
+#pragma once
+// The upgrade's own UDP endpoint: four sockets for one local IPv4 address, read on the thread
+// that owns the endpoint through socket notifiers.
+//
+//   port 9      bound to LocalIP, sends the upgrade request as a broadcast
+//   port 67     bound to 0.0.0.0: the module has no address yet and broadcasts its boot request
+//               to 255.255.255.255:67, which Linux never delivers to a socket bound to a unicast
+//               address. Only datagrams that arrived on LocalIP's interface are kept, and the
+//               boot reply leaves that interface with LocalIP as its source (IP_PKTINFO).
+//   port 69     bound to LocalIP, receives the file read request
+//   port 40300  bound to LocalIP, sends the blocks and receives their acknowledgements
+
+#include "core/types.h"
+
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QSocketNotifier;
+
+namespace varnix {
+
+struct TUpgradeSend;
+
+// Why a socket could not be set up or used: the port and the errno.
+struct TEndpointError {
+    std::uint16_t Port = 0;
+    int Errno = 0;
+};
+
+class TUpgradeEndpoint final : public QObject {
+    Q_OBJECT
+public:
+    explicit TUpgradeEndpoint(QObject* parent = nullptr);
+    ~TUpgradeEndpoint() override;
+
+    // Binds the four ports for localIP (dotted text); on failure nothing stays bound.
+    std::optional<TEndpointError> Open(const std::string& localIP);
+    void Close();
+    bool IsOpen() const { return open_; }
+    std::optional<TEndpointError> Send(const TUpgradeSend& d);
+
+signals:
+    void Received(quint16 localPort, const QString& senderIP, const QByteArray& data);
+
+private:
+    struct TBinding {
+        std::uint16_t Port = 0;
+        int Fd = -1;
+        QSocketNotifier* Notifier = nullptr;
+    };
+    std::optional<TEndpointError> Bind(TBinding& b, std::uint32_t addr);
+    void Drain(TBinding& b);
+
+    std::array<TBinding, 4> bindings_;
+    std::uint32_t local_ = 0; // network order
+    int ifIndex_ = 0;         // LocalIP's interface
+    bool open_ = false;
+};
+
+// The interface index that holds the IPv4 address (network order); 0 when none does.
+int InterfaceIndexOf(std::uint32_t addrNetworkOrder);
+
+} // namespace varnix

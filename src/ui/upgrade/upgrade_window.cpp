@@ -1,0 +1,161 @@
+#include "ui/upgrade/upgrade_window.h"
+
+#include "lan/local_addresses.h"
+#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
+#include "ui/common/prompts.h"
+#include "ui_upgrade_window.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace varnix {
+
+Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
+    : QDialog(parent), options_(std::move(options)), ui(std::make_unique<Ui::Tfrm_Upgrade>()) {
+    if (options_.Prompts) {
+        prompts_ = options_.Prompts;
+    } else {
+        ownPrompts_ = std::make_unique<TQtPrompts>();
+        prompts_ = ownPrompts_.get();
+    }
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(440, 370);
+    runner_ = std::make_unique<TUpgradeRunner>([](const QString& key) { return GetLangText(key); });
+    connect(runner_.get(), &TUpgradeRunner::Output, this, &Tfrm_Upgrade::Show);
+    connect(ui->btn_Browse, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_BrowseClick);
+    connect(ui->btn_Program, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ProgramClick);
+    connect(ui->btn_Exit, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ExitClick);
+    connect(ui->cbbSvrIP, &TDropDownCombo::DropDown, this, &Tfrm_Upgrade::cbbSvrIPDropDown);
+    LoadIniUpgrade(*this);
+    ApplyUpgradeTexts();
+}
+
+Tfrm_Upgrade::~Tfrm_Upgrade() = default;
+
+void Tfrm_Upgrade::ApplyUpgradeTexts() {
+    auto& u = *ui;
+    SetTexts({{this, "lang_Upgrade_Title"},
+              {u.grp1, "lang_Upgrade_grpClnt"},
+              {u.grp2, "lang_Upgrade_grpFileName"},
+              {u.btn_Program, "lang_Upgrade_btnProgram"},
+              {u.btn_Exit, "lang_Upgrade_btnExit"},
+              {u.lbl_IP, "lang_Upgrade_lblClientIP"},
+              {u.lbl_MAC, "lang_Upgrade_lblClientMAC"}});
+    u.lblFwUpTip->setText(Text("lang_Upgrade_Hint").replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // A status that is exactly one row's text (in either language) turns into that row's text in
+    // the current language; a status with more appended stays as it is.
+    if (!u.lbl_Info->text().isEmpty())
+        u.lbl_Info->setText(GetLangText(u.lbl_Info->text()));
+    SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"}});
+}
+
+void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {
+    if (!ip.isEmpty())
+        ui->edt_IP->setText(ip);
+    if (!mac.isEmpty())
+        ui->edt_MAC->setText(mac);
+    if (ui->cbbSvrIP->currentText().isEmpty()) {
+        // Offer the address on the module's /24 first, so a plain "Program" works.
+        cbbSvrIPDropDown();
+        const auto target = ParseIPv4(ui->edt_IP->text().toStdString());
+        for (int i = 0; target && i < ui->cbbSvrIP->count(); ++i) {
+            const auto local = ParseIPv4(ui->cbbSvrIP->itemText(i).toStdString());
+            if (local && (*local & 0xFFFFFF00U) == (*target & 0xFFFFFF00U))
+                ui->cbbSvrIP->setCurrentIndex(i);
+        }
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    raise();
+    activateWindow();
+}
+
+void Tfrm_Upgrade::cbbSvrIPDropDown() {
+    std::vector<std::string> list;
+    if (options_.LocalAddresses)
+        list = options_.LocalAddresses();
+    else
+        GetLocalIPList(list);
+    const QString typed = ui->cbbSvrIP->currentText();
+    ui->cbbSvrIP->clear();
+    for (const std::string& a : list)
+        ui->cbbSvrIP->addItem(QString::fromStdString(a));
+    if (!typed.isEmpty())
+        ui->cbbSvrIP->setCurrentText(typed);
+}
+
+void Tfrm_Upgrade::btn_BrowseClick() {
+    const QString dir = QFileInfo(ui->edt_BinFileName->text()).absolutePath();
+    if (auto name = prompts_->OpenFileName(this, GetLangText(QStringLiteral("lang_Upgrade_grpFileName")), dir,
+                                           QStringLiteral("*.bin (*.bin)")))
+        ui->edt_BinFileName->setText(*name);
+}
+
+void Tfrm_Upgrade::btn_ProgramClick() {
+    TUpgradeStart start;
+    start.TargetIP = ui->edt_IP->text().toStdString();
+    start.TargetMAC = ui->edt_MAC->text().toStdString();
+    start.LocalIP = ui->cbbSvrIP->currentText().toStdString();
+    start.FileName = ui->edt_BinFileName->text().toStdString();
+    if (!start.FileName.empty())
+        ReadFirmwareFile(ui->edt_BinFileName->text(), start,
+                         [](const QString& key) { return GetLangText(key); });
+    runner_->Start(std::move(start));
+}
+
+void Tfrm_Upgrade::btn_ExitClick() {
+    runner_->Stop();
+    closing_ = true;
+    close();
+    closing_ = false;
+}
+
+void Tfrm_Upgrade::closeEvent(QCloseEvent* event) {
+    // Only btn_Exit closes the window; the window manager's close is ignored.
+    if (closing_)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void Tfrm_Upgrade::Show(const TUpgradeOutput& out) {
+    if (out.LabelKey)
+        ui->lbl_Info->setText(GetLangText(QString::fromStdString(*out.LabelKey)) +
+                              QString::fromStdString(out.LabelSuffix));
+    if (out.Progress)
+        ui->pb1->setValue(*out.Progress);
+    if (out.ProgramEnabled)
+        ui->btn_Program->setEnabled(*out.ProgramEnabled);
+    if (out.ExitEnabled)
+        ui->btn_Exit->setEnabled(*out.ExitEnabled);
+    if (out.MessageKey)
+        prompts_->Message(this, windowTitle(), GetLangText(QString::fromStdString(*out.MessageKey)),
+                          IUserPrompts::Icon::Warning);
+}
+
+void Tfrm_Upgrade::setUpgradeIP(const QString& text) {
+    ui->edt_IP->setText(text);
+}
+void Tfrm_Upgrade::setUpgradeMAC(const QString& text) {
+    ui->edt_MAC->setText(text);
+}
+void Tfrm_Upgrade::setUpgradeFileName(const QString& text) {
+    ui->edt_BinFileName->setText(text);
+}
+QString Tfrm_Upgrade::upgradeIP() const {
+    return ui->edt_IP->text();
+}
+QString Tfrm_Upgrade::upgradeMAC() const {
+    return ui->edt_MAC->text();
+}
+QString Tfrm_Upgrade::upgradeFileName() const {
+    return ui->edt_BinFileName->text();
+}
+
+} // namespace varnix

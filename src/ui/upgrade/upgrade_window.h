@@ -1,0 +1,73 @@
+#pragma once
+// Tfrm_Upgrade: loads a firmware image into one module over the LAN (see upgrade_session.h for
+// the exchange). The window only moves values between its controls and a TUpgradeRunner; it owns
+// its three settings (UpgradeIP, UpgradeMAC, UpgradeFileName), which the main window's settings
+// save writes back through IUpgradeSettingsTarget.
+//
+// Fixed size, centred, no title-bar buttons; Esc and the window manager's close do nothing, so
+// btn_Exit, disabled during a run, is the only way out.
+
+#include "app/settings.h"
+#include "ui/upgrade/upgrade_runner.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Ui {
+class Tfrm_Upgrade;
+}
+
+namespace varnix {
+
+class IUserPrompts;
+
+struct TUpgradeWindowOptions {
+    // Modal steps (message box, file dialog); the real dialogs when null.
+    IUserPrompts* Prompts = nullptr;
+    // The PC's IPv4 addresses for cbbSvrIP; every interface's (no loopback) when unset.
+    std::function<std::vector<std::string>()> LocalAddresses;
+};
+
+class Tfrm_Upgrade final : public QDialog, public IUpgradeSettingsTarget {
+    Q_OBJECT
+public:
+    explicit Tfrm_Upgrade(TUpgradeWindowOptions options = {}, QWidget* parent = nullptr);
+    ~Tfrm_Upgrade() override;
+
+    // Shows the window modal, with the selected module's IP and MAC; an empty text leaves its
+    // edit as it was.
+    void Open(const QString& ip, const QString& mac);
+    void ApplyUpgradeTexts();
+    const TUpgradeRunner& Runner() const { return *runner_; }
+
+    void setUpgradeIP(const QString& text) override;
+    void setUpgradeMAC(const QString& text) override;
+    void setUpgradeFileName(const QString& text) override;
+    QString upgradeIP() const override;
+    QString upgradeMAC() const override;
+    QString upgradeFileName() const override;
+
+protected:
+    void reject() override {} // Esc does nothing
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void btn_BrowseClick();
+    void btn_ProgramClick();
+    void btn_ExitClick();
+    void cbbSvrIPDropDown();
+    void Show(const TUpgradeOutput& out);
+
+    TUpgradeWindowOptions options_;
+    std::unique_ptr<IUserPrompts> ownPrompts_;
+    IUserPrompts* prompts_ = nullptr;
+    std::unique_ptr<Ui::Tfrm_Upgrade> ui;
+    std::unique_ptr<TUpgradeRunner> runner_;
+    bool closing_ = false;
+};
+
+} // namespace varnix

@@ -1,0 +1,52 @@
+// Writes screenshots of the upgrade window (English and Chinese, idle and during a run) to the
+// directory given as the first argument. Not a test: a tool for looking at the layout.
+#include "lang/app_lang.h"
+#include "ui/common/prompts.h"
+#include "ui/upgrade/upgrade_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace varnix;
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
+    QDir().mkpath(dir);
+    LangList = new TLangList;
+    RegisterBuiltinTexts(*LangList);
+    TScriptedPrompts prompts;
+    for (const bool chinese : {false, true}) {
+        LangList->IsChinese = chinese;
+        TUpgradeWindowOptions o;
+        o.Prompts = &prompts;
+        o.LocalAddresses = [] { return std::vector<std::string>{"192.168.0.10", "10.77.0.1"}; };
+        Tfrm_Upgrade w(o);
+        w.setUpgradeFileName(QStringLiteral("/home/tech/firmware/vorz2-4017.bin"));
+        w.Open(QStringLiteral("192.168.0.7"), QStringLiteral("00 1A 2B 3C 4D 5E"));
+        const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/upgrade-idle-") + lang + QStringLiteral(".png"));
+        // A run in progress: what the window shows after block 120 of a 256 KiB image.
+        w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
+            ->setText(GetLangText(QStringLiteral("lang_Hint_UpProgress")) + QStringLiteral("23%"));
+        w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(23);
+        w.findChild<QPushButton*>(QStringLiteral("btn_Program"))->setEnabled(false);
+        w.findChild<QPushButton*>(QStringLiteral("btn_Exit"))->setEnabled(false);
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/upgrade-run-") + lang + QStringLiteral(".png"));
+        // A port that cannot be used.
+        w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
+            ->setText(GetLangText(QStringLiteral("lang_Hint_Upfailed")) + QStringLiteral(" ") +
+                      GetLangText(QStringLiteral("lang_Hint_UpPortDenied"))
+                          .arg(QStringLiteral("67"), QStringLiteral("/usr/bin/varnix")));
+        w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(0);
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/upgrade-port-") + lang + QStringLiteral(".png"));
+    }
+    FreeLang();
+    return 0;
+}

@@ -1,0 +1,188 @@
+#include "cli/upgrade_command.h"
+
+#include "cli/exit_codes.h"
+#include "lan/local_addresses.h"
+#include "lang/lang_table.h"
+#include "ui/upgrade/upgrade_runner.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace varnix::cli {
+
+namespace {
+
+constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--local ADDR] [--json]";
+
+// The English text of a key of the string table (the key itself when there is none).
+QString EnglishText(const QString& key) {
+    for (const TLangRow& r : BuiltinLangTable())
+        if (key == QLatin1String(r.Name))
+            return QString::fromUtf8(r.En).trimmed();
+    return key;
+}
+
+void Err(const QString& text) {
+    std::fputs((QStringLiteral("varnix-cli: ") + text + u'\n').toUtf8().constData(), stderr);
+}
+
+// The local address on the target's /24, from every interface (loopback too).
+std::optional<QString> LocalFor(const QString& target) {
+    const auto t = ParseIPv4(target.toStdString());
+    std::vector<std::string> list;
+    GetLocalIPList(list, true);
+    for (const std::string& a : list) {
+        const auto l = ParseIPv4(a);
+        if (t && l && *l != *t && (*l & 0xFFFFFF00U) == (*t & 0xFFFFFF00U))
+            return QString::fromStdString(a);
+    }
+    return std::nullopt;
+}
+
+class TProgressLine {
+public:
+    explicit TProgressLine(bool enabled) : enabled_(enabled) {}
+    void Show(int percent) {
+        if (!enabled_ || percent == shown_)
+            return;
+        shown_ = percent;
+        const int filled = percent * 40 / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(40 - filled), ' ').c_str(), percent);
+        std::fflush(stderr);
+        open_ = true;
+    }
+    void End() {
+        if (open_)
+            std::fputc('\n', stderr);
+        open_ = false;
+    }
+
+private:
+    bool enabled_;
+    bool open_ = false;
+    int shown_ = -1;
+};
+
+} // namespace
+
+int RunUpgrade(const QStringList& args) {
+    QCommandLineParser parser;
+    const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("Address the module gets."),
+                                    QStringLiteral("IP"));
+    const QCommandLineOption local(QStringLiteral("local"), QStringLiteral("Local address to serve from."),
+                                   QStringLiteral("ADDR"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
+    parser.addOptions({target, local, json});
+    const bool asJson = args.contains(QStringLiteral("--json"));
+    QJsonObject root;
+    const auto finish = [&](TExit e) {
+        if (asJson) {
+            root.insert(QStringLiteral("exit"), ToInt(e));
+            std::fputs(QJsonDocument(root).toJson(QJsonDocument::Indented).constData(), stdout);
+        }
+        std::fflush(stdout);
+        return ToInt(e);
+    };
+    const auto usage = [&](const QString& why) {
+        Err(why);
+        Err(QStringLiteral("usage: varnix-cli ") + QLatin1String(UpgradeUsage));
+        root.insert(QStringLiteral("result"), QStringLiteral("usage"));
+        root.insert(QStringLiteral("message"), why);
+        return finish(TExit::Usage);
+    };
+    if (!parser.parse(QStringList{QStringLiteral("upgrade")} + args))
+        return usage(parser.errorText());
+    const QStringList pos = parser.positionalArguments();
+    if (pos.size() != 2 || !parser.isSet(target))
+        return usage(QStringLiteral("needs MAC, FILE and --target"));
+    const QString targetIP = parser.value(target);
+    if (!ParseIPv4(targetIP.toStdString()))
+        return usage(QStringLiteral("--target: '%1' is not an IPv4 address").arg(targetIP));
+    QString localIP;
+    if (parser.isSet(local)) {
+        localIP = parser.value(local);
+    } else if (auto l = LocalFor(targetIP)) {
+        localIP = *l;
+    } else {
+        return usage(QStringLiteral("no local address on %1's network; give --local").arg(targetIP));
+    }
+
+    TUpgradeStart start;
+    start.TargetIP = targetIP.toStdString();
+    start.TargetMAC = pos[0].toStdString();
+    start.LocalIP = localIP.toStdString();
+    start.FileName = pos[1].toStdString();
+    ReadFirmwareFile(pos[1], start, EnglishText);
+    root.insert(QStringLiteral("mac"), pos[0]);
+    root.insert(QStringLiteral("target"), targetIP);
+    root.insert(QStringLiteral("local"), localIP);
+    root.insert(QStringLiteral("file"), pos[1]);
+    if (start.Image)
+        root.insert(QStringLiteral("bytes"), static_cast<qint64>(start.Image->size()));
+
+    TUpgradeRunner runner(EnglishText);
+    QEventLoop loop;
+    TProgressLine bar(!asJson && ::isatty(STDERR_FILENO) == 1);
+    QString status, result = QStringLiteral("failed");
+    TExit exit = TExit::NoAnswer;
+    bool ended = false;
+    QObject::connect(&runner, &TUpgradeRunner::Output, &loop, [&](const TUpgradeOutput& out) {
+        if (out.Progress && !out.Ended)
+            bar.Show(*out.Progress);
+        if (out.LabelKey) {
+            const QString text = (EnglishText(QString::fromStdString(*out.LabelKey)) +
+                                  QString::fromStdString(out.LabelSuffix));
+            if (text != status && !out.LabelKey->ends_with("UpProgress")) {
+                bar.End();
+                if (!asJson)
+                    std::printf("%s\n", text.toUtf8().constData());
+            }
+            status = text;
+        }
+        if (out.MessageKey)
+            status = EnglishText(QString::fromStdString(*out.MessageKey));
+        const bool refused = !ended && runner.Session().phase() == TUpgradeSession::Phase::Idle;
+        if (!out.Ended && !refused)
+            return;
+        ended = true;
+        const std::string key = out.LabelKey.value_or(std::string());
+        if (out.Succeeded) {
+            result = QStringLiteral("success"), exit = TExit::Ok;
+        } else if (key == "lang_Hint_UpTimeOut") {
+            result = QStringLiteral("timeout"), exit = TExit::NoAnswer;
+        } else if (key == "lang_Hint_BinNotMatch") {
+            result = QStringLiteral("mismatch"), exit = TExit::ModuleError;
+        } else if (refused) {
+            result = QStringLiteral("refused"), exit = TExit::Usage;
+        } else {
+            result = QStringLiteral("failed"), exit = TExit::Local;
+        }
+        loop.quit();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    runner.Start(std::move(start));
+    if (!ended)
+        loop.exec();
+    bar.End();
+    root.insert(QStringLiteral("result"), result);
+    root.insert(QStringLiteral("message"), status);
+    root.insert(QStringLiteral("blocks"), static_cast<qint64>(runner.Session().currentBlock()));
+    root.insert(QStringLiteral("resends"), std::max(0, runner.Session().retryCount()));
+    root.insert(QStringLiteral("seconds"), static_cast<double>(clock.elapsed()) / 1000.0);
+    if (exit != TExit::Ok)
+        Err(status);
+    if (exit == TExit::Usage && !asJson && status.isEmpty())
+        Err(QStringLiteral("refused"));
+    return finish(exit);
+}
+
+} // namespace varnix::cli
