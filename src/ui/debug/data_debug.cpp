@@ -4,6 +4,7 @@
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
+#include "ui/common/screen_fit.h"
 #include "ui/debug/frame_cmd.h"
 #include "ui/debug/recv_model.h"
 #include "ui_data_debug.h"
@@ -132,6 +133,12 @@ void Tfrm_DataDebug::ApplyDataDebugTexts() {
     u.btnConnet->setText(u.btnConnet->text().isEmpty() ? Text("lang_DataDebug_btnConnet")
                                                        : GetLangText(u.btnConnet->text()));
     u.lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
+}
+
+void Tfrm_DataDebug::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Centred over the main window it may reach above or below a small screen.
+    KeepOnScreen(this);
 }
 
 void Tfrm_DataDebug::ShowModal(const TDataDebugPreset& preset) {

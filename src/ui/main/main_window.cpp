@@ -11,6 +11,7 @@
 #include "lang/apply_texts.h"
 #include "ui/common/colours.h"
 #include "ui/common/hint_switch.h"
+#include "ui/common/screen_fit.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/log_pane.h"
@@ -372,6 +373,8 @@ void TFrm_Main::FitWindowWidth() {
   const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
   height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
   setFixedSize(width, height);
+  // A wider page must not push the window's right-hand part off its screen.
+  KeepOnScreen(this);
 }
 
 void TFrm_Main::SetPageMode(int mode) {
