@@ -1,5 +1,5 @@
-// The main window's texts in the current language, the language switch, and the window's
-// placement on its screen.
+// The main window's texts in the current language, the language switch, the hint switch and
+// the call of a later copy to come forward.
 
 #include "app/settings.h"
 #include "lang/app_lang.h"
@@ -13,9 +13,8 @@
 #include "ui_main_window.h"
 
 #include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMenu>
-#include <QScreen>
 
 namespace varnix {
 
@@ -78,6 +77,20 @@ void TFrm_Main::SetLanguage(bool chinese) {
     // Longer texts may need a wider page.
     if (pageMode_ >= 0)
         FitWindowWidth();
+}
+
+void TFrm_Main::BringToFront() {
+    // A window that has closed (a termination signal may close it just before a later copy's
+    // request is read) stays closed: showing it again would keep the program running.
+    if (closed_) return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 void TFrm_Main::setHintsEnabled(bool enabled) {

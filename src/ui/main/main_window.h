@@ -103,6 +103,9 @@ public:
   // Shows the password dialog (modal, or raised when it is already showing).
   void ShowPswd();
   void ShowAbout();
+  // Asked by a later copy of the program: restores the window if minimised and brings it, and
+  // the modal dialog it shows (debugging, upgrade, password, about), to the front.
+  void BringToFront();
 
   // --- Device list. ---
   void Search();
