@@ -37,6 +37,7 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScrollArea>
+#include <QScreen>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -66,6 +67,14 @@ private:
 TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TFrm_Main>()), options_(std::move(options)) {
   ui->setupUi(this);
+  // The panels sit in a scroll box without a frame: on a screen too small for the widest page
+  // the window is cut to the screen and the panels scroll instead.
+  auto* fit = new QScrollArea(this);
+  fit->setObjectName(QStringLiteral("scr_Bg"));
+  fit->setFrameShape(QFrame::NoFrame);
+  fit->setWidgetResizable(true);
+  fit->setWidget(takeCentralWidget());
+  setCentralWidget(fit);
   if (options_.Prompts != nullptr) {
     prompts_ = options_.Prompts;
   } else {
@@ -372,6 +381,14 @@ void TFrm_Main::FitWindowWidth() {
   }
   const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
   height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
+  // The panels keep their full size inside the scroll box; the window is no larger than the
+  // screen (less the window manager's frame), and what is cut off scrolls.
+  ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
+  if (const QScreen* shown = screen()) {
+    const QSize area = shown->availableGeometry().size() - (frameGeometry().size() - size());
+    width = std::min(width, area.width());
+    height = std::min(height, area.height());
+  }
   setFixedSize(width, height);
   // A wider page must not push the window's right-hand part off its screen.
   KeepOnScreen(this);
