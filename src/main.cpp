@@ -158,16 +158,7 @@ int main(int argc, char** argv) {
       });
 #endif
 
-  QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, [&mainWindow] {
-    mainWindow.setWindowState((mainWindow.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    mainWindow.show();
-    mainWindow.raise();
-    mainWindow.activateWindow();
-    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &mainWindow) {
-      modal->raise();
-      modal->activateWindow();
-    }
-  });
+  QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, &TFrm_Main::BringToFront);
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();

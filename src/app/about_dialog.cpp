@@ -1,6 +1,6 @@
 #include "app/about_dialog.h"
 
-#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "ui_about_dialog.h"
 
 #include <QDesktopServices>
@@ -61,15 +61,16 @@ TFrm_About::~TFrm_About() = default;
 QString TFrm_About::VersionText() { return QStringLiteral(" V") + QStringLiteral(VARNIX_VERSION); }
 
 void TFrm_About::ApplyAboutTexts() {
-  setWindowTitle(GetLangText(QStringLiteral("lang_About_Title")));
-  ui->lbl_SoftName->setText(GetLangText(QStringLiteral("lang_About_SoftName")));
-  ui->lbl_About_version->setText(GetLangText(QStringLiteral("lang_About_Version")));
-  ui->lbl_Aboutl_Description->setText(GetLangText(QStringLiteral("lang_About_Description")));
-  ui->lbl_About_Contact->setText(GetLangText(QStringLiteral("lang_About_Contact")));
-  ui->lbl_About_Website->setText(GetLangText(QStringLiteral("lang_About_Website")));
-  ui->lbl_About_Tel->setText(GetLangText(QStringLiteral("lang_About_Tel")));
-  ui->lbl_About_Email->setText(GetLangText(QStringLiteral("lang_About_Email")));
-  ui->btn_About_Yes->setText(GetLangText(QStringLiteral("lang_About_OK")));
+  // lang_About_Description has no row: the hidden label receives the key itself.
+  SetTexts({{this, "lang_About_Title"},
+            {ui->lbl_SoftName, "lang_About_SoftName"},
+            {ui->lbl_About_version, "lang_About_Version"},
+            {ui->lbl_Aboutl_Description, "lang_About_Description"},
+            {ui->lbl_About_Contact, "lang_About_Contact"},
+            {ui->lbl_About_Website, "lang_About_Website"},
+            {ui->lbl_About_Tel, "lang_About_Tel"},
+            {ui->lbl_About_Email, "lang_About_Email"},
+            {ui->btn_About_Yes, "lang_About_OK"}});
 }
 
 void TFrm_About::ShowModal() {

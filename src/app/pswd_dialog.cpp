@@ -1,7 +1,7 @@
 #include "app/pswd_dialog.h"
 
 #include "app/login.h"
-#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "ui_pswd_dialog.h"
 
 #include <QPainter>
@@ -68,9 +68,7 @@ TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
 TFrm_Pswd::~TFrm_Pswd() = default;
 
 void TFrm_Pswd::ApplyPswdTexts() {
-  setWindowTitle(GetLangText(QStringLiteral("lang_Log_Title")));
-  ui->btn_OK->setText(GetLangText(QStringLiteral("lang_Log_OK")));
-  ui->btn_Cancel->setText(GetLangText(QStringLiteral("lang_Log_Cancel")));
+  SetTexts({{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
 }
 
 void TFrm_Pswd::ShowModal() {

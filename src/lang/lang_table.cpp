@@ -854,6 +854,10 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_UpPortError",
      "端口 %1：%2",
      "Port %1: %2"},
+    // Debugging window: a command name may not contain '&'.
+    {"lang_Hint_FrameCmd_NoAmp",
+     "不能包含'&&'字符",
+     "The name may not contain the character '&'"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

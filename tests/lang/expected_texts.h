@@ -290,6 +290,7 @@ inline constexpr QStringView Keys[] = {
     u"lang_Hint_UpPortDenied",
     u"lang_Hint_UpPortInUse",
     u"lang_Hint_UpPortError",
+    u"lang_Hint_FrameCmd_NoAmp",
 };
 
 struct TQuotedRow {

@@ -98,6 +98,14 @@ void Hostile(bool chinese, const QString& dir) {
     Shoot(&h.Win(), dir + QStringLiteral("/main-hostile-") + lang + QStringLiteral(".png"));
 }
 
+// Started in English, switched to Chinese from the language menu with the Z2 page showing.
+void Switched(const QString& dir) {
+    TWindowHarness h(false);
+    h.Win().SetPageMode(2);
+    h.Win().SetLanguage(true);
+    Shoot(&h.Win(), dir + QStringLiteral("/main-z2-switched-cn.png"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -108,5 +116,6 @@ int main(int argc, char** argv) {
     Run(true, dir);
     Hostile(false, dir);
     Hostile(true, dir);
+    Switched(dir);
     return 0;
 }

@@ -62,7 +62,8 @@ TEST(MainWindow, StartsWithTheLeftPanelAndTheLanTabHint) {
   EXPECT_TRUE(h.HexLines().empty());
 
   EXPECT_EQ(w.windowTitle(), u"Varnix V" VARNIX_VERSION);
-  EXPECT_FALSE(h.Find<QMenu>("mni_Lang")->menuAction()->isVisible());
+  // The language menu is offered, so a user who gets the wrong language can switch it.
+  EXPECT_TRUE(h.Find<QMenu>("mni_Lang")->menuAction()->isVisible());
   EXPECT_FALSE(h.Find<QAction>("mni_Up")->isVisible());
   EXPECT_FALSE(h.Find<QAction>("mni_WorkOrder")->isVisible());
   EXPECT_TRUE(h.Find<QAction>("mni_About")->isVisible());

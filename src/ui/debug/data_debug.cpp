@@ -2,7 +2,9 @@
 
 #include "lan/local_addresses.h"
 #include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
+#include "ui/common/screen_fit.h"
 #include "ui/debug/frame_cmd.h"
 #include "ui/debug/recv_model.h"
 #include "ui_data_debug.h"
@@ -55,7 +57,7 @@ Tfrm_DataDebug::~Tfrm_DataDebug() {
 }
 
 QString Tfrm_DataDebug::Text(const char* key) const {
-    return GetLangText(QString::fromLatin1(key));
+    return varnix::Text(key);
 }
 
 bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
@@ -113,20 +115,30 @@ void Tfrm_DataDebug::WireControls() {
 }
 
 void Tfrm_DataDebug::ApplyDataDebugTexts() {
-    setWindowTitle(Text("lang_DataDebug_Title"));
-    ui->lblProtocol->setText(Text("lang_DataDebug_lblProtocol"));
-    ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
-    ui->chkChooseAll->setText(Text("lang_DataDebug_chkChooseAll"));
-    ui->btnClearAll->setText(Text("lang_DataDebug_btnClearAll"));
-    ui->btnImport->setText(Text("lang_DataDebug_btnImport"));
-    ui->btnExport->setText(Text("lang_DataDebug_btnExport"));
-    ui->lblDelay->setText(Text("lang_DataDebug_lblDelay"));
-    ui->lblCycleInternal->setText(Text("lang_DataDebug_lblCycleInternal"));
-    ui->btnCycleSend->setText(Text("lang_DataDebug_btnCycleSend"));
-    ui->lblRemote->setText(Text("lang_DataDebug_lblRemote"));
-    ui->grpRecv->setTitle(Text("lang_DataDebug_grpRecv"));
-    ui->btnRecvClear->setText(Text("lang_DataDebug_btnRecvClear"));
-    ui->lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
+    auto& u = *ui;
+    SetTexts({{this, "lang_DataDebug_Title"},
+              {u.lblProtocol, "lang_DataDebug_lblProtocol"},
+              {u.chkChooseAll, "lang_DataDebug_chkChooseAll"},
+              {u.btnClearAll, "lang_DataDebug_btnClearAll"},
+              {u.btnImport, "lang_DataDebug_btnImport"},
+              {u.btnExport, "lang_DataDebug_btnExport"},
+              {u.lblDelay, "lang_DataDebug_lblDelay"},
+              {u.lblCycleInternal, "lang_DataDebug_lblCycleInternal"},
+              {u.btnCycleSend, "lang_DataDebug_btnCycleSend"},
+              {u.lblRemote, "lang_DataDebug_lblRemote"},
+              {u.grpRecv, "lang_DataDebug_grpRecv"},
+              {u.btnRecvClear, "lang_DataDebug_btnRecvClear"}});
+    // The connect button's caption is also the role's state (start, stop, connect, disconnect):
+    // it is turned into the same row's text of the current language, never reset.
+    u.btnConnet->setText(u.btnConnet->text().isEmpty() ? Text("lang_DataDebug_btnConnet")
+                                                       : GetLangText(u.btnConnet->text()));
+    u.lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
+}
+
+void Tfrm_DataDebug::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Centred over the main window it may reach above or below a small screen.
+    KeepOnScreen(this);
 }
 
 void Tfrm_DataDebug::ShowModal(const TDataDebugPreset& preset) {

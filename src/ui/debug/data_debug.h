@@ -88,6 +88,7 @@ protected:
     void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateCmdRows();

@@ -117,7 +117,7 @@ void TFrameCmd::Rename() {
     if (!answer)
         return;
     if (answer->contains(u'&')) {
-        prompts_.Message(this, QString(), QStringLiteral("不能包含'&&'字符"), IUserPrompts::Icon::Warning);
+        prompts_.Message(this, QString(), GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")), IUserPrompts::Icon::Warning);
         SetName(QString());
         return;
     }

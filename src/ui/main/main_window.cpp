@@ -9,7 +9,10 @@
 #include "lang/app_lang.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
+#include "lang/apply_texts.h"
 #include "ui/common/colours.h"
+#include "ui/common/hint_switch.h"
+#include "ui/common/screen_fit.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
@@ -36,6 +39,7 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScrollArea>
+#include <QScreen>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -44,32 +48,12 @@ namespace varnix {
 
 namespace {
 
-QString Text(const char* key) { return GetLangText(QString::fromLatin1(key)); }
-
 QString Decimal(long long v) { return QString::number(v); }
 
 // Bytes from the endpoint (addresses, names, status texts) to screen text, control characters
 // shown as "\x1B"-style escapes rather than acted on (a line break in a name would forge a
 // log line).
 QString Shown(const std::string& bytes) { return ShowControls(BytesToDisplay(bytes)); }
-
-// A hint as the pop-up shows it: rich text, so that a long hint wraps instead of running
-// across the screen; line breaks of the text stay line breaks.
-QString HintHtml(const QString& plain) {
-  QString html = plain.toHtmlEscaped();
-  html.replace(QStringLiteral("\r\n"), QStringLiteral("<br>"));
-  html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
-  return QStringLiteral("<p>") + html + QStringLiteral("</p>");
-}
-
-// Text for the feature whose window is not part of this build yet. It has no row in the string
-// table, so both languages are given here.
-QString PendingFeatureText(bool chinese, bool) {
-  return chinese ? QStringLiteral("固件升级窗口尚未包含在此版本中。")
-                 : QStringLiteral("The firmware upgrade window is not part of this version yet.");
-}
-
-bool IsChinese() { return LangList != nullptr && LangList->IsChinese; }
 
 class TAppHook final : public QObject {
 public:
@@ -85,6 +69,14 @@ private:
 TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TFrm_Main>()), options_(std::move(options)) {
   ui->setupUi(this);
+  // The panels sit in a scroll box without a frame: on a screen too small for the widest page
+  // the window is cut to the screen and the panels scroll instead.
+  auto* fit = new QScrollArea(this);
+  fit->setObjectName(QStringLiteral("scr_Bg"));
+  fit->setFrameShape(QFrame::NoFrame);
+  fit->setWidgetResizable(true);
+  fit->setWidget(takeCentralWidget());
+  setCentralWidget(fit);
   if (options_.Prompts != nullptr) {
     prompts_ = options_.Prompts;
   } else {
@@ -152,7 +144,6 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   auto* langGroup = new QActionGroup(this);
   langGroup->addAction(ui->mni_Cn);
   langGroup->addAction(ui->mni_En);
-  ui->mni_Lang->menuAction()->setVisible(false);
   ui->rzpgcntrl_Param->tabBar()->hide();
 
   udp_ = std::make_unique<TUdpSvr>(options_.Udp);
@@ -184,6 +175,7 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
   appHook_ = std::make_unique<TAppHook>(
       [this](QObject* watched, QEvent* event) { return ApplicationEvents1Message(watched, event); });
   qApp->installEventFilter(appHook_.get());
+  THintSwitch::Instance();  // hints of every window go through the one switch
 
   FormCreate();
 }
@@ -303,8 +295,7 @@ void TFrm_Main::ConnectControls() {
 void TFrm_Main::mni_MenuClick(QAction* item) {
   const QString name = item->objectName();
   if (name == u"mni_Hint") {
-    hintsEnabled_ = item->isChecked();
-    if (!hintsEnabled_) QToolTip::hideText();
+    THintSwitch::Instance().SetEnabled(item->isChecked());
   } else if (name == u"mniExporDevs") {
     ExportDevices();
   } else if (name == u"mni_Exit") {
@@ -403,7 +394,17 @@ void TFrm_Main::FitWindowWidth() {
   }
   const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
   height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
+  // The panels keep their full size inside the scroll box; the window is no larger than the
+  // screen (less the window manager's frame), and what is cut off scrolls.
+  ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
+  if (const QScreen* shown = screen()) {
+    const QSize area = shown->availableGeometry().size() - (frameGeometry().size() - size());
+    width = std::min(width, area.width());
+    height = std::min(height, area.height());
+  }
   setFixedSize(width, height);
+  // A wider page must not push the window's right-hand part off its screen.
+  KeepOnScreen(this);
 }
 
 void TFrm_Main::SetPageMode(int mode) {
@@ -548,72 +549,6 @@ void TFrm_Main::ShowStatus(std::int32_t code, const QString& text) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Texts
-
-void TFrm_Main::ApplyMainTexts() {
-  setWindowTitle(Text("lang_Main_Title") + QStringLiteral(" V") + QStringLiteral(VARNIX_VERSION));
-
-  ui->mni_File->setTitle(Text("lang_Menu_File"));
-  ui->mni_Pswd->setText(Text("lang_Menu_Pswd"));
-  ui->mniExporDevs->setText(Text("lang_Menu_ExpDev"));
-  ui->mni_Exit->setText(Text("lang_Menu_Quit"));
-  ui->mni_Lang->setTitle(Text("lang_Menu_Lang"));
-  ui->mni_Cn->setText(Text("lang_Menu_Cn"));
-  ui->mni_En->setText(Text("lang_Menu_En"));
-  ui->mni_Help->setTitle(Text("lang_Menu_Help"));
-  ui->mni_About->setText(Text("lang_Menu_About"));
-  ui->mni_Hint->setText(Text("lang_Menu_Hint"));
-  ui->mni_Up->setText(Text("lang_Menu_Version"));
-  ui->mni_WorkOrder->setText(Text("lang_Menu_WorkOrder"));
-
-  devices_->SetCaptions({Text("lang_Lv_DevIP"), Text("lang_Lv_DevName"), Text("lang_Lv_MAC"),
-                         Text("lang_Lv_Version")});
-
-  ui->lbl_SelectCom->setText(Text("lang_lbl_SelectCom"));
-  ui->lbl1->setText(Text("lang_lbl_BaudRate"));
-  ui->lblZNum->setText(Text("lang_lblZNum"));
-
-  for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp", "mni_Reset", "mni_CopyTheMac",
-                           "mni_CopeAllMac"}) {
-    pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name))
-        ->setText(GetLangText(QStringLiteral("lang_") + QString::fromLatin1(name)));
-  }
-
-  ui->btn_Search->setText(Text("lang_btn_Search"));
-  ui->btn_ComRead->setText(Text("lang_btn_ComRead"));
-  for (QWidget* sheet : {ui->rztbsht_Net, ui->rztbsht_Com}) {
-    ui->rzpgcntrl_Srch->setTabText(ui->rzpgcntrl_Srch->indexOf(sheet),
-                                   GetLangText(QStringLiteral("lang_") + sheet->objectName()));
-  }
-  for (QWidget* sheet : {ui->rztbsht_Log, ui->rztbsht_Hex}) {
-    ui->rzpgcntrl_Logs->setTabText(ui->rzpgcntrl_Logs->indexOf(sheet),
-                                   GetLangText(QStringLiteral("lang_") + sheet->objectName()));
-  }
-
-  ui->btn_Search->setToolTip(Text("lang_H_btn_Search"));
-  ui->btn_ComRead->setToolTip(Text("lang_H_btn_ComRead"));
-  ui->lv_Dev->setToolTip(Text("lang_H_lv_Dev"));
-  ui->cbb_SelectCom->setToolTip(Text("lang_Hint_ComF5"));
-
-  pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))
-      ->setToolTip(upgradeOpener_ ? QString() : PendingFeatureText(IsChinese(), false));
-
-  z1Page_->ApplyTexts();
-  z2Page_->ApplyTexts();
-  z3Page_->ApplyTexts();
-}
-
-void TFrm_Main::SetLanguage(bool chinese) {
-  (chinese ? ui->mni_Cn : ui->mni_En)->setChecked(true);
-  LangList->IsChinese = chinese;
-  ApplyMainTexts();
-  for (const auto& apply : textAppliers_) apply();
-  const TIniResult saved = SaveIniLanguage(*LangList);
-  if (!saved) prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
-  if (pageMode_ >= 0) FitWindowWidth();
-}
-
-// ---------------------------------------------------------------------------------------------
 // Device list
 
 int TFrm_Main::DeviceCount() const { return devices_->rowCount(); }
@@ -739,8 +674,6 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
   if (name == u"mni_FirmwareUp") {
     if (upgradeOpener_) {
       upgradeOpener_(row ? r.IP : QString(), row ? QString(r.Mac).remove(u' ') : QString());
-    } else {
-      LogLine(PendingFeatureText(IsChinese(), false), kColourRed);
     }
     return;
   }
@@ -837,20 +770,7 @@ bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-bool TFrm_Main::ApplicationEvents1Message(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || widget->window() != this) return false;
-    if (!hintsEnabled_) return true;
-    // Find the widget (or parent) that carries the hint, as QWidget's own handling would.
-    QWidget* carrier = widget;
-    while (carrier != nullptr && carrier->toolTip().isEmpty() && !carrier->isWindow())
-      carrier = carrier->parentWidget();
-    if (carrier == nullptr || carrier->toolTip().isEmpty()) return false;
-    const auto* help = static_cast<QHelpEvent*>(event);
-    QToolTip::showText(help->globalPos(), HintHtml(carrier->toolTip()), widget, QRect(), hintHidePauseMs_);
-    return true;
-  }
+bool TFrm_Main::ApplicationEvents1Message(QObject* /*watched*/, QEvent* event) {
   if (event->type() == QEvent::Wheel) {
     // Over the Z2 page's scroll box every wheel step scrolls the box by one line, even when
     // the cursor rests on a drop-down or an edit inside it (which would otherwise take it).

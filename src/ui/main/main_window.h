@@ -104,6 +104,9 @@ public:
   // Shows the password dialog (modal, or raised when it is already showing).
   void ShowPswd();
   void ShowAbout();
+  // Asked by a later copy of the program: restores the window if minimised and brings it, and
+  // the modal dialog it shows (debugging, upgrade, password, about), to the front.
+  void BringToFront();
 
   // --- Device list. ---
   void Search();
@@ -141,8 +144,8 @@ public:
   void setAboutMenuVisible(bool visible) override;
   void setRealTimeHelpChecked(bool checked) override;
   void setUpdateMenusVisible(bool visible) override;
-  void setHintHidePause(int ms) override { hintHidePauseMs_ = ms; }
-  void setHintsEnabled(bool enabled) override { hintsEnabled_ = enabled; }
+  void setHintHidePause(int ms) override;
+  void setHintsEnabled(bool enabled) override;
   void setLocalCom(const QString& port) override;
   void setModelChecked(int zNum) override;
   QString cmdFilePath() const override { return cmdFilePath_; }
@@ -151,8 +154,8 @@ public:
   QString localCom() const override;
   int checkedModel() const override;
 
-  bool HintsEnabled() const { return hintsEnabled_; }
-  int HintHidePause() const { return hintHidePauseMs_; }
+  bool HintsEnabled() const;
+  int HintHidePause() const;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -208,8 +211,6 @@ private:
   QString currentMac_;
   int currentBinding_ = -1;
   std::optional<TDeviceRef> currentDevice_;
-  bool hintsEnabled_ = true;
-  int hintHidePauseMs_ = HintHidePauseMs;
   QString cmdFilePath_;
   bool closed_ = false;
 

@@ -2,6 +2,7 @@
 
 #include "lan/local_addresses.h"
 #include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui_upgrade_window.h"
 
@@ -36,19 +37,20 @@ Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
 Tfrm_Upgrade::~Tfrm_Upgrade() = default;
 
 void Tfrm_Upgrade::ApplyUpgradeTexts() {
-    setWindowTitle(GetLangText(QStringLiteral("lang_Upgrade_Title")));
-    ui->lblFwUpTip->setText(GetLangText(QStringLiteral("lang_Upgrade_Hint"))
-                                .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    ui->grp1->setTitle(GetLangText(QStringLiteral("lang_Upgrade_grpClnt")));
-    ui->grp2->setTitle(GetLangText(QStringLiteral("lang_Upgrade_grpFileName")));
-    ui->btn_Program->setText(GetLangText(QStringLiteral("lang_Upgrade_btnProgram")));
-    ui->btn_Exit->setText(GetLangText(QStringLiteral("lang_Upgrade_btnExit")));
-    ui->lbl_IP->setText(GetLangText(QStringLiteral("lang_Upgrade_lblClientIP")));
-    ui->lbl_MAC->setText(GetLangText(QStringLiteral("lang_Upgrade_lblClientMAC")));
-    // A status that is exactly one row's text turns into that row's text in the current language.
-    if (!ui->lbl_Info->text().isEmpty())
-        ui->lbl_Info->setText(GetLangText(ui->lbl_Info->text()));
-    ui->lblLocalIP->setText(GetLangText(QStringLiteral("lang_Upgrade_lblLocalIP")));
+    auto& u = *ui;
+    SetTexts({{this, "lang_Upgrade_Title"},
+              {u.grp1, "lang_Upgrade_grpClnt"},
+              {u.grp2, "lang_Upgrade_grpFileName"},
+              {u.btn_Program, "lang_Upgrade_btnProgram"},
+              {u.btn_Exit, "lang_Upgrade_btnExit"},
+              {u.lbl_IP, "lang_Upgrade_lblClientIP"},
+              {u.lbl_MAC, "lang_Upgrade_lblClientMAC"}});
+    u.lblFwUpTip->setText(Text("lang_Upgrade_Hint").replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // A status that is exactly one row's text (in either language) turns into that row's text in
+    // the current language; a status with more appended stays as it is.
+    if (!u.lbl_Info->text().isEmpty())
+        u.lbl_Info->setText(GetLangText(u.lbl_Info->text()));
+    SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"}});
 }
 
 void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {

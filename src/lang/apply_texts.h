@@ -1,0 +1,34 @@
+#pragma once
+// The one way every window writes the texts of the current language into its controls: each
+// control gets the text of its key (looked up with GetLangText), whatever kind of control it is.
+
+#include <QString>
+#include <initializer_list>
+#include <utility>
+
+class QComboBox;
+class QObject;
+class QWidget;
+
+namespace varnix {
+
+// The text of a key in the current language.
+QString Text(const char* key);
+
+// Caption of each control from its key: the text of a label, button or check box, the title of a
+// group box or menu, the caption of a menu item, the title of a window.
+void SetTexts(std::initializer_list<std::pair<QObject*, const char*>> items);
+// The same with a suffix appended to the looked-up text (" ★" for the address fields).
+void SetTextsWithSuffix(std::initializer_list<std::pair<QObject*, const char*>> items, const QString& suffix);
+// Pop-up help of each control (widget or menu item); "///" in a text is a line break.
+void SetHints(std::initializer_list<std::pair<QObject*, const char*>> items);
+// Item `index` of a drop-down from a key; the selection stays.
+void SetItemText(QComboBox* combo, int index, const char* key);
+// Items 0.. of a drop-down from keys; the selection stays.
+void SetItemTexts(QComboBox* combo, std::initializer_list<const char*> keys);
+// Writes `text` as the caption of `target` (see SetTexts); false for a kind of object that has none.
+bool SetCaption(QObject* target, const QString& text);
+// The caption SetCaption writes, read back (tests compare it with the table).
+QString Caption(const QObject* target);
+
+} // namespace varnix
