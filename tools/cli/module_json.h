@@ -1,0 +1,21 @@
+#pragma once
+// The --json forms of a module that answered the search and of its acknowledgements.
+
+#include "cli/session.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <string>
+
+namespace varnix::cli {
+
+// Text the endpoint built (addresses, MACs) as a QString.
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QJsonObject ModuleJson(const TFoundModule& m);
+QJsonObject AckJson(const TAck& a);
+
+} // namespace varnix::cli
