@@ -1,5 +1,6 @@
 #include "cli/serial_commands.h"
 
+#include "cli/cli_out.h"
 #include "cli/exit_codes.h"
 #include "cli/fields.h"
 #include "cli/module_settings.h"
@@ -35,35 +36,6 @@ constexpr int FramePauseMs = 500;
 QString Hex(std::span<const std::uint8_t> b) {
     return QString::fromStdString(BytesToHexDump(b)).trimmed();
 }
-
-class TSerialOut {
-public:
-    explicit TSerialOut(bool json) : json_(json) {}
-    void Line(const QString& text) {
-        if (!json_)
-            std::printf("%s\n", text.toUtf8().constData());
-    }
-    void Error(const QString& text) {
-        std::fprintf(stderr, "varnix-cli: %s\n", text.toUtf8().constData());
-        errors_.append(text);
-    }
-    QJsonObject& Root() { return root_; }
-    int Finish(TExit status) {
-        if (json_) {
-            if (!errors_.isEmpty())
-                root_.insert(QStringLiteral("errors"), errors_);
-            root_.insert(QStringLiteral("exit"), ToInt(status));
-            std::fputs(QJsonDocument(root_).toJson(QJsonDocument::Indented).constData(), stdout);
-        }
-        std::fflush(stdout);
-        return ToInt(status);
-    }
-
-private:
-    bool json_;
-    QJsonObject root_;
-    QJsonArray errors_;
-};
 
 // Why a port did not open, with what to do about it.
 QString OpenFailure(const std::string& path, const ECommsError& e) {
@@ -249,7 +221,7 @@ QJsonObject Z2Json(const TModuleSettings& s) {
     return o;
 }
 
-void PrintFields(TSerialOut& out, const QJsonObject& fields,
+void PrintFields(TOut& out, const QJsonObject& fields,
                  const std::function<const TFieldDef*(const QString&)>& def) {
     for (auto it = fields.begin(); it != fields.end(); ++it)
         out.Line(QStringLiteral("  %1 %2").arg(it.key(), -24).arg(DisplayValue(*def(it.key()), it.value())));
@@ -272,7 +244,7 @@ int Acks(const TLine& line, std::size_t from) {
     return n;
 }
 
-int CmdSerialRead(TLine& line, const TArgs& a, TSerialOut& out) {
+int CmdSerialRead(TLine& line, const TArgs& a, TOut& out) {
     const TSerialRead r =
         a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
     if (r.Status != TExit::Ok) {
@@ -387,7 +359,7 @@ QStringList Mismatches(const TArgs& a, const std::vector<TIdBytes>& frames, cons
     return diff;
 }
 
-int CmdSerialSet(TLine& line, const TArgs& a, TSerialOut& out) {
+int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
     // The LAN set's shape: one entry per module under "modules", each with its own outcome.
     QJsonObject job{{QStringLiteral("port"), a.Port},
                     {QStringLiteral("module"), out.Root().value(QStringLiteral("module"))}};
@@ -489,7 +461,7 @@ int RunSerialCli(const QStringList& args) {
                                     QStringLiteral("Show the changes and frames; write nothing."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
     parser.addOptions({baud, family, timeout, dryRun, json});
-    TSerialOut out(args.contains(QStringLiteral("--json")));
+    TOut out(args.contains(QStringLiteral("--json")));
     auto usage = [&](const QString& why) {
         out.Error(why);
         std::fputs(SerialUsage, stderr);
