@@ -1,13 +1,13 @@
 #include "cli/commands.h"
 
+#include "app/app_paths.h"
 #include "cli/cli_options.h"
 #include "cli/cli_out.h"
 #include "cli/exit_codes.h"
-#include "app/app_paths.h"
 #include "cli/fields.h"
+#include "cli/fleet_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
-#include "cli/fleet_commands.h"
 #include "cli/profile.h"
 #include "cli/save_job.h"
 #include "cli/save_run.h"
@@ -60,7 +60,9 @@ TFleetContext FleetContext(TLanSession* session, const TOptions& o, TOut& out) {
     return c;
 }
 
-QString Shown(const std::string& wireText) { return BytesToDisplay(wireText); }
+QString Shown(const std::string& wireText) {
+    return BytesToDisplay(wireText);
+}
 
 std::optional<std::string> ParseMacArg(const QString& text, TOut& out) {
     QString why;
@@ -89,22 +91,28 @@ std::optional<int> ParseSeconds(const QString& text, const QString& option, TOut
 bool IsLocalAddress(const std::string& ip) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr) != 1) return false;
+    if (::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr) != 1)
+        return false;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return true;  // cannot tell; the endpoint will report its own failure
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 || errno != EADDRNOTAVAIL;
+    if (fd < 0)
+        return true; // cannot tell; the endpoint will report its own failure
+    const bool bound =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 || errno != EADDRNOTAVAIL;
     ::close(fd);
     return bound;
 }
 
 // Finds one module by MAC; reports and returns nullopt when it does not answer.
-std::optional<TFoundModule> Locate(TLanSession& session, const std::string& mac, const TOptions& o, TOut& out) {
+std::optional<TFoundModule> Locate(TLanSession& session, const std::string& mac, const TOptions& o,
+                                   TOut& out) {
     const auto found = session.Find({mac}, o.TimeoutMs);
     if (found.empty()) {
         out.Error(QStringLiteral("%1 did not answer the search within %2 s%3")
                       .arg(Q(mac))
                       .arg(o.TimeoutMs / 1000.0)
-                      .arg(session.BindingProblem().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(session.BindingProblem())));
+                      .arg(session.BindingProblem().isEmpty()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(session.BindingProblem())));
         return std::nullopt;
     }
     return found.front();
@@ -114,8 +122,12 @@ std::optional<TFoundModule> Locate(TLanSession& session, const std::string& mac,
 
 int CmdFields(TOut& out) {
     QJsonArray list;
-    out.Line(QStringLiteral("%1 %2 %3 %4  %5").arg(QStringLiteral("NAME"), -24).arg(QStringLiteral("GROUP"), -10)
-                 .arg(QStringLiteral("SHOWN"), -6).arg(QStringLiteral("WRITES"), -7).arg(QStringLiteral("VALUES")));
+    out.Line(QStringLiteral("%1 %2 %3 %4  %5")
+                 .arg(QStringLiteral("NAME"), -24)
+                 .arg(QStringLiteral("GROUP"), -10)
+                 .arg(QStringLiteral("SHOWN"), -6)
+                 .arg(QStringLiteral("WRITES"), -7)
+                 .arg(QStringLiteral("VALUES")));
     for (const TFieldDef& f : FieldTable()) {
         QString range = RangeText(f);
         out.Line(QStringLiteral("%1 %2 %3 %4  %5%6 - %7")
@@ -135,7 +147,8 @@ int CmdFields(TOut& out) {
             o.insert(QStringLiteral("min"), static_cast<double>(f.Min));
             o.insert(QStringLiteral("max"), static_cast<double>(f.Max));
         }
-        if (f.Kind == TFieldKind::Text || f.Kind == TFieldKind::Data) o.insert(QStringLiteral("maxBytes"), static_cast<double>(f.Max));
+        if (f.Kind == TFieldKind::Text || f.Kind == TFieldKind::Data)
+            o.insert(QStringLiteral("maxBytes"), static_cast<double>(f.Max));
         if (f.Kind == TFieldKind::Enum) {
             QJsonArray items;
             for (const TEnumItem& it : f.Items) {
@@ -165,12 +178,15 @@ int CmdSearch(TLanSession& session, const TOptions& o, TOut& out) {
     }
     out.Line(QStringLiteral("%1 module(s) answered within %2 s").arg(found.size()).arg(o.TimeoutMs / 1000.0));
     if (session.IncompatibleReplies() > 0)
-        out.Line(QStringLiteral("%1 reply(ies) from modules of another product series").arg(session.IncompatibleReplies()));
+        out.Line(QStringLiteral("%1 reply(ies) from modules of another product series")
+                     .arg(session.IncompatibleReplies()));
     out.Root().insert(QStringLiteral("modules"), list);
     out.Root().insert(QStringLiteral("otherSeriesReplies"), session.IncompatibleReplies());
-    if (!session.BindingProblem().isEmpty()) out.Error(session.BindingProblem());
+    if (!session.BindingProblem().isEmpty())
+        out.Error(session.BindingProblem());
     TFleetContext fleet = FleetContext(&session, o, out);
-    if (o.Check) ReportSearchChecks(session, found, fleet);
+    if (o.Check)
+        ReportSearchChecks(session, found, fleet);
     if (found.empty()) {
         out.Error(QStringLiteral("no module answered"));
         ReportEmptySearch(session, o.Session.Broadcast, fleet);
@@ -194,30 +210,36 @@ QJsonObject RepliesJson(const TReceivedBlocks& g) {
 QJsonObject FieldsJson(const TModuleSettings& s) {
     QJsonObject o;
     for (const TFieldDef& f : FieldTable())
-        if (FieldShown(f, s)) o.insert(f.Name, f.Get(s));
+        if (FieldShown(f, s))
+            o.insert(f.Name, f.Get(s));
     return o;
 }
 
 void PrintFields(const TModuleSettings& s, TOut& out) {
     std::optional<TFieldGroup> group;
     for (const TFieldDef& f : FieldTable()) {
-        if (!FieldShown(f, s)) continue;
+        if (!FieldShown(f, s))
+            continue;
         if (group != f.Group) {
             group = f.Group;
             out.Line(QStringLiteral("[%1]").arg(GroupName(f.Group)));
         }
-        out.Line(QStringLiteral("  %1 %2%3").arg(f.Name, -24).arg(DisplayValue(f, f.Get(s)),
-                                                                FieldWritable(f, s) ? QString() : QStringLiteral("  (read-only)")));
+        out.Line(QStringLiteral("  %1 %2%3")
+                     .arg(f.Name, -24)
+                     .arg(DisplayValue(f, f.Get(s)),
+                          FieldWritable(f, s) ? QString() : QStringLiteral("  (read-only)")));
     }
 }
 
 QString RepliesText(const TReceivedBlocks& g) {
     QStringList parts;
-    if (g.Params) parts << QStringLiteral("base+port (130)");
+    if (g.Params)
+        parts << QStringLiteral("base+port (130)");
     parts << (g.Cloud ? QStringLiteral("cloud (50)") : QStringLiteral("no cloud"));
     parts << (g.Heart ? QStringLiteral("heartbeat (85)") : QStringLiteral("no heartbeat"));
     parts << (g.Httpd ? QStringLiteral("httpd (302)") : QStringLiteral("no httpd"));
-    parts << (g.ModbusKind ? QStringLiteral("modbus kind %1").arg(g.ModbusKind) : QStringLiteral("no modbus"));
+    parts << (g.ModbusKind ? QStringLiteral("modbus kind %1").arg(g.ModbusKind)
+                           : QStringLiteral("no modbus"));
     return parts.join(QStringLiteral(", "));
 }
 
@@ -225,7 +247,9 @@ QString RepliesText(const TReceivedBlocks& g) {
 std::optional<TReadResult> ReadModule(TLanSession& session, const TFoundModule& m, const TLogin& login,
                                       const TOptions& o, TOut& out, TExit& status) {
     if (m.Family != FamilyZ2 && m.Family != FamilyZ3) {
-        out.Error(QStringLiteral("%1 has incompatible firmware (%2); nothing is sent to it").arg(Q(m.Mac)).arg(m.Firmware));
+        out.Error(QStringLiteral("%1 has incompatible firmware (%2); nothing is sent to it")
+                      .arg(Q(m.Mac))
+                      .arg(m.Firmware));
         status = TExit::Usage;
         return std::nullopt;
     }
@@ -240,13 +264,16 @@ std::optional<TReadResult> ReadModule(TLanSession& session, const TFoundModule& 
 
 int CmdRead(TLanSession& session, const QString& macText, const TOptions& o, TOut& out) {
     const auto mac = ParseMacArg(macText, out);
-    if (!mac) return out.Finish(TExit::Usage);
+    if (!mac)
+        return out.Finish(TExit::Usage);
     const auto m = Locate(session, *mac, o, out);
-    if (!m) return out.Finish(TExit::NoAnswer);
+    if (!m)
+        return out.Finish(TExit::NoAnswer);
     TExit status = TExit::Ok;
     const auto r = ReadModule(session, *m, o.Login, o, out, status);
     out.Root().insert(QStringLiteral("module"), ModuleJson(*m));
-    if (!r) return out.Finish(status);
+    if (!r)
+        return out.Finish(status);
     out.Line(ModuleTitle(*m));
     out.Line(QStringLiteral("replies: %1").arg(RepliesText(r->Got)));
     PrintFields(r->Settings, out);
@@ -257,18 +284,24 @@ int CmdRead(TLanSession& session, const QString& macText, const TOptions& o, TOu
 
 // --- restart, reset ---
 
-int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, const TOptions& o, TOut& out) {
+int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, const TOptions& o,
+                      TOut& out) {
     const auto mac = ParseMacArg(macText, out);
-    if (!mac) return out.Finish(TExit::Usage);
+    if (!mac)
+        return out.Finish(TExit::Usage);
     if (reset && !o.Yes && !isatty(STDIN_FILENO)) {
-        out.Error(QStringLiteral("reset restores the factory settings; without a terminal to ask on, give --yes"));
+        out.Error(
+            QStringLiteral("reset restores the factory settings; without a terminal to ask on, give --yes"));
         return out.Finish(TExit::Usage);
     }
     const auto m = Locate(session, *mac, o, out);
-    if (!m) return out.Finish(TExit::NoAnswer);
+    if (!m)
+        return out.Finish(TExit::NoAnswer);
     out.Root().insert(QStringLiteral("module"), ModuleJson(*m));
     if (reset && m->Family != FamilyZ2 && m->Family != FamilyZ3) {
-        out.Error(QStringLiteral("%1 has incompatible firmware (%2); nothing is sent to it").arg(Q(m->Mac)).arg(m->Firmware));
+        out.Error(QStringLiteral("%1 has incompatible firmware (%2); nothing is sent to it")
+                      .arg(Q(m->Mac))
+                      .arg(m->Firmware));
         return out.Finish(TExit::Usage);
     }
     if (reset && !o.Yes) {
@@ -287,14 +320,20 @@ int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, 
     const auto acks = session.Command(*m, o.Login, code, reset && m->Family == FamilyZ3, o.TimeoutMs);
     out.Line(ModuleTitle(*m));
     QJsonArray list;
-    for (const TAck& a : acks) list.append(AckJson(a));
+    for (const TAck& a : acks)
+        list.append(AckJson(a));
     out.Root().insert(QStringLiteral("acks"), list);
     if (acks.empty()) {
-        out.Error(QStringLiteral("%1: no acknowledgement of the %2 within %3 s").arg(Q(m->Mac), BlockNameOfCode(code)).arg(o.TimeoutMs / 1000.0));
+        out.Error(QStringLiteral("%1: no acknowledgement of the %2 within %3 s")
+                      .arg(Q(m->Mac), BlockNameOfCode(code))
+                      .arg(o.TimeoutMs / 1000.0));
         return out.Finish(TExit::NoAnswer);
     }
-    out.Line(QStringLiteral("0x%1 %2: %3").arg(code, 2, 16, QLatin1Char('0')).arg(BlockNameOfCode(code), AckText(acks.front())));
-    if (acks.front().Result != 'K') out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckText(acks.front())));
+    out.Line(QStringLiteral("0x%1 %2: %3")
+                 .arg(code, 2, 16, QLatin1Char('0'))
+                 .arg(BlockNameOfCode(code), AckText(acks.front())));
+    if (acks.front().Result != 'K')
+        out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckText(acks.front())));
     return out.Finish(AckExit(acks.front()));
 }
 
@@ -320,7 +359,8 @@ int CmdSet(TLanSession& session, const QStringList& args, const TOptions& o, TOu
         list.removeIf([&assignment](const TAssignment& x) { return x.Field == assignment->Field; });
         list << *assignment;
     }
-    if (bad) return out.Finish(TExit::Usage);
+    if (bad)
+        return out.Finish(TExit::Usage);
     TJob job{QString(), *mac, [list](const TModuleSettings&, QStringList&) { return list; }};
     return out.Finish(RunJobs(session, {job}, o, out));
 }
@@ -337,15 +377,19 @@ std::optional<QByteArray> ReadInputFile(const QString& path, TOut& out) {
     return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
 }
 
-int CmdProfileSave(TLanSession& session, const QString& macText, const QString& path, const TOptions& o, TOut& out) {
+int CmdProfileSave(TLanSession& session, const QString& macText, const QString& path, const TOptions& o,
+                   TOut& out) {
     const auto mac = ParseMacArg(macText, out);
-    if (!mac) return out.Finish(TExit::Usage);
+    if (!mac)
+        return out.Finish(TExit::Usage);
     const auto m = Locate(session, *mac, o, out);
-    if (!m) return out.Finish(TExit::NoAnswer);
+    if (!m)
+        return out.Finish(TExit::NoAnswer);
     TExit status = TExit::Ok;
     const auto r = ReadModule(session, *m, o.Login, o, out, status);
     out.Root().insert(QStringLiteral("module"), ModuleJson(*m));
-    if (!r) return out.Finish(status);
+    if (!r)
+        return out.Finish(status);
     const QByteArray data = WriteProfile(r->Settings, TProfileSource{Q(m->Mac), Q(m->Ip), Shown(m->Name)});
     // The profile holds the module's log-in, so it is readable by its owner only; written to a
     // temporary file and renamed, so an interrupted write never leaves half a profile.
@@ -356,8 +400,10 @@ int CmdProfileSave(TLanSession& session, const QString& macText, const QString& 
         return out.Finish(TExit::Usage);
     }
     int count = 0;
-    for (const TFieldDef& f : FieldTable()) count += FieldWritable(f, r->Settings) ? 1 : 0;
-    out.Line(QStringLiteral("%1: wrote %2 (%3 fields; replies: %4)").arg(Q(m->Mac), path, QString::number(count), RepliesText(r->Got)));
+    for (const TFieldDef& f : FieldTable())
+        count += FieldWritable(f, r->Settings) ? 1 : 0;
+    out.Line(QStringLiteral("%1: wrote %2 (%3 fields; replies: %4)")
+                 .arg(Q(m->Mac), path, QString::number(count), RepliesText(r->Got)));
     out.Root().insert(QStringLiteral("file"), path);
     out.Root().insert(QStringLiteral("fieldCount"), count);
     return out.Finish(TExit::Ok);
@@ -369,10 +415,12 @@ int CmdProfileApply(TLanSession& session, const QStringList& args, const TOption
         return out.Finish(TExit::Usage);
     }
     const auto data = ReadInputFile(args[0], out);
-    if (!data) return out.Finish(TExit::Usage);
+    if (!data)
+        return out.Finish(TExit::Usage);
     QStringList errors;
     const auto profile = ReadProfile(*data, &errors);
-    for (const QString& e : errors) out.Error(QStringLiteral("%1: %2").arg(args[0], e));
+    for (const QString& e : errors)
+        out.Error(QStringLiteral("%1: %2").arg(args[0], e));
     std::vector<TJob> jobs;
     bool bad = !profile;
     for (const QString& macText : args.mid(1)) {
@@ -381,26 +429,34 @@ int CmdProfileApply(TLanSession& session, const QStringList& args, const TOption
             bad = true;
             continue;
         }
-        if (std::any_of(jobs.begin(), jobs.end(), [&mac](const TJob& j) { return MacKey(j.Mac) == MacKey(*mac); })) continue;
+        if (std::any_of(jobs.begin(), jobs.end(),
+                        [&mac](const TJob& j) { return MacKey(j.Mac) == MacKey(*mac); }))
+            continue;
         if (profile)
-            jobs.push_back(TJob{QString(), *mac, [p = *profile, withIdentity = o.WithIdentity](const TModuleSettings& s, QStringList& notes) {
-                                    const TProfileApplication a = SelectForModule(p, s, withIdentity);
-                                    notes << a.Skipped;
-                                    return a.Applied;
-                                },
-                                TPrepareMode::Lenient});
+            jobs.push_back(TJob{
+                QString(), *mac,
+                [p = *profile, withIdentity = o.WithIdentity](const TModuleSettings& s, QStringList& notes) {
+                    const TProfileApplication a = SelectForModule(p, s, withIdentity);
+                    notes << a.Skipped;
+                    return a.Applied;
+                },
+                TPrepareMode::Lenient});
     }
-    if (bad) return out.Finish(TExit::Usage);
+    if (bad)
+        return out.Finish(TExit::Usage);
     return out.Finish(RunJobs(session, std::move(jobs), o, out));
 }
 
 int CmdProvision(TLanSession& session, const QString& path, const TOptions& o, TOut& out) {
     const auto data = ReadInputFile(path, out);
-    if (!data) return out.Finish(TExit::Usage);
+    if (!data)
+        return out.Finish(TExit::Usage);
     QStringList errors;
     const auto sheet = ParseSheet(*data, &errors);
-    for (const QString& e : errors) out.Error(QStringLiteral("%1: %2").arg(path, e));
-    if (!sheet) return out.Finish(TExit::Usage);
+    for (const QString& e : errors)
+        out.Error(QStringLiteral("%1: %2").arg(path, e));
+    if (!sheet)
+        return out.Finish(TExit::Usage);
     std::vector<TJob> jobs;
     for (const TSheetRow& row : sheet->Rows)
         jobs.push_back(TJob{QStringLiteral("line %1").arg(row.Line), row.Mac.toStdString(),
@@ -408,58 +464,81 @@ int CmdProvision(TLanSession& session, const QString& path, const TOptions& o, T
     return out.Finish(RunJobs(session, std::move(jobs), o, out));
 }
 
-const char* Usage =
-    "usage: varnix-cli COMMAND [options]\n"
-    "  fields                          list the field names, their values and ranges\n"
-    "  search                          list every module that answers\n"
-    "  read MAC                        print a module's parameters\n"
-    "  set MAC NAME=VALUE...           change fields and save (then verify)\n"
-    "  restart MAC                     restart a module\n"
-    "  reset MAC                       restore factory settings (asks; --yes)\n"
-    "  profile save MAC FILE           write a module's settings as a JSON profile\n"
-    "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
-    "  provision FILE.csv              give each module of a sheet its own values\n"
-    "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
-    "  undo ENTRY                      put back the old values of one journal entry\n"
-    "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
-    "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
-    "See --help for the options.\n";
+const char* Usage = "usage: varnix-cli COMMAND [options]\n"
+                    "  fields                          list the field names, their values and ranges\n"
+                    "  search                          list every module that answers\n"
+                    "  read MAC                        print a module's parameters\n"
+                    "  set MAC NAME=VALUE...           change fields and save (then verify)\n"
+                    "  restart MAC                     restart a module\n"
+                    "  reset MAC                       restore factory settings (asks; --yes)\n"
+                    "  profile save MAC FILE           write a module's settings as a JSON profile\n"
+                    "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
+                    "  provision FILE.csv              give each module of a sheet its own values\n"
+                    "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
+                    "  undo ENTRY                      put back the old values of one journal entry\n"
+                    "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
+                    "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
+                    "See --help for the options.\n";
 
-}  // namespace
+} // namespace
 
 int RunCli(const QStringList& args) {
-    if (!args.isEmpty() && args.front() == QLatin1String("serial")) return RunSerialCli(args.mid(1));
-    if (!args.isEmpty() && args.front() == QLatin1String("upgrade")) return RunUpgrade(args.mid(1));
+    if (!args.isEmpty() && args.front() == QLatin1String("serial"))
+        return RunSerialCli(args.mid(1));
+    if (!args.isEmpty() && args.front() == QLatin1String("upgrade"))
+        return RunUpgrade(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait for answers (default 2)."), QStringLiteral("SECONDS"));
-    const QCommandLineOption verifyTimeout(QStringLiteral("verify-timeout"),
-                                           QStringLiteral("Seconds a saved module has to come back (default 15)."), QStringLiteral("SECONDS"));
-    const QCommandLineOption noVerify(QStringLiteral("no-verify"), QStringLiteral("Do not search and read back after a save."));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("Show the changes and datagrams; write nothing."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Seconds to wait for answers (default 2)."),
+                                     QStringLiteral("SECONDS"));
+    const QCommandLineOption verifyTimeout(
+        QStringLiteral("verify-timeout"),
+        QStringLiteral("Seconds a saved module has to come back (default 15)."), QStringLiteral("SECONDS"));
+    const QCommandLineOption noVerify(QStringLiteral("no-verify"),
+                                      QStringLiteral("Do not search and read back after a save."));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Show the changes and datagrams; write nothing."));
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Do not ask before a factory reset."));
-    const QCommandLineOption withIdentity(QStringLiteral("with-identity"),
-                                          QStringLiteral("profile apply: also set StaticIP, ModName and UserMAC."));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Log-in user name (VARNIX_USER; default vesta)."), QStringLiteral("NAME"));
+    const QCommandLineOption withIdentity(
+        QStringLiteral("with-identity"),
+        QStringLiteral("profile apply: also set StaticIP, ModName and UserMAC."));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("Log-in user name (VARNIX_USER; default vesta)."),
+                                  QStringLiteral("NAME"));
     const QCommandLineOption password(QStringLiteral("password"),
-                                      QStringLiteral("Log-in password (VARNIX_PASSWORD; default vesta)."), QStringLiteral("TEXT"));
-    const QCommandLineOption broadcast(QStringLiteral("broadcast"),
-                                       QStringLiteral("Destination address of every datagram (default 255.255.255.255)."), QStringLiteral("ADDR"));
-    const QCommandLineOption iface(QStringLiteral("interface"), QStringLiteral("Search and send from this local address only."), QStringLiteral("ADDR"));
-    const QCommandLineOption loopback(QStringLiteral("loopback"), QStringLiteral("Include loopback interfaces."));
+                                      QStringLiteral("Log-in password (VARNIX_PASSWORD; default vesta)."),
+                                      QStringLiteral("TEXT"));
+    const QCommandLineOption broadcast(
+        QStringLiteral("broadcast"),
+        QStringLiteral("Destination address of every datagram (default 255.255.255.255)."),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption iface(QStringLiteral("interface"),
+                                   QStringLiteral("Search and send from this local address only."),
+                                   QStringLiteral("ADDR"));
+    const QCommandLineOption loopback(QStringLiteral("loopback"),
+                                      QStringLiteral("Include loopback interfaces."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
-    const QCommandLineOption check(QStringLiteral("check"), QStringLiteral("search: report duplicate addresses, names and other problems."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("search: report duplicate addresses, names and other problems."));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
-    const QCommandLineOption parallel(QStringLiteral("parallel"),
-                                      QStringLiteral("Save up to N modules side by side (default 8; 1 = one after the other)."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (holds journal.jsonl)."), QStringLiteral("DIR"));
-    parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user, password, broadcast,
-                       iface, loopback, json, check, all, parallel, home});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
+    const QCommandLineOption parallel(
+        QStringLiteral("parallel"),
+        QStringLiteral("Save up to N modules side by side (default 8; 1 = one after the other)."),
+        QStringLiteral("N"));
+    const QCommandLineOption home(QStringLiteral("home"),
+                                  QStringLiteral("Program directory (holds journal.jsonl)."),
+                                  QStringLiteral("DIR"));
+    parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user,
+                       password, broadcast, iface, loopback, json, check, all, parallel, home});
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
 
     TOut out(args.contains(QStringLiteral("--json")));
     if (!parser.parse(QStringList{QStringLiteral("varnix-cli")} + args)) {
@@ -477,18 +556,23 @@ int RunCli(const QStringList& args) {
 
     TOptions o;
     const auto env = QProcessEnvironment::systemEnvironment();
-    const QString userText = parser.isSet(user) ? parser.value(user) : env.value(QStringLiteral("VARNIX_USER"), QString::fromLatin1(DefaultLogin));
-    const QString passwordText =
-        parser.isSet(password) ? parser.value(password) : env.value(QStringLiteral("VARNIX_PASSWORD"), QString::fromLatin1(DefaultLogin));
+    const QString userText =
+        parser.isSet(user) ? parser.value(user)
+                           : env.value(QStringLiteral("VARNIX_USER"), QString::fromLatin1(DefaultLogin));
+    const QString passwordText = parser.isSet(password) ? parser.value(password)
+                                                        : env.value(QStringLiteral("VARNIX_PASSWORD"),
+                                                                    QString::fromLatin1(DefaultLogin));
     o.Login = TLogin{DisplayToBytes(userText), DisplayToBytes(passwordText)};
     if (parser.isSet(timeout)) {
         const auto ms = ParseSeconds(parser.value(timeout), QStringLiteral("timeout"), out);
-        if (!ms) return out.Finish(TExit::Usage);
+        if (!ms)
+            return out.Finish(TExit::Usage);
         o.TimeoutMs = *ms;
     }
     if (parser.isSet(verifyTimeout)) {
         const auto ms = ParseSeconds(parser.value(verifyTimeout), QStringLiteral("verify-timeout"), out);
-        if (!ms) return out.Finish(TExit::Usage);
+        if (!ms)
+            return out.Finish(TExit::Usage);
         o.VerifyTimeoutMs = *ms;
     }
     o.DryRun = parser.isSet(dryRun);
@@ -501,13 +585,15 @@ int RunCli(const QStringList& args) {
         bool ok = false;
         o.Parallel = parser.value(parallel).toInt(&ok);
         if (!ok || o.Parallel < 1 || o.Parallel > 256) {
-            out.Error(QStringLiteral("--parallel: '%1' is not a number from 1 to 256").arg(parser.value(parallel)));
+            out.Error(
+                QStringLiteral("--parallel: '%1' is not a number from 1 to 256").arg(parser.value(parallel)));
             return out.Finish(TExit::Usage);
         }
     }
     const TFieldDef& ipDef = *FindField(QStringLiteral("StaticIP"));
     for (const auto* opt : {&broadcast, &iface}) {
-        if (!parser.isSet(*opt)) continue;
+        if (!parser.isSet(*opt))
+            continue;
         QString why;
         const QJsonValue v = ParseFieldText(ipDef, parser.value(*opt), &why);
         if (v.isUndefined()) {
@@ -517,7 +603,8 @@ int RunCli(const QStringList& args) {
         (opt == &broadcast ? o.Session.Broadcast : o.Session.Interface) = v.toString().toStdString();
     }
     if (!o.Session.Interface.empty() && !IsLocalAddress(o.Session.Interface)) {
-        out.Error(QStringLiteral("--interface: %1 is not an address of this machine").arg(Q(o.Session.Interface)));
+        out.Error(
+            QStringLiteral("--interface: %1 is not an address of this machine").arg(Q(o.Session.Interface)));
         return out.Finish(TExit::Usage);
     }
     o.Session.Loopback = parser.isSet(loopback);
@@ -533,30 +620,38 @@ int RunCli(const QStringList& args) {
         out.Error(QStringLiteral("usage: varnix-cli %1").arg(QString::fromLatin1(usage)));
         return out.Finish(TExit::Usage);
     };
-    if (cmd == QLatin1String("fields")) return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
+    if (cmd == QLatin1String("fields"))
+        return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
     o.ProgramDir = ResolveProgramDir();
     if (IsFleetCommand(cmd)) {
         std::optional<TLanSession> lan;
-        if (FleetCommandNeedsLan(cmd)) lan.emplace(o.Session);
+        if (FleetCommandNeedsLan(cmd))
+            lan.emplace(o.Session);
         TFleetContext fleet = FleetContext(lan ? &*lan : nullptr, o, out);
         fleet.RunSet = [&](const std::string& mac, const QList<TAssignment>& list) {
-            return RunJobs(*lan, {TJob{QString(), mac, [list](const TModuleSettings&, QStringList&) { return list; }}}, o, out);
+            return RunJobs(
+                *lan, {TJob{QString(), mac, [list](const TModuleSettings&, QStringList&) { return list; }}},
+                o, out);
         };
         return out.Finish(RunFleetCommand(cmd, rest, fleet));
     }
 
-    const QStringList known{QStringLiteral("search"), QStringLiteral("read"), QStringLiteral("set"), QStringLiteral("restart"),
-                            QStringLiteral("reset"), QStringLiteral("profile"), QStringLiteral("provision")};
+    const QStringList known{QStringLiteral("search"),   QStringLiteral("read"),  QStringLiteral("set"),
+                            QStringLiteral("restart"),  QStringLiteral("reset"), QStringLiteral("profile"),
+                            QStringLiteral("provision")};
     if (!known.contains(cmd)) {
         out.Error(QStringLiteral("unknown command '%1'").arg(cmd));
         std::fputs(Usage, stderr);
         return out.Finish(TExit::Usage);
     }
     // Argument counts are checked before the endpoint binds anything.
-    if (cmd == QLatin1String("search") && !rest.isEmpty()) return wrongCount("search [--timeout SECONDS]");
-    if ((cmd == QLatin1String("read") || cmd == QLatin1String("restart") || cmd == QLatin1String("reset")) && rest.size() != 1)
+    if (cmd == QLatin1String("search") && !rest.isEmpty())
+        return wrongCount("search [--timeout SECONDS]");
+    if ((cmd == QLatin1String("read") || cmd == QLatin1String("restart") || cmd == QLatin1String("reset")) &&
+        rest.size() != 1)
         return wrongCount("read|restart|reset MAC");
-    if (cmd == QLatin1String("provision") && rest.size() != 1) return wrongCount("provision FILE.csv");
+    if (cmd == QLatin1String("provision") && rest.size() != 1)
+        return wrongCount("provision FILE.csv");
     if (cmd == QLatin1String("profile")) {
         const QString sub = rest.value(0);
         if (sub == QLatin1String("save") ? rest.size() != 3 : sub != QLatin1String("apply"))
@@ -564,14 +659,21 @@ int RunCli(const QStringList& args) {
     }
 
     TLanSession session(o.Session);
-    if (cmd == QLatin1String("search")) return CmdSearch(session, o, out);
-    if (cmd == QLatin1String("read")) return CmdRead(session, rest[0], o, out);
-    if (cmd == QLatin1String("set")) return CmdSet(session, rest, o, out);
-    if (cmd == QLatin1String("restart")) return CmdRestartOrReset(session, rest[0], false, o, out);
-    if (cmd == QLatin1String("reset")) return CmdRestartOrReset(session, rest[0], true, o, out);
-    if (cmd == QLatin1String("provision")) return CmdProvision(session, rest[0], o, out);
-    if (rest[0] == QLatin1String("save")) return CmdProfileSave(session, rest[1], rest[2], o, out);
+    if (cmd == QLatin1String("search"))
+        return CmdSearch(session, o, out);
+    if (cmd == QLatin1String("read"))
+        return CmdRead(session, rest[0], o, out);
+    if (cmd == QLatin1String("set"))
+        return CmdSet(session, rest, o, out);
+    if (cmd == QLatin1String("restart"))
+        return CmdRestartOrReset(session, rest[0], false, o, out);
+    if (cmd == QLatin1String("reset"))
+        return CmdRestartOrReset(session, rest[0], true, o, out);
+    if (cmd == QLatin1String("provision"))
+        return CmdProvision(session, rest[0], o, out);
+    if (rest[0] == QLatin1String("save"))
+        return CmdProfileSave(session, rest[1], rest[2], o, out);
     return CmdProfileApply(session, rest.mid(1), o, out);
 }
 
-}  // namespace varnix::cli
+} // namespace varnix::cli
