@@ -111,7 +111,11 @@ public:
     TFlooder(long count, double seconds) : count_(count), seconds_(seconds) {}
     ~TFlooder() { Stop(); }
 
+    // The sockets are bound before Start returns, so a search sent right after cannot be missed.
     void Start() {
+        listen_ = UdpSocket(1500);
+        others_[0] = UdpSocket(1901);
+        others_[1] = UdpSocket(0);
         thread_ = std::thread([this] { Run(); });
     }
     void Stop() {
@@ -124,8 +128,8 @@ public:
 
 private:
     void Run() {
-        const int listen = UdpSocket(1500);
-        const int others[] = {UdpSocket(1901), UdpSocket(0)};
+        const int listen = listen_;
+        const int* others = others_;
         if (listen < 0 || others[0] < 0 || others[1] < 0) {
             std::fprintf(stderr, "flooder: cannot bind\n");
             done_ = true;
@@ -181,6 +185,8 @@ private:
 
     long count_;
     double seconds_;
+    int listen_ = -1;
+    int others_[2] = {-1, -1};
     std::atomic<bool> stop_{false}, done_{false};
     std::atomic<long> sent_{0};
     std::thread thread_;
