@@ -6,6 +6,7 @@
 #include "module.h"
 #include "serial.h"
 #include "state.h"
+#include "stop_signals.h"
 #include "upgrade.h"
 
 #include <poll.h>
@@ -45,17 +46,7 @@ public:
     saveState();
 
     // SIGTERM/SIGINT only interrupt ppoll(), so a signal between checks is never lost.
-    sigset_t block, waitMask;
-    sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGINT);
-    sigprocmask(SIG_BLOCK, &block, &waitMask);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGINT);
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    const sigset_t waitMask = blockStopSignals(onSignal);
 
     std::printf("varnix-sim: ready\n");
     std::fflush(stdout);

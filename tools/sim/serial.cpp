@@ -1,6 +1,7 @@
 #include "serial.h"
 
 #include "state.h"
+#include "stop_signals.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -287,17 +288,7 @@ int runSerialSimulator(int argc, char **argv)
   };
   save();
 
-  sigset_t block, waitMask;
-  sigemptyset(&block);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGINT);
-  sigprocmask(SIG_BLOCK, &block, &waitMask);
-  sigdelset(&waitMask, SIGTERM);
-  sigdelset(&waitMask, SIGINT);
-  struct sigaction sa{};
-  sa.sa_handler = onSerialSignal;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
+  const sigset_t waitMask = blockStopSignals(onSerialSignal);
 
   std::printf("varnix-sim: serial %s\nvarnix-sim: ready\n", slave.c_str());
   std::fflush(stdout);
