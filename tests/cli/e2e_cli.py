@@ -567,14 +567,15 @@ def case_fields():
 CASES = {name[5:]: fn for name, fn in sorted(globals().items()) if name.startswith("case_")}
 
 
-def main():
+def run_cases(cases):
+    """Runs the case named on the command line (or "all") and exits with its status."""
     wanted = sys.argv[3]
-    names = list(CASES) if wanted == "all" else [wanted]
+    names = list(cases) if wanted == "all" else [wanted]
     failed = 0
     for name in names:
         t0 = time.monotonic()
         try:
-            CASES[name]()
+            cases[name]()
             print("ok   %s (%.1f s)" % (name, time.monotonic() - t0))
         except Fail as e:
             failed += 1
@@ -583,4 +584,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    run_cases(CASES)

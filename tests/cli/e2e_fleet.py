@@ -166,20 +166,5 @@ def case_killed_provision_reruns():
 CASES = {name[5:]: fn for name, fn in sorted(globals().items()) if name.startswith("case_")}
 
 
-def main():
-    wanted = sys.argv[3]
-    names = list(CASES) if wanted == "all" else [wanted]
-    failed = 0
-    for name in names:
-        t0 = time.monotonic()
-        try:
-            CASES[name]()
-            print("ok   %s (%.1f s)" % (name, time.monotonic() - t0))
-        except Fail as e:
-            failed += 1
-            print("FAIL %s: %s" % (name, e))
-    sys.exit(1 if failed else 0)
-
-
 if __name__ == "__main__":
-    main()
+    base.run_cases(CASES)
