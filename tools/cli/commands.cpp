@@ -169,13 +169,17 @@ int CmdFields(TOut& out) {
 // --- search ---
 
 int CmdSearch(TLanSession& session, const TOptions& o, TOut& out) {
-    const auto found = session.Search(o.TimeoutMs);
+    // Each row is shown as its reply arrives: the list grows while the search runs, and the time
+    // to format thousands of replies (a crowded or hostile LAN) is spent inside the search time
+    // instead of after it.
     QJsonArray list;
     out.Line(SearchHeader());
-    for (const TFoundModule& m : found) {
-        out.Line(SearchRow(m));
-        list.append(ModuleJson(m));
-    }
+    const auto found = session.Search(o.TimeoutMs, 0, {}, [&](const TFoundModule& m) {
+        if (out.Json())
+            list.append(ModuleJson(m));
+        else
+            out.Line(SearchRow(m));
+    });
     out.Line(QStringLiteral("%1 module(s) answered within %2 s").arg(found.size()).arg(o.TimeoutMs / 1000.0));
     if (session.IncompatibleReplies() > 0)
         out.Line(QStringLiteral("%1 reply(ies) from modules of another product series")

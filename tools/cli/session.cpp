@@ -15,34 +15,48 @@ namespace varnix::cli {
 
 QString FamilyText(std::int32_t family) {
     switch (family) {
-    case FamilyZ2: return QStringLiteral("Z2");
-    case FamilyZ3: return QStringLiteral("Z3");
-    default: return QStringLiteral("incompatible");
+    case FamilyZ2:
+        return QStringLiteral("Z2");
+    case FamilyZ3:
+        return QStringLiteral("Z3");
+    default:
+        return QStringLiteral("incompatible");
     }
 }
 
 std::string MacKey(const std::string& mac) {
     std::string out;
     for (char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c))) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
 }
 
 QString AckText(const TAck& a) {
     switch (a.Result) {
-    case 'K': return QStringLiteral("K (acknowledged)");
-    case 'P': return QStringLiteral("P (user name or password wrong)");
-    case 'E': return QStringLiteral("E (the module reported an error)");
-    case 'C': return QStringLiteral("checksum error (the module expected %1)").arg(a.Expected, 2, 16, QLatin1Char('0')).toUpper();
-    default: return QStringLiteral("?");
+    case 'K':
+        return QStringLiteral("K (acknowledged)");
+    case 'P':
+        return QStringLiteral("P (user name or password wrong)");
+    case 'E':
+        return QStringLiteral("E (the module reported an error)");
+    case 'C':
+        return QStringLiteral("checksum error (the module expected %1)")
+            .arg(a.Expected, 2, 16, QLatin1Char('0'))
+            .toUpper();
+    default:
+        return QStringLiteral("?");
     }
 }
 
 TExit AckExit(const TAck& a) {
     switch (a.Result) {
-    case 'K': return TExit::Ok;
-    case 'P': return TExit::Password;
-    default: return TExit::ModuleError;
+    case 'K':
+        return TExit::Ok;
+    case 'P':
+        return TExit::Password;
+    default:
+        return TExit::ModuleError;
     }
 }
 
@@ -66,7 +80,8 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
     };
     svr_->OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
                                  const std::string& firmware, std::int32_t family, std::int32_t binding) {
-        if (!found_) return;
+        if (!found_)
+            return;
         TFoundModule m;
         m.Ip = ip;
         m.Name = name;
@@ -76,6 +91,8 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
         m.Binding = binding;
         m.Local = svr_->BindingAddress(binding);
         found_->push_back(m);
+        if (onFound_)
+            onFound_(found_->back());
         Activity();
     };
     svr_->OnStatus = [this](std::int32_t code, const std::string& text) {
@@ -88,9 +105,12 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
             return;
         }
         TAck ack;
-        if (code == stAck) ack.Result = 'K';
-        else if (code == stPswdError) ack.Result = 'P';
-        else if (code == stOtherError) ack.Result = 'E';
+        if (code == stAck)
+            ack.Result = 'K';
+        else if (code == stPswdError)
+            ack.Result = 'P';
+        else if (code == stOtherError)
+            ack.Result = 'E';
         else if (code == stCheckError) {
             ack.Result = 'C';
             ack.Expected = QString::fromStdString(text).toInt(nullptr, 16);
@@ -98,9 +118,12 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
             return;
         }
         // Byte 2 of an acknowledgement names the command it answers.
-        if (ack.Result != 'C' && lastDatagram_.size() == 4) ack.Code = lastDatagram_[2];
-        if (acks_) acks_->push_back(ack);
-        if (ackSink_) ackSink_(ack);
+        if (ack.Result != 'C' && lastDatagram_.size() == 4)
+            ack.Code = lastDatagram_[2];
+        if (acks_)
+            acks_->push_back(ack);
+        if (ackSink_)
+            ackSink_(ack);
         if (read_ && ack.Result != 'K') {
             read_->Status = AckExit(ack);
             read_->Error = QStringLiteral("the module answered the read with %1").arg(AckText(ack));
@@ -108,7 +131,8 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
         Activity();
     };
     svr_->OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t, std::int32_t) {
-        if (!read_) return;
+        if (!read_)
+            return;
         // Parameter replies carry no envelope MAC; the base block's MAC tells whose this is.
         const std::string mac = MacKey(base.UserMAC);
         if (mac != readMac_ && mac != "FFFFFFFFFFFF") {
@@ -122,25 +146,30 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
         Activity();
     };
     svr_->OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
-        if (!read_) return;
+        if (!read_)
+            return;
         read_->Store.Cloud = store_.Cloud;
         read_->Got.Cloud = true;
         Activity();
     };
-    svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t, std::int32_t) {
-        if (!read_) return;
+    svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t,
+                                 std::int32_t) {
+        if (!read_)
+            return;
         read_->Store.Heart = store_.Heart;
         read_->Got.Heart = true;
         Activity();
     };
     svr_->OnHttpdTexts = [this](const std::string&, const std::string&) {
-        if (!read_) return;
+        if (!read_)
+            return;
         read_->Store.Httpd = store_.Httpd;
         read_->Got.Httpd = true;
         Activity();
     };
     svr_->OnModbusParams = [this](const TModbusParam& param, int kind) {
-        if (!read_) return;
+        if (!read_)
+            return;
         read_->Store.Modbus = store_.Modbus;
         read_->Got.ModbusKind = kind;
         read_->Got.Modbus = param;
@@ -151,14 +180,18 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
 TLanSession::~TLanSession() = default;
 
 void TLanSession::Activity() {
-    if (activity_) activity_();
+    if (activity_)
+        activity_();
 }
 
 void TLanSession::Wait(int timeoutMs, const std::function<bool()>& done, int quietMs) {
-    if (done && done()) return;
+    if (done && done())
+        return;
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may end a one-second search 50 ms early.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QTimer quiet;
     quiet.setSingleShot(true);
@@ -175,10 +208,13 @@ void TLanSession::Wait(int timeoutMs, const std::function<bool()>& done, int qui
     activity_ = nullptr;
 }
 
-std::vector<TFoundModule> TLanSession::Search(int timeoutMs, int repeatMs,
-                                              const std::function<bool(const std::vector<TFoundModule>&)>& done) {
+std::vector<TFoundModule>
+TLanSession::Search(int timeoutMs, int repeatMs,
+                    const std::function<bool(const std::vector<TFoundModule>&)>& done,
+                    const std::function<void(const TFoundModule&)>& onFound) {
     std::vector<TFoundModule> out;
     found_ = &out;
+    onFound_ = onFound;
     QTimer repeat;
     if (repeatMs > 0) {
         QObject::connect(&repeat, &QTimer::timeout, [this] { svr_->Search(); });
@@ -189,22 +225,27 @@ std::vector<TFoundModule> TLanSession::Search(int timeoutMs, int repeatMs,
         bindingProblem_ = QStringLiteral("no local IPv4 address to search from");
     Wait(timeoutMs, done ? std::function<bool()>([&] { return done(out); }) : std::function<bool()>());
     found_ = nullptr;
+    onFound_ = nullptr;
     return out;
 }
 
 std::vector<TFoundModule> TLanSession::Find(const std::vector<std::string>& macs, int timeoutMs) {
     std::vector<std::string> keys;
-    for (const auto& m : macs) keys.push_back(MacKey(m));
+    for (const auto& m : macs)
+        keys.push_back(MacKey(m));
     const auto all = [&keys](const std::vector<TFoundModule>& found) {
         return std::all_of(keys.begin(), keys.end(), [&found](const std::string& k) {
-            return std::any_of(found.begin(), found.end(), [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
+            return std::any_of(found.begin(), found.end(),
+                               [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
         });
     };
     const auto found = Search(timeoutMs, 500, all);
     std::vector<TFoundModule> out;
     for (const auto& k : keys) {
-        auto it = std::find_if(found.begin(), found.end(), [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
-        if (it != found.end()) out.push_back(*it);
+        auto it = std::find_if(found.begin(), found.end(),
+                               [&k](const TFoundModule& f) { return MacKey(f.Mac) == k; });
+        if (it != found.end())
+            out.push_back(*it);
     }
     return out;
 }
@@ -217,13 +258,17 @@ TReadResult TLanSession::Read(const TFoundModule& m, const TLogin& login, int ti
         svr_->SendCommandZ3(m.Binding, m.Mac, login.User, login.Password, CmdRead);
     else
         svr_->SendCommandZ2(m.Binding, m.Mac, login.User, login.Password, CmdRead);
-    Wait(timeoutMs, [&r] { return r.Status == TExit::Password || r.Status == TExit::ModuleError; }, options_.QuietMs);
+    Wait(
+        timeoutMs, [&r] { return r.Status == TExit::Password || r.Status == TExit::ModuleError; },
+        options_.QuietMs);
     read_ = nullptr;
-    if (r.Status == TExit::Password || r.Status == TExit::ModuleError) return r;
+    if (r.Status == TExit::Password || r.Status == TExit::ModuleError)
+        return r;
     if (!r.Got.Params) {
         r.Status = TExit::NoAnswer;
         r.Error = QStringLiteral("no parameter reply within %1 ms").arg(timeoutMs);
-        if (r.ForeignReplies > 0) r.Error += QStringLiteral(" (%1 reply of another MAC ignored)").arg(r.ForeignReplies);
+        if (r.ForeignReplies > 0)
+            r.Error += QStringLiteral(" (%1 reply of another MAC ignored)").arg(r.ForeignReplies);
         return r;
     }
     r.Status = TExit::Ok;
@@ -231,8 +276,8 @@ TReadResult TLanSession::Read(const TFoundModule& m, const TLogin& login, int ti
     return r;
 }
 
-std::vector<TAck> TLanSession::Command(const TFoundModule& m, const TLogin& login, std::uint8_t code, bool z3Port,
-                                       int timeoutMs) {
+std::vector<TAck> TLanSession::Command(const TFoundModule& m, const TLogin& login, std::uint8_t code,
+                                       bool z3Port, int timeoutMs) {
     std::vector<TAck> acks;
     acks_ = &acks;
     if (z3Port)
@@ -256,17 +301,20 @@ std::vector<TAck> TLanSession::ExecutePlan(const TFoundModule& m, const TLogin& 
     return acks;
 }
 
-std::vector<std::vector<TAck>> TLanSession::ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login,
-                                                         int parallel, int waitMs,
-                                                         const std::function<void(int, const std::vector<TAck>&)>& onDone) {
+std::vector<std::vector<TAck>>
+TLanSession::ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login, int parallel,
+                          int waitMs, const std::function<void(int, const std::vector<TAck>&)>& onDone) {
     // Starts 40 ms apart: eight modules spread over most of one 500 ms pause.
-    TParallelSaves runner(parallel, 40, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
-        const TFoundModule& m = saves[static_cast<std::size_t>(i)].Module;
-        SendSaveStep(*svr_, step, TLanTarget{m.Binding, m.Mac}, login.User, login.Password);
-    });
-    for (const TPlannedSave& s : saves) runner.Add(s.Plan, s.Module.Ip);
+    TParallelSaves runner(
+        parallel, 40, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
+            const TFoundModule& m = saves[static_cast<std::size_t>(i)].Module;
+            SendSaveStep(*svr_, step, TLanTarget{m.Binding, m.Mac}, login.User, login.Password);
+        });
+    for (const TPlannedSave& s : saves)
+        runner.Add(s.Plan, s.Module.Ip);
     runner.OnModuleDone = [&](int i) {
-        if (onDone) onDone(i, runner.Acks(i));
+        if (onDone)
+            onDone(i, runner.Acks(i));
         Activity();
     };
     ackSink_ = [&](const TAck& a) { runner.Ack(a, lastPeer_); };
@@ -275,8 +323,9 @@ std::vector<std::vector<TAck>> TLanSession::ExecutePlans(const std::vector<TPlan
     Wait(waitMs, [&runner] { return runner.AllAcked(); });
     ackSink_ = nullptr;
     std::vector<std::vector<TAck>> out;
-    for (std::size_t i = 0; i < saves.size(); ++i) out.push_back(runner.Acks(static_cast<int>(i)));
+    for (std::size_t i = 0; i < saves.size(); ++i)
+        out.push_back(runner.Acks(static_cast<int>(i)));
     return out;
 }
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -22,10 +22,10 @@ namespace varnix::cli {
 
 struct TSessionOptions {
     std::string Broadcast = "255.255.255.255";
-    std::string Interface;  // search and send from this local address only ("" = every address)
-    bool Loopback = false;  // include loopback interfaces among the local addresses
+    std::string Interface; // search and send from this local address only ("" = every address)
+    bool Loopback = false; // include loopback interfaces among the local addresses
     std::uint16_t PortZ2 = 1500, PortZ3 = 1901;
-    int QuietMs = 300;  // a read ends when no reply arrived for this long
+    int QuietMs = 300; // a read ends when no reply arrived for this long
 };
 
 struct TLogin {
@@ -33,33 +33,33 @@ struct TLogin {
 };
 
 struct TFoundModule {
-    std::string Ip, Name, Mac;  // Mac as "00 1A 2B 3C 4D 5E"
+    std::string Ip, Name, Mac; // Mac as "00 1A 2B 3C 4D 5E"
     int Firmware = 0;
     std::int32_t Family = FamilyUnknown;
     int Binding = -1;
-    std::string Local;  // the local address it answered on
+    std::string Local; // the local address it answered on
 };
 
-QString FamilyText(std::int32_t family);  // "Z2", "Z3", "incompatible"
+QString FamilyText(std::int32_t family); // "Z2", "Z3", "incompatible"
 // "001A2B3C4D5E" from any MAC text (spaces removed, upper case).
 std::string MacKey(const std::string& mac);
 
 // One acknowledgement or error reply, as it arrived.
 struct TAck {
     int Code = -1;   // byte 2 of an acknowledgement (the command it answers); -1 for a checksum error
-    char Result = 0;  // 'K', 'P', 'E', or 'C' (checksum error; Expected holds the module's sum)
+    char Result = 0; // 'K', 'P', 'E', or 'C' (checksum error; Expected holds the module's sum)
     int Expected = 0;
 };
 QString AckText(const TAck& a);
-TExit AckExit(const TAck& a);  // K -> Ok, P -> Password, E/C -> ModuleError
+TExit AckExit(const TAck& a); // K -> Ok, P -> Password, E/C -> ModuleError
 
 struct TReadResult {
     TExit Status = TExit::NoAnswer;
-    QString Error;  // why Status is not Ok
+    QString Error; // why Status is not Ok
     TReceivedBlocks Got;
-    TBlockStore Store;  // the module's blocks as it sent them
+    TBlockStore Store; // the module's blocks as it sent them
     TModuleSettings Settings;
-    int ForeignReplies = 0;  // 130-byte replies of another MAC that were ignored
+    int ForeignReplies = 0; // 130-byte replies of another MAC that were ignored
 };
 
 class TLanSession {
@@ -69,13 +69,15 @@ public:
 
     // Sends the search request every `repeatMs` (once when 0) and collects the replies for
     // `timeoutMs`, or until `done` says enough. Replies are listed in arrival order; a module that
-    // answers on two local addresses is listed twice.
+    // answers on two local addresses is listed twice. `onFound` sees each reply as it arrives, so
+    // a caller can show it while the search goes on instead of all at once at its end.
     std::vector<TFoundModule> Search(int timeoutMs, int repeatMs = 0,
-                                     const std::function<bool(const std::vector<TFoundModule>&)>& done = {});
+                                     const std::function<bool(const std::vector<TFoundModule>&)>& done = {},
+                                     const std::function<void(const TFoundModule&)>& onFound = {});
     // Searches until every MAC answered (or the time is up); the first reply of each MAC wins.
     std::vector<TFoundModule> Find(const std::vector<std::string>& macs, int timeoutMs);
     int IncompatibleReplies() const { return incompatible_; }  // 193/256-byte replies seen
-    QString BindingProblem() const { return bindingProblem_; }  // "port is used" etc.
+    QString BindingProblem() const { return bindingProblem_; } // "port is used" etc.
 
     // Sends the read (0x03) and collects replies until none came for QuietMs, at most timeoutMs.
     TReadResult Read(const TFoundModule& m, const TLogin& login, int timeoutMs);
@@ -87,7 +89,8 @@ public:
 
     // Sends a save plan through the executor (its pauses are plain sleeps) and then collects the
     // acknowledgements that queued up meanwhile, at most waitMs for the last ones.
-    std::vector<TAck> ExecutePlan(const TFoundModule& m, const TLogin& login, const TSavePlan& plan, int waitMs);
+    std::vector<TAck> ExecutePlan(const TFoundModule& m, const TLogin& login, const TSavePlan& plan,
+                                  int waitMs);
 
     // Saves several modules side by side, at most `parallel` at a time (TParallelSaves: each
     // module's steps in order with their pauses as timers), then waits at most waitMs for the
@@ -97,9 +100,9 @@ public:
         TFoundModule Module;
         TSavePlan Plan;
     };
-    std::vector<std::vector<TAck>> ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login,
-                                                int parallel, int waitMs,
-                                                const std::function<void(int, const std::vector<TAck>&)>& onDone);
+    std::vector<std::vector<TAck>>
+    ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login, int parallel, int waitMs,
+                 const std::function<void(int, const std::vector<TAck>&)>& onDone);
 
     TUdpSvr& Endpoint() { return *svr_; }
 
@@ -112,13 +115,14 @@ private:
     TSessionOptions options_;
     TBlockStore store_;
     std::unique_ptr<TUdpSvr> svr_;
-    std::function<void()> activity_;  // set while a Wait runs
+    std::function<void()> activity_; // set while a Wait runs
     TIdBytes lastDatagram_;
     std::string lastPeer_;
-    std::function<void(const TAck&)> ackSink_;  // set while ExecutePlans runs
+    std::function<void(const TAck&)> ackSink_; // set while ExecutePlans runs
 
     // What the current operation collects.
     std::vector<TFoundModule>* found_ = nullptr;
+    std::function<void(const TFoundModule&)> onFound_;
     std::vector<TAck>* acks_ = nullptr;
     TReadResult* read_ = nullptr;
     std::string readMac_;
@@ -126,4 +130,4 @@ private:
     QString bindingProblem_;
 };
 
-}  // namespace varnix::cli
+} // namespace varnix::cli
