@@ -54,6 +54,7 @@ TFleetContext FleetContext(TLanSession* session, const TOptions& o, TOut& out) {
     c.Login = o.Login;
     c.TimeoutMs = o.TimeoutMs;
     c.All = o.All;
+    c.Parallel = o.Parallel;
     c.Line = [&out](const QString& t) { out.Line(t); };
     c.Error = [&out](const QString& t) { out.Error(t); };
     c.Root = &out.Root();
@@ -533,7 +534,8 @@ int RunCli(const QStringList& args) {
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
     const QCommandLineOption parallel(
         QStringLiteral("parallel"),
-        QStringLiteral("Save up to N modules side by side (default 8; 1 = one after the other)."),
+        QStringLiteral(
+            "Read, save and verify up to N modules side by side (default 100; 1 = one after the other)."),
         QStringLiteral("N"));
     const QCommandLineOption home(QStringLiteral("home"),
                                   QStringLiteral("Program directory (holds journal.jsonl)."),

@@ -198,7 +198,8 @@ QJsonObject DeviationJson(const TFieldChange& c) {
 
 // One module against the profile: every field the profile sets (identity left out) that the
 // module holds another value of.
-TExit AuditOne(const TFoundModule& m, const TProfile& profile, TFleetContext& ctx, QJsonArray& out) {
+TExit AuditOne(const TFoundModule& m, const TReadResult* read, const TProfile& profile, TFleetContext& ctx,
+               QJsonArray& out) {
     QJsonObject o;
     o.insert(QStringLiteral("mac"), Q(m.Mac));
     o.insert(QStringLiteral("ip"), Q(m.Ip));
@@ -210,7 +211,7 @@ TExit AuditOne(const TFoundModule& m, const TProfile& profile, TFleetContext& ct
         out.append(o);
         return TExit::NoAnswer;
     }
-    const TReadResult r = ctx.Session->Read(m, ctx.Login, ctx.TimeoutMs);
+    const TReadResult& r = *read;
     if (r.Status != TExit::Ok) {
         ctx.Error(QStringLiteral("%1: %2").arg(Q(m.Mac), r.Error));
         o.insert(QStringLiteral("outcome"), QStringLiteral("unread"));
@@ -289,9 +290,17 @@ TExit CmdAudit(const QStringList& args, TFleetContext& ctx) {
         ctx.Error(QStringLiteral("no module answered"));
         status = TExit::NoAnswer;
     }
+    // The compatible ones are read side by side.
+    std::vector<TLanSession::TReadRequest> requests;
+    for (const TFoundModule& m : found)
+        if (m.Family == FamilyZ2 || m.Family == FamilyZ3)
+            requests.push_back({m, ctx.Login});
+    const auto reads = ctx.Session->ReadMany(requests, ctx.TimeoutMs, ctx.Parallel);
     int differing = 0;
+    std::size_t n = 0;
     for (const TFoundModule& m : found) {
-        const TExit s = AuditOne(m, *profile, ctx, list);
+        const bool compatible = m.Family == FamilyZ2 || m.Family == FamilyZ3;
+        const TExit s = AuditOne(m, compatible ? &reads[n++] : nullptr, *profile, ctx, list);
         differing +=
             list.last().toObject().value(QStringLiteral("outcome")).toString() == QLatin1String("differs")
                 ? 1

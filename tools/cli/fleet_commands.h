@@ -26,6 +26,7 @@ struct TFleetContext {
     TLogin Login;
     int TimeoutMs = 2000;
     bool All = false;                          // audit --all
+    int Parallel = 1;                          // audit: modules read side by side
     std::function<void(const QString&)> Line;  // a line for people (nothing with --json)
     std::function<void(const QString&)> Error; // a problem: stderr and the --json errors list
     QJsonObject* Root = nullptr;               // the --json document

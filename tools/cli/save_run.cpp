@@ -196,17 +196,37 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
         for (TJobRun* j : pending)
             macs.push_back(j->Save.NewMac);
         const auto found = session.Find(macs, static_cast<int>(std::min<qint64>(latest - now, 2000)));
-        std::vector<TJobRun*> still;
-        for (TJobRun* j : pending) {
-            const auto it = std::find_if(found.begin(), found.end(), [j](const TFoundModule& f) {
-                return MacKey(f.Mac) == MacKey(j->Save.NewMac);
+        // The modules that answered are read back side by side with their new log-in; one that
+        // has not restarted yet still takes the old one.
+        std::vector<const TFoundModule*> where(pending.size(), nullptr);
+        std::vector<TLanSession::TReadRequest> requests, retries;
+        for (std::size_t k = 0; k < pending.size(); ++k) {
+            const auto it = std::find_if(found.begin(), found.end(), [&](const TFoundModule& f) {
+                return MacKey(f.Mac) == MacKey(pending[k]->Save.NewMac);
             });
+            if (it == found.end())
+                continue;
+            where[k] = &*it;
+            requests.push_back({*it, pending[k]->Save.NewLogin});
+        }
+        auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
+        std::vector<std::size_t> retried;
+        for (std::size_t k = 0, n = 0; k < pending.size(); ++k)
+            if (where[k] && reads[n++].Status == TExit::Password) {
+                retried.push_back(n - 1);
+                retries.push_back({*where[k], o.Login});
+            }
+        auto second = session.ReadMany(retries, o.TimeoutMs, o.Parallel);
+        for (std::size_t x = 0; x < retried.size(); ++x)
+            reads[retried[x]] = std::move(second[x]);
+        std::vector<TJobRun*> still;
+        for (std::size_t k = 0, n = 0; k < pending.size(); ++k) {
+            TJobRun* j = pending[k];
+            const TFoundModule* it = where[k];
             bool done = false;
-            if (it != found.end()) {
+            if (it) {
                 seen[j] = true;
-                TReadResult r = session.Read(*it, j->Save.NewLogin, o.TimeoutMs);
-                if (r.Status == TExit::Password)
-                    r = session.Read(*it, o.Login, o.TimeoutMs);
+                const TReadResult& r = reads[n++];
                 if (r.Status == TExit::Ok) {
                     const auto mismatches = CompareReadBack(j->Save, r.Settings);
                     lastMismatch[j] = mismatches;
@@ -317,21 +337,29 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         }
         r.Found = *it;
     }
-    // 2. Read each, 3. prepare each save. Any refused value stops everything before a write.
+    // 2. Read each (side by side), 3. prepare each save. Any refused value stops everything
+    // before a write.
     bool refused = false;
+    std::vector<TJobRun*> toRead;
+    std::vector<TLanSession::TReadRequest> requests;
     for (TJobRun& r : runs) {
         if (!r.Found)
             continue;
-        TExit status = TExit::Ok;
         if (r.Found->Family != FamilyZ2 && r.Found->Family != FamilyZ3) {
             Fail(r, TExit::Usage, QStringLiteral("refused"),
                  QStringLiteral("incompatible firmware (%1); nothing is sent to it").arg(r.Found->Firmware));
             refused = true;
             continue;
         }
-        r.Read = session.Read(*r.Found, o.Login, o.TimeoutMs);
+        toRead.push_back(&r);
+        requests.push_back({*r.Found, o.Login});
+    }
+    auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
+    for (std::size_t i = 0; i < toRead.size(); ++i) {
+        TJobRun& r = *toRead[i];
+        r.Read = std::move(reads[i]);
         if (r.Read->Status != TExit::Ok) {
-            status = r.Read->Status;
+            const TExit status = r.Read->Status;
             Fail(r, status, OutcomeForExit(status), r.Read->Error);
             r.Read.reset();
             continue;

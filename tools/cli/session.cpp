@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include "cli/parallel_saves.h"
+#include "cli/read_lane.h"
 #include "lan/lan_protocol.h"
 #include "lan/save_executor.h"
 
@@ -60,17 +61,22 @@ TExit AckExit(const TAck& a) {
     }
 }
 
-TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
+TUdpSvrOptions TLanSession::EndpointOptions(TBlockStore* store) const {
     TUdpSvrOptions o;
-    o.DestinationAddr = options.Broadcast;
-    o.IncludeLoopback = options.Loopback;
-    if (!options.Interface.empty()) {
-        const std::string address = options.Interface;
+    o.DestinationAddr = options_.Broadcast;
+    o.IncludeLoopback = options_.Loopback;
+    if (!options_.Interface.empty()) {
+        const std::string address = options_.Interface;
         o.LocalAddresses = [address] { return std::vector<std::string>{address}; };
     }
-    o.Store = &store_;
-    o.PortZ2 = options.PortZ2;
-    o.PortZ3 = options.PortZ3;
+    o.Store = store;
+    o.PortZ2 = options_.PortZ2;
+    o.PortZ3 = options_.PortZ3;
+    return o;
+}
+
+TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
+    const TUdpSvrOptions o = EndpointOptions(&store_);
     svr_ = std::make_unique<TUdpSvr>(o);
 
     svr_->OnReceive = [this](const TIdBytes& data, const std::string& peer, const std::string&, std::uint16_t,
@@ -124,55 +130,6 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
             acks_->push_back(ack);
         if (ackSink_)
             ackSink_(ack);
-        if (read_ && ack.Result != 'K') {
-            read_->Status = AckExit(ack);
-            read_->Error = QStringLiteral("the module answered the read with %1").arg(AckText(ack));
-        }
-        Activity();
-    };
-    svr_->OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t, std::int32_t) {
-        if (!read_)
-            return;
-        // Parameter replies carry no envelope MAC; the base block's MAC tells whose this is.
-        const std::string mac = MacKey(base.UserMAC);
-        if (mac != readMac_ && mac != "FFFFFFFFFFFF") {
-            ++read_->ForeignReplies;
-            return;
-        }
-        read_->Store.BasePort = store_.BasePort;
-        read_->Store.KeptStatus = store_.KeptStatus;
-        read_->Store.KeptSocketFlags = store_.KeptSocketFlags;
-        read_->Got.Params = true;
-        Activity();
-    };
-    svr_->OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
-        if (!read_)
-            return;
-        read_->Store.Cloud = store_.Cloud;
-        read_->Got.Cloud = true;
-        Activity();
-    };
-    svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t,
-                                 std::int32_t) {
-        if (!read_)
-            return;
-        read_->Store.Heart = store_.Heart;
-        read_->Got.Heart = true;
-        Activity();
-    };
-    svr_->OnHttpdTexts = [this](const std::string&, const std::string&) {
-        if (!read_)
-            return;
-        read_->Store.Httpd = store_.Httpd;
-        read_->Got.Httpd = true;
-        Activity();
-    };
-    svr_->OnModbusParams = [this](const TModbusParam& param, int kind) {
-        if (!read_)
-            return;
-        read_->Store.Modbus = store_.Modbus;
-        read_->Got.ModbusKind = kind;
-        read_->Got.Modbus = param;
         Activity();
     };
 }
@@ -251,29 +208,32 @@ std::vector<TFoundModule> TLanSession::Find(const std::vector<std::string>& macs
 }
 
 TReadResult TLanSession::Read(const TFoundModule& m, const TLogin& login, int timeoutMs) {
-    TReadResult r;
-    read_ = &r;
-    readMac_ = MacKey(m.Mac);
-    if (m.Family == FamilyZ3)
-        svr_->SendCommandZ3(m.Binding, m.Mac, login.User, login.Password, CmdRead);
-    else
-        svr_->SendCommandZ2(m.Binding, m.Mac, login.User, login.Password, CmdRead);
-    Wait(
-        timeoutMs, [&r] { return r.Status == TExit::Password || r.Status == TExit::ModuleError; },
-        options_.QuietMs);
-    read_ = nullptr;
-    if (r.Status == TExit::Password || r.Status == TExit::ModuleError)
-        return r;
-    if (!r.Got.Params) {
-        r.Status = TExit::NoAnswer;
-        r.Error = QStringLiteral("no parameter reply within %1 ms").arg(timeoutMs);
-        if (r.ForeignReplies > 0)
-            r.Error += QStringLiteral(" (%1 reply of another MAC ignored)").arg(r.ForeignReplies);
-        return r;
-    }
-    r.Status = TExit::Ok;
-    r.Settings = DecodeModuleSettings(m.Family, m.Firmware, r.Store, r.Got);
-    return r;
+    return std::move(ReadMany({{m, login}}, timeoutMs, 1).front());
+}
+
+std::vector<TReadResult> TLanSession::ReadMany(const std::vector<TReadRequest>& requests, int timeoutMs,
+                                               int parallel) {
+    std::vector<TReadResult> results(requests.size());
+    const std::size_t want =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(1, parallel)), requests.size());
+    while (lanes_.size() < want)
+        lanes_.push_back(std::make_unique<TReadLane>(EndpointOptions(nullptr)));
+    std::size_t next = 0, finished = 0;
+    std::function<void(TReadLane&)> feed = [&](TReadLane& lane) {
+        if (next >= requests.size())
+            return;
+        const std::size_t i = next++;
+        lane.Start(requests[i].Module, requests[i].Login, timeoutMs, options_.QuietMs, [&, i](TReadResult r) {
+            results[i] = std::move(r);
+            ++finished;
+            feed(lane);
+            Activity();
+        });
+    };
+    for (std::size_t l = 0; l < want; ++l)
+        feed(*lanes_[l]);
+    Wait(std::numeric_limits<int>::max(), [&] { return finished == requests.size(); });
+    return results;
 }
 
 std::vector<TAck> TLanSession::Command(const TFoundModule& m, const TLogin& login, std::uint8_t code,
@@ -304,9 +264,12 @@ std::vector<TAck> TLanSession::ExecutePlan(const TFoundModule& m, const TLogin& 
 std::vector<std::vector<TAck>>
 TLanSession::ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& login, int parallel,
                           int waitMs, const std::function<void(int, const std::vector<TAck>&)>& onDone) {
-    // Starts 40 ms apart: eight modules spread over most of one 500 ms pause.
+    // The first modules start spread over most of one 500 ms pause (40 ms apart for eight, 4 ms
+    // for a hundred), so their datagrams do not leave in one burst and the first wave is under
+    // way within 400 ms however large it is.
+    const int stagger = std::clamp(400 / std::max(1, parallel), 1, 40);
     TParallelSaves runner(
-        parallel, 40, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
+        parallel, stagger, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
             const TFoundModule& m = saves[static_cast<std::size_t>(i)].Module;
             SendSaveStep(*svr_, step, TLanTarget{m.Binding, m.Mac}, login.User, login.Password);
         });

@@ -20,6 +20,8 @@
 
 namespace varnix::cli {
 
+class TReadLane;
+
 struct TSessionOptions {
     std::string Broadcast = "255.255.255.255";
     std::string Interface; // search and send from this local address only ("" = every address)
@@ -81,6 +83,13 @@ public:
 
     // Sends the read (0x03) and collects replies until none came for QuietMs, at most timeoutMs.
     TReadResult Read(const TFoundModule& m, const TLogin& login, int timeoutMs);
+    // Reads several modules side by side, at most `parallel` at a time, each from a port of its
+    // own (TReadLane); the results in the order asked.
+    struct TReadRequest {
+        TFoundModule Module;
+        TLogin Login;
+    };
+    std::vector<TReadResult> ReadMany(const std::vector<TReadRequest>& requests, int timeoutMs, int parallel);
 
     // A plain command (restart 0x02 to port 1500 for every family; reset 0x0B to the family's
     // port) and its acknowledgement, waiting at most timeoutMs.
@@ -111,6 +120,7 @@ private:
     // for quietMs after the first one. Never spins: the loop sleeps in the event dispatcher.
     void Wait(int timeoutMs, const std::function<bool()>& done, int quietMs = 0);
     void Activity();
+    TUdpSvrOptions EndpointOptions(TBlockStore* store) const;
 
     TSessionOptions options_;
     TBlockStore store_;
@@ -124,8 +134,7 @@ private:
     std::vector<TFoundModule>* found_ = nullptr;
     std::function<void(const TFoundModule&)> onFound_;
     std::vector<TAck>* acks_ = nullptr;
-    TReadResult* read_ = nullptr;
-    std::string readMac_;
+    std::vector<std::unique_ptr<TReadLane>> lanes_; // kept for the next ReadMany
     int incompatible_ = 0;
     QString bindingProblem_;
 };
