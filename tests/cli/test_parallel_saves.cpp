@@ -110,6 +110,25 @@ TEST(ParallelSaves, AcksGoToTheOldestUnansweredSendOfTheirCode) {
     EXPECT_FALSE(runner.AllAcked());
 }
 
+TEST(ParallelSaves, AnAckWhoseModuleIsKnownGoesToThatModuleOnly) {
+    TVirtualClock clock;
+    TParallelSaves runner(2, 10, 0, clock.Scheduler(), [](int, const TSaveStep&) {});
+    runner.Add(Z2Plan(), "10.0.0.1");
+    runner.Add(Z2Plan(), "10.0.0.1");
+    runner.Start();
+    for (int i = 0; i < 2; ++i) {
+        auto e = clock.Queue.top();
+        clock.Queue.pop();
+        clock.Now = e.At;
+        e.Fn();
+    }
+    // Module 0's 0x05 is the older send, but the reply came back to module 1's port.
+    EXPECT_EQ(runner.Ack(TAck{0x05, 'E', 0}, "", 1), 1);
+    EXPECT_EQ(runner.Ack(TAck{0x05, 'K', 0}, "", 1), -1); // module 1 has nothing left to answer
+    EXPECT_EQ(runner.Acks(1).front().Result, 'E');
+    EXPECT_TRUE(runner.Acks(0).empty());
+}
+
 TEST(ParallelSaves, AModuleKeepsItsPlaceUntilItsAcksAreInOrTheGraceIsUp) {
     TVirtualClock clock;
     std::vector<std::pair<int, int>> starts; // module, time of its first datagram

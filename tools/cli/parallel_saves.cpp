@@ -64,7 +64,7 @@ void TParallelSaves::SendStep(int index) {
     schedule_(step.PauseAfterMs, [this, index] { SendStep(index); });
 }
 
-int TParallelSaves::Ack(const TAck& ack, const std::string& peer) {
+int TParallelSaves::Ack(const TAck& ack, const std::string& peer, int module) {
     // The oldest unacknowledged send of this code (any code for a reply that names none); a
     // module at the reply's address first.
     int best = -1;
@@ -72,6 +72,8 @@ int TParallelSaves::Ack(const TAck& ack, const std::string& peer) {
     std::uint64_t bestSeq = std::numeric_limits<std::uint64_t>::max();
     bool bestFromPeer = false;
     for (std::size_t i = 0; i < modules_.size(); ++i) {
+        if (module >= 0 && static_cast<int>(i) != module)
+            continue;
         const TModule& m = modules_[i];
         const bool fromPeer = !peer.empty() && m.Ip == peer;
         for (std::size_t s = 0; s < m.Unacked.size(); ++s) {

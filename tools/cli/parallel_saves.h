@@ -38,7 +38,9 @@ public:
     int Add(const TSavePlan& plan, const std::string& ip);
     void Start();
     // An acknowledgement that arrived from `peer`; returns the module it was given to, or -1.
-    int Ack(const TAck& ack, const std::string& peer);
+    // `module` >= 0 when the port it came back to tells whose it is: only that module's sends
+    // are considered then.
+    int Ack(const TAck& ack, const std::string& peer, int module = -1);
 
     // Every step of every module sent and its last pause over.
     bool Done() const { return finished_ == static_cast<int>(modules_.size()); }

@@ -1,7 +1,7 @@
 #include "cli/session.h"
 
+#include "cli/module_lane.h"
 #include "cli/parallel_saves.h"
-#include "cli/read_lane.h"
 #include "lan/lan_protocol.h"
 #include "lan/save_executor.h"
 
@@ -75,15 +75,31 @@ TUdpSvrOptions TLanSession::EndpointOptions(TBlockStore* store) const {
     return o;
 }
 
+std::optional<TAck> AckOfStatus(std::int32_t code, const std::string& text, const TIdBytes& datagram) {
+    TAck ack;
+    if (code == stAck)
+        ack.Result = 'K';
+    else if (code == stPswdError)
+        ack.Result = 'P';
+    else if (code == stOtherError)
+        ack.Result = 'E';
+    else if (code == stCheckError) {
+        ack.Result = 'C';
+        ack.Expected = QString::fromStdString(text).toInt(nullptr, 16);
+    } else {
+        return std::nullopt;
+    }
+    if (ack.Result != 'C' && datagram.size() == 4)
+        ack.Code = datagram[2];
+    return ack;
+}
+
 TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
     const TUdpSvrOptions o = EndpointOptions(&store_);
     svr_ = std::make_unique<TUdpSvr>(o);
 
-    svr_->OnReceive = [this](const TIdBytes& data, const std::string& peer, const std::string&, std::uint16_t,
-                             std::uint16_t) {
-        lastDatagram_ = data;
-        lastPeer_ = peer;
-    };
+    svr_->OnReceive = [this](const TIdBytes& data, const std::string&, const std::string&, std::uint16_t,
+                             std::uint16_t) { lastDatagram_ = data; };
     svr_->OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
                                  const std::string& firmware, std::int32_t family, std::int32_t binding) {
         if (!found_)
@@ -110,26 +126,11 @@ TLanSession::TLanSession(const TSessionOptions& options) : options_(options) {
             bindingProblem_ = QString::fromStdString(text);
             return;
         }
-        TAck ack;
-        if (code == stAck)
-            ack.Result = 'K';
-        else if (code == stPswdError)
-            ack.Result = 'P';
-        else if (code == stOtherError)
-            ack.Result = 'E';
-        else if (code == stCheckError) {
-            ack.Result = 'C';
-            ack.Expected = QString::fromStdString(text).toInt(nullptr, 16);
-        } else {
+        const std::optional<TAck> ack = AckOfStatus(code, text, lastDatagram_);
+        if (!ack)
             return;
-        }
-        // Byte 2 of an acknowledgement names the command it answers.
-        if (ack.Result != 'C' && lastDatagram_.size() == 4)
-            ack.Code = lastDatagram_[2];
         if (acks_)
-            acks_->push_back(ack);
-        if (ackSink_)
-            ackSink_(ack);
+            acks_->push_back(*ack);
         Activity();
     };
 }
@@ -207,6 +208,11 @@ std::vector<TFoundModule> TLanSession::Find(const std::vector<std::string>& macs
     return out;
 }
 
+void TLanSession::Lanes(std::size_t count) {
+    while (lanes_.size() < count)
+        lanes_.push_back(std::make_unique<TModuleLane>(EndpointOptions(nullptr)));
+}
+
 TReadResult TLanSession::Read(const TFoundModule& m, const TLogin& login, int timeoutMs) {
     return std::move(ReadMany({{m, login}}, timeoutMs, 1).front());
 }
@@ -216,10 +222,9 @@ std::vector<TReadResult> TLanSession::ReadMany(const std::vector<TReadRequest>& 
     std::vector<TReadResult> results(requests.size());
     const std::size_t want =
         std::min<std::size_t>(static_cast<std::size_t>(std::max(1, parallel)), requests.size());
-    while (lanes_.size() < want)
-        lanes_.push_back(std::make_unique<TReadLane>(EndpointOptions(nullptr)));
+    Lanes(want);
     std::size_t next = 0, finished = 0;
-    std::function<void(TReadLane&)> feed = [&](TReadLane& lane) {
+    std::function<void(TModuleLane&)> feed = [&](TModuleLane& lane) {
         if (next >= requests.size())
             return;
         const std::size_t i = next++;
@@ -268,23 +273,50 @@ TLanSession::ExecutePlans(const std::vector<TPlannedSave>& saves, const TLogin& 
     // for a hundred), so their datagrams do not leave in one burst and the first wave is under
     // way within 400 ms however large it is.
     const int stagger = std::clamp(400 / std::max(1, parallel), 1, 40);
-    TParallelSaves runner(
-        parallel, stagger, std::min(waitMs, 1000), EventLoopScheduler(), [&](int i, const TSaveStep& step) {
-            const TFoundModule& m = saves[static_cast<std::size_t>(i)].Module;
-            SendSaveStep(*svr_, step, TLanTarget{m.Binding, m.Mac}, login.User, login.Password);
-        });
+    // Each running module is written from a lane of its own, so its acknowledgements are known
+    // to be its own by the port they come back to.
+    const std::size_t laneCount =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(1, parallel)), saves.size());
+    Lanes(laneCount);
+    std::vector<int> laneOf(saves.size(), -1), moduleOn(laneCount, -1);
+    std::vector<std::size_t> free;
+    for (std::size_t l = laneCount; l-- > 0;)
+        free.push_back(l);
+    TParallelSaves runner(parallel, stagger, std::min(waitMs, 1000), EventLoopScheduler(),
+                          [&](int i, const TSaveStep& step) {
+                              int& lane = laneOf[static_cast<std::size_t>(i)];
+                              if (lane < 0 && !free.empty()) {
+                                  lane = static_cast<int>(free.back());
+                                  free.pop_back();
+                                  moduleOn[static_cast<std::size_t>(lane)] = i;
+                              }
+                              if (lane >= 0)
+                                  lanes_[static_cast<std::size_t>(lane)]->SendStep(
+                                      saves[static_cast<std::size_t>(i)].Module, login, step);
+                          });
     for (const TPlannedSave& s : saves)
         runner.Add(s.Plan, s.Module.Ip);
+    for (std::size_t l = 0; l < laneCount; ++l)
+        lanes_[l]->OnAck = [&, l](const TAck& a) {
+            // An acknowledgement after its module's time on the lane is over has nobody to go to.
+            if (moduleOn[l] >= 0)
+                runner.Ack(a, {}, moduleOn[l]);
+            Activity();
+        };
     runner.OnModuleDone = [&](int i) {
         if (onDone)
             onDone(i, runner.Acks(i));
+        if (const int lane = laneOf[static_cast<std::size_t>(i)]; lane >= 0) {
+            moduleOn[static_cast<std::size_t>(lane)] = -1;
+            free.push_back(static_cast<std::size_t>(lane));
+        }
         Activity();
     };
-    ackSink_ = [&](const TAck& a) { runner.Ack(a, lastPeer_); };
     runner.Start();
     Wait(std::numeric_limits<int>::max(), [&runner] { return runner.Done(); });
     Wait(waitMs, [&runner] { return runner.AllAcked(); });
-    ackSink_ = nullptr;
+    for (std::size_t l = 0; l < laneCount; ++l)
+        lanes_[l]->OnAck = nullptr;
     std::vector<std::vector<TAck>> out;
     for (std::size_t i = 0; i < saves.size(); ++i)
         out.push_back(runner.Acks(static_cast<int>(i)));

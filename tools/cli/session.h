@@ -20,7 +20,7 @@
 
 namespace varnix::cli {
 
-class TReadLane;
+class TModuleLane;
 
 struct TSessionOptions {
     std::string Broadcast = "255.255.255.255";
@@ -53,6 +53,10 @@ struct TAck {
     int Expected = 0;
 };
 QString AckText(const TAck& a);
+// The acknowledgement or error an endpoint status event reports (stAck, stPswdError, stOtherError,
+// stCheckError with the module's sum in `text`), from `datagram`, the datagram it came in; none
+// for other events. Byte 2 of a 4-byte acknowledgement names the command it answers.
+std::optional<TAck> AckOfStatus(std::int32_t code, const std::string& text, const TIdBytes& datagram);
 TExit AckExit(const TAck& a); // K -> Ok, P -> Password, E/C -> ModuleError
 
 struct TReadResult {
@@ -84,7 +88,7 @@ public:
     // Sends the read (0x03) and collects replies until none came for QuietMs, at most timeoutMs.
     TReadResult Read(const TFoundModule& m, const TLogin& login, int timeoutMs);
     // Reads several modules side by side, at most `parallel` at a time, each from a port of its
-    // own (TReadLane); the results in the order asked.
+    // own (TModuleLane); the results in the order asked.
     struct TReadRequest {
         TFoundModule Module;
         TLogin Login;
@@ -121,20 +125,19 @@ private:
     void Wait(int timeoutMs, const std::function<bool()>& done, int quietMs = 0);
     void Activity();
     TUdpSvrOptions EndpointOptions(TBlockStore* store) const;
+    void Lanes(std::size_t count); // makes sure lanes_ holds at least `count` lanes
 
     TSessionOptions options_;
     TBlockStore store_;
     std::unique_ptr<TUdpSvr> svr_;
     std::function<void()> activity_; // set while a Wait runs
     TIdBytes lastDatagram_;
-    std::string lastPeer_;
-    std::function<void(const TAck&)> ackSink_; // set while ExecutePlans runs
 
     // What the current operation collects.
     std::vector<TFoundModule>* found_ = nullptr;
     std::function<void(const TFoundModule&)> onFound_;
     std::vector<TAck>* acks_ = nullptr;
-    std::vector<std::unique_ptr<TReadLane>> lanes_; // kept for the next ReadMany
+    std::vector<std::unique_ptr<TModuleLane>> lanes_; // kept for the next ReadMany
     int incompatible_ = 0;
     QString bindingProblem_;
 };

@@ -1,12 +1,13 @@
-#include "cli/read_lane.h"
+#include "cli/module_lane.h"
 
 #include "lan/lan_protocol.h"
+#include "lan/save_executor.h"
 
 #include <utility>
 
 namespace varnix::cli {
 
-TReadLane::TReadLane(TUdpSvrOptions options) {
+TModuleLane::TModuleLane(TUdpSvrOptions options) {
     options.Store = &store_;
     svr_ = std::make_unique<TUdpSvr>(std::move(options));
     for (QTimer* t : {&deadline_, &quiet_}) {
@@ -17,18 +18,24 @@ TReadLane::TReadLane(TUdpSvrOptions options) {
     Wire();
 }
 
-TReadLane::~TReadLane() = default;
+TModuleLane::~TModuleLane() = default;
 
-void TReadLane::Wire() {
+void TModuleLane::Wire() {
+    svr_->OnReceive = [this](const TIdBytes& data, const std::string&, const std::string&, std::uint16_t,
+                             std::uint16_t) { lastDatagram_ = data; };
     svr_->OnStatus = [this](std::int32_t code, const std::string& text) {
-        if (!Busy() || (code != stPswdError && code != stOtherError && code != stCheckError))
+        const std::optional<TAck> ack = AckOfStatus(code, text, lastDatagram_);
+        if (!ack)
             return;
-        TAck ack;
-        ack.Result = code == stPswdError ? 'P' : code == stOtherError ? 'E' : 'C';
-        if (ack.Result == 'C')
-            ack.Expected = QString::fromStdString(text).toInt(nullptr, 16);
-        result_.Status = AckExit(ack);
-        result_.Error = QStringLiteral("the module answered the read with %1").arg(AckText(ack));
+        if (!Busy()) {
+            if (OnAck)
+                OnAck(*ack);
+            return;
+        }
+        if (ack->Result == 'K')
+            return;
+        result_.Status = AckExit(*ack);
+        result_.Error = QStringLiteral("the module answered the read with %1").arg(AckText(*ack));
         quiet_.start(0);
     };
     svr_->OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t, std::int32_t) {
@@ -70,18 +77,26 @@ void TReadLane::Wire() {
     };
 }
 
-void TReadLane::Replied() {
+void TModuleLane::Replied() {
     if (Busy() && result_.Status != TExit::Password && result_.Status != TExit::ModuleError)
         quiet_.start(quietMs_);
 }
 
-void TReadLane::Start(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
-                      std::function<void(TReadResult)> done) {
+int TModuleLane::BindingFor(const TFoundModule& m) {
     svr_->UpdateBindings();
-    int binding = m.Binding;
     for (int i = 0; i < svr_->BindingCount(); ++i)
         if (svr_->BindingAddress(i) == m.Local)
-            binding = i;
+            return i;
+    return m.Binding;
+}
+
+void TModuleLane::SendStep(const TFoundModule& m, const TLogin& login, const TSaveStep& step) {
+    SendSaveStep(*svr_, step, TLanTarget{BindingFor(m), m.Mac}, login.User, login.Password);
+}
+
+void TModuleLane::Start(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
+                        std::function<void(TReadResult)> done) {
+    const int binding = BindingFor(m);
     module_ = m;
     mac_ = MacKey(m.Mac);
     result_ = TReadResult{};
@@ -94,7 +109,7 @@ void TReadLane::Start(const TFoundModule& m, const TLogin& login, int timeoutMs,
     deadline_.start(std::max(0, timeoutMs));
 }
 
-void TReadLane::Finish() {
+void TModuleLane::Finish() {
     if (!Busy())
         return;
     deadline_.stop();
