@@ -1,6 +1,7 @@
 // Health checks in the window: marked rows with the finding as tooltip and a summary line after a
 // search; a clean list is left plain; a search nobody answered says what was tried and why.
 #include "ui/main/device_list_model.h"
+#include "app/journal.h"
 #include "ui/main/fleet_view.h"
 #include "window_harness.h"
 
@@ -71,18 +72,29 @@ TEST(SearchHealth, AnEmptySearchNamesTheAddressesTriedAndTheLikelyCauses) {
   EXPECT_TRUE(LogHas(h, QStringLiteral("another adapter")));
 }
 
-TEST(SearchHealth, WindowSaveIsJournalled) {
+TEST(SearchHealth, WindowSaveIsJournalledWithTheBytesTheModuleReported) {
   TWindowHarness h;
+  TBlockStore reported;
+  reported.BasePort.fill(0x11);
   TSavePlan plan;
   plan.Ok = true;
-  plan.Steps = {TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, {1, 2, 3}, 500},
+  TIdBytes base(reported.BasePort.begin(), reported.BasePort.begin() + BaseBlockSize);
+  base[5] = 0x22;
+  const TIdBytes port(reported.BasePort.begin() + BaseBlockSize, reported.BasePort.begin() + ParamReplySize);
+  plan.Steps = {TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, base, 500},
+                TSaveStep{0x06, 1500, TSaveTarget::SelectedRow, port, 500},
                 TSaveStep{0x02, 1500, TSaveTarget::SelectedRow, {}, 0}};
   const TDeviceRow row{QStringLiteral("10.77.0.50"), QStringLiteral("Line-1"), QStringLiteral("00 1A 2B 3C 4D 5E"),
                        QStringLiteral("4017"), FamilyZ2, 0};
-  ASSERT_TRUE(JournalWindowSave(h.Home(), row, plan));
-  QFile f(h.Home() + QStringLiteral("/journal.jsonl"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QByteArray line = f.readAll();
-  EXPECT_TRUE(line.contains("\"block 0x05\"") && line.contains("\"01 02 03\"") && line.contains("\"Z2\""));
-  EXPECT_TRUE(line.contains("\"outcome\":\"sent\"") && line.endsWith('\n'));
+  ASSERT_TRUE(JournalWindowSave(h.Home(), row, plan, reported));
+  const TJournalRead read = ReadJournal(h.Home() + QStringLiteral("/journal.jsonl"));
+  ASSERT_EQ(read.Entries.size(), 1);
+  const TJournalEntry& e = read.Entries.front();
+  EXPECT_EQ(e.Family, QStringLiteral("Z2"));
+  EXPECT_EQ(e.Outcome, QStringLiteral("sent"));
+  // The port block goes out as reported, so only the base block is a change: old -> new bytes.
+  ASSERT_EQ(e.Changes.size(), 1);
+  EXPECT_EQ(e.Changes[0].Field, QStringLiteral("block 0x05"));
+  EXPECT_TRUE(e.Changes[0].Old.toString().startsWith(QStringLiteral("11 11 11 11 11 11 11")));
+  EXPECT_TRUE(e.Changes[0].New.toString().startsWith(QStringLiteral("11 11 11 11 11 22 11")));
 }

@@ -6,109 +6,163 @@
 #include "lan/lan_protocol.h"
 #include "lang/app_lang.h"
 
+#include <algorithm>
 #include <set>
 
 namespace varnix {
 
 namespace {
 
-QString Text(const char* key) { return GetLangText(QString::fromLatin1(key)); }
+QString Text(const char* key) {
+    return GetLangText(QString::fromLatin1(key));
+}
 
-}  // namespace
+} // namespace
 
 QString FindingTip(const THealthFinding& f, const std::vector<TDeviceRow>& rows,
                    const std::vector<THealthBinding>& bindings) {
-  const QString text = Text(HealthKindTextKey(f.Kind));
-  switch (f.Kind) {
+    const QString text = Text(HealthKindTextKey(f.Kind));
+    switch (f.Kind) {
     case THealthKind::TwoAdapters: {
-      QStringList locals;
-      for (const int r : f.Rows) {
-        const int b = rows[static_cast<std::size_t>(r)].Binding;
-        locals << (b >= 0 && b < static_cast<int>(bindings.size())
-                       ? QString::fromStdString(bindings[static_cast<std::size_t>(b)].Address)
-                       : QString::number(b));
-      }
-      return text.arg(locals.join(QStringLiteral(", ")));
+        QStringList locals;
+        for (const int r : f.Rows) {
+            const int b = rows[static_cast<std::size_t>(r)].Binding;
+            locals << (b >= 0 && b < static_cast<int>(bindings.size())
+                           ? QString::fromStdString(bindings[static_cast<std::size_t>(b)].Address)
+                           : QString::number(b));
+        }
+        return text.arg(locals.join(QStringLiteral(", ")));
     }
     case THealthKind::OutsideSubnet:
-      return text.arg(QString::fromStdString(f.Subject), QString::fromStdString(f.Local));
+        return text.arg(QString::fromStdString(f.Subject), QString::fromStdString(f.Local));
     case THealthKind::DuplicateName:
-      return text.arg(QString::fromUtf8(f.Subject));
+        return text.arg(QString::fromUtf8(f.Subject));
     default:
-      return text.arg(QString::fromStdString(f.Subject));
-  }
+        return text.arg(QString::fromStdString(f.Subject));
+    }
 }
 
 TSearchHealth::TSearchHealth(TEnv env, QObject* parent) : QObject(parent), env_(std::move(env)) {
-  settle_.setSingleShot(true);
-  settle_.setInterval(SettleMs);
-  connect(&settle_, &QTimer::timeout, this, &TSearchHealth::Check);
+    settle_.setSingleShot(true);
+    settle_.setInterval(SettleMs);
+    connect(&settle_, &QTimer::timeout, this, &TSearchHealth::Check);
 }
 
 void TSearchHealth::SearchStarted() {
-  env_.Devices->SetMarks({});
-  settle_.start();
+    env_.Devices->SetMarks({});
+    settle_.start();
 }
 
 void TSearchHealth::RowAdded() {
-  if (settle_.isActive()) settle_.start();
+    if (settle_.isActive())
+        settle_.start();
 }
 
 void TSearchHealth::Check() {
-  settle_.stop();
-  env_.Devices->Flush();
-  const std::vector<TDeviceRow>& rows = env_.Devices->Rows();
-  const std::vector<THealthBinding> bindings = env_.Bindings ? env_.Bindings() : std::vector<THealthBinding>{};
-  if (rows.empty()) {
-    QStringList tried;
-    for (const THealthBinding& b : bindings) tried << QString::fromStdString(b.Address);
-    if (tried.isEmpty())
-      env_.Log(Text("lang_Search_NoAddress"), true);
-    else
-      env_.Log(Text("lang_Search_NoAnswer").arg(tried.join(QStringLiteral(", ")), env_.Destination).arg(PortZ2), true);
-    env_.Log(Text("lang_Search_CauseFirewall")
-                 .arg(QString::fromLatin1(FirewalldAllowCommand), QString::fromLatin1(UfwAllowCommand)),
-             true);
-    env_.Log(Text("lang_Search_CauseAdapter"), true);
-    return;
-  }
-  std::vector<THealthModule> modules;
-  for (const TDeviceRow& r : rows)
-    modules.push_back(THealthModule{r.IP.toStdString(), r.Name.toStdString(), r.Mac.toStdString(), r.Version.toInt(),
-                                    r.Family, r.Binding});
-  const auto findings = RunHealthChecks(modules, bindings);
-  std::vector<QString> marks(rows.size());
-  std::set<int> marked;
-  for (const THealthFinding& f : findings) {
-    const QString tip = FindingTip(f, rows, bindings);
-    for (const int r : f.Rows) {
-      QString& m = marks[static_cast<std::size_t>(r)];
-      m += (m.isEmpty() ? QString() : QStringLiteral("\n")) + tip;
-      marked.insert(r);
+    settle_.stop();
+    env_.Devices->Flush();
+    const std::vector<TDeviceRow>& rows = env_.Devices->Rows();
+    const std::vector<THealthBinding> bindings =
+        env_.Bindings ? env_.Bindings() : std::vector<THealthBinding>{};
+    if (rows.empty()) {
+        QStringList tried;
+        for (const THealthBinding& b : bindings)
+            tried << QString::fromStdString(b.Address);
+        if (tried.isEmpty())
+            env_.Log(Text("lang_Search_NoAddress"), true);
+        else
+            env_.Log(Text("lang_Search_NoAnswer")
+                         .arg(tried.join(QStringLiteral(", ")), env_.Destination)
+                         .arg(PortZ2),
+                     true);
+        env_.Log(Text("lang_Search_CauseFirewall")
+                     .arg(QString::fromLatin1(FirewalldAllowCommand), QString::fromLatin1(UfwAllowCommand)),
+                 true);
+        env_.Log(Text("lang_Search_CauseAdapter"), true);
+        return;
     }
-  }
-  env_.Devices->SetMarks(std::move(marks));
-  if (findings.empty())
-    env_.Log(Text("lang_Check_Clean").arg(rows.size()), false);
-  else
-    env_.Log(Text("lang_Check_Summary").arg(findings.size()).arg(marked.size()), true);
+    std::vector<THealthModule> modules;
+    for (const TDeviceRow& r : rows)
+        modules.push_back(THealthModule{r.IP.toStdString(), r.Name.toStdString(), r.Mac.toStdString(),
+                                        r.Version.toInt(), r.Family, r.Binding});
+    const auto findings = RunHealthChecks(modules, bindings);
+    std::vector<QString> marks(rows.size());
+    std::set<int> marked;
+    for (const THealthFinding& f : findings) {
+        const QString tip = FindingTip(f, rows, bindings);
+        for (const int r : f.Rows) {
+            QString& m = marks[static_cast<std::size_t>(r)];
+            m += (m.isEmpty() ? QString() : QStringLiteral("\n")) + tip;
+            marked.insert(r);
+        }
+    }
+    env_.Devices->SetMarks(std::move(marks));
+    if (findings.empty())
+        env_.Log(Text("lang_Check_Clean").arg(rows.size()), false);
+    else
+        env_.Log(Text("lang_Check_Summary").arg(findings.size()).arg(marked.size()), true);
 }
 
-bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan, QString* error) {
-  if (!plan.Ok) return true;
-  TJournalEntry e;
-  e.Mac = row.Mac;
-  e.Ip = row.IP;
-  e.Name = row.Name;
-  e.Family = row.Family == FamilyZ3 ? QStringLiteral("Z3") : row.Family == FamilyZ2 ? QStringLiteral("Z2") : QString();
-  e.Link = QStringLiteral("lan");
-  for (const TSaveStep& s : plan.Steps) {
-    if (s.Payload.empty()) continue;
-    e.Changes.append(TJournalChange{QStringLiteral("block 0x%1").arg(s.Code, 2, 16, QLatin1Char('0')), QJsonValue(),
-                                    QString::fromStdString(BytesToHexDump(s.Payload)).trimmed()});
-  }
-  e.Outcome = QStringLiteral("sent");
-  return AppendJournal(JournalPath(programDir), e, error);
+namespace {
+
+// What the module reported for the block a step writes (the same bytes at the same place), or
+// nothing for a step without a block.
+TIdBytes ReportedBytes(const TBlockStore& s, const TSaveStep& step) {
+    const auto part = [](const auto& block, std::size_t at, std::size_t size) {
+        return TIdBytes(block.begin() + static_cast<std::ptrdiff_t>(at),
+                        block.begin() + static_cast<std::ptrdiff_t>(at + size));
+    };
+    switch (step.Code) {
+    case CmdWriteBase:
+        return part(s.BasePort, 0, BaseBlockSize);
+    case CmdWritePort:
+        return part(s.BasePort, BaseBlockSize, PortBlockSize);
+    case CmdWriteCloud:
+        return part(s.Cloud, 0, CloudBlockSize);
+    case CmdWriteHeart:
+        return part(s.Heart, 0, HeartBlockSize);
+    case CmdWriteHttpdUrl:
+        return part(s.Httpd, 0, HttpdUrlBlockSize);
+    case CmdWriteHttpdHeader:
+        return part(s.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize);
+    case CmdWriteModbus:
+        return part(s.Modbus, 0, std::min(step.Payload.size(), s.Modbus.size()));
+    default:
+        return {};
+    }
 }
 
-}  // namespace varnix
+QString HexText(const TIdBytes& bytes) {
+    return QString::fromStdString(BytesToHexDump(bytes)).trimmed();
+}
+
+} // namespace
+
+bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
+                       const TBlockStore& reported, QString* error) {
+    if (!plan.Ok)
+        return true;
+    TJournalEntry e;
+    e.Mac = row.Mac;
+    e.Ip = row.IP;
+    e.Name = row.Name;
+    e.Family = row.Family == FamilyZ3   ? QStringLiteral("Z3")
+               : row.Family == FamilyZ2 ? QStringLiteral("Z2")
+                                        : QString();
+    e.Link = QStringLiteral("lan");
+    for (const TSaveStep& s : plan.Steps) {
+        if (s.Payload.empty())
+            continue;
+        const TIdBytes old = ReportedBytes(reported, s);
+        // A block that goes out as the module reported it changes nothing and is not listed.
+        if (old == s.Payload)
+            continue;
+        e.Changes.append(TJournalChange{QStringLiteral("block 0x%1").arg(s.Code, 2, 16, QLatin1Char('0')),
+                                        old.empty() ? QJsonValue() : QJsonValue(HexText(old)),
+                                        HexText(s.Payload)});
+    }
+    e.Outcome = QStringLiteral("sent");
+    return AppendJournal(JournalPath(programDir), e, error);
+}
+
+} // namespace varnix

@@ -18,30 +18,30 @@
 namespace varnix {
 
 class TSearchHealth : public QObject {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  struct TEnv {
-    TDeviceListModel* Devices = nullptr;
-    // The bindings searched from (address and netmask), by binding index.
-    std::function<std::vector<THealthBinding>()> Bindings;
-    // Where the search request went ("255.255.255.255").
-    QString Destination;
-    // A log line; `problem` lines are shown as errors.
-    std::function<void(const QString& text, bool problem)> Log;
-  };
-  // Replies to a search keep arriving for a while; the checks run once none came for this long.
-  static constexpr int SettleMs = 1500;
+    struct TEnv {
+        TDeviceListModel* Devices = nullptr;
+        // The bindings searched from (address and netmask), by binding index.
+        std::function<std::vector<THealthBinding>()> Bindings;
+        // Where the search request went ("255.255.255.255").
+        QString Destination;
+        // A log line; `problem` lines are shown as errors.
+        std::function<void(const QString& text, bool problem)> Log;
+    };
+    // Replies to a search keep arriving for a while; the checks run once none came for this long.
+    static constexpr int SettleMs = 1500;
 
-  explicit TSearchHealth(TEnv env, QObject* parent = nullptr);
+    explicit TSearchHealth(TEnv env, QObject* parent = nullptr);
 
-  void SearchStarted();
-  void RowAdded();
-  // Runs the checks over the rows listed now, marks them and writes the log lines.
-  void Check();
+    void SearchStarted();
+    void RowAdded();
+    // Runs the checks over the rows listed now, marks them and writes the log lines.
+    void Check();
 
 private:
-  TEnv env_;
-  QTimer settle_;
+    TEnv env_;
+    QTimer settle_;
 };
 
 // The tooltip text of one finding (string table texts).
@@ -49,8 +49,10 @@ QString FindingTip(const THealthFinding& f, const std::vector<TDeviceRow>& rows,
                    const std::vector<THealthBinding>& bindings);
 
 // Appends the journal line of a save the window sent to the row's module: each block written
-// (its bytes as sent; the window keeps no copy of the bytes before), outcome "sent".
+// whose bytes differ from what the module reported on its last read, old -> new as hex (the
+// save encodes into the block store in place, so `reported` is a copy taken as the replies
+// arrived), outcome "sent".
 bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
-                       QString* error = nullptr);
+                       const TBlockStore& reported, QString* error = nullptr);
 
-}  // namespace varnix
+} // namespace varnix

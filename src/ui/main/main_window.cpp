@@ -235,19 +235,30 @@ void TFrm_Main::WireEndpoint() {
                              const std::string& firmware, std::int32_t family, std::int32_t binding) {
     AddDeviceRow(Shown(ip), Shown(name), Shown(mac), Shown(firmware), family, binding);
   };
+  // Each reply is in the store when its event comes; the copy keeps what the module reported,
+  // for the journal's old values, after a save has encoded new values into the store.
   svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
-                              std::int32_t source) { z2Page_->ShowZ2Params(base, ports, family, source != 0); };
+                              std::int32_t source) {
+    reported_ = udp_->Store();
+    z2Page_->ShowZ2Params(base, ports, family, source != 0);
+  };
   svr.OnCloudParams = [this](const TarrCloudParam& cloud, std::int32_t, std::int32_t) {
+    reported_ = udp_->Store();
     z2Page_->ShowCloudParams(cloud);
   };
   svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t,
                              std::int32_t family) {
+    reported_ = udp_->Store();
     z2Page_->ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize>(heart), family);
   };
   svr.OnHttpdTexts = [this](const std::string& url, const std::string& header) {
+    reported_ = udp_->Store();
     z2Page_->ShowHttpdParams(url, header);
   };
-  svr.OnModbusParams = [this](const TModbusParam& param, int kind) { z2Page_->ShowModbusParams(param, kind); };
+  svr.OnModbusParams = [this](const TModbusParam& param, int kind) {
+    reported_ = udp_->Store();
+    z2Page_->ShowModbusParams(param, kind);
+  };
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -606,7 +617,7 @@ void TFrm_Main::RunSavePlan(const TSavePlan& plan) {
   if (currentDevice_) cur = {currentBinding_, DisplayToBytes(currentMac_)};
   ExecuteSavePlan(*udp_, plan, sel, cur, DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword),
                   options_.Sleep);
-  if (QString error; !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, &error))
+  if (QString error; !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, reported_, &error))
     LogLine(error, kColourRed);
 }
 

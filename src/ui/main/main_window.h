@@ -183,6 +183,7 @@ private:
   std::unique_ptr<TQtPrompts> ownPrompts_;
   IUserPrompts* prompts_ = nullptr;
   std::unique_ptr<TUdpSvr> udp_;
+  TBlockStore reported_;  // the blocks as the module last reported them (journal old values)
   TLogPane* log_ = nullptr;
   TLogPane* hex_ = nullptr;
   TSearchHealth* health_ = nullptr;
