@@ -11,14 +11,22 @@ namespace varnix {
 
 const char* SaveFieldName(TSaveField field) {
     switch (field) {
-    case TSaveField::StaticIP: return "StaticIP";
-    case TSaveField::GatewayIP: return "GatewayIP";
-    case TSaveField::SubnetMask: return "SubnetMask";
-    case TSaveField::UserMAC: return "UserMAC";
-    case TSaveField::Dns: return "Dns";
-    case TSaveField::HeartInterval: return "HeartInterval";
-    case TSaveField::PollTimeout: return "PollTimeout";
-    case TSaveField::PollInterval: return "PollInterval";
+    case TSaveField::StaticIP:
+        return "StaticIP";
+    case TSaveField::GatewayIP:
+        return "GatewayIP";
+    case TSaveField::SubnetMask:
+        return "SubnetMask";
+    case TSaveField::UserMAC:
+        return "UserMAC";
+    case TSaveField::Dns:
+        return "Dns";
+    case TSaveField::HeartInterval:
+        return "HeartInterval";
+    case TSaveField::PollTimeout:
+        return "PollTimeout";
+    case TSaveField::PollInterval:
+        return "PollInterval";
     }
     return "";
 }
@@ -61,7 +69,8 @@ void CheckBaseTexts(const TBaseParam& base, bool withDns) {
     } catch (const ConversionError&) {
         throw FieldError{TSaveField::UserMAC, base.UserMAC};
     }
-    if (withDns) CheckIP(TSaveField::Dns, base.Dns);
+    if (withDns)
+        CheckIP(TSaveField::Dns, base.Dns);
 }
 
 std::int64_t Number(TSaveField field, const std::string& text) {
@@ -82,7 +91,7 @@ TSaveStep Step(std::uint8_t code, std::uint16_t port, TSaveTarget target, TIdByt
     return TSaveStep{code, port, target, std::move(payload), pause};
 }
 
-}  // namespace
+} // namespace
 
 TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
     // Everything is encoded into a copy; the store takes it only when the whole plan stands.
@@ -107,8 +116,8 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
         }
         if (newFirmware) {
             const std::int64_t interval = Number(TSaveField::HeartInterval, in.Heart.IntervalText);
-            EncodeHeartBlock(in.Heart.Flags, static_cast<int>(interval), in.Heart.HeartText, in.Heart.HeartIsHex,
-                             in.Heart.RegText, in.Heart.RegIsHex, work.Heart);
+            EncodeHeartBlock(in.Heart.Flags, static_cast<int>(interval), in.Heart.HeartText,
+                             in.Heart.HeartIsHex, in.Heart.RegText, in.Heart.RegIsHex, work.Heart);
             plan.Steps.push_back(Step(CmdWriteHeart, PortZ2, TSaveTarget::CurrentDevice,
                                       Bytes(work.Heart, 0, HeartBlockSize), SavePauseMs));
         }
@@ -117,7 +126,8 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
             plan.Steps.push_back(Step(CmdWriteHttpdUrl, PortZ2, TSaveTarget::CurrentDevice,
                                       Bytes(work.Httpd, 0, HttpdUrlBlockSize), SavePauseMs));
             plan.Steps.push_back(Step(CmdWriteHttpdHeader, PortZ2, TSaveTarget::CurrentDevice,
-                                      Bytes(work.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize), SavePauseMs));
+                                      Bytes(work.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize),
+                                      SavePauseMs));
         }
         if (cond.ModbusGroupVisible) {
             const int kind = cond.PollingVisible ? 7 : 1;
@@ -133,7 +143,8 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
             }
             TIdBytes block = EncodeModbusBlock(kind, values);
             work.StoreModbus(block);
-            plan.Steps.push_back(Step(CmdWriteModbus, PortZ2, TSaveTarget::CurrentDevice, std::move(block), 0));
+            plan.Steps.push_back(
+                Step(CmdWriteModbus, PortZ2, TSaveTarget::CurrentDevice, std::move(block), 0));
         }
         plan.Steps.push_back(Step(CmdRestart, PortZ2, TSaveTarget::SelectedRow, {}, 0));
     } catch (const FieldError& e) {
@@ -148,7 +159,7 @@ TSavePlan PlanZ3Save(const TZ3SaveInput& in, TBlockStore& store) {
     TBlockStore work = store;
     TSavePlan plan;
     try {
-        CheckBaseTexts(in.Base, false);  // the Z3 encoder carries the DNS bytes
+        CheckBaseTexts(in.Base, false); // the Z3 encoder carries the DNS bytes
         EncodeBaseBlock(FamilyZ3, in.Base, work.Base(), work.KeptStatus);
         EncodePortBlock(FamilyZ3, in.Port, work.Port(), work.KeptSocketFlags);
     } catch (const FieldError& e) {
@@ -164,4 +175,23 @@ TSavePlan PlanZ3Save(const TZ3SaveInput& in, TBlockStore& store) {
     return plan;
 }
 
-}  // namespace varnix
+std::span<std::uint8_t> WrittenBlock(TBlockStore& store, std::uint8_t code) {
+    switch (code) {
+    case CmdWriteBase:
+        return store.Base();
+    case CmdWritePort:
+        return store.Port();
+    case CmdWriteCloud:
+        return store.Cloud;
+    case CmdWriteHeart:
+        return store.Heart;
+    case CmdWriteHttpdUrl:
+        return store.HttpdUrl();
+    case CmdWriteHttpdHeader:
+        return store.HttpdHeader();
+    default:
+        return {};
+    }
+}
+
+} // namespace varnix

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,10 @@ enum class TSaveTarget { SelectedRow, CurrentDevice };
 
 struct TSaveStep {
     std::uint8_t Code = 0;
-    std::uint16_t Port = 0;  // PortZ2 or PortZ3
+    std::uint16_t Port = 0; // PortZ2 or PortZ3
     TSaveTarget Target = TSaveTarget::SelectedRow;
     TIdBytes Payload;     // empty for a plain command (22-byte datagram)
-    int PauseAfterMs = 0;  // plain sleep after sending this step
+    int PauseAfterMs = 0; // plain sleep after sending this step
     bool operator==(const TSaveStep&) const = default;
 };
 
@@ -36,9 +37,9 @@ inline constexpr int SavePauseMs = 500;
 
 // Heartbeat and registration inputs of the Z2 page.
 struct THeartInput {
-    std::uint8_t Flags = 0;    // bit 0 net heartbeat ... bit 7 registration data is hex
-    std::string IntervalText;  // seconds, decimal text as typed
-    std::string HeartText;     // data as typed (hex pairs when HeartIsHex)
+    std::uint8_t Flags = 0;   // bit 0 net heartbeat ... bit 7 registration data is hex
+    std::string IntervalText; // seconds, decimal text as typed
+    std::string HeartText;    // data as typed (hex pairs when HeartIsHex)
     bool HeartIsHex = false;
     std::string RegText;
     bool RegIsHex = false;
@@ -46,10 +47,10 @@ struct THeartInput {
 
 // What decides which blocks a Z2 save includes.
 struct TZ2SaveConditions {
-    int RegistrationIndex = 0;  // registration type selector; 3 = transparent cloud
-    int WorkModeIndex = 0;      // 4 = HTTPD Client
-    bool ModbusGroupVisible = false;  // the module answered a read with Modbus settings
-    bool PollingVisible = false;      // kind 7 (with polling) instead of kind 1
+    int RegistrationIndex = 0;       // registration type selector; 3 = transparent cloud
+    int WorkModeIndex = 0;           // 4 = HTTPD Client
+    bool ModbusGroupVisible = false; // the module answered a read with Modbus settings
+    bool PollingVisible = false;     // kind 7 (with polling) instead of kind 1
 };
 
 // Highest firmware number that knows neither the heartbeat nor the HTTPD blocks.
@@ -60,10 +61,10 @@ struct TZ2SaveInput {
     TPortParam Port;
     TCloudParam Cloud;
     THeartInput Heart;
-    std::string HttpdUrl;     // at most 100 characters are sent
-    std::string HttpdHeader;  // at most 200 characters are sent
-    TModbusParam Modbus;      // PollTimeout / PollInterval as typed
-    int Firmware = 0;         // the selected row's firmware number (0 when not a number)
+    std::string HttpdUrl;    // at most 100 characters are sent
+    std::string HttpdHeader; // at most 200 characters are sent
+    TModbusParam Modbus;     // PollTimeout / PollInterval as typed
+    int Firmware = 0;        // the selected row's firmware number (0 when not a number)
     TZ2SaveConditions Conditions;
 };
 
@@ -73,20 +74,29 @@ struct TZ3SaveInput {
 };
 
 // The fields a save can fail on (named in the error).
-enum class TSaveField { StaticIP, GatewayIP, SubnetMask, UserMAC, Dns, HeartInterval, PollTimeout, PollInterval };
+enum class TSaveField {
+    StaticIP,
+    GatewayIP,
+    SubnetMask,
+    UserMAC,
+    Dns,
+    HeartInterval,
+    PollTimeout,
+    PollInterval
+};
 // The record field name: "StaticIP", ..., "HeartInterval", "PollTimeout", "PollInterval".
 const char* SaveFieldName(TSaveField field);
 
 struct TSaveError {
     TSaveField Field = TSaveField::StaticIP;
-    std::string Text;     // the text that is not a valid value
-    std::string Message;  // English, e.g. "PollTimeout: 'abc' is not a valid value"
+    std::string Text;    // the text that is not a valid value
+    std::string Message; // English, e.g. "PollTimeout: 'abc' is not a valid value"
 };
 
 struct TSavePlan {
     bool Ok = false;
     std::vector<TSaveStep> Steps;
-    TSaveError Error;  // when !Ok
+    TSaveError Error; // when !Ok
     // Set when a kind-7 poll time-out below 10 was raised to 10: the page shows this text.
     std::optional<std::string> CorrectedPollTimeout;
 };
@@ -102,4 +112,10 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& input, TBlockStore& store);
 // the save (04), all to the selected row at PortZ3.
 TSavePlan PlanZ3Save(const TZ3SaveInput& input, TBlockStore& store);
 
-}  // namespace varnix
+// The part of the block store a write step's payload is encoded in and sent from: the base or
+// port block, the cloud or heartbeat block, the HTTPD URL or header block. Empty for a plain
+// command, and for a Modbus write, which is built from the page's values rather than kept in the
+// store in the form it is sent.
+std::span<std::uint8_t> WrittenBlock(TBlockStore& store, std::uint8_t code);
+
+} // namespace varnix

@@ -101,6 +101,19 @@ def case_journal_and_undo():
         check(len(doc["entries"]) == 2 and doc["entries"][1]["changes"][0]["new"] is not None, "undo journalled")
         rc, _, err = cli("undo", "7")
         check(rc == 2 and "no entry 7" in err, "missing entry %d %s" % (rc, err))
+        # A window entry records whole blocks, old -> new bytes; undoing it brings the base block back.
+        rc, _, err = cli("set", MAC_A, "ModName=Press-8", "--verify-timeout", "5")
+        check(rc == 0, "set %d %s" % (rc, err))
+        spaced = lambda h: " ".join("%02X" % b for b in bytes.fromhex(h.replace(" ", "")))
+        entry = {"time": "2026-12-09T06:00:00.000Z", "mac": MAC_A, "ip": ip(50), "name": "Press-8", "family": "Z2",
+                 "link": "lan", "outcome": "sent", "acks": [],
+                 "changes": [{"field": "block 0x05", "old": spaced(before["base"]),
+                              "new": spaced(sim.state()[MAC_A]["base"])}]}
+        with open(journal, "a") as f:
+            f.write(json.dumps(entry) + "\n")
+        rc, doc, err = cli_json("undo", "4", "--verify-timeout", "5")
+        check(rc == 0 and doc["modules"][0]["outcome"] == "verified", "window undo %d %s" % (rc, err))
+        check(sim.state()[MAC_A]["base"] == before["base"], "window entry: base block not restored")
     finally:
         sim.stop()
 

@@ -2,9 +2,11 @@
 
 #include "app/journal.h"
 #include "cli/profile.h"
+#include "core/convert.h"
 #include "lan/health_checks.h"
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
+#include "lan/save_plan.h"
 #include "lang/text_codec.h"
 
 #include <QFile>
@@ -126,6 +128,50 @@ TExit CmdJournal(const QStringList& args, TFleetContext& ctx) {
 
 // --- undo ---
 
+bool IsBlockChange(const TJournalChange& c) {
+    return c.Field.startsWith(QLatin1String("block 0x"));
+}
+
+// The window records whole blocks, old -> new bytes. Undoing such an entry reads the module, puts
+// the old bytes into a copy of its blocks, decodes that copy into fields and sets every field
+// whose value differs from what the module holds now; the carried bytes stay the module's own.
+QList<TAssignment> BlockEntryAssignments(const TJournalEntry& e, TFleetContext& ctx, QStringList& problems) {
+    const auto found = ctx.Session->Find({e.Mac.toStdString()}, ctx.TimeoutMs);
+    if (found.empty()) {
+        problems << QStringLiteral("%1 did not answer the search").arg(e.Mac);
+        return {};
+    }
+    const TReadResult r = ctx.Session->Read(found.front(), ctx.Login, ctx.TimeoutMs);
+    if (r.Status != TExit::Ok) {
+        problems << r.Error;
+        return {};
+    }
+    TBlockStore old = r.Store;
+    for (const TJournalChange& c : e.Changes) {
+        bool ok = false;
+        const int code = c.Field.mid(8).toInt(&ok, 16);
+        const std::span<std::uint8_t> block = ok && code > 0 && code < 256
+                                                  ? WrittenBlock(old, static_cast<std::uint8_t>(code))
+                                                  : std::span<std::uint8_t>();
+        TIdBytes bytes;
+        if (block.empty() || !c.Old.isString() || !HexTextToBytes(c.Old.toString().toStdString(), bytes) ||
+            bytes.size() != block.size()) {
+            problems
+                << QStringLiteral("%1: the old bytes were not recorded or do not fit the block").arg(c.Field);
+            continue;
+        }
+        std::copy(bytes.begin(), bytes.end(), block.begin());
+    }
+    if (!problems.isEmpty())
+        return {};
+    const TModuleSettings before =
+        DecodeModuleSettings(found.front().Family, found.front().Firmware, old, r.Got);
+    QList<TAssignment> list;
+    for (const TFieldChange& c : DiffSettings(r.Settings, before))
+        list << TAssignment{c.Field, c.New};
+    return list;
+}
+
 TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
     bool ok = false;
     const int number = args.size() == 1 ? args[0].toInt(&ok) : 0;
@@ -154,7 +200,12 @@ TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
     std::string mac = it->Mac.toStdString();
     QList<TAssignment> list;
     QStringList problems;
+    const bool blocks = std::any_of(it->Changes.begin(), it->Changes.end(), IsBlockChange);
+    if (blocks)
+        list = BlockEntryAssignments(*it, ctx, problems);
     for (const TJournalChange& c : it->Changes) {
+        if (blocks)
+            break;
         const TFieldDef* f = FindField(c.Field);
         if (!f) {
             problems << QStringLiteral("%1: unknown field").arg(c.Field);

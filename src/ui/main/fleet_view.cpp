@@ -105,33 +105,6 @@ void TSearchHealth::Check() {
 
 namespace {
 
-// What the module reported for the block a step writes (the same bytes at the same place), or
-// nothing for a step without a block.
-TIdBytes ReportedBytes(const TBlockStore& s, const TSaveStep& step) {
-    const auto part = [](const auto& block, std::size_t at, std::size_t size) {
-        return TIdBytes(block.begin() + static_cast<std::ptrdiff_t>(at),
-                        block.begin() + static_cast<std::ptrdiff_t>(at + size));
-    };
-    switch (step.Code) {
-    case CmdWriteBase:
-        return part(s.BasePort, 0, BaseBlockSize);
-    case CmdWritePort:
-        return part(s.BasePort, BaseBlockSize, PortBlockSize);
-    case CmdWriteCloud:
-        return part(s.Cloud, 0, CloudBlockSize);
-    case CmdWriteHeart:
-        return part(s.Heart, 0, HeartBlockSize);
-    case CmdWriteHttpdUrl:
-        return part(s.Httpd, 0, HttpdUrlBlockSize);
-    case CmdWriteHttpdHeader:
-        return part(s.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize);
-    case CmdWriteModbus:
-        return part(s.Modbus, 0, std::min(step.Payload.size(), s.Modbus.size()));
-    default:
-        return {};
-    }
-}
-
 QString HexText(const TIdBytes& bytes) {
     return QString::fromStdString(BytesToHexDump(bytes)).trimmed();
 }
@@ -153,7 +126,9 @@ bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const T
     for (const TSaveStep& s : plan.Steps) {
         if (s.Payload.empty())
             continue;
-        const TIdBytes old = ReportedBytes(reported, s);
+        TBlockStore copy = reported;
+        const std::span<const std::uint8_t> block = WrittenBlock(copy, s.Code);
+        const TIdBytes old(block.begin(), block.end());
         // A block that goes out as the module reported it changes nothing and is not listed.
         if (old == s.Payload)
             continue;
