@@ -51,8 +51,12 @@ class Sim:
         return [(f["hex"], f["t"]) for f in self.state()["frames"]]
 
 
+# The program directory of every run (journal.jsonl), away from the user's own.
+HOME = tempfile.mkdtemp(prefix="vx-serial-home-")
+
+
 def cli(*args):
-    p = subprocess.run([CLI, "serial", *args], capture_output=True, text=True, timeout=60)
+    p = subprocess.run([CLI, "serial", *args, "--home", HOME], capture_output=True, text=True, timeout=60)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -117,6 +121,13 @@ def case_set_z2():
         old, new = bytes.fromhex(before["port"]), bytes.fromhex(after["port"])
         diff = [i for i in range(63) if old[i] != new[i]]
         check(set(diff) <= {0, 1, 2, 3, 51} and 51 in diff, "port bytes changed: %s" % diff)
+        with open(os.path.join(HOME, "journal.jsonl")) as f:
+            entries = [json.loads(line) for line in f]
+        e = entries[-1]
+        fields = {c["field"]: (c["old"], c["new"]) for c in e["changes"]}
+        check(e["link"] == "serial" and e["family"] == "Z2" and e["outcome"] == "acknowledged" and len(e["acks"]) == 3
+              and fields["StaticIP"][1] == "192.168.0.99" and sorted(fields) == ["BaudRate", "StaticIP", "WorkMode"],
+              "journal %r" % e)
     finally:
         s.stop()
 

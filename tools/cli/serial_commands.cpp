@@ -1,5 +1,7 @@
 #include "cli/serial_commands.h"
 
+#include "app/app_paths.h"
+#include "app/journal.h"
 #include "cli/cli_out.h"
 #include "cli/exit_codes.h"
 #include "cli/fields.h"
@@ -7,6 +9,7 @@
 #include "cli/serial_z1_fields.h"
 #include "core/blocks.h"
 #include "core/convert.h"
+#include "lang/text_codec.h"
 #include "serial/comm.h"
 #include "serial/serial_frames.h"
 
@@ -359,6 +362,39 @@ QStringList Mismatches(const TArgs& a, const std::vector<TIdBytes>& frames, cons
     return diff;
 }
 
+QString FamilyName(std::int32_t family) {
+    return family == FamilyZ2   ? QStringLiteral("Z2")
+           : family == FamilyZ1 ? QStringLiteral("Z1")
+                                : QStringLiteral("Z3");
+}
+
+// The journal line of a serial save, written once the frames are out and their acknowledgements
+// counted, so a run stopped before its read-back still leaves the record. A Z1 module has no
+// MAC on its serial line; its entry has the address only.
+void JournalSerialSave(const TArgs& a, const TSerialRead& r, const QJsonArray& changes, int acks, int want,
+                       TOut& out) {
+    TJournalEntry e;
+    if (a.Family == FamilyZ2) {
+        e.Mac = QString::fromStdString(r.Z2.Base.UserMAC);
+        e.Ip = QString::fromStdString(r.Z2.Base.StaticIP);
+        e.Name = BytesToDisplay(r.Z2.Base.ModName);
+    } else {
+        e.Ip = QString::fromStdString(r.Z1->ModuleIP);
+    }
+    e.Family = FamilyName(a.Family);
+    e.Link = QStringLiteral("serial");
+    for (const QJsonValue& c : changes) {
+        const QJsonObject o = c.toObject();
+        e.Changes.append(TJournalChange{o.value(QStringLiteral("field")).toString(),
+                                        o.value(QStringLiteral("old")), o.value(QStringLiteral("new"))});
+    }
+    for (int i = 0; i < acks; ++i)
+        e.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
+    e.Outcome = acks >= want ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
+    if (QString error; !AppendJournal(JournalPath(ResolveProgramDir()), e, &error))
+        out.Error(error);
+}
+
 int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
     // The LAN set's shape: one entry per module under "modules", each with its own outcome.
     QJsonObject job{{QStringLiteral("port"), a.Port},
@@ -420,6 +456,7 @@ int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
         ackList.append(QJsonObject{{QStringLiteral("result"), QStringLiteral("K")}});
     job.insert(QStringLiteral("acks"), ackList);
     out.Line(QStringLiteral("acknowledged: %1 of %2 frames").arg(acks).arg(want));
+    JournalSerialSave(a, r, changes, acks, want, out);
     // Read back and compare, whatever the acknowledgements said. A module busy storing its
     // settings may miss the first request, so the read is tried three times.
     TSerialRead back;
@@ -444,7 +481,8 @@ int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
 
 constexpr const char* SerialUsage =
     "usage: varnix-cli serial read PORT [--baud N] [--family z1|z2|z3] [--timeout SECONDS] [--json]\n"
-    "       varnix-cli serial set PORT [--baud N] [--family z1|z2|z3] NAME=VALUE... [--dry-run] [--json]\n";
+    "       varnix-cli serial set PORT [--baud N] [--family z1|z2|z3] NAME=VALUE... [--dry-run] [--json] "
+    "[--home DIR]\n";
 
 } // namespace
 
@@ -460,7 +498,10 @@ int RunSerialCli(const QStringList& args) {
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Show the changes and frames; write nothing."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
-    parser.addOptions({baud, family, timeout, dryRun, json});
+    const QCommandLineOption home(QStringLiteral("home"),
+                                  QStringLiteral("Program directory (holds journal.jsonl)."),
+                                  QStringLiteral("DIR"));
+    parser.addOptions({baud, family, timeout, dryRun, json, home});
     TOut out(args.contains(QStringLiteral("--json")));
     auto usage = [&](const QString& why) {
         out.Error(why);
@@ -507,9 +548,7 @@ int RunSerialCli(const QStringList& args) {
     const std::string path = TComm::DevicePath(QFile::encodeName(a.Port).toStdString());
     out.Root().insert(QStringLiteral("module"),
                       QJsonObject{{QStringLiteral("port"), QFile::decodeName(path.c_str())},
-                                  {QStringLiteral("family"), a.Family == FamilyZ2   ? QStringLiteral("Z2")
-                                                             : a.Family == FamilyZ1 ? QStringLiteral("Z1")
-                                                                                    : QStringLiteral("Z3")},
+                                  {QStringLiteral("family"), FamilyName(a.Family)},
                                   {QStringLiteral("familyCode"), a.Family},
                                   {QStringLiteral("baud"), static_cast<qint64>(a.Baud)}});
     TLine line;
