@@ -3,6 +3,7 @@
 #include "ui/main/device_list_model.h"
 #include "app/journal.h"
 #include "ui/main/fleet_view.h"
+#include "ui/main/window_journal.h"
 #include "window_harness.h"
 
 #include <QTreeView>

@@ -2,6 +2,7 @@
 // Z1 and Z2 modules, the frames and pauses the module received (from the simulator's record),
 // the bytes a Z2 save carries, and the refusals and failures the log shows.
 
+#include "app/journal.h"
 #include "sim_process.h"
 #include "ui/main/serial_link.h"
 #include "window_harness.h"
@@ -156,6 +157,21 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
     QByteArray expected = HexBytes(before, "base");
     expected[9] = 99;
     EXPECT_EQ(HexBytes(s.State(), "base"), expected);
+
+    // Both saves are journalled; the unchanged one with no changes, the edit as its block's
+    // bytes old -> new.
+    const TJournalRead journal = ReadJournal(s.dir.filePath(QStringLiteral("journal.jsonl")));
+    ASSERT_EQ(journal.Entries.size(), 2);
+    EXPECT_TRUE(journal.Entries[0].Changes.isEmpty());
+    const TJournalEntry& e = journal.Entries[1];
+    EXPECT_EQ(e.Link, u"serial");
+    EXPECT_EQ(e.Outcome, u"acknowledged");
+    EXPECT_EQ(e.Acks.size(), 3);
+    EXPECT_EQ(e.Ip, u"192.168.0.7");
+    ASSERT_EQ(e.Changes.size(), 1);
+    EXPECT_EQ(e.Changes[0].Field, u"base block");
+    EXPECT_EQ(QByteArray::fromHex(e.Changes[0].Old.toString().toLatin1()), HexBytes(before, "base"));
+    EXPECT_EQ(QByteArray::fromHex(e.Changes[0].New.toString().toLatin1()), expected);
 }
 
 TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {

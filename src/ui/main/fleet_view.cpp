@@ -1,6 +1,5 @@
 #include "ui/main/fleet_view.h"
 
-#include "app/journal.h"
 #include "core/convert.h"
 #include "core/types.h"
 #include "lan/lan_protocol.h"
@@ -101,43 +100,6 @@ void TSearchHealth::Check() {
         env_.Log(Text("lang_Check_Clean").arg(rows.size()), false);
     else
         env_.Log(Text("lang_Check_Summary").arg(findings.size()).arg(marked.size()), true);
-}
-
-namespace {
-
-QString HexText(const TIdBytes& bytes) {
-    return QString::fromStdString(BytesToHexDump(bytes)).trimmed();
-}
-
-} // namespace
-
-bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
-                       const TBlockStore& reported, QString* error) {
-    if (!plan.Ok)
-        return true;
-    TJournalEntry e;
-    e.Mac = row.Mac;
-    e.Ip = row.IP;
-    e.Name = row.Name;
-    e.Family = row.Family == FamilyZ3   ? QStringLiteral("Z3")
-               : row.Family == FamilyZ2 ? QStringLiteral("Z2")
-                                        : QString();
-    e.Link = QStringLiteral("lan");
-    for (const TSaveStep& s : plan.Steps) {
-        if (s.Payload.empty())
-            continue;
-        TBlockStore copy = reported;
-        const std::span<const std::uint8_t> block = WrittenBlock(copy, s.Code);
-        const TIdBytes old(block.begin(), block.end());
-        // A block that goes out as the module reported it changes nothing and is not listed.
-        if (old == s.Payload)
-            continue;
-        e.Changes.append(TJournalChange{QStringLiteral("block 0x%1").arg(s.Code, 2, 16, QLatin1Char('0')),
-                                        old.empty() ? QJsonValue() : QJsonValue(HexText(old)),
-                                        HexText(s.Payload)});
-    }
-    e.Outcome = QStringLiteral("sent");
-    return AppendJournal(JournalPath(programDir), e, error);
 }
 
 } // namespace varnix

@@ -1,11 +1,9 @@
 #pragma once
 // The window's side of fleet work: health checks after every search (marked rows in the device
 // list and a summary line in the log, or, when nothing answered, what was tried and why that may
-// be) and the journal line of each save the window sends. No widgets: the window hands in its
-// device model, its bindings and its log.
+// be). No widgets: the window hands in its device model, its bindings and its log.
 
 #include "lan/health_checks.h"
-#include "lan/save_plan.h"
 #include "ui/main/device_list_model.h"
 
 #include <QObject>
@@ -47,12 +45,5 @@ private:
 // The tooltip text of one finding (string table texts).
 QString FindingTip(const THealthFinding& f, const std::vector<TDeviceRow>& rows,
                    const std::vector<THealthBinding>& bindings);
-
-// Appends the journal line of a save the window sent to the row's module: each block written
-// whose bytes differ from what the module reported on its last read, old -> new as hex (the
-// save encodes into the block store in place, so `reported` is a copy taken as the replies
-// arrived), outcome "sent".
-bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
-                       const TBlockStore& reported, QString* error = nullptr);
 
 } // namespace varnix

@@ -16,6 +16,7 @@
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
+#include "ui/main/window_journal.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/serial_link.h"
 #include "ui_main_window.h"
@@ -161,7 +162,7 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
          hex_->Clear();
          log_->Clear();
        },
-       options_.Sleep, {}},
+       options_.Sleep, {}, options_.ProgramDir},
       this);
   connect(serial_, &TSerialLink::OperationFinished, this, [this] {
     if (closePending_) close();

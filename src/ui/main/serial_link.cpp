@@ -1,8 +1,10 @@
 #include "ui/main/serial_link.h"
 
 #include "core/block_store.h"
+#include "core/blocks.h"
 #include "core/convert.h"
 #include "lang/app_lang.h"
+#include "lang/text_codec.h"
 #include "serial/delay_with_messages.h"
 #include "serial/port_list.h"
 #include "serial/serial_frames.h"
@@ -194,6 +196,7 @@ void TSerialLink::HandleComData(const std::uint8_t* buffer, std::uint16_t length
     p_.Hex(QString::fromLatin1(BytesToHexDump(chunk)), QColor());
     switch (ClassifyComReply(chunk)) {
     case TComReply::Ack:
+        ++acks_;
         Log(Text("lang_Ts_ComSetOk"), kColourGreen);
         break;
     case TComReply::Z1Params:
@@ -226,6 +229,8 @@ void TSerialLink::ParseZ1ComReply(std::span<const std::uint8_t> reply) {
         Log(Text("lang_DataHeadOrChkErr"), kColourRed);
         return;
     }
+    lastZ1_ = values;
+    lastZ1Port_ = p_.SelectCom->currentText();
     p_.Host->SetPageMode(1);
     p_.Z1Page->ShowZ1Params(*values);
 }
@@ -267,7 +272,19 @@ void TSerialLink::SaveZ1() {
     if (!frame)
         return;
     const TIdBytes bytes(frame->begin(), frame->end());
+    acks_ = 0;
     RunOperation([&] { SendComFrame(bytes); });
+    TJournalEntry e;
+    TWrittenBlock body{
+        QStringLiteral("parameter block"), {}, TIdBytes(bytes.begin() + 2, bytes.begin() + 2 + Z1BodySize)};
+    if (lastZ1_ && lastZ1Port_ == p_.SelectCom->currentText()) {
+        std::array<std::uint8_t, Z1BodySize> old{};
+        EncodeZ1Body(*lastZ1_, old);
+        body.Old.assign(old.begin(), old.end());
+        e.Ip = QString::fromStdString(lastZ1_->ModuleIP);
+    }
+    e.Family = ChosenFamily() == FamilyZ1 ? QStringLiteral("Z1") : QStringLiteral("Z3");
+    JournalSave(e, {body}, 1);
 }
 
 void TSerialLink::SaveZ2() {
@@ -299,6 +316,7 @@ void TSerialLink::SaveZ2() {
         else
             std::this_thread::sleep_for(ms);
     };
+    acks_ = 0;
     RunOperation([&] {
         SendComFrame(frames[0]);
         sleep(FramePause);
@@ -306,6 +324,33 @@ void TSerialLink::SaveZ2() {
         sleep(FramePause);
         SendComFrame(frames[2]);
     });
+    const auto& old = *lastZ2Blocks_;
+    const auto was = DecodeParamReply(old).first;
+    TJournalEntry e;
+    e.Mac = QString::fromStdString(was.UserMAC);
+    e.Ip = QString::fromStdString(was.StaticIP);
+    e.Name = BytesToDisplay(was.ModName);
+    e.Family = QStringLiteral("Z2");
+    const auto part = [](const auto& bytes, std::size_t at, std::size_t size) {
+        return TIdBytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+    };
+    // Each block frame is its command byte pair, then the block.
+    JournalSave(
+        e,
+        {{QStringLiteral("base block"), part(old, 0, BaseBlockSize), part(frames[0], 2, BaseBlockSize)},
+         {QStringLiteral("port block"), part(old, BaseBlockSize, PortBlockSize),
+          part(frames[1], 2, PortBlockSize)}},
+        3);
+}
+
+void TSerialLink::JournalSave(TJournalEntry entry, const std::vector<TWrittenBlock>& blocks, int frames) {
+    entry.Link = QStringLiteral("serial");
+    for (int i = 0; i < acks_; ++i)
+        entry.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
+    entry.Outcome = acks_ >= frames ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
+    if (QString error; !JournalBlocks(p_.ProgramDir, entry, blocks, &error))
+        Log(error, kColourRed);
 }
 
 } // namespace varnix

@@ -12,6 +12,7 @@
 
 #include "core/blocks.h"
 #include "serial/comm.h"
+#include "ui/main/window_journal.h"
 
 #include <QColor>
 #include <QObject>
@@ -50,6 +51,8 @@ struct TSerialLinkParts {
     std::function<void(std::chrono::milliseconds)> Sleep;
     // Port names; GetComPortList() when empty.
     std::function<std::vector<std::string>()> PortList;
+    // Where journal.jsonl is kept; each save is recorded there.
+    QString ProgramDir;
 };
 
 class TSerialLink final : public QObject {
@@ -93,6 +96,9 @@ private:
     void RunOperation(const std::function<void()>& sends);
     void ParseZ1ComReply(std::span<const std::uint8_t> reply);
     void Log(const QString& text, const QColor& colour);
+    // The journal line of a save whose `frames` were just sent: identity, blocks, the
+    // acknowledgements counted while the operation ran.
+    void JournalSave(TJournalEntry entry, const std::vector<TWrittenBlock>& blocks, int frames);
 
     TSerialLinkParts p_;
     TComm cm1_;
@@ -101,6 +107,10 @@ private:
     // The last 137-byte reply's blocks and the port they came from.
     std::optional<std::array<std::uint8_t, ParamReplySize>> lastZ2Blocks_;
     QString lastZ2Port_;
+    // The last Z1/Z3 reply's values and the port they came from (the journal's old bytes).
+    std::optional<TZ1Params> lastZ1_;
+    QString lastZ1Port_;
+    int acks_ = 0; // acknowledgements since the running save began
 };
 
 } // namespace varnix
