@@ -60,6 +60,12 @@ TEST(SearchHealth, MarksTheAffectedRowsAndLogsASummary) {
   CheckNow(h);
   EXPECT_TRUE(m.Mark(0).isEmpty() && m.Mark(1).isEmpty());
   EXPECT_TRUE(LogHas(h, QStringLiteral("Checks: 2 module(s), nothing to report")));
+
+  // A module that answers after the checks ran has them run again: its address is taken.
+  h.Inject(SearchReply({127, 0, 0, 60}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x09}, 4017, "C"), 1500);
+  h.Win().FlushPending();
+  ASSERT_TRUE(PumpUntil([&] { return !m.Mark(0).isEmpty(); }, TSearchHealth::SettleMs + 2000));
+  EXPECT_TRUE(m.Mark(2).contains(QStringLiteral("127.0.0.60 is used by more than one module")));
 }
 
 TEST(SearchHealth, AnEmptySearchNamesTheAddressesTriedAndTheLikelyCauses) {

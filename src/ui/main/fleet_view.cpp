@@ -53,8 +53,9 @@ void TSearchHealth::SearchStarted() {
 }
 
 void TSearchHealth::RowAdded() {
-    if (settle_.isActive())
-        settle_.start();
+    // While replies come, the checks wait for them to settle; a reply that comes after the checks
+    // ran (a module slow to answer) has them run again once it has settled.
+    settle_.start();
 }
 
 void TSearchHealth::Check() {
