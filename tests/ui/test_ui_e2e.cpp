@@ -127,3 +127,24 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
   EXPECT_TRUE(PumpUntil([&] { return savedName() == u"Saved-9"; }, 5000)) << savedName().toStdString();
   w.close();
 }
+
+// tests/netns-run --segments 2 --bridge: one module behind both of the PC's adapters is listed
+// once per adapter, and the checks mark both rows with the adapters it answered through.
+TEST(WindowOnTwoAdapters, AModuleSeenThroughBothAdaptersIsMarked) {
+  ASSERT_EQ(qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), u"br0") << "run through tests/netns-run --segments 2 --bridge";
+  TSimProcess sim({QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"), QStringLiteral("br0"),
+                   QStringLiteral("--module"), QStringLiteral("z2:00-1A-2B-3C-4D-5E:192.168.0.50:Line-1:4017")});
+  ASSERT_TRUE(sim.Ready()) << sim.ErrorText().toStdString();
+  QTemporaryDir home;
+  TScriptedPrompts prompts;
+  TFrm_Main w(NamespaceOptions(home.path(), prompts));
+  w.show();
+  w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
+  ASSERT_TRUE(PumpUntil([&] { return w.DeviceCount() == 2; }, 5000)) << w.DeviceCount();
+  const TDeviceListModel& m = w.Devices();
+  ASSERT_TRUE(PumpUntil([&] { return !m.Mark(0).isEmpty() && !m.Mark(1).isEmpty(); }, 5000));
+  for (int row = 0; row < 2; ++row)
+    EXPECT_TRUE(m.Mark(row).contains(QStringLiteral("answered through more than one adapter: 10.9.0.1, 10.9.1.1")))
+        << m.Mark(row).toStdString();
+  w.close();
+}
