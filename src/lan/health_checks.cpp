@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
-#include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace varnix {
 
@@ -19,82 +19,88 @@ std::string MacKeyOf(const std::string& mac) {
     return key;
 }
 
-// Rows grouped by a key, keeping only groups whose rows carry at least two distinct MACs (a
-// module that answered twice is one module, not a conflict).
-void SharedByDistinctMacs(const std::vector<THealthModule>& modules, THealthKind kind,
-                          std::string (*keyOf)(const THealthModule&), std::vector<THealthFinding>& out) {
-    std::map<std::string, std::vector<int>> groups;
-    std::vector<std::string> order;
-    for (int i = 0; i < static_cast<int>(modules.size()); ++i) {
-        const std::string key = keyOf(modules[static_cast<std::size_t>(i)]);
-        if (key.empty())
+// Rows grouped by a key in the order of each key's first row; empty keys are left out.
+std::vector<std::vector<int>> GroupRows(const std::vector<std::string_view>& keys) {
+    std::unordered_map<std::string_view, std::size_t> index;
+    index.reserve(keys.size());
+    std::vector<std::vector<int>> groups;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].empty())
             continue;
-        auto [it, added] = groups.try_emplace(key);
+        const auto [it, added] = index.try_emplace(keys[i], groups.size());
         if (added)
-            order.push_back(key);
-        it->second.push_back(i);
+            groups.emplace_back();
+        groups[it->second].push_back(static_cast<int>(i));
     }
-    for (const std::string& key : order) {
-        const std::vector<int>& rows = groups[key];
-        std::set<std::string> macs;
-        for (const int r : rows)
-            macs.insert(MacKeyOf(modules[static_cast<std::size_t>(r)].Mac));
-        if (macs.size() >= 2)
-            out.push_back(THealthFinding{kind, rows, key, {}});
-    }
+    return groups;
 }
 
-std::string IpOf(const THealthModule& m) {
-    return m.Ip;
-}
-std::string NameOf(const THealthModule& m) {
-    return m.Name;
+// Whether the rows carry at least two distinct values of `of` (a module that answered twice is
+// one module, not a conflict; one module seen twice on one binding is not two adapters).
+template <typename T, typename Of> bool TwoDistinct(const std::vector<int>& rows, Of of) {
+    const T first = of(rows.front());
+    return std::any_of(rows.begin() + 1, rows.end(), [&](int r) { return of(r) != first; });
 }
 
-void TwoAdapters(const std::vector<THealthModule>& modules, std::vector<THealthFinding>& out) {
-    std::map<std::string, std::vector<int>> byMac;
-    std::vector<std::string> order;
-    for (int i = 0; i < static_cast<int>(modules.size()); ++i) {
-        const std::string key = MacKeyOf(modules[static_cast<std::size_t>(i)].Mac);
-        auto [it, added] = byMac.try_emplace(key);
-        if (added)
-            order.push_back(key);
-        it->second.push_back(i);
-    }
-    for (const std::string& key : order) {
-        const std::vector<int>& rows = byMac[key];
-        std::set<int> bindings;
-        for (const int r : rows)
-            bindings.insert(modules[static_cast<std::size_t>(r)].Binding);
-        if (bindings.size() >= 2)
-            out.push_back(THealthFinding{
-                THealthKind::TwoAdapters, rows, modules[static_cast<std::size_t>(rows.front())].Mac, {}});
-    }
+// Rows sharing an address or a name, where the rows carry at least two distinct MACs.
+void SharedByDistinctMacs(const std::vector<THealthModule>& modules, const std::vector<std::string>& macKeys,
+                          THealthKind kind, std::string THealthModule::*field, const THealthSink& out) {
+    std::vector<std::string_view> keys;
+    keys.reserve(modules.size());
+    for (const THealthModule& m : modules)
+        keys.emplace_back(m.*field);
+    for (std::vector<int>& rows : GroupRows(keys))
+        if (rows.size() >= 2 && TwoDistinct<std::string_view>(rows, [&](int r) {
+                return std::string_view(macKeys[static_cast<std::size_t>(r)]);
+            })) {
+            std::string subject(keys[static_cast<std::size_t>(rows.front())]);
+            out(THealthFinding{kind, std::move(rows), std::move(subject), {}});
+        }
+}
+
+void TwoAdapters(const std::vector<THealthModule>& modules, const std::vector<std::string>& macKeys,
+                 const THealthSink& out) {
+    const std::vector<std::string_view> keys(macKeys.begin(), macKeys.end());
+    for (std::vector<int>& rows : GroupRows(keys))
+        if (rows.size() >= 2 &&
+            TwoDistinct<int>(rows, [&](int r) { return modules[static_cast<std::size_t>(r)].Binding; })) {
+            std::string subject = modules[static_cast<std::size_t>(rows.front())].Mac;
+            out(THealthFinding{THealthKind::TwoAdapters, std::move(rows), std::move(subject), {}});
+        }
 }
 
 void OutsideSubnet(const std::vector<THealthModule>& modules, const std::vector<THealthBinding>& bindings,
-                   std::vector<THealthFinding>& out) {
+                   const THealthSink& out) {
+    // Without the binding's address or its mask there is nothing to compare against, and
+    // without the module's address neither; an unknown is not reported as a fault.
+    struct TNet {
+        bool Known = false;
+        std::uint32_t Local = 0, Mask = 0;
+        std::string Text;
+    };
+    std::vector<TNet> nets(bindings.size());
+    for (std::size_t b = 0; b < bindings.size(); ++b) {
+        TNet& n = nets[b];
+        n.Known =
+            ParseIpv4(bindings[b].Address, n.Local) && ParseIpv4(bindings[b].Netmask, n.Mask) && n.Local != 0;
+        n.Text = bindings[b].Address + "/" + bindings[b].Netmask;
+    }
     for (int i = 0; i < static_cast<int>(modules.size()); ++i) {
         const THealthModule& m = modules[static_cast<std::size_t>(i)];
-        if (m.Binding < 0 || m.Binding >= static_cast<int>(bindings.size()))
+        if (m.Binding < 0 || m.Binding >= static_cast<int>(nets.size()))
             continue;
-        const THealthBinding& b = bindings[static_cast<std::size_t>(m.Binding)];
-        std::uint32_t ip = 0, local = 0, mask = 0;
-        // Without the module's address, the binding's address or its mask there is nothing to
-        // compare against; an unknown is not reported as a fault.
-        if (!ParseIpv4(m.Ip, ip) || !ParseIpv4(b.Address, local) || !ParseIpv4(b.Netmask, mask) || local == 0)
-            continue;
-        if ((ip & mask) != (local & mask))
-            out.push_back(THealthFinding{THealthKind::OutsideSubnet, {i}, m.Ip, b.Address + "/" + b.Netmask});
+        const TNet& n = nets[static_cast<std::size_t>(m.Binding)];
+        std::uint32_t ip = 0;
+        if (n.Known && ParseIpv4(m.Ip, ip) && (ip & n.Mask) != (n.Local & n.Mask))
+            out(THealthFinding{THealthKind::OutsideSubnet, {i}, m.Ip, n.Text});
     }
 }
 
-void Incompatible(const std::vector<THealthModule>& modules, std::vector<THealthFinding>& out) {
+void Incompatible(const std::vector<THealthModule>& modules, const THealthSink& out) {
     for (int i = 0; i < static_cast<int>(modules.size()); ++i) {
         const THealthModule& m = modules[static_cast<std::size_t>(i)];
         if (m.Family != FamilyZ2 && m.Family != FamilyZ3)
-            out.push_back(
-                THealthFinding{THealthKind::IncompatibleFirmware, {i}, std::to_string(m.Firmware), {}});
+            out(THealthFinding{THealthKind::IncompatibleFirmware, {i}, std::to_string(m.Firmware), {}});
     }
 }
 
@@ -156,14 +162,23 @@ bool ParseIpv4(const std::string& text, std::uint32_t& out) {
     return true;
 }
 
+void VisitHealthFindings(const std::vector<THealthModule>& modules,
+                         const std::vector<THealthBinding>& bindings, const THealthSink& sink) {
+    std::vector<std::string> macKeys;
+    macKeys.reserve(modules.size());
+    for (const THealthModule& m : modules)
+        macKeys.push_back(MacKeyOf(m.Mac));
+    SharedByDistinctMacs(modules, macKeys, THealthKind::DuplicateIp, &THealthModule::Ip, sink);
+    TwoAdapters(modules, macKeys, sink);
+    OutsideSubnet(modules, bindings, sink);
+    Incompatible(modules, sink);
+    SharedByDistinctMacs(modules, macKeys, THealthKind::DuplicateName, &THealthModule::Name, sink);
+}
+
 std::vector<THealthFinding> RunHealthChecks(const std::vector<THealthModule>& modules,
                                             const std::vector<THealthBinding>& bindings) {
     std::vector<THealthFinding> out;
-    SharedByDistinctMacs(modules, THealthKind::DuplicateIp, &IpOf, out);
-    TwoAdapters(modules, out);
-    OutsideSubnet(modules, bindings, out);
-    Incompatible(modules, out);
-    SharedByDistinctMacs(modules, THealthKind::DuplicateName, &NameOf, out);
+    VisitHealthFindings(modules, bindings, [&out](THealthFinding&& f) { out.push_back(std::move(f)); });
     return out;
 }
 

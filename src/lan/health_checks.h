@@ -4,6 +4,7 @@
 // command-line tool feed it the rows they list and the local bindings they searched from.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,12 @@ const char* HealthKindTextKey(THealthKind kind);
 // of their first row. A clean fleet yields nothing.
 std::vector<THealthFinding> RunHealthChecks(const std::vector<THealthModule>& modules,
                                             const std::vector<THealthBinding>& bindings);
+
+// The same findings in the same order, handed to `sink` one at a time, for a caller that keeps
+// less than all of them (per-row marks over tens of thousands of rows).
+using THealthSink = std::function<void(THealthFinding&&)>;
+void VisitHealthFindings(const std::vector<THealthModule>& modules,
+                         const std::vector<THealthBinding>& bindings, const THealthSink& sink);
 
 // Commands that let the replies of modules (UDP from their ports 1500 and 1901) through a host
 // firewall, for the message of a search nobody answered.
