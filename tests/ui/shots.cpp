@@ -68,7 +68,7 @@ void Run(bool chinese, const QString& dir) {
         {{10, 77, 0, 9}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x05}, 4017, "Far", 1500},
         {{127, 0, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x06}, 4017, "Fine", 1500},
     });
-    h.Win().findChild<TSearchHealth*>()->Check();
+    h.CheckHealth();
     h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(0);
     h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(0);
     h.Win().FlushPending();

@@ -21,7 +21,7 @@ bool LogHas(TWindowHarness& h, const QString& part) {
   return false;
 }
 
-void CheckNow(TWindowHarness& h) { h.Win().findChild<TSearchHealth*>()->Check(); }
+void CheckNow(TWindowHarness& h) { h.CheckHealth(); }
 
 }  // namespace
 

@@ -24,91 +24,92 @@
 #include <vector>
 
 // Readable QString values in test failures.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace varnix::test {
 
 // A plain UDP socket on 127.0.0.1 with a system-chosen port.
 class TSink {
 public:
-  TSink();
-  ~TSink();
-  std::uint16_t Port() const { return port_; }
-  // Every datagram queued now (waits up to ms for the first).
-  std::vector<TIdBytes> Drain(int ms = 200) const;
+    TSink();
+    ~TSink();
+    std::uint16_t Port() const { return port_; }
+    // Every datagram queued now (waits up to ms for the first).
+    std::vector<TIdBytes> Drain(int ms = 200) const;
 
 private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
 };
 
 struct TPaneLine {
-  QString Text;
-  QColor Colour;  // invalid for a plain (window-text) line
+    QString Text;
+    QColor Colour; // invalid for a plain (window-text) line
 };
 // The lines of a pane with the colour each carries.
 std::vector<TPaneLine> PaneLines(QPlainTextEdit* pane);
 
 // A 36-byte search reply as a module sends it.
-TIdBytes SearchReply(const std::array<std::uint8_t, 4>& ip, const std::array<std::uint8_t, 6>& mac, int firmware,
-                     const std::string& name);
+TIdBytes SearchReply(const std::array<std::uint8_t, 4>& ip, const std::array<std::uint8_t, 6>& mac,
+                     int firmware, const std::string& name);
 
 // A 130-byte parameter reply of a module with this user MAC and plausible settings.
 TIdBytes ParamReply(const std::array<std::uint8_t, 6>& mac, std::int32_t family = 2);
 
 struct TSearchRow {
-  std::array<std::uint8_t, 4> IP;
-  std::array<std::uint8_t, 6> Mac;
-  int Firmware;
-  std::string Name;
-  std::uint16_t SourcePort;  // 1500 Z2, 1901 Z3
+    std::array<std::uint8_t, 4> IP;
+    std::array<std::uint8_t, 6> Mac;
+    int Firmware;
+    std::string Name;
+    std::uint16_t SourcePort; // 1500 Z2, 1901 Z3
 };
 
 class TWindowHarness {
 public:
-  explicit TWindowHarness(bool chinese = false, const QString& programDir = {});
-  ~TWindowHarness();
+    explicit TWindowHarness(bool chinese = false, const QString& programDir = {});
+    ~TWindowHarness();
 
-  TFrm_Main& Win() { return *win_; }
-  template <typename T>
-  T* Find(const char* name) {
-    return win_->findChild<T*>(QString::fromLatin1(name));
-  }
-  QPlainTextEdit* Log() { return Find<QPlainTextEdit>("redt_Log"); }
-  QPlainTextEdit* Hex() { return Find<QPlainTextEdit>("redt_Hex"); }
-  std::vector<TPaneLine> LogLines() {
-    win_->FlushPending();
-    return PaneLines(Log());
-  }
-  std::vector<TPaneLine> HexLines() {
-    win_->FlushPending();
-    return PaneLines(Hex());
-  }
+    TFrm_Main& Win() { return *win_; }
+    template <typename T> T* Find(const char* name) { return win_->findChild<T*>(QString::fromLatin1(name)); }
+    QPlainTextEdit* Log() { return Find<QPlainTextEdit>("redt_Log"); }
+    QPlainTextEdit* Hex() { return Find<QPlainTextEdit>("redt_Hex"); }
+    std::vector<TPaneLine> LogLines() {
+        win_->FlushPending();
+        return PaneLines(Log());
+    }
+    std::vector<TPaneLine> HexLines() {
+        win_->FlushPending();
+        return PaneLines(Hex());
+    }
 
-  // A search (which makes the binding on 127.0.0.1), then these replies fed to the endpoint
-  // as if they had arrived on that binding; the rows are flushed into the list.
-  void SearchWith(const std::vector<TSearchRow>& rows);
-  // A datagram as if it had come from peer:port on binding 0.
-  void Inject(const TIdBytes& data, std::uint16_t peerPort, const std::string& peer = "10.0.0.5");
-  // Clicks a row of lv_Dev (or the empty space below the rows for -1).
-  void ClickRow(int row);
-  // Drops whatever the sinks hold.
-  void DrainSinks();
+    // A search (which makes the binding on 127.0.0.1), then these replies fed to the endpoint
+    // as if they had arrived on that binding; the rows are flushed into the list.
+    void SearchWith(const std::vector<TSearchRow>& rows);
+    // Runs the health checks over the list now and waits for their marks and summary line.
+    void CheckHealth();
+    // A datagram as if it had come from peer:port on binding 0.
+    void Inject(const TIdBytes& data, std::uint16_t peerPort, const std::string& peer = "10.0.0.5");
+    // Clicks a row of lv_Dev (or the empty space below the rows for -1).
+    void ClickRow(int row);
+    // Drops whatever the sinks hold.
+    void DrainSinks();
 
-  QString Home() const { return home_.path(); }
+    QString Home() const { return home_.path(); }
 
-  TScriptedPrompts Prompts;
-  TSink Z2;
-  TSink Z3;
-  std::vector<QUrl> Opened;
-  std::vector<int> Pauses;
-  TBlockStore Store;
-  std::unique_ptr<TFrm_About> About;
-  std::unique_ptr<TFrm_Pswd> Pswd;
+    TScriptedPrompts Prompts;
+    TSink Z2;
+    TSink Z3;
+    std::vector<QUrl> Opened;
+    std::vector<int> Pauses;
+    TBlockStore Store;
+    std::unique_ptr<TFrm_About> About;
+    std::unique_ptr<TFrm_Pswd> Pswd;
 
 private:
-  QTemporaryDir home_;
-  std::unique_ptr<TFrm_Main> win_;
+    QTemporaryDir home_;
+    std::unique_ptr<TFrm_Main> win_;
 };
 
 // Runs the event loop until done() holds or ms pass; whether it held. (QTest's QTRY macros
@@ -118,4 +119,4 @@ bool PumpUntil(const std::function<bool()>& done, int ms = 3000);
 // Code of an addressed command (byte 2) and its MAC text (bytes 3..8, "00 1A ..").
 std::string MacOf(const TIdBytes& datagram);
 
-}  // namespace varnix::test
+} // namespace varnix::test

@@ -6,85 +6,108 @@
 namespace varnix {
 
 TDeviceListModel::TDeviceListModel(QObject* parent) : QAbstractTableModel(parent) {
-  captions_ = {QStringLiteral("设备IP"), QStringLiteral("设备名称"), QStringLiteral("MAC地址"),
-               QStringLiteral("版本"), QStringLiteral("Flag"), QStringLiteral("IpIndex")};
+    captions_ = {QStringLiteral("设备IP"), QStringLiteral("设备名称"), QStringLiteral("MAC地址"),
+                 QStringLiteral("版本"),   QStringLiteral("Flag"),     QStringLiteral("IpIndex")};
 }
 
 int TDeviceListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int TDeviceListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : ColumnCount;
 }
 
 QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount()) return {};
-  const QString mark = Mark(index.row());
-  if (!mark.isEmpty() && role == Qt::BackgroundRole) return QColor(0xFF, 0xE0, 0xA0);
-  if (!mark.isEmpty() && role == Qt::ToolTipRole) return mark;
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-  const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
-  switch (index.column()) {
-    case ColIP: return ShowControls(r.IP);
-    case ColName: return ShowControls(r.Name);
-    case ColMac: return ShowControls(r.Mac);
-    case ColVersion: return ShowControls(r.Version);
-    case ColFlag: return QString::number(r.Family);
-    case ColIpIndex: return QString::number(r.Binding);
-    default: return {};
-  }
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (Marked(index.row()) && role == Qt::BackgroundRole)
+        return QColor(0xFF, 0xE0, 0xA0);
+    if (Marked(index.row()) && role == Qt::ToolTipRole)
+        return Mark(index.row());
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+    case ColIP:
+        return ShowControls(r.IP);
+    case ColName:
+        return ShowControls(r.Name);
+    case ColMac:
+        return ShowControls(r.Mac);
+    case ColVersion:
+        return ShowControls(r.Version);
+    case ColFlag:
+        return QString::number(r.Family);
+    case ColIpIndex:
+        return QString::number(r.Binding);
+    default:
+        return {};
+    }
 }
 
 QVariant TDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  if (section < 0 || section >= captions_.size()) return {};
-  return captions_[section];
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    if (section < 0 || section >= captions_.size())
+        return {};
+    return captions_[section];
 }
 
 bool TDeviceListModel::AddRow(TDeviceRow row) {
-  if (rows_.size() + pending_.size() >= static_cast<std::size_t>(MaxRows)) {
-    ++refused_;
-    return false;
-  }
-  pending_.push_back(std::move(row));
-  return true;
+    if (rows_.size() + pending_.size() >= static_cast<std::size_t>(MaxRows)) {
+        ++refused_;
+        return false;
+    }
+    pending_.push_back(std::move(row));
+    return true;
 }
 
 int TDeviceListModel::Flush() {
-  if (pending_.empty()) return 0;
-  const int first = rowCount();
-  const int count = static_cast<int>(pending_.size());
-  beginInsertRows(QModelIndex(), first, first + count - 1);
-  rows_.insert(rows_.end(), std::make_move_iterator(pending_.begin()),
-               std::make_move_iterator(pending_.end()));
-  pending_.clear();
-  endInsertRows();
-  return count;
+    if (pending_.empty())
+        return 0;
+    const int first = rowCount();
+    const int count = static_cast<int>(pending_.size());
+    beginInsertRows(QModelIndex(), first, first + count - 1);
+    rows_.insert(rows_.end(), std::make_move_iterator(pending_.begin()),
+                 std::make_move_iterator(pending_.end()));
+    pending_.clear();
+    endInsertRows();
+    return count;
 }
 
 void TDeviceListModel::Clear() {
-  pending_.clear();
-  refused_ = 0;
-  marks_.clear();
-  if (rows_.empty()) return;
-  beginResetModel();
-  rows_.clear();
-  endResetModel();
+    pending_.clear();
+    refused_ = 0;
+    marked_.clear();
+    tip_ = nullptr;
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
 }
 
-void TDeviceListModel::SetMarks(std::vector<QString> marks) {
-  marks_ = std::move(marks);
-  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+void TDeviceListModel::SetMarks(std::vector<bool> marked, std::function<QString(int row)> tip) {
+    marked_ = std::move(marked);
+    tip_ = std::move(tip);
+    if (!rows_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+bool TDeviceListModel::Marked(int row) const {
+    return row >= 0 && row < static_cast<int>(marked_.size()) && marked_[static_cast<std::size_t>(row)] &&
+           tip_;
 }
 
 QString TDeviceListModel::Mark(int row) const {
-  return row >= 0 && row < static_cast<int>(marks_.size()) ? marks_[static_cast<std::size_t>(row)] : QString();
+    return Marked(row) ? tip_(row) : QString();
 }
 
 void TDeviceListModel::SetCaptions(const QStringList& captions) {
-  for (int i = 0; i < captions.size() && i < ColFlag; ++i) captions_[i] = captions[i];
-  emit headerDataChanged(Qt::Horizontal, 0, ColFlag - 1);
+    for (int i = 0; i < captions.size() && i < ColFlag; ++i)
+        captions_[i] = captions[i];
+    emit headerDataChanged(Qt::Horizontal, 0, ColFlag - 1);
 }
 
-}  // namespace varnix
+} // namespace varnix

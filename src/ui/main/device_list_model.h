@@ -15,62 +15,68 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace varnix {
 
 struct TDeviceRow {
-  QString IP;
-  QString Name;
-  QString Mac;      // "00 1A 2B 3C 4D 5E"
-  QString Version;  // firmware number in decimal
-  std::int32_t Family = 0;
-  int Binding = -1;
+    QString IP;
+    QString Name;
+    QString Mac;     // "00 1A 2B 3C 4D 5E"
+    QString Version; // firmware number in decimal
+    std::int32_t Family = 0;
+    int Binding = -1;
 };
 
 class TDeviceListModel : public QAbstractTableModel {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColumnCount };
+    enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColumnCount };
 
-  // Five times the largest search this program is tested with; about 20 MB when full.
-  static constexpr int MaxRows = 50000;
+    // Five times the largest search this program is tested with; about 20 MB when full.
+    // Twice a 10,000-module search; a row costs most of a kilobyte with the view and the checks.
+    static constexpr int MaxRows = 20000;
 
-  explicit TDeviceListModel(QObject* parent = nullptr);
+    explicit TDeviceListModel(QObject* parent = nullptr);
 
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Queues a row; it becomes visible at the next Flush. False (and the row counted in
-  // RefusedCount) when the list already holds MaxRows rows.
-  bool AddRow(TDeviceRow row);
-  // Inserts the queued rows; returns how many.
-  int Flush();
-  // Removes every row, queued ones included, and resets RefusedCount.
-  void Clear();
-  // Rows refused since the last Clear because the list was full.
-  long long RefusedCount() const { return refused_; }
+    // Queues a row; it becomes visible at the next Flush. False (and the row counted in
+    // RefusedCount) when the list already holds MaxRows rows.
+    bool AddRow(TDeviceRow row);
+    // Inserts the queued rows; returns how many.
+    int Flush();
+    // Removes every row, queued ones included, and resets RefusedCount.
+    void Clear();
+    // Rows refused since the last Clear because the list was full.
+    long long RefusedCount() const { return refused_; }
 
-  int PendingCount() const { return static_cast<int>(pending_.size()); }
-  const TDeviceRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
-  const std::vector<TDeviceRow>& Rows() const { return rows_; }
+    int PendingCount() const { return static_cast<int>(pending_.size()); }
+    const TDeviceRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    const std::vector<TDeviceRow>& Rows() const { return rows_; }
 
-  // Captions of the four visible columns (the hidden ones keep "Flag" and "IpIndex").
-  void SetCaptions(const QStringList& captions);
+    // Captions of the four visible columns (the hidden ones keep "Flag" and "IpIndex").
+    void SetCaptions(const QStringList& captions);
 
-  // Marks rows a health check found something on: a tinted background and the finding as the
-  // row's tooltip. Replaces every earlier mark; rows without an entry (or an empty one) are plain.
-  void SetMarks(std::vector<QString> marks);
-  QString Mark(int row) const;
+    // Marks rows a health check found something on: a tinted background, and as the row's tooltip
+    // the text `tip` gives for it. The text is made only when it is shown, so marking tens of
+    // thousands of rows costs a flag each. Replaces every earlier mark; rows beyond `marked`, or
+    // false in it, are plain.
+    void SetMarks(std::vector<bool> marked, std::function<QString(int row)> tip);
+    bool Marked(int row) const;
+    QString Mark(int row) const; // the tooltip text of a marked row, "" for a plain one
 
 private:
-  std::vector<TDeviceRow> rows_;
-  std::vector<TDeviceRow> pending_;
-  QStringList captions_;
-  long long refused_ = 0;
-  std::vector<QString> marks_;
+    std::vector<TDeviceRow> rows_;
+    std::vector<TDeviceRow> pending_;
+    QStringList captions_;
+    long long refused_ = 0;
+    std::vector<bool> marked_;
+    std::function<QString(int)> tip_;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -6,7 +6,7 @@
 #include "lang/app_lang.h"
 
 #include <algorithm>
-#include <set>
+#include <memory>
 
 namespace varnix {
 
@@ -18,27 +18,62 @@ QString Text(const char* key) {
 
 } // namespace
 
-QString FindingTip(const THealthFinding& f, const std::vector<TDeviceRow>& rows,
-                   const std::vector<THealthBinding>& bindings) {
-    const QString text = Text(HealthKindTextKey(f.Kind));
-    switch (f.Kind) {
-    case THealthKind::TwoAdapters: {
-        QStringList locals;
-        for (const int r : f.Rows) {
-            const int b = rows[static_cast<std::size_t>(r)].Binding;
-            locals << (b >= 0 && b < static_cast<int>(bindings.size())
-                           ? QString::fromStdString(bindings[static_cast<std::size_t>(b)].Address)
-                           : QString::number(b));
+namespace {
+
+QString MacKeyText(const QString& mac) {
+    QString key;
+    for (const QChar c : mac)
+        if (c.isDigit() || (c.toUpper() >= u'A' && c.toUpper() <= u'F'))
+            key += c.toUpper();
+    return key;
+}
+
+} // namespace
+
+QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
+               const std::vector<THealthBinding>& bindings) {
+    const TDeviceRow& r = rows.at(static_cast<std::size_t>(row));
+    const auto address = [&bindings](int b) {
+        return b >= 0 && b < static_cast<int>(bindings.size())
+                   ? QString::fromStdString(bindings[static_cast<std::size_t>(b)].Address)
+                   : QString::number(b);
+    };
+    QStringList lines;
+    for (int k = 0; k <= static_cast<int>(THealthKind::DuplicateName); ++k) {
+        if (!(kinds & (1u << k)))
+            continue;
+        const auto kind = static_cast<THealthKind>(k);
+        const QString text = Text(HealthKindTextKey(kind));
+        switch (kind) {
+        case THealthKind::TwoAdapters: {
+            // The adapters of every row of this module, in list order.
+            QStringList locals;
+            const QString key = MacKeyText(r.Mac);
+            for (const TDeviceRow& other : rows)
+                if (MacKeyText(other.Mac) == key)
+                    locals << address(other.Binding);
+            lines << text.arg(locals.join(QStringLiteral(", ")));
+            break;
         }
-        return text.arg(locals.join(QStringLiteral(", ")));
+        case THealthKind::OutsideSubnet: {
+            const auto b = static_cast<std::size_t>(r.Binding);
+            lines << text.arg(r.IP, b < bindings.size() ? QString::fromStdString(bindings[b].Address + "/" +
+                                                                                 bindings[b].Netmask)
+                                                        : QString());
+            break;
+        }
+        case THealthKind::IncompatibleFirmware:
+            lines << text.arg(r.Version.toInt());
+            break;
+        case THealthKind::DuplicateName:
+            lines << text.arg(r.Name);
+            break;
+        case THealthKind::DuplicateIp:
+            lines << text.arg(r.IP);
+            break;
+        }
     }
-    case THealthKind::OutsideSubnet:
-        return text.arg(QString::fromStdString(f.Subject), QString::fromStdString(f.Local));
-    case THealthKind::DuplicateName:
-        return text.arg(QString::fromUtf8(f.Subject));
-    default:
-        return text.arg(QString::fromStdString(f.Subject));
-    }
+    return lines.join(u'\n');
 }
 
 TSearchHealth::TSearchHealth(TEnv env, QObject* parent) : QObject(parent), env_(std::move(env)) {
@@ -47,8 +82,14 @@ TSearchHealth::TSearchHealth(TEnv env, QObject* parent) : QObject(parent), env_(
     connect(&settle_, &QTimer::timeout, this, &TSearchHealth::Check);
 }
 
+TSearchHealth::~TSearchHealth() {
+    if (worker_.joinable())
+        worker_.join();
+}
+
 void TSearchHealth::SearchStarted() {
-    env_.Devices->SetMarks({});
+    ++generation_;
+    env_.Devices->SetMarks({}, {});
     settle_.start();
 }
 
@@ -58,49 +99,88 @@ void TSearchHealth::RowAdded() {
     settle_.start();
 }
 
-void TSearchHealth::Check() {
-    settle_.stop();
-    env_.Devices->Flush();
-    const std::vector<TDeviceRow>& rows = env_.Devices->Rows();
-    const std::vector<THealthBinding> bindings =
-        env_.Bindings ? env_.Bindings() : std::vector<THealthBinding>{};
-    if (rows.empty()) {
-        QStringList tried;
-        for (const THealthBinding& b : bindings)
-            tried << QString::fromStdString(b.Address);
-        if (tried.isEmpty())
-            env_.Log(Text("lang_Search_NoAddress"), true);
-        else
-            env_.Log(Text("lang_Search_NoAnswer")
-                         .arg(tried.join(QStringLiteral(", ")), env_.Destination)
-                         .arg(PortZ2),
-                     true);
-        env_.Log(Text("lang_Search_CauseFirewall")
-                     .arg(QString::fromLatin1(FirewalldAllowCommand), QString::fromLatin1(UfwAllowCommand)),
-                 true);
-        env_.Log(Text("lang_Search_CauseAdapter"), true);
-        return;
-    }
+void TSearchHealth::ReportNoAnswer(const std::vector<THealthBinding>& bindings) {
+    QStringList tried;
+    for (const THealthBinding& b : bindings)
+        tried << QString::fromStdString(b.Address);
+    if (tried.isEmpty())
+        env_.Log(Text("lang_Search_NoAddress"), true);
+    else
+        env_.Log(
+            Text("lang_Search_NoAnswer").arg(tried.join(QStringLiteral(", ")), env_.Destination).arg(PortZ2),
+            true);
+    env_.Log(Text("lang_Search_CauseFirewall")
+                 .arg(QString::fromLatin1(FirewalldAllowCommand), QString::fromLatin1(UfwAllowCommand)),
+             true);
+    env_.Log(Text("lang_Search_CauseAdapter"), true);
+}
+
+TSearchHealth::TResult TSearchHealth::RunChecks(std::vector<TDeviceRow> rows,
+                                                const std::vector<THealthBinding>& bindings) {
     std::vector<THealthModule> modules;
+    modules.reserve(rows.size());
     for (const TDeviceRow& r : rows)
         modules.push_back(THealthModule{r.IP.toStdString(), r.Name.toStdString(), r.Mac.toStdString(),
                                         r.Version.toInt(), r.Family, r.Binding});
-    const auto findings = RunHealthChecks(modules, bindings);
-    std::vector<QString> marks(rows.size());
-    std::set<int> marked;
-    for (const THealthFinding& f : findings) {
-        const QString tip = FindingTip(f, rows, bindings);
-        for (const int r : f.Rows) {
-            QString& m = marks[static_cast<std::size_t>(r)];
-            m += (m.isEmpty() ? QString() : QStringLiteral("\n")) + tip;
-            marked.insert(r);
-        }
+    rows = {};
+    TResult out;
+    out.Kinds.assign(modules.size(), 0);
+    // Only which kinds each row has is kept; the tooltips are made from the rows when shown.
+    VisitHealthFindings(modules, bindings, [&out](THealthFinding&& f) {
+        ++out.Findings;
+        for (const int r : f.Rows)
+            out.Kinds[static_cast<std::size_t>(r)] |=
+                static_cast<std::uint8_t>(1u << static_cast<int>(f.Kind));
+    });
+    return out;
+}
+
+void TSearchHealth::Check() {
+    settle_.stop();
+    env_.Devices->Flush();
+    std::vector<THealthBinding> bindings = env_.Bindings ? env_.Bindings() : std::vector<THealthBinding>{};
+    if (env_.Devices->Rows().empty()) {
+        ReportNoAnswer(bindings);
+        emit Checked();
+        return;
     }
-    env_.Devices->SetMarks(std::move(marks));
-    if (findings.empty())
-        env_.Log(Text("lang_Check_Clean").arg(rows.size()), false);
+    const std::uint64_t generation = ++generation_;
+    if (worker_.joinable())
+        worker_.join();
+    // The worker has its own copy of the rows (the strings are shared, not copied) and hands the
+    // result back to this thread by a queued call; the destructor joins it, so the call never
+    // reaches a destroyed object.
+    worker_ = std::thread([this, generation, rows = env_.Devices->Rows(), bindings]() mutable {
+        TResult result = RunChecks(std::move(rows), bindings);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, result = std::move(result), bindings = std::move(bindings)]() mutable {
+                Apply(generation, std::move(result), std::move(bindings));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TSearchHealth::Apply(std::uint64_t generation, TResult result, std::vector<THealthBinding> bindings) {
+    if (generation != generation_)
+        return; // the list was cleared or is being checked again
+    std::vector<bool> marked(result.Kinds.size());
+    std::size_t markedCount = 0;
+    for (std::size_t r = 0; r < marked.size(); ++r)
+        if (result.Kinds[r] != 0) {
+            marked[r] = true;
+            ++markedCount;
+        }
+    const auto kinds = std::make_shared<const std::vector<std::uint8_t>>(std::move(result.Kinds));
+    TDeviceListModel* devices = env_.Devices;
+    env_.Devices->SetMarks(std::move(marked), [kinds, devices, bindings = std::move(bindings)](int row) {
+        return RowTip((*kinds)[static_cast<std::size_t>(row)], row, devices->Rows(), bindings);
+    });
+    if (result.Findings == 0)
+        env_.Log(Text("lang_Check_Clean").arg(kinds->size()), false);
     else
-        env_.Log(Text("lang_Check_Summary").arg(findings.size()).arg(marked.size()), true);
+        env_.Log(Text("lang_Check_Summary").arg(result.Findings).arg(markedCount), true);
+    emit Checked();
 }
 
 } // namespace varnix

@@ -10,7 +10,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace varnix {
@@ -31,19 +33,38 @@ public:
     static constexpr int SettleMs = 1500;
 
     explicit TSearchHealth(TEnv env, QObject* parent = nullptr);
+    ~TSearchHealth() override; // waits for a check still running
 
     void SearchStarted();
     void RowAdded();
-    // Runs the checks over the rows listed now, marks them and writes the log lines.
+    // Runs the checks over the rows listed now. They run on a worker thread, so tens of thousands
+    // of rows (a flood of forged replies) do not hold up the window; the marks and the summary
+    // line follow on a later turn of the event loop, then Checked() is raised. A check started
+    // while one runs waits for it; results of a list that changed meanwhile are dropped. An
+    // empty list is reported at once.
     void Check();
 
+signals:
+    void Checked();
+
 private:
+    struct TResult {
+        std::vector<std::uint8_t> Kinds; // per row: bit (1 << THealthKind) for each kind found
+        std::size_t Findings = 0;
+    };
+    static TResult RunChecks(std::vector<TDeviceRow> rows, const std::vector<THealthBinding>& bindings);
+    void Apply(std::uint64_t generation, TResult result, std::vector<THealthBinding> bindings);
+    void ReportNoAnswer(const std::vector<THealthBinding>& bindings);
+
     TEnv env_;
     QTimer settle_;
+    std::thread worker_;
+    std::uint64_t generation_ = 0; // changes when the list is cleared or checked again
 };
 
-// The tooltip text of one finding (string table texts).
-QString FindingTip(const THealthFinding& f, const std::vector<TDeviceRow>& rows,
-                   const std::vector<THealthBinding>& bindings);
+// The tooltip of a marked row: one line per kind found on it (string table texts), made from the
+// listed rows when it is shown.
+QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
+               const std::vector<THealthBinding>& bindings);
 
 } // namespace varnix
