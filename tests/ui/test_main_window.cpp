@@ -288,6 +288,17 @@ TEST(MainWindow, PanesStayBoundedUnderAFloodAndSayWhatTheyDropped) {
   pane.Clear();
   EXPECT_EQ(pane.DroppedCount(), 0);
   EXPECT_TRUE(doc->isEmpty());
+
+  // Long lines (the hex of large datagrams) are bounded by characters, queued and written: the
+  // pane keeps the newest whole lines and says how many went.
+  const QString wide(20000, u'A');
+  for (int i = 0; i < 2 * TLogPane::MaxChars / wide.size(); ++i) h.Win().HexPlain(wide + QString::number(i));
+  EXPECT_LE(pane.PendingCount(), TLogPane::MaxChars / wide.size() + 1);
+  h.Win().FlushPending();
+  EXPECT_LE(doc->characterCount(), TLogPane::MaxChars + wide.size() + 100);
+  EXPECT_GT(pane.DroppedCount(), 0);
+  EXPECT_EQ(doc->lastBlock().text(), wide + QString::number(2 * TLogPane::MaxChars / wide.size() - 1));
+  EXPECT_EQ(doc->firstBlock().text(), L("lang_Hint_LinesDropped").arg(pane.DroppedCount()));
 }
 
 TEST(MainWindow, ControlCharactersFromTheNetworkAreShownNotActedOn) {

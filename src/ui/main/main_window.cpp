@@ -520,7 +520,10 @@ void TFrm_Main::ShowReceiveTraffic(const TIdBytes& data, const std::string& peer
           kColourGreen);
   HexLine(QStringLiteral("[ Length : ") + Decimal(static_cast<long long>(data.size())) + QStringLiteral(" ]"),
           kColourGreen);
-  HexPlain(Shown(BytesToHexDump(data)));
+  // A module's datagrams are a few hundred bytes; more of a large one would only flood the pane.
+  constexpr std::size_t MaxHexShown = 1500;
+  const std::span<const std::uint8_t> shown(data.data(), std::min(data.size(), MaxHexShown));
+  HexPlain(Shown(BytesToHexDump(shown)) + (data.size() > MaxHexShown ? QStringLiteral("\u2026") : QString()));
 }
 
 void TFrm_Main::ShowStatus(std::int32_t code, const QString& text) {
