@@ -172,6 +172,33 @@ QList<TAssignment> BlockEntryAssignments(const TJournalEntry& e, TFleetContext& 
     return list;
 }
 
+// A field entry (the cli's): each field's old value as recorded. The module answers under its
+// new MAC if the entry changed it.
+QList<TAssignment> FieldEntryAssignments(const TJournalEntry& e, std::string& mac, QStringList& problems) {
+    QList<TAssignment> list;
+    for (const TJournalChange& c : e.Changes) {
+        const TFieldDef* f = FindField(c.Field);
+        if (!f) {
+            problems << QStringLiteral("%1: unknown field").arg(c.Field);
+            continue;
+        }
+        if (c.Old.isNull() || c.Old.isUndefined()) {
+            problems << QStringLiteral("%1: the old value was not recorded").arg(c.Field);
+            continue;
+        }
+        QString why;
+        const QJsonValue v = ParseFieldJson(*f, c.Old, &why);
+        if (v.isUndefined()) {
+            problems << QStringLiteral("%1: %2").arg(c.Field, why);
+            continue;
+        }
+        if (f->Name == QLatin1String("UserMAC") && c.New.isString())
+            mac = c.New.toString().toStdString();
+        list << TAssignment{f, v};
+    }
+    return list;
+}
+
 TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
     bool ok = false;
     const int number = args.size() == 1 ? args[0].toInt(&ok) : 0;
@@ -196,35 +223,13 @@ TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
                       .arg(it->Link));
         return TExit::Usage;
     }
-    // The module answers under its new MAC if the entry changed it.
     std::string mac = it->Mac.toStdString();
     QList<TAssignment> list;
     QStringList problems;
-    const bool blocks = std::any_of(it->Changes.begin(), it->Changes.end(), IsBlockChange);
-    if (blocks)
+    if (std::any_of(it->Changes.begin(), it->Changes.end(), IsBlockChange))
         list = BlockEntryAssignments(*it, ctx, problems);
-    for (const TJournalChange& c : it->Changes) {
-        if (blocks)
-            break;
-        const TFieldDef* f = FindField(c.Field);
-        if (!f) {
-            problems << QStringLiteral("%1: unknown field").arg(c.Field);
-            continue;
-        }
-        if (c.Old.isNull() || c.Old.isUndefined()) {
-            problems << QStringLiteral("%1: the old value was not recorded").arg(c.Field);
-            continue;
-        }
-        QString why;
-        const QJsonValue v = ParseFieldJson(*f, c.Old, &why);
-        if (v.isUndefined()) {
-            problems << QStringLiteral("%1: %2").arg(c.Field, why);
-            continue;
-        }
-        if (f->Name == QLatin1String("UserMAC") && c.New.isString())
-            mac = c.New.toString().toStdString();
-        list << TAssignment{f, v};
-    }
+    else
+        list = FieldEntryAssignments(*it, mac, problems);
     for (const QString& p : problems)
         ctx.Error(QStringLiteral("entry %1: %2").arg(number).arg(p));
     if (!problems.isEmpty() || list.isEmpty()) {
