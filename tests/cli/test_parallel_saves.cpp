@@ -26,8 +26,9 @@ struct TVirtualClock {
             Queue.push(TEvent{Now + ms, Count++, std::move(fn)});
         };
     }
-    void Run() {
-        while (!Queue.empty()) {
+    // Runs the next `turns` events (all of them by default).
+    void Run(int turns = -1) {
+        while (!Queue.empty() && turns-- != 0) {
             TEvent e = Queue.top();
             Queue.pop();
             Now = e.At;
@@ -94,12 +95,7 @@ TEST(ParallelSaves, AcksGoToTheOldestUnansweredSendOfTheirCode) {
     runner.Add(Z2Plan(), "10.0.0.2");
     runner.Start();
     // Both have sent 0x05 after the first turns of the clock.
-    for (int i = 0; i < 2; ++i) {
-        auto e = clock.Queue.top();
-        clock.Queue.pop();
-        clock.Now = e.At;
-        e.Fn();
-    }
+    clock.Run(2);
     EXPECT_EQ(runner.Ack(TAck{0x06, 'K', 0}, ""), -1);        // nobody sent 0x06 yet
     EXPECT_EQ(runner.Ack(TAck{0x05, 'K', 0}, "10.0.0.2"), 1); // its own address first
     EXPECT_EQ(runner.Ack(TAck{0x05, 'P', 0}, "192.0.2.1"), 0);
@@ -116,12 +112,7 @@ TEST(ParallelSaves, AnAckWhoseModuleIsKnownGoesToThatModuleOnly) {
     runner.Add(Z2Plan(), "10.0.0.1");
     runner.Add(Z2Plan(), "10.0.0.1");
     runner.Start();
-    for (int i = 0; i < 2; ++i) {
-        auto e = clock.Queue.top();
-        clock.Queue.pop();
-        clock.Now = e.At;
-        e.Fn();
-    }
+    clock.Run(2);
     // Module 0's 0x05 is the older send, but the reply came back to module 1's port.
     EXPECT_EQ(runner.Ack(TAck{0x05, 'E', 0}, "", 1), 1);
     EXPECT_EQ(runner.Ack(TAck{0x05, 'K', 0}, "", 1), -1); // module 1 has nothing left to answer
