@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -89,6 +90,7 @@ void LanTransport::open(const Options &o)
     fds_[s] = fd;
     const int on = 1;
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setBuffer(fd, SO_SNDBUFFORCE, SO_SNDBUF);
     setBuffer(fd, SO_RCVBUFFORCE, SO_RCVBUF);
@@ -112,7 +114,7 @@ void LanTransport::open(const Options &o)
 bool LanTransport::receive(int socket, Datagram &out)
 {
   iovec iov{buffer_.data(), buffer_.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
   msghdr msg{};
   msg.msg_name = &out.from;
   msg.msg_namelen = sizeof out.from;
@@ -128,11 +130,16 @@ bool LanTransport::receive(int socket, Datagram &out)
     return false; // EAGAIN: queue empty; other errors are not fatal for a simulator
   out.socket = socket;
   out.ifindex = 0;
+  out.arrivalMs = -1;
   for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
       in_pktinfo info{};
       std::memcpy(&info, CMSG_DATA(c), sizeof info);
       out.ifindex = info.ipi_ifindex;
+    } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      timespec ts{};
+      std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+      out.arrivalMs = static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
     }
   out.data.assign(buffer_.begin(), buffer_.begin() + n);
   return true;

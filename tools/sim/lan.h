@@ -17,6 +17,9 @@ struct Datagram {
   sockaddr_in from{};
   int ifindex = 0;
   Bytes data;
+  // When the kernel took it in (CLOCK_REALTIME, ms since the epoch); < 0 when not known. A busy
+  // simulator handles a datagram later than it arrived; the journal's gaps are the arrival's.
+  double arrivalMs = -1;
 };
 
 class LanTransport {

@@ -100,7 +100,9 @@ private:
 
   void handle(const Datagram &d)
   {
-    const double t = nowMs();
+    // Stamped with the kernel's arrival time where there is one, so the gaps between one
+    // module's datagrams are the sender's and not the simulator's own delays.
+    const double t = d.arrivalMs >= 0 ? d.arrivalMs - startRealMs_ : nowMs();
     JournalEntry j{t, lan_.port(d.socket), endpointText(d.from), d.data.data(), d.data.size(), {}, {}};
     if (!lan_.accepted(d)) {
       j.result = "ignored";
@@ -150,6 +152,9 @@ private:
   std::mt19937 rng_;
   std::uniform_real_distribution<double> dist_{0.0, 1.0};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  double startRealMs_ = std::chrono::duration<double, std::milli>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
 };
 
 } // namespace
