@@ -113,7 +113,9 @@ def case_set_z2():
         hexes = [h for h, _ in frames]
         check(hexes[:2] == ["55BD", "55C1"] and hexes[2].startswith("55BE") and hexes[3].startswith("55BF")
               and hexes[4] == "55B15A" and hexes[5:] == ["55BD", "55C1"], str(hexes))
-        check(frames[3][1] - frames[2][1] >= 490 and frames[4][1] - frames[3][1] >= 490, str(frames))
+        # 500 ms between frames; the simulator stamps a frame when it reads it from the pty, so a
+        # busy machine can shorten a gap on its side by its scheduling delay.
+        check(frames[3][1] - frames[2][1] >= 450 and frames[4][1] - frames[3][1] >= 450, str(frames))
         after = s.state()
         old, new = bytes.fromhex(before["base"]), bytes.fromhex(after["base"])
         diff = [i for i in range(67) if old[i] != new[i]]
