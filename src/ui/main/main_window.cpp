@@ -7,18 +7,18 @@
 #include "lan/local_addresses.h"
 #include "lan/save_executor.h"
 #include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
-#include "lang/apply_texts.h"
 #include "ui/common/colours.h"
 #include "ui/common/hint_switch.h"
 #include "ui/common/screen_fit.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
-#include "ui/main/window_journal.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/serial_link.h"
+#include "ui/main/window_journal.h"
 #include "ui_main_window.h"
 
 #include "ui/main/pages/z1_page.h"
@@ -39,8 +39,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSaveFile>
-#include <QScrollArea>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -49,758 +49,742 @@ namespace varnix {
 
 namespace {
 
-QString Decimal(long long v) { return QString::number(v); }
+QString Decimal(long long v) {
+    return QString::number(v);
+}
 
 // Bytes from the endpoint (addresses, names, status texts) to screen text, control characters
 // shown as "\x1B"-style escapes rather than acted on (a line break in a name would forge a
 // log line).
-QString Shown(const std::string& bytes) { return ShowControls(BytesToDisplay(bytes)); }
+QString Shown(const std::string& bytes) {
+    return ShowControls(BytesToDisplay(bytes));
+}
 
 class TAppHook final : public QObject {
 public:
-  explicit TAppHook(std::function<bool(QObject*, QEvent*)> handler) : handler_(std::move(handler)) {}
-  bool eventFilter(QObject* watched, QEvent* event) override { return handler_(watched, event); }
+    explicit TAppHook(std::function<bool(QObject*, QEvent*)> handler) : handler_(std::move(handler)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override { return handler_(watched, event); }
 
 private:
-  std::function<bool(QObject*, QEvent*)> handler_;
+    std::function<bool(QObject*, QEvent*)> handler_;
 };
 
-}  // namespace
+} // namespace
 
 TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TFrm_Main>()), options_(std::move(options)) {
-  ui->setupUi(this);
-  // The panels sit in a scroll box without a frame: on a screen too small for the widest page
-  // the window is cut to the screen and the panels scroll instead.
-  auto* fit = new QScrollArea(this);
-  fit->setObjectName(QStringLiteral("scr_Bg"));
-  fit->setFrameShape(QFrame::NoFrame);
-  fit->setWidgetResizable(true);
-  fit->setWidget(takeCentralWidget());
-  setCentralWidget(fit);
-  if (options_.Prompts != nullptr) {
-    prompts_ = options_.Prompts;
-  } else {
-    ownPrompts_ = std::make_unique<TQtPrompts>();
-    prompts_ = ownPrompts_.get();
-  }
+    ui->setupUi(this);
+    // The panels sit in a scroll box without a frame: on a screen too small for the widest page
+    // the window is cut to the screen and the panels scroll instead.
+    auto* fit = new QScrollArea(this);
+    fit->setObjectName(QStringLiteral("scr_Bg"));
+    fit->setFrameShape(QFrame::NoFrame);
+    fit->setWidgetResizable(true);
+    fit->setWidget(takeCentralWidget());
+    setCentralWidget(fit);
+    if (options_.Prompts != nullptr) {
+        prompts_ = options_.Prompts;
+    } else {
+        ownPrompts_ = std::make_unique<TQtPrompts>();
+        prompts_ = ownPrompts_.get();
+    }
 
-  // Window font and the fixed-pitch font of both log panes (hex dumps line up).
-  QFont windowFont = font();
-  windowFont.setPixelSize(12);
-  setFont(windowFont);
-  QFont paneFont;
-  paneFont.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("DejaVu Sans Mono"),
-                        QStringLiteral("Monospace")});
-  paneFont.setStyleHint(QFont::TypeWriter);
-  paneFont.setPixelSize(12);
-  ui->redt_Log->setFont(paneFont);
-  ui->redt_Hex->setFont(paneFont);
+    // Window font and the fixed-pitch font of both log panes (hex dumps line up).
+    QFont windowFont = font();
+    windowFont.setPixelSize(12);
+    setFont(windowFont);
+    QFont paneFont;
+    paneFont.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("DejaVu Sans Mono"),
+                          QStringLiteral("Monospace")});
+    paneFont.setStyleHint(QFont::TypeWriter);
+    paneFont.setPixelSize(12);
+    ui->redt_Log->setFont(paneFont);
+    ui->redt_Hex->setFont(paneFont);
 
-  log_ = new TLogPane(ui->redt_Log, false, this);
-  hex_ = new TLogPane(ui->redt_Hex, true, this);
+    log_ = new TLogPane(ui->redt_Log, false, this);
+    hex_ = new TLogPane(ui->redt_Hex, true, this);
 
-  devices_ = new TDeviceListModel(this);
-  ui->lv_Dev->setModel(devices_);
-  ui->lv_Dev->setColumnWidth(TDeviceListModel::ColIP, 100);
-  ui->lv_Dev->setColumnWidth(TDeviceListModel::ColName, 108);
-  ui->lv_Dev->setColumnWidth(TDeviceListModel::ColMac, 128);
-  ui->lv_Dev->setColumnWidth(TDeviceListModel::ColVersion, 42);
-  ui->lv_Dev->setColumnHidden(TDeviceListModel::ColFlag, true);
-  ui->lv_Dev->setColumnHidden(TDeviceListModel::ColIpIndex, true);
-  ui->lv_Dev->header()->setStretchLastSection(true);
-  ui->lv_Dev->header()->setSectionsMovable(false);
-  ui->lv_Dev->viewport()->setMouseTracking(true);
-  ui->redt_Hex->viewport()->setMouseTracking(true);
-  {
-    // The selected row keeps the highlight colour when the list loses the focus.
-    QPalette pal = ui->lv_Dev->palette();
-    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
-    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                 pal.color(QPalette::Active, QPalette::HighlightedText));
-    ui->lv_Dev->setPalette(pal);
-  }
-  rowTimer_.setSingleShot(true);
-  rowTimer_.setInterval(TLogPane::FlushIntervalMs);
-  connect(&rowTimer_, &QTimer::timeout, this, [this] { devices_->Flush(); });
-  health_ = new TSearchHealth(
-      {devices_,
-       [this] {
-         std::vector<THealthBinding> b;
-         for (int i = 0; i < udp_->BindingCount(); ++i)
-           b.push_back({udp_->BindingAddress(i), LocalNetmask(udp_->BindingAddress(i))});
-         return b;
-       },
-       QString::fromStdString(options_.Udp.DestinationAddr),
-       [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); }},
-      this);
+    devices_ = new TDeviceListModel(this);
+    ui->lv_Dev->setModel(devices_);
+    ui->lv_Dev->setColumnWidth(TDeviceListModel::ColIP, 100);
+    ui->lv_Dev->setColumnWidth(TDeviceListModel::ColName, 108);
+    ui->lv_Dev->setColumnWidth(TDeviceListModel::ColMac, 128);
+    ui->lv_Dev->setColumnWidth(TDeviceListModel::ColVersion, 42);
+    ui->lv_Dev->setColumnHidden(TDeviceListModel::ColFlag, true);
+    ui->lv_Dev->setColumnHidden(TDeviceListModel::ColIpIndex, true);
+    ui->lv_Dev->header()->setStretchLastSection(true);
+    ui->lv_Dev->header()->setSectionsMovable(false);
+    ui->lv_Dev->viewport()->setMouseTracking(true);
+    ui->redt_Hex->viewport()->setMouseTracking(true);
+    {
+        // The selected row keeps the highlight colour when the list loses the focus.
+        QPalette pal = ui->lv_Dev->palette();
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
+        ui->lv_Dev->setPalette(pal);
+    }
+    rowTimer_.setSingleShot(true);
+    rowTimer_.setInterval(TLogPane::FlushIntervalMs);
+    connect(&rowTimer_, &QTimer::timeout, this, [this] { devices_->Flush(); });
+    health_ = new TSearchHealth(
+        {devices_,
+         [this] {
+             std::vector<THealthBinding> b;
+             for (int i = 0; i < udp_->BindingCount(); ++i)
+                 b.push_back({udp_->BindingAddress(i), LocalNetmask(udp_->BindingAddress(i))});
+             return b;
+         },
+         QString::fromStdString(options_.Udp.DestinationAddr),
+         [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); }},
+        this);
 
-  // The two status-bar panels; the program writes nothing into them.
-  for (int width : {400, 50}) {
-    auto* panel = new QLabel(ui->stat1);
-    panel->setFixedWidth(width);
-    ui->stat1->addWidget(panel);
-  }
+    // The two status-bar panels; the program writes nothing into them.
+    for (int width : {400, 50}) {
+        auto* panel = new QLabel(ui->stat1);
+        panel->setFixedWidth(width);
+        ui->stat1->addWidget(panel);
+    }
 
-  auto* langGroup = new QActionGroup(this);
-  langGroup->addAction(ui->mni_Cn);
-  langGroup->addAction(ui->mni_En);
-  ui->rzpgcntrl_Param->tabBar()->hide();
+    auto* langGroup = new QActionGroup(this);
+    langGroup->addAction(ui->mni_Cn);
+    langGroup->addAction(ui->mni_En);
+    ui->rzpgcntrl_Param->tabBar()->hide();
 
-  udp_ = std::make_unique<TUdpSvr>(options_.Udp);
+    udp_ = std::make_unique<TUdpSvr>(options_.Udp);
 
-  z1Page_ = new TZ1Page(*this, ui->rztbsht_Z1);
-  ui->rztbsht_Z1->layout()->addWidget(z1Page_);
-  z2Page_ = new TZ2Page(*this, ui->rztbsht_Z3);
-  ui->rztbsht_Z3->layout()->addWidget(z2Page_);
-  z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
-  ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
-  serial_ = new TSerialLink(
-      {ui->cbb_SelectCom, ui->cbbSoftBitRate, ui->btn_ComRead, ui->rbZ1, ui->rbZ2, ui->rbZ3, z1Page_, z2Page_, this,
-       [this](const QString& text, const QColor& colour) { hex_->Append(text, colour); },
-       [this] {
-         hex_->Clear();
-         log_->Clear();
-       },
-       options_.Sleep, {}, options_.ProgramDir},
-      this);
-  connect(serial_, &TSerialLink::OperationFinished, this, [this] {
-    if (closePending_) close();
-  });
+    z1Page_ = new TZ1Page(*this, ui->rztbsht_Z1);
+    ui->rztbsht_Z1->layout()->addWidget(z1Page_);
+    z2Page_ = new TZ2Page(*this, ui->rztbsht_Z3);
+    ui->rztbsht_Z3->layout()->addWidget(z2Page_);
+    z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
+    ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
+    serial_ =
+        new TSerialLink({ui->cbb_SelectCom,
+                         ui->cbbSoftBitRate,
+                         ui->btn_ComRead,
+                         ui->rbZ1,
+                         ui->rbZ2,
+                         ui->rbZ3,
+                         z1Page_,
+                         z2Page_,
+                         this,
+                         [this](const QString& text, const QColor& colour) { hex_->Append(text, colour); },
+                         [this] {
+                             hex_->Clear();
+                             log_->Clear();
+                         },
+                         options_.Sleep,
+                         {},
+                         options_.ProgramDir},
+                        this);
+    connect(serial_, &TSerialLink::OperationFinished, this, [this] {
+        if (closePending_)
+            close();
+    });
 
-  BuildPopupMenu();
-  ConnectControls();
-  ui->lv_Dev->installEventFilter(this);
-  ui->lv_Dev->viewport()->installEventFilter(this);
-  ui->redt_Hex->viewport()->installEventFilter(this);
-  appHook_ = std::make_unique<TAppHook>(
-      [this](QObject* watched, QEvent* event) { return ApplicationEvents1Message(watched, event); });
-  qApp->installEventFilter(appHook_.get());
-  THintSwitch::Instance();  // hints of every window go through the one switch
+    BuildPopupMenu();
+    ConnectControls();
+    ui->lv_Dev->installEventFilter(this);
+    ui->lv_Dev->viewport()->installEventFilter(this);
+    ui->redt_Hex->viewport()->installEventFilter(this);
+    appHook_ = std::make_unique<TAppHook>(
+        [this](QObject* watched, QEvent* event) { return ApplicationEvents1Message(watched, event); });
+    qApp->installEventFilter(appHook_.get());
+    THintSwitch::Instance(); // hints of every window go through the one switch
 
-  FormCreate();
+    FormCreate();
 }
 
 TFrm_Main::~TFrm_Main() {
-  qApp->removeEventFilter(appHook_.get());
-  if (!closed_) FormClose();
+    qApp->removeEventFilter(appHook_.get());
+    if (!closed_)
+        FormClose();
 }
 
 void TFrm_Main::FormCreate() {
-  InitLang(options_.ProgramDir);
-  if (!LangList->FileError.isEmpty()) LogLine(LangList->FileError, kColourRed);
-  if (options_.SystemIsChinese)
-    LoadIni(options_.ProgramDir, *LangList, *this, *options_.SystemIsChinese);
-  else
-    LoadIni(options_.ProgramDir, *LangList, *this);
-  ApplyMainTexts();
-  SetPageMode(-1);
-  SetPageMode(0);
-  WireEndpoint();
+    InitLang(options_.ProgramDir);
+    if (!LangList->FileError.isEmpty())
+        LogLine(LangList->FileError, kColourRed);
+    if (options_.SystemIsChinese)
+        LoadIni(options_.ProgramDir, *LangList, *this, *options_.SystemIsChinese);
+    else
+        LoadIni(options_.ProgramDir, *LangList, *this);
+    ApplyMainTexts();
+    SetPageMode(-1);
+    SetPageMode(0);
+    WireEndpoint();
 }
 
 void TFrm_Main::FormClose() {
-  if (closed_) return;
-  closed_ = true;
-  serial_->CloseComPort();
-  udp_->Destroy();
-  const TIniResult saved = SaveIni(*LangList, *this, upgradeSettings_);
-  if (!saved) prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
-  FreeIni();
-  FreeLang();
+    if (closed_)
+        return;
+    closed_ = true;
+    serial_->CloseComPort();
+    udp_->Destroy();
+    const TIniResult saved = SaveIni(*LangList, *this, upgradeSettings_);
+    if (!saved)
+        prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
+    FreeIni();
+    FreeLang();
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
-  if (serial_->Busy()) {
-    // A serial operation is waiting for replies inside its own event loop: let it end first.
-    closePending_ = true;
-    event->ignore();
-    return;
-  }
-  FormClose();
-  event->accept();
+    if (serial_->Busy()) {
+        // A serial operation is waiting for replies inside its own event loop: let it end first.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
 }
 
 void TFrm_Main::WireEndpoint() {
-  TUdpSvr& svr = *udp_;
-  svr.OnSend = [this](const TIdBytes& data, const std::string& dest, const std::string& local,
-                      std::uint16_t destPort, std::uint16_t localPort) {
-    ShowSendTraffic(data, dest, local, destPort, localPort);
-  };
-  svr.OnReceive = [this](const TIdBytes& data, const std::string& peer, const std::string& local,
-                         std::uint16_t peerPort, std::uint16_t localPort) {
-    ShowReceiveTraffic(data, peer, local, peerPort, localPort);
-  };
-  svr.OnStatus = [this](std::int32_t code, const std::string& text) { ShowStatus(code, Shown(text)); };
-  svr.OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
-                             const std::string& firmware, std::int32_t family, std::int32_t binding) {
-    AddDeviceRow(Shown(ip), Shown(name), Shown(mac), Shown(firmware), family, binding);
-  };
-  // Each reply is in the store when its event comes; the copy keeps what the module reported,
-  // for the journal's old values, after a save has encoded new values into the store.
-  svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
-                              std::int32_t source) {
-    reported_ = udp_->Store();
-    z2Page_->ShowZ2Params(base, ports, family, source != 0);
-  };
-  svr.OnCloudParams = [this](const TarrCloudParam& cloud, std::int32_t, std::int32_t) {
-    reported_ = udp_->Store();
-    z2Page_->ShowCloudParams(cloud);
-  };
-  svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t,
-                             std::int32_t family) {
-    reported_ = udp_->Store();
-    z2Page_->ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize>(heart), family);
-  };
-  svr.OnHttpdTexts = [this](const std::string& url, const std::string& header) {
-    reported_ = udp_->Store();
-    z2Page_->ShowHttpdParams(url, header);
-  };
-  svr.OnModbusParams = [this](const TModbusParam& param, int kind) {
-    reported_ = udp_->Store();
-    z2Page_->ShowModbusParams(param, kind);
-  };
+    TUdpSvr& svr = *udp_;
+    svr.OnSend = [this](const TIdBytes& data, const std::string& dest, const std::string& local,
+                        std::uint16_t destPort,
+                        std::uint16_t localPort) { ShowSendTraffic(data, dest, local, destPort, localPort); };
+    svr.OnReceive = [this](const TIdBytes& data, const std::string& peer, const std::string& local,
+                           std::uint16_t peerPort, std::uint16_t localPort) {
+        ShowReceiveTraffic(data, peer, local, peerPort, localPort);
+    };
+    svr.OnStatus = [this](std::int32_t code, const std::string& text) { ShowStatus(code, Shown(text)); };
+    svr.OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
+                               const std::string& firmware, std::int32_t family, std::int32_t binding) {
+        AddDeviceRow(Shown(ip), Shown(name), Shown(mac), Shown(firmware), family, binding);
+    };
+    // Each reply is in the store when its event comes; the copy keeps what the module reported,
+    // for the journal's old values, after a save has encoded new values into the store.
+    svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
+                                std::int32_t source) {
+        reported_ = udp_->Store();
+        z2Page_->ShowZ2Params(base, ports, family, source != 0);
+    };
+    svr.OnCloudParams = [this](const TarrCloudParam& cloud, std::int32_t, std::int32_t) {
+        reported_ = udp_->Store();
+        z2Page_->ShowCloudParams(cloud);
+    };
+    svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t,
+                               std::int32_t family) {
+        reported_ = udp_->Store();
+        z2Page_->ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize>(heart), family);
+    };
+    svr.OnHttpdTexts = [this](const std::string& url, const std::string& header) {
+        reported_ = udp_->Store();
+        z2Page_->ShowHttpdParams(url, header);
+    };
+    svr.OnModbusParams = [this](const TModbusParam& param, int kind) {
+        reported_ = udp_->Store();
+        z2Page_->ShowModbusParams(param, kind);
+    };
 }
 
 // ---------------------------------------------------------------------------------------------
 // Controls and menus
 
 void TFrm_Main::BuildPopupMenu() {
-  pm_NetDev_ = new QMenu(this);
-  pm_NetDev_->setObjectName(QStringLiteral("pm_NetDev"));
-  auto add = [this](const char* name, const QString& caption) {
-    QAction* a = pm_NetDev_->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-    return a;
-  };
-  add("mniReadTheParam", QStringLiteral("读取参数"))->setVisible(false);
-  pm_NetDev_->addSeparator();
-  add("mni_OpenWeb", QStringLiteral("打开网页"));
-  add("mni_Restart", QStringLiteral("重启设备"));
-  add("mni_FirmwareUp", QStringLiteral("固件升级"));
-  add("mni_Reset", QStringLiteral("恢复出厂设置"));
-  pm_NetDev_->addSeparator();
-  add("mni_CopyTheMac", QStringLiteral("复制选中MAC"));
-  add("mni_CopeAllMac", QStringLiteral("复制所有MAC"));
-  connect(pm_NetDev_, &QMenu::triggered, this, &TFrm_Main::mni_LvRightMmClick);
+    pm_NetDev_ = new QMenu(this);
+    pm_NetDev_->setObjectName(QStringLiteral("pm_NetDev"));
+    auto add = [this](const char* name, const QString& caption) {
+        QAction* a = pm_NetDev_->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    add("mniReadTheParam", QStringLiteral("读取参数"))->setVisible(false);
+    pm_NetDev_->addSeparator();
+    add("mni_OpenWeb", QStringLiteral("打开网页"));
+    add("mni_Restart", QStringLiteral("重启设备"));
+    add("mni_FirmwareUp", QStringLiteral("固件升级"));
+    add("mni_Reset", QStringLiteral("恢复出厂设置"));
+    pm_NetDev_->addSeparator();
+    add("mni_CopyTheMac", QStringLiteral("复制选中MAC"));
+    add("mni_CopeAllMac", QStringLiteral("复制所有MAC"));
+    connect(pm_NetDev_, &QMenu::triggered, this, &TFrm_Main::mni_LvRightMmClick);
 }
 
 void TFrm_Main::ConnectControls() {
-  connect(ui->mm1, &QMenuBar::triggered, this, &TFrm_Main::mni_MenuClick);
-  connect(ui->btn_Search, &QPushButton::clicked, this, &TFrm_Main::Search);
-  connect(ui->rzpgcntrl_Srch, &QTabWidget::tabBarClicked, this, [this](int index) {
-    // A click on the tab that is already active changes nothing.
-    if (index >= 0 && index != ui->rzpgcntrl_Srch->currentIndex()) ui->rzpgcntrl_Srch->setCurrentIndex(index);
-  });
-  connect(ui->rzpgcntrl_Srch, &QTabWidget::currentChanged, this, [this] { rzpgcntrl_SrchTabClick(); });
-  connect(ui->lv_Dev, &QWidget::customContextMenuRequested, this, &TFrm_Main::lv_DevContextMenu);
-  connect(ui->btn1, &QPushButton::clicked, this, [this] { SetPageMode(1); });
-  connect(ui->btn2, &QPushButton::clicked, this, [this] { SetPageMode(2); });
-  connect(ui->btn3, &QPushButton::clicked, this, [this] { SetPageMode(3); });
-  connect(hex_, &TLogPane::Changed, this, [this] {
-    // redt_HexChange: the hex stream always shows its last line.
-    QScrollBar* bar = ui->redt_Hex->verticalScrollBar();
-    bar->setValue(bar->maximum());
-  });
+    connect(ui->mm1, &QMenuBar::triggered, this, &TFrm_Main::mni_MenuClick);
+    connect(ui->btn_Search, &QPushButton::clicked, this, &TFrm_Main::Search);
+    connect(ui->rzpgcntrl_Srch, &QTabWidget::tabBarClicked, this, [this](int index) {
+        // A click on the tab that is already active changes nothing.
+        if (index >= 0 && index != ui->rzpgcntrl_Srch->currentIndex())
+            ui->rzpgcntrl_Srch->setCurrentIndex(index);
+    });
+    connect(ui->rzpgcntrl_Srch, &QTabWidget::currentChanged, this, [this] { rzpgcntrl_SrchTabClick(); });
+    connect(ui->lv_Dev, &QWidget::customContextMenuRequested, this, &TFrm_Main::lv_DevContextMenu);
+    connect(ui->btn1, &QPushButton::clicked, this, [this] { SetPageMode(1); });
+    connect(ui->btn2, &QPushButton::clicked, this, [this] { SetPageMode(2); });
+    connect(ui->btn3, &QPushButton::clicked, this, [this] { SetPageMode(3); });
+    connect(hex_, &TLogPane::Changed, this, [this] {
+        // redt_HexChange: the hex stream always shows its last line.
+        QScrollBar* bar = ui->redt_Hex->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    });
 }
 
 void TFrm_Main::mni_MenuClick(QAction* item) {
-  const QString name = item->objectName();
-  if (name == u"mni_Hint") {
-    THintSwitch::Instance().SetEnabled(item->isChecked());
-  } else if (name == u"mniExporDevs") {
-    ExportDevices();
-  } else if (name == u"mni_Exit") {
-    close();
-  } else if (name == u"mni_About") {
-    ShowAbout();
-  } else if (name == u"mni_Pswd") {
-    ShowPswd();
-  } else if (name == u"mni_Cn") {
-    SetLanguage(true);
-  } else if (name == u"mni_En") {
-    SetLanguage(false);
-  } else if (name == u"mni_Up") {
-    OpenUrl(QUrl(Text("lang_Menu_DownUrl")));
-  }
-  // mni_WorkOrder stays hidden: this program has no work-order page to open.
+    const QString name = item->objectName();
+    if (name == u"mni_Hint") {
+        THintSwitch::Instance().SetEnabled(item->isChecked());
+    } else if (name == u"mniExporDevs") {
+        ExportDevices();
+    } else if (name == u"mni_Exit") {
+        close();
+    } else if (name == u"mni_About") {
+        ShowAbout();
+    } else if (name == u"mni_Pswd") {
+        ShowPswd();
+    } else if (name == u"mni_Cn") {
+        SetLanguage(true);
+    } else if (name == u"mni_En") {
+        SetLanguage(false);
+    } else if (name == u"mni_Up") {
+        OpenUrl(QUrl(Text("lang_Menu_DownUrl")));
+    }
+    // mni_WorkOrder stays hidden: this program has no work-order page to open.
 }
 
 void TFrm_Main::ShowPswd() {
-  if (pswd_ == nullptr) return;
-  if (pswd_->isVisible()) {
-    pswd_->raise();
-    pswd_->activateWindow();
-    return;
-  }
-  pswd_->ShowModal();
+    if (pswd_ == nullptr)
+        return;
+    if (pswd_->isVisible()) {
+        pswd_->raise();
+        pswd_->activateWindow();
+        return;
+    }
+    pswd_->ShowModal();
 }
 
 void TFrm_Main::ShowAbout() {
-  if (about_ == nullptr) return;
-  if (about_->isVisible()) {
-    about_->raise();
-    about_->activateWindow();
-    return;
-  }
-  about_->ShowModal();
+    if (about_ == nullptr)
+        return;
+    if (about_->isVisible()) {
+        about_->raise();
+        about_->activateWindow();
+        return;
+    }
+    about_->ShowModal();
 }
 
 void TFrm_Main::SetDataDebugOpener(TDataDebugOpener open) {
-  dataDebugOpener_ = std::move(open);
-  z2Page_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
+    dataDebugOpener_ = std::move(open);
+    z2Page_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
 }
 
 void TFrm_Main::OpenDataDebug() {
-  if (!dataDebugOpener_) return;
-  const TZ2Form form = z2Page_->ReadForm();
-  dataDebugOpener_(form.WorkModeIndex, QString::fromStdString(form.RemoteIP), QString::fromStdString(form.LocalPort),
-                   QString::fromStdString(form.RemotePort));
+    if (!dataDebugOpener_)
+        return;
+    const TZ2Form form = z2Page_->ReadForm();
+    dataDebugOpener_(form.WorkModeIndex, QString::fromStdString(form.RemoteIP),
+                     QString::fromStdString(form.LocalPort), QString::fromStdString(form.RemotePort));
 }
 
 void TFrm_Main::OpenUrl(const QUrl& url) {
-  // Failures of the desktop's browser start are not reported.
-  if (options_.OpenUrl)
-    options_.OpenUrl(url);
-  else
-    QDesktopServices::openUrl(url);
+    // Failures of the desktop's browser start are not reported.
+    if (options_.OpenUrl)
+        options_.OpenUrl(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Page modes and search tabs
 
 void TFrm_Main::SetPopupItemsEnabled(bool enabled) {
-  for (QAction* a : pm_NetDev_->actions()) a->setEnabled(enabled);
-  pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopyTheMac"))->setEnabled(true);
-  pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopeAllMac"))->setEnabled(true);
+    for (QAction* a : pm_NetDev_->actions())
+        a->setEnabled(enabled);
+    pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopyTheMac"))->setEnabled(true);
+    pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopeAllMac"))->setEnabled(true);
 }
 
 void TFrm_Main::ShowParamPage(int index) {
-  // Only the active page counts for the size of the page control, so the window fits it.
-  for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i) {
-    QWidget* page = ui->rzpgcntrl_Param->widget(i);
-    page->setSizePolicy(i == index ? QSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred)
-                                   : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
-  }
-  ui->rzpgcntrl_Param->setCurrentIndex(index);
-  ui->rzpgcntrl_Param->show();
+    // Only the active page counts for the size of the page control, so the window fits it.
+    for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i) {
+        QWidget* page = ui->rzpgcntrl_Param->widget(i);
+        page->setSizePolicy(i == index ? QSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred)
+                                       : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
+    }
+    ui->rzpgcntrl_Param->setCurrentIndex(index);
+    ui->rzpgcntrl_Param->show();
 }
 
 void TFrm_Main::FitWindowWidth() {
-  // The left panel alone, or the left panel and the whole active page side by side.
-  const QMargins m = ui->lay_Bg->contentsMargins();
-  int width = m.left() + ui->pnl1->minimumWidth() + m.right();
-  int height = 564;
-  if (ui->rzpgcntrl_Param->isVisibleTo(this)) {
-    QWidget* page = ui->rzpgcntrl_Param->currentWidget();
-    int pageWidth = page->sizeHint().expandedTo(page->minimumSizeHint()).width();
-    // A scroll box on the page scrolls vertically only: widen it to its content.
-    for (const QScrollArea* area : page->findChildren<QScrollArea*>()) {
-      if (area->widget() == nullptr || area->isHidden()) continue;
-      const int needed = area->widget()->sizeHint().width() + 2 * area->frameWidth() +
-                         area->verticalScrollBar()->sizeHint().width();
-      pageWidth += std::max(0, needed - area->sizeHint().width());
+    // The left panel alone, or the left panel and the whole active page side by side.
+    const QMargins m = ui->lay_Bg->contentsMargins();
+    int width = m.left() + ui->pnl1->minimumWidth() + m.right();
+    int height = 564;
+    if (ui->rzpgcntrl_Param->isVisibleTo(this)) {
+        QWidget* page = ui->rzpgcntrl_Param->currentWidget();
+        int pageWidth = page->sizeHint().expandedTo(page->minimumSizeHint()).width();
+        // A scroll box on the page scrolls vertically only: widen it to its content.
+        for (const QScrollArea* area : page->findChildren<QScrollArea*>()) {
+            if (area->widget() == nullptr || area->isHidden())
+                continue;
+            const int needed = area->widget()->sizeHint().width() + 2 * area->frameWidth() +
+                               area->verticalScrollBar()->sizeHint().width();
+            pageWidth += std::max(0, needed - area->sizeHint().width());
+        }
+        const int frame = ui->rzpgcntrl_Param->width() - ui->rzpgcntrl_Param->contentsRect().width();
+        width += ui->lay_Bg->spacing() + pageWidth + std::max(frame, 4);
     }
-    const int frame = ui->rzpgcntrl_Param->width() - ui->rzpgcntrl_Param->contentsRect().width();
-    width += ui->lay_Bg->spacing() + pageWidth + std::max(frame, 4);
-  }
-  const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
-  height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
-  // The panels keep their full size inside the scroll box; the window is no larger than the
-  // screen (less the window manager's frame), and what is cut off scrolls.
-  ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
-  if (const QScreen* shown = screen()) {
-    const QSize area = shown->availableGeometry().size() - (frameGeometry().size() - size());
-    width = std::min(width, area.width());
-    height = std::min(height, area.height());
-  }
-  setFixedSize(width, height);
-  // A wider page must not push the window's right-hand part off its screen.
-  KeepOnScreen(this);
+    const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
+    height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
+    // The panels keep their full size inside the scroll box; the window is no larger than the
+    // screen (less the window manager's frame), and what is cut off scrolls.
+    ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
+    if (const QScreen* shown = screen()) {
+        const QSize area = shown->availableGeometry().size() - (frameGeometry().size() - size());
+        width = std::min(width, area.width());
+        height = std::min(height, area.height());
+    }
+    setFixedSize(width, height);
+    // A wider page must not push the window's right-hand part off its screen.
+    KeepOnScreen(this);
 }
 
 void TFrm_Main::SetPageMode(int mode) {
-  switch (mode) {
+    switch (mode) {
     case -1:
-      ui->rzpgcntrl_Srch->blockSignals(true);
-      ui->rzpgcntrl_Srch->setCurrentIndex(0);
-      ui->rzpgcntrl_Srch->blockSignals(false);
-      ui->rzpgcntrl_Logs->setCurrentIndex(0);
-      rzpgcntrl_SrchTabClick();
-      // A family chosen in an earlier run stands; without one, reads ask for a Z2 module.
-      if (Ini() == nullptr || Ini()->ReadString(IniZNum, QString()).isEmpty()) ui->rbZ2->setChecked(true);
-      break;
+        ui->rzpgcntrl_Srch->blockSignals(true);
+        ui->rzpgcntrl_Srch->setCurrentIndex(0);
+        ui->rzpgcntrl_Srch->blockSignals(false);
+        ui->rzpgcntrl_Logs->setCurrentIndex(0);
+        rzpgcntrl_SrchTabClick();
+        // A family chosen in an earlier run stands; without one, reads ask for a Z2 module.
+        if (Ini() == nullptr || Ini()->ReadString(IniZNum, QString()).isEmpty())
+            ui->rbZ2->setChecked(true);
+        break;
     case 0: {
-      // Tabs fill the width of their page control.
-      // (the left panel has a fixed width, which both page controls fill even before layout)
-      const int panel = ui->pnl1->minimumWidth();
-      const int srchTab = panel / ui->rzpgcntrl_Srch->count() - 4;
-      const int logsTab = panel / ui->rzpgcntrl_Logs->count() - 3;
-      ui->rzpgcntrl_Srch->tabBar()->setStyleSheet(
-          QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(srchTab, 40)));
-      ui->rzpgcntrl_Logs->tabBar()->setStyleSheet(
-          QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(logsTab, 40)));
-      ui->rzpgcntrl_Param->hide();
-      FitWindowWidth();
-      SetPopupItemsEnabled(false);
-      pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))->setEnabled(true);
-      break;
+        // Tabs fill the width of their page control.
+        // (the left panel has a fixed width, which both page controls fill even before layout)
+        const int panel = ui->pnl1->minimumWidth();
+        const int srchTab = panel / ui->rzpgcntrl_Srch->count() - 4;
+        const int logsTab = panel / ui->rzpgcntrl_Logs->count() - 3;
+        ui->rzpgcntrl_Srch->tabBar()->setStyleSheet(
+            QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(srchTab, 40)));
+        ui->rzpgcntrl_Logs->tabBar()->setStyleSheet(
+            QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(logsTab, 40)));
+        ui->rzpgcntrl_Param->hide();
+        FitWindowWidth();
+        SetPopupItemsEnabled(false);
+        pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))->setEnabled(true);
+        break;
     }
     case 1:
-      ShowParamPage(0);
-      FitWindowWidth();
-      SetPopupItemsEnabled(true);
-      for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp"})
-        pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name))->setEnabled(false);
-      break;
+        ShowParamPage(0);
+        FitWindowWidth();
+        SetPopupItemsEnabled(true);
+        for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp"})
+            pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name))->setEnabled(false);
+        break;
     case 2:
-      ShowParamPage(1);
-      FitWindowWidth();
-      SetPopupItemsEnabled(true);
-      break;
+        ShowParamPage(1);
+        FitWindowWidth();
+        SetPopupItemsEnabled(true);
+        break;
     case 3:
-      ShowParamPage(2);
-      FitWindowWidth();
-      SetPopupItemsEnabled(true);
-      break;
+        ShowParamPage(2);
+        FitWindowWidth();
+        SetPopupItemsEnabled(true);
+        break;
     default:
-      return;
-  }
-  pageMode_ = mode;
+        return;
+    }
+    pageMode_ = mode;
 }
 
 void TFrm_Main::rzpgcntrl_SrchTabClick() {
-  const bool lan = ui->rzpgcntrl_Srch->currentIndex() == 0;
-  // The pages show the LAN or the serial save buttons, and the groups only the LAN can reach.
-  z1Page_->SetLanTabActive(lan);
-  z2Page_->SetLanTabActive(lan);
-  if (lan) {
-    LogLine(Text("lang_rztbsht_Net") + u',' + Text("lang_ts_CfgFree"), kColourMaroon);
-  } else {
-    LogLine(Text("lang_rztbsht_Com") + u',' + Text("lang_ts_CfgGnd"), kColourMaroon);
-    serial_->TabSelected();
-  }
-  SetPageMode(0);
+    const bool lan = ui->rzpgcntrl_Srch->currentIndex() == 0;
+    // The pages show the LAN or the serial save buttons, and the groups only the LAN can reach.
+    z1Page_->SetLanTabActive(lan);
+    z2Page_->SetLanTabActive(lan);
+    if (lan) {
+        LogLine(Text("lang_rztbsht_Net") + u',' + Text("lang_ts_CfgFree"), kColourMaroon);
+    } else {
+        LogLine(Text("lang_rztbsht_Com") + u',' + Text("lang_ts_CfgGnd"), kColourMaroon);
+        serial_->TabSelected();
+    }
+    SetPageMode(0);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Panes
 
-void TFrm_Main::LogLine(const QString& text, const QColor& colour) { log_->Append(text, colour); }
-void TFrm_Main::LogOk(const QString& text) { log_->Append(text, kColourGreen); }
-void TFrm_Main::HexLine(const QString& text, const QColor& colour) { hex_->Append(text, colour); }
-void TFrm_Main::HexPlain(const QString& text) { hex_->Append(text, QColor()); }
+void TFrm_Main::LogLine(const QString& text, const QColor& colour) {
+    log_->Append(text, colour);
+}
+void TFrm_Main::LogOk(const QString& text) {
+    log_->Append(text, kColourGreen);
+}
+void TFrm_Main::HexLine(const QString& text, const QColor& colour) {
+    hex_->Append(text, colour);
+}
+void TFrm_Main::HexPlain(const QString& text) {
+    hex_->Append(text, QColor());
+}
 
 void TFrm_Main::FlushPending() {
-  rowTimer_.stop();
-  devices_->Flush();
-  log_->Flush();
-  hex_->Flush();
+    rowTimer_.stop();
+    devices_->Flush();
+    log_->Flush();
+    hex_->Flush();
 }
 
 void TFrm_Main::ShowSendTraffic(const TIdBytes& data, const std::string& dest, const std::string& local,
                                 std::uint16_t destPort, std::uint16_t localPort) {
-  HexPlain(QString());
-  HexLine(QStringLiteral("[ ") + Shown(local) + QStringLiteral(" : ") + Decimal(localPort) +
-              QStringLiteral(" ] \u2192 [ ") + Shown(dest) + QStringLiteral(" : ") + Decimal(destPort) +
-              QStringLiteral(" ]"),
-          kColourBlue);
-  HexLine(QStringLiteral("[ Length : ") + Decimal(static_cast<long long>(data.size())) + QStringLiteral(" ]"),
-          kColourBlue);
-  HexPlain(Shown(BytesToHexDump(data)));
-  LogOk(Text("lang_Hint_Sending"));
+    HexPlain(QString());
+    HexLine(QStringLiteral("[ ") + Shown(local) + QStringLiteral(" : ") + Decimal(localPort) +
+                QStringLiteral(" ] \u2192 [ ") + Shown(dest) + QStringLiteral(" : ") + Decimal(destPort) +
+                QStringLiteral(" ]"),
+            kColourBlue);
+    HexLine(QStringLiteral("[ Length : ") + Decimal(static_cast<long long>(data.size())) +
+                QStringLiteral(" ]"),
+            kColourBlue);
+    HexPlain(Shown(BytesToHexDump(data)));
+    LogOk(Text("lang_Hint_Sending"));
 }
 
 void TFrm_Main::ShowReceiveTraffic(const TIdBytes& data, const std::string& peer, const std::string& local,
                                    std::uint16_t peerPort, std::uint16_t localPort) {
-  HexPlain(QString());
-  HexLine(QStringLiteral("[ ") + Shown(local) + QStringLiteral(" : ") + Decimal(localPort) +
-              QStringLiteral(" ] \u2190 [ ") + Shown(peer) + QStringLiteral(" : ") + Decimal(peerPort) +
-              QStringLiteral(" ]"),
-          kColourGreen);
-  HexLine(QStringLiteral("[ Length : ") + Decimal(static_cast<long long>(data.size())) + QStringLiteral(" ]"),
-          kColourGreen);
-  // A module's datagrams are a few hundred bytes; more of a large one would only flood the pane.
-  constexpr std::size_t MaxHexShown = 1500;
-  const std::span<const std::uint8_t> shown(data.data(), std::min(data.size(), MaxHexShown));
-  HexPlain(Shown(BytesToHexDump(shown)) + (data.size() > MaxHexShown ? QStringLiteral("\u2026") : QString()));
+    HexPlain(QString());
+    HexLine(QStringLiteral("[ ") + Shown(local) + QStringLiteral(" : ") + Decimal(localPort) +
+                QStringLiteral(" ] \u2190 [ ") + Shown(peer) + QStringLiteral(" : ") + Decimal(peerPort) +
+                QStringLiteral(" ]"),
+            kColourGreen);
+    HexLine(QStringLiteral("[ Length : ") + Decimal(static_cast<long long>(data.size())) +
+                QStringLiteral(" ]"),
+            kColourGreen);
+    // A module's datagrams are a few hundred bytes; more of a large one would only flood the pane.
+    constexpr std::size_t MaxHexShown = 1500;
+    const std::span<const std::uint8_t> shown(data.data(), std::min(data.size(), MaxHexShown));
+    HexPlain(Shown(BytesToHexDump(shown)) +
+             (data.size() > MaxHexShown ? QStringLiteral("\u2026") : QString()));
 }
 
 void TFrm_Main::ShowStatus(std::int32_t code, const QString& text) {
-  switch (code) {
+    switch (code) {
     case stSearchSent:
-      LogOk(Text("lang_H_lv_Dev"));
-      break;
+        LogOk(Text("lang_H_lv_Dev"));
+        break;
     case stCheckError:
-      LogLine(Text("lang_Hint_CheckErr") + text, kColourRed);
-      break;
+        LogLine(Text("lang_Hint_CheckErr") + text, kColourRed);
+        break;
     case stAck:
-      LogOk(Text("lang_Hint_ACK"));
-      break;
+        LogOk(Text("lang_Hint_ACK"));
+        break;
     case stOtherError:
-      LogLine(Text("lang_Hint_OtherErr"), kColourRed);
-      break;
+        LogLine(Text("lang_Hint_OtherErr"), kColourRed);
+        break;
     case stPswdError:
-      LogLine(Text("lang_Hint_PswdErr"), kColourRed);
-      ShowPswd();
-      break;
+        LogLine(Text("lang_Hint_PswdErr"), kColourRed);
+        ShowPswd();
+        break;
     case stPortInUse: {
-      const QString line = Decimal(PortInUseNumber) + Text("lang_Hint_UDPPortInUse");
-      LogLine(line, kColourRed);
-      log_->Flush();
-      prompts_->Message(this, windowTitle(), line, IUserPrompts::Icon::Warning);
-      break;
+        const QString line = Decimal(PortInUseNumber) + Text("lang_Hint_UDPPortInUse");
+        LogLine(line, kColourRed);
+        log_->Flush();
+        prompts_->Message(this, windowTitle(), line, IUserPrompts::Icon::Warning);
+        break;
     }
     case stVerIncompatible:
-      SetPageMode(0);
-      LogLine(Text("lang_Hint_VerIncompatible"), kColourRed);
-      break;
+        SetPageMode(0);
+        LogLine(Text("lang_Hint_VerIncompatible"), kColourRed);
+        break;
     case stReceiveOther:
-      LogLine(Text("lang_Hint_ReceiveOther") + text, kColourRed);
-      break;
+        LogLine(Text("lang_Hint_ReceiveOther") + text, kColourRed);
+        break;
     default:
-      break;
-  }
+        break;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Device list
 
-int TFrm_Main::DeviceCount() const { return devices_->rowCount(); }
-
-void TFrm_Main::Search() {
-  hex_->Clear();
-  log_->Clear();
-  devices_->Clear();
-  rowTimer_.stop();
-  udp_->Search();
-  health_->SearchStarted();
+int TFrm_Main::DeviceCount() const {
+    return devices_->rowCount();
 }
 
-void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
-                             std::int32_t family, int binding) {
-  if (!devices_->AddRow({ip, name, mac, version, family, binding})) {
-    if (devices_->RefusedCount() == 1)
-      LogLine(Text("lang_Hint_DevListFull").arg(TDeviceListModel::MaxRows), kColourRed);
-    return;
-  }
-  if (!rowTimer_.isActive()) rowTimer_.start();
-  health_->RowAdded();
+void TFrm_Main::Search() {
+    hex_->Clear();
+    log_->Clear();
+    devices_->Clear();
+    rowTimer_.stop();
+    udp_->Search();
+    health_->SearchStarted();
+}
+
+void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QString& mac,
+                             const QString& version, std::int32_t family, int binding) {
+    if (!devices_->AddRow({ip, name, mac, version, family, binding})) {
+        if (devices_->RefusedCount() == 1)
+            LogLine(Text("lang_Hint_DevListFull").arg(TDeviceListModel::MaxRows), kColourRed);
+        return;
+    }
+    if (!rowTimer_.isActive())
+        rowTimer_.start();
+    health_->RowAdded();
 }
 
 std::optional<int> TFrm_Main::SelectedRow() const {
-  const QModelIndexList rows = ui->lv_Dev->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return std::nullopt;
-  return rows.first().row();
+    const QModelIndexList rows = ui->lv_Dev->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first().row();
 }
 
 std::optional<TDeviceRef> TFrm_Main::SelectedDevice() {
-  const auto row = SelectedRow();
-  if (!row) return std::nullopt;
-  const TDeviceRow& r = devices_->Row(*row);
-  bool ok = false;
-  const int firmware = r.Version.toInt(&ok);
-  return TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
+    const auto row = SelectedRow();
+    if (!row)
+        return std::nullopt;
+    const TDeviceRow& r = devices_->Row(*row);
+    bool ok = false;
+    const int firmware = r.Version.toInt(&ok);
+    return TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
 }
 
-std::optional<TDeviceRef> TFrm_Main::CurrentDevice() { return currentDevice_; }
+std::optional<TDeviceRef> TFrm_Main::CurrentDevice() {
+    return currentDevice_;
+}
 
 void TFrm_Main::NoTarget() {
-  SetPageMode(0);
-  LogLine(Text("lang_Hint_NoTarget"), kColourRed);
+    SetPageMode(0);
+    LogLine(Text("lang_Hint_NoTarget"), kColourRed);
 }
 
 void TFrm_Main::RunSavePlan(const TSavePlan& plan) {
-  const auto selected = SelectedDevice();
-  if (!selected) {
-    NoTarget();
-    return;
-  }
-  const TLanTarget sel{selected->Binding, DisplayToBytes(QString(selected->Mac).remove(u' '))};
-  TLanTarget cur;
-  if (currentDevice_) cur = {currentBinding_, DisplayToBytes(currentMac_)};
-  ExecuteSavePlan(*udp_, plan, sel, cur, DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword),
-                  options_.Sleep);
-  if (QString error; !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, reported_, &error))
-    LogLine(error, kColourRed);
+    const auto selected = SelectedDevice();
+    if (!selected) {
+        NoTarget();
+        return;
+    }
+    const TLanTarget sel{selected->Binding, DisplayToBytes(QString(selected->Mac).remove(u' '))};
+    TLanTarget cur;
+    if (currentDevice_)
+        cur = {currentBinding_, DisplayToBytes(currentMac_)};
+    ExecuteSavePlan(*udp_, plan, sel, cur, DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword),
+                    options_.Sleep);
+    if (QString error;
+        !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, reported_, &error))
+        LogLine(error, kColourRed);
 }
 
 void TFrm_Main::lv_DevClick() {
-  const auto row = SelectedRow();
-  if (!row) {
-    SetPageMode(0);
-    return;
-  }
-  const TDeviceRow r = devices_->Row(*row);
-  currentMac_ = QString(r.Mac).remove(u' ');
-  LogOk(Text("lang_ts_Read") + QStringLiteral(" [ Mac : ") + r.Mac + QStringLiteral(" ]"));
-  const std::string mac = DisplayToBytes(currentMac_);
-  const std::string user = DisplayToBytes(LoginUserName);
-  const std::string password = DisplayToBytes(LoginPassword);
-  switch (r.Family) {
+    const auto row = SelectedRow();
+    if (!row) {
+        SetPageMode(0);
+        return;
+    }
+    const TDeviceRow r = devices_->Row(*row);
+    currentMac_ = QString(r.Mac).remove(u' ');
+    LogOk(Text("lang_ts_Read") + QStringLiteral(" [ Mac : ") + r.Mac + QStringLiteral(" ]"));
+    const std::string mac = DisplayToBytes(currentMac_);
+    const std::string user = DisplayToBytes(LoginUserName);
+    const std::string password = DisplayToBytes(LoginPassword);
+    switch (r.Family) {
     case FamilyUnknown:
-      SetPageMode(0);
-      LogLine(Text("lang_Hint_VerIncompatible"), kColourRed);
-      break;
+        SetPageMode(0);
+        LogLine(Text("lang_Hint_VerIncompatible"), kColourRed);
+        break;
     case FamilyZ2: {
-      currentBinding_ = r.Binding;
-      bool ok = false;
-      const int firmware = r.Version.toInt(&ok);
-      currentDevice_ = TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
-      // The Modbus controls come back with the module's Modbus reply.
-      z2Page_->HideModbusGroup();
-      udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRead);
-      break;
+        currentBinding_ = r.Binding;
+        bool ok = false;
+        const int firmware = r.Version.toInt(&ok);
+        currentDevice_ = TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
+        // The Modbus controls come back with the module's Modbus reply.
+        z2Page_->HideModbusGroup();
+        udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRead);
+        break;
     }
     case FamilyZ3:
-      udp_->SendCommandZ3(r.Binding, mac, user, password, CmdRead);
-      break;
+        udp_->SendCommandZ3(r.Binding, mac, user, password, CmdRead);
+        break;
     default:
-      break;
-  }
+        break;
+    }
 }
 
-void TFrm_Main::pm_NetDevPopup() { lv_DevClick(); }
+void TFrm_Main::pm_NetDevPopup() {
+    lv_DevClick();
+}
 
 void TFrm_Main::lv_DevContextMenu(const QPoint& pos) {
-  // A right click selects the row under the cursor, or clears the selection below the rows.
-  const QModelIndex index = ui->lv_Dev->indexAt(pos);
-  if (!index.isValid()) ui->lv_Dev->clearSelection();
-  pm_NetDevPopup();
-  pm_NetDev_->popup(ui->lv_Dev->viewport()->mapToGlobal(pos));
+    // A right click selects the row under the cursor, or clears the selection below the rows.
+    const QModelIndex index = ui->lv_Dev->indexAt(pos);
+    if (!index.isValid())
+        ui->lv_Dev->clearSelection();
+    pm_NetDevPopup();
+    pm_NetDev_->popup(ui->lv_Dev->viewport()->mapToGlobal(pos));
 }
 
 void TFrm_Main::mni_LvRightMmClick(QAction* item) {
-  const QString name = item->objectName();
-  const auto row = SelectedRow();
-  TDeviceRow r;
-  if (row) r = devices_->Row(*row);
-  const std::string mac = DisplayToBytes(QString(r.Mac).remove(u' '));
-  const std::string user = DisplayToBytes(LoginUserName);
-  const std::string password = DisplayToBytes(LoginPassword);
+    const QString name = item->objectName();
+    const auto row = SelectedRow();
+    TDeviceRow r;
+    if (row)
+        r = devices_->Row(*row);
+    const std::string mac = DisplayToBytes(QString(r.Mac).remove(u' '));
+    const std::string user = DisplayToBytes(LoginUserName);
+    const std::string password = DisplayToBytes(LoginPassword);
 
-  if (name == u"mni_CopeAllMac") {
-    if (devices_->rowCount() == 0) return;
-    QStringList macs;
-    for (const TDeviceRow& d : devices_->Rows()) macs << d.Mac;
-    QGuiApplication::clipboard()->setText(macs.join(QStringLiteral("\r\n")));
-    return;
-  }
-  if (name == u"mni_FirmwareUp") {
-    if (upgradeOpener_) {
-      upgradeOpener_(row ? r.IP : QString(), row ? QString(r.Mac).remove(u' ') : QString());
+    if (name == u"mni_CopeAllMac") {
+        if (devices_->rowCount() == 0)
+            return;
+        QStringList macs;
+        for (const TDeviceRow& d : devices_->Rows())
+            macs << d.Mac;
+        QGuiApplication::clipboard()->setText(macs.join(QStringLiteral("\r\n")));
+        return;
     }
-    return;
-  }
-  if (!row) {
-    SetPageMode(0);
-    return;
-  }
-  if (name == u"mniReadTheParam") {
-    Search();
-  } else if (name == u"mni_OpenWeb") {
-    // The address-resolution cache needs no flushing here: the kernel re-resolves by itself.
-    QString portText;
-    portText = BytesToDisplay(z2Page_->ReadForm().HTTPServerPort);
-    const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
-    OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
-  } else if (name == u"mni_Restart") {
-    udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRestart);
-  } else if (name == u"mni_Reset") {
-    if (r.Family == FamilyZ2)
-      udp_->SendCommandZ2(r.Binding, mac, user, password, CmdFactoryReset);
-    else if (r.Family == FamilyZ3)
-      udp_->SendCommandZ3(r.Binding, mac, user, password, CmdFactoryReset);
-  } else if (name == u"mni_CopyTheMac") {
-    QGuiApplication::clipboard()->setText(r.Mac);
-  }
+    if (name == u"mni_FirmwareUp") {
+        if (upgradeOpener_) {
+            upgradeOpener_(row ? r.IP : QString(), row ? QString(r.Mac).remove(u' ') : QString());
+        }
+        return;
+    }
+    if (!row) {
+        SetPageMode(0);
+        return;
+    }
+    if (name == u"mniReadTheParam") {
+        Search();
+    } else if (name == u"mni_OpenWeb") {
+        // The address-resolution cache needs no flushing here: the kernel re-resolves by itself.
+        QString portText;
+        portText = BytesToDisplay(z2Page_->ReadForm().HTTPServerPort);
+        const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
+        OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
+    } else if (name == u"mni_Restart") {
+        udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRestart);
+    } else if (name == u"mni_Reset") {
+        if (r.Family == FamilyZ2)
+            udp_->SendCommandZ2(r.Binding, mac, user, password, CmdFactoryReset);
+        else if (r.Family == FamilyZ3)
+            udp_->SendCommandZ3(r.Binding, mac, user, password, CmdFactoryReset);
+    } else if (name == u"mni_CopyTheMac") {
+        QGuiApplication::clipboard()->setText(r.Mac);
+    }
 }
 
 void TFrm_Main::ExportDevices() {
-  devices_->Flush();
-  const int count = devices_->rowCount();
-  if (count == 0) return;
-  const QDateTime now = options_.Now ? options_.Now() : QDateTime::currentDateTime();
-  const QString path = DeviceExportFileName(options_.ProgramDir, Text("lang_Menu_ExpDev"), now, count);
-  QSaveFile file(path);
-  const QByteArray content = DeviceCsv(devices_->Rows());
-  if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-    prompts_->Message(this, windowTitle(), file.errorString() + QStringLiteral(": ") + path,
-                      IUserPrompts::Icon::Critical);
-    return;
-  }
-  LogOk(path);
-  log_->Flush();
-  prompts_->Message(this, windowTitle(), path, IUserPrompts::Icon::Information);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Settings target
-
-void TFrm_Main::setLanguageChecked(bool chinese) { (chinese ? ui->mni_Cn : ui->mni_En)->setChecked(true); }
-void TFrm_Main::setAboutMenuVisible(bool visible) { ui->mni_About->setVisible(visible); }
-void TFrm_Main::setRealTimeHelpChecked(bool checked) { ui->mni_Hint->setChecked(checked); }
-void TFrm_Main::setUpdateMenusVisible(bool visible) {
-  ui->mni_Up->setVisible(visible);
-  ui->mni_WorkOrder->setVisible(visible);
-}
-void TFrm_Main::setLocalCom(const QString& port) { ui->cbb_SelectCom->setEditText(port); }
-void TFrm_Main::setModelChecked(int zNum) {
-  (zNum == 2 ? ui->rbZ2 : zNum == 3 ? ui->rbZ3 : ui->rbZ1)->setChecked(true);
-}
-bool TFrm_Main::realTimeHelpChecked() const { return ui->mni_Hint->isChecked(); }
-QString TFrm_Main::localCom() const { return ui->cbb_SelectCom->currentText(); }
-int TFrm_Main::checkedModel() const {
-  if (ui->rbZ1->isChecked()) return 1;
-  if (ui->rbZ2->isChecked()) return 2;
-  if (ui->rbZ3->isChecked()) return 3;
-  return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Events: list keys and clicks, hover focus, hints, the wheel over the Z2 page
-
-bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui->lv_Dev && event->type() == QEvent::KeyPress) {
-    // Every key is swallowed, so the selection changes only by mouse and always through the
-    // click handler. Tab still moves the focus on.
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    return key != Qt::Key_Tab && key != Qt::Key_Backtab;
-  }
-  if (watched == ui->lv_Dev->viewport()) {
-    if (event->type() == QEvent::MouseMove) {
-      ui->lv_Dev->setFocus();
-    } else if (event->type() == QEvent::MouseButtonRelease &&
-               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-      if (!ui->lv_Dev->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
-        ui->lv_Dev->clearSelection();
-      lv_DevClick();
+    devices_->Flush();
+    const int count = devices_->rowCount();
+    if (count == 0)
+        return;
+    const QDateTime now = options_.Now ? options_.Now() : QDateTime::currentDateTime();
+    const QString path = DeviceExportFileName(options_.ProgramDir, Text("lang_Menu_ExpDev"), now, count);
+    QSaveFile file(path);
+    const QByteArray content = DeviceCsv(devices_->Rows());
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        prompts_->Message(this, windowTitle(), file.errorString() + QStringLiteral(": ") + path,
+                          IUserPrompts::Icon::Critical);
+        return;
     }
-    return false;
-  }
-  if (watched == ui->redt_Hex->viewport() && event->type() == QEvent::MouseMove) {
-    ui->redt_Hex->setFocus();
-    return false;
-  }
-  return QMainWindow::eventFilter(watched, event);
+    LogOk(path);
+    log_->Flush();
+    prompts_->Message(this, windowTitle(), path, IUserPrompts::Icon::Information);
 }
 
-bool TFrm_Main::ApplicationEvents1Message(QObject* /*watched*/, QEvent* event) {
-  if (event->type() == QEvent::Wheel) {
-    // Over the Z2 page's scroll box every wheel step scrolls the box by one line, even when
-    // the cursor rests on a drop-down or an edit inside it (which would otherwise take it).
-    if (scrollBox_.isNull()) scrollBox_ = findChild<QScrollArea*>(QStringLiteral("ScrollBox1"));
-    if (scrollBox_.isNull() || !scrollBox_->isVisible()) return false;
-    auto* wheel = static_cast<QWheelEvent*>(event);
-    const QPoint global = wheel->globalPosition().toPoint();
-    const QRect box(scrollBox_->mapToGlobal(QPoint(0, 0)), scrollBox_->size());
-    if (!box.contains(global)) return false;
-    scrollBox_->verticalScrollBar()->triggerAction(wheel->angleDelta().y() > 0
-                                                       ? QAbstractSlider::SliderSingleStepSub
-                                                       : QAbstractSlider::SliderSingleStepAdd);
-    return true;
-  }
-  return false;
-}
-
-}  // namespace varnix
+} // namespace varnix

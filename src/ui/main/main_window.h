@@ -44,179 +44,179 @@ class TSearchHealth;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
-  // Where Cfg.ini, Lang.txt and exported lists live (already resolved, see app_paths.h).
-  QString ProgramDir;
-  // The endpoint: destination address, loopback, ports, local address list.
-  TUdpSvrOptions Udp;
-  // Modal steps; the real dialogs when null. Must outlive the window.
-  IUserPrompts* Prompts = nullptr;
-  // Opens a web address in the desktop's browser; QDesktopServices::openUrl when empty.
-  std::function<void(const QUrl&)> OpenUrl;
-  // The clock of the export file name; the local time when empty.
-  std::function<QDateTime()> Now;
-  // The plain pauses of a save; std::this_thread::sleep_for when empty.
-  std::function<void(std::chrono::milliseconds)> Sleep;
-  // Default of the "Language" setting; the system language test when unset.
-  std::optional<bool> SystemIsChinese;
+    // Where Cfg.ini, Lang.txt and exported lists live (already resolved, see app_paths.h).
+    QString ProgramDir;
+    // The endpoint: destination address, loopback, ports, local address list.
+    TUdpSvrOptions Udp;
+    // Modal steps; the real dialogs when null. Must outlive the window.
+    IUserPrompts* Prompts = nullptr;
+    // Opens a web address in the desktop's browser; QDesktopServices::openUrl when empty.
+    std::function<void(const QUrl&)> OpenUrl;
+    // The clock of the export file name; the local time when empty.
+    std::function<QDateTime()> Now;
+    // The plain pauses of a save; std::this_thread::sleep_for when empty.
+    std::function<void(std::chrono::milliseconds)> Sleep;
+    // Default of the "Language" setting; the system language test when unset.
+    std::optional<bool> SystemIsChinese;
 };
 
 class TFrm_Main final : public QMainWindow, public IPageHost, public ISettingsTarget {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  explicit TFrm_Main(TMainOptions options, QWidget* parent = nullptr);
-  ~TFrm_Main() override;
+    explicit TFrm_Main(TMainOptions options, QWidget* parent = nullptr);
+    ~TFrm_Main() override;
 
-  // --- The other windows (created after this one, see main.cpp). ---
-  void AttachAbout(TFrm_About* about) { about_ = about; }
-  void AttachPswd(TFrm_Pswd* pswd) { pswd_ = pswd; }
-  // A window whose texts a language switch re-applies, in the order added.
-  void AddTextsApplier(std::function<void()> apply) { textAppliers_.push_back(std::move(apply)); }
-  // Opens the upgrade window with the selected row's IP and MAC (empty without a selection).
-  // Until the upgrade window exists, mni_FirmwareUp says so in the log instead.
-  void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open,
-                        const IUpgradeSettingsTarget* settings = nullptr) {
-    upgradeOpener_ = std::move(open);
-    upgradeSettings_ = settings;
-  }
-  // Opens the debugging window with the Z2 page's work mode index, remote IP, local and remote port.
-  using TDataDebugOpener =
-      std::function<void(int workMode, const QString& remoteIP, const QString& localPort, const QString& remotePort)>;
-  void SetDataDebugOpener(TDataDebugOpener open);
+    // --- The other windows (created after this one, see main.cpp). ---
+    void AttachAbout(TFrm_About* about) { about_ = about; }
+    void AttachPswd(TFrm_Pswd* pswd) { pswd_ = pswd; }
+    // A window whose texts a language switch re-applies, in the order added.
+    void AddTextsApplier(std::function<void()> apply) { textAppliers_.push_back(std::move(apply)); }
+    // Opens the upgrade window with the selected row's IP and MAC (empty without a selection).
+    // Until the upgrade window exists, mni_FirmwareUp says so in the log instead.
+    void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open,
+                          const IUpgradeSettingsTarget* settings = nullptr) {
+        upgradeOpener_ = std::move(open);
+        upgradeSettings_ = settings;
+    }
+    // Opens the debugging window with the Z2 page's work mode index, remote IP, local and remote port.
+    using TDataDebugOpener = std::function<void(int workMode, const QString& remoteIP,
+                                                const QString& localPort, const QString& remotePort)>;
+    void SetDataDebugOpener(TDataDebugOpener open);
 
-  // --- Shell. ---
-  void SetPageMode(int mode) override;
-  int PageMode() const { return pageMode_; }
-  // Every item of pm_NetDev, then the two copy items enabled in any case.
-  void SetPopupItemsEnabled(bool enabled);
-  void LogLine(const QString& text, const QColor& colour);
-  void LogOk(const QString& text);
-  void HexLine(const QString& text, const QColor& colour);
-  void HexPlain(const QString& text);
-  void ShowSendTraffic(const TIdBytes& data, const std::string& dest, const std::string& local,
-                       std::uint16_t destPort, std::uint16_t localPort);
-  void ShowReceiveTraffic(const TIdBytes& data, const std::string& peer, const std::string& local,
-                          std::uint16_t peerPort, std::uint16_t localPort);
-  void ShowStatus(std::int32_t code, const QString& text);
-  void ApplyMainTexts();
-  void SetLanguage(bool chinese);
-  // Writes the queued pane lines and device rows now (they are otherwise written every 50 ms).
-  void FlushPending();
-  // Shows the password dialog (modal, or raised when it is already showing).
-  void ShowPswd();
-  void ShowAbout();
-  // Asked by a later copy of the program: restores the window if minimised and brings it, and
-  // the modal dialog it shows (debugging, upgrade, password, about), to the front.
-  void BringToFront();
+    // --- Shell. ---
+    void SetPageMode(int mode) override;
+    int PageMode() const { return pageMode_; }
+    // Every item of pm_NetDev, then the two copy items enabled in any case.
+    void SetPopupItemsEnabled(bool enabled);
+    void LogLine(const QString& text, const QColor& colour);
+    void LogOk(const QString& text);
+    void HexLine(const QString& text, const QColor& colour);
+    void HexPlain(const QString& text);
+    void ShowSendTraffic(const TIdBytes& data, const std::string& dest, const std::string& local,
+                         std::uint16_t destPort, std::uint16_t localPort);
+    void ShowReceiveTraffic(const TIdBytes& data, const std::string& peer, const std::string& local,
+                            std::uint16_t peerPort, std::uint16_t localPort);
+    void ShowStatus(std::int32_t code, const QString& text);
+    void ApplyMainTexts();
+    void SetLanguage(bool chinese);
+    // Writes the queued pane lines and device rows now (they are otherwise written every 50 ms).
+    void FlushPending();
+    // Shows the password dialog (modal, or raised when it is already showing).
+    void ShowPswd();
+    void ShowAbout();
+    // Asked by a later copy of the program: restores the window if minimised and brings it, and
+    // the modal dialog it shows (debugging, upgrade, password, about), to the front.
+    void BringToFront();
 
-  // --- Device list. ---
-  void Search();
-  void AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
-                    std::int32_t family, int binding);
-  void lv_DevClick();
-  // Run when the pop-up menu opens: repeats the click handler.
-  void pm_NetDevPopup();
-  void ExportDevices();
-  // The last clicked row's MAC without spaces, and the binding of the last clicked Z2 row.
-  const QString& CurrentMac() const { return currentMac_; }
-  int CurrentBinding() const { return currentBinding_; }
-  int DeviceCount() const;
+    // --- Device list. ---
+    void Search();
+    void AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
+                      std::int32_t family, int binding);
+    void lv_DevClick();
+    // Run when the pop-up menu opens: repeats the click handler.
+    void pm_NetDevPopup();
+    void ExportDevices();
+    // The last clicked row's MAC without spaces, and the binding of the last clicked Z2 row.
+    const QString& CurrentMac() const { return currentMac_; }
+    int CurrentBinding() const { return currentBinding_; }
+    int DeviceCount() const;
 
-  TUdpSvr& Endpoint() { return *udp_; }
-  TLogPane& LogPane() { return *log_; }
-  TLogPane& HexPane() { return *hex_; }
-  TDeviceListModel& Devices() { return *devices_; }
-  QMenu* PopupMenu() const { return pm_NetDev_; }
-  // The serial tab and the serial saves (owns the port component cm1).
-  TSerialLink& SerialLink() { return *serial_; }
+    TUdpSvr& Endpoint() { return *udp_; }
+    TLogPane& LogPane() { return *log_; }
+    TLogPane& HexPane() { return *hex_; }
+    TDeviceListModel& Devices() { return *devices_; }
+    QMenu* PopupMenu() const { return pm_NetDev_; }
+    // The serial tab and the serial saves (owns the port component cm1).
+    TSerialLink& SerialLink() { return *serial_; }
 
-  // --- IPageHost. ---
-  void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
-  std::optional<TDeviceRef> SelectedDevice() override;
-  std::optional<TDeviceRef> CurrentDevice() override;
-  void NoTarget() override;
-  void RunSavePlan(const TSavePlan& plan) override;
-  IUserPrompts& Prompts() override { return *prompts_; }
-  TBlockStore& Store() override { return udp_->Store(); }
-  void OpenDataDebug() override;
+    // --- IPageHost. ---
+    void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
+    std::optional<TDeviceRef> SelectedDevice() override;
+    std::optional<TDeviceRef> CurrentDevice() override;
+    void NoTarget() override;
+    void RunSavePlan(const TSavePlan& plan) override;
+    IUserPrompts& Prompts() override { return *prompts_; }
+    TBlockStore& Store() override { return udp_->Store(); }
+    void OpenDataDebug() override;
 
-  // --- ISettingsTarget (the load steps and the save read these controls). ---
-  void setLanguageChecked(bool chinese) override;
-  void setAboutMenuVisible(bool visible) override;
-  void setRealTimeHelpChecked(bool checked) override;
-  void setUpdateMenusVisible(bool visible) override;
-  void setHintHidePause(int ms) override;
-  void setHintsEnabled(bool enabled) override;
-  void setLocalCom(const QString& port) override;
-  void setModelChecked(int zNum) override;
-  QString cmdFilePath() const override { return cmdFilePath_; }
-  void setCmdFilePath(const QString& path) override { cmdFilePath_ = path; }
-  bool realTimeHelpChecked() const override;
-  QString localCom() const override;
-  int checkedModel() const override;
+    // --- ISettingsTarget (the load steps and the save read these controls). ---
+    void setLanguageChecked(bool chinese) override;
+    void setAboutMenuVisible(bool visible) override;
+    void setRealTimeHelpChecked(bool checked) override;
+    void setUpdateMenusVisible(bool visible) override;
+    void setHintHidePause(int ms) override;
+    void setHintsEnabled(bool enabled) override;
+    void setLocalCom(const QString& port) override;
+    void setModelChecked(int zNum) override;
+    QString cmdFilePath() const override { return cmdFilePath_; }
+    void setCmdFilePath(const QString& path) override { cmdFilePath_ = path; }
+    bool realTimeHelpChecked() const override;
+    QString localCom() const override;
+    int checkedModel() const override;
 
-  bool HintsEnabled() const;
-  int HintHidePause() const;
+    bool HintsEnabled() const;
+    int HintHidePause() const;
 
 protected:
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-  void FormCreate();
-  void FormClose();
-  void WireEndpoint();
-  void BuildPopupMenu();
-  void ConnectControls();
-  void mni_MenuClick(QAction* item);
-  void mni_LvRightMmClick(QAction* item);
-  void rzpgcntrl_SrchTabClick();
-  void lv_DevContextMenu(const QPoint& pos);
-  bool ApplicationEvents1Message(QObject* watched, QEvent* event);
-  void FitWindowWidth();
-  void ShowParamPage(int index);
-  void OpenUrl(const QUrl& url);
-  std::optional<int> SelectedRow() const;
-  void SetVisibleIfPresent(const char* name, bool visible);
+    void FormCreate();
+    void FormClose();
+    void WireEndpoint();
+    void BuildPopupMenu();
+    void ConnectControls();
+    void mni_MenuClick(QAction* item);
+    void mni_LvRightMmClick(QAction* item);
+    void rzpgcntrl_SrchTabClick();
+    void lv_DevContextMenu(const QPoint& pos);
+    bool ApplicationEvents1Message(QObject* watched, QEvent* event);
+    void FitWindowWidth();
+    void ShowParamPage(int index);
+    void OpenUrl(const QUrl& url);
+    std::optional<int> SelectedRow() const;
+    void SetVisibleIfPresent(const char* name, bool visible);
 
-  std::unique_ptr<Ui::TFrm_Main> ui;
-  TMainOptions options_;
-  std::unique_ptr<TQtPrompts> ownPrompts_;
-  IUserPrompts* prompts_ = nullptr;
-  std::unique_ptr<TUdpSvr> udp_;
-  TBlockStore reported_;  // the blocks as the module last reported them (journal old values)
-  TLogPane* log_ = nullptr;
-  TLogPane* hex_ = nullptr;
-  TSearchHealth* health_ = nullptr;
-  TDeviceListModel* devices_ = nullptr;
-  QTimer rowTimer_;
-  QMenu* pm_NetDev_ = nullptr;
-  QPointer<QScrollArea> scrollBox_;
-  // The application-wide hook (hints, the wheel over the Z2 page): a filter object of its own,
-  // so the window's own control filters do not see each event twice.
-  std::unique_ptr<QObject> appHook_;
+    std::unique_ptr<Ui::TFrm_Main> ui;
+    TMainOptions options_;
+    std::unique_ptr<TQtPrompts> ownPrompts_;
+    IUserPrompts* prompts_ = nullptr;
+    std::unique_ptr<TUdpSvr> udp_;
+    TBlockStore reported_; // the blocks as the module last reported them (journal old values)
+    TLogPane* log_ = nullptr;
+    TLogPane* hex_ = nullptr;
+    TSearchHealth* health_ = nullptr;
+    TDeviceListModel* devices_ = nullptr;
+    QTimer rowTimer_;
+    QMenu* pm_NetDev_ = nullptr;
+    QPointer<QScrollArea> scrollBox_;
+    // The application-wide hook (hints, the wheel over the Z2 page): a filter object of its own,
+    // so the window's own control filters do not see each event twice.
+    std::unique_ptr<QObject> appHook_;
 
-  TZ1Page* z1Page_ = nullptr;
-  TZ2Page* z2Page_ = nullptr;
-  TZ3Page* z3Page_ = nullptr;
-  TSerialLink* serial_ = nullptr;
-  // A close asked for during a serial operation runs once the operation has ended.
-  bool closePending_ = false;
+    TZ1Page* z1Page_ = nullptr;
+    TZ2Page* z2Page_ = nullptr;
+    TZ3Page* z3Page_ = nullptr;
+    TSerialLink* serial_ = nullptr;
+    // A close asked for during a serial operation runs once the operation has ended.
+    bool closePending_ = false;
 
-  TFrm_About* about_ = nullptr;
-  TFrm_Pswd* pswd_ = nullptr;
-  std::vector<std::function<void()>> textAppliers_;
-  std::function<void(const QString&, const QString&)> upgradeOpener_;
-  TDataDebugOpener dataDebugOpener_;
+    TFrm_About* about_ = nullptr;
+    TFrm_Pswd* pswd_ = nullptr;
+    std::vector<std::function<void()>> textAppliers_;
+    std::function<void(const QString&, const QString&)> upgradeOpener_;
+    TDataDebugOpener dataDebugOpener_;
 
-  int pageMode_ = -1;
-  QString currentMac_;
-  int currentBinding_ = -1;
-  std::optional<TDeviceRef> currentDevice_;
-  QString cmdFilePath_;
-  bool closed_ = false;
+    int pageMode_ = -1;
+    QString currentMac_;
+    int currentBinding_ = -1;
+    std::optional<TDeviceRef> currentDevice_;
+    QString cmdFilePath_;
+    bool closed_ = false;
 
-  // The upgrade window's settings, written back by the save on close (null: left as they are).
-  const IUpgradeSettingsTarget* upgradeSettings_ = nullptr;
+    // The upgrade window's settings, written back by the save on close (null: left as they are).
+    const IUpgradeSettingsTarget* upgradeSettings_ = nullptr;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -1,0 +1,102 @@
+// The main window's settings target (what Cfg.ini reads and writes through it) and its event
+// filters: list keys and clicks, hover focus, and the wheel over the Z2 page.
+
+#include "ui/main/main_window.h"
+#include "ui_main_window.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace varnix {
+
+// ---------------------------------------------------------------------------------------------
+// Settings target
+
+void TFrm_Main::setLanguageChecked(bool chinese) {
+    (chinese ? ui->mni_Cn : ui->mni_En)->setChecked(true);
+}
+void TFrm_Main::setAboutMenuVisible(bool visible) {
+    ui->mni_About->setVisible(visible);
+}
+void TFrm_Main::setRealTimeHelpChecked(bool checked) {
+    ui->mni_Hint->setChecked(checked);
+}
+void TFrm_Main::setUpdateMenusVisible(bool visible) {
+    ui->mni_Up->setVisible(visible);
+    ui->mni_WorkOrder->setVisible(visible);
+}
+void TFrm_Main::setLocalCom(const QString& port) {
+    ui->cbb_SelectCom->setEditText(port);
+}
+void TFrm_Main::setModelChecked(int zNum) {
+    (zNum == 2 ? ui->rbZ2 : zNum == 3 ? ui->rbZ3 : ui->rbZ1)->setChecked(true);
+}
+bool TFrm_Main::realTimeHelpChecked() const {
+    return ui->mni_Hint->isChecked();
+}
+QString TFrm_Main::localCom() const {
+    return ui->cbb_SelectCom->currentText();
+}
+int TFrm_Main::checkedModel() const {
+    if (ui->rbZ1->isChecked())
+        return 1;
+    if (ui->rbZ2->isChecked())
+        return 2;
+    if (ui->rbZ3->isChecked())
+        return 3;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events: list keys and clicks, hover focus, hints, the wheel over the Z2 page
+
+bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->lv_Dev && event->type() == QEvent::KeyPress) {
+        // Every key is swallowed, so the selection changes only by mouse and always through the
+        // click handler. Tab still moves the focus on.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        return key != Qt::Key_Tab && key != Qt::Key_Backtab;
+    }
+    if (watched == ui->lv_Dev->viewport()) {
+        if (event->type() == QEvent::MouseMove) {
+            ui->lv_Dev->setFocus();
+        } else if (event->type() == QEvent::MouseButtonRelease &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            if (!ui->lv_Dev->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
+                ui->lv_Dev->clearSelection();
+            lv_DevClick();
+        }
+        return false;
+    }
+    if (watched == ui->redt_Hex->viewport() && event->type() == QEvent::MouseMove) {
+        ui->redt_Hex->setFocus();
+        return false;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFrm_Main::ApplicationEvents1Message(QObject* /*watched*/, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        // Over the Z2 page's scroll box every wheel step scrolls the box by one line, even when
+        // the cursor rests on a drop-down or an edit inside it (which would otherwise take it).
+        if (scrollBox_.isNull())
+            scrollBox_ = findChild<QScrollArea*>(QStringLiteral("ScrollBox1"));
+        if (scrollBox_.isNull() || !scrollBox_->isVisible())
+            return false;
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPoint global = wheel->globalPosition().toPoint();
+        const QRect box(scrollBox_->mapToGlobal(QPoint(0, 0)), scrollBox_->size());
+        if (!box.contains(global))
+            return false;
+        scrollBox_->verticalScrollBar()->triggerAction(wheel->angleDelta().y() > 0
+                                                           ? QAbstractSlider::SliderSingleStepSub
+                                                           : QAbstractSlider::SliderSingleStepAdd);
+        return true;
+    }
+    return false;
+}
+
+} // namespace varnix
