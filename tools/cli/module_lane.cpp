@@ -27,7 +27,7 @@ void TModuleLane::Wire() {
         const std::optional<TAck> ack = AckOfStatus(code, text, lastDatagram_);
         if (!ack)
             return;
-        if (!Busy()) {
+        if (!Reading()) {
             if (OnAck)
                 OnAck(*ack);
             return;
@@ -39,7 +39,7 @@ void TModuleLane::Wire() {
         quiet_.start(0);
     };
     svr_->OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t, std::int32_t) {
-        if (!Busy())
+        if (!Reading())
             return;
         // The base block's MAC tells whose reply this is; a module not yet given one sends FFs.
         const std::string mac = MacKey(base.UserMAC);
@@ -78,7 +78,7 @@ void TModuleLane::Wire() {
 }
 
 void TModuleLane::Replied() {
-    if (Busy() && result_.Status != TExit::Password && result_.Status != TExit::ModuleError)
+    if (Reading() && result_.Status != TExit::Password && result_.Status != TExit::ModuleError)
         quiet_.start(quietMs_);
 }
 
@@ -94,8 +94,8 @@ void TModuleLane::SendStep(const TFoundModule& m, const TLogin& login, const TSa
     SendSaveStep(*svr_, step, TLanTarget{BindingFor(m), m.Mac}, login.User, login.Password);
 }
 
-void TModuleLane::Start(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
-                        std::function<void(TReadResult)> done) {
+void TModuleLane::StartRead(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
+                            std::function<void(TReadResult)> done) {
     const int binding = BindingFor(m);
     module_ = m;
     mac_ = MacKey(m.Mac);
@@ -110,7 +110,7 @@ void TModuleLane::Start(const TFoundModule& m, const TLogin& login, int timeoutM
 }
 
 void TModuleLane::Finish() {
-    if (!Busy())
+    if (!Reading())
         return;
     deadline_.stop();
     quiet_.stop();

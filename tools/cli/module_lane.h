@@ -30,10 +30,10 @@ public:
     TModuleLane& operator=(const TModuleLane&) = delete;
 
     // Sends the read to `m` from the binding on m.Local and collects its replies; `done` gets the
-    // result once the read is over (on a later turn of the event loop, never inside Start).
-    void Start(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
-               std::function<void(TReadResult)> done);
-    bool Busy() const { return static_cast<bool>(done_); }
+    // result once the read is over (on a later turn of the event loop, never inside StartRead).
+    void StartRead(const TFoundModule& m, const TLogin& login, int timeoutMs, int quietMs,
+                   std::function<void(TReadResult)> done);
+    bool Reading() const { return static_cast<bool>(done_); }
 
     // Sends one save step to `m` from this lane's port; its acknowledgement comes to OnAck (while
     // no read runs on the lane).

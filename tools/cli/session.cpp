@@ -228,12 +228,13 @@ std::vector<TReadResult> TLanSession::ReadMany(const std::vector<TReadRequest>& 
         if (next >= requests.size())
             return;
         const std::size_t i = next++;
-        lane.Start(requests[i].Module, requests[i].Login, timeoutMs, options_.QuietMs, [&, i](TReadResult r) {
-            results[i] = std::move(r);
-            ++finished;
-            feed(lane);
-            Activity();
-        });
+        lane.StartRead(requests[i].Module, requests[i].Login, timeoutMs, options_.QuietMs,
+                       [&, i](TReadResult r) {
+                           results[i] = std::move(r);
+                           ++finished;
+                           feed(lane);
+                           Activity();
+                       });
     };
     for (std::size_t l = 0; l < want; ++l)
         feed(*lanes_[l]);
