@@ -178,6 +178,46 @@ QJsonObject JobJson(const TJobRun& j, const TOptions& o) {
     return m;
 }
 
+// One pending module after the save: where it answered (null when it did not) and its read-back.
+struct TReadBack {
+    const TFoundModule* Where = nullptr;
+    TReadResult Read;
+};
+
+// The pending modules that answered, read back side by side with their new log-in; one that has
+// not restarted yet still takes the old one. Indexed like `pending`.
+std::vector<TReadBack> ReadBackAll(TLanSession& session, const std::vector<TFoundModule>& found,
+                                   const std::vector<TJobRun*>& pending, const TOptions& o) {
+    std::vector<TReadBack> out(pending.size());
+    std::vector<std::size_t> asked;
+    std::vector<TLanSession::TReadRequest> requests;
+    for (std::size_t k = 0; k < pending.size(); ++k) {
+        const auto it = std::find_if(found.begin(), found.end(), [&](const TFoundModule& f) {
+            return MacKey(f.Mac) == MacKey(pending[k]->Save.NewMac);
+        });
+        if (it == found.end())
+            continue;
+        out[k].Where = &*it;
+        asked.push_back(k);
+        requests.push_back({*it, pending[k]->Save.NewLogin});
+    }
+    auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
+    std::vector<std::size_t> again;
+    requests.clear();
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        TReadBack& b = out[asked[i]];
+        b.Read = std::move(reads[i]);
+        if (b.Read.Status == TExit::Password) {
+            again.push_back(asked[i]);
+            requests.push_back({*b.Where, o.Login});
+        }
+    }
+    reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
+    for (std::size_t i = 0; i < again.size(); ++i)
+        out[again[i]].Read = std::move(reads[i]);
+    return out;
+}
+
 // Searches for every saved module under the MAC it will answer with, reads it back with its new
 // log-in (the old one if it has not restarted yet) and compares, until each one matches or its
 // time is up.
@@ -196,37 +236,15 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
         for (TJobRun* j : pending)
             macs.push_back(j->Save.NewMac);
         const auto found = session.Find(macs, static_cast<int>(std::min<qint64>(latest - now, 2000)));
-        // The modules that answered are read back side by side with their new log-in; one that
-        // has not restarted yet still takes the old one.
-        std::vector<const TFoundModule*> where(pending.size(), nullptr);
-        std::vector<TLanSession::TReadRequest> requests, retries;
-        for (std::size_t k = 0; k < pending.size(); ++k) {
-            const auto it = std::find_if(found.begin(), found.end(), [&](const TFoundModule& f) {
-                return MacKey(f.Mac) == MacKey(pending[k]->Save.NewMac);
-            });
-            if (it == found.end())
-                continue;
-            where[k] = &*it;
-            requests.push_back({*it, pending[k]->Save.NewLogin});
-        }
-        auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
-        std::vector<std::size_t> retried;
-        for (std::size_t k = 0, n = 0; k < pending.size(); ++k)
-            if (where[k] && reads[n++].Status == TExit::Password) {
-                retried.push_back(n - 1);
-                retries.push_back({*where[k], o.Login});
-            }
-        auto second = session.ReadMany(retries, o.TimeoutMs, o.Parallel);
-        for (std::size_t x = 0; x < retried.size(); ++x)
-            reads[retried[x]] = std::move(second[x]);
+        const std::vector<TReadBack> backs = ReadBackAll(session, found, pending, o);
         std::vector<TJobRun*> still;
-        for (std::size_t k = 0, n = 0; k < pending.size(); ++k) {
+        for (std::size_t k = 0; k < pending.size(); ++k) {
             TJobRun* j = pending[k];
-            const TFoundModule* it = where[k];
+            const TFoundModule* it = backs[k].Where;
             bool done = false;
             if (it) {
                 seen[j] = true;
-                const TReadResult& r = reads[n++];
+                const TReadResult& r = backs[k].Read;
                 if (r.Status == TExit::Ok) {
                     const auto mismatches = CompareReadBack(j->Save, r.Settings);
                     lastMismatch[j] = mismatches;
