@@ -36,6 +36,9 @@ std::string BytesToMacText(std::span<const std::uint8_t, 6> b);
 // Spaces are removed; six hex pairs. A bad pair or fewer than 12 digits throws ConversionError;
 // the bytes before it stay written.
 void MacTextToBytes(std::string_view text, std::span<std::uint8_t, 6> b);
+// The hex digits of any MAC text, upper case: "00-1a-2B 3c:4D5E" -> "001A2B3C4D5E". For comparing
+// MACs written in different ways.
+std::string MacKey(std::string_view mac);
 
 // --- Hex texts. ---
 std::string RemoveSpaces(std::string_view text);
@@ -77,4 +80,4 @@ std::uint8_t Sum8(std::span<const std::uint8_t> bytes);
 // digits only. Throws ConversionError naming the text otherwise.
 std::int64_t TextToInt(std::string_view text);
 
-}  // namespace varnix
+} // namespace varnix

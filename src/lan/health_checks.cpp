@@ -1,5 +1,6 @@
 #include "lan/health_checks.h"
 
+#include "core/convert.h"
 #include "core/types.h"
 
 #include <algorithm>
@@ -10,14 +11,6 @@
 namespace varnix {
 
 namespace {
-
-std::string MacKeyOf(const std::string& mac) {
-    std::string key;
-    for (const char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    return key;
-}
 
 // Rows grouped by a key in the order of each key's first row; empty keys are left out.
 std::vector<std::vector<int>> GroupRows(const std::vector<std::string_view>& keys) {
@@ -167,7 +160,7 @@ void VisitHealthFindings(const std::vector<THealthModule>& modules,
     std::vector<std::string> macKeys;
     macKeys.reserve(modules.size());
     for (const THealthModule& m : modules)
-        macKeys.push_back(MacKeyOf(m.Mac));
+        macKeys.push_back(MacKey(m.Mac));
     SharedByDistinctMacs(modules, macKeys, THealthKind::DuplicateIp, &THealthModule::Ip, sink);
     TwoAdapters(modules, macKeys, sink);
     OutsideSubnet(modules, bindings, sink);

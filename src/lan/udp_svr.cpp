@@ -1,6 +1,7 @@
 #include "lan/udp_svr.h"
 
 #include "core/blocks.h"
+#include "core/convert.h"
 #include "lan/local_addresses.h"
 
 #include <QObject>
@@ -36,15 +37,6 @@ std::string IPv4Text(const in_addr& a) {
     char buf[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &a, buf, sizeof buf);
     return buf;
-}
-
-// "001A2B3C4D5E" from any MAC text.
-std::string MacKey(std::string_view mac) {
-    std::string out;
-    for (char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0)
-            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
 }
 
 constexpr std::size_t MaxSearchSources = 4096;

@@ -25,14 +25,6 @@ QString FamilyText(std::int32_t family) {
     }
 }
 
-std::string MacKey(const std::string& mac) {
-    std::string out;
-    for (char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 QString AckText(const TAck& a) {
     switch (a.Result) {
     case 'K':

@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "cli/module_settings.h"
 #include "core/block_store.h"
+#include "core/convert.h" // MacKey
 #include "lan/save_plan.h"
 #include "lan/udp_svr.h"
 
@@ -43,8 +44,6 @@ struct TFoundModule {
 };
 
 QString FamilyText(std::int32_t family); // "Z2", "Z3", "incompatible"
-// "001A2B3C4D5E" from any MAC text (spaces removed, upper case).
-std::string MacKey(const std::string& mac);
 
 // One acknowledgement or error reply, as it arrived.
 struct TAck {

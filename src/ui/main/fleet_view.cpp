@@ -18,18 +18,6 @@ QString Text(const char* key) {
 
 } // namespace
 
-namespace {
-
-QString MacKeyText(const QString& mac) {
-    QString key;
-    for (const QChar c : mac)
-        if (c.isDigit() || (c.toUpper() >= u'A' && c.toUpper() <= u'F'))
-            key += c.toUpper();
-    return key;
-}
-
-} // namespace
-
 QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
                const std::vector<THealthBinding>& bindings) {
     const TDeviceRow& r = rows.at(static_cast<std::size_t>(row));
@@ -48,9 +36,9 @@ QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
         case THealthKind::TwoAdapters: {
             // The adapters of every row of this module, in list order.
             QStringList locals;
-            const QString key = MacKeyText(r.Mac);
+            const std::string key = MacKey(r.Mac.toStdString());
             for (const TDeviceRow& other : rows)
-                if (MacKeyText(other.Mac) == key)
+                if (MacKey(other.Mac.toStdString()) == key)
                     locals << address(other.Binding);
             lines << text.arg(locals.join(QStringLiteral(", ")));
             break;
