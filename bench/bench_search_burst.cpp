@@ -9,7 +9,8 @@
 //   - a QUdpSocket readDatagram loop, (b) only, for comparison with what Qt offers.
 // Each figure is the median of several rounds. Stops by itself; sends nothing outside the namespace.
 //
-//   tests/netns-run --segments 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim <build>/bench/bench_search_burst [modules] [rounds]
+//   tests/netns-run --segments 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim
+//   <build>/bench/bench_search_burst [modules] [rounds]
 
 #include "lan/lan_protocol.h"
 #include "lan/udp_svr.h"
@@ -41,15 +42,17 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 struct Result {
     std::size_t delivered = 0;
-    double ms = 0;  // search sent (live) or drain started (queued) until the last reply
+    double ms = 0; // search sent (live) or drain started (queued) until the last reply
 };
 
-constexpr int QueueWaitMs = 400;  // long enough for the simulator to send the whole burst
-constexpr int QuietMs = 300;      // no reply for this long: the burst is over
+constexpr int QueueWaitMs = 400; // long enough for the simulator to send the whole burst
+constexpr int QuietMs = 300;     // no reply for this long: the burst is over
 
 std::string FirstOf(const char* variable) {
     const char* v = std::getenv(variable);
@@ -57,7 +60,9 @@ std::string FirstOf(const char* variable) {
     return s.substr(0, s.find(','));
 }
 
-std::string PcIp() { return FirstOf("VARNIX_NS_PC_IPS"); }
+std::string PcIp() {
+    return FirstOf("VARNIX_NS_PC_IPS");
+}
 
 // --- Bare loop: one plain socket, recvmmsg, reading the 36-byte replies. ---
 Result BareLoop(const std::string& ip, bool queued) {
@@ -85,7 +90,8 @@ Result BareLoop(const std::string& ip, bool queued) {
     const TIdBytes request = BuildSearchRequest();
     const auto sent = Clock::now();
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
-    if (queued) std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
+    if (queued)
+        std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
     const auto start = queued ? Clock::now() : sent;
     auto last = start;
 
@@ -95,7 +101,8 @@ Result BareLoop(const std::string& ip, bool queued) {
     std::vector<iovec> vectors(batch);
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, QuietMs) <= 0) break;
+        if (::poll(&p, 1, QuietMs) <= 0)
+            break;
         for (unsigned i = 0; i < batch; ++i) {
             vectors[i] = iovec{buffer.data() + i * 2048, 2048};
             headers[i] = mmsghdr{};
@@ -103,9 +110,11 @@ Result BareLoop(const std::string& ip, bool queued) {
             headers[i].msg_hdr.msg_iovlen = 1;
         }
         const int got = ::recvmmsg(fd, headers.data(), batch, MSG_DONTWAIT, nullptr);
-        if (got <= 0) continue;
+        if (got <= 0)
+            continue;
         for (int i = 0; i < got; ++i)
-            if (headers[static_cast<unsigned>(i)].msg_len == SearchReplySize) ++r.delivered;
+            if (headers[static_cast<unsigned>(i)].msg_len == SearchReplySize)
+                ++r.delivered;
         last = Clock::now();
     }
     r.ms = Ms(last - start);
@@ -135,10 +144,12 @@ Result QtLoop(const std::string& ip) {
         while (s.hasPendingDatagrams()) {
             QHostAddress from;
             quint16 port = 0;
-            if (s.readDatagram(buf, sizeof buf, &from, &port) == static_cast<qint64>(SearchReplySize)) ++r.delivered;
+            if (s.readDatagram(buf, sizeof buf, &from, &port) == static_cast<qint64>(SearchReplySize))
+                ++r.delivered;
             last = Clock::now();
         }
-        if (!s.waitForReadyRead(QuietMs)) break;
+        if (!s.waitForReadyRead(QuietMs))
+            break;
     }
     r.ms = Ms(last - start);
     return r;
@@ -155,16 +166,17 @@ Result Endpoint(const std::string& ip, bool queued) {
     std::vector<std::string> macs;
     macs.reserve(200000);
     auto last = Clock::now();
-    svr.OnSearchReply = [&](const std::string&, const std::string&, const std::string& mac, const std::string&,
-                            std::int32_t, std::int32_t) {
+    svr.OnSearchReply = [&](const std::string&, const std::string&, const std::string& mac,
+                            const std::string&, std::int32_t, std::int32_t) {
         ++r.delivered;
         macs.push_back(mac);
         last = Clock::now();
     };
-    svr.UpdateBindings();  // bind before the clock starts, as a repeated search would be
+    svr.UpdateBindings(); // bind before the clock starts, as a repeated search would be
     const auto sent = Clock::now();
     svr.Search();
-    if (queued) std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
+    if (queued)
+        std::this_thread::sleep_for(std::chrono::milliseconds(QueueWaitMs));
     const auto start = queued ? Clock::now() : sent;
     last = start;
     for (;;) {
@@ -172,11 +184,13 @@ Result Endpoint(const std::string& ip, bool queued) {
         const auto until = Clock::now() + std::chrono::milliseconds(QuietMs);
         while (r.delivered == before && Clock::now() < until)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (r.delivered == before) break;
+        if (r.delivered == before)
+            break;
     }
     std::sort(macs.begin(), macs.end());
     const auto distinct = static_cast<std::size_t>(std::unique(macs.begin(), macs.end()) - macs.begin());
-    if (distinct != r.delivered) std::fprintf(stderr, "duplicate replies: %zu distinct\n", distinct);
+    if (distinct != r.delivered)
+        std::fprintf(stderr, "duplicate replies: %zu distinct\n", distinct);
     r.ms = Ms(last - start);
     return r;
 }
@@ -186,11 +200,12 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (FirstOf("VARNIX_NS_TOPOLOGY") != "segments" || std::getenv("VARNIX_SIM") == nullptr || PcIp().empty()) {
+    if (FirstOf("VARNIX_NS_TOPOLOGY") != "segments" || std::getenv("VARNIX_SIM") == nullptr ||
+        PcIp().empty()) {
         std::fprintf(stderr, "run through tests/netns-run --segments 1 with VARNIX_SIM set\n");
         return 2;
     }
@@ -201,7 +216,8 @@ int main(int argc, char** argv) {
 
     QProcess sim;
     sim.setProgram(QString::fromLocal8Bit(std::getenv("VARNIX_NS_IN_MODULES")));
-    sim.setArguments({QString::fromLocal8Bit(std::getenv("VARNIX_SIM")), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
+    sim.setArguments({QString::fromLocal8Bit(std::getenv("VARNIX_SIM")), QStringLiteral("--bind"),
+                      QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
                       QString::fromLatin1(ifaces ? ifaces : "").section(QLatin1Char(','), 0, 0),
                       QStringLiteral("--generate"), QString::number(modules), QStringLiteral("--duration"),
                       QStringLiteral("300")});
@@ -238,7 +254,8 @@ int main(int argc, char** argv) {
     sim.terminate();
     sim.waitForFinished(3000);
 
-    std::printf("search burst: %d modules, %d rounds (median; fewest delivered in any round)\n", modules, rounds);
+    std::printf("search burst: %d modules, %d rounds (median; fewest delivered in any round)\n", modules,
+                rounds);
     for (const Series* s : {&bareLive, &svrLive, &bareQueued, &svrQueued, &qtQueued})
         std::printf("  %-44s %7.1f ms  delivered %zu\n", s->name, Median(s->ms), s->minDelivered);
     const double liveRatio = Median(svrLive.ms) / std::max(Median(bareLive.ms), 0.001);

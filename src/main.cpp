@@ -31,152 +31,159 @@ using namespace varnix;
 namespace {
 
 void DefineOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(
-      QStringLiteral("Finds serial-to-Ethernet modules on the LAN and reads and writes their parameters."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addOption({QStringLiteral("home"),
-                    QStringLiteral("Keep Cfg.ini, Lang.txt and exported lists in DIR."), QStringLiteral("DIR")});
-  parser.addOption({QStringLiteral("loopback"), QStringLiteral("Include loopback interfaces among the local addresses.")});
-  parser.addOption({QStringLiteral("broadcast"),
-                    QStringLiteral("Send every LAN datagram to ADDR instead of 255.255.255.255."),
-                    QStringLiteral("ADDR")});
-  parser.addOption({QStringLiteral("local"),
-                    QStringLiteral("Bind only these local IPv4 addresses (comma-separated) instead of every "
-                                   "interface's."),
-                    QStringLiteral("ADDRS")});
+    parser.setApplicationDescription(
+        QStringLiteral("Finds serial-to-Ethernet modules on the LAN and reads and writes their parameters."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("home"),
+                      QStringLiteral("Keep Cfg.ini, Lang.txt and exported lists in DIR."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("loopback"),
+                      QStringLiteral("Include loopback interfaces among the local addresses.")});
+    parser.addOption({QStringLiteral("broadcast"),
+                      QStringLiteral("Send every LAN datagram to ADDR instead of 255.255.255.255."),
+                      QStringLiteral("ADDR")});
+    parser.addOption(
+        {QStringLiteral("local"),
+         QStringLiteral("Bind only these local IPv4 addresses (comma-separated) instead of every "
+                        "interface's."),
+         QStringLiteral("ADDRS")});
 }
 
 bool IsIPv4(const QString& text) {
-  QHostAddress parsed;
-  return parsed.setAddress(text) && parsed.protocol() == QAbstractSocket::IPv4Protocol;
+    QHostAddress parsed;
+    return parsed.setAddress(text) && parsed.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
 bool WantsHelpOrVersion(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const QByteArray a(argv[i]);
-    if (a == "-h" || a == "--help" || a == "-?" || a == "-v" || a == "--version" || a == "--help-all") return true;
-  }
-  return false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "-h" || a == "--help" || a == "-?" || a == "-v" || a == "--version" || a == "--help-all")
+            return true;
+    }
+    return false;
 }
 
 // Hints: the window-background balloon of the desktop, in a small font.
 void StyleHints() {
-  QPalette pal = QToolTip::palette();
-  pal.setColor(QPalette::ToolTipBase, QApplication::palette().color(QPalette::HighlightedText));
-  pal.setColor(QPalette::ToolTipText, QApplication::palette().color(QPalette::WindowText));
-  QToolTip::setPalette(pal);
-  QFont f = QToolTip::font();
-  f.setPixelSize(11);
-  QToolTip::setFont(f);
+    QPalette pal = QToolTip::palette();
+    pal.setColor(QPalette::ToolTipBase, QApplication::palette().color(QPalette::HighlightedText));
+    pal.setColor(QPalette::ToolTipText, QApplication::palette().color(QPalette::WindowText));
+    QToolTip::setPalette(pal);
+    QFont f = QToolTip::font();
+    f.setPixelSize(11);
+    QToolTip::setFont(f);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-  if (WantsHelpOrVersion(argc, argv)) {
-    // No display is needed to print these.
-    QCoreApplication core(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("varnix"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+    if (WantsHelpOrVersion(argc, argv)) {
+        // No display is needed to print these.
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("varnix"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+        QCommandLineParser parser;
+        DefineOptions(parser);
+        parser.process(core); // prints and exits
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    // Installed first: a signal that arrives while the window is still being built waits in the
+    // pipe and closes the window once the event loop runs.
+    TQuitSignals quitSignals;
+    QApplication::setApplicationName(QStringLiteral("varnix"));
+    QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
+    // The installed .desktop file's name (data/), so that a dock shows the window with its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.varnix.Varnix"));
     QCommandLineParser parser;
     DefineOptions(parser);
-    parser.process(core);  // prints and exits
-    return 0;
-  }
+    parser.process(app);
 
-  QApplication app(argc, argv);
-  // Installed first: a signal that arrives while the window is still being built waits in the
-  // pipe and closes the window once the event loop runs.
-  TQuitSignals quitSignals;
-  QApplication::setApplicationName(QStringLiteral("varnix"));
-  QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
-  // The installed .desktop file's name (data/), so that a dock shows the window with its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.varnix.Varnix"));
-  QCommandLineParser parser;
-  DefineOptions(parser);
-  parser.process(app);
-
-  TMainOptions options;
-  options.ProgramDir = ResolveProgramDir();
-  options.Udp.IncludeLoopback = parser.isSet(QStringLiteral("loopback"));
-  if (parser.isSet(QStringLiteral("broadcast"))) {
-    const QString addr = parser.value(QStringLiteral("broadcast"));
-    if (!IsIPv4(addr)) {
-      std::fprintf(stderr, "varnix: --broadcast needs an IPv4 address, not '%s'\n", qPrintable(addr));
-      return 2;
+    TMainOptions options;
+    options.ProgramDir = ResolveProgramDir();
+    options.Udp.IncludeLoopback = parser.isSet(QStringLiteral("loopback"));
+    if (parser.isSet(QStringLiteral("broadcast"))) {
+        const QString addr = parser.value(QStringLiteral("broadcast"));
+        if (!IsIPv4(addr)) {
+            std::fprintf(stderr, "varnix: --broadcast needs an IPv4 address, not '%s'\n", qPrintable(addr));
+            return 2;
+        }
+        options.Udp.DestinationAddr = QHostAddress(addr).toString().toStdString();
     }
-    options.Udp.DestinationAddr = QHostAddress(addr).toString().toStdString();
-  }
 
-  if (parser.isSet(QStringLiteral("local"))) {
-    std::vector<std::string> locals;
-    for (const QString& a : parser.value(QStringLiteral("local")).split(u',', Qt::SkipEmptyParts)) {
-      if (!IsIPv4(a.trimmed())) {
-        std::fprintf(stderr, "varnix: --local needs IPv4 addresses, not '%s'\n", qPrintable(a));
-        return 2;
-      }
-      locals.push_back(a.trimmed().toStdString());
+    if (parser.isSet(QStringLiteral("local"))) {
+        std::vector<std::string> locals;
+        for (const QString& a : parser.value(QStringLiteral("local")).split(u',', Qt::SkipEmptyParts)) {
+            if (!IsIPv4(a.trimmed())) {
+                std::fprintf(stderr, "varnix: --local needs IPv4 addresses, not '%s'\n", qPrintable(a));
+                return 2;
+            }
+            locals.push_back(a.trimmed().toStdString());
+        }
+        options.Udp.LocalAddresses = [locals] { return locals; };
     }
-    options.Udp.LocalAddresses = [locals] { return locals; };
-  }
 
-  TRunOnce guard(options.ProgramDir);
-  if (guard.CheckRunOnce()) return 0;  // the running copy has been brought forward
+    TRunOnce guard(options.ProgramDir);
+    if (guard.CheckRunOnce())
+        return 0; // the running copy has been brought forward
 
-  QApplication::setStyle(new THintStyle(QApplication::style()->name()));
-  StyleHints();
+    QApplication::setStyle(new THintStyle(QApplication::style()->name()));
+    StyleHints();
 
-  TFrm_Main mainWindow(options);
-  TFrm_About about(&mainWindow);
-  TFrm_Pswd pswd(&mainWindow);
-  mainWindow.AttachAbout(&about);
-  mainWindow.AttachPswd(&pswd);
-  mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
-  mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
-  // A child of the main window, so it outlives the main window's settings save on close.
-  TUpgradeWindowOptions upgradeOptions;
-  upgradeOptions.LocalAddresses = [udp = options.Udp] {
-    if (udp.LocalAddresses) return udp.LocalAddresses();
-    std::vector<std::string> list;
-    GetLocalIPList(list, udp.IncludeLoopback);
-    return list;
-  };
-  auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &mainWindow);
-  mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); },
-                              upgrade);
-  mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
+    TFrm_Main mainWindow(options);
+    TFrm_About about(&mainWindow);
+    TFrm_Pswd pswd(&mainWindow);
+    mainWindow.AttachAbout(&about);
+    mainWindow.AttachPswd(&pswd);
+    mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
+    mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
+    // A child of the main window, so it outlives the main window's settings save on close.
+    TUpgradeWindowOptions upgradeOptions;
+    upgradeOptions.LocalAddresses = [udp = options.Udp] {
+        if (udp.LocalAddresses)
+            return udp.LocalAddresses();
+        std::vector<std::string> list;
+        GetLocalIPList(list, udp.IncludeLoopback);
+        return list;
+    };
+    auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &mainWindow);
+    mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); },
+                                upgrade);
+    mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
 #ifdef VARNIX_HAS_DEBUG_WINDOW
-  Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
-                            [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },
-                            options.Udp.IncludeLoopback},
-                           &mainWindow);
-  mainWindow.AddTextsApplier([&dataDebug] { dataDebug.ApplyDataDebugTexts(); });
-  mainWindow.SetDataDebugOpener(
-      [&dataDebug](int workMode, const QString& remoteIP, const QString& localPort, const QString& remotePort) {
+    Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
+                              [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },
+                              options.Udp.IncludeLoopback},
+                             &mainWindow);
+    mainWindow.AddTextsApplier([&dataDebug] { dataDebug.ApplyDataDebugTexts(); });
+    mainWindow.SetDataDebugOpener([&dataDebug](int workMode, const QString& remoteIP,
+                                               const QString& localPort, const QString& remotePort) {
         dataDebug.ShowModal({workMode, remoteIP, localPort, remotePort});
-      });
+    });
 #endif
 
-  QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, &TFrm_Main::BringToFront);
+    QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, &TFrm_Main::BringToFront);
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    mainWindow.move(area.center() - mainWindow.rect().center());
-  }
-  // A termination signal closes the window as its Exit menu does: open modal dialogs are
-  // dismissed first, then the window closes from the outer event loop (closing steps, settings
-  // saved) and the program ends when it was the last window.
-  QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
-    std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
-    for (int i = 0; i < 8; ++i) {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (modal == nullptr || modal == &mainWindow) break;
-      modal->close();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        mainWindow.move(area.center() - mainWindow.rect().center());
     }
-    QMetaObject::invokeMethod(&mainWindow, &QWidget::close, Qt::QueuedConnection);
-  });
+    // A termination signal closes the window as its Exit menu does: open modal dialogs are
+    // dismissed first, then the window closes from the outer event loop (closing steps, settings
+    // saved) and the program ends when it was the last window.
+    QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
+        std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
+        for (int i = 0; i < 8; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal == &mainWindow)
+                break;
+            modal->close();
+        }
+        QMetaObject::invokeMethod(&mainWindow, &QWidget::close, Qt::QueuedConnection);
+    });
 
-  mainWindow.show();
-  return QApplication::exec();
+    mainWindow.show();
+    return QApplication::exec();
 }

@@ -14,25 +14,25 @@ class TFrm_About;
 namespace varnix {
 
 class TFrm_About final : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  // openUrl opens a web address; QDesktopServices::openUrl when empty.
-  explicit TFrm_About(QWidget* parent = nullptr, std::function<void(const QUrl&)> openUrl = {});
-  ~TFrm_About() override;
+    // openUrl opens a web address; QDesktopServices::openUrl when empty.
+    explicit TFrm_About(QWidget* parent = nullptr, std::function<void(const QUrl&)> openUrl = {});
+    ~TFrm_About() override;
 
-  void ApplyAboutTexts();
-  // Application-modal without a nested event loop, or raised when already showing.
-  void ShowModal();
-  // " V" and the four-part version, as the main window caption shows it.
-  static QString VersionText();
+    void ApplyAboutTexts();
+    // Application-modal without a nested event loop, or raised when already showing.
+    void ShowModal();
+    // " V" and the four-part version, as the main window caption shows it.
+    static QString VersionText();
 
 protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-  void lbl_About_WebsiteClick();
-  std::unique_ptr<Ui::TFrm_About> ui;
-  std::function<void(const QUrl&)> openUrl_;
+    void lbl_About_WebsiteClick();
+    std::unique_ptr<Ui::TFrm_About> ui;
+    std::function<void(const QUrl&)> openUrl_;
 };
 
-}  // namespace varnix
+} // namespace varnix

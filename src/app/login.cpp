@@ -5,4 +5,4 @@ namespace varnix {
 QString LoginUserName = DefaultLoginText.toString();
 QString LoginPassword = DefaultLoginText.toString();
 
-}  // namespace varnix
+} // namespace varnix

@@ -13,4 +13,4 @@ inline constexpr QStringView DefaultLoginText = u"vesta";
 extern QString LoginUserName;
 extern QString LoginPassword;
 
-}  // namespace varnix
+} // namespace varnix

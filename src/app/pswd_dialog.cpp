@@ -14,79 +14,79 @@ namespace {
 
 // The two small pictures beside the edits: a person and a padlock.
 QPixmap PersonIcon() {
-  QPixmap pm(24, 24);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0x3A, 0x6E, 0xA5));
-  p.drawEllipse(QRectF(7, 2, 10, 10));
-  QPainterPath body;
-  body.moveTo(2, 23);
-  body.cubicTo(2, 13, 22, 13, 22, 23);
-  body.closeSubpath();
-  p.drawPath(body);
-  return pm;
+    QPixmap pm(24, 24);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x3A, 0x6E, 0xA5));
+    p.drawEllipse(QRectF(7, 2, 10, 10));
+    QPainterPath body;
+    body.moveTo(2, 23);
+    body.cubicTo(2, 13, 22, 13, 22, 23);
+    body.closeSubpath();
+    p.drawPath(body);
+    return pm;
 }
 
 QPixmap LockIcon() {
-  QPixmap pm(24, 24);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(0x3A, 0x6E, 0xA5), 2.5));
-  p.setBrush(Qt::NoBrush);
-  p.drawArc(QRectF(6, 2, 12, 14), 0, 180 * 16);
-  p.drawLine(QPointF(6, 9), QPointF(6, 12));
-  p.drawLine(QPointF(18, 9), QPointF(18, 12));
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0xD9, 0x9A, 0x1E));
-  p.drawRoundedRect(QRectF(3, 11, 18, 12), 2, 2);
-  return pm;
+    QPixmap pm(24, 24);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x3A, 0x6E, 0xA5), 2.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(6, 2, 12, 14), 0, 180 * 16);
+    p.drawLine(QPointF(6, 9), QPointF(6, 12));
+    p.drawLine(QPointF(18, 9), QPointF(18, 12));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xD9, 0x9A, 0x1E));
+    p.drawRoundedRect(QRectF(3, 11, 18, 12), 2, 2);
+    return pm;
 }
 
-}  // namespace
+} // namespace
 
 TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFrm_Pswd>()) {
-  ui->setupUi(this);
-  // A fixed-size window without title-bar buttons.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  setFixedSize(322, 145);
-  QPalette white = ui->img3->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  ui->img3->setPalette(white);
-  ui->img1->setPixmap(PersonIcon());
-  ui->img2->setPixmap(LockIcon());
+    ui->setupUi(this);
+    // A fixed-size window without title-bar buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(322, 145);
+    QPalette white = ui->img3->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    ui->img3->setPalette(white);
+    ui->img1->setPixmap(PersonIcon());
+    ui->img2->setPixmap(LockIcon());
 
-  ui->edt_UsrName->setText(LoginUserName);
-  ui->edt_Paswd->setText(LoginPassword);
-  connect(ui->btn_OK, &QPushButton::clicked, this, &TFrm_Pswd::btn_OKClick);
-  connect(ui->btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
-  ApplyPswdTexts();
+    ui->edt_UsrName->setText(LoginUserName);
+    ui->edt_Paswd->setText(LoginPassword);
+    connect(ui->btn_OK, &QPushButton::clicked, this, &TFrm_Pswd::btn_OKClick);
+    connect(ui->btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+    ApplyPswdTexts();
 }
 
 TFrm_Pswd::~TFrm_Pswd() = default;
 
 void TFrm_Pswd::ApplyPswdTexts() {
-  SetTexts({{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
+    SetTexts({{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
 }
 
 void TFrm_Pswd::ShowModal() {
-  if (isVisible()) {
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return;
+    }
+    setWindowModality(Qt::ApplicationModal);
+    show();
     raise();
     activateWindow();
-    return;
-  }
-  setWindowModality(Qt::ApplicationModal);
-  show();
-  raise();
-  activateWindow();
 }
 
 void TFrm_Pswd::btn_OKClick() {
-  LoginUserName = ui->edt_UsrName->text();
-  LoginPassword = ui->edt_Paswd->text();
-  accept();
+    LoginUserName = ui->edt_UsrName->text();
+    LoginPassword = ui->edt_Paswd->text();
+    accept();
 }
 
-}  // namespace varnix
+} // namespace varnix

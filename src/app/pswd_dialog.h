@@ -13,19 +13,19 @@ class TFrm_Pswd;
 namespace varnix {
 
 class TFrm_Pswd final : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  explicit TFrm_Pswd(QWidget* parent = nullptr);
-  ~TFrm_Pswd() override;
+    explicit TFrm_Pswd(QWidget* parent = nullptr);
+    ~TFrm_Pswd() override;
 
-  void ApplyPswdTexts();
-  // Shows the dialog application-modal without a nested event loop (so the datagrams that
-  // arrive meanwhile are still handled in order), or raises it when it is already showing.
-  void ShowModal();
+    void ApplyPswdTexts();
+    // Shows the dialog application-modal without a nested event loop (so the datagrams that
+    // arrive meanwhile are still handled in order), or raises it when it is already showing.
+    void ShowModal();
 
 private:
-  void btn_OKClick();
-  std::unique_ptr<Ui::TFrm_Pswd> ui;
+    void btn_OKClick();
+    std::unique_ptr<Ui::TFrm_Pswd> ui;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -17,29 +17,29 @@ class QLocalServer;
 namespace varnix {
 
 class TRunOnce final : public QObject {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  explicit TRunOnce(const QString& programDir, QObject* parent = nullptr);
-  ~TRunOnce() override;
+    explicit TRunOnce(const QString& programDir, QObject* parent = nullptr);
+    ~TRunOnce() override;
 
-  // True when another copy runs (it has been asked to come forward): this copy must not start.
-  // False when this copy is the first; it then answers the requests of later copies.
-  bool CheckRunOnce();
+    // True when another copy runs (it has been asked to come forward): this copy must not start.
+    // False when this copy is the first; it then answers the requests of later copies.
+    bool CheckRunOnce();
 
-  const QString& ServerName() const { return serverName_; }
-  const QString& LockPath() const { return lockPath_; }
+    const QString& ServerName() const { return serverName_; }
+    const QString& LockPath() const { return lockPath_; }
 
 signals:
-  // A later copy asked this one to restore and raise its window.
-  void RaiseRequested();
+    // A later copy asked this one to restore and raise its window.
+    void RaiseRequested();
 
 private:
-  void OnConnection();
+    void OnConnection();
 
-  QString serverName_;
-  QString lockPath_;
-  QLockFile lock_;
-  std::unique_ptr<QLocalServer> server_;
+    QString serverName_;
+    QString lockPath_;
+    QLockFile lock_;
+    std::unique_ptr<QLocalServer> server_;
 };
 
-}  // namespace varnix
+} // namespace varnix

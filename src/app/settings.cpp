@@ -13,9 +13,11 @@ namespace {
 
 std::unique_ptr<TSettings> GIni;
 
-int ModelOf(int zNum) { return zNum == 2 || zNum == 3 ? zNum : 1; }
+int ModelOf(int zNum) {
+    return zNum == 2 || zNum == 3 ? zNum : 1;
+}
 
-}  // namespace
+} // namespace
 
 std::span<const TSettingDef> SettingsTable() {
     static const std::vector<TSettingDef> table = [] {
@@ -38,7 +40,8 @@ std::span<const TSettingDef> SettingsTable() {
 
 const TSettingDef* FindSetting(QStringView key) {
     for (const TSettingDef& d : SettingsTable())
-        if (d.Key.compare(key, Qt::CaseInsensitive) == 0) return &d;
+        if (d.Key.compare(key, Qt::CaseInsensitive) == 0)
+            return &d;
     return nullptr;
 }
 
@@ -51,18 +54,22 @@ std::optional<int> ParseIniInteger(QStringView text) {
         // toUInt would accept a sign or a second "0x"; only hexadecimal digits may follow.
         for (QChar c : digits) {
             const char16_t u = c.unicode();
-            if (!((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F'))) return std::nullopt;
+            if (!((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')))
+                return std::nullopt;
         }
         const uint u = digits.toUInt(&ok, 16);
-        v = static_cast<int>(u);  // 0xFFFFFFFF reads as -1, as a 32-bit integer does
+        v = static_cast<int>(u); // 0xFFFFFFFF reads as -1, as a 32-bit integer does
     } else {
         v = t.toInt(&ok, 10);
     }
-    if (!ok) return std::nullopt;
+    if (!ok)
+        return std::nullopt;
     return v;
 }
 
-QString IniWriteErrorText(const QString& path) { return QStringLiteral("Unable to write to %1").arg(path); }
+QString IniWriteErrorText(const QString& path) {
+    return QStringLiteral("Unable to write to %1").arg(path);
+}
 
 QString TSettings::TableDefault(QStringView key) const {
     const TSettingDef* d = FindSetting(key);
@@ -73,7 +80,9 @@ bool TSettings::ReadBool(QStringView key) const {
     return ReadBool(key, ParseIniInteger(TableDefault(key)).value_or(0) != 0);
 }
 
-bool TSettings::ReadBool(QStringView key, bool def) const { return ReadInteger(key, def ? 1 : 0) != 0; }
+bool TSettings::ReadBool(QStringView key, bool def) const {
+    return ReadInteger(key, def ? 1 : 0) != 0;
+}
 
 int TSettings::ReadInteger(QStringView key) const {
     return ReadInteger(key, ParseIniInteger(TableDefault(key)).value_or(0));
@@ -81,23 +90,34 @@ int TSettings::ReadInteger(QStringView key) const {
 
 int TSettings::ReadInteger(QStringView key, int def) const {
     const auto text = file_.Read(IniSection, key);
-    if (!text) return def;
+    if (!text)
+        return def;
     return ParseIniInteger(*text).value_or(def);
 }
 
-QString TSettings::ReadString(QStringView key) const { return ReadString(key, TableDefault(key)); }
+QString TSettings::ReadString(QStringView key) const {
+    return ReadString(key, TableDefault(key));
+}
 
-QString TSettings::ReadString(QStringView key, const QString& def) const { return file_.Read(IniSection, key).value_or(def); }
+QString TSettings::ReadString(QStringView key, const QString& def) const {
+    return file_.Read(IniSection, key).value_or(def);
+}
 
-bool TSettings::WriteBool(QStringView key, bool value) { return WriteString(key, FormatIniBoolean(value)); }
+bool TSettings::WriteBool(QStringView key, bool value) {
+    return WriteString(key, FormatIniBoolean(value));
+}
 
-bool TSettings::WriteInteger(QStringView key, int value) { return WriteString(key, QString::number(value)); }
+bool TSettings::WriteInteger(QStringView key, int value) {
+    return WriteString(key, QString::number(value));
+}
 
 bool TSettings::WriteString(QStringView key, const QString& value) {
     return file_.Write(IniSection.toString(), key.toString(), value);
 }
 
-TSettings* Ini() { return GIni.get(); }
+TSettings* Ini() {
+    return GIni.get();
+}
 
 void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target, bool systemIsChinese) {
     GIni = std::make_unique<TSettings>(ProgramFilePath(programDir, IniFileName.toString()));
@@ -135,15 +155,20 @@ void LoadIniUpgrade(IUpgradeSettingsTarget& target) {
 
 TIniResult SaveIniLanguage(const TLangList& lang) {
     TSettings* ini = Ini();
-    if (!ini) return {};
-    if (!ini->WriteBool(IniLanguage, lang.IsChinese)) return {false, IniWriteErrorText(ini->Path())};
+    if (!ini)
+        return {};
+    if (!ini->WriteBool(IniLanguage, lang.IsChinese))
+        return {false, IniWriteErrorText(ini->Path())};
     return {};
 }
 
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget* upgrade) {
-    if (TIniResult r = SaveIniLanguage(lang); !r) return r;
+TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main,
+                   const IUpgradeSettingsTarget* upgrade) {
+    if (TIniResult r = SaveIniLanguage(lang); !r)
+        return r;
     TSettings* ini = Ini();
-    if (!ini) return {};
+    if (!ini)
+        return {};
     const bool ok = ini->WriteBool(IniRealTimeHelp, main.realTimeHelpChecked()) &&
                     ini->WriteString(IniLocalCom, main.localCom()) &&
                     ini->WriteInteger(IniZNum, ModelOf(main.checkedModel())) &&
@@ -153,10 +178,13 @@ TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUp
                                   ini->WriteString(IniUpgradeMAC, upgrade->upgradeMAC()) &&
                                   ini->WriteString(IniUpgradeFileName, upgrade->upgradeFileName()))) &&
                     ini->WriteString(IniFilePath, main.cmdFilePath());
-    if (!ok) return {false, IniWriteErrorText(ini->Path())};
+    if (!ok)
+        return {false, IniWriteErrorText(ini->Path())};
     return {};
 }
 
-void FreeIni() { GIni.reset(); }
+void FreeIni() {
+    GIni.reset();
+}
 
-}  // namespace varnix
+} // namespace varnix

@@ -44,7 +44,7 @@ enum class TSettingType { Boolean, Integer, String };
 struct TSettingDef {
     QStringView Key;
     TSettingType Type;
-    QString Default;  // in the file's text form ("1", "COM1", "")
+    QString Default; // in the file's text form ("1", "COM1", "")
 };
 
 // Every key with its type and default, in save order. "Language" defaults to the system
@@ -55,7 +55,9 @@ const TSettingDef* FindSetting(QStringView key);
 
 // Value encodings.
 std::optional<int> ParseIniInteger(QStringView text);
-inline QString FormatIniBoolean(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+inline QString FormatIniBoolean(bool value) {
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 // The message shown when the settings file cannot be written.
 QString IniWriteErrorText(const QString& path);
@@ -158,4 +160,4 @@ TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUp
 // Releases the settings object.
 void FreeIni();
 
-}  // namespace varnix
+} // namespace varnix

@@ -65,9 +65,9 @@ public:
     bool Write(const QString& section, const QString& key, const QString& value);
 
 private:
-    std::optional<TIniDocument> Load() const;  // nothing when present but unreadable
+    std::optional<TIniDocument> Load() const; // nothing when present but unreadable
     QString path_;
     mode_t mode_;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -21,7 +21,7 @@ QString ErrorText(const QString& path, int err) {
     return QStringLiteral("Unable to write to %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err)));
 }
 
-}  // namespace
+} // namespace
 
 bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error) {
     const QByteArray line = (Fields.join(u'|') + QStringLiteral("\r\n")).toUtf8();
@@ -30,7 +30,8 @@ bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error
     std::lock_guard guard(TxtLogLock());
     const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        if (error) *error = ErrorText(Path, errno);
+        if (error)
+            *error = ErrorText(Path, errno);
         return false;
     }
     const char* p = line.constData();
@@ -39,19 +40,22 @@ bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             err = errno;
             break;
         }
         p += n;
         left -= n;
     }
-    if (::close(fd) != 0 && err == 0) err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
     if (err != 0) {
-        if (error) *error = ErrorText(Path, err);
+        if (error)
+            *error = ErrorText(Path, err);
         return false;
     }
     return true;
 }
 
-}  // namespace varnix
+} // namespace varnix

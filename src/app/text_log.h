@@ -14,4 +14,4 @@ namespace varnix {
 // or written; `error` (when given) then receives a message naming the file and the cause.
 [[nodiscard]] bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error = nullptr);
 
-}  // namespace varnix
+} // namespace varnix

@@ -33,11 +33,13 @@ void TBlockStore::StoreModbus(std::span<const std::uint8_t> reply) {
     std::copy_n(reply.begin(), n, Modbus.begin());
 }
 
-void TBlockStore::Clear() { *this = TBlockStore{}; }
+void TBlockStore::Clear() {
+    *this = TBlockStore{};
+}
 
 TBlockStore& GlobalBlockStore() {
     static TBlockStore store;
     return store;
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -12,13 +12,13 @@
 namespace varnix {
 
 struct TBlockStore {
-    std::array<std::uint8_t, ParamReplySize> BasePort{};  // base block at 0, port block at 67
+    std::array<std::uint8_t, ParamReplySize> BasePort{}; // base block at 0, port block at 67
     std::array<std::uint8_t, CloudBlockSize> Cloud{};
     std::array<std::uint8_t, HeartBlockSize> Heart{};
-    std::array<std::uint8_t, HttpdReplySize> Httpd{};  // URL block at 0, header block at 101
+    std::array<std::uint8_t, HttpdReplySize> Httpd{}; // URL block at 0, header block at 101
     std::array<std::uint8_t, ModbusBlockMax> Modbus{};
-    std::uint8_t KeptStatus = 0;       // byte 3 of the last parameter reply (LAN or serial)
-    std::uint8_t KeptSocketFlags = 0;  // port block byte 50 of the last parameter reply
+    std::uint8_t KeptStatus = 0;      // byte 3 of the last parameter reply (LAN or serial)
+    std::uint8_t KeptSocketFlags = 0; // port block byte 50 of the last parameter reply
 
     std::span<std::uint8_t, BaseBlockSize> Base() { return std::span(BasePort).subspan<0, BaseBlockSize>(); }
     std::span<std::uint8_t, PortBlockSize> Port() {
@@ -47,4 +47,4 @@ struct TBlockStore {
 // The program-wide store, created zero-filled at start and living until exit.
 TBlockStore& GlobalBlockStore();
 
-}  // namespace varnix
+} // namespace varnix

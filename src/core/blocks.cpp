@@ -11,7 +11,9 @@ namespace {
 using Bytes = std::span<std::uint8_t>;
 using CBytes = std::span<const std::uint8_t>;
 
-std::uint8_t Low8(std::int64_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint8_t Low8(std::int64_t v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
 
 void PutLE16(Bytes b, std::size_t at, std::int64_t v) {
     b[at] = Low8(v);
@@ -19,16 +21,27 @@ void PutLE16(Bytes b, std::size_t at, std::int64_t v) {
 }
 
 void PutLE32(Bytes b, std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) b[at + i] = Low8(v >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        b[at + i] = Low8(v >> (8 * i));
 }
 
-int GetLE16(CBytes b, std::size_t at) { return static_cast<int>(BytesToInt(b.subspan(at, 2), true)); }
+int GetLE16(CBytes b, std::size_t at) {
+    return static_cast<int>(BytesToInt(b.subspan(at, 2), true));
+}
 
-std::span<std::uint8_t, 4> Ip4(Bytes b, std::size_t at) { return b.subspan(at).first<4>(); }
-std::string IpText(CBytes b, std::size_t at) { return BytesToIPText(b.subspan(at).first<4>()); }
+std::span<std::uint8_t, 4> Ip4(Bytes b, std::size_t at) {
+    return b.subspan(at).first<4>();
+}
+std::string IpText(CBytes b, std::size_t at) {
+    return BytesToIPText(b.subspan(at).first<4>());
+}
 
-std::uint8_t Bit(bool on, int bit) { return on ? static_cast<std::uint8_t>(1u << bit) : 0; }
-bool HasBit(std::uint8_t b, int bit) { return (b >> bit) & 1; }
+std::uint8_t Bit(bool on, int bit) {
+    return on ? static_cast<std::uint8_t>(1u << bit) : 0;
+}
+bool HasBit(std::uint8_t b, int bit) {
+    return (b >> bit) & 1;
+}
 
 // Base block offsets.
 constexpr std::size_t BUpnpPort = 4, BHttpPort = 6, BStaticIP = 9, BGateway = 13, BMask = 17, BName = 21,
@@ -44,9 +57,9 @@ constexpr std::size_t RemoteIPLen = 30;
 // Status byte (base block byte 3) and socket flags (port block byte 50) bits.
 constexpr int SHeartTarget = 0, SBit1 = 1, SRegSendMode = 2, SClearBuffer = 4, SShortConn = 5, SStatic = 7;
 constexpr int FModbusTcp = 2, FBaudSync = 3, FCloud = 4, FKickOld = 5, FMacReg = 6;
-constexpr std::uint8_t Z2KeptStatusMask = 0x4F;  // bits 0-3 and 6
-constexpr std::uint8_t Z2KeptFlagsMask = 0x83;   // bits 0, 1 and 7
-constexpr std::uint8_t Z3CarriedFlagsMask = 0xF3;  // all but bits 2 and 3
+constexpr std::uint8_t Z2KeptStatusMask = 0x4F;   // bits 0-3 and 6
+constexpr std::uint8_t Z2KeptFlagsMask = 0x83;    // bits 0, 1 and 7
+constexpr std::uint8_t Z3CarriedFlagsMask = 0xF3; // all but bits 2 and 3
 
 // Cloud block.
 constexpr std::size_t CDeviceNo = 2, CDeviceNoLen = 20, CPassword = 22, CPasswordLen = 8;
@@ -59,8 +72,8 @@ constexpr std::uint8_t NetHeartbeat = 0x01, SerialHeartbeat = 0x02;
 constexpr std::size_t HttpdHeaderAt = HttpdUrlBlockSize;
 
 // Z1 body offsets.
-constexpr std::size_t ZDestIP = 0, ZDestPort = 4, ZModuleIP = 6, ZModulePort = 10, ZGateway = 12, ZWorkMode = 16,
-                      ZBaud = 17, ZFormat = 20, ZDeviceID = 21, ZOptions = 23, ZMask = 24;
+constexpr std::size_t ZDestIP = 0, ZDestPort = 4, ZModuleIP = 6, ZModulePort = 10, ZGateway = 12,
+                      ZWorkMode = 16, ZBaud = 17, ZFormat = 20, ZDeviceID = 21, ZOptions = 23, ZMask = 24;
 
 // Modbus 16-bit values travel high byte first.
 void PutBE16(TIdBytes& out, std::int64_t v) {
@@ -68,11 +81,14 @@ void PutBE16(TIdBytes& out, std::int64_t v) {
     out.push_back(Low8(v));
 }
 
-std::string BE16Text(CBytes b, std::size_t at) { return std::to_string(BytesToInt(b.subspan(at, 2), false)); }
+std::string BE16Text(CBytes b, std::size_t at) {
+    return std::to_string(BytesToInt(b.subspan(at, 2), false));
+}
 
 std::uint8_t SafeHeartFlags(std::uint8_t flags) {
     // Network and serial heartbeat exclude each other; network wins.
-    if ((flags & NetHeartbeat) && (flags & SerialHeartbeat)) flags &= static_cast<std::uint8_t>(~SerialHeartbeat);
+    if ((flags & NetHeartbeat) && (flags & SerialHeartbeat))
+        flags &= static_cast<std::uint8_t>(~SerialHeartbeat);
     return flags;
 }
 
@@ -81,12 +97,12 @@ void PutHeartItem(std::string_view text, bool isHex, std::uint8_t& lengthByte, B
     const std::size_t length = isHex ? text.size() / 2 : text.size();
     lengthByte = static_cast<std::uint8_t>(std::min(length, HeartDataMax));
     if (isHex)
-        HexTextToBuffer(text, field);  // a bad pair leaves the field from that pair on as it was
+        HexTextToBuffer(text, field); // a bad pair leaves the field from that pair on as it was
     else
         TextToFixedBytes(text, field);
 }
 
-}  // namespace
+} // namespace
 
 TBaseParam DecodeBaseBlock(std::span<const std::uint8_t, BaseBlockSize> block) {
     const CBytes b = block;
@@ -144,17 +160,16 @@ std::pair<TBaseParam, TarrComParam> DecodeParamReply(std::span<const std::uint8_
             TarrComParam{DecodePortBlock(reply.last<PortBlockSize>())}};
 }
 
-void EncodeBaseBlock(std::int32_t family, const TBaseParam& base, std::span<std::uint8_t, BaseBlockSize> block,
-                     std::uint8_t keptStatus) {
+void EncodeBaseBlock(std::int32_t family, const TBaseParam& base,
+                     std::span<std::uint8_t, BaseBlockSize> block, std::uint8_t keptStatus) {
     const Bytes b = block;
     const bool z2 = family == FamilyZ2;
     // Fields are written in block order, so a text that does not convert leaves the fields
     // before it written and the ones after it as they were.
     if (z2) {
-        b[BaseStatusOffset] = static_cast<std::uint8_t>((keptStatus & Z2KeptStatusMask) |
-                                                        Bit(base.ClearBuffer, SClearBuffer) |
-                                                        Bit(base.ShortConnEnable, SShortConn) |
-                                                        Bit(base.AddrType != 0, SStatic));
+        b[BaseStatusOffset] = static_cast<std::uint8_t>(
+            (keptStatus & Z2KeptStatusMask) | Bit(base.ClearBuffer, SClearBuffer) |
+            Bit(base.ShortConnEnable, SShortConn) | Bit(base.AddrType != 0, SStatic));
     } else {
         b[BaseStatusOffset] = Bit(base.AddrType != 0, SStatic);
     }
@@ -175,8 +190,8 @@ void EncodeBaseBlock(std::int32_t family, const TBaseParam& base, std::span<std:
     }
 }
 
-void EncodePortBlock(std::int32_t family, const TPortParam& port, std::span<std::uint8_t, PortBlockSize> block,
-                     std::uint8_t keptSocketFlags) {
+void EncodePortBlock(std::int32_t family, const TPortParam& port,
+                     std::span<std::uint8_t, PortBlockSize> block, std::uint8_t keptSocketFlags) {
     const Bytes b = block;
     const bool z2 = family == FamilyZ2;
     PutLE32(b, PBaud, port.BaudRate);
@@ -191,12 +206,13 @@ void EncodePortBlock(std::int32_t family, const TPortParam& port, std::span<std:
 
     // The Modbus TCP gateway only exists for the TCP work modes.
     const bool modbus = port.ModbusTCP != 0 && (port.WorkMode == 1 || port.WorkMode == 3);
-    const auto common = static_cast<std::uint8_t>(Bit(modbus, FModbusTcp) | Bit(port.BaudSync != 0, FBaudSync));
+    const auto common =
+        static_cast<std::uint8_t>(Bit(modbus, FModbusTcp) | Bit(port.BaudSync != 0, FBaudSync));
     std::uint8_t& flags = b[PortSocketFlagsOffset];
     if (z2) {
         flags = static_cast<std::uint8_t>((keptSocketFlags & Z2KeptFlagsMask) | common |
-                                          Bit(port.CloudEnable != 0, FCloud) | Bit(port.KickOldConn, FKickOld) |
-                                          Bit(port.MacRegister, FMacReg));
+                                          Bit(port.CloudEnable != 0, FCloud) |
+                                          Bit(port.KickOldConn, FKickOld) | Bit(port.MacRegister, FMacReg));
     } else {
         flags = static_cast<std::uint8_t>((flags & Z3CarriedFlagsMask) | common);
     }
@@ -226,7 +242,8 @@ void EncodeCloudBlock(const TCloudParam& cloud, std::span<std::uint8_t, CloudBlo
 }
 
 void EncodeHeartBlock(std::uint8_t flags, int interval, std::string_view heartText, bool heartIsHex,
-                      std::string_view regText, bool regIsHex, std::span<std::uint8_t, HeartBlockSize> block) {
+                      std::string_view regText, bool regIsHex,
+                      std::span<std::uint8_t, HeartBlockSize> block) {
     const Bytes b = block;
     b[HFlags] = SafeHeartFlags(flags);
     PutLE16(b, HInterval, interval);
@@ -246,7 +263,8 @@ THeartParam DecodeHeartBlock(std::span<const std::uint8_t, HeartBlockSize> block
     return p;
 }
 
-void EncodeHttpdBlocks(std::string_view url, std::string_view header, std::span<std::uint8_t, HttpdUrlBlockSize> urlBlock,
+void EncodeHttpdBlocks(std::string_view url, std::string_view header,
+                       std::span<std::uint8_t, HttpdUrlBlockSize> urlBlock,
                        std::span<std::uint8_t, HttpdHeaderBlockSize> headerBlock) {
     const auto put = [](std::string_view text, std::size_t max, Bytes block) {
         const std::size_t n = std::min(text.size(), max);
@@ -266,7 +284,8 @@ std::pair<std::string, std::string> DecodeHttpdTexts(std::span<const std::uint8_
 
 TIdBytes EncodeModbusBlock(int kind, const TModbusParam& values) {
     TIdBytes out;
-    if (kind != 1 && kind != 4 && kind != 7) return out;
+    if (kind != 1 && kind != 4 && kind != 7)
+        return out;
     out.push_back(values.ModbusTCPEnable);
     if (kind >= 4) {
         out.push_back(values.PollEnable);
@@ -282,10 +301,17 @@ TIdBytes EncodeModbusBlock(int kind, const TModbusParam& values) {
 std::pair<TModbusParam, int> DecodeModbusAnswer(std::span<const std::uint8_t> datagram) {
     int kind = 0;
     switch (datagram.size()) {
-    case 1: kind = 1; break;
-    case 4: kind = 4; break;
-    case 64: kind = 7; break;
-    default: return {TModbusParam{}, 0};
+    case 1:
+        kind = 1;
+        break;
+    case 4:
+        kind = 4;
+        break;
+    case 64:
+        kind = 7;
+        break;
+    default:
+        return {TModbusParam{}, 0};
     }
     TModbusParam p;
     p.ModbusTCPEnable = datagram[0];
@@ -302,7 +328,8 @@ std::pair<TModbusParam, int> DecodeModbusAnswer(std::span<const std::uint8_t> da
 
 std::uint8_t EncodeSerialFormat(int parityIndex, int dataIndex, int stopIndex) {
     // bits 5-4 parity kind, bit 3 parity enabled, bit 2 stop index, bits 1-0 data index.
-    const unsigned parity = parityIndex <= 0 ? 0u : ((static_cast<unsigned>(parityIndex - 1) & 3u) << 4) | 0x08u;
+    const unsigned parity =
+        parityIndex <= 0 ? 0u : ((static_cast<unsigned>(parityIndex - 1) & 3u) << 4) | 0x08u;
     return static_cast<std::uint8_t>(parity | ((static_cast<unsigned>(stopIndex) & 1u) << 2) |
                                      (static_cast<unsigned>(dataIndex) & 3u));
 }
@@ -319,9 +346,10 @@ void EncodeZ1Body(const TZ1Params& v, std::span<std::uint8_t, Z1BodySize> body) 
     PutLE16(b, ZModulePort, v.ModulePort);
     IPTextToBytes(v.GatewayIP, Ip4(b, ZGateway));
     b[ZWorkMode] = Low8(v.WorkMode);
-    for (std::size_t i = 0; i < 3; ++i) b[ZBaud + i] = Low8(v.BaudRate >> (8 * i));
+    for (std::size_t i = 0; i < 3; ++i)
+        b[ZBaud + i] = Low8(v.BaudRate >> (8 * i));
     b[ZFormat] = EncodeSerialFormat(v.ParityIndex, v.DataIndex, v.StopIndex);
-    b[ZDeviceID] = Low8(v.DeviceID >> 8);  // the device ID is big-endian
+    b[ZDeviceID] = Low8(v.DeviceID >> 8); // the device ID is big-endian
     b[ZDeviceID + 1] = Low8(v.DeviceID);
     b[ZOptions] = v.Options;
     IPTextToBytes(v.SubnetMask, Ip4(b, ZMask));
@@ -358,19 +386,26 @@ std::array<std::uint8_t, Z1FrameSize> BuildZ1SerialFrame(std::span<const std::ui
 
 int FlowControlIndexToCode(int index) {
     switch (index) {
-    case 1: return 3;
-    case 2: return 5;
-    default: return 1;  // no flow control; also for a page with no selection
+    case 1:
+        return 3;
+    case 2:
+        return 5;
+    default:
+        return 1; // no flow control; also for a page with no selection
     }
 }
 
 int FlowControlCodeToIndex(int code) {
     switch (code) {
-    case 1: return 0;
-    case 3: return 1;
-    case 5: return 2;
-    default: return -1;
+    case 1:
+        return 0;
+    case 3:
+        return 1;
+    case 5:
+        return 2;
+    default:
+        return -1;
     }
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -19,12 +19,12 @@ namespace varnix {
 
 inline constexpr std::size_t BaseBlockSize = 67;
 inline constexpr std::size_t PortBlockSize = 63;
-inline constexpr std::size_t ParamReplySize = 130;  // base block then port block
+inline constexpr std::size_t ParamReplySize = 130; // base block then port block
 inline constexpr std::size_t CloudBlockSize = 50;
 inline constexpr std::size_t HeartBlockSize = 85;
 inline constexpr std::size_t HttpdUrlBlockSize = 101;
 inline constexpr std::size_t HttpdHeaderBlockSize = 201;
-inline constexpr std::size_t HttpdReplySize = 302;  // URL block then header block
+inline constexpr std::size_t HttpdReplySize = 302; // URL block then header block
 inline constexpr std::size_t ModbusBlockMax = 7;
 inline constexpr std::size_t Z1BodySize = 28;
 inline constexpr std::size_t Z1FrameSize = 31;
@@ -34,7 +34,7 @@ inline constexpr std::size_t HttpdHeaderMax = 200;
 
 // Offset of the socket-flags byte inside the port block, and inside the 130-byte reply.
 inline constexpr std::size_t PortSocketFlagsOffset = 50;
-inline constexpr std::size_t ReplySocketFlagsOffset = BaseBlockSize + PortSocketFlagsOffset;  // 117
+inline constexpr std::size_t ReplySocketFlagsOffset = BaseBlockSize + PortSocketFlagsOffset; // 117
 inline constexpr std::size_t BaseStatusOffset = 3;
 
 // --- Base and port blocks (Z2 and Z3). ---
@@ -49,10 +49,10 @@ std::pair<TBaseParam, TarrComParam> DecodeParamReply(std::span<const std::uint8_
 // from keptStatus; the Z2 port encoder keeps bits 0, 1 and 7 of the socket flags from
 // keptSocketFlags. Throws ConversionError for an address or MAC text that cannot be read
 // (fields before it stay written).
-void EncodeBaseBlock(std::int32_t family, const TBaseParam& base, std::span<std::uint8_t, BaseBlockSize> block,
-                     std::uint8_t keptStatus);
-void EncodePortBlock(std::int32_t family, const TPortParam& port, std::span<std::uint8_t, PortBlockSize> block,
-                     std::uint8_t keptSocketFlags);
+void EncodeBaseBlock(std::int32_t family, const TBaseParam& base,
+                     std::span<std::uint8_t, BaseBlockSize> block, std::uint8_t keptStatus);
+void EncodePortBlock(std::int32_t family, const TPortParam& port,
+                     std::span<std::uint8_t, PortBlockSize> block, std::uint8_t keptSocketFlags);
 
 // --- Cloud block (Z2). ---
 TarrCloudParam DecodeCloudBlock(std::span<const std::uint8_t, CloudBlockSize> block);
@@ -84,9 +84,9 @@ std::pair<TModbusParam, int> DecodeModbusAnswer(std::span<const std::uint8_t> da
 
 // --- Serial format byte (Z1 body), in the page's item indexes. ---
 struct TSerialFormat {
-    int ParityIndex = 0;  // 0 NONE, 1 ODD, 2 EVEN, 3 MARK, 4 SPACE
-    int DataIndex = 0;    // 0..3 = 5..8 bits
-    int StopIndex = 0;    // 0..1 = 1..2 bits
+    int ParityIndex = 0; // 0 NONE, 1 ODD, 2 EVEN, 3 MARK, 4 SPACE
+    int DataIndex = 0;   // 0..3 = 5..8 bits
+    int StopIndex = 0;   // 0..1 = 1..2 bits
     bool operator==(const TSerialFormat&) const = default;
 };
 // Indexes outside their ranges are masked into their bit fields; bits 7-6 are always 0.
@@ -106,4 +106,4 @@ std::array<std::uint8_t, Z1FrameSize> BuildZ1SerialFrame(std::span<const std::ui
 int FlowControlIndexToCode(int index);
 int FlowControlCodeToIndex(int code);
 
-}  // namespace varnix
+} // namespace varnix

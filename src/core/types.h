@@ -12,9 +12,9 @@ namespace varnix {
 using TIdBytes = std::vector<std::uint8_t>;
 
 // Family codes carried by device rows and by the parameter events.
-inline constexpr std::int32_t FamilyUnknown = 0;  // unknown or incompatible firmware
+inline constexpr std::int32_t FamilyUnknown = 0; // unknown or incompatible firmware
 inline constexpr std::int32_t FamilyZ2 = 2;
-inline constexpr std::int32_t FamilyZ1 = 35;  // serial link only; a LAN search never yields it
+inline constexpr std::int32_t FamilyZ1 = 35; // serial link only; a LAN search never yields it
 inline constexpr std::int32_t FamilyZ3 = 36;
 
 // Raised when an address, MAC or number text cannot be read. Whatever the converter wrote into
@@ -30,4 +30,4 @@ private:
     std::string text_;
 };
 
-}  // namespace varnix
+} // namespace varnix

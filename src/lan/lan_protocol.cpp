@@ -12,7 +12,7 @@ TIdBytes BuildEnvelope(std::uint8_t code, std::span<const std::uint8_t> body) {
     TIdBytes out;
     out.reserve(body.size() + 4);
     out.push_back(0xFF);
-    out.push_back(static_cast<std::uint8_t>((body.size() + 1) & 0xFF));  // total length - 3
+    out.push_back(static_cast<std::uint8_t>((body.size() + 1) & 0xFF)); // total length - 3
     out.push_back(code);
     out.insert(out.end(), body.begin(), body.end());
     // Byte 0 and the checksum itself are not summed.
@@ -20,12 +20,14 @@ TIdBytes BuildEnvelope(std::uint8_t code, std::span<const std::uint8_t> body) {
     return out;
 }
 
-TIdBytes BuildSearchRequest() { return BuildEnvelope(CmdSearch, {}); }
+TIdBytes BuildSearchRequest() {
+    return BuildEnvelope(CmdSearch, {});
+}
 
 TIdBytes BuildAddressedCommand(std::uint8_t code, std::string_view mac, std::string_view user,
                                std::string_view password, std::span<const std::uint8_t> payload) {
     TIdBytes body(18 + payload.size(), 0);
-    MacTextToBytes(mac, std::span<std::uint8_t, 6>(body.data(), 6));  // throws before anything is built
+    MacTextToBytes(mac, std::span<std::uint8_t, 6>(body.data(), 6)); // throws before anything is built
     PutLoginField(body, user, 6, 6);
     PutLoginField(body, password, 12, 6);
     std::copy(payload.begin(), payload.end(), body.begin() + 18);
@@ -34,9 +36,12 @@ TIdBytes BuildAddressedCommand(std::uint8_t code, std::string_view mac, std::str
 
 std::int32_t FamilyFromPeerPort(std::uint16_t peerPort) {
     switch (peerPort) {
-    case PortZ2: return FamilyZ2;
-    case PortZ3: return FamilyZ3;
-    default: return FamilyUnknown;
+    case PortZ2:
+        return FamilyZ2;
+    case PortZ3:
+        return FamilyZ3;
+    default:
+        return FamilyUnknown;
     }
 }
 
@@ -65,7 +70,7 @@ TModbusDatagram ModbusOf(std::span<const std::uint8_t> d) {
     return TModbusDatagram{std::move(param), kind};
 }
 
-}  // namespace
+} // namespace
 
 TDatagramClass ClassifyDatagram(std::span<const std::uint8_t> d, std::uint16_t peerPort) {
     switch (d.size()) {
@@ -73,16 +78,21 @@ TDatagramClass ClassifyDatagram(std::span<const std::uint8_t> d, std::uint16_t p
         return ModbusOf(d);
     case 2:
         // The module's checksum-error reply: 'E' and the checksum it expected.
-        if (d[0] == 0x45) return TStatusDatagram{stCheckError, HexByte(d[1])};
+        if (d[0] == 0x45)
+            return TStatusDatagram{stCheckError, HexByte(d[1])};
         return TIgnoredDatagram{};
     case 4:
         if (d[0] == 0xFF && d[1] == 0x01) {
             // Acknowledgement; byte 2 (the command code) is not examined.
             switch (d[3]) {
-            case 0x4B: return TStatusDatagram{stAck, AckText};
-            case 0x50: return TStatusDatagram{stPswdError, PswdErrorText};
-            case 0x45: return TStatusDatagram{stOtherError, OtherErrorText};
-            default: return TIgnoredDatagram{};
+            case 0x4B:
+                return TStatusDatagram{stAck, AckText};
+            case 0x50:
+                return TStatusDatagram{stPswdError, PswdErrorText};
+            case 0x45:
+                return TStatusDatagram{stOtherError, OtherErrorText};
+            default:
+                return TIgnoredDatagram{};
             }
         }
         return ModbusOf(d);
@@ -110,4 +120,4 @@ TDatagramClass ClassifyDatagram(std::span<const std::uint8_t> d, std::uint16_t p
     }
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -20,14 +20,14 @@ namespace varnix {
 
 // --- Transport constants. ---
 inline constexpr const char* BroadcastAddr = "255.255.255.255";
-inline constexpr std::uint16_t PortZ2 = 1500;  // search, every Z2 command, restart of any family
-inline constexpr std::uint16_t PortZ3 = 1901;  // Z3 commands
-inline constexpr int PortInUseNumber = 1500;   // shown in front of the port-in-use message
-inline constexpr int NewFirmwareMin = 2002;    // search replies below this get family 0
+inline constexpr std::uint16_t PortZ2 = 1500; // search, every Z2 command, restart of any family
+inline constexpr std::uint16_t PortZ3 = 1901; // Z3 commands
+inline constexpr int PortInUseNumber = 1500;  // shown in front of the port-in-use message
+inline constexpr int NewFirmwareMin = 2002;   // search replies below this get family 0
 
 // --- Command codes. ---
 inline constexpr std::uint8_t CmdSearch = 0x01;
-inline constexpr std::uint8_t CmdRestart = 0x02;  // also the last datagram of a Z2 save
+inline constexpr std::uint8_t CmdRestart = 0x02; // also the last datagram of a Z2 save
 inline constexpr std::uint8_t CmdRead = 0x03;
 inline constexpr std::uint8_t CmdZ3SaveEnd = 0x04;
 inline constexpr std::uint8_t CmdWriteBase = 0x05;
@@ -40,14 +40,14 @@ inline constexpr std::uint8_t CmdWriteHttpdHeader = 0x23;
 inline constexpr std::uint8_t CmdWriteModbus = 0x24;
 
 // --- Status codes raised with TUdpSvr::OnStatus. ---
-inline constexpr std::int32_t stSearchSent = 40;             // text empty
-inline constexpr std::int32_t stCheckError = 269;            // text: expected checksum, two hex digits
-inline constexpr std::int32_t stAck = 275;                   // text "ACK"
-inline constexpr std::int32_t stOtherError = 469;            // text "Other Error"
-inline constexpr std::int32_t stPswdError = 480;             // text PswdErrorText
-inline constexpr std::int32_t stPortInUse = 1500;            // text "port is used"
-inline constexpr std::int32_t stVerIncompatible = 193256;    // text VerIncompatibleText
-inline constexpr std::int32_t stReceiveOther = 555555;       // text: the length in decimal
+inline constexpr std::int32_t stSearchSent = 40;          // text empty
+inline constexpr std::int32_t stCheckError = 269;         // text: expected checksum, two hex digits
+inline constexpr std::int32_t stAck = 275;                // text "ACK"
+inline constexpr std::int32_t stOtherError = 469;         // text "Other Error"
+inline constexpr std::int32_t stPswdError = 480;          // text PswdErrorText
+inline constexpr std::int32_t stPortInUse = 1500;         // text "port is used"
+inline constexpr std::int32_t stVerIncompatible = 193256; // text VerIncompatibleText
+inline constexpr std::int32_t stReceiveOther = 555555;    // text: the length in decimal
 
 inline constexpr const char* AckText = "ACK";
 inline constexpr const char* OtherErrorText = "Other Error";
@@ -57,8 +57,8 @@ inline constexpr const char* VerIncompatibleText =
     "Incompatible version: the reply comes from a module of another product series";
 
 inline constexpr std::size_t SearchReplySize = 36;
-inline constexpr std::size_t AddressedHeaderSize = 21;  // FF, length, code, MAC, user, password
-inline constexpr std::size_t AddressedOverhead = 22;    // header plus the checksum
+inline constexpr std::size_t AddressedHeaderSize = 21; // FF, length, code, MAC, user, password
+inline constexpr std::size_t AddressedOverhead = 22;   // header plus the checksum
 
 // --- Building datagrams. ---
 
@@ -94,12 +94,12 @@ struct TStatusDatagram {
 
 // A 36-byte search reply FF 24 01 ...
 struct TSearchReply {
-    std::string IP;        // bytes 5..8, first dotted number first
-    std::string Name;      // bytes 19..32 up to the first NUL
-    std::string MAC;       // bytes 9..14, "00 1A 2B 3C 4D 5E"
-    std::string Firmware;  // byte 15 + 256 * byte 16, decimal
+    std::string IP;       // bytes 5..8, first dotted number first
+    std::string Name;     // bytes 19..32 up to the first NUL
+    std::string MAC;      // bytes 9..14, "00 1A 2B 3C 4D 5E"
+    std::string Firmware; // byte 15 + 256 * byte 16, decimal
     int FirmwareNumber = 0;
-    std::int32_t Family = FamilyUnknown;  // by source port; 0 when the firmware is below 2002
+    std::int32_t Family = FamilyUnknown; // by source port; 0 when the firmware is below 2002
     bool operator==(const TSearchReply&) const = default;
 };
 
@@ -114,7 +114,7 @@ struct TModbusDatagram {
 enum class TBlockReply { Params130, Cloud50, Heart85, Httpd302 };
 struct TBlockDatagram {
     TBlockReply Block = TBlockReply::Params130;
-    std::int32_t Family = FamilyUnknown;  // by source port
+    std::int32_t Family = FamilyUnknown; // by source port
     bool operator==(const TBlockDatagram&) const = default;
 };
 
@@ -127,4 +127,4 @@ TDatagramClass ClassifyDatagram(std::span<const std::uint8_t> datagram, std::uin
 // Parses a 36-byte search reply; the caller has checked length and leading bytes FF 24 01.
 TSearchReply ParseSearchReply(std::span<const std::uint8_t, SearchReplySize> reply, std::uint16_t peerPort);
 
-}  // namespace varnix
+} // namespace varnix

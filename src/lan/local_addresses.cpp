@@ -9,17 +9,22 @@ namespace varnix {
 
 int GetLocalIPList(std::vector<std::string>& list, bool includeLoopback) {
     QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    if (interfaces.isEmpty()) return 0;
-    std::stable_sort(interfaces.begin(), interfaces.end(),
-                     [](const QNetworkInterface& a, const QNetworkInterface& b) { return a.index() < b.index(); });
+    if (interfaces.isEmpty())
+        return 0;
+    std::stable_sort(
+        interfaces.begin(), interfaces.end(),
+        [](const QNetworkInterface& a, const QNetworkInterface& b) { return a.index() < b.index(); });
     std::vector<std::string> found;
     for (const QNetworkInterface& iface : interfaces) {
         const auto flags = iface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp)) continue;
-        if (flags.testFlag(QNetworkInterface::IsLoopBack) && !includeLoopback) continue;
+        if (!flags.testFlag(QNetworkInterface::IsUp))
+            continue;
+        if (flags.testFlag(QNetworkInterface::IsLoopBack) && !includeLoopback)
+            continue;
         for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
             const QHostAddress ip = entry.ip();
-            if (ip.protocol() != QAbstractSocket::IPv4Protocol) continue;
+            if (ip.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
             found.push_back(ip.toString().toStdString());
         }
     }
@@ -39,4 +44,4 @@ std::string LocalNetmask(const std::string& address) {
     return {};
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -15,4 +15,4 @@ int GetLocalIPList(std::vector<std::string>& list, bool includeLoopback = false)
 // interface that is up holds that address.
 std::string LocalNetmask(const std::string& address);
 
-}  // namespace varnix
+} // namespace varnix

@@ -22,12 +22,14 @@ void SendSaveStep(TUdpSvr& svr, const TSaveStep& step, const TLanTarget& t, std:
     }
 }
 
-void ExecuteSavePlan(TUdpSvr& svr, const TSavePlan& plan, const TLanTarget& selected, const TLanTarget& current,
-                     std::string_view user, std::string_view password,
+void ExecuteSavePlan(TUdpSvr& svr, const TSavePlan& plan, const TLanTarget& selected,
+                     const TLanTarget& current, std::string_view user, std::string_view password,
                      const std::function<void(std::chrono::milliseconds)>& sleep) {
-    if (!plan.Ok) return;
+    if (!plan.Ok)
+        return;
     for (const TSaveStep& step : plan.Steps) {
-        SendSaveStep(svr, step, step.Target == TSaveTarget::CurrentDevice ? current : selected, user, password);
+        SendSaveStep(svr, step, step.Target == TSaveTarget::CurrentDevice ? current : selected, user,
+                     password);
         if (step.PauseAfterMs > 0) {
             const std::chrono::milliseconds pause(step.PauseAfterMs);
             if (sleep)
@@ -38,4 +40,4 @@ void ExecuteSavePlan(TUdpSvr& svr, const TSavePlan& plan, const TLanTarget& sele
     }
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -28,8 +28,8 @@ void SendSaveStep(TUdpSvr& svr, const TSaveStep& step, const TLanTarget& target,
 // the others through SendBlockZ2/SendCommandZ2, a step without payload as a plain command; after
 // each step sleeps its PauseAfterMs. A plan that is not Ok sends nothing. `sleep` replaces the
 // plain sleep (std::this_thread::sleep_for) when given.
-void ExecuteSavePlan(TUdpSvr& svr, const TSavePlan& plan, const TLanTarget& selected, const TLanTarget& current,
-                     std::string_view user, std::string_view password,
+void ExecuteSavePlan(TUdpSvr& svr, const TSavePlan& plan, const TLanTarget& selected,
+                     const TLanTarget& current, std::string_view user, std::string_view password,
                      const std::function<void(std::chrono::milliseconds)>& sleep = {});
 
-}  // namespace varnix
+} // namespace varnix

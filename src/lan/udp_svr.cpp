@@ -31,7 +31,9 @@ namespace {
 constexpr unsigned BatchSize = 32;
 constexpr std::size_t SlotSize = 65536;
 
-bool ParseIPv4(const std::string& text, in_addr& out) { return inet_pton(AF_INET, text.c_str(), &out) == 1; }
+bool ParseIPv4(const std::string& text, in_addr& out) {
+    return inet_pton(AF_INET, text.c_str(), &out) == 1;
+}
 
 std::string IPv4Text(const in_addr& a) {
     char buf[INET_ADDRSTRLEN] = {};
@@ -51,18 +53,23 @@ struct TInterfaceOf {
 
 bool FindInterface(const in_addr& local, TInterfaceOf& out) {
     ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return false;
+    if (::getifaddrs(&list) != 0)
+        return false;
     bool found = false;
     for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
-        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-        if ((i->ifa_flags & IFF_BROADCAST) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET)
+            continue;
+        if ((i->ifa_flags & IFF_BROADCAST) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
         sockaddr_in a{};
         std::memcpy(&a, i->ifa_addr, sizeof a);
-        if (a.sin_addr.s_addr != local.s_addr) continue;
+        if (a.sin_addr.s_addr != local.s_addr)
+            continue;
         out.Name = i->ifa_name;
         out.Index = static_cast<int>(::if_nametoindex(i->ifa_name));
         sockaddr_in mask{};
-        if (i->ifa_netmask != nullptr) std::memcpy(&mask, i->ifa_netmask, sizeof mask);
+        if (i->ifa_netmask != nullptr)
+            std::memcpy(&mask, i->ifa_netmask, sizeof mask);
         out.Broadcast.s_addr = local.s_addr | ~mask.sin_addr.s_addr;
         found = out.Index != 0;
     }
@@ -72,7 +79,8 @@ bool FindInterface(const in_addr& local, TInterfaceOf& out) {
 
 int OpenUdpSocket(int receiveBuffer) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     const int on = 1;
     int rcvbuf = receiveBuffer;
     // SO_RCVBUFFORCE passes net.core.rmem_max where the process may (CAP_NET_ADMIN); otherwise
@@ -100,7 +108,8 @@ bool BindTo(int fd, in_addr address, std::uint16_t port) {
 // (IP_PKTINFO) keeps it to the interface instead.
 int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuffer) {
     const int fd = OpenUdpSocket(receiveBuffer);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     const int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.Name.c_str(),
@@ -112,7 +121,7 @@ int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuff
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 struct TUdpSvr::Binding {
     // [0]: bound to the address; [1]: the broadcast companion (absent: -1).
@@ -132,17 +141,16 @@ struct TUdpSvr::Binding {
     std::vector<iovec> Vectors;
     std::vector<sockaddr_in> Peers;
     std::vector<std::uint8_t> Control;
-    int BatchSocket = 0;  // which socket the batch came from
+    int BatchSocket = 0; // which socket the batch came from
     int BatchCount = 0;
     int BatchNext = 0;
-    int NextSocket = 0;       // the socket read next, alternating so neither starves the other
-    bool Reading = false;     // a turn is in progress (belt and braces: the notifiers are off too)
-    bool Continuing = false;  // a continuation is scheduled for the next turn
+    int NextSocket = 0;      // the socket read next, alternating so neither starves the other
+    bool Reading = false;    // a turn is in progress (belt and braces: the notifiers are off too)
+    bool Continuing = false; // a continuation is scheduled for the next turn
 };
 
 TUdpSvr::TUdpSvr(TUdpSvrOptions options)
-    : options_(std::move(options)),
-      store_(options_.Store != nullptr ? options_.Store : &GlobalBlockStore()),
+    : options_(std::move(options)), store_(options_.Store != nullptr ? options_.Store : &GlobalBlockStore()),
       alive_(std::make_shared<bool>(true)) {}
 
 std::unique_ptr<TUdpSvr> TUdpSvr::Create(TUdpSvrOptions options) {
@@ -154,7 +162,9 @@ TUdpSvr::~TUdpSvr() {
     CloseBindings();
 }
 
-void TUdpSvr::Destroy() { CloseBindings(); }
+void TUdpSvr::Destroy() {
+    CloseBindings();
+}
 
 void TUdpSvr::CloseBindings() {
     ++generation_;
@@ -165,7 +175,8 @@ void TUdpSvr::CloseBindings() {
                 b->Notifiers[s]->deleteLater();
                 b->Notifiers[s] = nullptr;
             }
-            if (b->Fds[s] >= 0) ::close(b->Fds[s]);
+            if (b->Fds[s] >= 0)
+                ::close(b->Fds[s]);
             b->Fds[s] = -1;
         }
     }
@@ -173,7 +184,8 @@ void TUdpSvr::CloseBindings() {
 }
 
 std::vector<std::string> TUdpSvr::LocalAddressList() const {
-    if (options_.LocalAddresses) return options_.LocalAddresses();
+    if (options_.LocalAddresses)
+        return options_.LocalAddresses();
     std::vector<std::string> list;
     GetLocalIPList(list, options_.IncludeLoopback);
     return list;
@@ -181,7 +193,8 @@ std::vector<std::string> TUdpSvr::LocalAddressList() const {
 
 bool TUdpSvr::OpenBinding(const std::string& address) {
     in_addr local{};
-    if (!ParseIPv4(address, local)) return false;
+    if (!ParseIPv4(address, local))
+        return false;
     TInterfaceOf iface;
     const bool broadcastCapable = FindInterface(local, iface);
     int fd = -1;
@@ -191,7 +204,8 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
     // 0.0.0.0, which another program may hold. Try a few ports before giving up.
     for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
         fd = OpenUdpSocket(options_.ReceiveBufferBytes);
-        if (fd < 0) return false;
+        if (fd < 0)
+            return false;
         sockaddr_in sa{};
         socklen_t len = sizeof sa;
         if (!BindTo(fd, local, 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
@@ -199,14 +213,16 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
             return false;
         }
         port = ntohs(sa.sin_port);
-        if (!broadcastCapable) break;
+        if (!broadcastCapable)
+            break;
         companion = OpenCompanion(iface, port, options_.ReceiveBufferBytes);
         if (companion < 0) {
             ::close(fd);
             fd = -1;
         }
     }
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
 
     auto b = std::make_shared<Binding>();
     b->Fds[0] = fd;
@@ -221,10 +237,12 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
     ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &b->ReceiveBuffer, &len);
     const std::weak_ptr<Binding> weak = b;
     for (int s = 0; s < 2; ++s) {
-        if (b->Fds[s] < 0) continue;
+        if (b->Fds[s] < 0)
+            continue;
         b->Notifiers[s] = new QSocketNotifier(b->Fds[s], QSocketNotifier::Read);
         QObject::connect(b->Notifiers[s], &QSocketNotifier::activated, b->Notifiers[s], [this, weak] {
-            if (const auto binding = weak.lock()) ReadBinding(binding);
+            if (const auto binding = weak.lock())
+                ReadBinding(binding);
         });
     }
     bindings_.push_back(std::move(b));
@@ -234,12 +252,15 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
 void TUdpSvr::UpdateBindings() {
     const std::vector<std::string> list = LocalAddressList();
     bool differ = list.size() != bindings_.size();
-    for (std::size_t i = 0; !differ && i < list.size(); ++i) differ = bindings_[i]->Address != list[i];
-    if (!differ || list.empty()) return;
+    for (std::size_t i = 0; !differ && i < list.size(); ++i)
+        differ = bindings_[i]->Address != list[i];
+    if (!differ || list.empty())
+        return;
     CloseBindings();
     for (const std::string& address : list) {
         if (!OpenBinding(address)) {
-            if (OnStatus) OnStatus(stPortInUse, PortInUseText);
+            if (OnStatus)
+                OnStatus(stPortInUse, PortInUseText);
             return;
         }
     }
@@ -260,40 +281,48 @@ int TUdpSvr::Search() {
             return d;
         }();
         Binding& b = *bindings_[static_cast<std::size_t>(i)];
-        const ssize_t n = ::sendto(b.Fds[0], request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&dest),
-                                   sizeof dest);
+        const ssize_t n = ::sendto(b.Fds[0], request.data(), request.size(), 0,
+                                   reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
         if (n != static_cast<ssize_t>(request.size())) {
             allSent = false;
             continue;
         }
-        if (OnSend) OnSend(request, options_.DestinationAddr, b.Address, options_.PortZ2, b.Port);
-        if (generation != generation_) return 0;  // a handler rebuilt the bindings under us
+        if (OnSend)
+            OnSend(request, options_.DestinationAddr, b.Address, options_.PortZ2, b.Port);
+        if (generation != generation_)
+            return 0; // a handler rebuilt the bindings under us
     }
-    if (!allSent) return 0;
-    if (OnStatus) OnStatus(stSearchSent, std::string());
+    if (!allSent)
+        return 0;
+    if (OnStatus)
+        OnStatus(stSearchSent, std::string());
     return 1;
 }
 
 void TUdpSvr::SendDatagram(int binding, const TIdBytes& data, std::uint16_t destPort) {
-    if (binding < 0 || binding >= BindingCount()) return;
+    if (binding < 0 || binding >= BindingCount())
+        return;
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
     dest.sin_port = htons(destPort);
-    if (!ParseIPv4(options_.DestinationAddr, dest.sin_addr)) return;
+    if (!ParseIPv4(options_.DestinationAddr, dest.sin_addr))
+        return;
     const Binding& b = *bindings_[static_cast<std::size_t>(binding)];
-    const ssize_t n =
-        ::sendto(b.Fds[0], data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
-    if (n != static_cast<ssize_t>(data.size())) return;
-    if (OnSend) OnSend(data, options_.DestinationAddr, b.Address, destPort, b.Port);
+    const ssize_t n = ::sendto(b.Fds[0], data.data(), data.size(), 0,
+                               reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+    if (n != static_cast<ssize_t>(data.size()))
+        return;
+    if (OnSend)
+        OnSend(data, options_.DestinationAddr, b.Address, destPort, b.Port);
 }
 
-void TUdpSvr::SendCommandZ3(int binding, std::string_view mac, std::string_view user, std::string_view password,
-                            std::uint8_t code) {
+void TUdpSvr::SendCommandZ3(int binding, std::string_view mac, std::string_view user,
+                            std::string_view password, std::uint8_t code) {
     SendBlockZ3(binding, mac, code, user, password, {});
 }
 
-void TUdpSvr::SendCommandZ2(int binding, std::string_view mac, std::string_view user, std::string_view password,
-                            std::uint8_t code) {
+void TUdpSvr::SendCommandZ2(int binding, std::string_view mac, std::string_view user,
+                            std::string_view password, std::uint8_t code) {
     SendBlockZ2(binding, mac, code, user, password, {});
 }
 
@@ -301,7 +330,8 @@ void TUdpSvr::SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, 
                           std::string_view password, std::span<const std::uint8_t> payload) {
     try {
         const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
-        if (code == CmdRead) BeginRead(binding, mac);
+        if (code == CmdRead)
+            BeginRead(binding, mac);
         SendDatagram(binding, datagram, options_.PortZ3);
     } catch (const ConversionError&) {
         // An unparsable MAC: nothing is sent, nothing is reported.
@@ -312,19 +342,22 @@ void TUdpSvr::SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, 
                           std::string_view password, std::span<const std::uint8_t> payload) {
     try {
         const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
-        if (code == CmdRead) BeginRead(binding, mac);
+        if (code == CmdRead)
+            BeginRead(binding, mac);
         SendDatagram(binding, datagram, options_.PortZ2);
     } catch (const ConversionError&) {
     }
 }
 
 std::string TUdpSvr::BindingAddress(int binding) const {
-    if (binding < 0 || binding >= BindingCount()) return {};
+    if (binding < 0 || binding >= BindingCount())
+        return {};
     return bindings_[static_cast<std::size_t>(binding)]->Address;
 }
 
 bool TUdpSvr::BindingHearsBroadcasts(int binding) const {
-    if (binding < 0 || binding >= BindingCount()) return false;
+    if (binding < 0 || binding >= BindingCount())
+        return false;
     return bindings_[static_cast<std::size_t>(binding)]->Fds[1] >= 0;
 }
 
@@ -347,18 +380,21 @@ void TUdpSvr::BeginRead(int binding, std::string_view mac) {
 }
 
 std::uint16_t TUdpSvr::BindingPort(int binding) const {
-    if (binding < 0 || binding >= BindingCount()) return 0;
+    if (binding < 0 || binding >= BindingCount())
+        return 0;
     return bindings_[static_cast<std::size_t>(binding)]->Port;
 }
 
 int TUdpSvr::BindingReceiveBuffer(int binding) const {
-    if (binding < 0 || binding >= BindingCount()) return 0;
+    if (binding < 0 || binding >= BindingCount())
+        return 0;
     return bindings_[static_cast<std::size_t>(binding)]->ReceiveBuffer;
 }
 
 void TUdpSvr::SetNotifiers(Binding& b, bool enabled) {
     for (QSocketNotifier* n : b.Notifiers)
-        if (n != nullptr) n->setEnabled(enabled);
+        if (n != nullptr)
+            n->setEnabled(enabled);
 }
 
 // Takes the next batch, from the two sockets in turn; false when both queues are empty.
@@ -367,7 +403,8 @@ bool TUdpSvr::ReceiveBatch(Binding& b) {
     for (int tries = 0; tries < 2; ++tries) {
         const int s = b.NextSocket;
         b.NextSocket = b.Fds[1] >= 0 ? 1 - s : 0;
-        if (b.Fds[s] < 0) continue;
+        if (b.Fds[s] < 0)
+            continue;
         for (unsigned i = 0; i < BatchSize; ++i) {
             b.Vectors[i] = iovec{b.Buffer.data() + i * SlotSize, SlotSize};
             b.Headers[i] = mmsghdr{};
@@ -396,7 +433,8 @@ bool TUdpSvr::ReceiveBatch(Binding& b) {
 // to the binding's address hears on Windows: its own address and the two broadcast addresses.
 bool TUdpSvr::CompanionKeeps(const Binding& b, msghdr& h) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&h); c != nullptr; c = CMSG_NXTHDR(&h, c)) {
-        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO)
+            continue;
         in_pktinfo info{};
         std::memcpy(&info, CMSG_DATA(c), sizeof info);
         const std::uint32_t to = info.ipi_addr.s_addr;
@@ -407,8 +445,9 @@ bool TUdpSvr::CompanionKeeps(const Binding& b, msghdr& h) {
 }
 
 void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
-    const std::shared_ptr<Binding> b = binding;  // the batch stays valid whatever a handler does
-    if (b->Reading) return;
+    const std::shared_ptr<Binding> b = binding; // the batch stays valid whatever a handler does
+    if (b->Reading)
+        return;
     if (b->Buffer.empty()) {
         b->Buffer.resize(BatchSize * SlotSize);
         b->Headers.resize(BatchSize);
@@ -430,13 +469,15 @@ void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
     std::string lastPeerText;
     for (;;) {
         if (b->BatchNext >= b->BatchCount) {
-            if (batches >= turnBatches_ || !ReceiveBatch(*b)) break;
+            if (batches >= turnBatches_ || !ReceiveBatch(*b))
+                break;
             ++batches;
         }
         const int i = b->BatchNext++;
         auto& h = b->Headers[static_cast<std::size_t>(i)];
         const sockaddr_in& peer = b->Peers[static_cast<std::size_t>(i)];
-        if (b->BatchSocket == 1 && !CompanionKeeps(*b, h.msg_hdr)) continue;
+        if (b->BatchSocket == 1 && !CompanionKeeps(*b, h.msg_hdr))
+            continue;
         // A burst comes mostly from one address (the simulator, or modules behind one gateway);
         // keep its text instead of formatting it for every datagram.
         if (peer.sin_addr.s_addr != lastPeer.s_addr || lastPeerText.empty()) {
@@ -444,12 +485,14 @@ void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
             lastPeerText = IPv4Text(peer.sin_addr);
         }
         HandleDatagram(b->Index,
-                       std::span<const std::uint8_t>(b->Buffer.data() + static_cast<std::size_t>(i) * SlotSize,
-                                                     h.msg_len),
+                       std::span<const std::uint8_t>(
+                           b->Buffer.data() + static_cast<std::size_t>(i) * SlotSize, h.msg_len),
                        lastPeerText, ntohs(peer.sin_port));
         // A handler may have destroyed the endpoint or rebuilt its bindings (and with them b).
-        if (alive.expired() || !*alive.lock() || generation != generation_) return;
-        if (std::chrono::steady_clock::now() - start >= budget) break;
+        if (alive.expired() || !*alive.lock() || generation != generation_)
+            return;
+        if (std::chrono::steady_clock::now() - start >= budget)
+            break;
     }
     b->Reading = false;
     if (b->BatchNext >= b->BatchCount && batches < turnBatches_) {
@@ -465,33 +508,41 @@ void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
     const std::weak_ptr<Binding> weak = b;
     QTimer::singleShot(0, b->Notifiers[0], [this, weak] {
         const auto next = weak.lock();
-        if (next && next->Continuing) ReadBinding(next);
+        if (next && next->Continuing)
+            ReadBinding(next);
     });
 }
 
 void TUdpSvr::NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr,
                               std::uint16_t peerPort) {
-    if (searchSources_.size() >= MaxSearchSources) return;  // a flood of made-up replies
+    if (searchSources_.size() >= MaxSearchSources)
+        return; // a flood of made-up replies
     in_addr a{};
-    if (!ParseIPv4(peerAddr, a)) return;
+    if (!ParseIPv4(peerAddr, a))
+        return;
     searchSources_.try_emplace(MacKey(mac) + '/' + std::to_string(binding), SearchSource{a.s_addr, peerPort});
 }
 
 void TUdpSvr::NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
                              std::uint16_t peerPort) {
-    if (!read_.Active || binding != read_.Binding) return;
+    if (!read_.Active || binding != read_.Binding)
+        return;
     const auto base = DecodeParamReply(reply.first<ParamReplySize>()).first;
-    if (MacKey(base.UserMAC) != read_.Mac) return;
+    if (MacKey(base.UserMAC) != read_.Mac)
+        return;
     in_addr a{};
-    if (!ParseIPv4(peerAddr, a)) return;
+    if (!ParseIPv4(peerAddr, a))
+        return;
     read_.Known = true;
     read_.Addr = a.s_addr;
     read_.Port = peerPort;
 }
 
 bool TUdpSvr::AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const {
-    if (!read_.Active) return true;  // no read asked for yet: nothing to take a block from
-    if (!read_.Known || binding != read_.Binding || peerPort != read_.Port) return false;
+    if (!read_.Active)
+        return true; // no read asked for yet: nothing to take a block from
+    if (!read_.Known || binding != read_.Binding || peerPort != read_.Port)
+        return false;
     in_addr a{};
     return ParseIPv4(peerAddr, a) && a.s_addr == read_.Addr;
 }
@@ -502,20 +553,25 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
         const std::weak_ptr<bool> alive = alive_;
         const TIdBytes copy(datagram.begin(), datagram.end());
         OnReceive(copy, peerAddr, BindingAddress(binding), peerPort, BindingPort(binding));
-        if (alive.expired()) return;  // the handler destroyed the endpoint
+        if (alive.expired())
+            return; // the handler destroyed the endpoint
     }
 
     std::visit(
         [&](auto&& c) {
             using T = std::decay_t<decltype(c)>;
             if constexpr (std::is_same_v<T, TStatusDatagram>) {
-                if (OnStatus) OnStatus(c.Code, c.Text);
+                if (OnStatus)
+                    OnStatus(c.Code, c.Text);
             } else if constexpr (std::is_same_v<T, TSearchReply>) {
                 NoteSearchReply(binding, c.MAC, peerAddr, peerPort);
-                if (OnSearchReply) OnSearchReply(c.IP, c.Name, c.MAC, c.Firmware, c.Family, binding);
+                if (OnSearchReply)
+                    OnSearchReply(c.IP, c.Name, c.MAC, c.Firmware, c.Family, binding);
             } else if constexpr (std::is_same_v<T, TModbusDatagram>) {
-                if (!AcceptReadBlock(binding, peerAddr, peerPort)) return;
-                if (OnModbusParams) OnModbusParams(c.Param, c.Kind);
+                if (!AcceptReadBlock(binding, peerAddr, peerPort))
+                    return;
+                if (OnModbusParams)
+                    OnModbusParams(c.Param, c.Kind);
             } else if constexpr (std::is_same_v<T, TBlockDatagram>) {
                 // The store is filled before the event, so the handler and every later encoder
                 // see the module's bytes.
@@ -535,16 +591,19 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
                 }
                 case TBlockReply::Cloud50:
                     store_->StoreCloud(d.first<CloudBlockSize>());
-                    if (OnCloudParams) OnCloudParams(DecodeCloudBlock(d.first<CloudBlockSize>()), 0, c.Family);
+                    if (OnCloudParams)
+                        OnCloudParams(DecodeCloudBlock(d.first<CloudBlockSize>()), 0, c.Family);
                     break;
                 case TBlockReply::Heart85:
                     store_->StoreHeart(d.first<HeartBlockSize>());
-                    if (OnHeartParams) OnHeartParams(store_->Heart, 0, c.Family);
+                    if (OnHeartParams)
+                        OnHeartParams(store_->Heart, 0, c.Family);
                     break;
                 case TBlockReply::Httpd302: {
                     store_->StoreHttpd(d.first<HttpdReplySize>());
                     if (OnHttpdTexts) {
-                        const auto [url, header] = DecodeHttpdTexts(std::span<const std::uint8_t, HttpdReplySize>(store_->Httpd));
+                        const auto [url, header] =
+                            DecodeHttpdTexts(std::span<const std::uint8_t, HttpdReplySize>(store_->Httpd));
                         OnHttpdTexts(url, header);
                     }
                     break;
@@ -555,4 +614,4 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
         ClassifyDatagram(datagram, peerPort));
 }
 
-}  // namespace varnix
+} // namespace varnix

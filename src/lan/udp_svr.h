@@ -94,7 +94,8 @@ public:
                        const std::string& firmware, std::int32_t family, std::int32_t bindingIndex)>
         OnSearchReply;
     // A 130-byte parameter reply (already in the store); source 0 = LAN.
-    std::function<void(const TBaseParam& base, const TarrComParam& ports, std::int32_t family, std::int32_t source)>
+    std::function<void(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
+                       std::int32_t source)>
         OnDeviceParams;
     // A 50-byte cloud reply (already in the store).
     std::function<void(const TarrCloudParam& cloud, std::int32_t source, std::int32_t family)> OnCloudParams;
@@ -178,9 +179,9 @@ private:
     struct ReadSource {
         bool Active = false;
         int Binding = -1;
-        std::string Mac;  // 12 upper-case hex digits
+        std::string Mac; // 12 upper-case hex digits
         bool Known = false;
-        std::uint32_t Addr = 0;  // network order
+        std::uint32_t Addr = 0; // network order
         std::uint16_t Port = 0;
     };
     // Where a module's search reply came from.
@@ -220,4 +221,4 @@ private:
     std::shared_ptr<bool> alive_;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -21,11 +21,13 @@ void InitLang(const QString& programDir) {
     RegisterBuiltinTexts(*LangList);
     LangList->LoadLangFile(QDir(programDir).filePath(LangFileName.toString()));
     // The built-in texts answer in its place; the reason goes to the terminal and the window's log.
-    if (!LangList->FileError.isEmpty()) std::fprintf(stderr, "varnix: %s\n", qPrintable(LangList->FileError));
+    if (!LangList->FileError.isEmpty())
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(LangList->FileError));
 }
 
 QString GetLangText(const QString& Key) {
-    if (!LangList) return Key;
+    if (!LangList)
+        return Key;
     try {
         return LangList->GetText(Key);
     } catch (...) {
@@ -38,4 +40,4 @@ void FreeLang() {
     LangList = nullptr;
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -24,4 +24,4 @@ void RegisterBuiltinTexts(TLangList& list);
 // Releases LangList.
 void FreeLang();
 
-}  // namespace varnix
+} // namespace varnix

@@ -22,16 +22,18 @@ constexpr QStringView LineEnd = u"\r\n";
 // Index of the first entry equal to `s` ignoring letter case, or -1.
 qsizetype FindText(const QStringList& list, QStringView s) {
     for (qsizetype i = 0; i < list.size(); ++i)
-        if (QStringView(list[i]).compare(s, Qt::CaseInsensitive) == 0) return i;
+        if (QStringView(list[i]).compare(s, Qt::CaseInsensitive) == 0)
+            return i;
     return -1;
 }
 
 // The row that holds `s` as a name, else as a Chinese text, else as an English text.
-qsizetype FindRow(const QStringList& names, const QStringList& cn, const QStringList& en,
-                  QStringView s) {
+qsizetype FindRow(const QStringList& names, const QStringList& cn, const QStringList& en, QStringView s) {
     qsizetype i = FindText(names, s);
-    if (i < 0) i = FindText(cn, s);
-    if (i < 0) i = FindText(en, s);
+    if (i < 0)
+        i = FindText(cn, s);
+    if (i < 0)
+        i = FindText(en, s);
     return i;
 }
 
@@ -41,15 +43,17 @@ QString TokenToLineFeed(QStringView text) {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TLangFields ParseLangLine(QStringView line) {
     TLangFields f;
     const qsizetype first = line.indexOf(LangFieldSeparator);
-    if (first < 0) return f;
+    if (first < 0)
+        return f;
     f.Name = line.left(first).toString();
     const qsizetype second = line.indexOf(LangFieldSeparator, first + 1);
-    if (second >= 0) f.Cn = TokenToLineFeed(line.mid(first + 1, second - first - 1));
+    if (second >= 0)
+        f.Cn = TokenToLineFeed(line.mid(first + 1, second - first - 1));
     const qsizetype last = line.lastIndexOf(LangFieldSeparator);
     f.En = TokenToLineFeed(line.mid(last + 1));
     return f;
@@ -63,19 +67,23 @@ void TLangList::AddText(const QString& Name, const QString& Cn, const QString& E
 
 QString TLangList::GetText(const QString& Name) const {
     qsizetype i = FindRow(FileNames, FileCn, FileEn, Name);
-    if (i >= 0) return IsChinese ? FileCn.value(i) : FileEn.value(i);
+    if (i >= 0)
+        return IsChinese ? FileCn.value(i) : FileEn.value(i);
     i = FindRow(BaseNames, BaseCn, BaseEn, Name);
-    if (i >= 0) return IsChinese ? BaseCn.value(i) : BaseEn.value(i);
+    if (i >= 0)
+        return IsChinese ? BaseCn.value(i) : BaseEn.value(i);
     return Name;
 }
 
 void TLangList::LoadLangFile(const QString& Path) {
-    if (!QFile::exists(Path)) WriteLangFile(Path);  // failure leaves the built-in rows alone
+    if (!QFile::exists(Path))
+        WriteLangFile(Path); // failure leaves the built-in rows alone
     ReadLangFile(Path);
 }
 
 bool TLangList::ReadLangFile(const QString& Path) {
-    if (Path.isEmpty()) return false;
+    if (Path.isEmpty())
+        return false;
     std::string why;
     const auto bytes = ReadRegularFile(QFile::encodeName(Path).toStdString(), MaxLangFileBytes, &why);
     if (!bytes) {
@@ -88,17 +96,20 @@ bool TLangList::ReadLangFile(const QString& Path) {
 }
 
 void TLangList::ReadLangData(QByteArrayView bytes) {
-    const QString text = FileBytesToText(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));
+    const QString text =
+        FileBytesToText(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));
     // A line ends at CR LF, LF or a lone CR.
     const QStringView all(text);
     qsizetype pos = 0;
     while (pos < all.size()) {
         qsizetype end = pos;
-        while (end < all.size() && all[end] != u'\r' && all[end] != u'\n') ++end;
+        while (end < all.size() && all[end] != u'\r' && all[end] != u'\n')
+            ++end;
         const QStringView line = all.mid(pos, end - pos);
         const bool crlf = end + 1 < all.size() && all[end] == u'\r' && all[end + 1] == u'\n';
         pos = end + (crlf ? 2 : 1);
-        if (line.isEmpty() || line.front() == LangCommentMark) continue;
+        if (line.isEmpty() || line.front() == LangCommentMark)
+            continue;
         TLangFields f = ParseLangLine(line);
         FileNames.append(std::move(f.Name));
         FileCn.append(std::move(f.Cn));
@@ -128,7 +139,8 @@ QByteArray TLangList::LangFileContent() const {
 
 bool TLangList::WriteLangFile(const QString& Path) const {
     QSaveFile file(Path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     const QByteArray bytes = LangFileContent();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
@@ -142,6 +154,8 @@ bool TLangList::IsLocaleChinese(const QLocale& locale) {
     return locale.language() == QLocale::Chinese || locale.nativeLanguageName().contains(u"中文");
 }
 
-bool TLangList::IsSysChinese() { return IsLocaleChinese(QLocale::system()); }
+bool TLangList::IsSysChinese() {
+    return IsLocaleChinese(QLocale::system());
+}
 
-}  // namespace varnix
+} // namespace varnix

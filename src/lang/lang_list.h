@@ -85,4 +85,4 @@ public:
     static bool IsLocaleChinese(const QLocale& locale);
 };
 
-}  // namespace varnix
+} // namespace varnix

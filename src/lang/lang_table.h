@@ -18,4 +18,4 @@ inline constexpr std::size_t BuiltinLangRowCount = 281;
 // All rows in registration order (the order of a generated Lang.txt).
 std::span<const TLangRow> BuiltinLangTable();
 
-}  // namespace varnix
+} // namespace varnix

@@ -18,7 +18,8 @@ class TIconv {
 public:
     TIconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~TIconv() {
-        if (valid()) iconv_close(cd_);
+        if (valid())
+            iconv_close(cd_);
     }
     TIconv(const TIconv&) = delete;
     TIconv& operator=(const TIconv&) = delete;
@@ -29,7 +30,7 @@ private:
     iconv_t cd_;
 };
 
-}  // namespace
+} // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
     std::size_t i = 0;
@@ -52,13 +53,16 @@ bool IsValidUtf8(std::string_view bytes) {
         } else {
             return false;
         }
-        if (n - i < len) return false;
+        if (n - i < len)
+            return false;
         for (std::size_t k = 1; k < len; ++k) {
             const auto b = static_cast<unsigned char>(bytes[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
+            if ((b & 0xC0) != 0x80)
+                return false;
             cp = (cp << 6) | (b & 0x3F);
         }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
         i += len;
     }
     return true;
@@ -71,7 +75,8 @@ bool QtHasGbk() {
 
 QString DecodeGbkIconv(std::string_view bytes) {
     TIconv cd("UTF-8", GbkName);
-    if (!cd.valid()) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (!cd.valid())
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     std::string out;
     out.reserve(bytes.size() * 3 / 2 + 4);
     char buf[1024];
@@ -82,8 +87,10 @@ QString DecodeGbkIconv(std::string_view bytes) {
         std::size_t oLeft = sizeof buf;
         const std::size_t r = iconv(cd.get(), &in, &inLeft, &o, &oLeft);
         out.append(buf, static_cast<std::size_t>(o - buf));
-        if (r != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) continue;
+        if (r != static_cast<std::size_t>(-1))
+            break;
+        if (errno == E2BIG)
+            continue;
         // An invalid or truncated sequence: show one replacement character and skip one byte.
         out.append("\xEF\xBF\xBD");
         ++in;
@@ -95,7 +102,8 @@ QString DecodeGbkIconv(std::string_view bytes) {
 
 std::optional<std::string> EncodeGbkIconv(const QString& text) {
     TIconv cd(GbkName, "UTF-8");
-    if (!cd.valid()) return std::nullopt;
+    if (!cd.valid())
+        return std::nullopt;
     QByteArray utf8 = text.toUtf8();
     std::string out;
     out.reserve(static_cast<std::size_t>(utf8.size()));
@@ -107,32 +115,38 @@ std::optional<std::string> EncodeGbkIconv(const QString& text) {
         std::size_t oLeft = sizeof buf;
         const std::size_t r = iconv(cd.get(), &in, &inLeft, &o, &oLeft);
         out.append(buf, static_cast<std::size_t>(o - buf));
-        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-        return std::nullopt;  // a character without a GBK form
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG)
+            continue;
+        return std::nullopt; // a character without a GBK form
     }
     return out;
 }
 
 QString DecodeGbk(std::string_view bytes) {
-    if (!QtHasGbk()) return DecodeGbkIconv(bytes);
+    if (!QtHasGbk())
+        return DecodeGbkIconv(bytes);
     QStringDecoder dec(GbkName);
     return dec.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 std::optional<std::string> EncodeGbk(const QString& text) {
-    if (!QtHasGbk()) return EncodeGbkIconv(text);
+    if (!QtHasGbk())
+        return EncodeGbkIconv(text);
     QStringEncoder enc(GbkName);
     QByteArray bytes = enc.encode(text);
-    if (enc.hasError()) return std::nullopt;
+    if (enc.hasError())
+        return std::nullopt;
     // A codec may substitute a character it cannot map instead of failing: only a text that
     // decodes back to itself has a GBK form.
     std::string out(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (DecodeGbk(out) != text) return std::nullopt;
+    if (DecodeGbk(out) != text)
+        return std::nullopt;
     return out;
 }
 
 QString BytesToDisplay(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     return DecodeGbk(bytes);
 }
 
@@ -144,14 +158,16 @@ std::string DisplayToBytes(const QString& text) {
         const QByteArray latin = text.toLatin1();
         return std::string(latin.constData(), static_cast<std::size_t>(latin.size()));
     }
-    if (auto gbk = EncodeGbk(text)) return *std::move(gbk);
+    if (auto gbk = EncodeGbk(text))
+        return *std::move(gbk);
     const QByteArray utf8 = text.toUtf8();
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
 QString FileBytesToText(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
     return BytesToDisplay(bytes);
 }
 
-}  // namespace varnix
+} // namespace varnix

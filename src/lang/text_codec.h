@@ -38,4 +38,4 @@ std::optional<std::string> EncodeGbkIconv(const QString& text);
 // rest is decoded as BytesToDisplay does.
 QString FileBytesToText(std::string_view bytes);
 
-}  // namespace varnix
+} // namespace varnix

@@ -4,8 +4,8 @@
 #include "lang/lang_list.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,12 +19,15 @@
 namespace varnix {
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 class TFakeMain : public ISettingsTarget {
 public:
     QStringList Calls;
-    bool LanguageChinese = false, AboutVisible = false, HintChecked = false, UpdateVisible = true, HintsOn = false;
+    bool LanguageChinese = false, AboutVisible = false, HintChecked = false, UpdateVisible = true,
+         HintsOn = false;
     int HintPause = 0, Model = 0;
     QString Com, CmdPath;
 
@@ -83,8 +86,8 @@ TEST_F(Settings, FirstStartWithoutFile) {
     for (bool systemChinese : {false, true}) {
         main = TFakeMain{};
         Load(systemChinese);
-        EXPECT_EQ(main.Calls, (QStringList{U("language"), U("about"), U("hintcheck"), U("updatemenus"), U("hintpause"),
-                                           U("hints"), U("com"), U("model"), U("cmdpath")}));
+        EXPECT_EQ(main.Calls, (QStringList{U("language"), U("about"), U("hintcheck"), U("updatemenus"),
+                                           U("hintpause"), U("hints"), U("com"), U("model"), U("cmdpath")}));
         EXPECT_EQ(lang.IsChinese, systemChinese);
         EXPECT_EQ(main.LanguageChinese, systemChinese);
         EXPECT_TRUE(main.AboutVisible);
@@ -105,25 +108,45 @@ TEST_F(Settings, FirstStartWithoutFile) {
 }
 
 TEST_F(Settings, IntegerAndBooleanEncodings) {
-    struct Case { const char* value; std::optional<int> parsed; };
-    const Case cases[] = {{"7", 7}, {"0x3", 3}, {"0X1f", 31}, {"-2", -2}, {" 12 ", 12}, {"abc", std::nullopt},
-                          {"0x", std::nullopt}, {"0x-1", std::nullopt}, {"", std::nullopt}, {"1.5", std::nullopt},
+    struct Case {
+        const char* value;
+        std::optional<int> parsed;
+    };
+    const Case cases[] = {{"7", 7},
+                          {"0x3", 3},
+                          {"0X1f", 31},
+                          {"-2", -2},
+                          {" 12 ", 12},
+                          {"abc", std::nullopt},
+                          {"0x", std::nullopt},
+                          {"0x-1", std::nullopt},
+                          {"", std::nullopt},
+                          {"1.5", std::nullopt},
                           {"99999999999", std::nullopt}};
-    for (const Case& c : cases) EXPECT_EQ(ParseIniInteger(U(c.value)), c.parsed) << c.value;
+    for (const Case& c : cases)
+        EXPECT_EQ(ParseIniInteger(U(c.value)), c.parsed) << c.value;
 
-    struct ZCase { const char* zNum; int model; };
-    for (const ZCase c : {ZCase{"7", 1}, ZCase{"abc", 1}, ZCase{"0x3", 3}, ZCase{"2", 2}, ZCase{"0", 1}, ZCase{"-3", 1}}) {
+    struct ZCase {
+        const char* zNum;
+        int model;
+    };
+    for (const ZCase c :
+         {ZCase{"7", 1}, ZCase{"abc", 1}, ZCase{"0x3", 3}, ZCase{"2", 2}, ZCase{"0", 1}, ZCase{"-3", 1}}) {
         WriteIni(QByteArray("[System]\r\nZNum=") + c.zNum + "\r\n");
         Load();
         EXPECT_EQ(main.Model, c.model) << c.zNum;
     }
-    struct BCase { const char* value; bool on; };
-    for (const BCase c : {BCase{"2", true}, BCase{"0", false}, BCase{"0x0", false}, BCase{"x", true}, BCase{"", true}}) {
+    struct BCase {
+        const char* value;
+        bool on;
+    };
+    for (const BCase c :
+         {BCase{"2", true}, BCase{"0", false}, BCase{"0x0", false}, BCase{"x", true}, BCase{"", true}}) {
         WriteIni(QByteArray("[System]\r\nRealTimeHelp=") + c.value + "\r\nLanguage=" + c.value + "\r\n");
         Load(true);
         EXPECT_EQ(main.HintChecked, c.on) << c.value;
         EXPECT_EQ(main.HintsOn, c.on) << c.value;
-        EXPECT_EQ(lang.IsChinese, c.on) << c.value;  // unparsable: the system default (Chinese here)
+        EXPECT_EQ(lang.IsChinese, c.on) << c.value; // unparsable: the system default (Chinese here)
     }
 }
 
@@ -131,14 +154,14 @@ TEST_F(Settings, StringsAreTakenAsTheyAre) {
     WriteIni("[System]\r\nLocalCom=ttyUSB7\r\nFilePath=\r\nUpgradeIP=\r\n");
     main.CmdPath = QStringLiteral("/previous/DataSelf.txt");
     Load();
-    EXPECT_EQ(main.Com, u"ttyUSB7");  // shown even though no such port exists
-    EXPECT_EQ(main.CmdPath, QString());  // present but empty: empty, not the default
+    EXPECT_EQ(main.Com, u"ttyUSB7");    // shown even though no such port exists
+    EXPECT_EQ(main.CmdPath, QString()); // present but empty: empty, not the default
 
     WriteIni("[System]\r\nLocalCom=\r\n");
     main.CmdPath = QStringLiteral("/previous/DataSelf.txt");
     Load();
     EXPECT_EQ(main.Com, QString());
-    EXPECT_EQ(main.CmdPath, u"/previous/DataSelf.txt");  // missing: the current value stays
+    EXPECT_EQ(main.CmdPath, u"/previous/DataSelf.txt"); // missing: the current value stays
 }
 
 TEST_F(Settings, FullSaveWritesEveryKeyInOrder) {
@@ -188,9 +211,9 @@ TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
 
 TEST_F(Settings, KilledRunThatOnlySwitchedLanguage) {
     Load(false);
-    lang.IsChinese = true;  // the language switch
+    lang.IsChinese = true; // the language switch
     ASSERT_TRUE(SaveIniLanguage(lang));
-    FreeIni();  // no SaveIni: the process ended otherwise
+    FreeIni(); // no SaveIni: the process ended otherwise
     EXPECT_EQ(IniBytes(), QByteArray("[System]\r\nLanguage=1\r\n"));
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(IniPath()).constData(), &st), 0);
@@ -244,7 +267,7 @@ TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
 
 TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
-    Load(false);  // returns: /dev/zero is not read until memory runs out
+    Load(false); // returns: /dev/zero is not read until memory runs out
     EXPECT_EQ(main.Com, u"COM1");
     EXPECT_FALSE(SaveIni(lang, main, &upgrade).Ok);
     EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
@@ -273,7 +296,8 @@ TEST_F(Settings, OldGbkFileOfTheWindowsTool) {
 
 TEST_F(Settings, PythonConfigParserReadsTheFile) {
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (python.isEmpty()) GTEST_SKIP() << "python3 not installed";
+    if (python.isEmpty())
+        GTEST_SKIP() << "python3 not installed";
     Load();
     main.Com = U("ttyUSB0");
     main.CmdPath = U("/data/命令 列表.txt");
@@ -282,13 +306,15 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
     ASSERT_TRUE(SaveIni(lang, main, &upgrade));
 
     QProcess p;
-    p.start(python, {QStringLiteral("-c"), QStringLiteral(
-        "import configparser, sys\n"
-        "c = configparser.ConfigParser(interpolation=None)\n"
-        "c.optionxform = str\n"
-        "c.read(sys.argv[1], encoding='utf-8')\n"
-        "s = c['System']\n"
-        "sys.stdout.buffer.write('\\n'.join(k + '=' + s[k] for k in s).encode('utf-8'))\n"), IniPath()});
+    p.start(python, {QStringLiteral("-c"),
+                     QStringLiteral(
+                         "import configparser, sys\n"
+                         "c = configparser.ConfigParser(interpolation=None)\n"
+                         "c.optionxform = str\n"
+                         "c.read(sys.argv[1], encoding='utf-8')\n"
+                         "s = c['System']\n"
+                         "sys.stdout.buffer.write('\\n'.join(k + '=' + s[k] for k in s).encode('utf-8'))\n"),
+                     IniPath()});
     ASSERT_TRUE(p.waitForFinished(30000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()),
@@ -299,9 +325,11 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
 TEST(SettingsTable, KeysTypesDefaults) {
     const auto t = SettingsTable();
     ASSERT_EQ(t.size(), 10u);
-    const QStringList keys{U("Language"), U("RealTimeHelp"), U("LocalCom"), U("ZNum"), U("UserName"),
-                           U("Password"), U("UpgradeIP"), U("UpgradeMAC"), U("UpgradeFileName"), U("FilePath")};
-    for (std::size_t i = 0; i < t.size(); ++i) EXPECT_EQ(t[i].Key, keys[qsizetype(i)]);
+    const QStringList keys{U("Language"),        U("RealTimeHelp"), U("LocalCom"),  U("ZNum"),
+                           U("UserName"),        U("Password"),     U("UpgradeIP"), U("UpgradeMAC"),
+                           U("UpgradeFileName"), U("FilePath")};
+    for (std::size_t i = 0; i < t.size(); ++i)
+        EXPECT_EQ(t[i].Key, keys[qsizetype(i)]);
     EXPECT_EQ(FindSetting(u"zNUM")->Type, TSettingType::Integer);
     EXPECT_EQ(FindSetting(u"RealTimeHelp")->Default, u"1");
     EXPECT_EQ(FindSetting(u"LocalCom")->Default, u"COM1");
@@ -309,5 +337,5 @@ TEST(SettingsTable, KeysTypesDefaults) {
     EXPECT_EQ(FindSetting(u"Nope"), nullptr);
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

@@ -13,23 +13,29 @@
 namespace varnix {
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 TEST(IniDocument, Lookups) {
-    const auto doc = TIniDocument::FromBytes(QByteArray(
-        "; comment=1\r\n[Other]\r\nZNum=9\r\n[ system ]\r\n  ZNum = 0x3  \r\nzNum=2\r\nEmpty=\r\n"
-        "NoEquals\r\nLocalCom=COM=3\r\n[System]\r\nLate=yes\n"));
-    struct Case { const char* section; const char* key; std::optional<const char*> value; };
+    const auto doc = TIniDocument::FromBytes(
+        QByteArray("; comment=1\r\n[Other]\r\nZNum=9\r\n[ system ]\r\n  ZNum = 0x3  \r\nzNum=2\r\nEmpty=\r\n"
+                   "NoEquals\r\nLocalCom=COM=3\r\n[System]\r\nLate=yes\n"));
+    struct Case {
+        const char* section;
+        const char* key;
+        std::optional<const char*> value;
+    };
     const Case cases[] = {
-        {"System", "ZNum", "0x3"},            // trimmed; section and key names ignore case
-        {"SYSTEM", "znum", "0x3"},            // the first of two counts
+        {"System", "ZNum", "0x3"}, // trimmed; section and key names ignore case
+        {"SYSTEM", "znum", "0x3"}, // the first of two counts
         {"Other", "ZNum", "9"},
-        {"System", "Empty", ""},              // present but empty
-        {"System", "LocalCom", "COM=3"},      // split at the first "="
+        {"System", "Empty", ""},         // present but empty
+        {"System", "LocalCom", "COM=3"}, // split at the first "="
         {"System", "NoEquals", std::nullopt},
         {"System", "Missing", std::nullopt},
         {"System", "; comment", std::nullopt},
-        {"System", "Late", "yes"},            // a second section of the same name is read too
+        {"System", "Late", "yes"}, // a second section of the same name is read too
         {"Nowhere", "ZNum", std::nullopt},
     };
     for (const Case& c : cases) {
@@ -44,8 +50,8 @@ TEST(IniDocument, Lookups) {
 }
 
 TEST(IniDocument, ReplaceInPlaceAppendToSectionCreateSection) {
-    auto doc = TIniDocument::FromBytes(QByteArray(
-        ";settings\r\n[System]\r\nZNum=1\r\n; keep me\r\nLanguage=0\r\n\r\n[Other]\r\nX=1\r\n"));
+    auto doc = TIniDocument::FromBytes(
+        QByteArray(";settings\r\n[System]\r\nZNum=1\r\n; keep me\r\nLanguage=0\r\n\r\n[Other]\r\nX=1\r\n"));
     doc.SetValue(U("System"), U("Language"), U("1"));
     doc.SetValue(U("System"), U("LocalCom"), U("COM3"));
     doc.SetValue(U("Other"), U("Y"), U("2"));
@@ -79,7 +85,7 @@ TEST(IniFile, AtomicWriteKeepsModeAndLeavesNoTemporaryFile) {
     struct stat after {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &after), 0);
     EXPECT_EQ(after.st_mode & 0777, 0600u);
-    EXPECT_NE(after.st_ino, before.st_ino);  // replaced by rename, not rewritten in place
+    EXPECT_NE(after.st_ino, before.st_ino); // replaced by rename, not rewritten in place
     EXPECT_EQ(ini.Read(U("System"), U("A")), U("1"));
     EXPECT_EQ(ini.Read(U("System"), U("B")), U("2"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Cfg.ini")});
@@ -95,5 +101,5 @@ TEST(IniFile, UnreadableFileIsNotOverwritten) {
     EXPECT_TRUE(QFileInfo(path).isDir());
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

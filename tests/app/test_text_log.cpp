@@ -14,7 +14,9 @@
 namespace varnix {
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
@@ -27,8 +29,9 @@ TEST(TextLog, JoinsFieldsAndAppendsInCallOrder) {
     ASSERT_TRUE(WriteTxtLine(path, {U("a"), U("b"), QString(), U("d"), QString()}));
     EXPECT_EQ(ReadAll(path), QByteArray("a|b||d|\r\n"));
     ASSERT_TRUE(WriteTxtLine(path, {}));
-    ASSERT_TRUE(WriteTxtLine(path, {U("命令|带竖线"), U("two\nlines")}));  // written unchanged
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteTxtLine(path, {QString::number(i)}));
+    ASSERT_TRUE(WriteTxtLine(path, {U("命令|带竖线"), U("two\nlines")})); // written unchanged
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteTxtLine(path, {QString::number(i)}));
     EXPECT_EQ(ReadAll(path), QByteArray("a|b||d|\r\n\r\n") + U("命令|带竖线|two\nlines\r\n").toUtf8() +
                                  QByteArray("0\r\n1\r\n2\r\n"));
 }
@@ -41,18 +44,20 @@ TEST(TextLog, LinesFromManyThreadsNeverInterleave) {
     for (int t = 0; t < Threads; ++t)
         workers.emplace_back([&, t] {
             for (int i = 0; i < Lines; ++i)
-                ASSERT_TRUE(WriteTxtLine(path, {QString::number(t), QString::number(i), QString(300, QChar(u'a' + t))}));
+                ASSERT_TRUE(WriteTxtLine(
+                    path, {QString::number(t), QString::number(i), QString(300, QChar(u'a' + t))}));
         });
-    for (auto& w : workers) w.join();
+    for (auto& w : workers)
+        w.join();
     const QList<QByteArray> lines = ReadAll(path).split('\n');
-    ASSERT_EQ(lines.size(), Threads * Lines + 1);  // the last split piece is empty
+    ASSERT_EQ(lines.size(), Threads * Lines + 1); // the last split piece is empty
     std::vector<int> next(Threads, 0);
     for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
         const QList<QByteArray> f = lines[n].split('|');
         ASSERT_EQ(f.size(), 3) << n;
         const int t = f[0].toInt(), i = f[1].toInt();
         ASSERT_TRUE(t >= 0 && t < Threads);
-        EXPECT_EQ(i, next[t]++);  // each thread's lines in its own order
+        EXPECT_EQ(i, next[t]++); // each thread's lines in its own order
         EXPECT_EQ(f[2], QByteArray(300, char('a' + t)) + '\r');
     }
 }
@@ -66,5 +71,5 @@ TEST(TextLog, FailureIsReported) {
     EXPECT_TRUE(error.contains(blocker + U("/sub.txt"))) << error.toStdString();
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

@@ -20,7 +20,7 @@ TModuleSettings Z2Module() {
     s.Base.StaticIP = "10.0.0.5";
     s.Base.UserMAC = "00 1A 2B 3C 4D 5E";
     s.Base.ModName = "Line-1";
-    s.Port.LocalPort = 0;  // out of range as a module may report it
+    s.Port.LocalPort = 0; // out of range as a module may report it
     s.Port.TCPSvrCount = 4;
     s.Port.WorkMode = 3;
     s.HasHeart = true;
@@ -29,13 +29,13 @@ TModuleSettings Z2Module() {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CliFields, ParsesTypedValues) {
     struct Case {
         const char* field;
         const char* text;
-        QJsonValue expected;  // Undefined: refused
+        QJsonValue expected; // Undefined: refused
     } cases[] = {
         {"BaudRate", "115200", QJsonValue(115200)},
         {"BaudRate", " 9600 ", QJsonValue(9600)},
@@ -77,13 +77,13 @@ TEST(CliFields, ParsesTypedValues) {
 TEST(CliFields, AssignmentsNameTheProblem) {
     struct Case {
         const char* text;
-        const char* inMessage;  // nullptr: accepted
+        const char* inMessage; // nullptr: accepted
     } cases[] = {
         {"LocalPort=8000", nullptr},
-        {"localport=8000", nullptr},  // names are case-insensitive
+        {"localport=8000", nullptr}, // names are case-insensitive
         {"LocalPort=0", "outside 1..65535"},
         {"LocalPort=65536", "outside"},
-        {"TCPSvrCount=12", nullptr},  // fits Z2; a Z3 module narrows it later
+        {"TCPSvrCount=12", nullptr}, // fits Z2; a Z3 module narrows it later
         {"TCPSvrCount=17", "outside"},
         {"ModName=0123456789abcdef", nullptr},
         {"ModName=0123456789abcdefg", "17 bytes, at most 16"},
@@ -119,12 +119,13 @@ TEST(CliFields, ApplyChecksFamilyBlocksAndRanges) {
 
     TModuleSettings z3 = Z2Module();
     z3.Family = FamilyZ3;
-    const QStringList errors = ApplyAssignments(z3, {assign("TCPSvrCount=12"), assign("Dns=10.0.0.1"),
-                                                    assign("HeartbeatInterval=5"), assign("UARTLength=100")});
+    const QStringList errors =
+        ApplyAssignments(z3, {assign("TCPSvrCount=12"), assign("Dns=10.0.0.1"), assign("HeartbeatInterval=5"),
+                              assign("UARTLength=100")});
     ASSERT_EQ(errors.size(), 3) << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("a Z3 save does not write it")));  // Dns
-    EXPECT_TRUE(errors[1].contains(QStringLiteral("1..8")));                         // TCPSvrCount
-    EXPECT_TRUE(errors[2].contains(QStringLiteral("no such field")));                 // heartbeat on Z3
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("a Z3 save does not write it"))); // Dns
+    EXPECT_TRUE(errors[1].contains(QStringLiteral("1..8")));                        // TCPSvrCount
+    EXPECT_TRUE(errors[2].contains(QStringLiteral("no such field")));               // heartbeat on Z3
     EXPECT_EQ(z3.Port.UARTLength, 100u);
     EXPECT_EQ(z3.Port.TCPSvrCount, 4);
 
@@ -166,7 +167,8 @@ TEST(CliFields, HexSwitchIsAppliedBeforeItsData) {
     const auto bad = ParseAssignment(QStringLiteral("HeartbeatData=4G"), &why);
     ASSERT_TRUE(bad);
     EXPECT_EQ(ApplyAssignments(t, {*bad}).size(), 1);
-    const auto tooLong = ParseAssignment(QStringLiteral("HeartbeatData=") + QString(82, QLatin1Char('A')), &why);
+    const auto tooLong =
+        ParseAssignment(QStringLiteral("HeartbeatData=") + QString(82, QLatin1Char('A')), &why);
     ASSERT_TRUE(tooLong);
     EXPECT_TRUE(ApplyAssignments(t, {*tooLong}).value(0).contains(QStringLiteral("41 bytes")));
 }
@@ -190,7 +192,8 @@ TEST(CliFields, EveryWritableFieldRoundTripsThroughGetAndSet) {
     s.Modbus.PollTimeout = "200";
     s.Modbus.PollInterval = "1000";
     for (const TFieldDef& f : FieldTable()) {
-        if (!FieldWritable(f, s)) continue;
+        if (!FieldWritable(f, s))
+            continue;
         TModuleSettings copy = s;
         f.Set(copy, f.Get(s));
         EXPECT_EQ(copy, s) << f.Name.toStdString();

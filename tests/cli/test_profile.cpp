@@ -46,11 +46,12 @@ TModuleSettings Module(std::int32_t family) {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CliProfile, WrittenProfileAppliesToTheSameValues) {
     const TModuleSettings master = Module(FamilyZ2);
-    const QByteArray data = WriteProfile(master, {QStringLiteral("00 1A 2B 3C 4D 5E"), QStringLiteral("10.0.0.5"), {}});
+    const QByteArray data =
+        WriteProfile(master, {QStringLiteral("00 1A 2B 3C 4D 5E"), QStringLiteral("10.0.0.5"), {}});
     QStringList errors;
     const auto profile = ReadProfile(data, &errors);
     ASSERT_TRUE(profile) << errors.join(QLatin1Char('\n')).toStdString();
@@ -66,7 +67,7 @@ TEST(CliProfile, WrittenProfileAppliesToTheSameValues) {
     const TProfileApplication a = SelectForModule(*profile, target, false);
     EXPECT_TRUE(ApplyAssignments(target, a.Applied).isEmpty());
     EXPECT_EQ(target.Port.BaudRate, 38400u);
-    EXPECT_EQ(target.Heart.HeartData, master.Heart.HeartData);  // hex data after its Hex switch
+    EXPECT_EQ(target.Heart.HeartData, master.Heart.HeartData); // hex data after its Hex switch
     // Identity stays; the rest now equals the master.
     EXPECT_EQ(target.Base.StaticIP, "10.0.0.9");
     EXPECT_EQ(target.Base.ModName, "Unit");
@@ -95,7 +96,8 @@ TEST(CliProfile, FieldsAModuleCannotTakeAreSkippedWithTheReason) {
     EXPECT_TRUE(skipped.contains(QStringLiteral("HeartbeatInterval")));
     TModuleSettings noModbus = Module(FamilyZ2);
     noModbus.ModbusKind = 0;
-    EXPECT_TRUE(SelectForModule(*profile, noModbus, false).Skipped.join(QLatin1Char('\n'))
+    EXPECT_TRUE(SelectForModule(*profile, noModbus, false)
+                    .Skipped.join(QLatin1Char('\n'))
                     .contains(QStringLiteral("ModbusPollTimeout: the module sent no modbus settings")));
 }
 
@@ -116,8 +118,10 @@ TEST(CliProfile, BadProfilesAreRefusedWithEveryProblem) {
         {R"({"format":"varnix-profile","version":1,"fields":{"MacRegister":true}})", "read-only"},
         // Numbers far outside any field are refused before anything converts them to an
         // integer (the sanitizer build stops on such a conversion); NaN is not JSON at all.
-        {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":1e300}})", "1e+300 is not a whole number"},
-        {R"({"format":"varnix-profile","version":1,"fields":{"LocalPort":-1e300}})", "LocalPort: a JSON value"},
+        {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":1e300}})",
+         "1e+300 is not a whole number"},
+        {R"({"format":"varnix-profile","version":1,"fields":{"LocalPort":-1e300}})",
+         "LocalPort: a JSON value"},
         {R"({"format":"varnix-profile","version":1,"fields":{"ModName":1e300}})", "ModName: a JSON value"},
         {R"({"format":"varnix-profile","version":1,"fields":{"BaudRate":NaN}})", "not valid JSON"},
         {R"({"format":"varnix-profile","version":1e300,"fields":{}})", "\"version\""},
@@ -131,7 +135,10 @@ TEST(CliProfile, BadProfilesAreRefusedWithEveryProblem) {
     // Item names and 0/1 switches are accepted as well as numbers and booleans.
     QStringList errors;
     const auto p = ReadProfile(
-        QByteArray(R"({"format":"varnix-profile","version":1,"fields":{"WorkMode":"TCP Server","BaudSync":1}})"), &errors);
+        QByteArray(
+            R"({"format":"varnix-profile","version":1,"fields":{"WorkMode":"TCP Server","BaudSync":1}})"),
+        &errors);
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Assignments[0].Value.isBool() ? p->Assignments[1].Value : p->Assignments[0].Value, QJsonValue(3));
+    EXPECT_EQ(p->Assignments[0].Value.isBool() ? p->Assignments[1].Value : p->Assignments[0].Value,
+              QJsonValue(3));
 }

@@ -8,11 +8,15 @@ using namespace varnix::cli;
 
 namespace {
 
-QByteArray B(const char* s) { return QByteArray(s); }
+QByteArray B(const char* s) {
+    return QByteArray(s);
+}
 
-QString Joined(const QStringList& l) { return l.join(QStringLiteral(" | ")); }
+QString Joined(const QStringList& l) {
+    return l.join(QStringLiteral(" | "));
+}
 
-}  // namespace
+} // namespace
 
 TEST(CliCsv, QuotedFieldsFollowRfc4180) {
     struct Case {
@@ -20,9 +24,9 @@ TEST(CliCsv, QuotedFieldsFollowRfc4180) {
         std::vector<std::vector<const char*>> expected;
     } cases[] = {
         {"a,b\n1,2\n", {{"a", "b"}, {"1", "2"}}},
-        {"a,b\r\n1,2", {{"a", "b"}, {"1", "2"}}},                 // CRLF, no final line break
-        {"\"x,y\",\"say \"\"hi\"\"\"\n", {{"x,y", "say \"hi\""}}},  // comma and doubled quotes
-        {"\"two\nlines\",z\n", {{"two\nlines", "z"}}},              // line break inside quotes
+        {"a,b\r\n1,2", {{"a", "b"}, {"1", "2"}}},                  // CRLF, no final line break
+        {"\"x,y\",\"say \"\"hi\"\"\"\n", {{"x,y", "say \"hi\""}}}, // comma and doubled quotes
+        {"\"two\nlines\",z\n", {{"two\nlines", "z"}}},             // line break inside quotes
         {"a,,c\n", {{"a", "", "c"}}},
         {"\"\",b\n", {{"", "b"}}},
     };
@@ -33,7 +37,8 @@ TEST(CliCsv, QuotedFieldsFollowRfc4180) {
         QList<QStringList> expected;
         for (const auto& record : c.expected) {
             QStringList cells;
-            for (const char* cell : record) cells << QString::fromUtf8(cell);
+            for (const char* cell : record)
+                cells << QString::fromUtf8(cell);
             expected << cells;
         }
         EXPECT_EQ(*got, expected) << c.text;
@@ -47,7 +52,8 @@ TEST(CliSheet, ReadsRowsKeyedByMac) {
     QStringList errors;
     // Byte-order mark, MAC not in the first column, empty cells, a quoted name with a comma,
     // blank lines and MACs in any separator style.
-    const auto sheet = ParseSheet(B("\xEF\xBB\xBF" "StaticIP,mac,ModName,WorkMode\n"
+    const auto sheet = ParseSheet(B("\xEF\xBB\xBF"
+                                    "StaticIP,mac,ModName,WorkMode\n"
                                     "10.0.0.11,00:1A:2B:3C:4D:01,\"Line, 1\",TCP Client\n"
                                     "\n"
                                     ",001A2B3C4D02,,\n"
@@ -61,7 +67,7 @@ TEST(CliSheet, ReadsRowsKeyedByMac) {
     ASSERT_EQ(sheet->Rows[0].Assignments.size(), 3);
     EXPECT_EQ(sheet->Rows[0].Assignments[1].Value, QJsonValue(QStringLiteral("Line, 1")));
     EXPECT_EQ(sheet->Rows[0].Assignments[2].Value, QJsonValue(1));
-    EXPECT_TRUE(sheet->Rows[1].Assignments.isEmpty());  // empty cells leave everything alone
+    EXPECT_TRUE(sheet->Rows[1].Assignments.isEmpty()); // empty cells leave everything alone
     EXPECT_EQ(sheet->Rows[1].Line, 4);
     EXPECT_EQ(sheet->Rows[2].Assignments[1].Value, QJsonValue(QStringLiteral("Line-3")));
 }
@@ -86,7 +92,8 @@ TEST(CliSheet, EveryProblemIsReportedWithItsLine) {
         {"MAC,CloudEnable\n", "read-only"},
         {"MAC\n", "no module rows"},
         {"MAC,LocalPort\n001A2B3C4D01,0\n", "line 2: LocalPort: 0 is outside"},
-        {"MAC,ModName\n001A2B3C4D01,a\n001a2b3c4d01,b\n", "line 3: the MAC 00 1A 2B 3C 4D 01 has a row already"},
+        {"MAC,ModName\n001A2B3C4D01,a\n001a2b3c4d01,b\n",
+         "line 3: the MAC 00 1A 2B 3C 4D 01 has a row already"},
         {"MAC,ModName\n001A2B3C4D,a\n", "line 2: MAC"},
         {"MAC,ModName\n,a\n", "line 2: MAC is empty"},
         {"MAC,ModName\n001A2B3C4D01,a,extra\n", "line 2: 3 cells, the header has 2"},
@@ -95,7 +102,8 @@ TEST(CliSheet, EveryProblemIsReportedWithItsLine) {
     for (const Case& c : cases) {
         QStringList errors;
         EXPECT_FALSE(ParseSheet(B(c.text), &errors)) << c.text;
-        EXPECT_TRUE(Joined(errors).contains(QString::fromUtf8(c.inErrors))) << c.text << " -> " << Joined(errors).toStdString();
+        EXPECT_TRUE(Joined(errors).contains(QString::fromUtf8(c.inErrors)))
+            << c.text << " -> " << Joined(errors).toStdString();
     }
     // Several bad cells: all of them are listed, not only the first.
     QStringList errors;

@@ -14,15 +14,16 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-template <std::size_t N>
-std::array<std::uint8_t, N> Random(std::mt19937& rng) {
+template <std::size_t N> std::array<std::uint8_t, N> Random(std::mt19937& rng) {
     std::array<std::uint8_t, N> a{};
-    for (auto& b : a) b = static_cast<std::uint8_t>(rng());
+    for (auto& b : a)
+        b = static_cast<std::uint8_t>(rng());
     return a;
 }
 
 Bytes Slice(std::span<const std::uint8_t> s, std::size_t at, std::size_t n) {
-    return Bytes(s.begin() + static_cast<std::ptrdiff_t>(at), s.begin() + static_cast<std::ptrdiff_t>(at + n));
+    return Bytes(s.begin() + static_cast<std::ptrdiff_t>(at),
+                 s.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 
 // Bytes (first, last) the encoders never write, and a partly carried byte with its mask.
@@ -36,20 +37,32 @@ const Carried BaseZ3{{{0, 2}, {8, 8}, {49, 51}, {59, 66}}};
 const Carried PortZ2{{{46, 49}, {57, 62}}};
 const Carried PortZ3{{{46, 49}, {56, 57}, {59, 62}}, 50, 0xF3};
 
-void ExpectCarried(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after, const Carried& c) {
+void ExpectCarried(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                   const Carried& c) {
     for (auto [first, last] : c.ranges)
-        for (std::size_t i = first; i <= last; ++i) EXPECT_EQ(after[i], before[i]) << "byte " << i;
+        for (std::size_t i = first; i <= last; ++i)
+            EXPECT_EQ(after[i], before[i]) << "byte " << i;
     EXPECT_EQ(after[c.partial] & c.mask, before[c.partial] & c.mask) << "byte " << c.partial;
 }
 
 TBaseParam SampleBase() {
-    return {.AddrType = 1, .LocationURLPort = 1900, .HTTPServerPort = 80, .StaticIP = "192.168.0.7",
-            .GatewayIP = "192.168.0.1", .SubnetMask = "255.255.255.0", .ModName = std::string(20, 'n'),
-            .UserName = "abc", .Password = "pw", .OptionFlags = 0xA0, .ClearBuffer = true,
-            .UserMAC = "00 1A 2B 3C 4D 5E", .Dns = "8.8.4.4", .ShortConnTime = 9};
+    return {.AddrType = 1,
+            .LocationURLPort = 1900,
+            .HTTPServerPort = 80,
+            .StaticIP = "192.168.0.7",
+            .GatewayIP = "192.168.0.1",
+            .SubnetMask = "255.255.255.0",
+            .ModName = std::string(20, 'n'),
+            .UserName = "abc",
+            .Password = "pw",
+            .OptionFlags = 0xA0,
+            .ClearBuffer = true,
+            .UserMAC = "00 1A 2B 3C 4D 5E",
+            .Dns = "8.8.4.4",
+            .ShortConnTime = 9};
 }
 
-}  // namespace
+} // namespace
 
 TEST(ParamBlocks, KnownBytes) {
     std::array<std::uint8_t, BaseBlockSize> base{};
@@ -80,7 +93,7 @@ TEST(ParamBlocks, StatusByteAndOptionBits) {
     std::array<std::uint8_t, BaseBlockSize> block{};
     TBaseParam p = SampleBase();
     p.OptionFlags = 0xFF;
-    p.HeartTarget = 0;  // the Z2 encoder keeps these bits instead of writing them
+    p.HeartTarget = 0; // the Z2 encoder keeps these bits instead of writing them
     p.RegSendMode = 0;
 
     struct Case {
@@ -89,10 +102,8 @@ TEST(ParamBlocks, StatusByteAndOptionBits) {
         bool clear, shortConn;
         std::uint8_t kept, status, option;
     } cases[] = {
-        {FamilyZ2, 1, true, false, 0xFF, 0xDF, 0xF0},
-        {FamilyZ2, 0, false, true, 0x4F, 0x6F, 0xF0},
-        {FamilyZ2, 0, false, false, 0xB0, 0x00, 0xF0},
-        {FamilyZ3, 0, true, true, 0xFF, 0x00, 0x03},
+        {FamilyZ2, 1, true, false, 0xFF, 0xDF, 0xF0},  {FamilyZ2, 0, false, true, 0x4F, 0x6F, 0xF0},
+        {FamilyZ2, 0, false, false, 0xB0, 0x00, 0xF0}, {FamilyZ3, 0, true, true, 0xFF, 0x00, 0x03},
         {FamilyZ3, 1, true, true, 0xFF, 0x80, 0x03},
     };
     for (const auto& c : cases) {
@@ -117,11 +128,11 @@ TEST(ParamBlocks, SocketFlagsAndZ3Bytes) {
         int workMode;
         std::uint8_t kept, before, flags;
     } cases[] = {
-        {FamilyZ2, 0, 0x00, 0xFF, 0x58},  // UDP Client: no Modbus TCP bit
+        {FamilyZ2, 0, 0x00, 0xFF, 0x58}, // UDP Client: no Modbus TCP bit
         {FamilyZ2, 3, 0x00, 0xFF, 0x5C},
-        {FamilyZ2, 1, 0xFF, 0x00, 0xDF},  // bits 0, 1, 7 come from the kept flags, not the buffer
+        {FamilyZ2, 1, 0xFF, 0x00, 0xDF}, // bits 0, 1, 7 come from the kept flags, not the buffer
         {FamilyZ2, 4, 0x00, 0xFF, 0x58},
-        {FamilyZ3, 1, 0x00, 0xF3, 0xFF},  // Z3: bits 2-3 written, others carried from the buffer
+        {FamilyZ3, 1, 0x00, 0xF3, 0xFF}, // Z3: bits 2-3 written, others carried from the buffer
         {FamilyZ3, 2, 0xFF, 0x04, 0x08},
     };
     for (const auto& c : cases) {
@@ -149,7 +160,7 @@ TEST(ParamBlocks, BadTextKeepsEarlierFields) {
     p.GatewayIP = "192.168.x.1";
     EXPECT_THROW(EncodeBaseBlock(FamilyZ2, p, block, 0), ConversionError);
     EXPECT_EQ(Slice(block, 9, 4), (Bytes{0x07, 0x00, 0xA8, 0xC0}));  // static IP written
-    EXPECT_EQ(Slice(block, 13, 4), (Bytes{0xEE, 0xEE, 0xA8, 0xC0}));  // gateway up to the bad part
+    EXPECT_EQ(Slice(block, 13, 4), (Bytes{0xEE, 0xEE, 0xA8, 0xC0})); // gateway up to the bad part
     EXPECT_EQ(Slice(block, 17, 50), Bytes(50, 0xEE));                // nothing after it
 }
 
@@ -196,7 +207,8 @@ TEST(ParamBlocks, RoundTrips) {
                 q.RestartTimeout = q2.RestartTimeout;
                 q.CustomRegister = q2.CustomRegister;
             }
-            if (q.WorkMode != 1 && q.WorkMode != 3) q.ModbusTCP = 0;
+            if (q.WorkMode != 1 && q.WorkMode != 3)
+                q.ModbusTCP = 0;
             EXPECT_EQ(b2, b) << "family " << family << " round " << round;
             EXPECT_EQ(q2, q) << "family " << family << " round " << round;
         }
@@ -222,7 +234,7 @@ TEST(HeartBlock, DataItems) {
         std::string text;
         bool hex;
         std::uint8_t length;
-        Bytes data;  // leading data bytes; the rest of the 40-byte field must be zero
+        Bytes data; // leading data bytes; the rest of the 40-byte field must be zero
     } cases[] = {
         {"414243", true, 3, abc},
         {"ABC", false, 3, abc},
@@ -275,12 +287,12 @@ TEST(HttpdBlocks, LengthsAndClamping) {
                       all.last<HttpdHeaderBlockSize>());
     EXPECT_EQ(reply[0], 100);
     EXPECT_EQ(reply[101], 7);
-    EXPECT_EQ(reply[109], 'z');  // bytes after the length stay
+    EXPECT_EQ(reply[109], 'z'); // bytes after the length stay
     auto [url, header] = DecodeHttpdTexts(reply);
     EXPECT_EQ(url, std::string(100, 'u'));
     EXPECT_EQ(header, "Host: x");
 
-    reply.fill(0xFF);  // length bytes beyond their fields
+    reply.fill(0xFF); // length bytes beyond their fields
     std::tie(url, header) = DecodeHttpdTexts(reply);
     EXPECT_EQ(url.size(), 100u);
     EXPECT_EQ(header.size(), 200u);
@@ -293,8 +305,8 @@ TEST(ModbusBlock, KindsBothWays) {
     EXPECT_EQ(EncodeModbusBlock(7, v), (Bytes{1, 1, 0x01, 0x2C, 1, 0x01, 0x02}));
     EXPECT_TRUE(EncodeModbusBlock(5, v).empty());
 
-    for (const auto& [kind, bad] : {std::pair{4, TModbusParam{1, 1, "", 0, "5"}},
-                                    std::pair{7, TModbusParam{1, 1, "10", 0, "9x"}}}) {
+    for (const auto& [kind, bad] :
+         {std::pair{4, TModbusParam{1, 1, "", 0, "5"}}, std::pair{7, TModbusParam{1, 1, "10", 0, "9x"}}}) {
         try {
             EncodeModbusBlock(kind, bad);
             ADD_FAILURE() << "kind " << kind;
@@ -310,7 +322,8 @@ TEST(ModbusBlock, KindsBothWays) {
     EXPECT_EQ(DecodeModbusAnswer(d64), std::pair(v, 7));
     EXPECT_EQ(DecodeModbusAnswer(Bytes{1, 0, 0xFF, 0xFF}), std::pair(TModbusParam{1, 0, "65535", 0, ""}, 4));
     EXPECT_EQ(DecodeModbusAnswer(Bytes{1}), std::pair(TModbusParam{1, 0, "", 0, ""}, 1));
-    for (std::size_t n : {0, 2, 7, 63, 65}) EXPECT_EQ(DecodeModbusAnswer(Bytes(n, 1)).second, 0) << n;
+    for (std::size_t n : {0, 2, 7, 63, 65})
+        EXPECT_EQ(DecodeModbusAnswer(Bytes(n, 1)).second, 0) << n;
 }
 
 TEST(Z1Body, SerialFormatTable) {
@@ -359,7 +372,8 @@ TEST(Z1Body, KnownBytesFrameAndRoundTrip) {
 TEST(BlockStore, RepliesAndKeptBytes) {
     TBlockStore s;
     std::array<std::uint8_t, ParamReplySize> reply{};
-    for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < reply.size(); ++i)
+        reply[i] = static_cast<std::uint8_t>(i);
     s.StoreParamReply(reply);
     EXPECT_EQ(s.KeptStatus, 3);
     EXPECT_EQ(s.KeptSocketFlags, 117);
@@ -368,6 +382,6 @@ TEST(BlockStore, RepliesAndKeptBytes) {
     EXPECT_EQ(s.BasePort, reply);
     EXPECT_EQ(s.KeptStatus, 0xAA);
 
-    s.StoreModbus(Bytes(64, 7));  // only the 7-byte block of a 64-byte answer
+    s.StoreModbus(Bytes(64, 7)); // only the 7-byte block of a 64-byte answer
     EXPECT_EQ(s.Modbus, (std::array<std::uint8_t, 7>{7, 7, 7, 7, 7, 7, 7}));
 }

@@ -12,22 +12,24 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes Of(std::span<const std::uint8_t> s) { return Bytes(s.begin(), s.end()); }
+Bytes Of(std::span<const std::uint8_t> s) {
+    return Bytes(s.begin(), s.end());
+}
 
-}  // namespace
+} // namespace
 
 TEST(IPText, TextToBytes) {
     struct Case {
         const char* text;
-        Bytes expected;  // from the buffer prefilled with EE
+        Bytes expected; // from the buffer prefilled with EE
     } cases[] = {
         {"192.168.0.7", {0x07, 0x00, 0xA8, 0xC0}},
         {"192. 168.0 .7", {0x07, 0x00, 0xA8, 0xC0}},
-        {"256.257.0.300", {0x2C, 0x00, 0x01, 0x00}},  // each number modulo 256
-        {"", {0xEE, 0xEE, 0xEE, 0xEE}},               // empty writes nothing
-        {"1.2.3", {0x03, 0xEE, 0x02, 0x01}},          // the last number always goes to byte 0
+        {"256.257.0.300", {0x2C, 0x00, 0x01, 0x00}}, // each number modulo 256
+        {"", {0xEE, 0xEE, 0xEE, 0xEE}},              // empty writes nothing
+        {"1.2.3", {0x03, 0xEE, 0x02, 0x01}},         // the last number always goes to byte 0
         {"9", {0x09, 0xEE, 0xEE, 0xEE}},
-        {"1.2.3.4.5.6", {0x04, 0x03, 0x02, 0x01}},    // extra numbers ignored
+        {"1.2.3.4.5.6", {0x04, 0x03, 0x02, 0x01}}, // extra numbers ignored
     };
     for (const auto& c : cases) {
         std::array<std::uint8_t, 6> guard{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
@@ -43,10 +45,8 @@ TEST(IPText, BadPartThrowsAndKeepsEarlierBytes) {
         const char* text;
         Bytes expected;
     } cases[] = {
-        {"10.20.x.4", {0xEE, 0xEE, 0x14, 0x0A}},
-        {"10..3.4", {0xEE, 0xEE, 0xEE, 0x0A}},
-        {"10.20.30.", {0xEE, 0x1E, 0x14, 0x0A}},
-        {"-1.0.0.0", {0xEE, 0xEE, 0xEE, 0xEE}},
+        {"10.20.x.4", {0xEE, 0xEE, 0x14, 0x0A}}, {"10..3.4", {0xEE, 0xEE, 0xEE, 0x0A}},
+        {"10.20.30.", {0xEE, 0x1E, 0x14, 0x0A}}, {"-1.0.0.0", {0xEE, 0xEE, 0xEE, 0xEE}},
         {"1.2.3.4.x", {0x04, 0x03, 0x02, 0x01}},
     };
     for (const auto& c : cases) {
@@ -66,8 +66,8 @@ TEST(IPText, IntFormsAndSubnets) {
     const std::array<std::uint8_t, 4> b{0x07, 0x00, 0xA8, 0xC0};
     EXPECT_EQ(BytesToIPText(b), "192.168.0.7");
     EXPECT_EQ(IPTextToInt("10.0.0.1"), 0x0A000001u);
-    EXPECT_EQ(IPTextToInt("1-2-3-4"), 0x01020304u);  // any one separator is skipped
-    EXPECT_EQ(IPTextToInt("256.0.0.1"), 0x00000001u);  // 32-bit wrap
+    EXPECT_EQ(IPTextToInt("1-2-3-4"), 0x01020304u);   // any one separator is skipped
+    EXPECT_EQ(IPTextToInt("256.0.0.1"), 0x00000001u); // 32-bit wrap
     for (const char* bad : {"10.0.0", "", "10..0.1", " 10.0.0.1"})
         EXPECT_THROW(IPTextToInt(bad), ConversionError) << bad;
     EXPECT_TRUE(SameSubnet("192.168.0.7", "192.168.0.201", "255.255.255.0"));
@@ -91,7 +91,8 @@ TEST(MacText, BothWays) {
     for (const auto& c : bad) {
         b.fill(0xEE);
         EXPECT_THROW(MacTextToBytes(c.text, b), ConversionError) << c.text;
-        for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(b[i] == 0xEE, i >= c.written) << c.text << " byte " << i;
+        for (std::size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(b[i] == 0xEE, i >= c.written) << c.text << " byte " << i;
     }
 }
 
@@ -107,8 +108,9 @@ TEST(HexText, TextAndBytes) {
         bool ok;
         Bytes bytes;
     } cases[] = {
-        {"41 42 4", true, {0x41, 0x42}}, {"4G 41", false, {}},     {"41 4G 42", true, {0x41, 0x42}},
-        {"", true, {}},                  {"ff0a", true, {0xFF, 0x0A}}, {"4", false, {}},
+        {"41 42 4", true, {0x41, 0x42}},  {"4G 41", false, {}},
+        {"41 4G 42", true, {0x41, 0x42}}, {"", true, {}},
+        {"ff0a", true, {0xFF, 0x0A}},     {"4", false, {}},
     };
     for (const auto& c : cases) {
         TIdBytes out{0x99};
@@ -129,7 +131,7 @@ TEST(FixedFields, TextsDumpsAndLoginFields) {
     buf.fill(0xEE);
     PutLoginField(buf, "ab cd", 2, 6);
     EXPECT_EQ(Of(buf), (Bytes{0xEE, 0xEE, 'a', 'b', 'c', 'd', 0, 0, 0xEE, 0xEE}));
-    PutLoginField(buf, "12345678", 6, 6);  // cut to six and to the end of the buffer
+    PutLoginField(buf, "12345678", 6, 6); // cut to six and to the end of the buffer
     EXPECT_EQ(Of(buf), (Bytes{0xEE, 0xEE, 'a', 'b', 'c', 'd', '1', '2', '3', '4'}));
 }
 
@@ -150,7 +152,8 @@ TEST(Numbers, TextToInt) {
         const char* text;
         std::int64_t value;
     } good[] = {{"0", 0}, {"9999", 9999}, {" 42 ", 42}, {"-5", -5}, {"+7", 7}};
-    for (const auto& c : good) EXPECT_EQ(TextToInt(c.text), c.value) << c.text;
+    for (const auto& c : good)
+        EXPECT_EQ(TextToInt(c.text), c.value) << c.text;
     for (const char* bad : {"", " ", "-", "12a", "1 2", "0x10", "99999999999999999999"}) {
         try {
             TextToInt(bad);

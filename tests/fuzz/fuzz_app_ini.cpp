@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     TIniDocument doc = TIniDocument::FromBytes(bytes);
     for (const TSettingDef& d : SettingsTable()) {
-        if (auto v = doc.Value(IniSection, d.Key)) (void)ParseIniInteger(*v);
+        if (auto v = doc.Value(IniSection, d.Key))
+            (void)ParseIniInteger(*v);
     }
     // A value taken from the input itself (its first bytes), set and read back.
     QString value = QString::fromLatin1(bytes.first(std::min<qsizetype>(bytes.size(), 12)));
@@ -19,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TIniDocument again = TIniDocument::FromBytes(doc.ToBytes());
     value.replace(u'\r', u' ');
     value.replace(u'\n', u' ');
-    if (again.Value(IniSection, u"Language") != QStringLiteral("1")) std::abort();
-    if (again.Value(IniSection, u"Password") != value.trimmed()) std::abort();
+    if (again.Value(IniSection, u"Language") != QStringLiteral("1"))
+        std::abort();
+    if (again.Value(IniSection, u"Password") != value.trimmed())
+        std::abort();
     return 0;
 }

@@ -17,13 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QString why;
         const auto a = ParseAssignment(line, &why);
         if (!a) {
-            if (why.isEmpty()) std::abort();
+            if (why.isEmpty())
+                std::abort();
             continue;
         }
         const TFieldDef& f = *a->Field;
         if (f.Kind == TFieldKind::Int || f.Kind == TFieldKind::IPv4 || f.Kind == TFieldKind::Mac) {
-            const QString shown = f.Kind == TFieldKind::Int ? QString::number(a->Value.toInteger()) : a->Value.toString();
-            if (ParseFieldText(f, shown, nullptr) != a->Value) std::abort();
+            const QString shown =
+                f.Kind == TFieldKind::Int ? QString::number(a->Value.toInteger()) : a->Value.toString();
+            if (ParseFieldText(f, shown, nullptr) != a->Value)
+                std::abort();
         }
         list << *a;
     }
@@ -31,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TBlockStore store;
     fuzz::FullModule(module, store);
     const TPreparedSave p = PrepareSave(module, store, list);
-    if (p.Ok && !CompareReadBack(p, p.After).isEmpty()) std::abort();
+    if (p.Ok && !CompareReadBack(p, p.After).isEmpty())
+        std::abort();
     return 0;
 }

@@ -33,4 +33,4 @@ inline void FullModule(TModuleSettings& s, TBlockStore& store) {
     s = DecodeModuleSettings(FamilyZ2, 4017, store, got);
 }
 
-}  // namespace varnix::cli::fuzz
+} // namespace varnix::cli::fuzz

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QStringList errors;
     const auto profile = ReadProfile(bytes, &errors);
     if (!profile) {
-        if (errors.isEmpty()) std::abort();
+        if (errors.isEmpty())
+            std::abort();
         return 0;
     }
     TModuleSettings module;
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TPreparedSave p = PrepareSave(module, store, a.Applied, TPrepareMode::Lenient);
     if (p.Ok) {
         const auto again = ReadProfile(WriteProfile(p.After, {}), &errors);
-        if (!again) std::abort();
+        if (!again)
+            std::abort();
     }
     return 0;
 }

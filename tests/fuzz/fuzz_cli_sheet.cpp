@@ -16,16 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QStringList errors;
     const auto sheet = ParseSheet(bytes, &errors);
     if (!sheet) {
-        if (errors.isEmpty()) std::abort();  // a refusal always says why
+        if (errors.isEmpty())
+            std::abort(); // a refusal always says why
         return 0;
     }
     TModuleSettings module;
     TBlockStore store;
     fuzz::FullModule(module, store);
     for (const TSheetRow& row : sheet->Rows) {
-        if (row.Mac.size() != 17) std::abort();
+        if (row.Mac.size() != 17)
+            std::abort();
         for (const TAssignment& a : row.Assignments)
-            if (!CheckRange(*a.Field, a.Value, FamBoth, nullptr)) std::abort();
+            if (!CheckRange(*a.Field, a.Value, FamBoth, nullptr))
+                std::abort();
         (void)PrepareSave(module, store, row.Assignments);
     }
     return 0;

@@ -16,19 +16,18 @@ using namespace varnix;
 
 namespace {
 
-template <std::size_t N>
-std::array<std::uint8_t, N> Fit(std::span<const std::uint8_t> data) {
+template <std::size_t N> std::array<std::uint8_t, N> Fit(std::span<const std::uint8_t> data) {
     std::array<std::uint8_t, N> a{};
     std::copy_n(data.begin(), std::min(N, data.size()), a.begin());
     return a;
 }
 
 void Check(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
 
-template <typename F>
-void Converting(F&& f) {
+template <typename F> void Converting(F&& f) {
     try {
         f();
     } catch (const ConversionError&) {
@@ -109,7 +108,7 @@ void Texts(std::string_view text) {
     });
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

@@ -41,7 +41,8 @@ std::vector<std::string> Split(const std::string& s) {
     while (start <= s.size()) {
         const std::size_t comma = s.find(',', start);
         out.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) break;
+        if (comma == std::string::npos)
+            break;
         start = comma + 1;
     }
     return out;
@@ -52,11 +53,11 @@ std::vector<std::string> PcIps() {
     return v ? Split(v) : std::vector<std::string>{};
 }
 
-template <typename F>
-bool PumpUntil(F done, int ms = 3000) {
+template <typename F> bool PumpUntil(F done, int ms = 3000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
@@ -99,49 +100,56 @@ public:
     explicit Sim(const QJsonArray& modules, std::string ifaces = Env("VARNIX_NS_SIM_IFACES")) {
         const QString config = dir_.filePath(QStringLiteral("config.json"));
         QFile f(config);
-        if (!f.open(QIODevice::WriteOnly)) return;
+        if (!f.open(QIODevice::WriteOnly))
+            return;
         f.write(QJsonDocument(QJsonObject{{QStringLiteral("modules"), modules}}).toJson());
         f.close();
         // The wrapper exec's the simulator in the modules' namespace, so terminate() reaches it.
         proc_.setProgram(QString::fromStdString(Env("VARNIX_NS_IN_MODULES")));
-        proc_.setArguments({QString::fromStdString(Env("VARNIX_SIM")), QStringLiteral("--bind"),
-                            QStringLiteral("0.0.0.0"), QStringLiteral("--iface"), QString::fromStdString(ifaces),
-                            QStringLiteral("--config"), config,
-                            QStringLiteral("--state"), dir_.filePath(QStringLiteral("state.json")),
-                            QStringLiteral("--journal"), dir_.filePath(QStringLiteral("journal.txt")),
-                            QStringLiteral("--restart-ms"), QStringLiteral("300"), QStringLiteral("--duration"),
-                            QStringLiteral("120"), QStringLiteral("--reply"),
-                            Env("VARNIX_E2E_REPLY") == "unicast" ? QStringLiteral("unicast")
-                                                                 : QStringLiteral("broadcast")});
+        proc_.setArguments(
+            {QString::fromStdString(Env("VARNIX_SIM")), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"),
+             QStringLiteral("--iface"), QString::fromStdString(ifaces), QStringLiteral("--config"), config,
+             QStringLiteral("--state"), dir_.filePath(QStringLiteral("state.json")),
+             QStringLiteral("--journal"), dir_.filePath(QStringLiteral("journal.txt")),
+             QStringLiteral("--restart-ms"), QStringLiteral("300"), QStringLiteral("--duration"),
+             QStringLiteral("120"), QStringLiteral("--reply"),
+             Env("VARNIX_E2E_REPLY") == "unicast" ? QStringLiteral("unicast") : QStringLiteral("broadcast")});
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start();
         QByteArray out;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!out.contains("varnix-sim: ready") && std::chrono::steady_clock::now() < end) {
-            if (!proc_.waitForReadyRead(200) && proc_.state() == QProcess::NotRunning) break;
+            if (!proc_.waitForReadyRead(200) && proc_.state() == QProcess::NotRunning)
+                break;
             out += proc_.readAllStandardOutput();
         }
         ready_ = out.contains("varnix-sim: ready");
     }
     ~Sim() {
         proc_.terminate();
-        if (!proc_.waitForFinished(3000)) proc_.kill();
+        if (!proc_.waitForFinished(3000))
+            proc_.kill();
     }
     bool Ready() const { return ready_; }
     std::vector<QJsonObject> Journal() const {
         std::vector<QJsonObject> lines;
         QFile f(dir_.filePath(QStringLiteral("journal.txt")));
-        if (!f.open(QIODevice::ReadOnly)) return lines;
+        if (!f.open(QIODevice::ReadOnly))
+            return lines;
         for (const QByteArray& line : f.readAll().split('\n'))
-            if (!line.trimmed().isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+            if (!line.trimmed().isEmpty())
+                lines.push_back(QJsonDocument::fromJson(line).object());
         return lines;
     }
     // The state entry of the module with this identity MAC.
     QJsonObject State(const char* mac) const {
         QFile f(dir_.filePath(QStringLiteral("state.json")));
-        if (!f.open(QIODevice::ReadOnly)) return {};
-        for (const QJsonValue& m : QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray())
-            if (m.toObject()[QStringLiteral("mac")].toString() == QString::fromLatin1(mac)) return m.toObject();
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        for (const QJsonValue& m :
+             QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray())
+            if (m.toObject()[QStringLiteral("mac")].toString() == QString::fromLatin1(mac))
+                return m.toObject();
         return {};
     }
 
@@ -159,7 +167,8 @@ constexpr const char* Mac4016 = "00 1A 2B 3C 4D 62";
 QJsonArray Modules() {
     QJsonObject z3 = Module("z3", MacZ3, "192.168.0.60", "Z3-A", 4017);
     z3[QStringLiteral("replies")] = QJsonArray{QStringLiteral("130"), QStringLiteral("37")};
-    return QJsonArray{Module("z2", MacZ2, "192.168.0.50", "Line-1", 4017), z3,
+    return QJsonArray{Module("z2", MacZ2, "192.168.0.50", "Line-1", 4017),
+                      z3,
                       Module("z2", MacOld, "192.168.0.61", "Old-1", 2001),
                       Module("z2", Mac4016, "192.168.0.62", "Line-4016", 4016),
                       Module("other193", "00 1A 2B 3C 4D 63", "192.168.0.63", "", 4017),
@@ -171,8 +180,10 @@ QJsonArray Modules() {
 std::vector<QJsonObject> Handled(const std::vector<QJsonObject>& journal, std::size_t from, const char* mac) {
     std::vector<QJsonObject> out;
     for (std::size_t i = from; i < journal.size(); ++i) {
-        if (journal[i][QStringLiteral("result")].toString() == QStringLiteral("ignored")) continue;
-        if (journal[i][QStringLiteral("module")].toString() != QString::fromLatin1(mac)) continue;
+        if (journal[i][QStringLiteral("result")].toString() == QStringLiteral("ignored"))
+            continue;
+        if (journal[i][QStringLiteral("module")].toString() != QString::fromLatin1(mac))
+            continue;
         out.push_back(journal[i]);
     }
     return out;
@@ -180,7 +191,8 @@ std::vector<QJsonObject> Handled(const std::vector<QJsonObject>& journal, std::s
 
 struct Received {
     std::vector<std::pair<std::int32_t, std::string>> statuses;
-    std::map<std::string, std::set<std::pair<std::int32_t, std::int32_t>>> found;  // MAC -> {(family, binding)}
+    std::map<std::string, std::set<std::pair<std::int32_t, std::int32_t>>>
+        found; // MAC -> {(family, binding)}
     std::map<std::string, std::string> names;
     std::vector<std::string> events;
     TBaseParam base;
@@ -189,7 +201,8 @@ struct Received {
     int receives = 0;
     int Count(std::int32_t code) const {
         int n = 0;
-        for (const auto& s : statuses) n += s.first == code;
+        for (const auto& s : statuses)
+            n += s.first == code;
         return n;
     }
 };
@@ -210,7 +223,9 @@ protected:
     }
 
     void Wire() {
-        svr->OnStatus = [this](std::int32_t code, const std::string& text) { got.statuses.emplace_back(code, text); };
+        svr->OnStatus = [this](std::int32_t code, const std::string& text) {
+            got.statuses.emplace_back(code, text);
+        };
         svr->OnReceive = [this](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
                                 std::uint16_t) { ++got.receives; };
         svr->OnSearchReply = [this](const std::string&, const std::string& name, const std::string& mac,
@@ -218,7 +233,8 @@ protected:
             got.found[mac].insert({family, binding});
             got.names[mac] = name;
         };
-        svr->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family, std::int32_t) {
+        svr->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
+                                     std::int32_t) {
             got.events.push_back("params " + std::to_string(family));
             got.base = b;
             got.port = p.at(0);
@@ -243,7 +259,7 @@ protected:
         got = {};
         ASSERT_EQ(svr->Search(), 1);
         PumpUntil([&] { return got.receives >= count; });
-        Pump(100);  // nothing more should come
+        Pump(100); // nothing more should come
     }
 
     std::vector<std::string> addresses;
@@ -252,12 +268,13 @@ protected:
     Received got;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(E2E, LocalAddressesInTheNamespace) {
     std::vector<std::string> list;
     ASSERT_EQ(GetLocalIPList(list), static_cast<int>(PcIps().size()));
-    for (const std::string& ip : PcIps()) EXPECT_NE(std::find(list.begin(), list.end(), ip), list.end()) << ip;
+    for (const std::string& ip : PcIps())
+        EXPECT_NE(std::find(list.begin(), list.end(), ip), list.end()) << ip;
     EXPECT_EQ(std::find(list.begin(), list.end(), "127.0.0.1"), list.end());
 }
 
@@ -273,7 +290,7 @@ TEST_F(E2E, SearchFindsEveryFamilyOnBothAdapters) {
     EXPECT_EQ(got.found[Mac4016], (Rows{{FamilyZ2, 0}, {FamilyZ2, 1}}));
     EXPECT_EQ(got.found.size(), 4u);
     EXPECT_EQ(got.names[MacZ2], "Line-1");
-    EXPECT_EQ(got.Count(stVerIncompatible), 4);  // two other-series modules, two adapters
+    EXPECT_EQ(got.Count(stVerIncompatible), 4); // two other-series modules, two adapters
     EXPECT_EQ(got.Count(stSearchSent), 1);
     EXPECT_EQ(got.receives, 12);
 
@@ -298,20 +315,21 @@ TEST_F(E2E, ReadDeliversEveryReplyIntoEventsAndTheStore) {
     SearchAndWait(12);
     got = {};
     TIdBytes sent;
-    svr->OnSend = [&](const TIdBytes& d, const std::string& dest, const std::string& local, std::uint16_t port,
-                      std::uint16_t) {
+    svr->OnSend = [&](const TIdBytes& d, const std::string& dest, const std::string& local,
+                      std::uint16_t port, std::uint16_t) {
         sent = d;
         EXPECT_EQ(dest, "255.255.255.255");
         EXPECT_EQ(local, PcIps()[1]);
         EXPECT_EQ(port, 1500);
     };
     svr->SendCommandZ2(1, "001A2B3C4D5E", "vesta", "vesta", CmdRead);
-    const TIdBytes expected{0xFF, 0x13, 0x03, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 'v', 'e', 's',
-                            't',  'a',  0x00, 'v',  'e',  's',  't',  'a',  0x00, 0x88};
+    const TIdBytes expected{0xFF, 0x13, 0x03, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 'v',  'e',
+                            's',  't',  'a',  0x00, 'v',  'e',  's',  't',  'a',  0x00, 0x88};
     EXPECT_EQ(sent, expected);
     svr->OnSend = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return got.events.size() >= 5; }));
-    EXPECT_EQ(got.events, (std::vector<std::string>{"params 2", "cloud 2", "heart 2", "httpd /data", "modbus 7"}));
+    EXPECT_EQ(got.events,
+              (std::vector<std::string>{"params 2", "cloud 2", "heart 2", "httpd /data", "modbus 7"}));
 
     const QJsonObject state = sim.State(MacZ2);
     const TIdBytes base = Hex(state[QStringLiteral("base")]), port = Hex(state[QStringLiteral("port")]);
@@ -329,7 +347,8 @@ TEST_F(E2E, ReadDeliversEveryReplyIntoEventsAndTheStore) {
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0][QStringLiteral("result")].toString().toStdString(), "read");
     EXPECT_EQ(reads[0][QStringLiteral("len")].toInt(), 22);
-    EXPECT_EQ(reads[0][QStringLiteral("from")].toString().toStdString(), PcIps()[1] + ":" + std::to_string(svr->BindingPort(1)));
+    EXPECT_EQ(reads[0][QStringLiteral("from")].toString().toStdString(),
+              PcIps()[1] + ":" + std::to_string(svr->BindingPort(1)));
 
     // A Z3 module's reply comes from 1901; an unknown length is reported with that length.
     got = {};
@@ -356,7 +375,7 @@ TZ2SaveInput InputFromRead(const Received& got, int firmware) {
     return in;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(E2E, Z2SaveSendsThePlanWithPausesAndTheModuleStoresIt) {
     Sim sim(Modules());
@@ -386,13 +405,15 @@ TEST_F(E2E, Z2SaveSendsThePlanWithPausesAndTheModuleStoresIt) {
     }
     ASSERT_EQ(codes, (std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x24, 0x02}));
     double minGap = 1e9;
-    for (std::size_t i = 0; i < 6; ++i) minGap = std::min(minGap, times[i + 1] - times[i]);
-    EXPECT_GE(minGap, 450.0);  // 500 ms sleeps; delivery to the simulator may lag by a few ms on a loaded machine
+    for (std::size_t i = 0; i < 6; ++i)
+        minGap = std::min(minGap, times[i + 1] - times[i]);
+    EXPECT_GE(minGap,
+              450.0); // 500 ms sleeps; delivery to the simulator may lag by a few ms on a loaded machine
     EXPECT_LT(times[7] - times[6], 100.0);
     std::printf("smallest gap between the first seven datagrams: %.1f ms\n", minGap);
 
     // The module stored exactly what was sent ...
-    Pump(400);  // its restart
+    Pump(400); // its restart
     const QJsonObject state = sim.State(MacZ2);
     EXPECT_EQ(Hex(state[QStringLiteral("base")]), plan.Steps[0].Payload);
     EXPECT_EQ(Hex(state[QStringLiteral("port")]), plan.Steps[1].Payload);
@@ -404,13 +425,15 @@ TEST_F(E2E, Z2SaveSendsThePlanWithPausesAndTheModuleStoresIt) {
     EXPECT_EQ(Hex(state[QStringLiteral("modbus")]), plan.Steps[6].Payload);
     EXPECT_EQ(state[QStringLiteral("restarts")].toInt(), 1);
     // ... and every byte the encoders carry is the one the module reported.
-    const TIdBytes oldBase = Hex(reported[QStringLiteral("base")]), oldPort = Hex(reported[QStringLiteral("port")]),
+    const TIdBytes oldBase = Hex(reported[QStringLiteral("base")]),
+                   oldPort = Hex(reported[QStringLiteral("port")]),
                    oldCloud = Hex(reported[QStringLiteral("cloud")]);
     for (std::size_t i : {0, 1, 2, 8, 49, 50, 51, 64, 65, 66})
         EXPECT_EQ(plan.Steps[0].Payload[i], oldBase[i]) << "base " << i;
     for (std::size_t i : {46, 47, 48, 49, 57, 58, 59, 60, 61, 62})
         EXPECT_EQ(plan.Steps[1].Payload[i], oldPort[i]) << "port " << i;
-    for (std::size_t i : {0, 1, 30, 40, 49}) EXPECT_EQ(plan.Steps[2].Payload[i], oldCloud[i]) << "cloud " << i;
+    for (std::size_t i : {0, 1, 30, 40, 49})
+        EXPECT_EQ(plan.Steps[2].Payload[i], oldCloud[i]) << "cloud " << i;
 
     // After its restart the module answers the search with the name it was given.
     SearchAndWait(12);
@@ -437,7 +460,7 @@ TEST_F(E2E, Firmware4016NeverGetsHeartbeatOrHttpd) {
     EXPECT_EQ(codes, (std::vector<int>{0x05, 0x06, 0x0C, 0x24, 0x02}));
     const QJsonArray writes = sim.State(Mac4016)[QStringLiteral("writes")].toArray();
     EXPECT_EQ(writes.size(), 4);
-    EXPECT_EQ(Hex(sim.State(Mac4016)[QStringLiteral("modbus")]).size(), 1u);  // kind 1
+    EXPECT_EQ(Hex(sim.State(Mac4016)[QStringLiteral("modbus")]).size(), 1u); // kind 1
 }
 
 TEST_F(E2E, ErrorsFromTheModuleAndSendsThatNeverLeave) {

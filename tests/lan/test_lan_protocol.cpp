@@ -30,20 +30,21 @@ TIdBytes SearchReply(std::uint8_t fwLow, std::uint8_t fwHigh) {
 }
 
 // The alternative a classification holds (a copy: the classification is usually a temporary).
-template <typename T>
-T As(const TDatagramClass& c) {
+template <typename T> T As(const TDatagramClass& c) {
     EXPECT_TRUE(std::holds_alternative<T>(c)) << "variant index " << c.index();
     return std::holds_alternative<T>(c) ? std::get<T>(c) : T{};
 }
 
-}  // namespace
+} // namespace
 
-TEST(LanEnvelope, SearchRequestBytes) { EXPECT_EQ(BuildSearchRequest(), (TIdBytes{0xFF, 0x01, 0x01, 0x02})); }
+TEST(LanEnvelope, SearchRequestBytes) {
+    EXPECT_EQ(BuildSearchRequest(), (TIdBytes{0xFF, 0x01, 0x01, 0x02}));
+}
 
 TEST(LanEnvelope, ReadCommandByteForByte) {
     const TIdBytes d = BuildAddressedCommand(CmdRead, "00 1A 2B 3C 4D 5E", "vesta", "vesta");
-    const TIdBytes expected{0xFF, 0x13, 0x03, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 'v', 'e', 's',
-                            't',  'a',  0x00, 'v',  'e',  's',  't',  'a',  0x00, 0x88};
+    const TIdBytes expected{0xFF, 0x13, 0x03, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 'v',  'e',
+                            's',  't',  'a',  0x00, 'v',  'e',  's',  't',  'a',  0x00, 0x88};
     EXPECT_EQ(d, expected);
     // The same MAC without spaces, or with odd spacing, gives the same datagram.
     EXPECT_EQ(BuildAddressedCommand(CmdRead, "001A2B3C4D5E", "vesta", "vesta"), expected);
@@ -58,7 +59,7 @@ TEST(LanEnvelope, LoginFieldRules) {
         std::array<std::uint8_t, 6> passwordBytes;
     };
     const Case cases[] = {
-        {"abcdefgh", "x", {'a', 'b', 'c', 'd', 'e', 'f'}, {'x', 0, 0, 0, 0, 0}},  // cut to six
+        {"abcdefgh", "x", {'a', 'b', 'c', 'd', 'e', 'f'}, {'x', 0, 0, 0, 0, 0}}, // cut to six
         {"ab cd", "", {'a', 'b', 'c', 'd', 0, 0}, {0, 0, 0, 0, 0, 0}},           // space removed; empty
         {" a b c d e f g ", "123456", {'a', 'b', 'c', 'd', 'e', 'f'}, {'1', '2', '3', '4', '5', '6'}},
     };
@@ -94,7 +95,7 @@ TEST(LanEnvelope, BadMacThrowsConversionError) {
 TEST(LanClassify, StatusReplies) {
     struct Case {
         TIdBytes datagram;
-        std::int32_t code;  // 0: ignored
+        std::int32_t code; // 0: ignored
         std::string text;
     };
     const Case cases[] = {
@@ -109,7 +110,7 @@ TEST(LanClassify, StatusReplies) {
         {TIdBytes(0), stReceiveOther, "0"},
         {TIdBytes(1500, 0), stReceiveOther, "1500"},
         {TIdBytes(40, 0xFF), 0, ""},
-        {TIdBytes(36, 0xFF), 0, ""},  // 36 bytes not led by FF 24 01
+        {TIdBytes(36, 0xFF), 0, ""}, // 36 bytes not led by FF 24 01
         {TIdBytes(193, 0), stVerIncompatible, VerIncompatibleText},
         {TIdBytes(256, 0), stVerIncompatible, VerIncompatibleText},
     };
@@ -118,7 +119,8 @@ TEST(LanClassify, StatusReplies) {
         if (c.code == 0) {
             EXPECT_TRUE(std::holds_alternative<TIgnoredDatagram>(k)) << "length " << c.datagram.size();
         } else {
-            EXPECT_EQ(As<TStatusDatagram>(k), (TStatusDatagram{c.code, c.text})) << "length " << c.datagram.size();
+            EXPECT_EQ(As<TStatusDatagram>(k), (TStatusDatagram{c.code, c.text}))
+                << "length " << c.datagram.size();
         }
     }
 }
@@ -174,11 +176,9 @@ TEST(LanClassify, SearchReplyFamilyFirmwareAndFields) {
         const char* firmware;
     };
     const Case cases[] = {
-        {0xD1, 0x07, 1500, FamilyUnknown, "2001"},  // old firmware: 0 whatever the port
-        {0xD1, 0x07, 1901, FamilyUnknown, "2001"},
-        {0xD2, 0x07, 1500, FamilyZ2, "2002"},
-        {0xD2, 0x07, 1901, FamilyZ3, "2002"},
-        {0xD2, 0x07, 2000, FamilyUnknown, "2002"},
+        {0xD1, 0x07, 1500, FamilyUnknown, "2001"}, // old firmware: 0 whatever the port
+        {0xD1, 0x07, 1901, FamilyUnknown, "2001"}, {0xD2, 0x07, 1500, FamilyZ2, "2002"},
+        {0xD2, 0x07, 1901, FamilyZ3, "2002"},      {0xD2, 0x07, 2000, FamilyUnknown, "2002"},
         {0xB1, 0x0F, 1500, FamilyZ2, "4017"},
     };
     for (const Case& c : cases) {
@@ -187,13 +187,14 @@ TEST(LanClassify, SearchReplyFamilyFirmwareAndFields) {
         EXPECT_EQ(r.Firmware, c.firmware);
         EXPECT_EQ(r.IP, "10.77.0.50");
         EXPECT_EQ(r.MAC, "00 1A 2B 3C 4D 5E");
-        EXPECT_EQ(r.Name, "AB");  // AB followed by twelve NULs
+        EXPECT_EQ(r.Name, "AB"); // AB followed by twelve NULs
     }
 }
 
 TEST(LanClassify, SearchReplyNameIsAtMostFourteenCharacters) {
     TIdBytes r = SearchReply(0xD2, 0x07);
-    for (std::size_t i = 19; i < 36; ++i) r[i] = 'x';  // no NUL anywhere up to the end
+    for (std::size_t i = 19; i < 36; ++i)
+        r[i] = 'x'; // no NUL anywhere up to the end
     EXPECT_EQ(As<TSearchReply>(ClassifyDatagram(r, PortZ2)).Name, std::string(14, 'x'));
     r[19] = 0;
     EXPECT_EQ(As<TSearchReply>(ClassifyDatagram(r, PortZ2)).Name, "");

@@ -57,7 +57,8 @@ TBlockStore ReportedStore() {
 
 std::vector<std::uint8_t> Codes(const TSavePlan& p) {
     std::vector<std::uint8_t> c;
-    for (const auto& s : p.Steps) c.push_back(s.Code);
+    for (const auto& s : p.Steps)
+        c.push_back(s.Code);
     return c;
 }
 
@@ -66,7 +67,7 @@ bool SameStore(const TBlockStore& a, const TBlockStore& b) {
            a.Modbus == b.Modbus && a.KeptStatus == b.KeptStatus && a.KeptSocketFlags == b.KeptSocketFlags;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Z2SavePlan, BlocksByConditions) {
     struct Case {
@@ -138,7 +139,8 @@ TEST(Z2SavePlan, PayloadsComeFromTheStoreAndCarryReportedBytes) {
         EXPECT_EQ(base[i], reported.BasePort[i]) << "base byte " << i;
     for (std::size_t i : {46u, 47u, 48u, 49u, 57u, 58u, 59u, 62u})
         EXPECT_EQ(port[i], reported.BasePort[67 + i]) << "port byte " << i;
-    for (std::size_t i : {0u, 1u, 30u, 49u}) EXPECT_EQ(cloud[i], reported.Cloud[i]) << "cloud byte " << i;
+    for (std::size_t i : {0u, 1u, 30u, 49u})
+        EXPECT_EQ(cloud[i], reported.Cloud[i]) << "cloud byte " << i;
     // Kept status bits 0-3 and 6 come from the last reply (0x4F); bit 7 static IP is written.
     EXPECT_EQ(base[3], 0x4F | 0x80);
     // HTTPD blocks: length byte, text, then the reported bytes after the text.
@@ -167,7 +169,8 @@ TEST(Z2SavePlan, PollTimeoutBelowTenBecomesTen) {
         std::optional<std::string> corrected;
         std::uint8_t low;
     };
-    const Case cases[] = {{"7", "10", 0x0A}, {"0", "10", 0x0A}, {"10", std::nullopt, 0x0A}, {"300", std::nullopt, 0x2C}};
+    const Case cases[] = {
+        {"7", "10", 0x0A}, {"0", "10", 0x0A}, {"10", std::nullopt, 0x0A}, {"300", std::nullopt, 0x2C}};
     for (const Case& c : cases) {
         TZ2SaveInput in = Z2Input();
         in.Conditions = {0, 3, true, true};
@@ -202,11 +205,16 @@ TEST(Z2SavePlan, UnconvertibleValueFailsWholeAndLeavesStore) {
         const char* text;
     };
     const Case cases[] = {
-        {"poll time-out", [](TZ2SaveInput& in) { in.Modbus.PollTimeout = "abc"; }, TSaveField::PollTimeout, "abc"},
-        {"empty poll time-out", [](TZ2SaveInput& in) { in.Modbus.PollTimeout = ""; }, TSaveField::PollTimeout, ""},
-        {"poll interval", [](TZ2SaveInput& in) { in.Modbus.PollInterval = "1x"; }, TSaveField::PollInterval, "1x"},
-        {"heartbeat interval", [](TZ2SaveInput& in) { in.Heart.IntervalText = ""; }, TSaveField::HeartInterval, ""},
-        {"gateway", [](TZ2SaveInput& in) { in.Base.GatewayIP = "10.a.0.1"; }, TSaveField::GatewayIP, "10.a.0.1"},
+        {"poll time-out", [](TZ2SaveInput& in) { in.Modbus.PollTimeout = "abc"; }, TSaveField::PollTimeout,
+         "abc"},
+        {"empty poll time-out", [](TZ2SaveInput& in) { in.Modbus.PollTimeout = ""; }, TSaveField::PollTimeout,
+         ""},
+        {"poll interval", [](TZ2SaveInput& in) { in.Modbus.PollInterval = "1x"; }, TSaveField::PollInterval,
+         "1x"},
+        {"heartbeat interval", [](TZ2SaveInput& in) { in.Heart.IntervalText = ""; },
+         TSaveField::HeartInterval, ""},
+        {"gateway", [](TZ2SaveInput& in) { in.Base.GatewayIP = "10.a.0.1"; }, TSaveField::GatewayIP,
+         "10.a.0.1"},
         {"user MAC", [](TZ2SaveInput& in) { in.Base.UserMAC = "00 1A 2B"; }, TSaveField::UserMAC, "00 1A 2B"},
         {"DNS", [](TZ2SaveInput& in) { in.Base.Dns = "x"; }, TSaveField::Dns, "x"},
     };
@@ -228,10 +236,10 @@ TEST(Z2SavePlan, UnconvertibleValueFailsWholeAndLeavesStore) {
 
 TEST(Z2SavePlan, ValuesOfBlocksNotSentAreNotChecked) {
     TZ2SaveInput in = Z2Input();
-    in.Firmware = 4016;          // no heartbeat block
-    in.Heart.IntervalText = "";  // so its empty interval does not matter
+    in.Firmware = 4016;         // no heartbeat block
+    in.Heart.IntervalText = ""; // so its empty interval does not matter
     in.Conditions = {0, 3, false, false};
-    in.Modbus.PollTimeout = "abc";  // no Modbus block either
+    in.Modbus.PollTimeout = "abc"; // no Modbus block either
     TBlockStore store;
     EXPECT_TRUE(PlanZ2Save(in, store).Ok);
 }
@@ -240,8 +248,8 @@ TEST(Z3SavePlan, BaseThenPortThenEndAtPortZ3) {
     TZ3SaveInput in;
     const TZ2SaveInput z2 = Z2Input();
     in.Base = z2.Base;
-    in.Base.AddrType = 0;  // DHCP
-    in.Base.Dns = "not an address";  // the Z3 encoder carries the DNS bytes
+    in.Base.AddrType = 0;           // DHCP
+    in.Base.Dns = "not an address"; // the Z3 encoder carries the DNS bytes
     in.Port = z2.Port;
     const TBlockStore reported = ReportedStore();
     TBlockStore store = reported;
@@ -256,9 +264,11 @@ TEST(Z3SavePlan, BaseThenPortThenEndAtPortZ3) {
     EXPECT_EQ(plan.Steps[1].PauseAfterMs, 500);
     EXPECT_EQ(plan.Steps[2].PauseAfterMs, 0);
     EXPECT_TRUE(plan.Steps[2].Payload.empty());
-    EXPECT_EQ(plan.Steps[0].Payload[3], 0x00);  // DHCP with the Z3 rules: the whole status byte is 0
-    for (std::size_t i = 59; i < 63; ++i) EXPECT_EQ(plan.Steps[0].Payload[i], reported.BasePort[i]);
-    EXPECT_TRUE(std::equal(plan.Steps[1].Payload.begin(), plan.Steps[1].Payload.end(), store.BasePort.begin() + 67));
+    EXPECT_EQ(plan.Steps[0].Payload[3], 0x00); // DHCP with the Z3 rules: the whole status byte is 0
+    for (std::size_t i = 59; i < 63; ++i)
+        EXPECT_EQ(plan.Steps[0].Payload[i], reported.BasePort[i]);
+    EXPECT_TRUE(
+        std::equal(plan.Steps[1].Payload.begin(), plan.Steps[1].Payload.end(), store.BasePort.begin() + 67));
 
     in.Base.StaticIP = "1.2.3.x";
     TBlockStore before = store;

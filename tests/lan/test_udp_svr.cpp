@@ -60,7 +60,8 @@ public:
             sockaddr_in from{};
             socklen_t len = sizeof from;
             const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n < 0) break;
+            if (n < 0)
+                break;
             char text[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
             out.emplace_back(TIdBytes(buf, buf + n), text);
@@ -75,11 +76,11 @@ private:
 };
 
 // Runs the event loop until done() or the deadline.
-template <typename F>
-bool PumpUntil(F done, int ms = 3000) {
+template <typename F> bool PumpUntil(F done, int ms = 3000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
@@ -110,11 +111,13 @@ struct Fixture : ::testing::Test {
         o.PortZ2 = moduleZ2.Port();
         o.PortZ3 = moduleZ3.Port();
         svr = TUdpSvr::Create(o);
-        svr->OnStatus = [this](std::int32_t code, const std::string& text) { statuses.emplace_back(code, text); };
+        svr->OnStatus = [this](std::int32_t code, const std::string& text) {
+            statuses.emplace_back(code, text);
+        };
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(LocalAddresses, LoopbackOnlyWhenAsked) {
     std::vector<std::string> with{"stale"}, without{"stale"};
@@ -127,7 +130,7 @@ TEST(LocalAddresses, LoopbackOnlyWhenAsked) {
 }
 
 TEST_F(Fixture, BindingsAreKeptForAnUnchangedListAndRebuiltForAChangedOne) {
-    EXPECT_EQ(svr->BindingCount(), 0);  // no bindings before the first search
+    EXPECT_EQ(svr->BindingCount(), 0); // no bindings before the first search
     ASSERT_EQ(svr->Search(), 1);
     ASSERT_EQ(svr->BindingCount(), 1);
     const std::uint16_t first = svr->BindingPort(0);
@@ -135,21 +138,22 @@ TEST_F(Fixture, BindingsAreKeptForAnUnchangedListAndRebuiltForAChangedOne) {
     // The kernel doubles what we ask for, capped by net.core.rmem_max unless we may force it.
     long rmemMax = 0;
     if (FILE* f = std::fopen("/proc/sys/net/core/rmem_max", "r")) {
-        if (std::fscanf(f, "%ld", &rmemMax) != 1) rmemMax = 0;
+        if (std::fscanf(f, "%ld", &rmemMax) != 1)
+            rmemMax = 0;
         std::fclose(f);
     }
     EXPECT_GE(svr->BindingReceiveBuffer(0), std::min<long>(4L * 1024 * 1024, 2 * rmemMax));
 
     ASSERT_EQ(svr->Search(), 1);
     EXPECT_EQ(svr->BindingPort(0), first);
-    EXPECT_FALSE(PortFree("127.0.0.1", first));  // the very same socket still holds it
+    EXPECT_FALSE(PortFree("127.0.0.1", first)); // the very same socket still holds it
 
     addresses = {"127.0.0.1", "127.0.0.2"};
     ASSERT_EQ(svr->Search(), 1);
     ASSERT_EQ(svr->BindingCount(), 2);
     EXPECT_EQ(svr->BindingAddress(1), "127.0.0.2");
     if (svr->BindingPort(0) != first) {
-        EXPECT_TRUE(PortFree("127.0.0.1", first));  // the old socket is gone
+        EXPECT_TRUE(PortFree("127.0.0.1", first)); // the old socket is gone
     }
 
     // The same addresses in another order differ position by position.
@@ -169,20 +173,22 @@ TEST_F(Fixture, BindingsAreKeptForAnUnchangedListAndRebuiltForAChangedOne) {
     // The search went out once per binding per search, each from its own address.
     const auto got = moduleZ2.Drain();
     ASSERT_EQ(got.size(), 1u + 1u + 2u);
-    for (const auto& [d, from] : got) EXPECT_EQ(d, (TIdBytes{0xFF, 0x01, 0x01, 0x02}));
+    for (const auto& [d, from] : got)
+        EXPECT_EQ(d, (TIdBytes{0xFF, 0x01, 0x01, 0x02}));
     EXPECT_EQ(got[2].second, "127.0.0.1");
     EXPECT_EQ(got[3].second, "127.0.0.2");
     int sent = 0;
-    for (const auto& s : statuses) sent += s.first == stSearchSent;
+    for (const auto& s : statuses)
+        sent += s.first == stSearchSent;
     EXPECT_EQ(sent, 3);
 }
 
 TEST_F(Fixture, AnAddressThatCannotBeBoundReportsPortInUse) {
-    addresses = {"127.0.0.1", "192.0.2.77", "127.0.0.2"};  // 192.0.2.77 is not an address of this host
+    addresses = {"127.0.0.1", "192.0.2.77", "127.0.0.2"}; // 192.0.2.77 is not an address of this host
     svr->UpdateBindings();
     ASSERT_EQ(statuses.size(), 1u);
     EXPECT_EQ(statuses[0], (std::pair<std::int32_t, std::string>{stPortInUse, "port is used"}));
-    EXPECT_EQ(svr->BindingCount(), 1);  // the bindings stay as far as they got
+    EXPECT_EQ(svr->BindingCount(), 1); // the bindings stay as far as they got
 }
 
 TEST_F(Fixture, SendsGoToTheirPortsAndBadTargetsSendNothing) {
@@ -223,8 +229,8 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
     const std::uint16_t port = svr->BindingPort(0);
 
     TIdBytes params(130, 0);
-    params[3] = 0x80;                      // static IP
-    params[9] = 50, params[10] = 0, params[11] = 77, params[12] = 10;  // 10.77.0.50 reversed
+    params[3] = 0x80;                                                 // static IP
+    params[9] = 50, params[10] = 0, params[11] = 77, params[12] = 10; // 10.77.0.50 reversed
     const std::uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     std::copy(std::begin(mac), std::end(mac), params.begin() + 53);
     params[117] = 0x94;
@@ -234,7 +240,7 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
     heart[0] = 0x43;
     TIdBytes httpd(302, 0);
     httpd[0] = 3, httpd[1] = '/', httpd[2] = 'a', httpd[3] = 'b';
-    httpd[101] = 255;  // a length beyond the field is clamped to 200
+    httpd[101] = 255; // a length beyond the field is clamped to 200
     const TIdBytes search = [] {
         TIdBytes r(36, 0);
         r[0] = 0xFF, r[1] = 0x24, r[2] = 0x01, r[15] = 0xB1, r[16] = 0x0F;
@@ -244,17 +250,18 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
 
     std::vector<std::string> order;
     std::vector<std::tuple<std::string, std::string, std::uint16_t, std::uint16_t>> receives;
-    svr->OnReceive = [&](const TIdBytes& d, const std::string& peer, const std::string& local, std::uint16_t pp,
-                         std::uint16_t lp) {
+    svr->OnReceive = [&](const TIdBytes& d, const std::string& peer, const std::string& local,
+                         std::uint16_t pp, std::uint16_t lp) {
         order.push_back("receive " + std::to_string(d.size()));
         receives.emplace_back(peer, local, pp, lp);
     };
     TBaseParam base;
-    svr->OnDeviceParams = [&](const TBaseParam& b, const TarrComParam& p, std::int32_t family, std::int32_t source) {
+    svr->OnDeviceParams = [&](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
+                              std::int32_t source) {
         order.push_back("params");
         base = b;
         EXPECT_EQ(p.size(), 1u);
-        EXPECT_EQ(family, FamilyUnknown);  // not from port 1500 or 1901
+        EXPECT_EQ(family, FamilyUnknown); // not from port 1500 or 1901
         EXPECT_EQ(source, 0);
         EXPECT_TRUE(std::equal(params.begin(), params.end(), store.BasePort.begin()));
     };
@@ -275,7 +282,8 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
     };
     svr->OnSearchReply = [&](const std::string&, const std::string& name, const std::string&,
                              const std::string& fw, std::int32_t family, std::int32_t binding) {
-        order.push_back("search " + name + " " + fw + " " + std::to_string(family) + " " + std::to_string(binding));
+        order.push_back("search " + name + " " + fw + " " + std::to_string(family) + " " +
+                        std::to_string(binding));
     };
 
     for (const TIdBytes& d : {params, cloud, heart, httpd, TIdBytes{0x12, 0x34, 0x00, 0x0A}, search,
@@ -283,10 +291,10 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
         moduleZ2.SendTo(d, port);
     ASSERT_TRUE(PumpUntil([&] { return receives.size() == 9; }));
 
-    const std::vector<std::string> expected{
-        "receive 130", "params", "receive 50",  "cloud D",       "receive 85",     "heart",
-        "receive 302", "httpd /ab 200",  "receive 4", "modbus 4 10", "receive 36", "search M 4017 0 0",
-        "receive 4",   "receive 2",      "receive 40"};
+    const std::vector<std::string> expected{"receive 130", "params",      "receive 50",  "cloud D",
+                                            "receive 85",  "heart",       "receive 302", "httpd /ab 200",
+                                            "receive 4",   "modbus 4 10", "receive 36",  "search M 4017 0 0",
+                                            "receive 4",   "receive 2",   "receive 40"};
     EXPECT_EQ(order, expected);
     EXPECT_EQ(base.StaticIP, "10.77.0.50");
     EXPECT_EQ(base.AddrType, 1);
@@ -295,7 +303,8 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
     EXPECT_EQ(store.KeptSocketFlags, 0x94);
     EXPECT_EQ(receives[0], (std::tuple<std::string, std::string, std::uint16_t, std::uint16_t>{
                                "127.0.0.1", "127.0.0.1", moduleZ2.Port(), port}));
-    const std::vector<std::pair<std::int32_t, std::string>> st{{stSearchSent, ""}, {stAck, "ACK"}, {stCheckError, "3A"}};
+    const std::vector<std::pair<std::int32_t, std::string>> st{
+        {stSearchSent, ""}, {stAck, "ACK"}, {stCheckError, "3A"}};
     EXPECT_EQ(statuses, st);
 }
 
@@ -305,44 +314,53 @@ TEST_F(Fixture, EveryLengthFromZeroTo1500WithRandomContent) {
     const std::uint16_t port = svr->BindingPort(0);
     std::size_t received = 0;
     std::map<std::size_t, int> lengths;
-    svr->OnReceive = [&](const TIdBytes& d, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+    svr->OnReceive = [&](const TIdBytes& d, const std::string&, const std::string&, std::uint16_t,
+                         std::uint16_t) {
         ++received;
         ++lengths[d.size()];
     };
     std::mt19937 rng(20240531);
     for (std::size_t len = 0; len <= 1500; ++len) {
         TIdBytes d(len);
-        for (auto& b : d) b = static_cast<std::uint8_t>(rng());
-        if (len == 4 && (rng() & 1)) d[0] = 0xFF, d[1] = 0x01;  // some acknowledgement-like ones
-        if (len == 36) d[0] = 0xFF, d[1] = 0x24, d[2] = 0x01;  // and a search reply
+        for (auto& b : d)
+            b = static_cast<std::uint8_t>(rng());
+        if (len == 4 && (rng() & 1))
+            d[0] = 0xFF, d[1] = 0x01; // some acknowledgement-like ones
+        if (len == 36)
+            d[0] = 0xFF, d[1] = 0x24, d[2] = 0x01; // and a search reply
         moduleZ2.SendTo(d, port);
-        if (len % 100 == 0) Pump(5);
+        if (len % 100 == 0)
+            Pump(5);
     }
     ASSERT_TRUE(PumpUntil([&] { return received == 1501; }, 10000)) << received;
     const std::set<std::size_t> known{1, 2, 4, 36, 40, 50, 64, 85, 130, 193, 256, 302};
     std::size_t other = 0;
     for (const auto& [code, text] : statuses) {
-        if (code != stReceiveOther) continue;
+        if (code != stReceiveOther)
+            continue;
         ++other;
         EXPECT_EQ(known.count(std::stoul(text)), 0u) << text;
     }
     EXPECT_EQ(other, 1501 - known.size());
-    for (std::size_t len = 0; len <= 1500; ++len) EXPECT_EQ(lengths[len], 1) << len;
+    for (std::size_t len = 0; len <= 1500; ++len)
+        EXPECT_EQ(lengths[len], 1) << len;
 }
 
 TEST_F(Fixture, AHandlerMayRebuildTheBindingsMidBurst) {
     svr->Search();
     const std::uint16_t port = svr->BindingPort(0);
     int receives = 0;
-    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
+                         std::uint16_t) {
         if (++receives == 1) {
             addresses = {"127.0.0.2"};
-            svr->Search();  // closes the socket that is being read
+            svr->Search(); // closes the socket that is being read
         }
     };
-    for (int i = 0; i < 50; ++i) moduleZ2.SendTo(TIdBytes(37, 0), port);
+    for (int i = 0; i < 50; ++i)
+        moduleZ2.SendTo(TIdBytes(37, 0), port);
     Pump(200);
-    EXPECT_EQ(receives, 1);  // the rest of the old socket's queue went with it
+    EXPECT_EQ(receives, 1); // the rest of the old socket's queue went with it
     EXPECT_EQ(svr->BindingAddress(0), "127.0.0.2");
     moduleZ2.SendTo(TIdBytes(37, 0), svr->BindingPort(0), "127.0.0.2");
     EXPECT_TRUE(PumpUntil([&] { return receives == 2; }));
@@ -353,16 +371,16 @@ TEST_F(Fixture, AFloodIsHandledInBoundedTurnsWithoutLosingADatagram) {
     const std::uint16_t port = svr->BindingPort(0);
     int receives = 0;
     int ticksDuringDrain = 0;
-    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
-        ++receives;
-    };
-    QTimer ticker;  // stands for painting and time-outs: it must keep running while the queue drains
+    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
+                         std::uint16_t) { ++receives; };
+    QTimer ticker; // stands for painting and time-outs: it must keep running while the queue drains
     QObject::connect(&ticker, &QTimer::timeout, [&] { ticksDuringDrain += receives > 0 && receives < 3000; });
     ticker.start(0);
 
     // By batches: 3000 queued datagrams, at most two batches (64 datagrams) per turn.
     svr->SetTurnBudget(2, 1000000);
-    for (int i = 0; i < 3000; ++i) moduleZ2.SendTo(TIdBytes(37, static_cast<std::uint8_t>(i)), port);
+    for (int i = 0; i < 3000; ++i)
+        moduleZ2.SendTo(TIdBytes(37, static_cast<std::uint8_t>(i)), port);
     ASSERT_TRUE(PumpUntil([&] { return receives == 3000; }, 10000)) << receives;
     EXPECT_GE(svr->YieldedTurns(), 3000u / 64 - 1);
     EXPECT_GE(ticksDuringDrain, 20);
@@ -374,15 +392,18 @@ TEST_F(Fixture, AFloodIsHandledInBoundedTurnsWithoutLosingADatagram) {
     QElapsedTimer sinceTick;
     sinceTick.start();
     QObject::disconnect(&ticker, nullptr, nullptr, nullptr);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    svr->OnReceive = [&](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
+                         std::uint16_t) {
         ++receives;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
-    for (int i = 0; i < 100; ++i) moduleZ2.SendTo(TIdBytes(37, 0), port);
+    for (int i = 0; i < 100; ++i)
+        moduleZ2.SendTo(TIdBytes(37, 0), port);
     sinceTick.restart();
     ASSERT_TRUE(PumpUntil([&] { return receives == 100; }, 10000)) << receives;
-    EXPECT_LT(longestGap, 60);  // a few ms per turn (loosely: a busy machine); the whole queue takes 100 ms
+    EXPECT_LT(longestGap, 60); // a few ms per turn (loosely: a busy machine); the whole queue takes 100 ms
 }
 
 TEST_F(Fixture, ExecutorSendsThePlanInOrderWithItsPauses) {
@@ -402,21 +423,23 @@ TEST_F(Fixture, ExecutorSendsThePlanInOrderWithItsPauses) {
     ASSERT_TRUE(plan.Ok);
 
     std::vector<std::string> log;
-    svr->OnSend = [&](const TIdBytes& d, const std::string&, const std::string&, std::uint16_t, std::uint16_t) {
+    svr->OnSend = [&](const TIdBytes& d, const std::string&, const std::string&, std::uint16_t,
+                      std::uint16_t) {
         log.push_back("send " + std::to_string(d[2]) + " mac " + std::to_string(d[8]));
     };
     const TLanTarget selected{0, "00 1A 2B 3C 4D 01"}, current{0, "00 1A 2B 3C 4D 02"};
-    ExecuteSavePlan(svr.get()[0], plan, selected, current, "vesta", "vesta",
-                    [&](std::chrono::milliseconds ms) { log.push_back("sleep " + std::to_string(ms.count())); });
-    const std::vector<std::string> expected{"send 5 mac 1",  "sleep 500", "send 6 mac 1",  "sleep 500",
-                                            "send 12 mac 2", "sleep 500", "send 33 mac 2", "sleep 500",
-                                            "send 34 mac 2", "sleep 500", "send 35 mac 2", "sleep 500",
+    ExecuteSavePlan(
+        svr.get()[0], plan, selected, current, "vesta", "vesta",
+        [&](std::chrono::milliseconds ms) { log.push_back("sleep " + std::to_string(ms.count())); });
+    const std::vector<std::string> expected{"send 5 mac 1",  "sleep 500",   "send 6 mac 1",  "sleep 500",
+                                            "send 12 mac 2", "sleep 500",   "send 33 mac 2", "sleep 500",
+                                            "send 34 mac 2", "sleep 500",   "send 35 mac 2", "sleep 500",
                                             "send 36 mac 2", "send 2 mac 1"};
     EXPECT_EQ(log, expected);
     const auto got = moduleZ2.Drain();
     ASSERT_EQ(got.size(), 8u);
     EXPECT_EQ(got[6].first.size(), 22u + 7u);
-    EXPECT_EQ(got[6].first[21 + 3], 10);  // poll time-out 5 went out as 10
+    EXPECT_EQ(got[6].first[21 + 3], 10); // poll time-out 5 went out as 10
 
     // A failed plan sends nothing.
     TSavePlan failed = plan;

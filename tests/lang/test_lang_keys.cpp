@@ -24,21 +24,25 @@ QStringList KeysInSources() {
     QStringList keys;
     for (const char* folder : {"src", "tools"}) {
         QDirIterator it(QStringLiteral(VARNIX_SOURCE_DIR "/") + QLatin1String(folder),
-                        {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files, QDirIterator::Subdirectories);
+                        {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            if (path.endsWith(u"/lang_table.cpp")) continue;  // the rows themselves
+            if (path.endsWith(u"/lang_table.cpp"))
+                continue; // the rows themselves
             QFile f(path);
-            if (!f.open(QIODevice::ReadOnly)) continue;
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
             const QString text = QString::fromUtf8(f.readAll());
-            for (auto m = key.globalMatch(text); m.hasNext();) keys << m.next().captured(1);
+            for (auto m = key.globalMatch(text); m.hasNext();)
+                keys << m.next().captured(1);
         }
     }
     keys.removeDuplicates();
     return keys;
 }
 
-}  // namespace
+} // namespace
 
 TEST(LangKeys, EveryKeyInTheCodeHasARow) {
     TLangList list;
@@ -48,7 +52,8 @@ TEST(LangKeys, EveryKeyInTheCodeHasARow) {
     ASSERT_GT(keys.size(), 150);
     QStringList missing;
     for (const QString& key : keys)
-        if (!LeftOut.contains(key) && list.GetText(key) == key) missing << key;
+        if (!LeftOut.contains(key) && list.GetText(key) == key)
+            missing << key;
     EXPECT_TRUE(missing.isEmpty()) << "keys without a row: " << missing.join(u' ').toStdString();
     // The one left out is really absent, and the lookup gives the key itself.
     EXPECT_EQ(list.GetText(LeftOut.front()), LeftOut.front());

@@ -14,7 +14,9 @@
 namespace varnix {
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
@@ -33,18 +35,23 @@ QString DataFile(const char* name) {
 }
 
 TEST(LangLine, FieldExtraction) {
-    struct Case { const char* line; const char* name; const char* cn; const char* en; };
+    struct Case {
+        const char* line;
+        const char* name;
+        const char* cn;
+        const char* en;
+    };
     const Case cases[] = {
         {"lang_A|中|En", "lang_A", "中", "En"},
-        {"lang_A|En only", "lang_A", "", "En only"},           // one "|": no Chinese text
-        {"lang_A|one|two|three", "lang_A", "one", "three"},    // first, second and last field
+        {"lang_A|En only", "lang_A", "", "En only"},        // one "|": no Chinese text
+        {"lang_A|one|two|three", "lang_A", "one", "three"}, // first, second and last field
         {"no separator", "", "", ""},
         {"|", "", "", ""},
         {"lang_A||", "lang_A", "", ""},
-        {"lang_A|a///b|c///d///", "lang_A", "a\nb", "c\nd\n"},  // "///" becomes one line feed
-        {"lang_///|x|y", "lang_///", "x", "y"},                 // the name is not changed
+        {"lang_A|a///b|c///d///", "lang_A", "a\nb", "c\nd\n"}, // "///" becomes one line feed
+        {"lang_///|x|y", "lang_///", "x", "y"},                // the name is not changed
         {"lang_A|a////b|", "lang_A", "a\n/b", ""},
-        {" lang_A | cn | en ", " lang_A ", " cn ", " en "},     // spaces belong to the fields
+        {" lang_A | cn | en ", " lang_A ", " cn ", " en "}, // spaces belong to the fields
     };
     for (const Case& c : cases) {
         const TLangFields f = ParseLangLine(U(c.line));
@@ -54,7 +61,8 @@ TEST(LangLine, FieldExtraction) {
 
 TEST(LangRead, SkipsEmptyAndCommentLinesOnly) {
     TLangList l;
-    l.ReadLangData(QByteArray(";comment|a|b\r\n\r\n ;not a comment|x|y\r\nlang_K|k|K\nlang_L|l|L\rlang_M|m|M"));
+    l.ReadLangData(
+        QByteArray(";comment|a|b\r\n\r\n ;not a comment|x|y\r\nlang_K|k|K\nlang_L|l|L\rlang_M|m|M"));
     ASSERT_EQ(l.FileNames, (QStringList{U(" ;not a comment"), U("lang_K"), U("lang_L"), U("lang_M")}));
     EXPECT_EQ(l.FileCn, (QStringList{U("x"), U("k"), U("l"), U("m")}));
     EXPECT_EQ(l.FileEn, (QStringList{U("y"), U("K"), U("L"), U("M")}));
@@ -112,17 +120,21 @@ protected:
 };
 
 TEST_F(LangLookup, BuiltInTable) {
-    struct Case { const char* key; bool chinese; const char* text; };
+    struct Case {
+        const char* key;
+        bool chinese;
+        const char* text;
+    };
     const Case cases[] = {
         {"lang_Menu_File", true, "文件"},
         {"lang_Menu_File", false, "File"},
-        {"lang_lbl_BaudRate", false, "Baudrate"},          // letter case is ignored
+        {"lang_lbl_BaudRate", false, "Baudrate"}, // letter case is ignored
         {"LANG_MENU_FILE", true, "文件"},
-        {"lang_About_Description", false, "lang_About_Description"},  // found nowhere: itself
-        {" 升级超时！", false, " Upgrade time out!"},         // a shown text in the other language
+        {"lang_About_Description", false, "lang_About_Description"}, // found nowhere: itself
+        {" 升级超时！", false, " Upgrade time out!"},                // a shown text in the other language
         {" upgrade TIME out!", true, " 升级超时！"},
-        {" 升级超时！3", false, " 升级超时！3"},               // with something appended: unchanged
-        {"None", true, "心跳包关闭"},                        // first matching row wins
+        {" 升级超时！3", false, " 升级超时！3"}, // with something appended: unchanged
+        {"None", true, "心跳包关闭"},            // first matching row wins
         {"", false, ""},
     };
     for (const Case& c : cases) {
@@ -138,10 +150,10 @@ TEST_F(LangLookup, FileRowsComeFirst) {
                               "lang_Only_File|仅文件|File only\r\n"
                               "lang_Empty|\r\n"));
     l.IsChinese = false;
-    EXPECT_EQ(l.GetText(U("lang_Menu_File")), U("My File"));   // the row above wins
-    EXPECT_EQ(l.GetText(U("lang_Lbl_Baudrate")), U("Baudrate"));  // not in the file: built-in
+    EXPECT_EQ(l.GetText(U("lang_Menu_File")), U("My File"));     // the row above wins
+    EXPECT_EQ(l.GetText(U("lang_Lbl_Baudrate")), U("Baudrate")); // not in the file: built-in
     EXPECT_EQ(l.GetText(U("lang_Only_File")), U("File only"));
-    EXPECT_EQ(l.GetText(U("lang_Empty")), QString());           // an empty text stays empty
+    EXPECT_EQ(l.GetText(U("lang_Empty")), QString()); // an empty text stays empty
     // Texts are searched in the file's columns before the built-in names and texts.
     EXPECT_EQ(l.GetText(U("超时")), U("Late"));
     EXPECT_EQ(l.GetText(U(" 升级超时！")), U(" Upgrade time out!"));
@@ -210,7 +222,7 @@ TEST(LangFile, ExistingFileIsNotRewritten) {
     EXPECT_EQ(ReadAll(path), QByteArray("lang_Menu_File|用户的|User's\r\n"));
     LangList->IsChinese = false;
     EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_File")), u"User's");
-    EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_Quit")), u"Quit");  // only built-in
+    EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_Quit")), u"Quit"); // only built-in
     FreeLang();
 }
 
@@ -229,5 +241,5 @@ TEST(LangFile, UncreatableFileLeavesTheBuiltInTable) {
     FreeLang();
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

@@ -28,7 +28,8 @@ struct TRow {
 
 TRow Lookup(QStringView key) {
     for (const TLangRow& r : BuiltinLangTable())
-        if (QString::fromUtf8(r.Name) == key) return {QString::fromUtf8(r.Cn), QString::fromUtf8(r.En)};
+        if (QString::fromUtf8(r.Name) == key)
+            return {QString::fromUtf8(r.Cn), QString::fromUtf8(r.En)};
     ADD_FAILURE() << "no row " << key.toString().toStdString();
     return {};
 }
@@ -43,15 +44,16 @@ TEST(LangTable, QuotedTexts) {
 }
 
 TEST(LangTable, NamesSpacesAndAddresses) {
-    struct Case { const char16_t* key; const char16_t* cn; const char16_t* en; };
+    struct Case {
+        const char16_t* key;
+        const char16_t* cn;
+        const char16_t* en;
+    };
     const Case cases[] = {
-        {u"lang_Main_Title", u"Varnix", u"Varnix"},
-        {u"lang_Main_AppTitle", u"Varnix", u"Varnix"},
-        {u"lang_Menu_Diy", u"DiyLang", u"DiyLang"},
-        {u"lang_About_Tel", u" ", u" "},
-        {u"lang_About_Email", u" ", u" "},
-        {u"lang_About_Contact", u"联系我们", u" "},
-        {u"lang_Menu_DownUrl", u"", u""},  // no vendor addresses
+        {u"lang_Main_Title", u"Varnix", u"Varnix"}, {u"lang_Main_AppTitle", u"Varnix", u"Varnix"},
+        {u"lang_Menu_Diy", u"DiyLang", u"DiyLang"}, {u"lang_About_Tel", u" ", u" "},
+        {u"lang_About_Email", u" ", u" "},          {u"lang_About_Contact", u"联系我们", u" "},
+        {u"lang_Menu_DownUrl", u"", u""}, // no vendor addresses
         {u"lang_About_Website", u"", u""},
     };
     for (const Case& c : cases) {
@@ -64,12 +66,14 @@ TEST(LangTable, NamesSpacesAndAddresses) {
 TEST(LangTable, EveryOtherRowHasTextsInBothLanguages) {
     for (const TLangRow& r : BuiltinLangTable()) {
         const QString name = QString::fromUtf8(r.Name);
-        if (name == u"lang_Menu_DownUrl" || name == u"lang_About_Website") continue;
+        if (name == u"lang_Menu_DownUrl" || name == u"lang_About_Website")
+            continue;
         EXPECT_FALSE(QString::fromUtf8(r.Cn).isEmpty()) << r.Name;
         EXPECT_FALSE(QString::fromUtf8(r.En).isEmpty()) << r.Name;
         EXPECT_TRUE(name.startsWith(u"lang_")) << r.Name;
         // A "|" would split the row when the table is written to Lang.txt.
-        EXPECT_FALSE(QString::fromUtf8(r.Cn).contains(u'|') || QString::fromUtf8(r.En).contains(u'|')) << r.Name;
+        EXPECT_FALSE(QString::fromUtf8(r.Cn).contains(u'|') || QString::fromUtf8(r.En).contains(u'|'))
+            << r.Name;
     }
     // The packing hints speak of time and length, and point to no web page.
     for (const char16_t* key : {u"lang_lbl_H_UARTTime", u"lang_lbl_H_UARTLength"}) {
@@ -93,5 +97,5 @@ TEST(LangTable, RegisteredIntoTheBuiltInLists) {
     EXPECT_EQ(l.GetText(QString::fromUtf8(" 升级超时！")), u" Upgrade time out!");
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

@@ -15,12 +15,15 @@ TEST(SystemLanguage, FollowsTheProcessLocale) {
 }
 
 TEST(SystemLanguage, ChineseLocalesOnly) {
-    struct Case { const char* name; bool chinese; };
+    struct Case {
+        const char* name;
+        bool chinese;
+    };
     for (const Case c : {Case{"zh_CN", true}, Case{"zh_TW", true}, Case{"zh_HK", true}, Case{"en_US", false},
                          Case{"ja_JP", false}, Case{"C", false}}) {
         EXPECT_EQ(TLangList::IsLocaleChinese(QLocale(QString::fromLatin1(c.name))), c.chinese) << c.name;
     }
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

@@ -11,23 +11,27 @@ namespace {
 using namespace std::string_view_literals;
 
 TEST(TextCodec, Utf8Validity) {
-    struct Case { std::string_view bytes; bool valid; };
+    struct Case {
+        std::string_view bytes;
+        bool valid;
+    };
     const Case cases[] = {
         {""sv, true},
         {"plain ASCII\r\n"sv, true},
-        {"\xE4\xB8\xAD\xE6\x96\x87"sv, true},          // 中文
-        {"\xF0\x9F\x98\x80"sv, true},                  // U+1F600
+        {"\xE4\xB8\xAD\xE6\x96\x87"sv, true}, // 中文
+        {"\xF0\x9F\x98\x80"sv, true},         // U+1F600
         {"\x00zero"sv, true},
-        {"\xD6\xD0\xCE\xC4"sv, false},                  // 中文 in GBK
-        {"\xC0\x80"sv, false},                          // overlong NUL
-        {"\xE0\x80\xAF"sv, false},                      // overlong "/"
-        {"\xED\xA0\x80"sv, false},                      // surrogate
-        {"\xF4\x90\x80\x80"sv, false},                  // past U+10FFFF
-        {"\xE4\xB8"sv, false},                          // truncated
-        {"\x80"sv, false},                              // lone continuation byte
+        {"\xD6\xD0\xCE\xC4"sv, false}, // 中文 in GBK
+        {"\xC0\x80"sv, false},         // overlong NUL
+        {"\xE0\x80\xAF"sv, false},     // overlong "/"
+        {"\xED\xA0\x80"sv, false},     // surrogate
+        {"\xF4\x90\x80\x80"sv, false}, // past U+10FFFF
+        {"\xE4\xB8"sv, false},         // truncated
+        {"\x80"sv, false},             // lone continuation byte
         {"\xFF"sv, false},
     };
-    for (const Case& c : cases) EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << testing::PrintToString(std::string(c.bytes));
+    for (const Case& c : cases)
+        EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << testing::PrintToString(std::string(c.bytes));
 }
 
 TEST(TextCodec, BytesToDisplay) {
@@ -81,5 +85,5 @@ TEST(TextCodec, FileBytesDropByteOrderMark) {
     EXPECT_EQ(FileBytesToText(";x"sv), u";x");
 }
 
-}  // namespace
-}  // namespace varnix
+} // namespace
+} // namespace varnix

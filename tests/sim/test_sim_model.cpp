@@ -12,229 +12,216 @@ using namespace varnix::sim;
 
 namespace {
 
-Bytes command(std::uint8_t code, const Mac &mac, const Bytes &payload = {},
-              const std::string &user = "vesta", const std::string &password = "vesta")
-{
-  Bytes d;
-  d.reserve(22 + payload.size());
-  d.push_back(0xFF);
-  d.push_back(static_cast<std::uint8_t>(payload.size() + 19));
-  d.push_back(code);
-  for (auto b : mac)
-    d.push_back(b);
-  for (const std::string *t : {&user, &password})
-    for (std::size_t i = 0; i < 6; ++i)
-      d.push_back(i < t->size() ? static_cast<std::uint8_t>((*t)[i]) : 0);
-  d.insert(d.end(), payload.begin(), payload.end());
-  d.push_back(sum8(d.data(), 1, d.size() - 1));
-  return d;
+Bytes command(std::uint8_t code, const Mac& mac, const Bytes& payload = {}, const std::string& user = "vesta",
+              const std::string& password = "vesta") {
+    Bytes d;
+    d.reserve(22 + payload.size());
+    d.push_back(0xFF);
+    d.push_back(static_cast<std::uint8_t>(payload.size() + 19));
+    d.push_back(code);
+    for (auto b : mac)
+        d.push_back(b);
+    for (const std::string* t : {&user, &password})
+        for (std::size_t i = 0; i < 6; ++i)
+            d.push_back(i < t->size() ? static_cast<std::uint8_t>((*t)[i]) : 0);
+    d.insert(d.end(), payload.begin(), payload.end());
+    d.push_back(sum8(d.data(), 1, d.size() - 1));
+    return d;
 }
 
-ModuleDesc desc(Family f, const char *mac)
-{
-  ModuleDesc s;
-  s.family = f;
-  s.mac = parseMac(mac);
-  s.ip = parseIp("10.77.0.50");
-  s.name = "M";
-  return s;
+ModuleDesc desc(Family f, const char* mac) {
+    ModuleDesc s;
+    s.family = f;
+    s.mac = parseMac(mac);
+    s.ip = parseIp("10.77.0.50");
+    s.name = "M";
+    return s;
 }
 
-Fleet::Result send(Fleet &fleet, Port port, const Bytes &d, double now = 0)
-{
-  return fleet.handle(port, d.data(), d.size(), now);
+Fleet::Result send(Fleet& fleet, Port port, const Bytes& d, double now = 0) {
+    return fleet.handle(port, d.data(), d.size(), now);
 }
 
 const Mac kMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 
-TEST(SimConfig, ModuleDescsAcceptEveryMacSpelling)
-{
-  for (const char *text : {"z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017",
-                           "z2:00:1A:2B:3C:4D:5E:10.77.0.50:Line-1:4017",
-                           "z2:001a2b3c4d5e:10.77.0.50:Line-1:4017"}) {
-    const ModuleDesc m = parseModuleDesc(text);
-    EXPECT_EQ(m.mac, kMac) << text;
-    EXPECT_EQ(m.ip, (Ip4{10, 77, 0, 50})) << text;
-    EXPECT_EQ(m.name, "Line-1") << text;
-    EXPECT_EQ(m.firmware, 4017) << text;
-  }
-  EXPECT_EQ(parseModuleDesc("z3:001A2B3C4D5E").family, Family::Z3);
-  for (const char *bad : {"z2", "z4:001A2B3C4D5E", "z2:001A2B3C4D", "z2:001A2B3C4D5E:10.77.0.300",
-                          "z2:001A2B3C4D5E:10.77.0.5:n:70000", "z2:001A2B3C4D5E:1.2.3.4:n:12:extra"})
-    EXPECT_THROW(parseModuleDesc(bad), std::invalid_argument) << bad;
-}
-
-TEST(SimConfig, GeneratedModulesCountInTheirMacAndAddress)
-{
-  const auto mods = generatedModules(300);
-  ASSERT_EQ(mods.size(), 300u);
-  EXPECT_EQ(mods[0].mac, (Mac{2, 0, 0, 0, 0, 1}));
-  EXPECT_EQ(mods[255].mac, (Mac{2, 0, 0, 0, 1, 0}));
-  EXPECT_EQ(mods[255].ip, (Ip4{10, 0, 1, 0}));
-  EXPECT_EQ(mods[299].name, "Sim-300");
-}
-
-TEST(SimConfig, JsonErrorsNameTheModule)
-{
-  struct Case {
-    const char *json;
-    const char *mentions;
-  };
-  const Case cases[] = {
-      {R"({"modules":[{"family":"z5","mac":"001A2B3C4D5E"}]})", "family"},
-      {R"({"modules":[{"mac":"001A2B3C4D5E","port":"00"}]})", "port"},
-      {R"({"modules":[{"mac":"001A2B3C4D5E","cloud":"zz"}]})", "cloud"},
-      {R"({"modules":[{"mac":"001A2B3C4D5E","modbus":"0102"}]})", "modbus"},
-      {R"({"modules":[{"mac":"001A2B3C4D5E","replies":["130","77x"]}]})", "77x"},
-      {R"({"modules":[{"name":"no mac"}]})", "MAC"},
-      {R"({"modules":[{"mac":"001A2B3C4D5E"}],"drop":2})", "drop"},
-      {R"([1,2])", "object"},
-  };
-  for (const auto &c : cases) {
-    SimOptions o;
-    try {
-      parseConfigJson(c.json, o, false, false);
-      ADD_FAILURE() << "accepted " << c.json;
-    } catch (const std::invalid_argument &e) {
-      EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
+TEST(SimConfig, ModuleDescsAcceptEveryMacSpelling) {
+    for (const char* text :
+         {"z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017", "z2:00:1A:2B:3C:4D:5E:10.77.0.50:Line-1:4017",
+          "z2:001a2b3c4d5e:10.77.0.50:Line-1:4017"}) {
+        const ModuleDesc m = parseModuleDesc(text);
+        EXPECT_EQ(m.mac, kMac) << text;
+        EXPECT_EQ(m.ip, (Ip4{10, 77, 0, 50})) << text;
+        EXPECT_EQ(m.name, "Line-1") << text;
+        EXPECT_EQ(m.firmware, 4017) << text;
     }
-  }
-  SimOptions o;
-  o.drop = 0.25;
-  parseConfigJson(R"({"modules":[{"mac":"001A2B3C4D5E","modbusKind":1}],"drop":0.5,"seed":9})", o,
-                  true, false);
-  EXPECT_EQ(o.drop, 0.25) << "the command line wins";
-  EXPECT_EQ(o.seed, 9u);
-  ASSERT_EQ(o.modules.size(), 1u);
-  EXPECT_EQ(o.modules[0].modbusKind, 1);
+    EXPECT_EQ(parseModuleDesc("z3:001A2B3C4D5E").family, Family::Z3);
+    for (const char* bad : {"z2", "z4:001A2B3C4D5E", "z2:001A2B3C4D", "z2:001A2B3C4D5E:10.77.0.300",
+                            "z2:001A2B3C4D5E:10.77.0.5:n:70000", "z2:001A2B3C4D5E:1.2.3.4:n:12:extra"})
+        EXPECT_THROW(parseModuleDesc(bad), std::invalid_argument) << bad;
 }
 
-TEST(SimModule, IdentityComesFromAGivenBaseBlock)
-{
-  ModuleDesc s;
-  s.base = Bytes(67, 0);
-  const Bytes ip{50, 0, 77, 10};
-  std::copy(ip.begin(), ip.end(), s.base->begin() + 9);
-  const std::string name = "From-base-block!"; // 16 characters: the search reply keeps 14
-  std::copy(name.begin(), name.end(), s.base->begin() + 21);
-  std::copy(kMac.begin(), kMac.end(), s.base->begin() + 53);
-  const Module m(s);
-  EXPECT_EQ(m.mac(), kMac);
-  EXPECT_EQ(ipText(m.ip()), "10.77.0.50");
-  const Bytes r = m.searchReply();
-  EXPECT_EQ(std::string(r.begin() + 19, r.begin() + 33), "From-base-bloc");
-  EXPECT_EQ(r[33], 0);
+TEST(SimConfig, GeneratedModulesCountInTheirMacAndAddress) {
+    const auto mods = generatedModules(300);
+    ASSERT_EQ(mods.size(), 300u);
+    EXPECT_EQ(mods[0].mac, (Mac{2, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(mods[255].mac, (Mac{2, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(mods[255].ip, (Ip4{10, 0, 1, 0}));
+    EXPECT_EQ(mods[299].name, "Sim-300");
 }
 
-TEST(SimModule, WhoListensOnWhichPort)
-{
-  Fleet fleet;
-  fleet.add(Module(desc(Family::Z3, "001A2B3C4D5E")));
-  // A Z3 module hears its commands on 1901 and the restart on 1500; it answers from 1901.
-  auto r = send(fleet, Port::Z2, command(0x03, kMac));
-  EXPECT_EQ(r.result, "ignored");
-  r = send(fleet, Port::Z2, command(0x02, kMac));
-  EXPECT_EQ(r.result, "K");
-  ASSERT_EQ(r.replies.size(), 1u);
-  EXPECT_EQ(r.replies[0].from, Port::Z3);
-  // Z2-only blocks are not a Z3 module's.
-  r = send(fleet, Port::Z3, command(0x0C, kMac, Bytes(50)), 1000);
-  EXPECT_EQ(r.result, "E");
-  // Other series answer the search only.
-  Fleet others;
-  others.add(Module(desc(Family::Other256, "001A2B3C4D5E")));
-  EXPECT_EQ(send(others, Port::Z2, command(0x02, kMac)).result, "ignored");
-  r = send(others, Port::Z2, Bytes{0xFF, 0x01, 0x01, 0x02});
-  ASSERT_EQ(r.replies.size(), 1u);
-  EXPECT_EQ(r.replies[0].data.size(), 256u);
-  // The search is heard on 1500 only.
-  EXPECT_EQ(send(others, Port::Z3, Bytes{0xFF, 0x01, 0x01, 0x02}).result, "ignored");
-  Fleet z2;
-  z2.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
-  EXPECT_EQ(send(z2, Port::Z2, command(0x04, kMac)).result, "E") << "0x04 ends a Z3 save only";
+TEST(SimConfig, JsonErrorsNameTheModule) {
+    struct Case {
+        const char* json;
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {R"({"modules":[{"family":"z5","mac":"001A2B3C4D5E"}]})", "family"},
+        {R"({"modules":[{"mac":"001A2B3C4D5E","port":"00"}]})", "port"},
+        {R"({"modules":[{"mac":"001A2B3C4D5E","cloud":"zz"}]})", "cloud"},
+        {R"({"modules":[{"mac":"001A2B3C4D5E","modbus":"0102"}]})", "modbus"},
+        {R"({"modules":[{"mac":"001A2B3C4D5E","replies":["130","77x"]}]})", "77x"},
+        {R"({"modules":[{"name":"no mac"}]})", "MAC"},
+        {R"({"modules":[{"mac":"001A2B3C4D5E"}],"drop":2})", "drop"},
+        {R"([1,2])", "object"},
+    };
+    for (const auto& c : cases) {
+        SimOptions o;
+        try {
+            parseConfigJson(c.json, o, false, false);
+            ADD_FAILURE() << "accepted " << c.json;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
+        }
+    }
+    SimOptions o;
+    o.drop = 0.25;
+    parseConfigJson(R"({"modules":[{"mac":"001A2B3C4D5E","modbusKind":1}],"drop":0.5,"seed":9})", o, true,
+                    false);
+    EXPECT_EQ(o.drop, 0.25) << "the command line wins";
+    EXPECT_EQ(o.seed, 9u);
+    ASSERT_EQ(o.modules.size(), 1u);
+    EXPECT_EQ(o.modules[0].modbusKind, 1);
 }
 
-TEST(SimModule, ModbusBlockFollowsTheKind)
-{
-  struct Case {
-    int kind;
-    Bytes write;
-    Bytes reply;
-  };
-  Bytes kind7(64, 0);
-  kind7[0] = 1;
-  const Case cases[] = {
-      {1, {1}, {1}},
-      {4, {1, 1, 0, 10}, {1, 1, 0, 10}},
-      {7, {1}, kind7}, // a 1-byte block read as kind 7: the rest is zero
-  };
-  for (const auto &c : cases) {
+TEST(SimModule, IdentityComesFromAGivenBaseBlock) {
+    ModuleDesc s;
+    s.base = Bytes(67, 0);
+    const Bytes ip{50, 0, 77, 10};
+    std::copy(ip.begin(), ip.end(), s.base->begin() + 9);
+    const std::string name = "From-base-block!"; // 16 characters: the search reply keeps 14
+    std::copy(name.begin(), name.end(), s.base->begin() + 21);
+    std::copy(kMac.begin(), kMac.end(), s.base->begin() + 53);
+    const Module m(s);
+    EXPECT_EQ(m.mac(), kMac);
+    EXPECT_EQ(ipText(m.ip()), "10.77.0.50");
+    const Bytes r = m.searchReply();
+    EXPECT_EQ(std::string(r.begin() + 19, r.begin() + 33), "From-base-bloc");
+    EXPECT_EQ(r[33], 0);
+}
+
+TEST(SimModule, WhoListensOnWhichPort) {
+    Fleet fleet;
+    fleet.add(Module(desc(Family::Z3, "001A2B3C4D5E")));
+    // A Z3 module hears its commands on 1901 and the restart on 1500; it answers from 1901.
+    auto r = send(fleet, Port::Z2, command(0x03, kMac));
+    EXPECT_EQ(r.result, "ignored");
+    r = send(fleet, Port::Z2, command(0x02, kMac));
+    EXPECT_EQ(r.result, "K");
+    ASSERT_EQ(r.replies.size(), 1u);
+    EXPECT_EQ(r.replies[0].from, Port::Z3);
+    // Z2-only blocks are not a Z3 module's.
+    r = send(fleet, Port::Z3, command(0x0C, kMac, Bytes(50)), 1000);
+    EXPECT_EQ(r.result, "E");
+    // Other series answer the search only.
+    Fleet others;
+    others.add(Module(desc(Family::Other256, "001A2B3C4D5E")));
+    EXPECT_EQ(send(others, Port::Z2, command(0x02, kMac)).result, "ignored");
+    r = send(others, Port::Z2, Bytes{0xFF, 0x01, 0x01, 0x02});
+    ASSERT_EQ(r.replies.size(), 1u);
+    EXPECT_EQ(r.replies[0].data.size(), 256u);
+    // The search is heard on 1500 only.
+    EXPECT_EQ(send(others, Port::Z3, Bytes{0xFF, 0x01, 0x01, 0x02}).result, "ignored");
+    Fleet z2;
+    z2.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
+    EXPECT_EQ(send(z2, Port::Z2, command(0x04, kMac)).result, "E") << "0x04 ends a Z3 save only";
+}
+
+TEST(SimModule, ModbusBlockFollowsTheKind) {
+    struct Case {
+        int kind;
+        Bytes write;
+        Bytes reply;
+    };
+    Bytes kind7(64, 0);
+    kind7[0] = 1;
+    const Case cases[] = {
+        {1, {1}, {1}},
+        {4, {1, 1, 0, 10}, {1, 1, 0, 10}},
+        {7, {1}, kind7}, // a 1-byte block read as kind 7: the rest is zero
+    };
+    for (const auto& c : cases) {
+        ModuleDesc s = desc(Family::Z2, "001A2B3C4D5E");
+        s.modbusKind = c.kind;
+        s.replies = {"modbus"};
+        Fleet fleet;
+        fleet.add(Module(s));
+        EXPECT_EQ(send(fleet, Port::Z2, command(0x24, kMac, c.write)).result, "K");
+        auto r = send(fleet, Port::Z2, command(0x03, kMac));
+        ASSERT_EQ(r.replies.size(), 1u);
+        EXPECT_EQ(r.replies[0].data, c.reply) << "kind " << c.kind;
+        EXPECT_EQ(fleet.modules()[0].blocks().modbus, c.write);
+    }
+}
+
+TEST(SimModule, IgnoredWritesAndSilentModules) {
     ModuleDesc s = desc(Family::Z2, "001A2B3C4D5E");
-    s.modbusKind = c.kind;
-    s.replies = {"modbus"};
+    s.ignoreWrites = true;
     Fleet fleet;
     fleet.add(Module(s));
-    EXPECT_EQ(send(fleet, Port::Z2, command(0x24, kMac, c.write)).result, "K");
-    auto r = send(fleet, Port::Z2, command(0x03, kMac));
-    ASSERT_EQ(r.replies.size(), 1u);
-    EXPECT_EQ(r.replies[0].data, c.reply) << "kind " << c.kind;
-    EXPECT_EQ(fleet.modules()[0].blocks().modbus, c.write);
-  }
+    const Bytes before = fleet.modules()[0].blocks().port;
+    auto r = send(fleet, Port::Z2, command(0x06, kMac, Bytes(63, 0x77)));
+    EXPECT_EQ(r.result, "K");
+    EXPECT_FALSE(r.changed);
+    EXPECT_EQ(fleet.modules()[0].blocks().port, before);
+    EXPECT_TRUE(fleet.modules()[0].writes().empty());
+
+    ModuleDesc q = desc(Family::Z2, "001A2B3C4D5E");
+    q.silent = true;
+    Fleet quiet;
+    quiet.add(Module(q));
+    EXPECT_EQ(send(quiet, Port::Z2, Bytes{0xFF, 0x01, 0x01, 0x02}).replies.size(), 1u);
+    r = send(quiet, Port::Z2, command(0x03, kMac));
+    EXPECT_EQ(r.result, "ignored");
+    EXPECT_TRUE(r.replies.empty());
+    EXPECT_EQ(r.module, kMac);
 }
 
-TEST(SimModule, IgnoredWritesAndSilentModules)
-{
-  ModuleDesc s = desc(Family::Z2, "001A2B3C4D5E");
-  s.ignoreWrites = true;
-  Fleet fleet;
-  fleet.add(Module(s));
-  const Bytes before = fleet.modules()[0].blocks().port;
-  auto r = send(fleet, Port::Z2, command(0x06, kMac, Bytes(63, 0x77)));
-  EXPECT_EQ(r.result, "K");
-  EXPECT_FALSE(r.changed);
-  EXPECT_EQ(fleet.modules()[0].blocks().port, before);
-  EXPECT_TRUE(fleet.modules()[0].writes().empty());
-
-  ModuleDesc q = desc(Family::Z2, "001A2B3C4D5E");
-  q.silent = true;
-  Fleet quiet;
-  quiet.add(Module(q));
-  EXPECT_EQ(send(quiet, Port::Z2, Bytes{0xFF, 0x01, 0x01, 0x02}).replies.size(), 1u);
-  r = send(quiet, Port::Z2, command(0x03, kMac));
-  EXPECT_EQ(r.result, "ignored");
-  EXPECT_TRUE(r.replies.empty());
-  EXPECT_EQ(r.module, kMac);
+TEST(SimModule, HttpdWritesLandInTheirHalves) {
+    Fleet fleet;
+    fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
+    EXPECT_EQ(send(fleet, Port::Z2, command(0x22, kMac, Bytes(101, 0xAA))).result, "K");
+    EXPECT_EQ(send(fleet, Port::Z2, command(0x23, kMac, Bytes(201, 0xBB))).result, "K");
+    const Bytes& h = fleet.modules()[0].blocks().httpd;
+    EXPECT_EQ(Bytes(h.begin(), h.begin() + 101), Bytes(101, 0xAA));
+    EXPECT_EQ(Bytes(h.begin() + 101, h.end()), Bytes(201, 0xBB));
+    EXPECT_EQ(fleet.modules()[0].writes(), (std::vector<int>{0x22, 0x23}));
 }
 
-TEST(SimModule, HttpdWritesLandInTheirHalves)
-{
-  Fleet fleet;
-  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
-  EXPECT_EQ(send(fleet, Port::Z2, command(0x22, kMac, Bytes(101, 0xAA))).result, "K");
-  EXPECT_EQ(send(fleet, Port::Z2, command(0x23, kMac, Bytes(201, 0xBB))).result, "K");
-  const Bytes &h = fleet.modules()[0].blocks().httpd;
-  EXPECT_EQ(Bytes(h.begin(), h.begin() + 101), Bytes(101, 0xAA));
-  EXPECT_EQ(Bytes(h.begin() + 101, h.end()), Bytes(201, 0xBB));
-  EXPECT_EQ(fleet.modules()[0].writes(), (std::vector<int>{0x22, 0x23}));
+TEST(SimModule, ModulesSharingAMacAllAnswer) {
+    Fleet fleet;
+    fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
+    fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
+    const auto r = send(fleet, Port::Z2, command(0x02, kMac));
+    EXPECT_EQ(r.replies.size(), 2u);
+    EXPECT_EQ(fleet.modules()[0].restarts(), 1);
+    EXPECT_EQ(fleet.modules()[1].restarts(), 1);
 }
 
-TEST(SimModule, ModulesSharingAMacAllAnswer)
-{
-  Fleet fleet;
-  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
-  fleet.add(Module(desc(Family::Z2, "001A2B3C4D5E")));
-  const auto r = send(fleet, Port::Z2, command(0x02, kMac));
-  EXPECT_EQ(r.replies.size(), 2u);
-  EXPECT_EQ(fleet.modules()[0].restarts(), 1);
-  EXPECT_EQ(fleet.modules()[1].restarts(), 1);
-}
-
-TEST(SimState, JsonStringsStayValid)
-{
-  EXPECT_EQ(jsonString("a\"b\\c"), R"("a\"b\\c")");
-  EXPECT_EQ(jsonString("\xC3\xA9"), "\"\xC3\xA9\"");  // valid UTF-8 as is
-  EXPECT_EQ(jsonString("\xD6\xD0"), R"("\u00D6\u00D0")"); // GBK bytes escaped
-  EXPECT_EQ(jsonString(std::string("\x01", 1)), R"("\u0001")");
+TEST(SimState, JsonStringsStayValid) {
+    EXPECT_EQ(jsonString("a\"b\\c"), R"("a\"b\\c")");
+    EXPECT_EQ(jsonString("\xC3\xA9"), "\"\xC3\xA9\"");      // valid UTF-8 as is
+    EXPECT_EQ(jsonString("\xD6\xD0"), R"("\u00D6\u00D0")"); // GBK bytes escaped
+    EXPECT_EQ(jsonString(std::string("\x01", 1)), R"("\u0001")");
 }
 
 } // namespace

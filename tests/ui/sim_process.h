@@ -10,17 +10,17 @@ namespace varnix::test {
 
 class TSimProcess {
 public:
-  // The simulator's path comes from $VARNIX_SIM; inside tests/netns-run it runs in the modules'
-  // namespace ($VARNIX_NS_IN_MODULES).
-  explicit TSimProcess(const QStringList& args, int readyTimeoutMs = 10000);
-  ~TSimProcess();
-  bool Ready() const { return ready_; }
-  QString ErrorText() const { return error_; }
+    // The simulator's path comes from $VARNIX_SIM; inside tests/netns-run it runs in the modules'
+    // namespace ($VARNIX_NS_IN_MODULES).
+    explicit TSimProcess(const QStringList& args, int readyTimeoutMs = 10000);
+    ~TSimProcess();
+    bool Ready() const { return ready_; }
+    QString ErrorText() const { return error_; }
 
 private:
-  QProcess process_;
-  bool ready_ = false;
-  QString error_;
+    QProcess process_;
+    bool ready_ = false;
+    QString error_;
 };
 
-}  // namespace varnix::test
+} // namespace varnix::test

@@ -12,8 +12,8 @@
 #include "window_harness.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
@@ -35,76 +35,152 @@ struct TAssignment {
 
 // What each window's text operation writes: captions and titles.
 const std::vector<TAssignment> MainTexts{
-    {"mni_File", "lang_Menu_File"}, {"mni_Pswd", "lang_Menu_Pswd"}, {"mniExporDevs", "lang_Menu_ExpDev"},
-    {"mni_Exit", "lang_Menu_Quit"}, {"mni_Lang", "lang_Menu_Lang"}, {"mni_Cn", "lang_Menu_Cn"},
-    {"mni_En", "lang_Menu_En"}, {"mni_Help", "lang_Menu_Help"}, {"mni_About", "lang_Menu_About"},
-    {"mni_Hint", "lang_Menu_Hint"}, {"mni_Up", "lang_Menu_Version"}, {"mni_WorkOrder", "lang_Menu_WorkOrder"},
-    {"lbl_SelectCom", "lang_lbl_SelectCom"}, {"lbl1", "lang_Lbl_Baudrate"}, {"lblZNum", "lang_lblZNum"},
-    {"mni_OpenWeb", "lang_mni_OpenWeb"}, {"mni_Restart", "lang_mni_Restart"},
-    {"mni_FirmwareUp", "lang_mni_FirmwareUp"}, {"mni_Reset", "lang_mni_Reset"},
-    {"mni_CopyTheMac", "lang_mni_CopyTheMac"}, {"mni_CopeAllMac", "lang_mni_CopeAllMac"},
-    {"btn_Search", "lang_btn_Search"}, {"btn_ComRead", "lang_btn_ComRead"}, {"btn_ComSet", "lang_btn_ComSet"},
-    {"btn_Z1Set", "lang_btn_ComSet"}, {"btn_Z2NetSet", "lang_btn_ComSet"}, {"btn_Z2ComSet", "lang_btn_ComSet"},
-    {"btn_Z3NetSet", "lang_btn_ComSet"}, {"rztbsht_Net", "lang_rztbsht_Net"}, {"rztbsht_Com", "lang_rztbsht_Com"},
-    {"rztbsht_Log", "lang_rztbsht_Log"}, {"rztbsht_Hex", "lang_rztbsht_Hex"}, {"grp_Param", "lang_grp_Param"},
-    {"grp_Special", "lang_grp_Special"}, {"grp_BaseSave", "lang_grp_BaseSave"},
-    {"grp_BaseSaveZ3", "lang_grp_BaseSave"}, {"grp_ComParam", "lang_grp_ComParam"},
-    {"grp_ComParamZ3", "lang_grp_ComParam"}, {"lbl_ModuleWork", "lang_Lbl_WorkMode"},
-    {"lbl_WorkMode0", "lang_Lbl_WorkMode"}, {"lbl_WorkMode0Z3", "lang_Lbl_WorkMode"},
-    {"lbl_ModuleIP", "lang_lbl_ModuleIP"}, {"lbl_Mask", "lang_Lbl_SubnetMask"}, {"lbl_Gateway", "lang_Lbl_Gateway"},
-    {"lbl_BaudRate", "lang_lbl_BaudRate"}, {"lbl_PDS", "lang_lbl_PDS"}, {"lbl_ModulePort", "lang_Lbl_LocalPort"},
-    {"lbl_LocalPort0", "lang_Lbl_LocalPort"}, {"lbl_LocalPort0Z3", "lang_Lbl_LocalPort"},
-    {"lbl_DeIP", "lang_lbl_DeIP"}, {"lbl_DePort", "lang_Lbl_RemotePort"}, {"lbl_RemotePort0", "lang_Lbl_RemotePort"},
-    {"lbl_RemotePort0Z3", "lang_Lbl_RemotePort"}, {"lbl_ID", "lang_Lbl_DevID"}, {"lbl_Id3", "lang_Lbl_DevID"},
-    {"lbl_Id3Z3", "lang_Lbl_DevID"}, {"lbl_IdTypez1", "lang_Lbl_DevIDType"}, {"lbl_IdType", "lang_Lbl_DevIDType"},
-    {"lbl_IdTypeZ3", "lang_Lbl_DevIDType"}, {"chk_ConnSendId", "lang_chk_ConnSendId"},
-    {"rzchckbx_ConnSendId", "lang_chk_ConnSendId"}, {"chk_DataWithId", "lang_chk_DataWithId"},
-    {"rzchckbx_DataWithId", "lang_chk_DataWithId"}, {"lbl_LocationURLPort", "lang_Lbl_UPNPPort"},
-    {"lbl_LocationURLPortZ3", "lang_Lbl_UPNPPort"}, {"lbl_HTTPServerPort", "lang_Lbl_HTTPPort"},
-    {"lbl_HTTPServerPortZ3", "lang_Lbl_HTTPPort"}, {"lbl_username", "lang_Lbl_UserName"},
-    {"lbl_usernameZ3", "lang_Lbl_UserName"}, {"lbl_password", "lang_Lbl_Password"},
-    {"lbl_passwordZ3", "lang_Lbl_Password"}, {"lbl_ModName", "lang_Lbl_DevName"},
-    {"lbl_ModNameZ3", "lang_Lbl_DevName"}, {"lbl_UserMAC", "lang_Lbl_MAC"}, {"lbl_UserMACZ3", "lang_Lbl_MAC"},
-    {"lbl_BaudRate0", "lang_Lbl_Baudrate"}, {"lbl_BaudRate0Z3", "lang_Lbl_Baudrate"}, {"lbl_PDS0", "lang_Lbl_PDS"},
-    {"lbl_PDS0Z3", "lang_Lbl_PDS"}, {"lbl_FlowControl0", "lang_Lbl_FlowControl"},
-    {"lbl_FlowControl0Z3", "lang_Lbl_FlowControl"}, {"lbl_TCPSvrCount0", "lang_Lbl_TCPSvrCount"},
-    {"lbl_TCPSvrCount0Z3", "lang_Lbl_TCPSvrCount"}, {"lbl_TCPStyle0", "lang_Lbl_TCPStyle"},
-    {"lbl_TCPStyle0Z3", "lang_Lbl_TCPStyle"}, {"lbl_ModbusTCP0", "lang_Lbl_ModbusTCP"},
-    {"lbl_ModbusTCP0Z3", "lang_Lbl_ModbusTCP"}, {"lbl_RemoteIP0", "lang_Lbl_RemoteIP"},
-    {"lbl_RemoteIP0Z3", "lang_Lbl_RemoteIP"}, {"lbl_UARTTime0", "lang_Lbl_PackTime"},
-    {"lbl_UARTTime0Z3", "lang_Lbl_PackTime"}, {"lbl_UARTLength0", "lang_Lbl_PackLen"},
-    {"lbl_UARTLength0Z3", "lang_Lbl_PackLen"}, {"chk_RFC22170", "lang_Chkbox_RFC22170"},
-    {"chk_RFC22170Z3", "lang_Chkbox_RFC22170"}, {"lbl_AddrType", "lang_Lbl_IPType", " ★"},
-    {"lbl_AddrTypeZ3", "lang_Lbl_IPType", " ★"}, {"lbl_StaticIP", "lang_Lbl_StaticIP", " ★"},
-    {"lbl_StaticIPZ3", "lang_Lbl_StaticIP", " ★"}, {"lbl_GatewayIP", "lang_Lbl_Gateway", " ★"},
-    {"lbl_GatewayIPZ3", "lang_Lbl_Gateway", " ★"}, {"lbl_SubnetMask", "lang_Lbl_SubnetMask", " ★"},
-    {"lbl_SubnetMaskZ3", "lang_Lbl_SubnetMask", " ★"}, {"lblDns", "lang_lblDns"},
-    {"RzCheckBoxShortEnable", "lang_RzCheckBoxShortEnable"}, {"rzchckbxComSetEnable", "lang_rzchckbxComSetEnable"},
-    {"RzCheckBox2", "lang_RzCheckBox2"}, {"RzCheckBox1", "lang_RzCheckBox1"}, {"lblGetPost", "lang_lblGetPost"},
-    {"RzCheckBox3", "lang_RzCheckBox3"}, {"RzLabel1", "lang_RzLabel1"}, {"lblHeartTm", "lang_lblHeartTm"},
-    {"lblHeartDt", "lang_lblHeartDt"}, {"RzGroupBoxHeart", "lang_RzGroupBoxHeart"},
-    {"rzgrpbxRegHeart", "lang_rzgrpbxRegHeart"}, {"RzLabel2", "lang_RzLabel2"}, {"lblDid", "lang_lblDid"},
-    {"lblCompass", "lang_lblCompass"}, {"lblRegSnd", "lang_lblRegSnd"}, {"lblRegTp", "lang_lblRegTp"},
-    {"rzchckbxRegDataWith", "lang_rzchckbxRegDataWith"}, {"rzchckbxRegConnTo", "lang_rzchckbxRegConnTo"},
-    {"rzchckbxmodbuspool", "lang_rzchckbxmodbuspool"}, {"lblhearttime", "lang_lblhearttime"},
+    {"mni_File", "lang_Menu_File"},
+    {"mni_Pswd", "lang_Menu_Pswd"},
+    {"mniExporDevs", "lang_Menu_ExpDev"},
+    {"mni_Exit", "lang_Menu_Quit"},
+    {"mni_Lang", "lang_Menu_Lang"},
+    {"mni_Cn", "lang_Menu_Cn"},
+    {"mni_En", "lang_Menu_En"},
+    {"mni_Help", "lang_Menu_Help"},
+    {"mni_About", "lang_Menu_About"},
+    {"mni_Hint", "lang_Menu_Hint"},
+    {"mni_Up", "lang_Menu_Version"},
+    {"mni_WorkOrder", "lang_Menu_WorkOrder"},
+    {"lbl_SelectCom", "lang_lbl_SelectCom"},
+    {"lbl1", "lang_Lbl_Baudrate"},
+    {"lblZNum", "lang_lblZNum"},
+    {"mni_OpenWeb", "lang_mni_OpenWeb"},
+    {"mni_Restart", "lang_mni_Restart"},
+    {"mni_FirmwareUp", "lang_mni_FirmwareUp"},
+    {"mni_Reset", "lang_mni_Reset"},
+    {"mni_CopyTheMac", "lang_mni_CopyTheMac"},
+    {"mni_CopeAllMac", "lang_mni_CopeAllMac"},
+    {"btn_Search", "lang_btn_Search"},
+    {"btn_ComRead", "lang_btn_ComRead"},
+    {"btn_ComSet", "lang_btn_ComSet"},
+    {"btn_Z1Set", "lang_btn_ComSet"},
+    {"btn_Z2NetSet", "lang_btn_ComSet"},
+    {"btn_Z2ComSet", "lang_btn_ComSet"},
+    {"btn_Z3NetSet", "lang_btn_ComSet"},
+    {"rztbsht_Net", "lang_rztbsht_Net"},
+    {"rztbsht_Com", "lang_rztbsht_Com"},
+    {"rztbsht_Log", "lang_rztbsht_Log"},
+    {"rztbsht_Hex", "lang_rztbsht_Hex"},
+    {"grp_Param", "lang_grp_Param"},
+    {"grp_Special", "lang_grp_Special"},
+    {"grp_BaseSave", "lang_grp_BaseSave"},
+    {"grp_BaseSaveZ3", "lang_grp_BaseSave"},
+    {"grp_ComParam", "lang_grp_ComParam"},
+    {"grp_ComParamZ3", "lang_grp_ComParam"},
+    {"lbl_ModuleWork", "lang_Lbl_WorkMode"},
+    {"lbl_WorkMode0", "lang_Lbl_WorkMode"},
+    {"lbl_WorkMode0Z3", "lang_Lbl_WorkMode"},
+    {"lbl_ModuleIP", "lang_lbl_ModuleIP"},
+    {"lbl_Mask", "lang_Lbl_SubnetMask"},
+    {"lbl_Gateway", "lang_Lbl_Gateway"},
+    {"lbl_BaudRate", "lang_lbl_BaudRate"},
+    {"lbl_PDS", "lang_lbl_PDS"},
+    {"lbl_ModulePort", "lang_Lbl_LocalPort"},
+    {"lbl_LocalPort0", "lang_Lbl_LocalPort"},
+    {"lbl_LocalPort0Z3", "lang_Lbl_LocalPort"},
+    {"lbl_DeIP", "lang_lbl_DeIP"},
+    {"lbl_DePort", "lang_Lbl_RemotePort"},
+    {"lbl_RemotePort0", "lang_Lbl_RemotePort"},
+    {"lbl_RemotePort0Z3", "lang_Lbl_RemotePort"},
+    {"lbl_ID", "lang_Lbl_DevID"},
+    {"lbl_Id3", "lang_Lbl_DevID"},
+    {"lbl_Id3Z3", "lang_Lbl_DevID"},
+    {"lbl_IdTypez1", "lang_Lbl_DevIDType"},
+    {"lbl_IdType", "lang_Lbl_DevIDType"},
+    {"lbl_IdTypeZ3", "lang_Lbl_DevIDType"},
+    {"chk_ConnSendId", "lang_chk_ConnSendId"},
+    {"rzchckbx_ConnSendId", "lang_chk_ConnSendId"},
+    {"chk_DataWithId", "lang_chk_DataWithId"},
+    {"rzchckbx_DataWithId", "lang_chk_DataWithId"},
+    {"lbl_LocationURLPort", "lang_Lbl_UPNPPort"},
+    {"lbl_LocationURLPortZ3", "lang_Lbl_UPNPPort"},
+    {"lbl_HTTPServerPort", "lang_Lbl_HTTPPort"},
+    {"lbl_HTTPServerPortZ3", "lang_Lbl_HTTPPort"},
+    {"lbl_username", "lang_Lbl_UserName"},
+    {"lbl_usernameZ3", "lang_Lbl_UserName"},
+    {"lbl_password", "lang_Lbl_Password"},
+    {"lbl_passwordZ3", "lang_Lbl_Password"},
+    {"lbl_ModName", "lang_Lbl_DevName"},
+    {"lbl_ModNameZ3", "lang_Lbl_DevName"},
+    {"lbl_UserMAC", "lang_Lbl_MAC"},
+    {"lbl_UserMACZ3", "lang_Lbl_MAC"},
+    {"lbl_BaudRate0", "lang_Lbl_Baudrate"},
+    {"lbl_BaudRate0Z3", "lang_Lbl_Baudrate"},
+    {"lbl_PDS0", "lang_Lbl_PDS"},
+    {"lbl_PDS0Z3", "lang_Lbl_PDS"},
+    {"lbl_FlowControl0", "lang_Lbl_FlowControl"},
+    {"lbl_FlowControl0Z3", "lang_Lbl_FlowControl"},
+    {"lbl_TCPSvrCount0", "lang_Lbl_TCPSvrCount"},
+    {"lbl_TCPSvrCount0Z3", "lang_Lbl_TCPSvrCount"},
+    {"lbl_TCPStyle0", "lang_Lbl_TCPStyle"},
+    {"lbl_TCPStyle0Z3", "lang_Lbl_TCPStyle"},
+    {"lbl_ModbusTCP0", "lang_Lbl_ModbusTCP"},
+    {"lbl_ModbusTCP0Z3", "lang_Lbl_ModbusTCP"},
+    {"lbl_RemoteIP0", "lang_Lbl_RemoteIP"},
+    {"lbl_RemoteIP0Z3", "lang_Lbl_RemoteIP"},
+    {"lbl_UARTTime0", "lang_Lbl_PackTime"},
+    {"lbl_UARTTime0Z3", "lang_Lbl_PackTime"},
+    {"lbl_UARTLength0", "lang_Lbl_PackLen"},
+    {"lbl_UARTLength0Z3", "lang_Lbl_PackLen"},
+    {"chk_RFC22170", "lang_Chkbox_RFC22170"},
+    {"chk_RFC22170Z3", "lang_Chkbox_RFC22170"},
+    {"lbl_AddrType", "lang_Lbl_IPType", " ★"},
+    {"lbl_AddrTypeZ3", "lang_Lbl_IPType", " ★"},
+    {"lbl_StaticIP", "lang_Lbl_StaticIP", " ★"},
+    {"lbl_StaticIPZ3", "lang_Lbl_StaticIP", " ★"},
+    {"lbl_GatewayIP", "lang_Lbl_Gateway", " ★"},
+    {"lbl_GatewayIPZ3", "lang_Lbl_Gateway", " ★"},
+    {"lbl_SubnetMask", "lang_Lbl_SubnetMask", " ★"},
+    {"lbl_SubnetMaskZ3", "lang_Lbl_SubnetMask", " ★"},
+    {"lblDns", "lang_lblDns"},
+    {"RzCheckBoxShortEnable", "lang_RzCheckBoxShortEnable"},
+    {"rzchckbxComSetEnable", "lang_rzchckbxComSetEnable"},
+    {"RzCheckBox2", "lang_RzCheckBox2"},
+    {"RzCheckBox1", "lang_RzCheckBox1"},
+    {"lblGetPost", "lang_lblGetPost"},
+    {"RzCheckBox3", "lang_RzCheckBox3"},
+    {"RzLabel1", "lang_RzLabel1"},
+    {"lblHeartTm", "lang_lblHeartTm"},
+    {"lblHeartDt", "lang_lblHeartDt"},
+    {"RzGroupBoxHeart", "lang_RzGroupBoxHeart"},
+    {"rzgrpbxRegHeart", "lang_rzgrpbxRegHeart"},
+    {"RzLabel2", "lang_RzLabel2"},
+    {"lblDid", "lang_lblDid"},
+    {"lblCompass", "lang_lblCompass"},
+    {"lblRegSnd", "lang_lblRegSnd"},
+    {"lblRegTp", "lang_lblRegTp"},
+    {"rzchckbxRegDataWith", "lang_rzchckbxRegDataWith"},
+    {"rzchckbxRegConnTo", "lang_rzchckbxRegConnTo"},
+    {"rzchckbxmodbuspool", "lang_rzchckbxmodbuspool"},
+    {"lblhearttime", "lang_lblhearttime"},
     {"rzchckbxmodbusAbnormalResponse", "lang_rzchckbxmodbusAbnormalResponse"},
-    {"lblPollInternal", "lang_lblPollInternal"}, {"btnDataDebug", "lang_btn_DataDebug"}};
-const std::vector<TAssignment> AboutTexts{
-    {"lbl_SoftName", "lang_About_SoftName"}, {"lbl_About_version", "lang_About_Version"},
-    {"lbl_Aboutl_Description", "lang_About_Description"}, {"lbl_About_Contact", "lang_About_Contact"},
-    {"lbl_About_Website", "lang_About_Website"}, {"lbl_About_Tel", "lang_About_Tel"},
-    {"lbl_About_Email", "lang_About_Email"}, {"btn_About_Yes", "lang_About_OK"}};
+    {"lblPollInternal", "lang_lblPollInternal"},
+    {"btnDataDebug", "lang_btn_DataDebug"}};
+const std::vector<TAssignment> AboutTexts{{"lbl_SoftName", "lang_About_SoftName"},
+                                          {"lbl_About_version", "lang_About_Version"},
+                                          {"lbl_Aboutl_Description", "lang_About_Description"},
+                                          {"lbl_About_Contact", "lang_About_Contact"},
+                                          {"lbl_About_Website", "lang_About_Website"},
+                                          {"lbl_About_Tel", "lang_About_Tel"},
+                                          {"lbl_About_Email", "lang_About_Email"},
+                                          {"btn_About_Yes", "lang_About_OK"}};
 const std::vector<TAssignment> PswdTexts{{"btn_OK", "lang_Log_OK"}, {"btn_Cancel", "lang_Log_Cancel"}};
 const std::vector<TAssignment> UpgradeTexts{
-    {"grp1", "lang_Upgrade_grpClnt"}, {"grp2", "lang_Upgrade_grpFileName"},
+    {"grp1", "lang_Upgrade_grpClnt"},           {"grp2", "lang_Upgrade_grpFileName"},
     {"btn_Program", "lang_Upgrade_btnProgram"}, {"btn_Exit", "lang_Upgrade_btnExit"},
-    {"lbl_IP", "lang_Upgrade_lblClientIP"}, {"lbl_MAC", "lang_Upgrade_lblClientMAC"},
+    {"lbl_IP", "lang_Upgrade_lblClientIP"},     {"lbl_MAC", "lang_Upgrade_lblClientMAC"},
     {"lblLocalIP", "lang_Upgrade_lblLocalIP"}};
 const std::vector<TAssignment> DebugTexts{
-    {"lblProtocol", "lang_DataDebug_lblProtocol"}, {"btnConnet", "lang_DataDebug_btnConnet"},
+    {"lblProtocol", "lang_DataDebug_lblProtocol"},   {"btnConnet", "lang_DataDebug_btnConnet"},
     {"chkChooseAll", "lang_DataDebug_chkChooseAll"}, {"btnClearAll", "lang_DataDebug_btnClearAll"},
-    {"btnImport", "lang_DataDebug_btnImport"}, {"btnExport", "lang_DataDebug_btnExport"},
-    {"lblDelay", "lang_DataDebug_lblDelay"}, {"lblCycleInternal", "lang_DataDebug_lblCycleInternal"},
+    {"btnImport", "lang_DataDebug_btnImport"},       {"btnExport", "lang_DataDebug_btnExport"},
+    {"lblDelay", "lang_DataDebug_lblDelay"},         {"lblCycleInternal", "lang_DataDebug_lblCycleInternal"},
     {"btnCycleSend", "lang_DataDebug_btnCycleSend"}, {"lblRemote", "lang_DataDebug_lblRemote"}};
 
 // Controls the assignments name that no window has (reported, and kept in view by the test).
@@ -129,7 +205,7 @@ QByteArray IniBytes(const QString& home) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-}  // namespace
+} // namespace
 
 TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
     TWindowHarness h;
@@ -148,7 +224,7 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
     auto* style = h.Find<QComboBox>("cbb_TCPStyle0");
     style->setCurrentIndex(2);
     auto* info = upgrade->findChild<QLabel*>(QStringLiteral("lbl_Info"));
-    auto* appended = new QLabel(upgrade);  // a status with a number appended, beside the real one
+    auto* appended = new QLabel(upgrade); // a status with a number appended, beside the real one
 
     for (const bool chinese : {false, true, false}) {
         // A status in the other language: exactly one row's text, and one with a number appended.
@@ -174,7 +250,7 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
         EXPECT_EQ(style->currentIndex(), 2);
         EXPECT_EQ(style->currentText(), Text("lang_Cbb_NoIDBroadcast"));
         EXPECT_EQ(info->text(), Text("lang_Hint_UpTimeOut"));
-        appended->setText(GetLangText(appended->text()));  // what the applier does to lbl_Info
+        appended->setText(GetLangText(appended->text())); // what the applier does to lbl_Info
         EXPECT_EQ(appended->text(), withNumber);
         EXPECT_EQ(h.Find<QAction>(chinese ? "mni_Cn" : "mni_En")->isChecked(), true);
     }
@@ -189,7 +265,7 @@ TEST(LanguageSwitch, OneHintSwitchForEveryWindow) {
     ASSERT_FALSE(edit->toolTip().isEmpty());
     h.Pswd->show();
     auto hover = [&] {
-        QToolTip::hideText();  // hides after a short fade
+        QToolTip::hideText(); // hides after a short fade
         EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
         QHelpEvent e(QEvent::ToolTip, QPoint(2, 2), edit->mapToGlobal(QPoint(2, 2)));
         QCoreApplication::sendEvent(edit, &e);
@@ -197,9 +273,9 @@ TEST(LanguageSwitch, OneHintSwitchForEveryWindow) {
     };
     QAction* item = h.Find<QAction>("mni_Hint");
     item->setChecked(false);
-    item->trigger();  // checked: hints on
+    item->trigger(); // checked: hints on
     EXPECT_TRUE(hover());
-    item->trigger();  // unchecked: off in every window, the dialogs included
+    item->trigger(); // unchecked: off in every window, the dialogs included
     EXPECT_FALSE(hover());
     item->trigger();
     EXPECT_TRUE(hover());

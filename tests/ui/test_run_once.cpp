@@ -26,7 +26,8 @@ namespace {
 
 QStringList Args(const QString& home) {
     // Loopback only and no search at start: nothing is sent.
-    return {QStringLiteral("--home"), home, QStringLiteral("--local"), QStringLiteral("127.0.0.1"),
+    return {QStringLiteral("--home"),      home,
+            QStringLiteral("--local"),     QStringLiteral("127.0.0.1"),
             QStringLiteral("--broadcast"), QStringLiteral("127.0.0.1")};
 }
 
@@ -52,49 +53,58 @@ QProcess* Survivor(QProcess& a, QProcess& b) {
         const bool aDone = a.state() == QProcess::NotRunning, bDone = b.state() == QProcess::NotRunning;
         if (aDone != bDone) {
             QProcess& done = aDone ? a : b;
-            return done.exitStatus() == QProcess::NormalExit && done.exitCode() == 0 ? (aDone ? &b : &a) : nullptr;
+            return done.exitStatus() == QProcess::NormalExit && done.exitCode() == 0 ? (aDone ? &b : &a)
+                                                                                     : nullptr;
         }
-        if (aDone && bDone) return nullptr;
+        if (aDone && bDone)
+            return nullptr;
     }
     return nullptr;
 }
 
 void Stop(QProcess& p) {
-    if (p.state() == QProcess::NotRunning) return;
-    p.terminate();  // closes the window as its Exit menu does
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate(); // closes the window as its Exit menu does
     if (!p.waitForFinished(10000)) {
         p.kill();
         p.waitForFinished(5000);
     }
 }
 
-}  // namespace
+} // namespace
 
 TEST(RunOnceProcesses, TenCopiesAtOnceLeaveExactlyOneRunning) {
     const QString program = qEnvironmentVariable("VARNIX_PROGRAM");
-    if (program.isEmpty()) GTEST_SKIP() << "VARNIX_PROGRAM not set";
+    if (program.isEmpty())
+        GTEST_SKIP() << "VARNIX_PROGRAM not set";
     QTemporaryDir home;
     std::vector<std::unique_ptr<QProcess>> copies;
-    for (int i = 0; i < 10; ++i) copies.push_back(Start(program, home.path()));
+    for (int i = 0; i < 10; ++i)
+        copies.push_back(Start(program, home.path()));
     // Nine give way within the deadline; the one left runs on with its window.
     const QDeadlineTimer deadline(20000);
     int gaveWay = 0;
     while (!deadline.hasExpired() && gaveWay < 9) {
         gaveWay = 0;
         for (auto& p : copies)
-            if (p->state() == QProcess::NotRunning || p->waitForFinished(20)) gaveWay += p->exitCode() == 0 ? 1 : 0;
+            if (p->state() == QProcess::NotRunning || p->waitForFinished(20))
+                gaveWay += p->exitCode() == 0 ? 1 : 0;
     }
     EXPECT_EQ(gaveWay, 9);
-    QTest::qWait(500);  // none of the others ends later
+    QTest::qWait(500); // none of the others ends later
     int running = 0;
-    for (auto& p : copies) running += p->state() != QProcess::NotRunning ? 1 : 0;
+    for (auto& p : copies)
+        running += p->state() != QProcess::NotRunning ? 1 : 0;
     EXPECT_EQ(running, 1);
-    for (auto& p : copies) Stop(*p);
+    for (auto& p : copies)
+        Stop(*p);
 }
 
 TEST(RunOnceProcesses, AfterSigkillOrNormalExitANewStartRuns) {
     const QString program = qEnvironmentVariable("VARNIX_PROGRAM");
-    if (program.isEmpty()) GTEST_SKIP() << "VARNIX_PROGRAM not set";
+    if (program.isEmpty())
+        GTEST_SKIP() << "VARNIX_PROGRAM not set";
     QTemporaryDir home;
     for (const bool kill : {true, false}) {
         SCOPED_TRACE(kill ? "SIGKILL" : "normal exit");

@@ -17,12 +17,15 @@ using varnix::test::TWindowHarness;
 
 namespace {
 
-QRect Area() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+QRect Area() {
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
 
-}  // namespace
+} // namespace
 
 TEST(ScreenFit, MainWindowStaysOnASmallScreenThroughEveryPageMode) {
-    ASSERT_EQ(Area().size(), QSize(1366, 768)) << "run with QT_QPA_PLATFORM=offscreen:configfile=screen_1366x768.json";
+    ASSERT_EQ(Area().size(), QSize(1366, 768))
+        << "run with QT_QPA_PLATFORM=offscreen:configfile=screen_1366x768.json";
     TWindowHarness h;
     TFrm_Main& w = h.Win();
     // Where a user might have left the narrow window: at the right edge, and low.
@@ -30,11 +33,11 @@ TEST(ScreenFit, MainWindowStaysOnASmallScreenThroughEveryPageMode) {
         for (const int mode : {2, 3, 1, 2}) {
             w.SetPageMode(0);
             w.move(start);
-            w.SetPageMode(mode);  // what a read of that family's module does
+            w.SetPageMode(mode); // what a read of that family's module does
             SCOPED_TRACE(mode);
             EXPECT_TRUE(Area().contains(w.frameGeometry()))
-                << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width() << "x"
-                << w.frameGeometry().height();
+                << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
+                << "x" << w.frameGeometry().height();
         }
     }
     // The Z2 page is the widest: it is really wider than the narrow window it started from.

@@ -9,4 +9,4 @@ namespace varnix::cli {
 // Needs a QCoreApplication.
 int RunCli(const QStringList& args);
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

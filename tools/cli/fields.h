@@ -26,23 +26,23 @@ inline constexpr unsigned FamZ2 = 1, FamZ3 = 2, FamBoth = 3;
 
 struct TEnumItem {
     int Value = 0;
-    QStringList Names;  // the first one is shown; any of them (or the number) is accepted
+    QStringList Names; // the first one is shown; any of them (or the number) is accepted
 };
 
 struct TFieldDef {
     QString Name;
     TFieldGroup Group = TFieldGroup::Base;
     TFieldKind Kind = TFieldKind::Int;
-    unsigned Shown = FamBoth;     // families whose read shows the field
-    unsigned Writable = FamBoth;  // families whose save writes it
-    bool Identity = false;        // static IP, module name, user MAC
-    std::int64_t Min = 0, Max = 0;  // Int: range; Text/Data: at most Max bytes on the wire
-    std::int64_t MinZ3 = -1, MaxZ3 = -1;  // a different range for Z3 modules (when >= 0)
-    int MinModbusKind = 0;  // Modbus fields: the reply kind that carries the field
+    unsigned Shown = FamBoth;            // families whose read shows the field
+    unsigned Writable = FamBoth;         // families whose save writes it
+    bool Identity = false;               // static IP, module name, user MAC
+    std::int64_t Min = 0, Max = 0;       // Int: range; Text/Data: at most Max bytes on the wire
+    std::int64_t MinZ3 = -1, MaxZ3 = -1; // a different range for Z3 modules (when >= 0)
+    int MinModbusKind = 0;               // Modbus fields: the reply kind that carries the field
     std::vector<TEnumItem> Items;
     QString Help;
-    std::function<QJsonValue(const TModuleSettings&)> Get;  // Null when the module did not report it
-    std::function<void(TModuleSettings&, const QJsonValue&)> Set;  // value already checked
+    std::function<QJsonValue(const TModuleSettings&)> Get;        // Null when the module did not report it
+    std::function<void(TModuleSettings&, const QJsonValue&)> Set; // value already checked
 };
 
 const std::vector<TFieldDef>& FieldTable();
@@ -105,4 +105,4 @@ QStringList ApplyAssignments(TModuleSettings& s, const QList<TAssignment>& list)
 // Fields whose value differs between `a` and `b`, in table order (fields shown by either).
 QList<TFieldChange> DiffSettings(const TModuleSettings& a, const TModuleSettings& b);
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

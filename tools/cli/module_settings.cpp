@@ -24,16 +24,20 @@ void ApplyZ3PortLayout(std::span<const std::uint8_t, PortBlockSize> port, TPortP
 }
 
 std::span<const std::uint8_t, PortBlockSize> PortOf(const TBlockStore& store) {
-    return std::span<const std::uint8_t, ParamReplySize>(store.BasePort).subspan<BaseBlockSize, PortBlockSize>();
+    return std::span<const std::uint8_t, ParamReplySize>(store.BasePort)
+        .subspan<BaseBlockSize, PortBlockSize>();
 }
 
-}  // namespace
+} // namespace
 
 int RegisterTypeFromPort(const TPortParam& port) {
     int type = 0;
-    if (port.CloudEnable == 1) type = 3;
-    if (port.MacRegister) type = 1;
-    if (port.CustomRegister) type = 2;
+    if (port.CloudEnable == 1)
+        type = 3;
+    if (port.MacRegister)
+        type = 1;
+    if (port.CustomRegister)
+        type = 2;
     return type;
 }
 
@@ -46,10 +50,12 @@ TModuleSettings DecodeModuleSettings(std::int32_t family, int firmware, const TB
         auto [base, ports] = DecodeParamReply(std::span<const std::uint8_t, ParamReplySize>(store.BasePort));
         s.Base = base;
         s.Port = ports.front();
-        if (family == FamilyZ3) ApplyZ3PortLayout(PortOf(store), s.Port);
+        if (family == FamilyZ3)
+            ApplyZ3PortLayout(PortOf(store), s.Port);
         s.RegisterType = family == FamilyZ2 ? RegisterTypeFromPort(s.Port) : 0;
     }
-    if (family != FamilyZ2) return s;  // only Z2 modules have the extra blocks
+    if (family != FamilyZ2)
+        return s; // only Z2 modules have the extra blocks
     if (got.Cloud) {
         s.HasCloud = true;
         s.Cloud = DecodeCloudBlock(store.Cloud).front();
@@ -72,7 +78,8 @@ TModuleSettings DecodeModuleSettings(std::int32_t family, int firmware, const TB
 }
 
 int ModbusSaveKind(const TModuleSettings& s) {
-    if (s.ModbusKind == 0) return 0;
+    if (s.ModbusKind == 0)
+        return 0;
     return s.ModbusKind == 1 ? 1 : 7;
 }
 
@@ -106,7 +113,9 @@ TZ2SaveInput MakeZ2SaveInput(const TModuleSettings& s) {
     return in;
 }
 
-TZ3SaveInput MakeZ3SaveInput(const TModuleSettings& s) { return TZ3SaveInput{s.Base, s.Port}; }
+TZ3SaveInput MakeZ3SaveInput(const TModuleSettings& s) {
+    return TZ3SaveInput{s.Base, s.Port};
+}
 
 TModuleSettings SettingsAfterPlan(const TModuleSettings& before, const TBlockStore& planned) {
     TReceivedBlocks got;
@@ -119,11 +128,12 @@ TModuleSettings SettingsAfterPlan(const TModuleSettings& before, const TBlockSto
         // Decode the block the save sends the way its reply would be decoded.
         std::array<std::uint8_t, 64> datagram{};
         std::copy(planned.Modbus.begin(), planned.Modbus.end(), datagram.begin());
-        auto [param, k] = DecodeModbusAnswer(std::span<const std::uint8_t>(datagram).first(kind == 7 ? 64 : 1));
+        auto [param, k] =
+            DecodeModbusAnswer(std::span<const std::uint8_t>(datagram).first(kind == 7 ? 64 : 1));
         got.ModbusKind = k;
         got.Modbus = param;
     }
     return DecodeModuleSettings(before.Family, before.Firmware, planned, got);
 }
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -15,12 +15,12 @@ namespace varnix::cli {
 
 // Which parameter replies a read brought back.
 struct TReceivedBlocks {
-    bool Params = false;  // 130 bytes: base and port block
-    bool Cloud = false;   // 50 bytes
-    bool Heart = false;   // 85 bytes
-    bool Httpd = false;   // 302 bytes
-    int ModbusKind = 0;   // 1, 4 or 7; 0 = no Modbus reply
-    TModbusParam Modbus;  // as decoded from the Modbus reply
+    bool Params = false; // 130 bytes: base and port block
+    bool Cloud = false;  // 50 bytes
+    bool Heart = false;  // 85 bytes
+    bool Httpd = false;  // 302 bytes
+    int ModbusKind = 0;  // 1, 4 or 7; 0 = no Modbus reply
+    TModbusParam Modbus; // as decoded from the Modbus reply
 };
 
 struct TModuleSettings {
@@ -36,11 +36,11 @@ struct TModuleSettings {
     bool HasCloud = false;
     TCloudParam Cloud;
     bool HasHeart = false;
-    THeartParam Heart;  // Flags bit 0 network / bit 1 serial heartbeat; data as bytes
+    THeartParam Heart; // Flags bit 0 network / bit 1 serial heartbeat; data as bytes
     bool HasHttpd = false;
     std::string HttpdUrl;
     std::string HttpdHeader;
-    int ModbusKind = 0;  // kind of the module's Modbus reply (0: none)
+    int ModbusKind = 0; // kind of the module's Modbus reply (0: none)
     TModbusParam Modbus;
 
     bool operator==(const TModuleSettings&) const = default;
@@ -66,4 +66,4 @@ TZ3SaveInput MakeZ3SaveInput(const TModuleSettings& s);
 // a read would, with the blocks that are sent. Used to show side effects and to verify.
 TModuleSettings SettingsAfterPlan(const TModuleSettings& before, const TBlockStore& plannedStore);
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -15,14 +15,16 @@ QString FamilyName(std::int32_t family) {
     return family == FamilyZ2 ? QStringLiteral("Z2") : family == FamilyZ3 ? QStringLiteral("Z3") : QString();
 }
 
-}  // namespace
+} // namespace
 
 QByteArray WriteProfile(const TModuleSettings& s, const TProfileSource& source) {
     QJsonObject fields;
     for (const TFieldDef& f : FieldTable()) {
-        if (!FieldWritable(f, s)) continue;
+        if (!FieldWritable(f, s))
+            continue;
         const QJsonValue v = f.Get(s);
-        if (!v.isNull() && !v.isUndefined()) fields.insert(f.Name, v);
+        if (!v.isNull() && !v.isUndefined())
+            fields.insert(f.Name, v);
     }
     QJsonObject src;
     src.insert(QStringLiteral("mac"), source.Mac);
@@ -43,11 +45,13 @@ std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors)
     QJsonParseError pe{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &pe);
     if (pe.error != QJsonParseError::NoError) {
-        if (errors) *errors << QStringLiteral("not valid JSON at byte %1: %2").arg(pe.offset).arg(pe.errorString());
+        if (errors)
+            *errors << QStringLiteral("not valid JSON at byte %1: %2").arg(pe.offset).arg(pe.errorString());
         return std::nullopt;
     }
     if (!doc.isObject()) {
-        if (errors) *errors << QStringLiteral("a profile is a JSON object");
+        if (errors)
+            *errors << QStringLiteral("a profile is a JSON object");
         return std::nullopt;
     }
     const QJsonObject root = doc.object();
@@ -58,8 +62,10 @@ std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors)
         errs << QStringLiteral("\"version\" must be %1").arg(FormatVersion);
     TProfile profile;
     const QString family = root.value(QStringLiteral("family")).toString();
-    if (family == QLatin1String("Z2")) profile.Family = FamilyZ2;
-    else if (family == QLatin1String("Z3")) profile.Family = FamilyZ3;
+    if (family == QLatin1String("Z2"))
+        profile.Family = FamilyZ2;
+    else if (family == QLatin1String("Z3"))
+        profile.Family = FamilyZ3;
     const QJsonValue fieldsValue = root.value(QStringLiteral("fields"));
     if (!fieldsValue.isObject()) {
         errs << QStringLiteral("\"fields\" must be an object of field names and values");
@@ -70,7 +76,8 @@ std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors)
             if (!f) {
                 QString message = QStringLiteral("unknown field '%1'").arg(it.key());
                 const QStringList near = SimilarFieldNames(it.key());
-                if (!near.isEmpty()) message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
+                if (!near.isEmpty())
+                    message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
                 errs << message;
                 continue;
             }
@@ -88,13 +95,15 @@ std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors)
         }
     }
     if (!errs.isEmpty()) {
-        if (errors) *errors << errs;
+        if (errors)
+            *errors << errs;
         return std::nullopt;
     }
     return profile;
 }
 
-TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettings& target, bool withIdentity) {
+TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettings& target,
+                                    bool withIdentity) {
     TProfileApplication out;
     const unsigned fam = FamilyBit(target.Family);
     for (const TAssignment& a : profile.Assignments) {
@@ -104,7 +113,8 @@ TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettin
         } else if ((f.Writable & fam) == 0) {
             out.Skipped << QStringLiteral("%1: a %2 save does not write it").arg(f.Name, FamiliesText(fam));
         } else if (!FieldWritable(f, target)) {
-            out.Skipped << QStringLiteral("%1: the module sent no %2 settings").arg(f.Name, GroupName(f.Group));
+            out.Skipped
+                << QStringLiteral("%1: the module sent no %2 settings").arg(f.Name, GroupName(f.Group));
         } else {
             out.Applied << a;
         }
@@ -112,4 +122,4 @@ TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettin
     return out;
 }
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -28,7 +28,7 @@ struct TProfileSource {
 QByteArray WriteProfile(const TModuleSettings& s, const TProfileSource& source);
 
 struct TProfile {
-    std::int32_t Family = FamilyUnknown;  // of the module it was saved from (0 when not given)
+    std::int32_t Family = FamilyUnknown; // of the module it was saved from (0 when not given)
     QList<TAssignment> Assignments;
 };
 
@@ -38,12 +38,13 @@ struct TProfile {
 std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors);
 
 struct TProfileApplication {
-    QList<TAssignment> Applied;  // what goes to this module
-    QStringList Skipped;         // "ModName: identity (use --with-identity)", "DeviceNo: ...", ...
+    QList<TAssignment> Applied; // what goes to this module
+    QStringList Skipped;        // "ModName: identity (use --with-identity)", "DeviceNo: ...", ...
 };
 
 // Picks the assignments for one module: identity fields only with `withIdentity`; fields the
 // module does not show or its family's save does not write are skipped with the reason.
-TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettings& target, bool withIdentity);
+TProfileApplication SelectForModule(const TProfile& profile, const TModuleSettings& target,
+                                    bool withIdentity);
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -22,23 +22,23 @@ namespace varnix::cli {
 
 struct TSkippedBlock {
     int Code = 0;
-    QString Block;   // "cloud", "heartbeat", "httpd", "modbus"
+    QString Block; // "cloud", "heartbeat", "httpd", "modbus"
     QString Reason;
 };
 
 struct TPreparedSave {
     bool Ok = false;
-    QStringList Errors;  // why nothing may be sent ("Field: reason")
-    QStringList Notes;   // lenient mode: assignments left out, with the reason
+    QStringList Errors; // why nothing may be sent ("Field: reason")
+    QStringList Notes;  // lenient mode: assignments left out, with the reason
     TModuleSettings Before;
-    TModuleSettings After;  // what the module will hold once the blocks are applied
-    QList<TFieldChange> Changes;      // the ones asked for
-    QList<TFieldChange> SideEffects;  // changes the save makes without being asked (page rules)
+    TModuleSettings After;           // what the module will hold once the blocks are applied
+    QList<TFieldChange> Changes;     // the ones asked for
+    QList<TFieldChange> SideEffects; // changes the save makes without being asked (page rules)
     QList<TSkippedBlock> Skipped;
-    TSavePlan Plan;  // the steps that will be sent
+    TSavePlan Plan; // the steps that will be sent
     std::set<TFieldGroup> SentGroups;
-    TLogin NewLogin;     // the log-in the module takes at its restart
-    std::string NewMac;  // the MAC it will answer under
+    TLogin NewLogin;    // the log-in the module takes at its restart
+    std::string NewMac; // the MAC it will answer under
     bool Nothing() const { return Changes.isEmpty() && SideEffects.isEmpty(); }
 };
 
@@ -50,8 +50,8 @@ enum class TPrepareMode { Strict, Lenient };
 // `store` holds the module's blocks from the read; `list` the assignments (field-table order is
 // applied). Fails with Errors for a refused assignment, a value the plan cannot convert, or (in
 // strict mode) a changed field the save would not send or not write as given.
-TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store, const QList<TAssignment>& list,
-                          TPrepareMode mode = TPrepareMode::Strict);
+TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store,
+                          const QList<TAssignment>& list, TPrepareMode mode = TPrepareMode::Strict);
 
 // Fields of the sent groups whose read-back value differs from what was sent. A Modbus field
 // that the read-back reply's kind does not carry is not compared.
@@ -70,6 +70,6 @@ struct TPlannedDatagram {
 };
 QList<TPlannedDatagram> PlanDatagrams(const TSavePlan& plan, const std::string& mac, const TLogin& login);
 
-QString BlockNameOfCode(int code);  // "base", "port", "cloud", ..., "restart", "end of save"
+QString BlockNameOfCode(int code); // "base", "port", "cloud", ..., "restart", "end of save"
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -16,8 +16,8 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
     Record rec{1, {}};
     QString cell;
     int line = 1;
-    bool quoted = false;       // inside a quoted field
-    bool afterQuote = false;   // a quoted field has closed; only a separator or line end may follow
+    bool quoted = false;     // inside a quoted field
+    bool afterQuote = false; // a quoted field has closed; only a separator or line end may follow
     int quoteLine = 0;
     const auto endCell = [&] {
         rec.Cells << cell;
@@ -42,7 +42,8 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
                     afterQuote = true;
                 }
             } else {
-                if (c == QLatin1Char('\n')) ++line;
+                if (c == QLatin1Char('\n'))
+                    ++line;
                 cell += c;
             }
             continue;
@@ -50,7 +51,8 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
         if (c == sep) {
             endCell();
         } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n')) ++i;
+            if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n'))
+                ++i;
             ++line;
             endRecord(line);
         } else if (c == QLatin1Char('"') && cell.trimmed().isEmpty() && !afterQuote) {
@@ -63,68 +65,83 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
         }
     }
     if (quoted) {
-        if (why) *why = QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine);
+        if (why)
+            *why = QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine);
         return std::nullopt;
     }
-    if (!cell.isEmpty() || !rec.Cells.isEmpty()) endRecord(line + 1);
+    if (!cell.isEmpty() || !rec.Cells.isEmpty())
+        endRecord(line + 1);
     return out;
 }
 
 bool BlankRecord(const QStringList& cells) {
     for (const QString& c : cells)
-        if (!c.trimmed().isEmpty()) return false;
+        if (!c.trimmed().isEmpty())
+            return false;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<QList<QStringList>> ParseCsv(const QString& text, QChar separator, QString* why) {
     auto records = ReadRecords(text, separator, why);
-    if (!records) return std::nullopt;
+    if (!records)
+        return std::nullopt;
     QList<QStringList> out;
-    for (const Record& r : *records) out << r.Cells;
+    for (const Record& r : *records)
+        out << r.Cells;
     return out;
 }
 
 std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
     QStringList errs;
     QString text = QString::fromUtf8(data);
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
     const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
-    const QChar sep = !firstLine.contains(QLatin1Char(',')) && firstLine.contains(QLatin1Char(';')) ? QLatin1Char(';')
-                                                                                                   : QLatin1Char(',');
+    const QChar sep = !firstLine.contains(QLatin1Char(',')) && firstLine.contains(QLatin1Char(';'))
+                          ? QLatin1Char(';')
+                          : QLatin1Char(',');
     QString why;
     auto records = ReadRecords(text, sep, &why);
     if (!records) {
-        if (errors) *errors << why;
+        if (errors)
+            *errors << why;
         return std::nullopt;
     }
     qsizetype first = 0;
-    while (first < records->size() && BlankRecord((*records)[first].Cells)) ++first;
+    while (first < records->size() && BlankRecord((*records)[first].Cells))
+        ++first;
     if (first == records->size()) {
-        if (errors) *errors << QStringLiteral("the sheet is empty: it needs a header row with MAC and field names");
+        if (errors)
+            *errors << QStringLiteral("the sheet is empty: it needs a header row with MAC and field names");
         return std::nullopt;
     }
 
     TSheet sheet;
     const Record& header = (*records)[first];
     int macColumn = -1;
-    QList<const TFieldDef*> columns;  // per header cell; null for the MAC column
+    QList<const TFieldDef*> columns; // per header cell; null for the MAC column
     QSet<const TFieldDef*> seen;
     for (int i = 0; i < header.Cells.size(); ++i) {
         const QString name = header.Cells[i].trimmed();
         if (name.compare(QLatin1String("MAC"), Qt::CaseInsensitive) == 0) {
-            if (macColumn >= 0) errs << QStringLiteral("line %1: two MAC columns").arg(header.Line);
+            if (macColumn >= 0)
+                errs << QStringLiteral("line %1: two MAC columns").arg(header.Line);
             macColumn = i;
             columns << nullptr;
             continue;
         }
         const TFieldDef* f = FindField(name);
         if (!f) {
-            QString message = QStringLiteral("line %1, column %2: unknown field '%3'").arg(header.Line).arg(i + 1).arg(name);
+            QString message = QStringLiteral("line %1, column %2: unknown field '%3'")
+                                  .arg(header.Line)
+                                  .arg(i + 1)
+                                  .arg(name);
             // Suggestions for the first few only: a header of nothing but unknown names is no typo.
             const QStringList near = errs.size() < 5 ? SimilarFieldNames(name) : QStringList();
-            if (!near.isEmpty()) message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
+            if (!near.isEmpty())
+                message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
             errs << message;
         } else if (f->Writable == 0) {
             errs << QStringLiteral("line %1: %2 is read-only (%3)").arg(header.Line).arg(f->Name, f->Help);
@@ -136,9 +153,11 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         }
         columns << f;
     }
-    if (macColumn < 0) errs << QStringLiteral("line %1: the header has no MAC column").arg(header.Line);
+    if (macColumn < 0)
+        errs << QStringLiteral("line %1: the header has no MAC column").arg(header.Line);
     if (!errs.isEmpty()) {
-        if (errors) *errors << errs;
+        if (errors)
+            *errors << errs;
         return std::nullopt;
     }
 
@@ -146,9 +165,13 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
     const TFieldDef* macDef = FindField(QStringLiteral("UserMAC"));
     for (qsizetype r = first + 1; r < records->size(); ++r) {
         const Record& rec = (*records)[r];
-        if (BlankRecord(rec.Cells)) continue;
+        if (BlankRecord(rec.Cells))
+            continue;
         if (rec.Cells.size() > header.Cells.size()) {
-            errs << QStringLiteral("line %1: %2 cells, the header has %3").arg(rec.Line).arg(rec.Cells.size()).arg(header.Cells.size());
+            errs << QStringLiteral("line %1: %2 cells, the header has %3")
+                        .arg(rec.Line)
+                        .arg(rec.Cells.size())
+                        .arg(header.Cells.size());
             continue;
         }
         TSheetRow row;
@@ -157,7 +180,9 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         QString reason;
         const QJsonValue mac = ParseFieldText(*macDef, macText, &reason);
         if (mac.isUndefined()) {
-            errs << QStringLiteral("line %1: MAC %2").arg(rec.Line).arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty") : reason);
+            errs << QStringLiteral("line %1: MAC %2")
+                        .arg(rec.Line)
+                        .arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty") : reason);
             continue;
         }
         row.Mac = mac.toString();
@@ -170,7 +195,8 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
             const TFieldDef* f = columns[c];
             // Cells are trimmed; an empty cell leaves the field as the module has it.
             const QString cell = rec.Cells[c].trimmed();
-            if (!f || cell.isEmpty()) continue;
+            if (!f || cell.isEmpty())
+                continue;
             QString cellWhy;
             const QJsonValue v = ParseFieldText(*f, cell, &cellWhy);
             if (v.isUndefined() || !CheckRange(*f, v, FamBoth, &cellWhy)) {
@@ -181,12 +207,14 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         }
         sheet.Rows << row;
     }
-    if (errs.isEmpty() && sheet.Rows.isEmpty()) errs << QStringLiteral("the sheet has a header but no module rows");
+    if (errs.isEmpty() && sheet.Rows.isEmpty())
+        errs << QStringLiteral("the sheet has a header but no module rows");
     if (!errs.isEmpty()) {
-        if (errors) *errors << errs;
+        if (errors)
+            *errors << errs;
         return std::nullopt;
     }
     return sheet;
 }
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -20,13 +20,13 @@ namespace varnix::cli {
 std::optional<QList<QStringList>> ParseCsv(const QString& text, QChar separator, QString* why);
 
 struct TSheetRow {
-    int Line = 0;     // line of the file where the row starts (1-based)
-    QString Mac;      // "00 1A 2B 3C 4D 5E"
-    QList<TAssignment> Assignments;  // the non-empty cells
+    int Line = 0;                   // line of the file where the row starts (1-based)
+    QString Mac;                    // "00 1A 2B 3C 4D 5E"
+    QList<TAssignment> Assignments; // the non-empty cells
 };
 
 struct TSheet {
-    QList<const TFieldDef*> Columns;  // in header order, without the MAC column
+    QList<const TFieldDef*> Columns; // in header order, without the MAC column
     QList<TSheetRow> Rows;
 };
 
@@ -36,4 +36,4 @@ struct TSheet {
 // the result is nullopt when there is any.
 std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors);
 
-}  // namespace varnix::cli
+} // namespace varnix::cli

@@ -10,30 +10,30 @@
 namespace varnix::sim {
 
 struct SimOptions {
-  std::string bind = "127.0.0.1";
-  int portZ2 = 1500;
-  int portZ3 = 1901;
-  std::vector<std::string> ifaces;
-  // Answer a datagram that came in on a served interface by broadcast (what a module outside the
-  // PC's subnet, without a route back, must do) or to its sender (a module in the PC's subnet).
-  bool broadcastReplies = true;
-  std::vector<ModuleDesc> modules;
-  double drop = 0.0;
-  unsigned seed = 1;
-  std::string statePath;
-  std::string journalPath;
-  int restartMs = 300;
-  std::optional<double> durationS;
+    std::string bind = "127.0.0.1";
+    int portZ2 = 1500;
+    int portZ3 = 1901;
+    std::vector<std::string> ifaces;
+    // Answer a datagram that came in on a served interface by broadcast (what a module outside the
+    // PC's subnet, without a route back, must do) or to its sender (a module in the PC's subnet).
+    bool broadcastReplies = true;
+    std::vector<ModuleDesc> modules;
+    double drop = 0.0;
+    unsigned seed = 1;
+    std::string statePath;
+    std::string journalPath;
+    int restartMs = 300;
+    std::optional<double> durationS;
 };
 
 // Parses argv (argv[0] skipped). Throws std::invalid_argument with a message for the user.
-SimOptions parseCommandLine(int argc, char **argv);
+SimOptions parseCommandLine(int argc, char** argv);
 
 // One module from FAMILY:MAC:IP:NAME:FIRMWARE.
-ModuleDesc parseModuleDesc(const std::string &text);
+ModuleDesc parseModuleDesc(const std::string& text);
 // The modules and options of a JSON config text; options already set on the command line
 // (drop/seed) are passed in and win.
-void parseConfigJson(const std::string &json, SimOptions &into, bool dropGiven, bool seedGiven);
+void parseConfigJson(const std::string& json, SimOptions& into, bool dropGiven, bool seedGiven);
 // The N modules of --generate.
 std::vector<ModuleDesc> generatedModules(int count);
 

@@ -14,7 +14,7 @@
 namespace varnix::sim {
 
 enum class Family { Z2, Z3, Other193, Other256 };
-const char *familyName(Family f);
+const char* familyName(Family f);
 std::optional<Family> parseFamily(std::string_view text);
 
 // The two module ports. Z2 modules (and other series) listen and answer on Z2 (1500), Z3
@@ -32,117 +32,117 @@ inline constexpr std::size_t kHttpdSize = kHttpdUrlSize + kHttpdHeaderSize;
 inline constexpr std::size_t kSearchReplySize = 36;
 
 struct Blocks {
-  Bytes base, port, cloud, heart, httpd, modbus;
+    Bytes base, port, cloud, heart, httpd, modbus;
 };
 
 // What a module is made from: the --module/--generate/JSON description.
 struct ModuleDesc {
-  Family family = Family::Z2;
-  std::optional<Mac> mac;
-  std::optional<Ip4> ip;
-  std::optional<std::string> name;
-  int firmware = 4017;
-  std::string user = "vesta";
-  std::string password = "vesta";
-  std::optional<Bytes> base, port, cloud, heart, httpd, modbus;
-  std::vector<std::string> replies; // empty: the family's default
-  int modbusKind = 0;               // 0: length of the given Modbus block, else 7
-  bool ignoreWrites = false;
-  bool silent = false;
+    Family family = Family::Z2;
+    std::optional<Mac> mac;
+    std::optional<Ip4> ip;
+    std::optional<std::string> name;
+    int firmware = 4017;
+    std::string user = "vesta";
+    std::string password = "vesta";
+    std::optional<Bytes> base, port, cloud, heart, httpd, modbus;
+    std::vector<std::string> replies; // empty: the family's default
+    int modbusKind = 0;               // 0: length of the given Modbus block, else 7
+    bool ignoreWrites = false;
+    bool silent = false;
 };
 
 // Blocks made from a desc's identity, from byte offsets (values that look like a module fresh
 // from the factory configured for this address).
-Blocks synthesiseBlocks(Family family, const Mac &mac, const Ip4 &ip, const std::string &name,
-                        const std::string &user, const std::string &password);
+Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std::string& name,
+                        const std::string& user, const std::string& password);
 
 // The 36-byte search reply of a Z2/Z3 module.
-Bytes buildSearchReply(const Ip4 &ip, const Mac &mac, int firmware, const std::string &name);
+Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::string& name);
 
 // 8-bit sum of bytes [from, to] of a datagram.
-std::uint8_t sum8(const std::uint8_t *data, std::size_t from, std::size_t to);
+std::uint8_t sum8(const std::uint8_t* data, std::size_t from, std::size_t to);
 
 class Module {
 public:
-  // Throws std::invalid_argument for an inconsistent desc (missing MAC, blocks of wrong size).
-  explicit Module(const ModuleDesc &desc);
+    // Throws std::invalid_argument for an inconsistent desc (missing MAC, blocks of wrong size).
+    explicit Module(const ModuleDesc& desc);
 
-  Family family() const { return family_; }
-  Port replyPort() const { return family_ == Family::Z3 ? Port::Z3 : Port::Z2; }
-  int firmware() const { return firmware_; }
-  const Mac &mac() const { return mac_; }
-  const Ip4 &ip() const { return ip_; }
-  const std::string &name() const { return name_; }
-  const Blocks &blocks() const { return blocks_; }
-  int restarts() const { return restarts_; }
-  int resets() const { return resets_; }
-  const std::vector<int> &writes() const { return writes_; }
-  bool silent() const { return silent_; }
-  bool rebooting(double nowMs) const { return nowMs < rebootUntilMs_; }
+    Family family() const { return family_; }
+    Port replyPort() const { return family_ == Family::Z3 ? Port::Z3 : Port::Z2; }
+    int firmware() const { return firmware_; }
+    const Mac& mac() const { return mac_; }
+    const Ip4& ip() const { return ip_; }
+    const std::string& name() const { return name_; }
+    const Blocks& blocks() const { return blocks_; }
+    int restarts() const { return restarts_; }
+    int resets() const { return resets_; }
+    const std::vector<int>& writes() const { return writes_; }
+    bool silent() const { return silent_; }
+    bool rebooting(double nowMs) const { return nowMs < rebootUntilMs_; }
 
-  // Whether this module hears an addressed command with this code on this port.
-  bool listensTo(Port port, std::uint8_t code) const;
-  // The reply to a search (36 bytes, or 193/256 bytes for a module of another series).
-  Bytes searchReply() const;
+    // Whether this module hears an addressed command with this code on this port.
+    bool listensTo(Port port, std::uint8_t code) const;
+    // The reply to a search (36 bytes, or 193/256 bytes for a module of another series).
+    Bytes searchReply() const;
 
-  struct Outcome {
-    std::string result; // "read", "K", "P", "E", "checksum"
-    std::vector<Bytes> replies;
-    bool changed = false;         // blocks, counters or identity changed
-    bool identityChanged = false; // MAC may differ now
-  };
-  // An addressed command (>= 22 bytes, byte 0 0xFF) whose MAC is this module's, on a port it
-  // listens to, while it is neither rebooting nor silent.
-  Outcome command(const std::uint8_t *d, std::size_t n, double nowMs, int restartMs);
+    struct Outcome {
+        std::string result; // "read", "K", "P", "E", "checksum"
+        std::vector<Bytes> replies;
+        bool changed = false;         // blocks, counters or identity changed
+        bool identityChanged = false; // MAC may differ now
+    };
+    // An addressed command (>= 22 bytes, byte 0 0xFF) whose MAC is this module's, on a port it
+    // listens to, while it is neither rebooting nor silent.
+    Outcome command(const std::uint8_t* d, std::size_t n, double nowMs, int restartMs);
 
 private:
-  void reboot(double nowMs, int restartMs);
-  void takeIdentityFromBase();
-  Bytes modbusReply() const;
+    void reboot(double nowMs, int restartMs);
+    void takeIdentityFromBase();
+    Bytes modbusReply() const;
 
-  Family family_;
-  int firmware_;
-  Mac mac_{};
-  Ip4 ip_{};
-  std::string name_;
-  std::array<std::uint8_t, 12> login_{}; // user name and password bytes, as at the last restart
-  Blocks blocks_;
-  Blocks initial_;
-  std::vector<std::string> replies_;
-  int modbusKind_;
-  bool ignoreWrites_;
-  bool silent_;
-  int restarts_ = 0;
-  int resets_ = 0;
-  std::vector<int> writes_;
-  double rebootUntilMs_ = -1;
+    Family family_;
+    int firmware_;
+    Mac mac_{};
+    Ip4 ip_{};
+    std::string name_;
+    std::array<std::uint8_t, 12> login_{}; // user name and password bytes, as at the last restart
+    Blocks blocks_;
+    Blocks initial_;
+    std::vector<std::string> replies_;
+    int modbusKind_;
+    bool ignoreWrites_;
+    bool silent_;
+    int restarts_ = 0;
+    int resets_ = 0;
+    std::vector<int> writes_;
+    double rebootUntilMs_ = -1;
 };
 
 // All modules, with the index by current MAC that addressed commands are matched against.
 class Fleet {
 public:
-  void add(Module m);
-  void setRestartMs(int ms) { restartMs_ = ms; }
-  const std::vector<Module> &modules() const { return modules_; }
+    void add(Module m);
+    void setRestartMs(int ms) { restartMs_ = ms; }
+    const std::vector<Module>& modules() const { return modules_; }
 
-  struct Reply {
-    Port from;
-    Bytes data;
-  };
-  struct Result {
-    std::string result; // "search", "read", "K", "P", "E", "checksum", "ignored"
-    std::optional<Mac> module;
-    std::vector<Reply> replies;
-    bool changed = false;
-  };
-  // Any datagram that arrived on one of the two module ports.
-  Result handle(Port port, const std::uint8_t *d, std::size_t n, double nowMs);
+    struct Reply {
+        Port from;
+        Bytes data;
+    };
+    struct Result {
+        std::string result; // "search", "read", "K", "P", "E", "checksum", "ignored"
+        std::optional<Mac> module;
+        std::vector<Reply> replies;
+        bool changed = false;
+    };
+    // Any datagram that arrived on one of the two module ports.
+    Result handle(Port port, const std::uint8_t* d, std::size_t n, double nowMs);
 
 private:
-  void reindex();
-  std::vector<Module> modules_;
-  std::unordered_map<std::uint64_t, std::vector<std::size_t>> byMac_;
-  int restartMs_ = 300;
+    void reindex();
+    std::vector<Module> modules_;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> byMac_;
+    int restartMs_ = 300;
 };
 
 } // namespace varnix::sim

@@ -10,12 +10,13 @@ inline constexpr int HintPauseMs = 50;
 
 class THintStyle final : public QProxyStyle {
 public:
-  using QProxyStyle::QProxyStyle;
-  int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
-                QStyleHintReturn* returnData = nullptr) const override {
-    if (hint == SH_ToolTip_WakeUpDelay) return HintPauseMs;
-    return QProxyStyle::styleHint(hint, option, widget, returnData);
-  }
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return HintPauseMs;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
 };
 
-}  // namespace varnix
+} // namespace varnix

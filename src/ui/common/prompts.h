@@ -16,36 +16,36 @@ namespace varnix {
 
 class IUserPrompts {
 public:
-  enum class Icon { None, Information, Warning, Critical, Question };
+    enum class Icon { None, Information, Warning, Critical, Question };
 
-  virtual ~IUserPrompts() = default;
+    virtual ~IUserPrompts() = default;
 
-  // A message box with one OK button.
-  virtual void Message(QWidget* parent, const QString& title, const QString& text,
-                       Icon icon = Icon::Information) = 0;
-  // A question with Yes and No; true for Yes.
-  virtual bool Question(QWidget* parent, const QString& title, const QString& text) = 0;
-  // An input box; std::nullopt when the user cancels.
-  virtual std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
-                                       const QString& defaultText) = 0;
-  // File dialogs; std::nullopt when cancelled. filter is a Qt name filter ("Bin (*.bin)").
-  virtual std::optional<QString> OpenFileName(QWidget* parent, const QString& title,
-                                              const QString& dir, const QString& filter) = 0;
-  virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
-                                              const QString& dir, const QString& filter) = 0;
+    // A message box with one OK button.
+    virtual void Message(QWidget* parent, const QString& title, const QString& text,
+                         Icon icon = Icon::Information) = 0;
+    // A question with Yes and No; true for Yes.
+    virtual bool Question(QWidget* parent, const QString& title, const QString& text) = 0;
+    // An input box; std::nullopt when the user cancels.
+    virtual std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
+                                         const QString& defaultText) = 0;
+    // File dialogs; std::nullopt when cancelled. filter is a Qt name filter ("Bin (*.bin)").
+    virtual std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
+                                                const QString& filter) = 0;
+    virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& dir,
+                                                const QString& filter) = 0;
 };
 
 // The real dialogs (QMessageBox, QInputDialog, QFileDialog).
 class TQtPrompts final : public IUserPrompts {
 public:
-  void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
-  bool Question(QWidget* parent, const QString& title, const QString& text) override;
-  std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
-                               const QString& defaultText) override;
-  std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
-                                      const QString& filter) override;
-  std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& dir,
-                                      const QString& filter) override;
+    void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    bool Question(QWidget* parent, const QString& title, const QString& text) override;
+    std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
+                                 const QString& defaultText) override;
+    std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
+                                        const QString& filter) override;
+    std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& dir,
+                                        const QString& filter) override;
 };
 
 // For tests: answers come from queues filled beforehand; every step is recorded in Shown.
@@ -53,40 +53,40 @@ public:
 // answer is cancelled (std::nullopt). Nothing blocks.
 class TScriptedPrompts final : public IUserPrompts {
 public:
-  enum class Kind { Message, Question, Input, OpenFile, SaveFile };
-  struct TStep {
-    Kind kind;
-    QString title;
-    QString text;  // message / question text, input prompt, or dialog directory
-    Icon icon = Icon::None;
-    QString extra;  // input default text or file filter
-  };
+    enum class Kind { Message, Question, Input, OpenFile, SaveFile };
+    struct TStep {
+        Kind kind;
+        QString title;
+        QString text; // message / question text, input prompt, or dialog directory
+        Icon icon = Icon::None;
+        QString extra; // input default text or file filter
+    };
 
-  void NextQuestion(bool yes) { questions_.push_back(yes); }
-  void NextInput(std::optional<QString> answer) { inputs_.push_back(std::move(answer)); }
-  void NextOpenFile(std::optional<QString> name) { openFiles_.push_back(std::move(name)); }
-  void NextSaveFile(std::optional<QString> name) { saveFiles_.push_back(std::move(name)); }
+    void NextQuestion(bool yes) { questions_.push_back(yes); }
+    void NextInput(std::optional<QString> answer) { inputs_.push_back(std::move(answer)); }
+    void NextOpenFile(std::optional<QString> name) { openFiles_.push_back(std::move(name)); }
+    void NextSaveFile(std::optional<QString> name) { saveFiles_.push_back(std::move(name)); }
 
-  const std::vector<TStep>& Shown() const { return shown_; }
-  // Only the message boxes, in order.
-  std::vector<TStep> Messages() const;
-  void Clear() { shown_.clear(); }
+    const std::vector<TStep>& Shown() const { return shown_; }
+    // Only the message boxes, in order.
+    std::vector<TStep> Messages() const;
+    void Clear() { shown_.clear(); }
 
-  void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
-  bool Question(QWidget* parent, const QString& title, const QString& text) override;
-  std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
-                               const QString& defaultText) override;
-  std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
-                                      const QString& filter) override;
-  std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& dir,
-                                      const QString& filter) override;
+    void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    bool Question(QWidget* parent, const QString& title, const QString& text) override;
+    std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
+                                 const QString& defaultText) override;
+    std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
+                                        const QString& filter) override;
+    std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& dir,
+                                        const QString& filter) override;
 
 private:
-  std::vector<TStep> shown_;
-  std::deque<bool> questions_;
-  std::deque<std::optional<QString>> inputs_;
-  std::deque<std::optional<QString>> openFiles_;
-  std::deque<std::optional<QString>> saveFiles_;
+    std::vector<TStep> shown_;
+    std::deque<bool> questions_;
+    std::deque<std::optional<QString>> inputs_;
+    std::deque<std::optional<QString>> openFiles_;
+    std::deque<std::optional<QString>> saveFiles_;
 };
 
-}  // namespace varnix
+} // namespace varnix

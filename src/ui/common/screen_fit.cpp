@@ -9,8 +9,10 @@ namespace varnix {
 
 void KeepOnScreen(QWidget* window) {
     const QScreen* screen = window->screen();
-    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr) return;
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
     const QRect area = screen->availableGeometry();
     // The frame includes the title bar and borders the window manager adds; before the window
     // is shown it equals the window's own geometry.
@@ -18,7 +20,8 @@ void KeepOnScreen(QWidget* window) {
     // Too wide or too high: the top-left corner stays visible (menus and title bar reachable).
     const int x = std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width()));
     const int y = std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height()));
-    if (x != frame.left() || y != frame.top()) window->move(window->pos() + QPoint(x - frame.left(), y - frame.top()));
+    if (x != frame.left() || y != frame.top())
+        window->move(window->pos() + QPoint(x - frame.left(), y - frame.top()));
 }
 
-}  // namespace varnix
+} // namespace varnix

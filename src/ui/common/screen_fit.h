@@ -9,4 +9,4 @@ namespace varnix {
 
 void KeepOnScreen(QWidget* window);
 
-}  // namespace varnix
+} // namespace varnix

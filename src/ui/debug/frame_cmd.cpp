@@ -117,7 +117,8 @@ void TFrameCmd::Rename() {
     if (!answer)
         return;
     if (answer->contains(u'&')) {
-        prompts_.Message(this, QString(), GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")), IUserPrompts::Icon::Warning);
+        prompts_.Message(this, QString(), GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")),
+                         IUserPrompts::Icon::Warning);
         SetName(QString());
         return;
     }

@@ -19,4 +19,4 @@ QByteArray DeviceCsv(const std::vector<TDeviceRow>& rows);
 // "<dir>/<caption> yyyyMMdd HHmmss - (<count>).csv"
 QString DeviceExportFileName(const QString& dir, const QString& caption, const QDateTime& when, int count);
 
-}  // namespace varnix
+} // namespace varnix

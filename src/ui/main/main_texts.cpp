@@ -82,7 +82,8 @@ void TFrm_Main::SetLanguage(bool chinese) {
 void TFrm_Main::BringToFront() {
     // A window that has closed (a termination signal may close it just before a later copy's
     // request is read) stays closed: showing it again would keep the program running.
-    if (closed_) return;
+    if (closed_)
+        return;
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     raise();

@@ -32,7 +32,8 @@ inline QApplication& App() {
 
 inline void SetChinese(bool chinese) {
     App();
-    if (LangList != nullptr) LangList->IsChinese = chinese;
+    if (LangList != nullptr)
+        LangList->IsChinese = chinese;
 }
 
 class TFakeHost final : public IPageHost {
@@ -56,11 +57,12 @@ public:
     void NoTarget() override { ++NoTargets; }
     void RunSavePlan(const TSavePlan& plan) override {
         Plans.push_back(plan);
-        if (Runner) Runner(plan);
+        if (Runner)
+            Runner(plan);
     }
     IUserPrompts& Prompts() override { return Scripted; }
     TBlockStore& Store() override { return BlockStore; }
     void OpenDataDebug() override { ++DataDebugOpened; }
 };
 
-}  // namespace varnix::pagetest
+} // namespace varnix::pagetest

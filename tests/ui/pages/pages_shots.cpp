@@ -25,7 +25,7 @@ bool Save(QWidget* w, const QString& path) {
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
 }
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     App();

@@ -7,7 +7,11 @@
 using namespace varnix;
 
 TEST(PageRules, WorkModeDecidesTheUsedPortFields) {
-    struct Row { int mode; bool lan; TWorkModeView v; };
+    struct Row {
+        int mode;
+        bool lan;
+        TWorkModeView v;
+    };
     const Row rows[] = {
         {0, true, {false, false, true, false, false, true}},
         {1, true, {true, false, true, false, false, true}},
@@ -16,7 +20,8 @@ TEST(PageRules, WorkModeDecidesTheUsedPortFields) {
         {4, true, {false, false, true, true, true, false}},
         {4, false, {false, false, true, true, false, false}},
     };
-    for (const Row& r : rows) EXPECT_EQ(WorkModeRule(r.mode, r.lan), r.v) << "mode " << r.mode << " lan " << r.lan;
+    for (const Row& r : rows)
+        EXPECT_EQ(WorkModeRule(r.mode, r.lan), r.v) << "mode " << r.mode << " lan " << r.lan;
 }
 
 TEST(PageRules, RegistrationTypeShowsItsFields) {
@@ -27,12 +32,15 @@ TEST(PageRules, RegistrationTypeShowsItsFields) {
 }
 
 TEST(PageRules, EditsThatCheckWhileTyping) {
-    struct Row { const char* text; bool port, timeout, interval; };
+    struct Row {
+        const char* text;
+        bool port, timeout, interval;
+    };
     const Row rows[] = {
-        {"", false, false, false},      {"0", true, false, false},     {"5", false, false, false},
-        {"05", false, true, false},     {"10", false, false, false},   {"9999", false, false, false},
-        {"10000", false, true, true},   {"50000", false, true, true},  {"65535", false, true, true},
-        {"65536", true, true, true},    {"12ab", true, true, true},
+        {"", false, false, false},    {"0", true, false, false},    {"5", false, false, false},
+        {"05", false, true, false},   {"10", false, false, false},  {"9999", false, false, false},
+        {"10000", false, true, true}, {"50000", false, true, true}, {"65535", false, true, true},
+        {"65536", true, true, true},  {"12ab", true, true, true},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(PortTextShouldClear(r.text), r.port) << r.text;
@@ -54,11 +62,19 @@ TEST(PageRules, CustomBaudAnswer) {
 namespace {
 TPortParam Port() {
     TPortParam p;
-    p.BaudRate = 115200; p.DataBits = 8; p.Parity = 1; p.StopBits = 1; p.FlowControl = 1;
-    p.LocalPort = 8234; p.RemotePort = 8235; p.WorkMode = 3; p.TCPSvrCount = 4; p.TCPStyle = 1;
+    p.BaudRate = 115200;
+    p.DataBits = 8;
+    p.Parity = 1;
+    p.StopBits = 1;
+    p.FlowControl = 1;
+    p.LocalPort = 8234;
+    p.RemotePort = 8235;
+    p.WorkMode = 3;
+    p.TCPSvrCount = 4;
+    p.TCPStyle = 1;
     return p;
 }
-}  // namespace
+} // namespace
 
 TEST(Z2Model, ReplyChoosesTheLastRegistrationKindAndKeepsUnknownCodes) {
     TZ2Form form;
@@ -68,7 +84,7 @@ TEST(Z2Model, ReplyChoosesTheLastRegistrationKindAndKeepsUnknownCodes) {
     p.MacRegister = true;
     p.CustomRegister = true;
     p.CloudEnable = 1;
-    p.FlowControl = 2;  // no item: the selection stays
+    p.FlowControl = 2; // no item: the selection stays
     p.Parity = 9;
     ShowZ2OnForm(TBaseParam{}, {p}, form);
     EXPECT_EQ(form.RegTypeIndex, 2);
@@ -92,10 +108,20 @@ TEST(Z2Model, ReplyChoosesTheLastRegistrationKindAndKeepsUnknownCodes) {
 
 TEST(Z2Model, ReadingRoundTripsAReplyAndRefusesBadNumbers) {
     TBaseParam b;
-    b.AddrType = 1; b.LocationURLPort = 1900; b.HTTPServerPort = 80; b.StaticIP = "10.77.0.50";
-    b.GatewayIP = "10.77.0.1"; b.SubnetMask = "255.255.255.0"; b.ModName = "Line-1"; b.UserName = "vesta";
-    b.Password = "vesta"; b.OptionFlags = 0xA0; b.UserMAC = "00 1A 2B 3C 4D 5E"; b.Dns = "8.8.8.8";
-    b.ShortConnTime = 7; b.ClearBuffer = true;
+    b.AddrType = 1;
+    b.LocationURLPort = 1900;
+    b.HTTPServerPort = 80;
+    b.StaticIP = "10.77.0.50";
+    b.GatewayIP = "10.77.0.1";
+    b.SubnetMask = "255.255.255.0";
+    b.ModName = "Line-1";
+    b.UserName = "vesta";
+    b.Password = "vesta";
+    b.OptionFlags = 0xA0;
+    b.UserMAC = "00 1A 2B 3C 4D 5E";
+    b.Dns = "8.8.8.8";
+    b.ShortConnTime = 7;
+    b.ClearBuffer = true;
     TPortParam p = Port();
     p.KickOldConn = true;
     p.MacRegister = true;
@@ -115,7 +141,11 @@ TEST(Z2Model, ReadingRoundTripsAReplyAndRefusesBadNumbers) {
     ASSERT_FALSE(ReadZ2PortForm(form, p2));
     EXPECT_EQ(b2.ShortConnTime, 3);
     EXPECT_EQ(p2.RestartTimeout, 0);
-    struct Bad { std::string TZ2Form::*field; const char* control; bool base; };
+    struct Bad {
+        std::string TZ2Form::*field;
+        const char* control;
+        bool base;
+    };
     const Bad bad[] = {{&TZ2Form::HTTPServerPort, "edt_HTTPServerPort", true},
                        {&TZ2Form::LocationURLPort, "edt_LocationURLPort", true},
                        {&TZ2Form::LocalPort, "edt_LocalPort0", false},
@@ -133,7 +163,7 @@ TEST(Z2Model, ReadingRoundTripsAReplyAndRefusesBadNumbers) {
 
 TEST(Z2Model, HeartbeatFlagsAndData) {
     THeartParam h;
-    h.Flags = 0x43;  // network and serial heartbeat, heartbeat data as hex
+    h.Flags = 0x43; // network and serial heartbeat, heartbeat data as hex
     h.Interval = 30;
     h.HeartData = {0x41, 0x42, 0x00};
     h.RegData = {'R', 'G'};
@@ -147,7 +177,7 @@ TEST(Z2Model, HeartbeatFlagsAndData) {
     EXPECT_EQ(f.HeartTime, "30");
 
     const THeartInput in = ReadHeartForm(f);
-    EXPECT_EQ(in.Flags, 0x41);  // the two heartbeat bits are never written together
+    EXPECT_EQ(in.Flags, 0x41); // the two heartbeat bits are never written together
     EXPECT_EQ(in.IntervalText, "30");
     EXPECT_EQ(in.HeartText, "414200");
     EXPECT_TRUE(in.HeartIsHex);
@@ -181,9 +211,19 @@ TEST(Z2Model, HexToggle) {
 
 TEST(Z1Model, ReadsThePageAndFillsAnEmptyId) {
     TZ1Params p;
-    p.DestIP = "192.168.0.201"; p.DestPort = 8234; p.ModuleIP = "192.168.0.7"; p.ModulePort = 20108;
-    p.GatewayIP = "192.168.0.1"; p.WorkMode = 1; p.BaudRate = 76800; p.ParityIndex = 2; p.DataIndex = 2;
-    p.StopIndex = 1; p.DeviceID = 65535; p.Options = 0x85; p.SubnetMask = "255.255.255.0";
+    p.DestIP = "192.168.0.201";
+    p.DestPort = 8234;
+    p.ModuleIP = "192.168.0.7";
+    p.ModulePort = 20108;
+    p.GatewayIP = "192.168.0.1";
+    p.WorkMode = 1;
+    p.BaudRate = 76800;
+    p.ParityIndex = 2;
+    p.DataIndex = 2;
+    p.StopIndex = 1;
+    p.DeviceID = 65535;
+    p.Options = 0x85;
+    p.SubnetMask = "255.255.255.0";
     TZ1Form f;
     ShowZ1OnForm(p, f);
     TZ1Params back;
@@ -198,9 +238,15 @@ TEST(Z1Model, ReadsThePageAndFillsAnEmptyId) {
     ASSERT_FALSE(ReadZ1Form(f, back));
     EXPECT_EQ(back.DeviceID, 4464);
 
-    struct Bad { std::string TZ1Form::*field; const char* text; const char* control; };
-    const Bad bad[] = {{&TZ1Form::DePort, "", "edt_DePort"}, {&TZ1Form::ModulePort, "x", "edt_ModulePort"},
-                       {&TZ1Form::BaudText, "fast", "cbb_BaudRate"}, {&TZ1Form::DeIP, "1.a.3.4", "edt_DeIP"},
+    struct Bad {
+        std::string TZ1Form::*field;
+        const char* text;
+        const char* control;
+    };
+    const Bad bad[] = {{&TZ1Form::DePort, "", "edt_DePort"},
+                       {&TZ1Form::ModulePort, "x", "edt_ModulePort"},
+                       {&TZ1Form::BaudText, "fast", "cbb_BaudRate"},
+                       {&TZ1Form::DeIP, "1.a.3.4", "edt_DeIP"},
                        {&TZ1Form::Mask, "255.x", "edt_Mask"}};
     for (const Bad& x : bad) {
         TZ1Form g = f;
@@ -212,7 +258,7 @@ TEST(Z1Model, ReadsThePageAndFillsAnEmptyId) {
 }
 
 TEST(Z3Model, ReadsInPageOrderAndRefusesTheFirstBadNumber) {
-    TZ3Form f;  // the page's initial state: every base number empty
+    TZ3Form f; // the page's initial state: every base number empty
     TBaseParam b;
     TPortParam p;
     auto error = ReadZ3BaseForm(f, b);
@@ -221,7 +267,7 @@ TEST(Z3Model, ReadsInPageOrderAndRefusesTheFirstBadNumber) {
     f.LocationURLPort = "0";
     f.HTTPServerPort = "80";
     EXPECT_EQ(ReadZ3BaseForm(f, b)->Field, "edt_IdTypeZ3");
-    for (const char* outside : {"5", "4", "-1"}) {  // refused, never cut to two bits
+    for (const char* outside : {"5", "4", "-1"}) { // refused, never cut to two bits
         f.IdType = outside;
         const auto refused = ReadZ3BaseForm(f, b);
         ASSERT_TRUE(refused) << outside;

@@ -26,8 +26,7 @@ using namespace varnix::pagetest;
 
 namespace {
 
-template <class T = QWidget>
-T* Find(QWidget* page, const char* name) {
+template <class T = QWidget> T* Find(QWidget* page, const char* name) {
     T* w = page->findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << name;
     return w;
@@ -63,7 +62,7 @@ TDeviceRef Row(const char* mac, std::int32_t family, int firmware) {
     return TDeviceRef{0, QString::fromLatin1(mac), family, firmware};
 }
 
-}  // namespace
+} // namespace
 
 // --- Shared rules ---
 
@@ -93,7 +92,7 @@ TEST_F(PagesTest, CustomBaudEntryAsksAndFallsBackTo9600) {
     Choose(baud, 1);
     ASSERT_EQ(host.Scripted.Shown().size(), 1u);
     EXPECT_EQ(host.Scripted.Shown()[0].title, QStringLiteral("Diy Baud Rate"));
-    EXPECT_EQ(host.Scripted.Shown()[0].extra, QStringLiteral("115200"));  // item 0 is the default
+    EXPECT_EQ(host.Scripted.Shown()[0].extra, QStringLiteral("115200")); // item 0 is the default
     EXPECT_EQ(baud->currentIndex(), 0);
     EXPECT_EQ(baud->currentText(), QStringLiteral("250000"));
 
@@ -119,7 +118,7 @@ TEST_F(PagesTest, NumericKeyFilterLetsDigitsBackspacePasteAndCutThrough) {
 
     QGuiApplication::clipboard()->setText(QStringLiteral("77"));
     port->selectAll();
-    QTest::keyClick(port, Qt::Key_C, Qt::ControlModifier);  // swallowed: nothing copied
+    QTest::keyClick(port, Qt::Key_C, Qt::ControlModifier); // swallowed: nothing copied
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("77"));
     port->setCursorPosition(1);
     QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
@@ -136,7 +135,7 @@ TEST_F(PagesTest, PortEditsClearWhatIsNoPort) {
     port->clear();
     Type(port, QStringLiteral("0"));
     EXPECT_EQ(port->text(), QString());
-    Type(port, QStringLiteral("655359"));  // the sixth digit does not fit
+    Type(port, QStringLiteral("655359")); // the sixth digit does not fit
     EXPECT_EQ(port->text(), QStringLiteral("65535"));
     port->clear();
     Type(port, QStringLiteral("65536"));
@@ -209,31 +208,37 @@ namespace {
 std::array<std::uint8_t, ParamReplySize> Z2Reply(const char* mac) {
     std::array<std::uint8_t, ParamReplySize> r{};
     r[3] = 0x80;
-    r[4] = 0x6C; r[5] = 0x07;  // UPnP 1900
+    r[4] = 0x6C;
+    r[5] = 0x07; // UPnP 1900
     r[6] = 80;
     const std::uint8_t ip[4] = {50, 0, 77, 10};
     std::copy(ip, ip + 4, r.begin() + 9);
     std::copy(ip, ip + 4, r.begin() + 13);
     r[13] = 1;
-    r[17] = 0; r[18] = 255; r[19] = 255; r[20] = 255;
+    r[17] = 0;
+    r[18] = 255;
+    r[19] = 255;
+    r[20] = 255;
     const char name[] = "Line-1";
     std::copy(name, name + 6, r.begin() + 21);
     std::copy(name, name + 5, r.begin() + 37);
     std::copy(name, name + 5, r.begin() + 43);
     MacTextToBytes(mac, std::span<std::uint8_t, 6>(r.data() + 53, 6));
     r[63] = 3;
-    TIdBytes port{0x00, 0xC2, 0x01, 0x00, 8, 1, 1, 2};  // flow-control code 2 has no item
+    TIdBytes port{0x00, 0xC2, 0x01, 0x00, 8, 1, 1, 2}; // flow-control code 2 has no item
     std::copy(port.begin(), port.end(), r.begin() + 67);
-    r[67 + 12] = 0x2A; r[67 + 13] = 0x20;  // 8234
-    r[67 + 14] = 0x2B; r[67 + 15] = 0x20;  // 8235
-    r[67 + 50] = 0x48;                     // baud sync, MAC registration
+    r[67 + 12] = 0x2A;
+    r[67 + 13] = 0x20; // 8234
+    r[67 + 14] = 0x2B;
+    r[67 + 15] = 0x20; // 8235
+    r[67 + 50] = 0x48; // baud sync, MAC registration
     r[67 + 51] = 3;
     r[67 + 53] = 4;
-    r[67 + 56] = 1;  // user-defined registration as well: it wins
+    r[67 + 56] = 1; // user-defined registration as well: it wins
     r[67 + 58] = 1;
     return r;
 }
-}  // namespace
+} // namespace
 
 TEST_F(PagesTest, Z2ReplyIsShownOnlyForTheSelectedMac) {
     TZ2Page page(host);
@@ -242,15 +247,15 @@ TEST_F(PagesTest, Z2ReplyIsShownOnlyForTheSelectedMac) {
     const auto [base, ports] = DecodeParamReply(reply);
     const TZ2Form untouched = page.ReadForm();
 
-    page.ShowZ2Params(base, ports, FamilyZ2, false);  // no row selected
+    page.ShowZ2Params(base, ports, FamilyZ2, false); // no row selected
     host.Selected = Row("00 1A 2B 3C 4D 5F", FamilyZ2, 4017);
-    page.ShowZ2Params(base, ports, FamilyZ2, false);  // another module's reply
+    page.ShowZ2Params(base, ports, FamilyZ2, false); // another module's reply
     EXPECT_EQ(page.ReadForm(), untouched);
     EXPECT_TRUE(host.Log.empty());
     EXPECT_TRUE(host.Modes.empty());
 
     host.Selected = Row("00 1a 2b 3c 4d 5e", FamilyZ3, 4017);
-    page.ShowZ2Params(base, ports, FamilyZ3, false);  // a Z3 module's reply: logged, not shown
+    page.ShowZ2Params(base, ports, FamilyZ3, false); // a Z3 module's reply: logged, not shown
     EXPECT_EQ(page.ReadForm(), untouched);
     ASSERT_EQ(host.Log.size(), 1u);
     EXPECT_EQ(host.Log[0].first, QStringLiteral("Read OK "));
@@ -266,7 +271,7 @@ TEST_F(PagesTest, Z2ReplyIsShownOnlyForTheSelectedMac) {
     EXPECT_EQ(Find<QComboBox>(&page, "cbb_FlowControl0")->currentIndex(), 1);
     EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox2")->currentText(), QStringLiteral("USER Register"));
     EXPECT_TRUE(Find(&page, "edtRegDt")->isVisibleTo(&page));
-    EXPECT_FALSE(Find(&page, "edt_RemoteIP0")->isEnabled());  // TCP Server
+    EXPECT_FALSE(Find(&page, "edt_RemoteIP0")->isEnabled()); // TCP Server
     EXPECT_EQ(Find<QComboBox>(&page, "cbb_TCPSvrCount0")->currentIndex(), 3);
 }
 
@@ -301,12 +306,15 @@ TEST_F(PagesTest, RegistrationAndHeartbeatSelectorsShowTheirFields) {
     TZ2Page page(host);
     auto shown = [&](const char* n) { return Find(&page, n)->isVisibleTo(&page); };
     Choose(Find<QComboBox>(&page, "RzComboBox2"), 2);
-    for (const char* n : {"edtRegDt", "rzchckbxRegDtHex", "lblRegSnd", "rzchckbxRegConnTo", "rzchckbxRegDataWith"})
+    for (const char* n :
+         {"edtRegDt", "rzchckbxRegDtHex", "lblRegSnd", "rzchckbxRegConnTo", "rzchckbxRegDataWith"})
         EXPECT_TRUE(shown(n)) << n;
     EXPECT_FALSE(shown("edtDid"));
     Choose(Find<QComboBox>(&page, "RzComboBox2"), 3);
-    for (const char* n : {"edtDid", "edtCompass", "lblDid", "lblCompass"}) EXPECT_TRUE(shown(n)) << n;
-    for (const char* n : {"edtRegDt", "lblRegSnd", "rzchckbxRegConnTo"}) EXPECT_FALSE(shown(n)) << n;
+    for (const char* n : {"edtDid", "edtCompass", "lblDid", "lblCompass"})
+        EXPECT_TRUE(shown(n)) << n;
+    for (const char* n : {"edtRegDt", "lblRegSnd", "rzchckbxRegConnTo"})
+        EXPECT_FALSE(shown(n)) << n;
 
     std::array<std::uint8_t, HeartBlockSize> heart{};
     heart[0] = 0x43;
@@ -314,7 +322,7 @@ TEST_F(PagesTest, RegistrationAndHeartbeatSelectorsShowTheirFields) {
     heart[3] = 2;
     heart[5] = 0xAB;
     heart[6] = 0x01;
-    page.ShowHeartParams(heart, FamilyZ3);  // another family: ignored
+    page.ShowHeartParams(heart, FamilyZ3); // another family: ignored
     EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox1")->currentIndex(), 0);
     EXPECT_FALSE(shown("edtHeartTm"));
     page.ShowHeartParams(heart, FamilyZ2);
@@ -342,7 +350,7 @@ TEST_F(PagesTest, HexBoxesConvertTheirOwnEdit) {
     reg->setText(QStringLiteral("4G"));
     QTest::mouseClick(box, Qt::LeftButton);
     reg->setText(QStringLiteral("4G"));
-    QTest::mouseClick(box, Qt::LeftButton);  // not hex: stays
+    QTest::mouseClick(box, Qt::LeftButton); // not hex: stays
     EXPECT_EQ(reg->text(), QStringLiteral("4G"));
 }
 
@@ -380,7 +388,8 @@ TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndTheHttpdHeaderKeepsItsLi
     TZ2Page page(host);
     page.ApplyTexts();
     // The 6-byte log-in fields and the 16-byte name always end in 0x00.
-    for (const auto& [edit, room] : {std::pair{"edt_username", 5}, {"edt_password", 5}, {"edt_ModName", 14}}) {
+    for (const auto& [edit, room] :
+         {std::pair{"edt_username", 5}, {"edt_password", 5}, {"edt_ModName", 14}}) {
         auto* e = Find<QLineEdit>(&page, edit);
         e->clear();
         Type(e, QString(20, u'x'));
@@ -388,7 +397,8 @@ TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndTheHttpdHeaderKeepsItsLi
     }
 
     // A header read from a module goes back byte for byte, whatever its line breaks ...
-    for (const std::string header : {"Content-Type: text/plain\r\nX-Id: 7\r\n", "A: 1\nB: 2", "C: 3\r\n\r\nD"}) {
+    for (const std::string header :
+         {"Content-Type: text/plain\r\nX-Id: 7\r\n", "A: 1\nB: 2", "C: 3\r\n\r\nD"}) {
         page.ShowHttpdParams("/data", header);
         EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, header);
     }
@@ -418,11 +428,12 @@ TEST_F(PagesTest, Z2SaveSendsTheBlocksItsConditionsCallFor) {
 
     auto codes = [&] {
         std::vector<int> c;
-        for (const auto& s : host.Plans.back().Steps) c.push_back(s.Code);
+        for (const auto& s : host.Plans.back().Steps)
+            c.push_back(s.Code);
         return c;
     };
     host.Selected = Row("00 1A 2B 3C 4D 5E", FamilyZ3, 4017);
-    page.btn_Z2NetSetClick();  // a Z3 row: the Z2 save sends nothing
+    page.btn_Z2NetSetClick(); // a Z3 row: the Z2 save sends nothing
     EXPECT_TRUE(host.Plans.empty());
     host.Selected->Family = FamilyZ2;
     host.Selected->Firmware = 4016;
@@ -442,8 +453,10 @@ TEST_F(PagesTest, Z2SaveSendsTheBlocksItsConditionsCallFor) {
         page.btn_Z2NetSetClick();
         EXPECT_EQ(host.Plans.size(), plans) << edit;
         ASSERT_EQ(host.Scripted.Messages().size(), 1u) << edit;
-        const QString label = QString::fromLatin1(std::string(edit) == "edtHeartTm" ? "Heartbeat Time(s)" : "Local Port");
-        EXPECT_TRUE(host.Scripted.Messages()[0].text.startsWith(label)) << host.Scripted.Messages()[0].text.toStdString();
+        const QString label =
+            QString::fromLatin1(std::string(edit) == "edtHeartTm" ? "Heartbeat Time(s)" : "Local Port");
+        EXPECT_TRUE(host.Scripted.Messages()[0].text.startsWith(label))
+            << host.Scripted.Messages()[0].text.toStdString();
         e->setText(keep);
     }
     const std::array<std::uint8_t, ParamReplySize> storeBefore = host.BlockStore.BasePort;
@@ -473,18 +486,18 @@ TEST_F(PagesTest, Z3SaveWithInitialSelectionsAndDhcp) {
     Choose(Find<QComboBox>(&page, "cbb_AddrTypeZ3"), 0);
     for (const char* e : {"edt_StaticIPZ3", "edt_GatewayIPZ3", "edt_SubnetMaskZ3"})
         EXPECT_FALSE(Find(&page, e)->isEnabled()) << e;
-    EXPECT_TRUE(Find(&z2, "edt_StaticIP")->isEnabled());  // the Z2 page's own rule is untouched
+    EXPECT_TRUE(Find(&z2, "edt_StaticIP")->isEnabled()); // the Z2 page's own rule is untouched
     host.BlockStore.BasePort[3] = 0x37;                  // whatever a module reported before
     QTest::mouseClick(Find(&page, "btn_Z3NetSet"), Qt::LeftButton);
     ASSERT_EQ(host.Plans.size(), 1u);
     const auto& steps = host.Plans[0].Steps;
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_EQ(steps[2].Code, 0x04);
-    EXPECT_EQ(steps[0].Payload[3], 0x00);  // DHCP: the whole status byte
-    EXPECT_EQ(steps[0].Payload[37 + 5], 0x00);  // five-character user name and one 0x00
+    EXPECT_EQ(steps[0].Payload[3], 0x00);      // DHCP: the whole status byte
+    EXPECT_EQ(steps[0].Payload[37 + 5], 0x00); // five-character user name and one 0x00
     EXPECT_EQ(steps[0].Payload[37 + 4], 'n');
-    EXPECT_EQ(steps[1].Payload[58], 0x81);  // 8 connections, transparent
-    EXPECT_EQ(steps[1].Payload[51], 1);     // TCP Client
+    EXPECT_EQ(steps[1].Payload[58], 0x81); // 8 connections, transparent
+    EXPECT_EQ(steps[1].Payload[51], 1);    // TCP Client
     EXPECT_EQ(host.BlockStore.BasePort[67 + 58], 0x81);
 }
 
@@ -500,7 +513,8 @@ TEST_F(PagesTest, TextsOfBothLanguagesAndTheStarMark) {
         for (QWidget* page : {static_cast<QWidget*>(&z2), static_cast<QWidget*>(&z3)})
             for (QLabel* label : page->findChildren<QLabel*>()) {
                 const QString name = label->objectName();
-                if (name.contains(QStringLiteral("AddrType")) || name.contains(QStringLiteral("SubnetMask"))) {
+                if (name.contains(QStringLiteral("AddrType")) ||
+                    name.contains(QStringLiteral("SubnetMask"))) {
                     EXPECT_TRUE(label->text().endsWith(QStringLiteral(" ★"))) << name.toStdString();
                 }
             }

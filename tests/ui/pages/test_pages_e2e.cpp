@@ -78,10 +78,11 @@ protected:
         // The wrapper runs the simulator in the modules' namespace (and exec's, so terminate()
         // reaches the simulator itself).
         sim_.start(qEnvironmentVariable("VARNIX_NS_IN_MODULES"),
-                   {qEnvironmentVariable("VARNIX_SIM"), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
-                    qEnvironmentVariable("VARNIX_NS_SIM_IFACES"), QStringLiteral("--state"), state_,
-                    QStringLiteral("--restart-ms"), QStringLiteral("200"), QStringLiteral("--duration"),
-                    QStringLiteral("60"), QStringLiteral("--module"), z2Module, QStringLiteral("--module"),
+                   {qEnvironmentVariable("VARNIX_SIM"), QStringLiteral("--bind"), QStringLiteral("0.0.0.0"),
+                    QStringLiteral("--iface"), qEnvironmentVariable("VARNIX_NS_SIM_IFACES"),
+                    QStringLiteral("--state"), state_, QStringLiteral("--restart-ms"), QStringLiteral("200"),
+                    QStringLiteral("--duration"), QStringLiteral("60"), QStringLiteral("--module"), z2Module,
+                    QStringLiteral("--module"),
                     QStringLiteral("z3:00-1A-2B-3C-4D-60:192.168.0.60:Z3-1:4017")});
         ASSERT_TRUE(sim_.waitForReadyRead(5000));
         ASSERT_TRUE(sim_.readLine().startsWith("varnix-sim: ready"));
@@ -98,20 +99,23 @@ protected:
                                      const std::string&, std::int32_t family, std::int32_t binding) {
             rows_.push_back(TRow{mac, family, binding});
         };
-        svr_->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family, std::int32_t) {
-            z2->ShowZ2Params(b, p, family, false);
+        svr_->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
+                                      std::int32_t) { z2->ShowZ2Params(b, p, family, false); };
+        svr_->OnCloudParams = [this](const TarrCloudParam& c, std::int32_t, std::int32_t) {
+            z2->ShowCloudParams(c);
         };
-        svr_->OnCloudParams = [this](const TarrCloudParam& c, std::int32_t, std::int32_t) { z2->ShowCloudParams(c); };
-        svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& h, std::int32_t, std::int32_t f) {
-            z2->ShowHeartParams(h, f);
+        svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& h, std::int32_t,
+                                     std::int32_t f) { z2->ShowHeartParams(h, f); };
+        svr_->OnHttpdTexts = [this](const std::string& u, const std::string& h) {
+            z2->ShowHttpdParams(u, h);
         };
-        svr_->OnHttpdTexts = [this](const std::string& u, const std::string& h) { z2->ShowHttpdParams(u, h); };
         svr_->OnModbusParams = [this](const TModbusParam& m, int kind) { z2->ShowModbusParams(m, kind); };
         host.Runner = [this](const TSavePlan& plan) {
             const TLanTarget selected{host.Selected->Binding, RemoveSpaces(ToStd(host.Selected->Mac))};
             // A Z3 save has no "current device" (only a Z2 read sets it); its plan never targets it.
             TLanTarget current;
-            if (host.Current) current = {host.Current->Binding, RemoveSpaces(ToStd(host.Current->Mac))};
+            if (host.Current)
+                current = {host.Current->Binding, RemoveSpaces(ToStd(host.Current->Mac))};
             ExecuteSavePlan(*svr_, plan, selected, current, "vesta", "vesta");
         };
         svr_->Search();
@@ -124,12 +128,14 @@ protected:
     void Pump(const std::function<bool()>& done, int ms) {
         QElapsedTimer t;
         t.start();
-        while (!done() && t.elapsed() < ms) QTest::qWait(20);
+        while (!done() && t.elapsed() < ms)
+            QTest::qWait(20);
     }
 
     TRow RowOf(const char* mac) {
         for (const TRow& r : rows_)
-            if (r.Mac == mac) return r;
+            if (r.Mac == mac)
+                return r;
         ADD_FAILURE() << "no row for " << mac;
         return {};
     }
@@ -137,15 +143,22 @@ protected:
     TSimModule Module(const char* mac) {
         QFile f(state_);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-        const QJsonArray modules = QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray();
+        const QJsonArray modules =
+            QJsonDocument::fromJson(f.readAll()).object()[QStringLiteral("modules")].toArray();
         for (const auto& v : modules) {
             const QJsonObject m = v.toObject();
-            if (m[QStringLiteral("mac")].toString() != QString::fromLatin1(mac)) continue;
-            TSimModule s{Hex(m[QStringLiteral("base")].toString()),  Hex(m[QStringLiteral("port")].toString()),
-                         Hex(m[QStringLiteral("cloud")].toString()), Hex(m[QStringLiteral("heart")].toString()),
-                         Hex(m[QStringLiteral("httpd")].toString()), Hex(m[QStringLiteral("modbus")].toString()),
-                         {}, m[QStringLiteral("restarts")].toInt()};
-            for (const auto& w : m[QStringLiteral("writes")].toArray()) s.Writes.push_back(w.toInt());
+            if (m[QStringLiteral("mac")].toString() != QString::fromLatin1(mac))
+                continue;
+            TSimModule s{Hex(m[QStringLiteral("base")].toString()),
+                         Hex(m[QStringLiteral("port")].toString()),
+                         Hex(m[QStringLiteral("cloud")].toString()),
+                         Hex(m[QStringLiteral("heart")].toString()),
+                         Hex(m[QStringLiteral("httpd")].toString()),
+                         Hex(m[QStringLiteral("modbus")].toString()),
+                         {},
+                         m[QStringLiteral("restarts")].toInt()};
+            for (const auto& w : m[QStringLiteral("writes")].toArray())
+                s.Writes.push_back(w.toInt());
             return s;
         }
         ADD_FAILURE() << "module " << mac << " not in the state";
@@ -201,15 +214,15 @@ protected:
     std::vector<TRow> rows_;
 };
 
-template <class T = QWidget>
-T* Find(QWidget* page, const char* name) {
+template <class T = QWidget> T* Find(QWidget* page, const char* name) {
     T* w = page->findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << name;
     return w;
 }
 
 void PutText(TIdBytes& block, std::size_t offset, std::size_t width, const std::string& text) {
-    for (std::size_t i = 0; i < width; ++i) block[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
+    for (std::size_t i = 0; i < width; ++i)
+        block[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
 }
 
 void PagesE2E::RunZ2Save(int firmware) {
@@ -251,11 +264,11 @@ void PagesE2E::RunZ2Save(int firmware) {
     WaitForRestart(kZ2Mac);
     const TSimModule after = Module(kZ2Mac);
 
-    const std::vector<int> expectedWrites =
-        firmware > 4016 ? std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x24}
-                        : std::vector<int>{0x05, 0x06, 0x0C, 0x24};
+    const std::vector<int> expectedWrites = firmware > 4016
+                                                ? std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x24}
+                                                : std::vector<int>{0x05, 0x06, 0x0C, 0x24};
     EXPECT_EQ(after.Writes, expectedWrites);
-    EXPECT_EQ(after.Restarts, 1);  // the closing 0x02
+    EXPECT_EQ(after.Restarts, 1); // the closing 0x02
 
     TIdBytes base = before.Base;
     PutText(base, 21, 16, "Line-9");
@@ -263,13 +276,13 @@ void PagesE2E::RunZ2Save(int firmware) {
     TIdBytes port = before.Port;
     port[12] = 9001 & 0xFF;
     port[13] = 9001 >> 8;
-    port[50] |= 0x10;  // transparent cloud
-    port[51] = 4;      // HTTPD Client
+    port[50] |= 0x10; // transparent cloud
+    port[51] = 4;     // HTTPD Client
     EXPECT_EQ(after.Port, port);
     TIdBytes cloud = before.Cloud;
     PutText(cloud, 2, 20, "98765432109876543210");
     EXPECT_EQ(after.Cloud, cloud);
-    EXPECT_EQ(after.Heart, before.Heart);  // sent unchanged with 4017, untouched with 4016
+    EXPECT_EQ(after.Heart, before.Heart); // sent unchanged with 4017, untouched with 4016
     TIdBytes httpd = before.Httpd;
     if (firmware > 4016) {
         httpd[0] = 5;
@@ -279,10 +292,14 @@ void PagesE2E::RunZ2Save(int firmware) {
     EXPECT_EQ(after.Modbus, before.Modbus);
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(PagesE2E, Z2ReadAndSaveWithFirmware4016) { RunZ2Save(4016); }
-TEST_F(PagesE2E, Z2ReadAndSaveWithFirmware4017) { RunZ2Save(4017); }
+TEST_F(PagesE2E, Z2ReadAndSaveWithFirmware4016) {
+    RunZ2Save(4016);
+}
+TEST_F(PagesE2E, Z2ReadAndSaveWithFirmware4017) {
+    RunZ2Save(4017);
+}
 
 TEST_F(PagesE2E, Z3SaveFromTheZ3Page) {
     ASSERT_NO_FATAL_FAILURE(StartSim(4017));
@@ -297,8 +314,10 @@ TEST_F(PagesE2E, Z3SaveFromTheZ3Page) {
     ASSERT_FALSE(host.Log.empty());
 
     // The page is write-only: the user enters the module's settings, changing two of them.
-    const auto b = DecodeBaseBlock(std::span<const std::uint8_t, BaseBlockSize>(before.Base.data(), BaseBlockSize));
-    const auto p = DecodePortBlock(std::span<const std::uint8_t, PortBlockSize>(before.Port.data(), PortBlockSize));
+    const auto b =
+        DecodeBaseBlock(std::span<const std::uint8_t, BaseBlockSize>(before.Base.data(), BaseBlockSize));
+    const auto p =
+        DecodePortBlock(std::span<const std::uint8_t, PortBlockSize>(before.Port.data(), PortBlockSize));
     TZ3Form f = z3->ReadForm();
     f.AddrTypeIndex = b.AddrType;
     f.LocationURLPort = std::to_string(b.LocationURLPort);
@@ -327,7 +346,7 @@ TEST_F(PagesE2E, Z3SaveFromTheZ3Page) {
     WaitForRestart(kZ3Mac);
     const TSimModule after = Module(kZ3Mac);
     EXPECT_EQ(after.Writes, (std::vector<int>{0x05, 0x06}));
-    EXPECT_EQ(after.Restarts, 1);  // the closing 0x04
+    EXPECT_EQ(after.Restarts, 1); // the closing 0x04
     TIdBytes base = before.Base;
     PutText(base, 21, 16, "Z3-Hall");
     EXPECT_EQ(after.Base, base);

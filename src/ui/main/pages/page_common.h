@@ -59,4 +59,4 @@ void ReportBadField(IUserPrompts& prompts, QWidget* page, const std::string& con
 // Connects every label named in `pairs` (label, field, label, field, ...) to its field as buddy.
 void SetBuddies(QWidget* page, std::initializer_list<const char*> pairs);
 
-}  // namespace varnix
+} // namespace varnix

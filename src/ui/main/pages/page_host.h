@@ -15,7 +15,7 @@
 namespace varnix {
 
 struct TBlockStore;
-struct TSavePlan;  // the ordered datagrams and pauses of one save (lan/save_plan.h)
+struct TSavePlan; // the ordered datagrams and pauses of one save (lan/save_plan.h)
 
 // One device-list row as the pages need it.
 struct TDeviceRef {
@@ -49,4 +49,4 @@ public:
     virtual void OpenDataDebug() = 0;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -22,18 +22,22 @@ struct TFieldReader {
     std::optional<TPageError> Error;
 
     std::int64_t Number(const char* control, const std::string& text) {
-        if (Error) return 0;
-        if (auto n = NumberOf(text)) return *n;
+        if (Error)
+            return 0;
+        if (auto n = NumberOf(text))
+            return *n;
         Error = TPageError{control, text};
         return 0;
     }
     std::int64_t NumberIn(const char* control, const std::string& text, std::int64_t low, std::int64_t high) {
         const std::int64_t n = Number(control, text);
-        if (!Error && (n < low || n > high)) Error = TPageError{control, text};
+        if (!Error && (n < low || n > high))
+            Error = TPageError{control, text};
         return Error ? 0 : n;
     }
     void Address(const char* control, const std::string& text) {
-        if (Error) return;
+        if (Error)
+            return;
         std::array<std::uint8_t, 4> scratch{};
         try {
             IPTextToBytes(text, scratch);
@@ -44,30 +48,36 @@ struct TFieldReader {
 };
 
 // An item index from a record value, or the current one when the value has no item.
-int IndexOr(int index, int count, int current) { return index >= 0 && index < count ? index : current; }
+int IndexOr(int index, int count, int current) {
+    return index >= 0 && index < count ? index : current;
+}
 
-}  // namespace
+} // namespace
 
 std::optional<std::uint32_t> ParseCustomBaud(std::string_view answer) {
     auto n = NumberOf(answer);
-    if (!n || *n <= 0 || *n > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    if (!n || *n <= 0 || *n > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
     return static_cast<std::uint32_t>(*n);
 }
 
 bool PortTextShouldClear(std::string_view text) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     auto n = NumberOf(text);
     return !n || *n > 65535 || *n <= 0;
 }
 
 bool PollTimeoutShouldClear(std::string_view text) {
-    if (text.size() <= 1) return false;
+    if (text.size() <= 1)
+        return false;
     auto n = NumberOf(text);
     return !n || *n > 9999 || *n < 10;
 }
 
 bool PollIntervalShouldClear(std::string_view text) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     auto n = NumberOf(text);
     return !n || *n > 9999 || *n < 0;
 }
@@ -106,11 +116,13 @@ void ShowZ1OnForm(const TZ1Params& p, TZ1Form& form) {
     form.DeIP = p.DestIP;
     form.DePort = std::to_string(p.DestPort);
     form.ID = std::to_string(p.DeviceID);
-    for (int i = 0; i < 8; ++i) form.Options[static_cast<std::size_t>(i)] = (p.Options >> i) & 1;
+    for (int i = 0; i < 8; ++i)
+        form.Options[static_cast<std::size_t>(i)] = (p.Options >> i) & 1;
 }
 
 std::optional<TPageError> ReadZ1Form(TZ1Form& form, TZ1Params& out) {
-    if (form.ID.empty()) form.ID = "0";
+    if (form.ID.empty())
+        form.ID = "0";
     TFieldReader r;
     TZ1Params p;
     p.DestIP = form.DeIP;
@@ -123,7 +135,8 @@ std::optional<TPageError> ReadZ1Form(TZ1Form& form, TZ1Params& out) {
     r.Address("edt_Gateway", form.Gateway);
     p.WorkMode = form.WorkModeIndex;
     const std::int64_t baud = r.Number("cbb_BaudRate", form.BaudText);
-    if (!r.Error && (baud <= 0 || baud > 0xFFFFFF)) r.Error = TPageError{"cbb_BaudRate", form.BaudText};
+    if (!r.Error && (baud <= 0 || baud > 0xFFFFFF))
+        r.Error = TPageError{"cbb_BaudRate", form.BaudText};
     p.BaudRate = static_cast<std::uint32_t>(baud);
     p.ParityIndex = form.ParityIndex;
     p.DataIndex = form.DataIndex;
@@ -131,11 +144,13 @@ std::optional<TPageError> ReadZ1Form(TZ1Form& form, TZ1Params& out) {
     p.DeviceID = static_cast<int>(r.Number("edt_ID", form.ID) & 0xFFFF);
     std::uint8_t options = 0;
     for (int i = 0; i < 8; ++i)
-        if (form.Options[static_cast<std::size_t>(i)]) options |= static_cast<std::uint8_t>(1u << i);
+        if (form.Options[static_cast<std::size_t>(i)])
+            options |= static_cast<std::uint8_t>(1u << i);
     p.Options = options;
     p.SubnetMask = form.Mask;
     r.Address("edt_Mask", form.Mask);
-    if (r.Error) return r.Error;
+    if (r.Error)
+        return r.Error;
     out = p;
     return std::nullopt;
 }
@@ -154,32 +169,40 @@ void ShowZ2OnForm(const TBaseParam& b, const TarrComParam& ports, TZ2Form& f) {
     f.ModName = b.ModName;
     f.UserName = b.UserName;
     f.Password = b.Password;
-    for (int i = 0; i < 4; ++i) f.OptionBits[static_cast<std::size_t>(i)] = (b.OptionFlags >> (4 + i)) & 1;
+    for (int i = 0; i < 4; ++i)
+        f.OptionBits[static_cast<std::size_t>(i)] = (b.OptionFlags >> (4 + i)) & 1;
     f.UserMAC = b.UserMAC;
     f.Dns = b.Dns;
     f.ShortConnTime = std::to_string(b.ShortConnTime);
     f.ShortConnEnable = b.ShortConnEnable;
     f.ClearBuffer = b.ClearBuffer;
-    if (ports.size() != 1) return;
+    if (ports.size() != 1)
+        return;
 
     const TPortParam& p = ports.front();
     // The last registration kind that is set wins: cloud, then MAC, then user-defined.
     f.RegTypeIndex = 0;
-    if (p.CloudEnable == 1) f.RegTypeIndex = 3;
-    if (p.MacRegister) f.RegTypeIndex = 1;
-    if (p.CustomRegister) f.RegTypeIndex = 2;
+    if (p.CloudEnable == 1)
+        f.RegTypeIndex = 3;
+    if (p.MacRegister)
+        f.RegTypeIndex = 1;
+    if (p.CustomRegister)
+        f.RegTypeIndex = 2;
     f.KickOldConn = p.KickOldConn;
     f.BaudText = std::to_string(p.BaudRate);
     f.DataIndex = IndexOr(p.DataBits - 5, 4, f.DataIndex);
     f.ParityIndex = IndexOr(p.Parity - 1, 5, f.ParityIndex);
     f.StopIndex = IndexOr(p.StopBits - 1, 2, f.StopIndex);
-    if (const int flow = FlowControlCodeToIndex(p.FlowControl); flow >= 0) f.FlowIndex = flow;
+    if (const int flow = FlowControlCodeToIndex(p.FlowControl); flow >= 0)
+        f.FlowIndex = flow;
     f.LocalPort = std::to_string(p.LocalPort);
     f.RemotePort = std::to_string(p.RemotePort);
     f.RemoteIP = p.RemoteIP;
     f.ModbusTCPIndex = IndexOr(p.ModbusTCP, 2, f.ModbusTCPIndex);
-    if (p.BaudSync == 1) f.BaudSync = true;
-    if (p.BaudSync == 0) f.BaudSync = false;
+    if (p.BaudSync == 1)
+        f.BaudSync = true;
+    if (p.BaudSync == 0)
+        f.BaudSync = false;
     f.WorkModeIndex = IndexOr(p.WorkMode, 5, f.WorkModeIndex);
     f.UARTLength = std::to_string(p.UARTLength);
     f.GetPostIndex = IndexOr(p.HttpdMethod, 2, f.GetPostIndex);
@@ -225,7 +248,8 @@ std::optional<TPageError> ReadZ2BaseForm(const TZ2Form& f, TBaseParam& base) {
     b.Password = f.Password;
     int option = 0;
     for (int i = 0; i < 4; ++i)
-        if (f.OptionBits[static_cast<std::size_t>(i)]) option |= 1 << (4 + i);
+        if (f.OptionBits[static_cast<std::size_t>(i)])
+            option |= 1 << (4 + i);
     b.OptionFlags = option;
     b.UserMAC = f.UserMAC;
     b.Dns = f.Dns;
@@ -233,7 +257,8 @@ std::optional<TPageError> ReadZ2BaseForm(const TZ2Form& f, TBaseParam& base) {
     b.ShortConnTime = static_cast<int>(NumberOf(f.ShortConnTime).value_or(3));
     b.ShortConnEnable = f.ShortConnEnable;
     b.ClearBuffer = f.ClearBuffer;
-    if (r.Error) return r.Error;
+    if (r.Error)
+        return r.Error;
     base = b;
     return std::nullopt;
 }
@@ -252,7 +277,8 @@ std::optional<TPageError> ReadZ2PortForm(const TZ2Form& f, TPortParam& port) {
     p.CloudEnable = f.RegTypeIndex == 3 ? 1 : 0;
     p.KickOldConn = f.KickOldConn;
     p.HttpdMethod = f.GetPostIndex == 1 ? 1 : 0;
-    if (r.Error) return r.Error;
+    if (r.Error)
+        return r.Error;
     port = p;
     return std::nullopt;
 }
@@ -260,7 +286,8 @@ std::optional<TPageError> ReadZ2PortForm(const TZ2Form& f, TPortParam& port) {
 // --- Z2 extended groups ---
 
 void ShowCloudOnForm(const TarrCloudParam& cloud, TZ2ExtForm& form) {
-    if (cloud.size() != 1) return;
+    if (cloud.size() != 1)
+        return;
     form.DeviceNo = cloud.front().DeviceNo;
     form.CommPassword = cloud.front().CommPassword;
 }
@@ -274,8 +301,10 @@ void ShowHeartOnForm(const THeartParam& h, TZ2ExtForm& f) {
     f.RegConnTo = bit(2);
     f.RemoveHttpdHeader = bit(4);
     f.HeartTypeIndex = 0;
-    if (bit(1)) f.HeartTypeIndex = 1;
-    if (bit(0)) f.HeartTypeIndex = 2;
+    if (bit(1))
+        f.HeartTypeIndex = 1;
+    if (bit(0))
+        f.HeartTypeIndex = 2;
     f.HeartTime = std::to_string(h.Interval);
     const std::string heart(h.HeartData.begin(), h.HeartData.end());
     const std::string reg(h.RegData.begin(), h.RegData.end());
@@ -283,19 +312,29 @@ void ShowHeartOnForm(const THeartParam& h, TZ2ExtForm& f) {
     f.RegData = f.RegDataHex ? TextToHex(reg) : reg;
 }
 
-TCloudParam ReadCloudForm(const TZ2ExtForm& f) { return TCloudParam{f.DeviceNo, f.CommPassword}; }
+TCloudParam ReadCloudForm(const TZ2ExtForm& f) {
+    return TCloudParam{f.DeviceNo, f.CommPassword};
+}
 
 THeartInput ReadHeartForm(const TZ2ExtForm& f) {
     THeartInput h;
     std::uint8_t flags = 0;
-    if (f.HeartTypeIndex == 2) flags |= 0x01;
-    if (f.HeartTypeIndex == 1) flags |= 0x02;
-    if (f.RegConnTo) flags |= 0x04;
-    if (f.RegDataWith) flags |= 0x08;
-    if (f.RemoveHttpdHeader) flags |= 0x10;
-    if (f.ComSetEnable) flags |= 0x20;
-    if (f.HeartDataHex) flags |= 0x40;
-    if (f.RegDataHex) flags |= 0x80;
+    if (f.HeartTypeIndex == 2)
+        flags |= 0x01;
+    if (f.HeartTypeIndex == 1)
+        flags |= 0x02;
+    if (f.RegConnTo)
+        flags |= 0x04;
+    if (f.RegDataWith)
+        flags |= 0x08;
+    if (f.RemoveHttpdHeader)
+        flags |= 0x10;
+    if (f.ComSetEnable)
+        flags |= 0x20;
+    if (f.HeartDataHex)
+        flags |= 0x40;
+    if (f.RegDataHex)
+        flags |= 0x80;
     h.Flags = flags;
     h.IntervalText = f.HeartTime;
     h.HeartText = f.HeartData;
@@ -317,10 +356,12 @@ TModbusParam ReadModbusForm(const TZ2ExtForm& f) {
 
 TModbusView ShowModbusOnForm(const TModbusParam& m, int kind, TZ2ExtForm& f) {
     TModbusView v;
-    if (kind != 1 && kind != 4 && kind != 7) return v;
+    if (kind != 1 && kind != 4 && kind != 7)
+        return v;
     v.TcpShown = true;
     f.ModbusTcp = m.ModbusTCPEnable == 1;
-    if (kind == 1) return v;
+    if (kind == 1)
+        return v;
     v.PollShown = true;
     f.ModbusPoll = m.PollEnable == 1;
     f.WaitTime = m.PollTimeout;
@@ -342,11 +383,13 @@ std::string ToggleHexText(const std::string& shown, bool nowHex) {
 
 std::string HttpdHeaderForModule(const std::string& text, const std::string& shownBytes,
                                  const std::string& moduleBytes) {
-    if (text == shownBytes) return moduleBytes;
+    if (text == shownBytes)
+        return moduleBytes;
     std::string out;
     out.reserve(text.size() + 8);
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
         out += text[i];
     }
     return out;
@@ -369,7 +412,8 @@ std::optional<TPageError> ReadZ3BaseForm(const TZ3Form& f, TBaseParam& base) {
     // One character, 0-3: a value outside is refused rather than cut to its low two bits.
     b.OptionFlags = static_cast<int>(r.NumberIn("edt_IdTypeZ3", f.IdType, 0, 3));
     b.UserMAC = f.UserMAC;
-    if (r.Error) return r.Error;
+    if (r.Error)
+        return r.Error;
     base = b;
     return std::nullopt;
 }
@@ -381,33 +425,47 @@ std::optional<TPageError> ReadZ3PortForm(const TZ3Form& f, TPortParam& port) {
     p.UARTLength = static_cast<std::uint32_t>(r.Number("edt_UARTLength0Z3", f.UARTLength));
     p.TCPSvrCount = f.TCPSvrCountIndex + 1;
     p.TCPStyle = f.TCPStyleIndex + 1;
-    if (r.Error) return r.Error;
+    if (r.Error)
+        return r.Error;
     port = p;
     return std::nullopt;
 }
 
 std::string Z2ControlOfSaveField(TSaveField field) {
     switch (field) {
-    case TSaveField::StaticIP: return "edt_StaticIP";
-    case TSaveField::GatewayIP: return "edt_GatewayIP";
-    case TSaveField::SubnetMask: return "edt_SubnetMask";
-    case TSaveField::UserMAC: return "edt_UserMAC";
-    case TSaveField::Dns: return "edtDns";
-    case TSaveField::HeartInterval: return "edtHeartTm";
-    case TSaveField::PollTimeout: return "edtwaittime";
-    case TSaveField::PollInterval: return "edtPollInternal";
+    case TSaveField::StaticIP:
+        return "edt_StaticIP";
+    case TSaveField::GatewayIP:
+        return "edt_GatewayIP";
+    case TSaveField::SubnetMask:
+        return "edt_SubnetMask";
+    case TSaveField::UserMAC:
+        return "edt_UserMAC";
+    case TSaveField::Dns:
+        return "edtDns";
+    case TSaveField::HeartInterval:
+        return "edtHeartTm";
+    case TSaveField::PollTimeout:
+        return "edtwaittime";
+    case TSaveField::PollInterval:
+        return "edtPollInternal";
     }
     return {};
 }
 
 std::string Z3ControlOfSaveField(TSaveField field) {
     switch (field) {
-    case TSaveField::StaticIP: return "edt_StaticIPZ3";
-    case TSaveField::GatewayIP: return "edt_GatewayIPZ3";
-    case TSaveField::SubnetMask: return "edt_SubnetMaskZ3";
-    case TSaveField::UserMAC: return "edt_UserMACZ3";
-    default: return {};
+    case TSaveField::StaticIP:
+        return "edt_StaticIPZ3";
+    case TSaveField::GatewayIP:
+        return "edt_GatewayIPZ3";
+    case TSaveField::SubnetMask:
+        return "edt_SubnetMaskZ3";
+    case TSaveField::UserMAC:
+        return "edt_UserMACZ3";
+    default:
+        return {};
     }
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -38,33 +38,39 @@ bool PollTimeoutShouldClear(std::string_view text);
 bool PollIntervalShouldClear(std::string_view text);
 
 // Address-type selector: item 0 (DHCP) disables the address fields.
-inline bool AddrFieldsEnabled(int addrTypeIndex) { return addrTypeIndex != 0; }
+inline bool AddrFieldsEnabled(int addrTypeIndex) {
+    return addrTypeIndex != 0;
+}
 // Z1 work modes 0 and 1 (UDP, TCP Client) use the destination address and port.
-inline bool Z1DestinationEnabled(int workMode) { return workMode < 2; }
+inline bool Z1DestinationEnabled(int workMode) {
+    return workMode < 2;
+}
 
 // Which port fields a work mode (0 UDP Client, 1 TCP Client, 2 UDP Server, 3 TCP Server,
 // 4 HTTPD Client) uses; the same for the Z2 and the Z3 page, the last three only on the Z2 page.
 struct TWorkModeView {
-    bool ModbusTCPEnabled = false;  // Modbus TCP gateway only over TCP (1, 3)
-    bool TCPServerEnabled = false;  // connection count and style (3)
-    bool RemoteIPEnabled = true;    // a TCP server has no destination (3)
-    bool GetPostEnabled = false;    // HTTPD method (4)
-    bool HttpdGroupShown = false;   // HTTPD group: mode 4 while the LAN tab is active
-    bool DataDebugShown = true;     // data debugging: every mode but 4
+    bool ModbusTCPEnabled = false; // Modbus TCP gateway only over TCP (1, 3)
+    bool TCPServerEnabled = false; // connection count and style (3)
+    bool RemoteIPEnabled = true;   // a TCP server has no destination (3)
+    bool GetPostEnabled = false;   // HTTPD method (4)
+    bool HttpdGroupShown = false;  // HTTPD group: mode 4 while the LAN tab is active
+    bool DataDebugShown = true;    // data debugging: every mode but 4
     bool operator==(const TWorkModeView&) const = default;
 };
 TWorkModeView WorkModeRule(int workMode, bool lanTabActive);
 
 // Registration type (0 off, 1 MAC, 2 user-defined, 3 transparent cloud).
 struct TRegTypeView {
-    bool CloudShown = false;       // device number and password (3)
-    bool RegOptionsShown = false;  // registration direction and the two send boxes (1, 2)
-    bool RegDataShown = false;     // user-defined data and its Hex box (2)
+    bool CloudShown = false;      // device number and password (3)
+    bool RegOptionsShown = false; // registration direction and the two send boxes (1, 2)
+    bool RegDataShown = false;    // user-defined data and its Hex box (2)
     bool operator==(const TRegTypeView&) const = default;
 };
 TRegTypeView RegTypeRule(int regType);
 // Heartbeat type (0 off, 1 serial, 2 network): interval and data only when on.
-inline bool HeartFieldsShown(int heartType) { return heartType != 0; }
+inline bool HeartFieldsShown(int heartType) {
+    return heartType != 0;
+}
 
 // --- Z1 page. ---
 struct TZ1Form {
@@ -73,7 +79,7 @@ struct TZ1Form {
     std::string BaudText;
     int ParityIndex = 0, DataIndex = 3, StopIndex = 0;
     std::string ModulePort, DeIP, DePort, ID;
-    std::array<bool, 8> Options{};  // ID on connect, ID with data, RS485, RS422, Reset, Link, Index, RFC2217
+    std::array<bool, 8> Options{}; // ID on connect, ID with data, RS485, RS422, Reset, Link, Index, RFC2217
     bool operator==(const TZ1Form&) const = default;
 };
 // Fills the form from a decoded Z1 body (numbers as decimal texts).
@@ -87,11 +93,11 @@ struct TZ2Form {
     // base block
     int AddrTypeIndex = 1;
     std::string LocationURLPort, HTTPServerPort, StaticIP, GatewayIP, SubnetMask, ModName, UserName, Password;
-    std::array<bool, 4> OptionBits{};  // Reset, Link, Index, RFC2217 = option bits 4..7
+    std::array<bool, 4> OptionBits{}; // Reset, Link, Index, RFC2217 = option bits 4..7
     std::string UserMAC, Dns;
     std::string ShortConnTime;
     bool ShortConnEnable = false, ClearBuffer = false;
-    int HeartTargetIndex = 0, RegSendIndex = 0;  // shown only; the status bits are kept
+    int HeartTargetIndex = 0, RegSendIndex = 0; // shown only; the status bits are kept
     // port block
     std::string BaudText;
     int ParityIndex = 0, DataIndex = 3, StopIndex = 0, FlowIndex = 0;
@@ -102,7 +108,7 @@ struct TZ2Form {
     int TCPSvrCountIndex = 3, TCPStyleIndex = 0;
     bool KickOldConn = false;
     std::string RestartTimeout;
-    int RegTypeIndex = 0;  // registration selector: 1 MAC, 2 user-defined, 3 cloud
+    int RegTypeIndex = 0; // registration selector: 1 MAC, 2 user-defined, 3 cloud
     int GetPostIndex = 0;
     bool operator==(const TZ2Form&) const = default;
 };
@@ -117,7 +123,7 @@ std::optional<TPageError> ReadZ2PortForm(const TZ2Form& form, TPortParam& port);
 // --- Z2 extended groups. ---
 struct TZ2ExtForm {
     bool RegConnTo = false, RegDataWith = false;
-    std::string RegData;  // as shown: hex pairs when RegDataHex, else the bytes
+    std::string RegData; // as shown: hex pairs when RegDataHex, else the bytes
     bool RegDataHex = false;
     std::string DeviceNo = "11111111111111111110", CommPassword;
     std::string HttpdUrl, HttpdHeader;
@@ -125,7 +131,7 @@ struct TZ2ExtForm {
     bool ComSetEnable = false;
     int HeartTypeIndex = 0;
     std::string HeartTime;
-    std::string HeartData;  // as shown: hex pairs when HeartDataHex
+    std::string HeartData; // as shown: hex pairs when HeartDataHex
     bool HeartDataHex = false;
     bool ModbusTcp = false, ModbusPoll = false, AbnormalResponse = false;
     std::string WaitTime, PollInterval;
@@ -140,8 +146,8 @@ TModbusParam ReadModbusForm(const TZ2ExtForm& form);
 // Which Modbus controls a Modbus reply shows (the group itself is always shown).
 struct TModbusView {
     bool TcpShown = false, PollShown = false, AbnormalShown = false;
-    bool WaitTimeShown = false;  // time-out label and edit
-    bool RangesShown = false;    // the range labels and the poll interval label and edit
+    bool WaitTimeShown = false; // time-out label and edit
+    bool RangesShown = false;   // the range labels and the poll interval label and edit
     bool operator==(const TModbusView&) const = default;
 };
 // Applies a Modbus reply of kind 1, 4 or 7 to the form and returns what to show; the caller keeps
@@ -182,4 +188,4 @@ std::optional<TPageError> ReadZ3PortForm(const TZ3Form& form, TPortParam& port);
 std::string Z2ControlOfSaveField(TSaveField field);
 std::string Z3ControlOfSaveField(TSaveField field);
 
-}  // namespace varnix
+} // namespace varnix

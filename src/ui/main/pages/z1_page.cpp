@@ -10,13 +10,14 @@
 
 namespace varnix {
 
-TZ1Page::TZ1Page(IPageHost& host, QWidget* parent) : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ1PageForm>()) {
+TZ1Page::TZ1Page(IPageHost& host, QWidget* parent)
+    : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ1PageForm>()) {
     ui_->setupUi(this);
     setObjectName(QStringLiteral("TZ1Page"));
-    SetBuddies(this, {"lbl_ModuleWork", "cbb_ModuleWork", "lbl_ModuleIP", "edt_ModuleIP", "lbl_Mask", "edt_Mask",
-                      "lbl_Gateway", "edt_Gateway", "lbl_BaudRate", "cbb_BaudRate", "lbl_PDS", "cbb_P",
-                      "lbl_ModulePort", "edt_ModulePort", "lbl_DeIP", "edt_DeIP", "lbl_DePort", "edt_DePort",
-                      "lbl_ID", "edt_ID"});
+    SetBuddies(this, {"lbl_ModuleWork", "cbb_ModuleWork", "lbl_ModuleIP",   "edt_ModuleIP",   "lbl_Mask",
+                      "edt_Mask",       "lbl_Gateway",    "edt_Gateway",    "lbl_BaudRate",   "cbb_BaudRate",
+                      "lbl_PDS",        "cbb_P",          "lbl_ModulePort", "edt_ModulePort", "lbl_DeIP",
+                      "edt_DeIP",       "lbl_DePort",     "edt_DePort",     "lbl_ID",         "edt_ID"});
     ConnectCustomBaud(ui_->cbb_BaudRate, host_.Prompts());
     connect(ui_->cbb_ModuleWork, &QComboBox::currentIndexChanged, this, [this] { ApplyZ1WorkMode(); });
     connect(ui_->btn_Z1Set, &QPushButton::clicked, this, [this] { btn_Z1SetClick(); });
@@ -28,23 +29,42 @@ TZ1Page::~TZ1Page() = default;
 
 void TZ1Page::ApplyTexts() {
     auto& u = *ui_;
-    SetTexts({{u.btn_Z1Set, "lang_btn_ComSet"}, {u.btn_ComSet, "lang_btn_ComSet"},
-              {u.grp_Param, "lang_grp_Param"}, {u.grp_Special, "lang_grp_Special"},
-              {u.lbl_ModuleWork, "lang_Lbl_WorkMode"}, {u.lbl_ModuleIP, "lang_lbl_ModuleIP"},
-              {u.lbl_Mask, "lang_Lbl_SubnetMask"}, {u.lbl_Gateway, "lang_Lbl_Gateway"},
-              {u.lbl_BaudRate, "lang_lbl_BaudRate"}, {u.lbl_PDS, "lang_lbl_PDS"},
-              {u.lbl_ModulePort, "lang_Lbl_LocalPort"}, {u.lbl_DeIP, "lang_lbl_DeIP"},
-              {u.lbl_DePort, "lang_Lbl_RemotePort"}, {u.lbl_ID, "lang_Lbl_DevID"},
-              {u.lbl_IdTypez1, "lang_Lbl_DevIDType"}, {u.chk_ConnSendId, "lang_chk_ConnSendId"},
+    SetTexts({{u.btn_Z1Set, "lang_btn_ComSet"},
+              {u.btn_ComSet, "lang_btn_ComSet"},
+              {u.grp_Param, "lang_grp_Param"},
+              {u.grp_Special, "lang_grp_Special"},
+              {u.lbl_ModuleWork, "lang_Lbl_WorkMode"},
+              {u.lbl_ModuleIP, "lang_lbl_ModuleIP"},
+              {u.lbl_Mask, "lang_Lbl_SubnetMask"},
+              {u.lbl_Gateway, "lang_Lbl_Gateway"},
+              {u.lbl_BaudRate, "lang_lbl_BaudRate"},
+              {u.lbl_PDS, "lang_lbl_PDS"},
+              {u.lbl_ModulePort, "lang_Lbl_LocalPort"},
+              {u.lbl_DeIP, "lang_lbl_DeIP"},
+              {u.lbl_DePort, "lang_Lbl_RemotePort"},
+              {u.lbl_ID, "lang_Lbl_DevID"},
+              {u.lbl_IdTypez1, "lang_Lbl_DevIDType"},
+              {u.chk_ConnSendId, "lang_chk_ConnSendId"},
               {u.chk_DataWithId, "lang_chk_DataWithId"}});
     SetItemText(u.cbb_BaudRate, 1, "lang_BaudRate_Custom");
-    SetHints({{u.cbb_ModuleWork, "lang_Hint_ModuleWork"}, {u.edt_ModuleIP, "lang_Hint_ModuleIP"},
-              {u.edt_Mask, "lang_Hint_Mask"}, {u.edt_Gateway, "lang_Hint_Gateway"},
-              {u.cbb_BaudRate, "lang_Hint_BaudRate"}, {u.cbb_P, "lang_Hint_PDS"}, {u.cbb_D, "lang_Hint_PDS"},
-              {u.cbb_S, "lang_Hint_PDS"}, {u.edt_ModulePort, "lang_Hint_ModulePort"}, {u.edt_DeIP, "lang_Hint_DeIP"},
-              {u.edt_DePort, "lang_Hint_DePort"}, {u.edt_ID, "lang_Hint_ID"}, {u.chk_RS485, "lang_Hint_RS485"},
-              {u.chk_RS422, "lang_Hint_RS422"}, {u.chk_Reset, "lang_Hint_Reset"}, {u.chk_Index, "lang_Hint_Index"},
-              {u.chk_Link, "lang_Hint_Link"}, {u.chk_RFC2217, "lang_Hint_RFC2217"}});
+    SetHints({{u.cbb_ModuleWork, "lang_Hint_ModuleWork"},
+              {u.edt_ModuleIP, "lang_Hint_ModuleIP"},
+              {u.edt_Mask, "lang_Hint_Mask"},
+              {u.edt_Gateway, "lang_Hint_Gateway"},
+              {u.cbb_BaudRate, "lang_Hint_BaudRate"},
+              {u.cbb_P, "lang_Hint_PDS"},
+              {u.cbb_D, "lang_Hint_PDS"},
+              {u.cbb_S, "lang_Hint_PDS"},
+              {u.edt_ModulePort, "lang_Hint_ModulePort"},
+              {u.edt_DeIP, "lang_Hint_DeIP"},
+              {u.edt_DePort, "lang_Hint_DePort"},
+              {u.edt_ID, "lang_Hint_ID"},
+              {u.chk_RS485, "lang_Hint_RS485"},
+              {u.chk_RS422, "lang_Hint_RS422"},
+              {u.chk_Reset, "lang_Hint_Reset"},
+              {u.chk_Index, "lang_Hint_Index"},
+              {u.chk_Link, "lang_Hint_Link"},
+              {u.chk_RFC2217, "lang_Hint_RFC2217"}});
 }
 
 void TZ1Page::SetLanTabActive(bool lanTab) {
@@ -69,7 +89,8 @@ TZ1Form TZ1Page::ReadForm() const {
     f.ID = EditBytes(u.edt_ID);
     const QCheckBox* boxes[8] = {u.chk_ConnSendId, u.chk_DataWithId, u.chk_RS485, u.chk_RS422,
                                  u.chk_Reset,      u.chk_Link,       u.chk_Index, u.chk_RFC2217};
-    for (std::size_t i = 0; i < 8; ++i) f.Options[i] = boxes[i]->isChecked();
+    for (std::size_t i = 0; i < 8; ++i)
+        f.Options[i] = boxes[i]->isChecked();
     return f;
 }
 
@@ -79,7 +100,8 @@ void TZ1Page::WriteForm(const TZ1Form& f) {
     SetEditBytes(u.edt_ModuleIP, f.ModuleIP);
     SetEditBytes(u.edt_Mask, f.Mask);
     SetEditBytes(u.edt_Gateway, f.Gateway);
-    if (ToBytes(u.cbb_BaudRate->currentText()) != f.BaudText) ShowBaudRateText(u.cbb_BaudRate, ToDisplay(f.BaudText));
+    if (ToBytes(u.cbb_BaudRate->currentText()) != f.BaudText)
+        ShowBaudRateText(u.cbb_BaudRate, ToDisplay(f.BaudText));
     SelectIndex(u.cbb_P, f.ParityIndex);
     SelectIndex(u.cbb_D, f.DataIndex);
     SelectIndex(u.cbb_S, f.StopIndex);
@@ -89,7 +111,8 @@ void TZ1Page::WriteForm(const TZ1Form& f) {
     SetEditBytes(u.edt_ID, f.ID);
     QCheckBox* boxes[8] = {u.chk_ConnSendId, u.chk_DataWithId, u.chk_RS485, u.chk_RS422,
                            u.chk_Reset,      u.chk_Link,       u.chk_Index, u.chk_RFC2217};
-    for (std::size_t i = 0; i < 8; ++i) boxes[i]->setChecked(f.Options[i]);
+    for (std::size_t i = 0; i < 8; ++i)
+        boxes[i]->setChecked(f.Options[i]);
 }
 
 void TZ1Page::ApplyZ1WorkMode() {
@@ -109,7 +132,8 @@ void TZ1Page::ShowZ1Params(const TZ1Params& values) {
         form.BaudText = ToBytes(ui_->cbb_BaudRate->currentText());
         WriteForm(form);
         ApplyZ1WorkMode();
-        host_.WriteLog(GetLangText(QStringLiteral("lang_ts_Read")) + GetLangText(QStringLiteral("lang_ts_OK")),
+        host_.WriteLog(GetLangText(QStringLiteral("lang_ts_Read")) +
+                           GetLangText(QStringLiteral("lang_ts_OK")),
                        kColourGreen);
     } catch (const std::exception&) {
         host_.WriteLog(QStringLiteral("Error"), kColourRed);
@@ -121,7 +145,8 @@ std::optional<std::array<std::uint8_t, Z1FrameSize>> TZ1Page::BuildZ1SerialFrame
     TZ1Params values;
     const std::optional<TPageError> error = ReadZ1Form(form, values);
     // An empty device ID is shown (and sent) as 0.
-    if (ui_->edt_ID->text().isEmpty()) SetEditBytes(ui_->edt_ID, form.ID);
+    if (ui_->edt_ID->text().isEmpty())
+        SetEditBytes(ui_->edt_ID, form.ID);
     if (error) {
         ReportBadField(host_.Prompts(), this, error->Field, error->Text);
         return std::nullopt;
@@ -139,7 +164,8 @@ std::optional<std::array<std::uint8_t, Z1FrameSize>> TZ1Page::BuildZ1SerialFrame
 void TZ1Page::btn_Z1SetClick() {
     // Z1 modules are written over the serial port only; on the LAN this button has nothing to
     // send, but without a selected row it still points the user at the list.
-    if (!host_.SelectedDevice()) host_.NoTarget();
+    if (!host_.SelectedDevice())
+        host_.NoTarget();
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -52,4 +52,4 @@ private:
     std::unique_ptr<Ui::TZ1PageForm> ui_;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -15,24 +15,84 @@ namespace {
 bool SameMac(const QString& rowMac, const std::string& userMac) {
     return RemoveSpaces(ToBytes(rowMac.toUpper())) == RemoveSpaces(ToBytes(ToDisplay(userMac).toUpper()));
 }
-}  // namespace
+} // namespace
 
-TZ2Page::TZ2Page(IPageHost& host, QWidget* parent) : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ2PageForm>()) {
+TZ2Page::TZ2Page(IPageHost& host, QWidget* parent)
+    : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ2PageForm>()) {
     ui_->setupUi(this);
     setObjectName(QStringLiteral("TZ2Page"));
-    SetBuddies(this, {"lbl_AddrType", "cbb_AddrType", "lbl_StaticIP", "edt_StaticIP", "lbl_GatewayIP", "edt_GatewayIP",
-                      "lbl_SubnetMask", "edt_SubnetMask", "lblDns", "edtDns", "lbl_ModName", "edt_ModName",
-                      "lbl_username", "edt_username", "lbl_password", "edt_password", "lbl_HTTPServerPort",
-                      "edt_HTTPServerPort", "lbl_LabeledEditShortTime", "LabeledEditShortTime", "lbl_LabeledEdit1",
-                      "LabeledEdit1", "lbl_LocationURLPort", "edt_LocationURLPort", "lbl_UserMAC", "edt_UserMAC",
-                      "lbl_BaudRate0", "cbb_BaudRate0", "lbl_PDS0", "cbb_P0", "lbl_WorkMode0", "cbb_WorkMode0",
-                      "lbl_RemoteIP0", "edt_RemoteIP0", "lbl_LocalPort0", "edt_LocalPort0", "lbl_RemotePort0",
-                      "edt_RemotePort0", "lbl_TCPSvrCount0", "cbb_TCPSvrCount0", "lbl_FlowControl0", "cbb_FlowControl0",
-                      "lbl_ModbusTCP0", "cbb_ModbusTCP0", "lbl_TCPStyle0", "cbb_TCPStyle0", "lbl_UARTLength0",
-                      "edt_UARTLength0", "RzLabel2", "RzComboBox2", "lblRegTp", "edtRegDt", "lblDid", "edtDid",
-                      "lblCompass", "edtCompass", "lblGetPost", "cbbGetPost", "lbl_LabeledEdit2", "LabeledEdit2",
-                      "RzLabel3", "RzRichEdit1", "RzLabel1", "RzComboBox1", "lblHeartTm", "edtHeartTm", "lblHeartDt",
-                      "edtHeartDt", "lblhearttime", "edtwaittime", "lblPollInternal", "edtPollInternal"});
+    SetBuddies(this, {"lbl_AddrType",
+                      "cbb_AddrType",
+                      "lbl_StaticIP",
+                      "edt_StaticIP",
+                      "lbl_GatewayIP",
+                      "edt_GatewayIP",
+                      "lbl_SubnetMask",
+                      "edt_SubnetMask",
+                      "lblDns",
+                      "edtDns",
+                      "lbl_ModName",
+                      "edt_ModName",
+                      "lbl_username",
+                      "edt_username",
+                      "lbl_password",
+                      "edt_password",
+                      "lbl_HTTPServerPort",
+                      "edt_HTTPServerPort",
+                      "lbl_LabeledEditShortTime",
+                      "LabeledEditShortTime",
+                      "lbl_LabeledEdit1",
+                      "LabeledEdit1",
+                      "lbl_LocationURLPort",
+                      "edt_LocationURLPort",
+                      "lbl_UserMAC",
+                      "edt_UserMAC",
+                      "lbl_BaudRate0",
+                      "cbb_BaudRate0",
+                      "lbl_PDS0",
+                      "cbb_P0",
+                      "lbl_WorkMode0",
+                      "cbb_WorkMode0",
+                      "lbl_RemoteIP0",
+                      "edt_RemoteIP0",
+                      "lbl_LocalPort0",
+                      "edt_LocalPort0",
+                      "lbl_RemotePort0",
+                      "edt_RemotePort0",
+                      "lbl_TCPSvrCount0",
+                      "cbb_TCPSvrCount0",
+                      "lbl_FlowControl0",
+                      "cbb_FlowControl0",
+                      "lbl_ModbusTCP0",
+                      "cbb_ModbusTCP0",
+                      "lbl_TCPStyle0",
+                      "cbb_TCPStyle0",
+                      "lbl_UARTLength0",
+                      "edt_UARTLength0",
+                      "RzLabel2",
+                      "RzComboBox2",
+                      "lblRegTp",
+                      "edtRegDt",
+                      "lblDid",
+                      "edtDid",
+                      "lblCompass",
+                      "edtCompass",
+                      "lblGetPost",
+                      "cbbGetPost",
+                      "lbl_LabeledEdit2",
+                      "LabeledEdit2",
+                      "RzLabel3",
+                      "RzRichEdit1",
+                      "RzLabel1",
+                      "RzComboBox1",
+                      "lblHeartTm",
+                      "edtHeartTm",
+                      "lblHeartDt",
+                      "edtHeartDt",
+                      "lblhearttime",
+                      "edtwaittime",
+                      "lblPollInternal",
+                      "edtPollInternal"});
     ui_->rzchckbxHeartDtHex->setProperty("tag", 1);
     ui_->rzchckbxRegDtHex->setProperty("tag", 2);
     WireHandlers();
@@ -53,14 +113,17 @@ void TZ2Page::WireHandlers() {
         e->installEventFilter(filter);
     for (QLineEdit* e : {u.edt_LocalPort0, u.edt_RemotePort0}) {
         OnKeyRelease(e, [e] {
-            if (PortTextShouldClear(EditBytes(e))) e->clear();
+            if (PortTextShouldClear(EditBytes(e)))
+                e->clear();
         });
     }
     OnKeyRelease(u.edtwaittime, [e = u.edtwaittime] {
-        if (PollTimeoutShouldClear(EditBytes(e))) e->clear();
+        if (PollTimeoutShouldClear(EditBytes(e)))
+            e->clear();
     });
     OnKeyRelease(u.edtPollInternal, [e = u.edtPollInternal] {
-        if (PollIntervalShouldClear(EditBytes(e))) e->clear();
+        if (PollIntervalShouldClear(EditBytes(e)))
+            e->clear();
     });
 
     connect(u.cbb_WorkMode0, &QComboBox::currentIndexChanged, this, [this] { ApplyZ2WorkMode(); });
@@ -86,8 +149,8 @@ void TZ2Page::WireHandlers() {
             [this](bool checked) { ui_->rzchckbxmodbusAbnormalResponse->setVisible(checked); });
     connect(u.rzchckbxmodbuspool, &QCheckBox::clicked, this, [this](bool checked) {
         auto& v = *ui_;
-        for (QWidget* w : std::initializer_list<QWidget*>{v.lblhearttime, v.edtwaittime, v.RzLabel4, v.lblPollInternal,
-                                                          v.edtPollInternal, v.RzLabel5})
+        for (QWidget* w : std::initializer_list<QWidget*>{v.lblhearttime, v.edtwaittime, v.RzLabel4,
+                                                          v.lblPollInternal, v.edtPollInternal, v.RzLabel5})
             w->setVisible(checked);
     });
     connect(u.btn_Z2NetSet, &QPushButton::clicked, this, [this] { btn_Z2NetSetClick(); });
@@ -97,52 +160,96 @@ void TZ2Page::WireHandlers() {
 
 void TZ2Page::ApplyTexts() {
     auto& u = *ui_;
-    SetTexts({{u.btn_Z2NetSet, "lang_btn_ComSet"}, {u.btn_Z2ComSet, "lang_btn_ComSet"},
-              {u.grp_BaseSave, "lang_grp_BaseSave"}, {u.grp_ComParam, "lang_grp_ComParam"},
-              {u.lbl_WorkMode0, "lang_Lbl_WorkMode"}, {u.lbl_LocalPort0, "lang_Lbl_LocalPort"},
-              {u.lbl_RemotePort0, "lang_Lbl_RemotePort"}, {u.rzchckbx_ConnSendId, "lang_chk_ConnSendId"},
-              {u.rzchckbx_DataWithId, "lang_chk_DataWithId"}, {u.lbl_LocationURLPort, "lang_Lbl_UPNPPort"},
-              {u.lbl_HTTPServerPort, "lang_Lbl_HTTPPort"}, {u.lbl_username, "lang_Lbl_UserName"},
-              {u.lbl_password, "lang_Lbl_Password"}, {u.lbl_ModName, "lang_Lbl_DevName"},
-              {u.lbl_UserMAC, "lang_Lbl_MAC"}, {u.lbl_BaudRate0, "lang_Lbl_Baudrate"}, {u.lbl_PDS0, "lang_Lbl_PDS"},
-              {u.lbl_FlowControl0, "lang_Lbl_FlowControl"}, {u.lbl_TCPSvrCount0, "lang_Lbl_TCPSvrCount"},
-              {u.lbl_TCPStyle0, "lang_Lbl_TCPStyle"}, {u.lbl_ModbusTCP0, "lang_Lbl_ModbusTCP"},
-              {u.lbl_RemoteIP0, "lang_Lbl_RemoteIP"}, {u.lbl_UARTLength0, "lang_Lbl_PackLen"},
-              {u.chk_RFC22170, "lang_Chkbox_RFC22170"}, {u.lblDns, "lang_lblDns"},
+    SetTexts({{u.btn_Z2NetSet, "lang_btn_ComSet"},
+              {u.btn_Z2ComSet, "lang_btn_ComSet"},
+              {u.grp_BaseSave, "lang_grp_BaseSave"},
+              {u.grp_ComParam, "lang_grp_ComParam"},
+              {u.lbl_WorkMode0, "lang_Lbl_WorkMode"},
+              {u.lbl_LocalPort0, "lang_Lbl_LocalPort"},
+              {u.lbl_RemotePort0, "lang_Lbl_RemotePort"},
+              {u.rzchckbx_ConnSendId, "lang_chk_ConnSendId"},
+              {u.rzchckbx_DataWithId, "lang_chk_DataWithId"},
+              {u.lbl_LocationURLPort, "lang_Lbl_UPNPPort"},
+              {u.lbl_HTTPServerPort, "lang_Lbl_HTTPPort"},
+              {u.lbl_username, "lang_Lbl_UserName"},
+              {u.lbl_password, "lang_Lbl_Password"},
+              {u.lbl_ModName, "lang_Lbl_DevName"},
+              {u.lbl_UserMAC, "lang_Lbl_MAC"},
+              {u.lbl_BaudRate0, "lang_Lbl_Baudrate"},
+              {u.lbl_PDS0, "lang_Lbl_PDS"},
+              {u.lbl_FlowControl0, "lang_Lbl_FlowControl"},
+              {u.lbl_TCPSvrCount0, "lang_Lbl_TCPSvrCount"},
+              {u.lbl_TCPStyle0, "lang_Lbl_TCPStyle"},
+              {u.lbl_ModbusTCP0, "lang_Lbl_ModbusTCP"},
+              {u.lbl_RemoteIP0, "lang_Lbl_RemoteIP"},
+              {u.lbl_UARTLength0, "lang_Lbl_PackLen"},
+              {u.chk_RFC22170, "lang_Chkbox_RFC22170"},
+              {u.lblDns, "lang_lblDns"},
               {u.RzCheckBoxShortEnable, "lang_RzCheckBoxShortEnable"},
-              {u.rzchckbxComSetEnable, "lang_rzchckbxComSetEnable"}, {u.RzCheckBox2, "lang_RzCheckBox2"},
-              {u.RzCheckBox1, "lang_RzCheckBox1"}, {u.lblGetPost, "lang_lblGetPost"},
-              {u.RzCheckBox3, "lang_RzCheckBox3"}, {u.RzLabel1, "lang_RzLabel1"}, {u.lblHeartTm, "lang_lblHeartTm"},
-              {u.lblHeartDt, "lang_lblHeartDt"}, {u.RzGroupBoxHeart, "lang_RzGroupBoxHeart"},
-              {u.rzgrpbxRegHeart, "lang_rzgrpbxRegHeart"}, {u.RzLabel2, "lang_RzLabel2"}, {u.lblDid, "lang_lblDid"},
-              {u.lblCompass, "lang_lblCompass"}, {u.lblRegSnd, "lang_lblRegSnd"}, {u.lblRegTp, "lang_lblRegTp"},
-              {u.rzchckbxRegDataWith, "lang_rzchckbxRegDataWith"}, {u.rzchckbxRegConnTo, "lang_rzchckbxRegConnTo"},
-              {u.rzchckbxmodbuspool, "lang_rzchckbxmodbuspool"}, {u.lblhearttime, "lang_lblhearttime"},
+              {u.rzchckbxComSetEnable, "lang_rzchckbxComSetEnable"},
+              {u.RzCheckBox2, "lang_RzCheckBox2"},
+              {u.RzCheckBox1, "lang_RzCheckBox1"},
+              {u.lblGetPost, "lang_lblGetPost"},
+              {u.RzCheckBox3, "lang_RzCheckBox3"},
+              {u.RzLabel1, "lang_RzLabel1"},
+              {u.lblHeartTm, "lang_lblHeartTm"},
+              {u.lblHeartDt, "lang_lblHeartDt"},
+              {u.RzGroupBoxHeart, "lang_RzGroupBoxHeart"},
+              {u.rzgrpbxRegHeart, "lang_rzgrpbxRegHeart"},
+              {u.RzLabel2, "lang_RzLabel2"},
+              {u.lblDid, "lang_lblDid"},
+              {u.lblCompass, "lang_lblCompass"},
+              {u.lblRegSnd, "lang_lblRegSnd"},
+              {u.lblRegTp, "lang_lblRegTp"},
+              {u.rzchckbxRegDataWith, "lang_rzchckbxRegDataWith"},
+              {u.rzchckbxRegConnTo, "lang_rzchckbxRegConnTo"},
+              {u.rzchckbxmodbuspool, "lang_rzchckbxmodbuspool"},
+              {u.lblhearttime, "lang_lblhearttime"},
               {u.rzchckbxmodbusAbnormalResponse, "lang_rzchckbxmodbusAbnormalResponse"},
-              {u.lblPollInternal, "lang_lblPollInternal"}, {u.lbl_LabeledEditShortTime, "lang_LabeledEditShortTime"},
-              {u.lbl_LabeledEdit1, "lang_LabeledEdit1"}, {u.btnDataDebug, "lang_btn_DataDebug"}});
-    SetTextsWithSuffix({{u.lbl_AddrType, "lang_Lbl_IPType"}, {u.lbl_StaticIP, "lang_Lbl_StaticIP"},
-                        {u.lbl_GatewayIP, "lang_Lbl_Gateway"}, {u.lbl_SubnetMask, "lang_Lbl_SubnetMask"}},
+              {u.lblPollInternal, "lang_lblPollInternal"},
+              {u.lbl_LabeledEditShortTime, "lang_LabeledEditShortTime"},
+              {u.lbl_LabeledEdit1, "lang_LabeledEdit1"},
+              {u.btnDataDebug, "lang_btn_DataDebug"}});
+    SetTextsWithSuffix({{u.lbl_AddrType, "lang_Lbl_IPType"},
+                        {u.lbl_StaticIP, "lang_Lbl_StaticIP"},
+                        {u.lbl_GatewayIP, "lang_Lbl_Gateway"},
+                        {u.lbl_SubnetMask, "lang_Lbl_SubnetMask"}},
                        QStringLiteral(" ★"));
     SetItemTexts(u.cbb_AddrType, {"lang_Cbb_DHCP", "lang_Cbb_StaticIP"});
     SetItemTexts(u.cbb_TCPStyle0, {"lang_Cbb_Transparent", "lang_Cbb_NoIDDiscard", "lang_Cbb_NoIDBroadcast"});
     SetItemTexts(u.RzComboBox1, {"lang_RzComboBox1_0", "lang_RzComboBox1_1", "lang_RzComboBox1_2"});
-    SetItemTexts(u.RzComboBox2, {"lang_RzComboBox2_0", "lang_RzComboBox2_1", "lang_RzComboBox2_2", "lang_RzComboBox2_3"});
+    SetItemTexts(u.RzComboBox2,
+                 {"lang_RzComboBox2_0", "lang_RzComboBox2_1", "lang_RzComboBox2_2", "lang_RzComboBox2_3"});
     SetItemText(u.cbb_BaudRate0, 1, "lang_BaudRate_Custom");
-    SetHints({{u.rzchckbx_RS485, "lang_Hint_RS485"}, {u.rzchckbx_RS422, "lang_Hint_RS422"},
-              {u.rzchckbx_Reset, "lang_Hint_Reset"}, {u.rzchckbx_Index, "lang_Hint_Index"},
-              {u.rzchckbx_Link, "lang_Hint_Link"}, {u.rzchckbx_RFC2217, "lang_Hint_RFC2217"},
-              {u.edt_LocationURLPort, "lang_lbl_H_LocationURLPort"}, {u.edt_HTTPServerPort, "lang_lbl_H_HTTPServerPort"},
-              {u.edt_username, "lang_lbl_H_username"}, {u.edt_password, "lang_lbl_H_password"},
-              {u.edt_ModName, "lang_lbl_H_ModName"}, {u.edt_UserMAC, "lang_lbl_H_UserMAC"},
-              {u.cbb_AddrType, "lang_lbl_H_AddrType"}, {u.edt_StaticIP, "lang_lbl_H_StaticIP"},
-              {u.edt_SubnetMask, "lang_lbl_H_SubnetMask"}, {u.edt_GatewayIP, "lang_lbl_H_GatewayIP"},
-              {u.cbb_BaudRate0, "lang_lbl_H_BaudRate"}, {u.cbb_P0, "lang_lbl_H_PDS"}, {u.cbb_D0, "lang_lbl_H_PDS"},
-              {u.cbb_S0, "lang_lbl_H_PDS"}, {u.cbb_FlowControl0, "lang_lbl_H_FlowControl"},
-              {u.edt_LocalPort0, "lang_lbl_H_LocalPort"}, {u.edt_RemotePort0, "lang_lbl_H_RemotePort"},
-              {u.cbb_WorkMode0, "lang_lbl_H_WorkMode"}, {u.cbb_TCPSvrCount0, "lang_lbl_H_TCPSvrCount"},
-              {u.cbb_TCPStyle0, "lang_lbl_H_TCPStyle"}, {u.cbb_ModbusTCP0, "lang_lbl_H_ModbusTCP"},
-              {u.edt_RemoteIP0, "lang_lbl_H_RemoteIP"}, {u.edt_UARTLength0, "lang_lbl_H_UARTLength"},
+    SetHints({{u.rzchckbx_RS485, "lang_Hint_RS485"},
+              {u.rzchckbx_RS422, "lang_Hint_RS422"},
+              {u.rzchckbx_Reset, "lang_Hint_Reset"},
+              {u.rzchckbx_Index, "lang_Hint_Index"},
+              {u.rzchckbx_Link, "lang_Hint_Link"},
+              {u.rzchckbx_RFC2217, "lang_Hint_RFC2217"},
+              {u.edt_LocationURLPort, "lang_lbl_H_LocationURLPort"},
+              {u.edt_HTTPServerPort, "lang_lbl_H_HTTPServerPort"},
+              {u.edt_username, "lang_lbl_H_username"},
+              {u.edt_password, "lang_lbl_H_password"},
+              {u.edt_ModName, "lang_lbl_H_ModName"},
+              {u.edt_UserMAC, "lang_lbl_H_UserMAC"},
+              {u.cbb_AddrType, "lang_lbl_H_AddrType"},
+              {u.edt_StaticIP, "lang_lbl_H_StaticIP"},
+              {u.edt_SubnetMask, "lang_lbl_H_SubnetMask"},
+              {u.edt_GatewayIP, "lang_lbl_H_GatewayIP"},
+              {u.cbb_BaudRate0, "lang_lbl_H_BaudRate"},
+              {u.cbb_P0, "lang_lbl_H_PDS"},
+              {u.cbb_D0, "lang_lbl_H_PDS"},
+              {u.cbb_S0, "lang_lbl_H_PDS"},
+              {u.cbb_FlowControl0, "lang_lbl_H_FlowControl"},
+              {u.edt_LocalPort0, "lang_lbl_H_LocalPort"},
+              {u.edt_RemotePort0, "lang_lbl_H_RemotePort"},
+              {u.cbb_WorkMode0, "lang_lbl_H_WorkMode"},
+              {u.cbb_TCPSvrCount0, "lang_lbl_H_TCPSvrCount"},
+              {u.cbb_TCPStyle0, "lang_lbl_H_TCPStyle"},
+              {u.cbb_ModbusTCP0, "lang_lbl_H_ModbusTCP"},
+              {u.edt_RemoteIP0, "lang_lbl_H_RemoteIP"},
+              {u.edt_UARTLength0, "lang_lbl_H_UARTLength"},
               {u.chk_RFC22170, "lang_chk_H_RFC2217"}});
 }
 
@@ -159,12 +266,14 @@ void TZ2Page::SetLanTabActive(bool lanTab) {
 
 void TZ2Page::HideModbusGroup() {
     auto& u = *ui_;
-    for (QWidget* w : std::initializer_list<QWidget*>{u.rzgrpbxModbus, u.rzchckbxmodbustcp, u.rzchckbxmodbuspool,
-                                                      u.lblhearttime, u.edtwaittime})
+    for (QWidget* w : std::initializer_list<QWidget*>{u.rzgrpbxModbus, u.rzchckbxmodbustcp,
+                                                      u.rzchckbxmodbuspool, u.lblhearttime, u.edtwaittime})
         w->hide();
 }
 
-void TZ2Page::SetDataDebugAvailable(bool available) { ui_->btnDataDebug->setEnabled(available); }
+void TZ2Page::SetDataDebugAvailable(bool available) {
+    ui_->btnDataDebug->setEnabled(available);
+}
 
 // --- Rules ---
 
@@ -195,7 +304,8 @@ void TZ2Page::RzComboBox2Change() {
     const TRegTypeView v = RegTypeRule(u.RzComboBox2->currentIndex());
     for (QWidget* w : std::initializer_list<QWidget*>{u.lblDid, u.lblCompass, u.edtDid, u.edtCompass})
         w->setVisible(v.CloudShown);
-    for (QWidget* w : std::initializer_list<QWidget*>{u.lblRegSnd, u.rzchckbxRegDataWith, u.rzchckbxRegConnTo})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{u.lblRegSnd, u.rzchckbxRegDataWith, u.rzchckbxRegConnTo})
         w->setVisible(v.RegOptionsShown);
     for (QWidget* w : std::initializer_list<QWidget*>{u.edtRegDt, u.lblRegTp, u.rzchckbxRegDtHex})
         w->setVisible(v.RegDataShown);
@@ -204,8 +314,8 @@ void TZ2Page::RzComboBox2Change() {
 void TZ2Page::RzComboBox1Change() {
     auto& u = *ui_;
     const bool on = HeartFieldsShown(u.RzComboBox1->currentIndex());
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{u.lblHeartTm, u.edtHeartTm, u.lblHeartDt, u.edtHeartDt, u.rzchckbxHeartDtHex})
+    for (QWidget* w : std::initializer_list<QWidget*>{u.lblHeartTm, u.edtHeartTm, u.lblHeartDt, u.edtHeartDt,
+                                                      u.rzchckbxHeartDtHex})
         w->setVisible(on);
 }
 
@@ -223,8 +333,8 @@ TZ2Form TZ2Page::ReadForm() const {
     f.ModName = EditBytes(u.edt_ModName);
     f.UserName = EditBytes(u.edt_username);
     f.Password = EditBytes(u.edt_password);
-    f.OptionBits = {u.rzchckbx_Reset->isChecked(), u.rzchckbx_Link->isChecked(), u.rzchckbx_Index->isChecked(),
-                    u.rzchckbx_RFC2217->isChecked()};
+    f.OptionBits = {u.rzchckbx_Reset->isChecked(), u.rzchckbx_Link->isChecked(),
+                    u.rzchckbx_Index->isChecked(), u.rzchckbx_RFC2217->isChecked()};
     f.UserMAC = EditBytes(u.edt_UserMAC);
     f.Dns = EditBytes(u.edtDns);
     f.ShortConnTime = EditBytes(u.LabeledEditShortTime);
@@ -277,7 +387,8 @@ void TZ2Page::WriteForm(const TZ2Form& f) {
     u.RzCheckBox2->setChecked(f.ClearBuffer);
     SelectIndex(u.RzComboBox2, f.RegTypeIndex);
     u.RzCheckBox1->setChecked(f.KickOldConn);
-    if (ToBytes(u.cbb_BaudRate0->currentText()) != f.BaudText) ShowBaudRateText(u.cbb_BaudRate0, ToDisplay(f.BaudText));
+    if (ToBytes(u.cbb_BaudRate0->currentText()) != f.BaudText)
+        ShowBaudRateText(u.cbb_BaudRate0, ToDisplay(f.BaudText));
     SelectIndex(u.cbb_D0, f.DataIndex);
     SelectIndex(u.cbb_P0, f.ParityIndex);
     SelectIndex(u.cbb_S0, f.StopIndex);
@@ -331,7 +442,8 @@ void TZ2Page::WriteExtForm(const TZ2ExtForm& f) {
     SetEditBytes(u.LabeledEdit2, f.HttpdUrl);
     // The editor keeps line breaks as blocks and gives back LF only; keep the header's own bytes
     // to send back while the text is unchanged.
-    if (HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_) != f.HttpdHeader)
+    if (HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_) !=
+        f.HttpdHeader)
         u.RzRichEdit1->setPlainText(ToDisplay(f.HttpdHeader));
     headerBytes_ = f.HttpdHeader;
     headerShown_ = ToBytes(u.RzRichEdit1->toPlainText());
@@ -350,11 +462,13 @@ void TZ2Page::WriteExtForm(const TZ2ExtForm& f) {
 
 // --- Decoders ---
 
-void TZ2Page::ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, std::int32_t family, bool fromSerial) {
+void TZ2Page::ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
+                           bool fromSerial) {
     if (!fromSerial) {
         // Parameter replies carry no envelope MAC: only the selected module's own reply is shown.
         const std::optional<TDeviceRef> selected = host_.SelectedDevice();
-        if (!selected || !SameMac(selected->Mac, base.UserMAC)) return;
+        if (!selected || !SameMac(selected->Mac, base.UserMAC))
+            return;
     }
     try {
         if (family == FamilyZ2) {
@@ -365,8 +479,8 @@ void TZ2Page::ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, st
             TZ2Form form = ReadForm();
             ShowZ2OnForm(base, ports, form);
             if (ports.size() == 1) {
-                for (QWidget* w : std::initializer_list<QWidget*>{u.cbb_TCPStyle0, u.cbb_ModbusTCP0, u.edt_RemoteIP0,
-                                                                  u.cbb_TCPSvrCount0})
+                for (QWidget* w : std::initializer_list<QWidget*>{u.cbb_TCPStyle0, u.cbb_ModbusTCP0,
+                                                                  u.edt_RemoteIP0, u.cbb_TCPSvrCount0})
                     w->setEnabled(true);
                 ShowBaudRate(u.cbb_BaudRate0, ports.front().BaudRate);
                 form.BaudText = ToBytes(u.cbb_BaudRate0->currentText());
@@ -391,7 +505,8 @@ void TZ2Page::ShowCloudParams(const TarrCloudParam& cloud) {
 }
 
 void TZ2Page::ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize> block, std::int32_t family) {
-    if (family != FamilyZ2) return;
+    if (family != FamilyZ2)
+        return;
     TZ2ExtForm form = ReadExtForm();
     ShowHeartOnForm(DecodeHeartBlock(block), form);
     WriteExtForm(form);
@@ -411,9 +526,11 @@ void TZ2Page::ShowModbusParams(const TModbusParam& values, int kind) {
     TZ2ExtForm form = ReadExtForm();
     const TModbusView v = ShowModbusOnForm(values, kind, form);
     WriteExtForm(form);
-    if (kind != 1 && kind != 4 && kind != 7) return;
+    if (kind != 1 && kind != 4 && kind != 7)
+        return;
     u.rzchckbxmodbustcp->show();
-    if (kind == 1) return;
+    if (kind == 1)
+        return;
     u.rzchckbxmodbuspool->show();
     if (kind == 4) {
         u.lblhearttime->show();
@@ -421,8 +538,8 @@ void TZ2Page::ShowModbusParams(const TModbusParam& values, int kind) {
         return;
     }
     u.rzchckbxmodbusAbnormalResponse->setVisible(v.AbnormalShown);
-    for (QWidget* w : std::initializer_list<QWidget*>{u.lblhearttime, u.edtwaittime, u.RzLabel4, u.lblPollInternal,
-                                                      u.edtPollInternal, u.RzLabel5})
+    for (QWidget* w : std::initializer_list<QWidget*>{u.lblhearttime, u.edtwaittime, u.RzLabel4,
+                                                      u.lblPollInternal, u.edtPollInternal, u.RzLabel5})
         w->setVisible(v.RangesShown);
 }
 
@@ -446,13 +563,19 @@ std::optional<TPortParam> TZ2Page::ReadZ2PortParams() {
     return port;
 }
 
-TCloudParam TZ2Page::BuildCloudBlockFromPage() const { return ReadCloudForm(ReadExtForm()); }
-THeartInput TZ2Page::BuildHeartBlockFromPage() const { return ReadHeartForm(ReadExtForm()); }
+TCloudParam TZ2Page::BuildCloudBlockFromPage() const {
+    return ReadCloudForm(ReadExtForm());
+}
+THeartInput TZ2Page::BuildHeartBlockFromPage() const {
+    return ReadHeartForm(ReadExtForm());
+}
 std::pair<std::string, std::string> TZ2Page::BuildHttpdBlocksFromPage() const {
     const TZ2ExtForm f = ReadExtForm();
     return {f.HttpdUrl, f.HttpdHeader};
 }
-TModbusParam TZ2Page::BuildModbusBlockFromPage() const { return ReadModbusForm(ReadExtForm()); }
+TModbusParam TZ2Page::BuildModbusBlockFromPage() const {
+    return ReadModbusForm(ReadExtForm());
+}
 
 TZ2SaveConditions TZ2Page::SaveConditions() const {
     const auto& u = *ui_;
@@ -467,9 +590,11 @@ TZ2SaveConditions TZ2Page::SaveConditions() const {
 
 std::optional<TZ2SaveInput> TZ2Page::ReadZ2SaveInput(int firmware) {
     std::optional<TBaseParam> base = ReadZ2BaseParams();
-    if (!base) return std::nullopt;
+    if (!base)
+        return std::nullopt;
     std::optional<TPortParam> port = ReadZ2PortParams();
-    if (!port) return std::nullopt;
+    if (!port)
+        return std::nullopt;
     TZ2SaveInput in;
     in.Base = *base;
     in.Port = *port;
@@ -492,16 +617,19 @@ void TZ2Page::btn_Z2NetSetClick() {
         host_.NoTarget();
         return;
     }
-    if (selected->Family != FamilyZ2) return;
+    if (selected->Family != FamilyZ2)
+        return;
     const std::optional<TZ2SaveInput> input = ReadZ2SaveInput(selected->Firmware);
-    if (!input) return;
+    if (!input)
+        return;
     const TSavePlan plan = PlanZ2Save(*input, host_.Store());
     if (!plan.Ok) {
         ReportSaveError(plan.Error);
         return;
     }
-    if (plan.CorrectedPollTimeout) SetEditBytes(ui_->edtwaittime, *plan.CorrectedPollTimeout);
+    if (plan.CorrectedPollTimeout)
+        SetEditBytes(ui_->edtwaittime, *plan.CorrectedPollTimeout);
     host_.RunSavePlan(plan);
 }
 
-}  // namespace varnix
+} // namespace varnix

@@ -40,7 +40,8 @@ public:
     // --- Decoders. ---
     // A parameter reply. Over the LAN (fromSerial false) it is shown only when its user MAC is
     // the selected row's; a Z3 reply (family 36) only logs the success line.
-    void ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, std::int32_t family, bool fromSerial);
+    void ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
+                      bool fromSerial);
     void ShowCloudParams(const TarrCloudParam& cloud);
     // Only for family 2.
     void ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize> block, std::int32_t family);
@@ -53,7 +54,7 @@ public:
     std::optional<TPortParam> ReadZ2PortParams();
     TCloudParam BuildCloudBlockFromPage() const;
     THeartInput BuildHeartBlockFromPage() const;
-    std::pair<std::string, std::string> BuildHttpdBlocksFromPage() const;  // URL, header
+    std::pair<std::string, std::string> BuildHttpdBlocksFromPage() const; // URL, header
     TModbusParam BuildModbusBlockFromPage() const;
     // Which blocks a save includes, as the page decides it.
     TZ2SaveConditions SaveConditions() const;
@@ -90,4 +91,4 @@ private:
     std::string headerBytes_, headerShown_;
 };
 
-}  // namespace varnix
+} // namespace varnix

@@ -43,4 +43,4 @@ private:
     std::unique_ptr<Ui::TZ3PageForm> ui_;
 };
 
-}  // namespace varnix
+} // namespace varnix
