@@ -3,11 +3,11 @@
 // every gap against the schedule; (2) a flood of 10,000 datagrams into the UDP role: the longest
 // stall of the window's event loop and what the received-data pane kept. Loopback only; run it
 // inside tests/netns-run (see bench/CMakeLists.txt).
+#include "debug/recv_model.h"
 #include "lang/app_lang.h"
 #include "ui/common/prompts.h"
 #include "ui/debug/data_debug.h"
 #include "ui/debug/frame_cmd.h"
-#include "ui/debug/recv_model.h"
 
 #include <QApplication>
 #include <QComboBox>

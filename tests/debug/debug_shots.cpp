@@ -1,8 +1,8 @@
 // Writes screenshots of the debugging window (English and Chinese: idle, and with a UDP role
 // open, rows filled and a few received lines) to the directory given as the first argument.
 // Not a test: a tool for looking at the layout. Binds only to 127.0.0.1.
+#include "debug/recv_model.h"
 #include "debug_harness.h"
-#include "ui/debug/recv_model.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 // The command-list file: what the old tool wrote reads as it always did, and what we write
 // reads back exactly, whatever the rows hold.
-#include "ui/debug/cmd_file.h"
+#include "debug/cmd_file.h"
 
 #include <QDir>
 #include <QFile>

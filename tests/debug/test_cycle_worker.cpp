@@ -1,5 +1,5 @@
 // The cycle worker's schedule, checked through a wait that does not sleep, and its stop.
-#include "ui/debug/cycle_worker.h"
+#include "debug/cycle_worker.h"
 
 #include <gtest/gtest.h>
 

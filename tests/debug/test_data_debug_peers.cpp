@@ -2,8 +2,8 @@
 // the bytes of a row arrive exactly (hex rows as bytes, text rows as text, nothing appended),
 // and what the peers send back shows in the received-data pane. Also the cycle's schedule as a
 // receiver sees it, asserted loosely (bench/ measures it).
+#include "debug/recv_model.h"
 #include "debug_harness.h"
-#include "ui/debug/recv_model.h"
 
 #include <QProcess>
 

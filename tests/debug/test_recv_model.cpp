@@ -1,5 +1,5 @@
 // The received-data list: the line format and the bound on what it keeps.
-#include "ui/debug/recv_model.h"
+#include "debug/recv_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // NAME=VALUE arguments of `varnix-cli set`, one per input line. Every accepted value shows as
 // text that parses back to the same value, and the accepted set applies and plans.
-#include "cli/fields.h"
-#include "cli/save_job.h"
+#include "engine/save_prepare.h"
 #include "fuzz_cli_common.h"
+#include "model/fields.h"
 
 #include <cstdint>
 #include <cstdlib>

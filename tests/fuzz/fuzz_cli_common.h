@@ -1,7 +1,7 @@
 #pragma once
 // A Z2 module that sent every block, for the cli fuzz targets to apply values to.
-#include "cli/module_settings.h"
 #include "core/blocks.h"
+#include "model/module_settings.h"
 
 namespace varnix::cli::fuzz {
 

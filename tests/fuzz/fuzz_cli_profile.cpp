@@ -1,9 +1,9 @@
 // Any file given to `varnix-cli profile apply`: the reader must accept every byte sequence. An
 // accepted profile is applied to a module and planned; the module's resulting settings written
 // as a profile must read back.
-#include "cli/profile.h"
-#include "cli/save_job.h"
+#include "engine/save_prepare.h"
 #include "fuzz_cli_common.h"
+#include "model/profile.h"
 
 #include <cstdint>
 #include <cstdlib>

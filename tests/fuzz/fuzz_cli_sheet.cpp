@@ -1,8 +1,8 @@
 // Any file given to `varnix-cli provision`: the sheet parser must accept every byte sequence,
 // and every row it accepts must hold a canonical MAC and values in range, which then apply and
 // plan without a crash.
-#include "cli/save_job.h"
 #include "cli/sheet.h"
+#include "engine/save_prepare.h"
 #include "fuzz_cli_common.h"
 
 #include <cstdint>

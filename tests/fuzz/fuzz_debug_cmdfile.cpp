@@ -1,7 +1,7 @@
 // Parses arbitrary bytes as a command-list file; every row it reads must survive being written
 // and read again unchanged.
+#include "debug/cmd_file.h"
 #include "lang/text_codec.h"
-#include "ui/debug/cmd_file.h"
 
 #include <cstdint>
 #include <cstdlib>

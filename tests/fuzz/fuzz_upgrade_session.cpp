@@ -1,7 +1,7 @@
 // The upgrade run fed arbitrary datagrams and timer ticks: the first byte picks the port (or a
 // tick), the next two the length of the datagram, the rest is its bytes. A small image keeps the
 // run short so the fuzzer reaches the end of the file and the block number wrap quickly.
-#include "ui/upgrade/upgrade_session.h"
+#include "upgrade/upgrade_session.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,8 +6,8 @@
 // anywhere else, so no broadcast can reach a real network.
 
 #include "core/blocks.h"
+#include "engine/save_executor.h"
 #include "lan/local_addresses.h"
-#include "lan/save_executor.h"
 #include "lan/udp_svr.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // events and the block store, hostile input, and a save plan sent through the executor.
 
 #include "core/blocks.h"
+#include "engine/save_executor.h"
 #include "lan/local_addresses.h"
-#include "lan/save_executor.h"
 #include "lan/udp_svr.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // The upgrade run without sockets: what it sends and shows for each datagram and timer tick.
-#include "ui/upgrade/upgrade_session.h"
+#include "upgrade/upgrade_session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The options of the LAN commands of varnix-cli, as the command line set them.
 
-#include "cli/session.h"
+#include "engine/lan_session.h"
 
 #include <QString>
 

@@ -3,23 +3,23 @@
 #include "app/app_paths.h"
 #include "cli/cli_options.h"
 #include "cli/cli_out.h"
-#include "cli/exit_codes.h"
-#include "cli/fields.h"
 #include "cli/fleet_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
-#include "cli/profile.h"
-#include "cli/save_job.h"
 #include "cli/save_run.h"
 #include "cli/serial_commands.h"
-#include "cli/session.h"
 #include "cli/sheet.h"
 #include "cli/upgrade_command.h"
 #include "core/convert.h"
 #include "core/file_read.h"
+#include "engine/lan_session.h"
+#include "engine/outcome.h"
+#include "engine/save_prepare.h"
 #include "lan/lan_protocol.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
+#include "model/fields.h"
+#include "model/profile.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -336,9 +336,9 @@ int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, 
     }
     out.Line(QStringLiteral("0x%1 %2: %3")
                  .arg(code, 2, 16, QLatin1Char('0'))
-                 .arg(BlockNameOfCode(code), AckText(acks.front())));
+                 .arg(BlockNameOfCode(code), AckResultText(acks.front())));
     if (acks.front().Result != 'K')
-        out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckText(acks.front())));
+        out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckResultText(acks.front())));
     return out.Finish(AckExit(acks.front()));
 }
 

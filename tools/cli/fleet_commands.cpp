@@ -1,13 +1,13 @@
 #include "cli/fleet_commands.h"
 
 #include "app/journal.h"
-#include "cli/profile.h"
 #include "core/convert.h"
 #include "lan/health_checks.h"
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
 #include "lan/save_plan.h"
 #include "lang/text_codec.h"
+#include "model/profile.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -4,10 +4,10 @@
 // The command runner (commands.cpp) hands these its output and its save path through a context,
 // so they share its options, its --json document and set's read, save and verify.
 
-#include "cli/exit_codes.h"
-#include "cli/fields.h"
-#include "cli/save_job.h"
-#include "cli/session.h"
+#include "engine/lan_session.h"
+#include "engine/outcome.h"
+#include "engine/save_prepare.h"
+#include "model/fields.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 // The --json forms of a module that answered the search and of its acknowledgements.
 
-#include "cli/session.h"
+#include "engine/lan_session.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -4,7 +4,7 @@
 // lang/safe_text.h) and every line is built in one formatting step: a name such as "%3" is
 // text, never a place for the next value.
 
-#include "cli/session.h"
+#include "engine/lan_session.h"
 
 #include <QString>
 #include <string>

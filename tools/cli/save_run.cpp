@@ -3,8 +3,8 @@
 #include "cli/fleet_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
-#include "cli/session.h"
 #include "core/convert.h"
+#include "engine/lan_session.h"
 #include "lan/lan_protocol.h"
 
 #include <QElapsedTimer>
@@ -97,7 +97,7 @@ TExit CheckAcks(TJobRun& j, TOut& out) {
             out.Line(QStringLiteral("  %1: no acknowledgement").arg(what));
             status = Worse(status, TExit::NoAnswer);
         } else {
-            out.Line(QStringLiteral("  %1: %2").arg(what, AckText(*byStep[i])));
+            out.Line(QStringLiteral("  %1: %2").arg(what, AckResultText(*byStep[i])));
             status = Worse(status, AckExit(*byStep[i]));
         }
     }

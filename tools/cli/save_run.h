@@ -6,10 +6,10 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_out.h"
-#include "cli/exit_codes.h"
-#include "cli/fields.h"
-#include "cli/module_settings.h"
-#include "cli/save_job.h"
+#include "engine/outcome.h"
+#include "engine/save_prepare.h"
+#include "model/fields.h"
+#include "model/module_settings.h"
 
 #include <QList>
 #include <QString>

@@ -4,7 +4,7 @@
 // An empty cell leaves that field as the module has it. A UTF-8 byte-order mark is skipped, and a
 // header with semicolons but no commas makes ';' the separator (as some spreadsheets save).
 
-#include "cli/fields.h"
+#include "model/fields.h"
 
 #include <QByteArray>
 #include <QList>

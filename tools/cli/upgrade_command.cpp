@@ -1,9 +1,9 @@
 #include "cli/upgrade_command.h"
 
-#include "cli/exit_codes.h"
+#include "engine/outcome.h"
 #include "lan/local_addresses.h"
 #include "lang/lang_table.h"
-#include "ui/upgrade/upgrade_runner.h"
+#include "upgrade/upgrade_runner.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 #include "ui/debug/data_debug.h"
 
+#include "debug/recv_model.h"
 #include "lan/local_addresses.h"
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui/common/screen_fit.h"
 #include "ui/debug/frame_cmd.h"
-#include "ui/debug/recv_model.h"
 #include "ui_data_debug.h"
 
 #include <QDir>

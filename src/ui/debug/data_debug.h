@@ -6,8 +6,8 @@
 // and port from the module's values and loads the command list; every way of closing saves the
 // list, stops the cycle and closes the role.
 
-#include "ui/debug/cmd_file.h"
-#include "ui/debug/cycle_worker.h"
+#include "debug/cmd_file.h"
+#include "debug/cycle_worker.h"
 
 #include <QDialog>
 #include <QPointer>

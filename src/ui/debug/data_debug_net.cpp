@@ -4,10 +4,10 @@
 // back is shown in the received-data pane.
 
 #include "core/convert.h"
+#include "debug/recv_model.h"
 #include "lang/text_codec.h"
 #include "ui/debug/data_debug.h"
 #include "ui/debug/frame_cmd.h"
-#include "ui/debug/recv_model.h"
 #include "ui_data_debug.h"
 
 #include <QHostAddress>

@@ -2,7 +2,7 @@
 // TFrameCmd: one command row of the debugging window (selection box, name button, command text,
 // Hex box, send button, delay). The window builds 50 of them from this one form.
 
-#include "ui/debug/cmd_file.h"
+#include "debug/cmd_file.h"
 
 #include <QWidget>
 #include <memory>

@@ -8,7 +8,7 @@
 // btn_Exit, disabled during a run, is the only way out.
 
 #include "app/settings.h"
-#include "ui/upgrade/upgrade_runner.h"
+#include "upgrade/upgrade_runner.h"
 
 #include <QDialog>
 

@@ -7,7 +7,7 @@
 
 #include "core/blocks.h"
 #include "core/convert.h"
-#include "lan/save_executor.h"
+#include "engine/save_executor.h"
 #include "lan/udp_svr.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"

@@ -2,8 +2,8 @@
 
 #include "lang/app_lang.h"
 #include "lang/text_codec.h"
+#include "model/page_rules.h"
 #include "ui/common/colours.h"
-#include "ui/main/pages/page_model.h"
 
 #include <QComboBox>
 #include <QKeyEvent>

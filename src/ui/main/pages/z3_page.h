@@ -4,8 +4,8 @@
 
 #include "core/records.h"
 #include "lan/save_plan.h"
+#include "model/page_rules.h"
 #include "ui/main/pages/page_host.h"
-#include "ui/main/pages/page_model.h"
 
 #include <QWidget>
 #include <memory>

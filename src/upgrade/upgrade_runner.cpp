@@ -1,0 +1,95 @@
+#include "upgrade/upgrade_runner.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+namespace varnix {
+
+QString EndpointErrorText(const TEndpointError& e, const QString& localIP, const TUpgradeTextFn& text) {
+    if (e.Port == 0)
+        return text(QStringLiteral("lang_Hint_UpNoLocalIP")).arg(localIP);
+    const QString port = QString::number(e.Port);
+    if (e.Errno == EACCES || e.Errno == EPERM)
+        return text(QStringLiteral("lang_Hint_UpPortDenied"))
+            .arg(port, QCoreApplication::applicationFilePath());
+    if (e.Errno == EADDRINUSE)
+        return text(QStringLiteral("lang_Hint_UpPortInUse")).arg(port);
+    if (e.Errno == EADDRNOTAVAIL)
+        return text(QStringLiteral("lang_Hint_UpNoLocalIP")).arg(localIP);
+    return text(QStringLiteral("lang_Hint_UpPortError"))
+        .arg(port, QString::fromLocal8Bit(std::strerror(e.Errno)));
+}
+
+void ReadFirmwareFile(const QString& path, TUpgradeStart& start, const TUpgradeTextFn& text) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        start.Image.reset();
+        start.ImageError =
+            text(QStringLiteral("lang_Hint_UpCannotOpen")).arg(path, f.errorString()).toStdString();
+        return;
+    }
+    const QByteArray all = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        start.Image.reset();
+        start.ImageError =
+            text(QStringLiteral("lang_Hint_UpCannotOpen")).arg(path, f.errorString()).toStdString();
+        return;
+    }
+    start.Image = TIdBytes(all.begin(), all.end());
+}
+
+TUpgradeRunner::TUpgradeRunner(TUpgradeTextFn text, QObject* parent)
+    : QObject(parent), text_(std::move(text)) {
+    connect(&endpoint_, &TUpgradeEndpoint::Received, this,
+            [this](quint16 port, const QString& sender, const QByteArray& data) {
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
+                Apply(session_.Datagram(port, sender.toStdString(),
+                                        std::span(bytes, static_cast<std::size_t>(data.size()))));
+            });
+    connect(&timer_, &QTimer::timeout, this, [this] { Apply(session_.TimerTick()); });
+}
+
+void TUpgradeRunner::Start(TUpgradeStart start) {
+    Apply(session_.Start(std::move(start)));
+}
+
+void TUpgradeRunner::Stop() {
+    Apply(session_.Stop());
+}
+
+void TUpgradeRunner::Apply(TUpgradeOutput out) {
+    if (out.CloseEndpoint)
+        endpoint_.Close();
+    if (out.OpenEndpoint) {
+        if (auto e = endpoint_.Open(session_.localIP())) {
+            timer_.stop();
+            Apply(session_.Fail(
+                QStringLiteral(" ")
+                    .append(EndpointErrorText(*e, QString::fromStdString(session_.localIP()), text_))
+                    .toStdString()));
+            return;
+        }
+    }
+    for (const TUpgradeSend& d : out.Sends) {
+        if (auto e = endpoint_.Send(d)) {
+            timer_.stop();
+            Apply(session_.Fail(
+                QStringLiteral(" ")
+                    .append(EndpointErrorText(*e, QString::fromStdString(session_.localIP()), text_))
+                    .toStdString()));
+            return;
+        }
+    }
+    if (out.TimerMs) {
+        if (*out.TimerMs == 0)
+            timer_.stop();
+        else
+            timer_.start(*out.TimerMs);
+    }
+    emit Output(out);
+}
+
+} // namespace varnix
