@@ -166,10 +166,9 @@ Result Endpoint(const std::string& ip, bool queued) {
     std::vector<std::string> macs;
     macs.reserve(200000);
     auto last = Clock::now();
-    svr.OnSearchReply = [&](const std::string&, const std::string&, const std::string& mac,
-                            const std::string&, std::int32_t, std::int32_t) {
+    svr.OnSearchReply = [&](const TSearchHit& h) {
         ++r.delivered;
-        macs.push_back(mac);
+        macs.push_back(h.Reply.MAC);
         last = Clock::now();
     };
     svr.UpdateBindings(); // bind before the clock starts, as a repeated search would be

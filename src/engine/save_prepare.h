@@ -5,7 +5,7 @@
 // module will hold afterwards is decoded from the planned bytes, so the changes shown are the
 // changes sent, side effects included.
 
-#include "engine/lan_session.h"
+#include "engine/module_ref.h"
 #include "lan/save_plan.h"
 #include "model/fields.h"
 #include "model/module_settings.h"

@@ -566,7 +566,7 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
             } else if constexpr (std::is_same_v<T, TSearchReply>) {
                 NoteSearchReply(binding, c.MAC, peerAddr, peerPort);
                 if (OnSearchReply)
-                    OnSearchReply(c.IP, c.Name, c.MAC, c.Firmware, c.Family, binding);
+                    OnSearchReply(TSearchHit{c, binding, peerAddr, peerPort});
             } else if constexpr (std::is_same_v<T, TModbusDatagram>) {
                 if (!AcceptReadBlock(binding, peerAddr, peerPort))
                     return;

@@ -77,6 +77,14 @@ struct TUdpSvrOptions {
     int ReceiveBufferBytes = 4 * 1024 * 1024;
 };
 
+// A search reply as it arrived.
+struct TSearchHit {
+    TSearchReply Reply;
+    int Binding = -1;
+    std::string PeerAddr;
+    std::uint16_t PeerPort = 0;
+};
+
 class TUdpSvr {
 public:
     // --- Events: raised only when assigned. Texts are byte strings. ---
@@ -88,11 +96,10 @@ public:
     std::function<void(const TIdBytes& data, const std::string& peerAddr, const std::string& localAddr,
                        std::uint16_t peerPort, std::uint16_t localPort)>
         OnReceive;
-    // A valid 36-byte search reply; bindingIndex is the binding it arrived on, to be used for every
-    // later command to that module.
-    std::function<void(const std::string& ip, const std::string& name, const std::string& mac,
-                       const std::string& firmware, std::int32_t family, std::int32_t bindingIndex)>
-        OnSearchReply;
+    // A valid 36-byte search reply, with the binding it arrived on (to be used for every later
+    // command to that module) and where it came from (the module's address and port, which later
+    // replies must come from to count as the module's).
+    std::function<void(const TSearchHit& hit)> OnSearchReply;
     // A 130-byte parameter reply (already in the store); source 0 = LAN.
     std::function<void(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
                        std::int32_t source)>

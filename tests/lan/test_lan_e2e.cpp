@@ -228,10 +228,9 @@ protected:
         };
         svr->OnReceive = [this](const TIdBytes&, const std::string&, const std::string&, std::uint16_t,
                                 std::uint16_t) { ++got.receives; };
-        svr->OnSearchReply = [this](const std::string&, const std::string& name, const std::string& mac,
-                                    const std::string&, std::int32_t family, std::int32_t binding) {
-            got.found[mac].insert({family, binding});
-            got.names[mac] = name;
+        svr->OnSearchReply = [this](const TSearchHit& h) {
+            got.found[h.Reply.MAC].insert({h.Reply.Family, h.Binding});
+            got.names[h.Reply.MAC] = h.Reply.Name;
         };
         svr->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
                                      std::int32_t) {

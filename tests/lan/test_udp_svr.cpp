@@ -280,10 +280,9 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
     svr->OnModbusParams = [&](const TModbusParam& m, int kind) {
         order.push_back("modbus " + std::to_string(kind) + " " + m.PollTimeout);
     };
-    svr->OnSearchReply = [&](const std::string&, const std::string& name, const std::string&,
-                             const std::string& fw, std::int32_t family, std::int32_t binding) {
-        order.push_back("search " + name + " " + fw + " " + std::to_string(family) + " " +
-                        std::to_string(binding));
+    svr->OnSearchReply = [&](const TSearchHit& h) {
+        order.push_back("search " + h.Reply.Name + " " + h.Reply.Firmware + " " + std::to_string(h.Reply.Family) +
+                        " " + std::to_string(h.Binding));
     };
 
     for (const TIdBytes& d : {params, cloud, heart, httpd, TIdBytes{0x12, 0x34, 0x00, 0x0A}, search,

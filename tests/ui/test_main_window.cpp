@@ -323,7 +323,10 @@ TEST(MainWindow, PanesStayBoundedUnderAFloodAndSayWhatTheyDropped) {
 TEST(MainWindow, ControlCharactersFromTheNetworkAreShownNotActedOn) {
     TWindowHarness h;
     // A forged search reply whose name holds ESC, CR and LF: one row, the characters visible.
-    h.Win().Endpoint().OnSearchReply("10.0.0.9", "A\x1b[2J\r\nB", "00 1A 2B 3C 4D 5E", "4017", FamilyZ2, 0);
+    TSearchHit hit;
+    hit.Reply = {"10.0.0.9", "A\x1b[2J\r\nB", "00 1A 2B 3C 4D 5E", "4017", 4017, FamilyZ2};
+    hit.Binding = 0;
+    h.Win().Endpoint().OnSearchReply(hit);
     h.Win().FlushPending();
     ASSERT_EQ(h.Win().DeviceCount(), 1);
     const QModelIndex name = h.Win().Devices().index(0, TDeviceListModel::ColName);

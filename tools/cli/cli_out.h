@@ -1,7 +1,7 @@
 #pragma once
 // The output of the LAN commands of varnix-cli.
 
-#include "engine/outcome.h"
+#include "cli/exit_codes.h"
 #include "lang/safe_text.h"
 
 #include <QJsonArray>

@@ -3,6 +3,7 @@
 #include "app/app_paths.h"
 #include "cli/cli_options.h"
 #include "cli/cli_out.h"
+#include "cli/exit_codes.h"
 #include "cli/fleet_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
@@ -13,7 +14,6 @@
 #include "core/convert.h"
 #include "core/file_read.h"
 #include "engine/lan_session.h"
-#include "engine/outcome.h"
 #include "engine/save_prepare.h"
 #include "lan/lan_protocol.h"
 #include "lang/safe_text.h"
@@ -320,15 +320,15 @@ int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, 
             return out.Finish(TExit::Usage);
         }
     }
-    // A restart always goes to port 1500; a reset to the family's port.
+    // A restart always goes to port 1500; a reset to the family's port (the lane knows which).
     const std::uint8_t code = reset ? CmdFactoryReset : CmdRestart;
-    const auto acks = session.Command(*m, o.Login, code, reset && m->Family == FamilyZ3, o.TimeoutMs);
+    const TSaveReport report = session.Command(*m, o.Login, code, o.TimeoutMs);
     out.Line(ModuleTitle(*m));
     QJsonArray list;
-    for (const TAck& a : acks)
-        list.append(AckJson(a));
+    for (const TSaveReport::TArrived& a : report.Arrived)
+        list.append(AckJson(report.CodeOf(a), a.Ack));
     out.Root().insert(QStringLiteral("acks"), list);
-    if (acks.empty()) {
+    if (report.Arrived.empty()) {
         out.Error(QStringLiteral("%1: no acknowledgement of the %2 within %3 s")
                       .arg(Q(m->Mac), BlockNameOfCode(code))
                       .arg(o.TimeoutMs / 1000.0));
@@ -336,10 +336,10 @@ int CmdRestartOrReset(TLanSession& session, const QString& macText, bool reset, 
     }
     out.Line(QStringLiteral("0x%1 %2: %3")
                  .arg(code, 2, 16, QLatin1Char('0'))
-                 .arg(BlockNameOfCode(code), AckResultText(acks.front())));
-    if (acks.front().Result != 'K')
-        out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckResultText(acks.front())));
-    return out.Finish(AckExit(acks.front()));
+                 .arg(BlockNameOfCode(code), AckResultText(report.Arrived.front().Ack)));
+    if (report.Arrived.front().Ack.Result != 'K')
+        out.Error(QStringLiteral("%1: %2").arg(Q(m->Mac), AckResultText(report.Arrived.front().Ack)));
+    return out.Finish(AckOutcome(report.Arrived.front().Ack));
 }
 
 // --- saves: set, profile apply, provision (the run itself is in save_run.cpp) ---

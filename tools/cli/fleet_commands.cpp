@@ -24,11 +24,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QString AckWord(const TAck& a) {
-    const QString result = a.Result == 'C' ? QStringLiteral("checksum") : QString(QLatin1Char(a.Result));
-    return a.Code >= 0 ? QStringLiteral("0x%1 %2").arg(a.Code, 2, 16, QLatin1Char('0')).arg(result) : result;
-}
-
 // --- search --check ---
 
 QString FindingText(const THealthFinding& f, const std::vector<TFoundModule>& found) {
@@ -347,11 +342,11 @@ TExit CmdAudit(const QStringList& args, TFleetContext& ctx) {
         status = TExit::NoAnswer;
     }
     // The compatible ones are read side by side.
-    std::vector<TLanSession::TReadRequest> requests;
+    std::vector<TReadRequest> requests;
     for (const TFoundModule& m : found)
         if (m.Family == FamilyZ2 || m.Family == FamilyZ3)
-            requests.push_back({m, ctx.Login});
-    const auto reads = ctx.Session->ReadMany(requests, ctx.TimeoutMs, ctx.Parallel);
+            requests.push_back({m, ctx.Login, ctx.TimeoutMs, ctx.Session->Options().QuietMs});
+    const auto reads = ctx.Session->ReadMany(requests, ctx.Parallel);
     int differing = 0;
     std::size_t n = 0;
     for (const TFoundModule& m : found) {
@@ -394,10 +389,8 @@ int ReportSearchChecks(TLanSession& session, const std::vector<TFoundModule>& fo
     for (const TFoundModule& m : found)
         modules.push_back(THealthModule{m.Ip, m.Name, m.Mac, m.Firmware, m.Family, m.Binding});
     std::vector<THealthBinding> bindings;
-    for (int i = 0; i < session.Endpoint().BindingCount(); ++i) {
-        const std::string address = session.Endpoint().BindingAddress(i);
+    for (const std::string& address : session.SearchAddresses())
         bindings.push_back(THealthBinding{address, LocalNetmask(address)});
-    }
     const auto findings = RunHealthChecks(modules, bindings);
     QJsonArray list;
     for (const THealthFinding& f : findings) {
@@ -425,8 +418,8 @@ int ReportSearchChecks(TLanSession& session, const std::vector<TFoundModule>& fo
 
 void ReportEmptySearch(TLanSession& session, const std::string& destination, TFleetContext& ctx) {
     QStringList tried;
-    for (int i = 0; i < session.Endpoint().BindingCount(); ++i)
-        tried << Q(session.Endpoint().BindingAddress(i));
+    for (const std::string& address : session.SearchAddresses())
+        tried << Q(address);
     QStringList causes;
     if (tried.isEmpty())
         causes << QStringLiteral("no adapter has an IPv4 address up (see `ip -4 addr`)");
@@ -459,7 +452,7 @@ bool RestartPending(const TFoundModule& m, const TModuleSettings& s) {
 }
 
 QString JournalSave(const QString& programDir, const TFoundModule& m, const TPreparedSave& save,
-                    const std::vector<TAck>& acks, const QString& outcome) {
+                    const TSaveReport& report, const QString& outcome) {
     TJournalEntry e;
     e.Mac = Q(m.Mac);
     e.Ip = Q(m.Ip);
@@ -468,8 +461,7 @@ QString JournalSave(const QString& programDir, const TFoundModule& m, const TPre
     e.Link = QStringLiteral("lan");
     for (const TFieldChange& c : save.Changes + save.SideEffects)
         e.Changes.append(TJournalChange{c.Field->Name, c.Old, c.New});
-    for (const TAck& a : acks)
-        e.Acks.append(AckWord(a));
+    e.Acks = report.Words();
     e.Outcome = outcome;
     QString error;
     return AppendJournal(JournalPath(programDir), e, &error) ? QString() : error;

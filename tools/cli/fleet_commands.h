@@ -4,8 +4,8 @@
 // The command runner (commands.cpp) hands these its output and its save path through a context,
 // so they share its options, its --json document and set's read, save and verify.
 
+#include "cli/exit_codes.h"
 #include "engine/lan_session.h"
-#include "engine/outcome.h"
 #include "engine/save_prepare.h"
 #include "model/fields.h"
 
@@ -54,6 +54,6 @@ bool RestartPending(const TFoundModule& m, const TModuleSettings& s);
 
 // Appends the journal line of one save; returns "" or why it could not be written.
 QString JournalSave(const QString& programDir, const TFoundModule& m, const TPreparedSave& save,
-                    const std::vector<TAck>& acks, const QString& outcome);
+                    const TSaveReport& report, const QString& outcome);
 
 } // namespace varnix::cli

@@ -16,10 +16,10 @@ QJsonObject ModuleJson(const TFoundModule& m) {
     return o;
 }
 
-QJsonObject AckJson(const TAck& a) {
+QJsonObject AckJson(int code, const TAck& a) {
     QJsonObject o;
-    if (a.Code >= 0)
-        o.insert(QStringLiteral("code"), a.Code);
+    if (code >= 0)
+        o.insert(QStringLiteral("code"), code);
     o.insert(QStringLiteral("result"),
              a.Result == 'C' ? QStringLiteral("checksum") : QString(QLatin1Char(a.Result)));
     if (a.Result == 'C')

@@ -16,6 +16,7 @@ inline QString Q(const std::string& s) {
 }
 
 QJsonObject ModuleJson(const TFoundModule& m);
-QJsonObject AckJson(const TAck& a);
+// An acknowledgement and the code of the send it belongs to (-1: none).
+QJsonObject AckJson(int code, const TAck& a);
 
 } // namespace varnix::cli

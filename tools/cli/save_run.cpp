@@ -41,7 +41,7 @@ struct TJobRun {
     std::optional<TReadResult> Read;
     TPreparedSave Save;
     QStringList Notes;
-    std::vector<TAck> Acks;
+    TSaveReport Report;
     TExit Status = TExit::Ok;
     QString Outcome; // one word: verified, saved, unchanged, unverified, not-found, no-answer, ...
     QString Detail;
@@ -69,39 +69,19 @@ QString OutcomeForExit(TExit e) {
     }
 }
 
-// Acknowledgements against the steps: matched by the code they name, else in arrival order.
-TExit CheckAcks(TJobRun& j, TOut& out) {
-    const auto& steps = j.Save.Plan.Steps;
-    std::vector<std::optional<TAck>> byStep(steps.size());
-    std::vector<TAck> unmatched;
-    for (const TAck& a : j.Acks) {
-        bool placed = false;
-        for (std::size_t i = 0; i < steps.size() && a.Code >= 0; ++i)
-            if (!byStep[i] && steps[i].Code == a.Code) {
-                byStep[i] = a;
-                placed = true;
-                break;
-            }
-        if (!placed)
-            unmatched.push_back(a);
-    }
-    for (std::size_t i = 0, u = 0; i < steps.size() && u < unmatched.size(); ++i)
-        if (!byStep[i])
-            byStep[i] = unmatched[u++];
-    TExit status = TExit::Ok;
-    for (std::size_t i = 0; i < steps.size(); ++i) {
+// Each step's acknowledgement (by the order of the module's answers on its lane), one line each.
+TExit CheckAcks(const TJobRun& j, TOut& out) {
+    const TSaveReport& r = j.Report;
+    for (std::size_t i = 0; i < r.Steps.size(); ++i) {
         const QString what = QStringLiteral("0x%1 %2")
-                                 .arg(steps[i].Code, 2, 16, QLatin1Char('0'))
-                                 .arg(BlockNameOfCode(steps[i].Code));
-        if (!byStep[i]) {
+                                 .arg(r.Steps[i].Code, 2, 16, QLatin1Char('0'))
+                                 .arg(BlockNameOfCode(r.Steps[i].Code));
+        if (i < r.AckOf.size() && r.AckOf[i])
+            out.Line(QStringLiteral("  %1: %2").arg(what, AckResultText(*r.AckOf[i])));
+        else
             out.Line(QStringLiteral("  %1: no acknowledgement").arg(what));
-            status = Worse(status, TExit::NoAnswer);
-        } else {
-            out.Line(QStringLiteral("  %1: %2").arg(what, AckResultText(*byStep[i])));
-            status = Worse(status, AckExit(*byStep[i]));
-        }
     }
-    return status;
+    return r.Outcome();
 }
 
 void PrintPrepared(const TJobRun& j, const TOptions& o, TOut& out) {
@@ -158,8 +138,8 @@ QJsonObject JobJson(const TJobRun& j, const TOptions& o) {
             b.insert(QStringLiteral("hex"), Hex(d.Bytes));
             datagrams.append(b);
         }
-    for (const TAck& a : j.Acks)
-        acks.append(AckJson(a));
+    for (const TSaveReport::TArrived& a : j.Report.Arrived)
+        acks.append(AckJson(j.Report.CodeOf(a), a.Ack));
     for (const QString& n : j.Notes)
         notes.append(n);
     m.insert(QStringLiteral("changes"), changes);
@@ -178,104 +158,33 @@ QJsonObject JobJson(const TJobRun& j, const TOptions& o) {
     return m;
 }
 
-// One pending module after the save: where it answered (null when it did not) and its read-back.
-struct TReadBack {
-    const TFoundModule* Where = nullptr;
-    TReadResult Read;
-};
-
-// The pending modules that answered, read back side by side with their new log-in; one that has
-// not restarted yet still takes the old one. Indexed like `pending`.
-std::vector<TReadBack> ReadBackAll(TLanSession& session, const std::vector<TFoundModule>& found,
-                                   const std::vector<TJobRun*>& pending, const TOptions& o) {
-    std::vector<TReadBack> out(pending.size());
-    std::vector<std::size_t> asked;
-    std::vector<TLanSession::TReadRequest> requests;
-    for (std::size_t k = 0; k < pending.size(); ++k) {
-        const auto it = std::find_if(found.begin(), found.end(), [&](const TFoundModule& f) {
-            return MacKey(f.Mac) == MacKey(pending[k]->Save.NewMac);
-        });
-        if (it == found.end())
-            continue;
-        out[k].Where = &*it;
-        asked.push_back(k);
-        requests.push_back({*it, pending[k]->Save.NewLogin});
-    }
-    auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
-    std::vector<std::size_t> again;
-    requests.clear();
-    for (std::size_t i = 0; i < asked.size(); ++i) {
-        TReadBack& b = out[asked[i]];
-        b.Read = std::move(reads[i]);
-        if (b.Read.Status == TExit::Password) {
-            again.push_back(asked[i]);
-            requests.push_back({*b.Where, o.Login});
-        }
-    }
-    reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
-    for (std::size_t i = 0; i < again.size(); ++i)
-        out[again[i]].Read = std::move(reads[i]);
-    return out;
-}
-
 // Searches for every saved module under the MAC it will answer with, reads it back with its new
 // log-in (the old one if it has not restarted yet) and compares, until each one matches or its
 // time is up.
-void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptions& o,
-               const QElapsedTimer& clock) {
-    std::map<TJobRun*, QList<TMismatch>> lastMismatch;
-    std::map<TJobRun*, bool> seen;
-    while (!pending.empty()) {
-        const qint64 now = clock.elapsed();
-        qint64 latest = 0;
-        for (TJobRun* j : pending)
-            latest = std::max(latest, j->SavedAtMs + o.VerifyTimeoutMs);
-        if (now >= latest)
-            break;
-        std::vector<std::string> macs;
-        for (TJobRun* j : pending)
-            macs.push_back(j->Save.NewMac);
-        const auto found = session.Find(macs, static_cast<int>(std::min<qint64>(latest - now, 2000)));
-        const std::vector<TReadBack> backs = ReadBackAll(session, found, pending, o);
-        std::vector<TJobRun*> still;
-        for (std::size_t k = 0; k < pending.size(); ++k) {
-            TJobRun* j = pending[k];
-            const TFoundModule* it = backs[k].Where;
-            bool done = false;
-            if (it) {
-                seen[j] = true;
-                const TReadResult& r = backs[k].Read;
-                if (r.Status == TExit::Ok) {
-                    const auto mismatches = CompareReadBack(j->Save, r.Settings);
-                    lastMismatch[j] = mismatches;
-                    if (mismatches.isEmpty()) {
-                        done = true;
-                        j->Outcome = QStringLiteral("verified");
-                        j->Detail =
-                            QStringLiteral("answers at %1; every field holds the value sent").arg(Q(it->Ip));
-                        j->Verify.insert(QStringLiteral("verified"), true);
-                        j->Verify.insert(QStringLiteral("ip"), Q(it->Ip));
-                        j->Verify.insert(QStringLiteral("afterMs"),
-                                         static_cast<double>(clock.elapsed() - j->SavedAtMs));
-                    }
-                }
-            }
-            if (!done) {
-                if (clock.elapsed() < j->SavedAtMs + o.VerifyTimeoutMs)
-                    still.push_back(j);
-                else
-                    lastMismatch.try_emplace(j);
-            }
-        }
-        pending.swap(still);
-    }
-    for (auto& [j, mismatches] : lastMismatch) {
-        if (j->Outcome == QLatin1String("verified"))
+void VerifyAll(TLanSession& session, const std::vector<TJobRun*>& pending, const TOptions& o) {
+    std::vector<TVerifyItem> items;
+    for (TJobRun* j : pending)
+        items.push_back(TVerifyItem{
+            j->Save.NewMac, j->Save.NewLogin, o.Login,
+            [save = &j->Save](const TModuleSettings& read) { return CompareReadBack(*save, read); },
+            j->SavedAtMs});
+    const std::vector<TVerifyOutcome> results = session.Verify(
+        std::move(items), TVerifyOptions{o.VerifyTimeoutMs, o.TimeoutMs, o.Session.QuietMs, o.Parallel});
+    for (std::size_t k = 0; k < pending.size(); ++k) {
+        TJobRun* j = pending[k];
+        const TVerifyOutcome& v = results[k];
+        if (v.Verified) {
+            j->Outcome = QStringLiteral("verified");
+            j->Detail = QStringLiteral("answers at %1; every field holds the value sent").arg(Q(v.Where.Ip));
+            j->Verify.insert(QStringLiteral("verified"), true);
+            j->Verify.insert(QStringLiteral("ip"), Q(v.Where.Ip));
+            j->Verify.insert(QStringLiteral("afterMs"), static_cast<double>(v.AfterMs));
             continue;
+        }
         j->Status = Worse(j->Status, TExit::NoAnswer);
         j->Outcome = QStringLiteral("unverified");
         j->Verify.insert(QStringLiteral("verified"), false);
-        if (!seen[j]) {
+        if (!v.Seen) {
             j->Detail = QStringLiteral("did not answer under %1 within %2 s after the save")
                             .arg(Q(j->Save.NewMac))
                             .arg(o.VerifyTimeoutMs / 1000.0);
@@ -284,7 +193,7 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
         }
         QStringList parts;
         QJsonArray list;
-        for (const TMismatch& m : mismatches) {
+        for (const TMismatch& m : v.Mismatches) {
             parts << QStringLiteral("%1 is %2, sent %3")
                          .arg(m.Field->Name, DisplayValue(*m.Field, m.Read), DisplayValue(*m.Field, m.Sent));
             QJsonObject x;
@@ -293,7 +202,7 @@ void VerifyAll(TLanSession& session, std::vector<TJobRun*> pending, const TOptio
             x.insert(QStringLiteral("read"), m.Read);
             list.append(x);
         }
-        j->Detail = mismatches.isEmpty()
+        j->Detail = v.Mismatches.isEmpty()
                         ? QStringLiteral("answered the search but its read-back failed")
                         : QStringLiteral("read back: %1").arg(parts.join(QStringLiteral("; ")));
         j->Verify.insert(QStringLiteral("reason"), j->Detail);
@@ -305,29 +214,26 @@ QString OutcomeOfAcks(TExit acked) {
     return acked == TExit::Ok ? QStringLiteral("acknowledged") : OutcomeForExit(acked);
 }
 
-// Writes the modules side by side through one endpoint; each one's acknowledgements and the
-// time its last pause ended are filled in.
-void SaveSideBySide(TLanSession& session, const std::vector<TJobRun*>& runs, const TOptions& o, TOut& out,
-                    const QElapsedTimer& clock) {
-    out.Line(QStringLiteral("saving %1 modules, %2 at a time").arg(runs.size()).arg(o.Parallel));
+// Writes the modules side by side, each from a lane of its own (one after the other with
+// --parallel 1); each one is journalled as soon as its save is over, so a run stopped midway leaves
+// a record of every module it wrote.
+void SaveAll(TLanSession& session, const std::vector<TJobRun*>& runs, const TOptions& o, TOut& out) {
+    if (runs.size() > 1)
+        out.Line(QStringLiteral("saving %1 modules, %2 at a time").arg(runs.size()).arg(o.Parallel));
     std::vector<TLanSession::TPlannedSave> saves;
     for (const TJobRun* r : runs)
         saves.push_back({*r->Found, r->Save.Plan});
-    // Each module is journalled as soon as its save is over, so a run stopped midway leaves a
-    // record of every module it wrote.
-    const auto acks =
-        session.ExecutePlans(saves, o.Login, o.Parallel, o.TimeoutMs, [&](int i, const std::vector<TAck>& a) {
+    const auto reports =
+        session.SaveMany(saves, o.Login, o.Parallel, o.TimeoutMs, [&](int i, const TSaveReport& report) {
             TJobRun& r = *runs[static_cast<std::size_t>(i)];
-            r.SavedAtMs = clock.elapsed();
-            TExit acked = a.size() < r.Save.Plan.Steps.size() ? TExit::NoAnswer : TExit::Ok;
-            for (const TAck& x : a)
-                acked = Worse(acked, AckExit(x));
-            if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, a, OutcomeOfAcks(acked));
+            r.SavedAtMs = session.Clock().NowMs();
+            if (const QString e =
+                    JournalSave(o.ProgramDir, *r.Found, r.Save, report, OutcomeOfAcks(report.Outcome()));
                 !e.isEmpty())
                 out.Error(e);
         });
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        runs[i]->Acks = acks[i];
+        runs[i]->Report = reports[i];
         runs[i]->Saved = true;
     }
 }
@@ -359,7 +265,7 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     // before a write.
     bool refused = false;
     std::vector<TJobRun*> toRead;
-    std::vector<TLanSession::TReadRequest> requests;
+    std::vector<TReadRequest> requests;
     for (TJobRun& r : runs) {
         if (!r.Found)
             continue;
@@ -370,9 +276,9 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
             continue;
         }
         toRead.push_back(&r);
-        requests.push_back({*r.Found, o.Login});
+        requests.push_back({*r.Found, o.Login, o.TimeoutMs, o.Session.QuietMs});
     }
-    auto reads = session.ReadMany(requests, o.TimeoutMs, o.Parallel);
+    auto reads = session.ReadMany(requests, o.Parallel);
     for (std::size_t i = 0; i < toRead.size(); ++i) {
         TJobRun& r = *toRead[i];
         r.Read = std::move(reads[i]);
@@ -411,7 +317,7 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         out.Line();
         for (TJobRun& r : runs) {
             if (r.Outcome.isEmpty())
-                r.Outcome = o.DryRun ? QStringLiteral("dry-run") : QStringLiteral("saved");
+                r.Outcome = o.DryRun ? QStringLiteral("dry-run") : QStringLiteral("acknowledged");
             worst = Worse(worst, r.Status);
             out.Line(QStringLiteral("%1: %2%3")
                          .arg(Q(r.Job.Mac), r.Outcome,
@@ -435,9 +341,8 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
     if (o.DryRun)
         return finish();
 
-    // 5. Save each module that has something to change: one after the other, or side by side.
-    QElapsedTimer clock;
-    clock.start();
+    // 5. Save each module that has something to change, side by side (--parallel 1: one after
+    // the other).
     std::vector<TJobRun*> toVerify, toSave;
     for (TJobRun& r : runs) {
         if (!r.Outcome.isEmpty() || !r.Save.Ok)
@@ -454,25 +359,11 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         }
         toSave.push_back(&r);
     }
-    const bool sideBySide = o.Parallel > 1 && toSave.size() > 1;
-    if (sideBySide)
-        SaveSideBySide(session, toSave, o, out, clock);
+    SaveAll(session, toSave, o, out);
     for (TJobRun* p : toSave) {
         TJobRun& r = *p;
-        out.Line((sideBySide ? QStringLiteral("%1 acknowledgements:") : QStringLiteral("saving %1"))
-                     .arg(Q(r.Found->Mac)));
-        if (!sideBySide) {
-            r.Acks = session.ExecutePlan(*r.Found, o.Login, r.Save.Plan, o.TimeoutMs);
-            r.SavedAtMs = clock.elapsed();
-            r.Saved = true;
-        }
+        out.Line(QStringLiteral("%1 acknowledgements:").arg(Q(r.Found->Mac)));
         const TExit acked = CheckAcks(r, out);
-        // Journalled as soon as the module has been written (side by side: when its save ended),
-        // so a run that is stopped midway still leaves a record of every write.
-        if (!sideBySide)
-            if (const QString e = JournalSave(o.ProgramDir, *r.Found, r.Save, r.Acks, OutcomeOfAcks(acked));
-                !e.isEmpty())
-                out.Error(e);
         r.Status = Worse(r.Status, acked);
         if (acked == TExit::Password || acked == TExit::ModuleError) {
             r.Outcome = OutcomeForExit(acked);
@@ -482,15 +373,20 @@ TExit RunJobs(TLanSession& session, std::vector<TJob> jobs, const TOptions& o, T
         }
         if (acked == TExit::NoAnswer)
             r.Detail = QStringLiteral("not every datagram was acknowledged");
-        if (!o.NoVerify)
+        if (!o.NoVerify) {
             toVerify.push_back(&r);
-        else
-            r.Outcome = acked == TExit::Ok ? QStringLiteral("saved") : QStringLiteral("no-answer");
+        } else if (acked == TExit::Ok) {
+            // Acknowledgements are the module's word only; a read-back is what proves a save.
+            r.Outcome = QStringLiteral("acknowledged");
+            r.Detail = QStringLiteral("not verified (--no-verify)");
+        } else {
+            r.Outcome = QStringLiteral("no-answer");
+        }
     }
     // 6. Verify.
     if (!toVerify.empty()) {
         out.Line(QStringLiteral("verifying %1 module(s)").arg(toVerify.size()));
-        VerifyAll(session, toVerify, o, clock);
+        VerifyAll(session, toVerify, o);
         for (TJobRun* r : toVerify)
             if (r->Outcome == QLatin1String("verified") && r->Status == TExit::NoAnswer)
                 r->Detail += QStringLiteral(" (not every datagram was acknowledged)");

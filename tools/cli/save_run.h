@@ -6,7 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_out.h"
-#include "engine/outcome.h"
+#include "cli/exit_codes.h"
 #include "engine/save_prepare.h"
 #include "model/fields.h"
 #include "model/module_settings.h"

@@ -1,6 +1,6 @@
 #include "cli/upgrade_command.h"
 
-#include "engine/outcome.h"
+#include "cli/exit_codes.h"
 #include "lan/local_addresses.h"
 #include "lang/lang_table.h"
 #include "upgrade/upgrade_runner.h"

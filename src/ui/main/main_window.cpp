@@ -251,9 +251,9 @@ void TFrm_Main::WireEndpoint() {
         ShowReceiveTraffic(data, peer, local, peerPort, localPort);
     };
     svr.OnStatus = [this](std::int32_t code, const std::string& text) { ShowStatus(code, Shown(text)); };
-    svr.OnSearchReply = [this](const std::string& ip, const std::string& name, const std::string& mac,
-                               const std::string& firmware, std::int32_t family, std::int32_t binding) {
-        AddDeviceRow(Shown(ip), Shown(name), Shown(mac), Shown(firmware), family, binding);
+    svr.OnSearchReply = [this](const TSearchHit& h) {
+        AddDeviceRow(Shown(h.Reply.IP), Shown(h.Reply.Name), Shown(h.Reply.MAC), Shown(h.Reply.Firmware),
+                     h.Reply.Family, h.Binding);
     };
     // Each reply is in the store when its event comes; the copy keeps what the module reported,
     // for the journal's old values, after a save has encoded new values into the store.

@@ -95,9 +95,8 @@ protected:
         options.Store = &host.BlockStore;
         svr_ = std::make_unique<TUdpSvr>(options);
         // The window's wiring of the endpoint's events to the pages.
-        svr_->OnSearchReply = [this](const std::string&, const std::string&, const std::string& mac,
-                                     const std::string&, std::int32_t family, std::int32_t binding) {
-            rows_.push_back(TRow{mac, family, binding});
+        svr_->OnSearchReply = [this](const TSearchHit& h) {
+            rows_.push_back(TRow{h.Reply.MAC, h.Reply.Family, h.Binding});
         };
         svr_->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
                                       std::int32_t) { z2->ShowZ2Params(b, p, family, false); };
