@@ -41,7 +41,10 @@ void Vary::fill(Bytes& b, std::size_t at, std::size_t n) {
 }
 
 void Vary::bits(Bytes& b, std::size_t at, std::uint8_t mask) {
-    b[at] = static_cast<std::uint8_t>((b[at] & ~mask) | (byte() & mask));
+    std::uint8_t v = 0;
+    while (mask != 0 && (v & mask) == 0)
+        v = byte();
+    b[at] = static_cast<std::uint8_t>((b[at] & ~mask) | (v & mask));
 }
 
 std::uint64_t freshVarySeed() {

@@ -27,7 +27,8 @@ public:
     std::uint8_t byteOtherThan(std::uint8_t avoid);
     // Bytes [at, at + n) of b.
     void fill(Bytes& b, std::size_t at, std::size_t n);
-    // The bits of `mask` in b[at]; the other bits stay.
+    // The bits of `mask` in b[at], at least one of them set (all clear is what an encoder that
+    // drops them would write, so that pattern would hide it); the other bits stay.
     void bits(Bytes& b, std::size_t at, std::uint8_t mask);
 
 private:
