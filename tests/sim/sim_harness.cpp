@@ -83,7 +83,7 @@ std::vector<std::string> splitEnv(const char* name) {
 }
 } // namespace
 
-Sim::Sim(const std::vector<std::string>& args) {
+Sim::Sim(const std::vector<std::string>& args, const std::string& stderrPath) {
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");
@@ -91,6 +91,10 @@ Sim::Sim(const std::vector<std::string>& args) {
     auto argv = argvOf(args, store);
     pid_ = fork();
     if (pid_ == 0) {
+        if (!stderrPath.empty()) {
+            const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, 2);
+        }
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);

@@ -19,10 +19,11 @@ std::string hexOf(const Bytes& b);  // upper-case pairs, no separators
 Bytes command(std::uint8_t code, const Bytes& mac, const std::string& user = "vesta",
               const std::string& password = "vesta", const Bytes& payload = {});
 
-// A running simulator; SIGTERM on destruction (or stop()).
+// A running simulator; SIGTERM on destruction (or stop()). Its stderr goes to `stderrPath` when
+// one is given.
 class Sim {
 public:
-    explicit Sim(const std::vector<std::string>& args);
+    explicit Sim(const std::vector<std::string>& args, const std::string& stderrPath = {});
     ~Sim();
     Sim(const Sim&) = delete;
     Sim& operator=(const Sim&) = delete;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 using namespace simtest;
@@ -50,6 +51,20 @@ Bytes text(const std::string& s, std::size_t width) {
     Bytes b(width, 0);
     std::copy_n(s.begin(), std::min(width, s.size()), b.begin());
     return b;
+}
+
+// An acknowledgement as "FF01xx" and its status: byte 2 is not the program's to read, and never
+// a copy of the command code.
+std::string ackOf(const Bytes& r, std::uint8_t code) {
+    if (r.size() != 4 || r[0] != 0xFF || r[1] != 0x01)
+        return hexOf(r);
+    EXPECT_NE(r[2], code) << "byte 2 copies the command code";
+    return "FF01xx" + hexOf(Bytes{r[3]});
+}
+
+// The bytes of a search reply the program reads: 0-2, 5-16 and 19-32.
+std::string searchReadBytes(const Bytes& r) {
+    return hexOf(slice(r, 0, 3)) + "." + hexOf(slice(r, 5, 12)) + "." + hexOf(slice(r, 19, 14));
 }
 
 class SimLan : public ::testing::Test {
@@ -94,21 +109,22 @@ TEST_F(SimLan, SearchGetsOneReplyPerModuleWithTheRightBytes) {
     };
     const Received* a = find(36, 1500, kMacA);
     ASSERT_NE(a, nullptr);
-    Bytes expected = hex("FF 24 01 00 00 0A 4D 00 32 00 1A 2B 3C 4D 5E B1 0F 00 00");
-    const Bytes name = text("Line-1-with-a-", 14); // cut to the 14 bytes of the reply's name field
-    expected.insert(expected.end(), name.begin(), name.end());
-    expected.insert(expected.end(), {0, 0, 0});
-    EXPECT_EQ(hexOf(a->data), hexOf(expected));
+    // The name is cut to the 14 bytes of the reply's name field.
+    EXPECT_EQ(searchReadBytes(a->data),
+              "FF2401.0A4D0032001A2B3C4D5EB10F." + hexOf(text("Line-1-with-a-", 14)));
     EXPECT_EQ(a->fromIp, "10.77.0.2"); // the module side answers with its own address
 
     const Received* old = find(36, 1500, hex("00 1A 2B 3C 4D 60"));
     ASSERT_NE(old, nullptr);
     EXPECT_EQ(hexOf(slice(old->data, 15, 2)), "D107");
+    // The bytes the program does not read differ from module to module.
+    EXPECT_NE(hexOf(slice(a->data, 3, 2)) + hexOf(slice(a->data, 17, 2)) + hexOf(slice(a->data, 33, 3)),
+              hexOf(slice(old->data, 3, 2)) + hexOf(slice(old->data, 17, 2)) +
+                  hexOf(slice(old->data, 33, 3)));
 
     const Received* z3 = find(36, 1901, kMacZ3);
     ASSERT_NE(z3, nullptr);
-    EXPECT_EQ(hexOf(slice(z3->data, 0, 17)), "FF240100000A4D0034001A2B3C4D5F8813");
-    EXPECT_EQ(hexOf(slice(z3->data, 19, 6)), hexOf(text("Z3mod", 6)));
+    EXPECT_EQ(searchReadBytes(z3->data), "FF2401.0A4D0034001A2B3C4D5F8813." + hexOf(text("Z3mod", 14)));
 
     EXPECT_NE(find(193, 1500, {}), nullptr);
     EXPECT_NE(find(256, 1500, {}), nullptr);
@@ -159,7 +175,7 @@ TEST_F(SimLan, ReadGivesTheConfiguredReplies) {
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(slice(got[0].data, 0, 67), base);
     EXPECT_EQ(hexOf(got[1].data), "0101000A"); // kind 4, the length of the given block
-    EXPECT_EQ(got[2].data, Bytes(40, 0));
+    EXPECT_EQ(got[2].data.size(), 40u);        // a length the program does not know; its bytes are open
 
     // A Z3 module reads on 1901 and answers the 130 bytes alone, from 1901; on 1500 it does not.
     got = ask(pc, 1901, command(0x03, kMacZ3));
@@ -183,30 +199,24 @@ TEST_F(SimLan, FaultyCommandsGetTheirErrorReplies) {
         const char* what;
         int port;
         Bytes datagram;
-        std::vector<Bytes> replies;
+        std::vector<std::string> replies;
     };
     const std::vector<Case> cases = {
-        {"bad checksum", 1500, badSum, {Bytes{0x45, good}}},
-        {"wrong password", 1500, command(0x03, kMacA, "vesta", "nope"), {hex("FF 01 03 50")}},
-        {"wrong user", 1500, command(0x05, kMacA, "admin", "vesta", Bytes(67)), {hex("FF 01 05 50")}},
-        {"base block one byte short",
-         1500,
-         command(0x05, kMacA, "vesta", "vesta", Bytes(66)),
-         {hex("FF 01 05 45")}},
-        {"modbus block of 5 bytes",
-         1500,
-         command(0x24, kMacA, "vesta", "vesta", Bytes(5)),
-         {hex("FF 01 24 45")}},
-        {"unknown code", 1500, command(0x30, kMacA), {hex("FF 01 30 45")}},
+        {"bad checksum", 1500, badSum, {hexOf(Bytes{0x45, good})}},
+        {"wrong password", 1500, command(0x03, kMacA, "vesta", "nope"), {"FF01xx50"}},
+        {"wrong user", 1500, command(0x05, kMacA, "admin", "vesta", Bytes(67)), {"FF01xx50"}},
+        {"base block one byte short", 1500, command(0x05, kMacA, "vesta", "vesta", Bytes(66)), {"FF01xx45"}},
+        {"modbus block of 5 bytes", 1500, command(0x24, kMacA, "vesta", "vesta", Bytes(5)), {"FF01xx45"}},
+        {"unknown code", 1500, command(0x30, kMacA), {"FF01xx45"}},
         {"another MAC", 1500, command(0x03, hex("00 1A 2B 3C 4D 00")), {}},
         {"Z2 command on the Z3 port", 1901, command(0x03, kMacA), {}},
         {"too short for an address", 1500, hex("FF 05 03 00 1A 2B 3C 4D 5E"), {}},
     };
     for (const auto& c : cases) {
         const auto got = ask(pc, c.port, c.datagram, 200);
-        std::vector<Bytes> data;
+        std::vector<std::string> data;
         for (const auto& r : got)
-            data.push_back(r.data);
+            data.push_back(ackOf(r.data, c.datagram[2]));
         EXPECT_EQ(data, c.replies) << c.what;
     }
     // None of them changed the module: the checksum-failed write was not stored.
@@ -238,7 +248,7 @@ TEST_F(SimLan, BaseWriteThenRestartChangesIdentityAndResetRestoresIt) {
 
     got = ask(pc, 1500, command(0x05, kMacA, "vesta", "vesta", base));
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexOf(got[0].data), "FF01054B");
+    EXPECT_EQ(ackOf(got[0].data, 0x05), "FF01xx4B");
     // The log-in and the identity stay as they were until the module restarts.
     EXPECT_EQ(ask(pc, 1500, command(0x03, kMacA)).size(), 5u);
     auto search = ask(pc, 1500, kSearch);
@@ -247,7 +257,7 @@ TEST_F(SimLan, BaseWriteThenRestartChangesIdentityAndResetRestoresIt) {
 
     got = ask(pc, 1500, command(0x02, kMacA), 50);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexOf(got[0].data), "FF01024B");
+    EXPECT_EQ(ackOf(got[0].data, 0x02), "FF01xx4B");
     EXPECT_TRUE(ask(pc, 1500, kSearch, 50).empty()) << "a rebooting module answers nothing";
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
 
@@ -256,7 +266,7 @@ TEST_F(SimLan, BaseWriteThenRestartChangesIdentityAndResetRestoresIt) {
     EXPECT_EQ(hexOf(slice(search[0].data, 5, 10)), "0A4D0063" + hexOf(newMac));
     EXPECT_EQ(slice(search[0].data, 19, 14), text("Renamed", 14));
     EXPECT_TRUE(ask(pc, 1500, command(0x03, kMacA, "vesta", "secret")).empty()) << "old MAC";
-    EXPECT_EQ(hexOf(ask(pc, 1500, command(0x03, newMac, "vesta", "vesta")).at(0).data), "FF010350");
+    EXPECT_EQ(ackOf(ask(pc, 1500, command(0x03, newMac, "vesta", "vesta")).at(0).data, 0x03), "FF01xx50");
     EXPECT_EQ(ask(pc, 1500, command(0x03, newMac, "vesta", "secret")).size(), 5u);
 
     QJsonObject m = moduleInState(state, 0);
@@ -270,7 +280,7 @@ TEST_F(SimLan, BaseWriteThenRestartChangesIdentityAndResetRestoresIt) {
     // Factory reset: back to the blocks it started with, after a reboot.
     got = ask(pc, 1500, command(0x0B, newMac, "vesta", "secret"), 50);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexOf(got[0].data), "FF010B4B");
+    EXPECT_EQ(ackOf(got[0].data, 0x0B), "FF01xx4B");
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     search = ask(pc, 1500, kSearch);
     ASSERT_EQ(search.size(), 1u);
@@ -304,14 +314,50 @@ TEST_F(SimLan, Z3SaveEndsWithRestartFromItsOwnPort) {
     port[51] = 1; // TCP Client
     got = ask(pc, 1901, command(0x06, kMacZ3, "vesta", "vesta", port));
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexOf(got[0].data), "FF01064B");
+    EXPECT_EQ(ackOf(got[0].data, 0x06), "FF01xx4B");
     EXPECT_EQ(got[0].fromPort, 1901);
     got = ask(pc, 1901, command(0x04, kMacZ3), 50);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexOf(got[0].data), "FF01044B");
+    EXPECT_EQ(ackOf(got[0].data, 0x04), "FF01xx4B");
     const QJsonObject m = moduleInState(state, 0);
     EXPECT_EQ(m[QLatin1String("restarts")].toInt(), 1);
     EXPECT_EQ(field(m, "port"), hexOf(port));
+}
+
+TEST_F(SimLan, OpenBytesFollowThePrintedSeed) {
+    // What two modules send for a search, a read and three commands, where it has open bytes.
+    auto run = [&](const std::vector<std::string>& seed, const std::string& stderrPath) {
+        std::vector<std::string> extra{"--module", "z2:00-1A-2B-3C-4D-5E:10.77.0.50:Line-1:4017", "--module",
+                                       "z2:00-1A-2B-3C-4D-60:10.77.0.51:Line-2:4017"};
+        extra.insert(extra.end(), seed.begin(), seed.end());
+        Sim sim(args(extra), stderrPath);
+        EXPECT_TRUE(sim.ready()) << "stdout keeps its one ready line";
+        Client pc(pc_);
+        std::vector<std::string> seen;
+        for (const Bytes& d : {kSearch, command(0x03, kMacA), command(0x30, kMacA), command(0x30, kMacA),
+                               command(0x03, kMacA, "vesta", "nope")}) {
+            std::vector<std::string> replies;
+            for (const auto& r : ask(pc, 1500, d))
+                if (r.data.size() != 85 && r.data.size() != 302) // heartbeat, HTTPD: all read
+                    replies.push_back(hexOf(r.data));
+            if (d == kSearch)
+                std::sort(replies.begin(), replies.end()); // the two search replies may cross
+            seen.insert(seen.end(), replies.begin(), replies.end());
+        }
+        return seen;
+    };
+    const std::string err = tempPath("vary-seed.txt");
+    const auto first = run({}, err);
+    ASSERT_EQ(first.size(), 2u + 3u + 3u);
+    EXPECT_NE(first[5], first[6]) << "each acknowledgement draws its own byte 2";
+    std::smatch m;
+    const std::string line = readFile(err);
+    ASSERT_TRUE(std::regex_match(line, m, std::regex("varnix-sim: vary seed ([0-9]+)\n"))) << line;
+    EXPECT_EQ(run({"--vary-seed", m[1].str()}, {}), first) << "the printed seed repeats the run";
+    const auto other = run({"--vary-seed", std::to_string(std::stoull(m[1].str()) + 1)}, {});
+    ASSERT_EQ(other.size(), first.size());
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_NE(other[i], first[i]) << "another seed, other open bytes: datagram " << i;
 }
 
 TEST_F(SimLan, EveryAdapterReachesTheModule) {
@@ -407,6 +453,8 @@ TEST_F(SimLan, ProcessContract) {
     EXPECT_NE(err.find("base"), std::string::npos);
     EXPECT_EQ(runSim({"--module", "z9:00-1A-2B-3C-4D-5E", "--duration", "0.1"}), 2);
     EXPECT_EQ(runSim({"--generate", "60001", "--duration", "0.1"}), 2);
+    EXPECT_EQ(runSim({"--vary-seed", "-3", "--duration", "0.1"}, &err), 2);
+    EXPECT_NE(err.find("--vary-seed"), std::string::npos);
     // The wildcard address only with the interfaces to serve, so no other interface is answered.
     EXPECT_EQ(runSim({"--bind", "0.0.0.0", "--duration", "0.1"}, &err), 2);
     EXPECT_NE(err.find("--iface"), std::string::npos);

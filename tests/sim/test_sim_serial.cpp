@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 using namespace varnix::sim;
 
@@ -61,12 +62,46 @@ TEST(SimSerial, FramesAreCutFromTheStreamAndAnsweredInOrder) {
     EXPECT_FALSE(m.hasPartial());
 }
 
-TEST(SimSerial, Z1ReplyChecksumCoversByte30) {
+Bytes readReply(SerialOptions o, const char* family, std::uint64_t seed) {
+    o.family = family;
+    o.varySeed = seed;
+    const Bytes request{0x55, static_cast<std::uint8_t>(o.family == "z2" ? 0xBD : 0xBC)};
+    return SerialModule(o).feed(request.data(), request.size(), 0).at(0);
+}
+
+TEST(SimSerial, OpenBytesFollowTheSeedAndTheZ1ChecksumCoversByte30) {
+    std::set<int> byte30;
+    std::set<Bytes> z2Tails;
+    for (std::uint64_t seed = 1; seed <= 16; ++seed) {
+        const Bytes z1 = readReply({}, "z1", seed);
+        ASSERT_EQ(z1.size(), 32u);
+        EXPECT_EQ(readReply({}, "z1", seed), z1) << "one seed, the same reply";
+        EXPECT_NE(z1[30], 0) << "a zero would hide a checksum that stops at byte 29";
+        EXPECT_EQ(z1[31], sum8(z1.data(), 2, 30));
+        byte30.insert(z1[30]);
+
+        const Bytes z2 = readReply({}, "z2", seed);
+        ASSERT_EQ(z2.size(), 137u);
+        EXPECT_EQ(readReply({}, "z2", seed), z2);
+        z2Tails.insert(Bytes(z2.begin() + 132, z2.end()));
+        // The read base and port bytes are the factory values whatever the seed.
+        EXPECT_EQ(toHex(Bytes(z2.begin() + 2 + 9, z2.begin() + 2 + 13)), "0700A8C0");
+        EXPECT_EQ(z2[2 + 3] & ~0x48, 0x80);
+        EXPECT_EQ(toHex(Bytes(z2.begin() + 69, z2.begin() + 77)), "00C2010008010101");
+    }
+    EXPECT_GT(byte30.size(), 8u);
+    EXPECT_GT(z2Tails.size(), 8u);
+
+    // Given blocks are sent as given.
+    SerialOptions given;
+    given.base = Bytes(kBaseSize, 0xA5);
+    given.port = Bytes(kPortSize, 0x5A);
+    const Bytes z2 = readReply(given, "z2", 3);
+    EXPECT_EQ(Bytes(z2.begin() + 2, z2.begin() + 69), given.base);
+    EXPECT_EQ(Bytes(z2.begin() + 69, z2.begin() + 132), given.port);
+
     SerialOptions o;
     o.family = "z1";
-    const Bytes r = SerialModule(o).feed(Bytes{0x55, 0xBC}.data(), 2, 0).at(0);
-    ASSERT_EQ(r.size(), 32u);
-    EXPECT_EQ(r[31], sum8(r.data(), 2, 30));
     o.badChecksum = true;
     const Bytes bad = SerialModule(o).feed(Bytes{0x55, 0xBC}.data(), 2, 0).at(0);
     EXPECT_NE(bad[31], sum8(bad.data(), 2, 30));

@@ -5,7 +5,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace varnix::sim {
@@ -132,7 +136,7 @@ ModuleDesc moduleFromJson(const QJsonObject& o, int index) {
     m.silent = val("silent").toBool(false);
     // Surface configuration errors (block sizes, missing MAC) with the module's position.
     try {
-        Module check(m);
+        Module check(m, Vary(0));
     } catch (const std::invalid_argument& e) {
         fail(where + e.what());
     }
@@ -171,6 +175,16 @@ ModuleDesc parseModuleDesc(const std::string& text) {
     if (f.size() > 4 && !f[4].empty())
         m.firmware = parseInt("--module firmware", f[4], 0, 65535);
     return m;
+}
+
+std::uint64_t parseVarySeed(const std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 20 &&
+                        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    errno = 0;
+    const unsigned long long v = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+    if (!digits || errno == ERANGE)
+        fail("--vary-seed: must be a whole number 0.." + std::to_string(UINT64_MAX) + ", not " + text);
+    return v;
 }
 
 std::vector<ModuleDesc> generatedModules(int count) {
@@ -216,6 +230,13 @@ void parseConfigJson(const std::string& json, SimOptions& into, bool dropGiven, 
     }
     if (top.contains(QLatin1String("seed")) && !seedGiven)
         into.seed = static_cast<unsigned>(top.value(QLatin1String("seed")).toInteger(1));
+    if (top.contains(QLatin1String("varySeed")) && !into.varySeed) {
+        // A JSON number is exact up to 2^53; every seed the simulator prints fits.
+        const double v = top.value(QLatin1String("varySeed")).toDouble(-1);
+        if (!(v >= 0 && v <= 9007199254740992.0) || v != std::floor(v))
+            fail("config: varySeed must be a whole number 0..2^53");
+        into.varySeed = static_cast<std::uint64_t>(v);
+    }
 }
 
 SimOptions parseCommandLine(int argc, char** argv) {
@@ -261,6 +282,8 @@ SimOptions parseCommandLine(int argc, char** argv) {
         } else if (a == "--seed") {
             o.seed = static_cast<unsigned>(parseInt(a, value(), 0, 2147483647));
             seedGiven = true;
+        } else if (a == "--vary-seed") {
+            o.varySeed = parseVarySeed(value());
         } else if (a == "--state") {
             o.statePath = value();
         } else if (a == "--journal") {

@@ -19,7 +19,10 @@ struct SimOptions {
     bool broadcastReplies = true;
     std::vector<ModuleDesc> modules;
     double drop = 0.0;
-    unsigned seed = 1;
+    unsigned seed = 1; // the drop generator's
+    // The generator of the bytes the program must not interpret (vary.h); none given: a fresh
+    // one per run, printed.
+    std::optional<std::uint64_t> varySeed;
     std::string statePath;
     std::string journalPath;
     int restartMs = 300;
@@ -32,8 +35,10 @@ SimOptions parseCommandLine(int argc, char** argv);
 // One module from FAMILY:MAC:IP:NAME:FIRMWARE.
 ModuleDesc parseModuleDesc(const std::string& text);
 // The modules and options of a JSON config text; options already set on the command line
-// (drop/seed) are passed in and win.
+// (drop/seed passed in, varySeed already set) win.
 void parseConfigJson(const std::string& json, SimOptions& into, bool dropGiven, bool seedGiven);
+// A --vary-seed value: a decimal number 0..2^64-1.
+std::uint64_t parseVarySeed(const std::string& text);
 // The N modules of --generate.
 std::vector<ModuleDesc> generatedModules(int count);
 

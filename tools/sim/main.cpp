@@ -35,8 +35,9 @@ public:
 
     int run() {
         fleet_.setRestartMs(opt_.restartMs);
-        for (const auto& desc : opt_.modules)
-            fleet_.add(Module(desc));
+        const std::uint64_t varySeed = opt_.varySeed.value_or(freshVarySeed());
+        for (std::size_t i = 0; i < opt_.modules.size(); ++i)
+            fleet_.add(Module(opt_.modules[i], Vary::forModule(varySeed, i)));
         if (!opt_.journalPath.empty()) {
             journal_ = std::fopen(opt_.journalPath.c_str(), "a");
             if (!journal_)
@@ -49,6 +50,9 @@ public:
         // SIGTERM/SIGINT only interrupt ppoll(), so a signal between checks is never lost.
         const sigset_t waitMask = blockStopSignals(onSignal);
 
+        // On stderr, so stdout keeps its one ready line; given back as --vary-seed it repeats
+        // every varied byte of this run.
+        printVarySeed(varySeed);
         std::printf("varnix-sim: ready\n");
         std::fflush(stdout);
 

@@ -53,10 +53,6 @@ std::string textUpToZero(const std::uint8_t* p, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-Bytes ack(std::uint8_t code, char status) {
-    return {0xFF, 0x01, code, static_cast<std::uint8_t>(status)};
-}
-
 void checkSize(const std::optional<Bytes>& b, std::size_t size, const char* what) {
     if (b && b->size() != size)
         throw std::invalid_argument(std::string(what) + " block must be " + std::to_string(size) +
@@ -99,7 +95,7 @@ std::uint8_t sum8(const std::uint8_t* d, std::size_t from, std::size_t to) {
 }
 
 Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std::string& name,
-                        const std::string& user, const std::string& password) {
+                        const std::string& user, const std::string& password, Vary& vary) {
     const Ip4 gateway{ip[0], ip[1], ip[2], 1};
     const Ip4 mask{255, 255, 255, 0};
     Blocks b;
@@ -118,6 +114,12 @@ Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std:
     std::copy(mac.begin(), mac.end(), b.base.begin() + 53);
     putIpReversed(b.base, 59, gateway); // DNS
     b.base[63] = 3;                     // short-connection time
+    // Not interpreted, only carried back: bytes 0-2, 8, 49-51, 64-66 and status bits 3 and 6.
+    vary.fill(b.base, 0, 3);
+    vary.fill(b.base, 8, 1);
+    vary.fill(b.base, 49, 3);
+    vary.fill(b.base, 64, 3);
+    vary.bits(b.base, 3, 0x48);
 
     const std::string remote = ipText(gateway);
     b.port.assign(kPortSize, 0);
@@ -139,10 +141,17 @@ Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std:
         put16(b.port, 54, 300); // time-out restart, seconds
         b.port[58] = 1;         // transparent TCP server style
     }
+    // Not interpreted, only carried back: bytes 46-49, 57, 59-62 and socket-flag bits 0, 1, 7.
+    vary.fill(b.port, 46, 4);
+    vary.fill(b.port, 57, 1);
+    vary.fill(b.port, 59, 4);
+    vary.bits(b.port, 50, 0x83);
 
     b.cloud.assign(kCloudSize, 0);
     putText(b.cloud, 2, 20, toHex(mac.data(), mac.size()));
     putText(b.cloud, 22, 8, "12345678");
+    vary.fill(b.cloud, 0, 2); // not interpreted, carried
+    vary.fill(b.cloud, 30, 20);
 
     const std::string heart = "heart";
     const std::string reg = "register";
@@ -167,11 +176,15 @@ Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std:
     return b;
 }
 
-Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::string& name) {
+Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::string& name,
+                       const SearchOpenBytes& open) {
     Bytes r(kSearchReplySize, 0);
     r[0] = 0xFF;
     r[1] = 0x24;
     r[2] = 0x01;
+    std::copy_n(open.begin(), 2, r.begin() + 3);
+    std::copy_n(open.begin() + 2, 2, r.begin() + 17);
+    std::copy_n(open.begin() + 4, 3, r.begin() + 33);
     std::copy(ip.begin(), ip.end(), r.begin() + 5); // first dotted number first
     std::copy(mac.begin(), mac.end(), r.begin() + 9);
     put16(r, 15, static_cast<unsigned>(firmware));
@@ -179,9 +192,9 @@ Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::s
     return r;
 }
 
-Module::Module(const ModuleDesc& desc)
+Module::Module(const ModuleDesc& desc, Vary vary)
     : family_(desc.family), firmware_(desc.firmware), replies_(desc.replies), modbusKind_(desc.modbusKind),
-      ignoreWrites_(desc.ignoreWrites), silent_(desc.silent) {
+      ignoreWrites_(desc.ignoreWrites), silent_(desc.silent), vary_(vary) {
     checkSize(desc.base, kBaseSize, "base");
     checkSize(desc.port, kPortSize, "port");
     checkSize(desc.cloud, kCloudSize, "cloud");
@@ -228,7 +241,11 @@ Module::Module(const ModuleDesc& desc)
     if (name.size() > 16)
         name.resize(16);
 
-    blocks_ = synthesiseBlocks(family_, mac, ip, name, desc.user, desc.password);
+    // Drawn whether or not the blocks are given, so a module's other bytes do not depend on it.
+    blocks_ = synthesiseBlocks(family_, mac, ip, name, desc.user, desc.password, vary_);
+    for (auto& b : searchOpen_)
+        b = vary_.byte();
+    paddingSeed_ = vary_.next();
     if (desc.base)
         blocks_.base = *desc.base;
     if (desc.port)
@@ -265,7 +282,7 @@ bool Module::listensTo(Port port, std::uint8_t code) const {
 Bytes Module::searchReply() const {
     if (family_ == Family::Other193 || family_ == Family::Other256) {
         const std::size_t size = family_ == Family::Other193 ? 193 : 256;
-        Bytes r(size, 0);
+        Bytes r = padding(size); // the program only tells them by their length
         r[0] = 0xFF;
         r[1] = static_cast<std::uint8_t>((size - 3) & 0xFF);
         r[2] = 0x01;
@@ -273,13 +290,28 @@ Bytes Module::searchReply() const {
         std::copy(ip_.begin(), ip_.end(), r.begin() + 9);
         return r;
     }
-    return buildSearchReply(ip_, mac_, firmware_, name_);
+    return buildSearchReply(ip_, mac_, firmware_, name_, searchOpen_);
+}
+
+Bytes Module::padding(std::size_t n) const {
+    Bytes r(n);
+    Vary v(paddingSeed_);
+    v.fill(r, 0, n);
+    return r;
+}
+
+Bytes Module::ack(std::uint8_t code, char status) {
+    // Byte 2 is not examined by the program; it never equals the command code here, so an
+    // acknowledgement cannot be matched to its command by it.
+    return {0xFF, 0x01, vary_.byteOtherThan(code), static_cast<std::uint8_t>(status)};
 }
 
 Bytes Module::modbusReply() const {
-    // Kind 7 travels in a 64-byte datagram; the stored block is cut or zero-padded to the kind.
+    // Kind 7 travels in a 64-byte datagram of which only the first 7 bytes are read; the stored
+    // block is cut or zero-padded to the kind.
     const std::size_t kind = static_cast<std::size_t>(modbusKind_);
-    Bytes r(kind == 7 ? 64 : kind, 0);
+    Bytes r = kind == 7 ? padding(64) : Bytes(kind);
+    std::fill_n(r.begin(), kind, 0);
     std::copy_n(blocks_.modbus.begin(), std::min(kind, blocks_.modbus.size()), r.begin());
     return r;
 }
@@ -353,7 +385,7 @@ Module::Outcome Module::command(const std::uint8_t* d, std::size_t n, double now
             } else if (r == "modbus") {
                 out.replies.push_back(modbusReply());
             } else {
-                out.replies.emplace_back(static_cast<std::size_t>(std::stoi(r)), 0);
+                out.replies.push_back(padding(static_cast<std::size_t>(std::stoi(r))));
             }
         }
         break;

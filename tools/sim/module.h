@@ -4,6 +4,7 @@
 // upgrade side later drive the same model.
 
 #include "bytes.h"
+#include "vary.h"
 
 #include <cstdint>
 #include <optional>
@@ -52,12 +53,17 @@ struct ModuleDesc {
 };
 
 // Blocks made from a desc's identity, from byte offsets (values that look like a module fresh
-// from the factory configured for this address).
+// from the factory configured for this address). The bytes the program only carries back (it
+// never interprets them) come from `vary`.
 Blocks synthesiseBlocks(Family family, const Mac& mac, const Ip4& ip, const std::string& name,
-                        const std::string& user, const std::string& password);
+                        const std::string& user, const std::string& password, Vary& vary);
+
+// The bytes of the search reply that the program does not interpret: 3-4, 17-18 and 33-35.
+using SearchOpenBytes = std::array<std::uint8_t, 7>;
 
 // The 36-byte search reply of a Z2/Z3 module.
-Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::string& name);
+Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::string& name,
+                       const SearchOpenBytes& open);
 
 // 8-bit sum of bytes [from, to] of a datagram.
 std::uint8_t sum8(const std::uint8_t* data, std::size_t from, std::size_t to);
@@ -65,7 +71,8 @@ std::uint8_t sum8(const std::uint8_t* data, std::size_t from, std::size_t to);
 class Module {
 public:
     // Throws std::invalid_argument for an inconsistent desc (missing MAC, blocks of wrong size).
-    explicit Module(const ModuleDesc& desc);
+    // `vary` fills every byte the desc leaves open (see vary.h).
+    Module(const ModuleDesc& desc, Vary vary);
 
     Family family() const { return family_; }
     Port replyPort() const { return family_ == Family::Z3 ? Port::Z3 : Port::Z2; }
@@ -99,6 +106,8 @@ private:
     void reboot(double nowMs, int restartMs);
     void takeIdentityFromBase();
     Bytes modbusReply() const;
+    Bytes padding(std::size_t n) const;
+    Bytes ack(std::uint8_t code, char status);
 
     Family family_;
     int firmware_;
@@ -116,6 +125,9 @@ private:
     int resets_ = 0;
     std::vector<int> writes_;
     double rebootUntilMs_ = -1;
+    Vary vary_;                     // per datagram: the acknowledgement's byte 2
+    SearchOpenBytes searchOpen_{};  // per module, kept across restarts
+    std::uint64_t paddingSeed_ = 0; // per module: unread reply bytes, the same on every read
 };
 
 // All modules, with the index by current MAC that addressed commands are matched against.

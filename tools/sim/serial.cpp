@@ -1,5 +1,6 @@
 #include "serial.h"
 
+#include "config.h"
 #include "state.h"
 #include "stop_signals.h"
 
@@ -97,9 +98,11 @@ SerialModule::SerialModule(const SerialOptions& o)
     : family_(o.family), z2_(o.family == "z2"), badChecksum_(o.badChecksum) {
     if (o.family != "z1" && o.family != "z2" && o.family != "z3")
         throw std::invalid_argument("--serial: family must be z1, z2 or z3");
+    Vary vary = Vary::forModule(o.varySeed.value_or(0), 0);
     const Blocks def = synthesiseBlocks(Family::Z2, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, {192, 168, 0, 7},
-                                        "Serial-Z2", "vesta", "vesta");
+                                        "Serial-Z2", "vesta", "vesta", vary);
     Bytes cloud(kCloudSize, 0), heart(kHeartSize, 0);
+    vary.fill(cloud, 0, 2); // bytes 0..1 of the 115-byte reply: not tested by the program
     std::memcpy(cloud.data() + 2, "SIM-DEV-0001", 12);
     std::memcpy(cloud.data() + 22, "pass1234", 8);
     heart[0] = 0x01; // network heartbeat
@@ -109,11 +112,15 @@ SerialModule::SerialModule(const SerialOptions& o)
     port_ = sized(o.port, kPortSize, def.port, "port");
     cloud_ = sized(o.cloud, kCloudSize, cloud, "cloud");
     heart_ = sized(o.heart, kHeartSize, heart, "heart");
+    // Never 0: a zero would leave a checksum that wrongly stops at byte 29 right.
+    z1Byte30_ = vary.byteOtherThan(0);
+    for (auto& b : z2Tail_)
+        b = vary.byte();
 }
 
 Bytes SerialModule::z1Reply() const {
     Bytes r = joined({kHead, 0xBC}, {&z1Body_});
-    r.push_back(0x01); // byte 30: not interpreted by the PC, but summed
+    r.push_back(z1Byte30_); // not interpreted by the PC, but summed
     r.push_back(static_cast<std::uint8_t>(sum8(r.data(), 2, 30) + (badChecksum_ ? 1 : 0)));
     return r;
 }
@@ -160,7 +167,7 @@ std::vector<Bytes> SerialModule::handle(const Bytes& f, double nowMs) {
         out.push_back(z1Reply());
     } else if (code == 0xBD && z2_) {
         rec.result = "read";
-        const Bytes tail(5, 0x00);
+        const Bytes tail(z2Tail_.begin(), z2Tail_.end());
         Bytes r = joined({kHead, 0xBD}, {&base_, &port_, &tail});
         out.push_back(std::move(r));
     } else if (code == 0xC1 && z2_) {
@@ -241,6 +248,8 @@ SerialOptions parseSerialOptions(int argc, char** argv) {
             o.linkPath = value(i);
         else if (a == "--duration")
             o.durationS = std::stod(value(i));
+        else if (a == "--vary-seed")
+            o.varySeed = parseVarySeed(value(i));
         else if (a == "--z1-body")
             o.z1Body = hex(i);
         else if (a == "--base")
@@ -272,7 +281,8 @@ void writeAll(int fd, const std::uint8_t* d, std::size_t n) {
 } // namespace
 
 int runSerialSimulator(int argc, char** argv) {
-    const SerialOptions o = parseSerialOptions(argc, argv);
+    SerialOptions o = parseSerialOptions(argc, argv);
+    o.varySeed = o.varySeed.value_or(freshVarySeed());
     SerialModule module(o);
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
@@ -300,6 +310,7 @@ int runSerialSimulator(int argc, char** argv) {
 
     const sigset_t waitMask = blockStopSignals(onSerialSignal);
 
+    printVarySeed(*o.varySeed); // on stderr, before the ready line
     std::printf("varnix-sim: serial %s\nvarnix-sim: ready\n", slave.c_str());
     std::fflush(stdout);
 

@@ -5,6 +5,9 @@
 
 #include "bytes.h"
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,9 @@ struct SerialOptions {
     std::string statePath;     // JSON: stored blocks and every frame received, rewritten per frame
     std::string linkPath;      // a symbolic link to the slave path, made at start, removed at exit
     Bytes z1Body, base, port, cloud, heart; // start values; empty: a factory-like default
+    // Seed of the bytes the program must not interpret (vary.h); none: 0 here, a fresh one when
+    // run from the command line.
+    std::optional<std::uint64_t> varySeed;
     double durationS = 0;
 };
 
@@ -46,6 +52,8 @@ private:
     bool z2_;
     bool badChecksum_;
     Bytes z1Body_, base_, port_, cloud_, heart_;
+    std::uint8_t z1Byte30_ = 0;            // byte 30 of the 32-byte reply: summed, not interpreted
+    std::array<std::uint8_t, 5> z2Tail_{}; // bytes 132..136 of the 137-byte reply
     Bytes pending_;
     double pendingSince_ = 0;
     std::vector<Frame> frames_;
