@@ -281,8 +281,8 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
         order.push_back("modbus " + std::to_string(kind) + " " + m.PollTimeout);
     };
     svr->OnSearchReply = [&](const TSearchHit& h) {
-        order.push_back("search " + h.Reply.Name + " " + h.Reply.Firmware + " " + std::to_string(h.Reply.Family) +
-                        " " + std::to_string(h.Binding));
+        order.push_back("search " + h.Reply.Name + " " + h.Reply.Firmware + " " +
+                        std::to_string(h.Reply.Family) + " " + std::to_string(h.Binding));
     };
 
     for (const TIdBytes& d : {params, cloud, heart, httpd, TIdBytes{0x12, 0x34, 0x00, 0x0A}, search,
