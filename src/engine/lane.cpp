@@ -61,18 +61,20 @@ void TLane::Release() {
 }
 
 std::uint16_t TLane::PortFor(std::uint8_t code) const {
-    const TUdpSvrOptions& o = svr_->Options();
-    return module_.Family == FamilyZ3 && code != CmdRestart ? o.PortZ3 : o.PortZ2;
+    return module_.Family == FamilyZ3 && code != CmdRestart ? PortZ3 : PortZ2;
 }
 
 void TLane::Send(const TLogin& login, std::uint8_t code, std::span<const std::uint8_t> payload,
                  std::uint16_t port) {
     if (!serving_)
         return;
-    lastPort_ = port;
+    // The protocol's ports stand for the endpoint's own (tests and the demo move them).
+    const TUdpSvrOptions& o = svr_->Options();
+    lastPort_ = port == PortZ3 ? o.PortZ3 : o.PortZ2;
     try {
-        svr_->SendDatagram(
-            binding_, BuildAddressedCommand(code, module_.Mac, login.User, login.Password, payload), port);
+        svr_->SendDatagram(binding_,
+                           BuildAddressedCommand(code, module_.Mac, login.User, login.Password, payload),
+                           lastPort_);
     } catch (const ConversionError&) {
         // A MAC that does not read: nothing can be sent to this module.
     }
