@@ -12,7 +12,10 @@ Each pass starts a fresh simulator with COUNT Z2 modules (firmware 4017, Modbus 
 save is 0x05, 0x06, 0x21, 0x24 and the restart), provisions a new address, name and baud rate for
 every one, and requires every module verified at its new address. From the simulator's journal
 it then checks, per module, that the write datagrams came in the save's order and that the
-pauses between them were at least 500 ms. The simulator stamps each datagram with the kernel's
+pauses between them were at least 500 ms, and that every acknowledgement the cli reports was
+given to the step it answers: the simulator fills byte 2 of each acknowledgement with a value that
+differs from the command code (the protocol leaves it open), so an attribution that read it would
+show here. The simulator's seed is printed with the figures. The simulator stamps each datagram with the kernel's
 arrival time, so a busy simulator does not shorten a gap; LAG_MS is left for the timestamp's
 granularity on a loaded machine.
 """
@@ -61,11 +64,19 @@ def run_pass(parallel):
     p = subprocess.run(args, capture_output=True, text=True, timeout=1800)
     wall = time.monotonic() - t0
     sim.send_signal(signal.SIGTERM)
-    sim.wait(timeout=10)
+    seed = next((l.rsplit(" ", 1)[-1] for l in sim.communicate(timeout=10)[1].splitlines()
+                 if l.startswith("varnix-sim: vary seed")), "none")
     doc = json.loads(p.stdout)
     rows = {m["mac"]: m for m in doc["modules"]}
+    for m in macs:
+        if len(rows[m]["acks"]) != len(ORDER):
+            print("%s: %s" % (m, json.dumps(rows[m]["acks"])), file=sys.stderr)
     lost = [m for i, m in enumerate(macs)
             if rows[m]["outcome"] != "verified" or rows[m].get("verify", {}).get("ip") != new_ip[i]]
+    # Every step's acknowledgement, in the step's place: code by code as the save sent them.
+    acks = sum(len(rows[m]["acks"]) for m in macs)
+    attributed = sum(1 for m in macs for a, code in zip(rows[m]["acks"], ORDER)
+                     if a.get("code") == code and a["result"] == "K")
     # Per module: the write datagrams it handled, in arrival order.
     writes = {}
     with open(journal) as f:
@@ -78,13 +89,15 @@ def run_pass(parallel):
         seq = writes.get(m, [])
         if [c for c, _ in seq] != ORDER:
             out_of_order.append(m)
+            print("%s: the simulator got %s" % (m, " ".join("%02X" % c for c, _ in seq)), file=sys.stderr)
             continue
         for (c, t), (_, t2) in zip(seq, seq[1:]):
             if c in PAUSED:
                 min_gap = min(min_gap, t2 - t)
     return {"parallel": parallel or "default", "wall_s": round(wall, 2), "exit": p.returncode,
             "modules": COUNT, "not_verified": len(lost), "out_of_order": len(out_of_order),
-            "min_pause_ms": round(min_gap, 1)}
+            "min_pause_ms": round(min_gap, 1), "acks": acks, "acks_attributed": attributed,
+            "acks_expected": COUNT * len(ORDER), "sim_vary_seed": seed}
 
 
 def main():
@@ -94,6 +107,7 @@ def main():
     for r in results:
         print(json.dumps(r))
         ok &= r["exit"] == 0 and r["not_verified"] == 0 and r["out_of_order"] == 0 and r["min_pause_ms"] >= 500 - LAG_MS
+        ok &= r["acks_attributed"] == r["acks_expected"]
     if len(results) > 1:
         print("speed-up: %.1fx" % (results[-1]["wall_s"] / results[0]["wall_s"]))
     sys.exit(0 if ok else 1)

@@ -49,6 +49,8 @@ public:
     // every family, every other command of a Z3 module to the Z3 port.
     void SendCommand(const TLogin& login, std::uint8_t code);
     std::uint16_t PortFor(std::uint8_t code) const;
+    // Handles what already waits in this lane's sockets (see TUdpSvr::PollNow).
+    void PollNow() { svr_->PollNow(); }
     // The search request from this lane's bindings; every reply comes as OnSearchHit.
     void Search();
 

@@ -45,9 +45,17 @@ void TReadJob::Cancel() {
 
 void TReadJob::Replied() {
     if (result_.Status != TOutcome::Password && result_.Status != TOutcome::ModuleError)
-        quiet_->Start(request_.QuietMs, [this] { Finish(); });
+        quiet_->Start(request_.QuietMs, [this] { Quiet(); });
     if (OnProgress)
         OnProgress();
+}
+
+void TReadJob::Quiet() {
+    // A reply that arrived before the quiet time was up counts, even when the event loop had not
+    // got round to its socket yet: it restarts the quiet time.
+    lane_.PollNow();
+    if (running_ && !quiet_->Active())
+        Finish();
 }
 
 void TReadJob::Block(TBlockReply block, std::span<const std::uint8_t> bytes) {

@@ -62,6 +62,7 @@ private:
     void Modbus(const TModbusDatagram& m, std::span<const std::uint8_t> bytes);
     void Ack(const TAck& ack);
     void Replied();
+    void Quiet();
     void Finish();
     void Unhook();
 

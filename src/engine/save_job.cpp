@@ -65,7 +65,14 @@ void TSaveJob::SendNext() {
         if (report_.Acknowledged() == static_cast<int>(report_.Steps.size()))
             Finish();
         else
-            timer_->Start(ackGraceMs_, [this] { Finish(); });
+            timer_->Start(ackGraceMs_, [this] {
+                // Acknowledgements already waiting in the socket count; the last of them may end
+                // the job (and its owner may destroy it) from inside.
+                const std::weak_ptr<bool> alive = alive_;
+                lane_.PollNow();
+                if (!alive.expired())
+                    Finish();
+            });
         return;
     }
     const int index = static_cast<int>(next_++);

@@ -73,6 +73,7 @@ private:
     std::size_t next_ = 0;
     bool running_ = false;
     bool draining_ = false; // every step sent, waiting for the last acknowledgements
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace varnix

@@ -77,6 +77,8 @@ bool FindInterface(const in_addr& local, TInterfaceOf& out) {
     return found;
 }
 
+// A datagram socket with broadcast allowed. SO_REUSEADDR is left to the caller: it must be set
+// only after the port is chosen (see OpenBinding).
 int OpenUdpSocket(int receiveBuffer) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -87,12 +89,22 @@ int OpenUdpSocket(int receiveBuffer) {
     // SO_RCVBUF gets as much as the limit allows.
     if (rcvbuf > 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
         ::close(fd);
         return -1;
     }
     return fd;
+}
+
+bool ShareAddress(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
+std::uint16_t PortOf(int fd) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 ? ntohs(sa.sin_port) : 0;
 }
 
 bool BindTo(int fd, in_addr address, std::uint16_t port) {
@@ -106,7 +118,7 @@ bool BindTo(int fd, in_addr address, std::uint16_t port) {
 // The companion of a binding at `port`: 0.0.0.0, kept to the interface. SO_BINDTODEVICE needs no
 // privilege since Linux 5.7; where it is refused, the interface index of every datagram
 // (IP_PKTINFO) keeps it to the interface instead.
-int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuffer) {
+int OpenCompanion(const TInterfaceOf& iface, int receiveBuffer) {
     const int fd = OpenUdpSocket(receiveBuffer);
     if (fd < 0)
         return -1;
@@ -114,7 +126,12 @@ int OpenCompanion(const TInterfaceOf& iface, std::uint16_t port, int receiveBuff
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.Name.c_str(),
                  static_cast<socklen_t>(iface.Name.size()));
-    if (!BindTo(fd, in_addr{htonl(INADDR_ANY)}, port)) {
+    // Bound without SO_REUSEADDR, the system picks a port that no socket of any address holds;
+    // SO_REUSEADDR comes after, so the binding's own socket can join it at its address. A port
+    // picked for a socket that already shares its address could be one that another such socket
+    // holds (measured: 4 of 400 lanes got a port twice), and then both would hear each other's
+    // broadcast replies.
+    if (!BindTo(fd, in_addr{htonl(INADDR_ANY)}, 0) || !ShareAddress(fd)) {
         ::close(fd);
         return -1;
     }
@@ -200,25 +217,31 @@ bool TUdpSvr::OpenBinding(const std::string& address) {
     int fd = -1;
     int companion = -1;
     std::uint16_t port = 0;
-    // The system picks the port for the address; the companion then needs the same port on
-    // 0.0.0.0, which another program may hold. Try a few ports before giving up.
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    if (!broadcastCapable) {
+        // Loopback: one socket, on a port of its own.
         fd = OpenUdpSocket(options_.ReceiveBufferBytes);
-        if (fd < 0)
-            return false;
-        sockaddr_in sa{};
-        socklen_t len = sizeof sa;
-        if (!BindTo(fd, local, 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-            ::close(fd);
+        if (fd < 0 || !BindTo(fd, local, 0)) {
+            if (fd >= 0)
+                ::close(fd);
             return false;
         }
-        port = ntohs(sa.sin_port);
-        if (!broadcastCapable)
-            break;
-        companion = OpenCompanion(iface, port, options_.ReceiveBufferBytes);
-        if (companion < 0) {
+        port = PortOf(fd);
+    }
+    // The companion takes a port that nobody holds; the binding's own socket then joins it at its
+    // address, which another program may hold at that port: try a few ports before giving up.
+    for (int attempt = 0; broadcastCapable && attempt < 8 && fd < 0; ++attempt) {
+        companion = OpenCompanion(iface, options_.ReceiveBufferBytes);
+        if (companion < 0)
+            return false;
+        port = PortOf(companion);
+        fd = OpenUdpSocket(options_.ReceiveBufferBytes);
+        if (fd >= 0 && (!ShareAddress(fd) || !BindTo(fd, local, port))) {
             ::close(fd);
             fd = -1;
+        }
+        if (fd < 0) {
+            ::close(companion);
+            companion = -1;
         }
     }
     if (fd < 0)
@@ -364,6 +387,18 @@ bool TUdpSvr::BindingHearsBroadcasts(int binding) const {
 void TUdpSvr::SetTurnBudget(int maxBatches, int maxMicroseconds) {
     turnBatches_ = std::max(1, maxBatches);
     turnMicroseconds_ = std::max(1, maxMicroseconds);
+}
+
+void TUdpSvr::PollNow() {
+    const std::uint64_t generation = generation_;
+    const std::vector<std::shared_ptr<Binding>> bindings = bindings_;
+    const std::weak_ptr<bool> alive = alive_;
+    for (const auto& b : bindings) {
+        if (!b->Reading)
+            ReadBinding(b);
+        if (alive.expired() || generation != generation_)
+            return; // a handler destroyed the endpoint or rebuilt its bindings
+    }
 }
 
 void TUdpSvr::BeginRead(int binding, std::string_view mac) {

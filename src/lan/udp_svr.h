@@ -160,6 +160,12 @@ public:
     void HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                         std::uint16_t peerPort);
 
+    // Handles at once what the sockets hold now, as the event loop would on its next turns (a
+    // bounded amount per binding). A timer that ends a wait on "nothing more came" calls this
+    // first: on a busy machine the event loop may run the timer before the socket's turn, with
+    // the answer already waiting in the kernel.
+    void PollNow();
+
     // Starts a read of the module `mac` (any MAC text) on `binding` without sending anything;
     // sending the read command does this by itself.
     void BeginRead(int binding, std::string_view mac);

@@ -22,6 +22,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -651,4 +652,27 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// Every endpoint of the process (a lane each, hundreds in a fleet run) gets a port that no other
+// holds: two endpoints on one port would both hear each other's broadcast replies.
+TEST(Ports, EveryEndpointHasAPortOfItsOwn) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const std::string pc = PcIps().at(0);
+    std::vector<std::unique_ptr<TUdpSvr>> endpoints;
+    std::set<std::uint16_t> ports;
+    for (int i = 0; i < 400; ++i) {
+        TUdpSvrOptions o;
+        o.LocalAddresses = [pc] { return std::vector<std::string>{pc}; };
+        o.ReceiveBufferBytes = 0;
+        endpoints.push_back(std::make_unique<TUdpSvr>(o));
+        endpoints.back()->UpdateBindings();
+        ASSERT_EQ(endpoints.back()->BindingCount(), 1) << i;
+        ASSERT_TRUE(endpoints.back()->BindingHearsBroadcasts(0));
+        EXPECT_TRUE(ports.insert(endpoints.back()->BindingPort(0)).second)
+            << "port given twice at endpoint " << i;
+    }
 }
