@@ -624,19 +624,11 @@ QJsonValue ParseFieldText(const TFieldDef& f, const QString& raw, QString* why) 
         return fail(QStringLiteral("'%1' is not 0 or 1").arg(text));
     }
     case TFieldKind::IPv4: {
-        static const QRegularExpression quad(
-            QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
-        const auto m = quad.match(text);
-        if (!m.hasMatch())
-            return fail(QStringLiteral("'%1' is not an IPv4 address a.b.c.d").arg(text));
-        QStringList parts;
-        for (int i = 1; i <= 4; ++i) {
-            const int v = m.captured(i).toInt();
-            if (v > 255)
-                return fail(QStringLiteral("'%1': %2 is above 255").arg(text).arg(v));
-            parts << QString::number(v);
-        }
-        return QJsonValue(parts.join(QLatin1Char('.')));
+        // Latin-1 would turn a character outside it into '?', never into a digit or a dot.
+        const std::optional<std::uint32_t> ip = ParseIPv4Text(text.toLatin1().toStdString());
+        if (!ip)
+            return fail(QStringLiteral("'%1' is not an IPv4 address a.b.c.d (each part 0-255)").arg(text));
+        return QJsonValue(QString::fromStdString(IntToIPText(*ip)));
     }
     case TFieldKind::Mac: {
         static const QRegularExpression separators(QStringLiteral("[\\s:\\-]"));
