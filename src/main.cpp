@@ -7,6 +7,7 @@
 #include "app/pswd_dialog.h"
 #include "app/quit_signals.h"
 #include "app/run_once.h"
+#include "core/convert.h"
 #include "lan/local_addresses.h"
 #include "ui/common/hint_style.h"
 #include "ui/main/main_window.h"
@@ -17,12 +18,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QHostAddress>
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
 #include <QToolTip>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,11 @@ void DefineOptions(QCommandLineParser& parser) {
          QStringLiteral("ADDRS")});
 }
 
-bool IsIPv4(const QString& text) {
-    QHostAddress parsed;
-    return parsed.setAddress(text) && parsed.protocol() == QAbstractSocket::IPv4Protocol;
+// An address of the command line in its canonical form, read by the one IPv4 parser.
+std::optional<std::string> IPv4Argument(const QString& text) {
+    // Latin-1 turns a character outside it into '?', which the parser refuses.
+    const std::optional<std::uint32_t> ip = ParseIPv4Text(text.toLatin1().toStdString());
+    return ip ? std::optional<std::string>(IntToIPText(*ip)) : std::nullopt;
 }
 
 bool WantsHelpOrVersion(int argc, char** argv) {
@@ -106,21 +109,23 @@ int main(int argc, char** argv) {
     options.Udp.IncludeLoopback = parser.isSet(QStringLiteral("loopback"));
     if (parser.isSet(QStringLiteral("broadcast"))) {
         const QString addr = parser.value(QStringLiteral("broadcast"));
-        if (!IsIPv4(addr)) {
+        const std::optional<std::string> ip = IPv4Argument(addr);
+        if (!ip) {
             std::fprintf(stderr, "varnix: --broadcast needs an IPv4 address, not '%s'\n", qPrintable(addr));
             return 2;
         }
-        options.Udp.DestinationAddr = QHostAddress(addr).toString().toStdString();
+        options.Udp.DestinationAddr = *ip;
     }
 
     if (parser.isSet(QStringLiteral("local"))) {
         std::vector<std::string> locals;
         for (const QString& a : parser.value(QStringLiteral("local")).split(u',', Qt::SkipEmptyParts)) {
-            if (!IsIPv4(a.trimmed())) {
+            const std::optional<std::string> ip = IPv4Argument(a.trimmed());
+            if (!ip) {
                 std::fprintf(stderr, "varnix: --local needs IPv4 addresses, not '%s'\n", qPrintable(a));
                 return 2;
             }
-            locals.push_back(a.trimmed().toStdString());
+            locals.push_back(*ip);
         }
         options.Udp.LocalAddresses = [locals] { return locals; };
     }

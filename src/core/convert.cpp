@@ -55,6 +55,31 @@ std::uint8_t DottedNumber(std::string_view run, std::string_view whole) {
 
 } // namespace
 
+std::optional<std::uint32_t> ParseIPv4Text(std::string_view text) {
+    std::uint32_t value = 0;
+    std::size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return std::nullopt;
+            ++pos;
+        }
+        unsigned number = 0;
+        std::size_t digits = 0;
+        for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
+            if (++digits > 3)
+                return std::nullopt;
+            number = number * 10 + static_cast<unsigned>(text[pos] - '0');
+        }
+        if (digits == 0 || number > 255)
+            return std::nullopt;
+        value = (value << 8) | number;
+    }
+    if (pos != text.size())
+        return std::nullopt;
+    return value;
+}
+
 std::string IntToIPText(std::uint32_t v) {
     return std::to_string(v >> 24) + '.' + std::to_string((v >> 16) & 0xFF) + '.' +
            std::to_string((v >> 8) & 0xFF) + '.' + std::to_string(v & 0xFF);

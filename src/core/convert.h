@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,11 +17,20 @@ namespace varnix {
 
 // --- IPv4 texts. Parameter blocks store a.b.c.d as the bytes d, c, b, a. ---
 
+// The one reader of an address a user or a file gives: exactly four decimal parts of one to three
+// digits, each 0-255, separated by single dots, and nothing else (no sign, no spaces, no fifth
+// part). Leading zeros are accepted and read in decimal ("192.168.000.007" is 192.168.0.7):
+// the value is what counts, and callers keep the canonical IntToIPText form, so no reader ever
+// sees the zeros (some system readers would take "010" as octal). Gives a<<24|b<<16|c<<8|d.
+std::optional<std::uint32_t> ParseIPv4Text(std::string_view text);
+
 // 0xC0A80007 -> "192.168.0.7" (most significant byte first).
 std::string IntToIPText(std::uint32_t v);
 // The reversed storage: 07 00 A8 C0 -> "192.168.0.7".
 std::string BytesToIPText(std::span<const std::uint8_t, 4> b);
-// Spaces are removed; the dotted numbers fill b[3], b[2], b[1], b[0] in turn and the number after
+// The block encoders' write rule for a text ParseIPv4Text has accepted (it is lenient only so
+// that nothing outside the 4-byte field is ever written): spaces are removed; the dotted numbers
+// fill b[3], b[2], b[1], b[0] in turn and the number after
 // the last '.' goes to b[0] (so "1.2.3" leaves b[1] alone), each modulo 256.
 // Numbers beyond the fourth are checked but ignored (the field is never written outside its 4 bytes).
 // A part that is not a decimal number throws ConversionError; bytes already written stay.

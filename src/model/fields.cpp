@@ -1,5 +1,7 @@
 #include "model/fields.h"
 
+#include "model/field_pages.h"
+
 #include "core/convert.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
@@ -482,7 +484,11 @@ int EditDistance(const QString& a, const QString& b) {
 } // namespace
 
 const std::vector<TFieldDef>& FieldTable() {
-    static const std::vector<TFieldDef> table = BuildTable();
+    static const std::vector<TFieldDef> table = [] {
+        std::vector<TFieldDef> t = BuildTable();
+        SetPageControls(t);
+        return t;
+    }();
     return table;
 }
 
@@ -624,19 +630,11 @@ QJsonValue ParseFieldText(const TFieldDef& f, const QString& raw, QString* why) 
         return fail(QStringLiteral("'%1' is not 0 or 1").arg(text));
     }
     case TFieldKind::IPv4: {
-        static const QRegularExpression quad(
-            QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
-        const auto m = quad.match(text);
-        if (!m.hasMatch())
-            return fail(QStringLiteral("'%1' is not an IPv4 address a.b.c.d").arg(text));
-        QStringList parts;
-        for (int i = 1; i <= 4; ++i) {
-            const int v = m.captured(i).toInt();
-            if (v > 255)
-                return fail(QStringLiteral("'%1': %2 is above 255").arg(text).arg(v));
-            parts << QString::number(v);
-        }
-        return QJsonValue(parts.join(QLatin1Char('.')));
+        // Latin-1 would turn a character outside it into '?', never into a digit or a dot.
+        const std::optional<std::uint32_t> ip = ParseIPv4Text(text.toLatin1().toStdString());
+        if (!ip)
+            return fail(QStringLiteral("'%1' is not an IPv4 address a.b.c.d (each part 0-255)").arg(text));
+        return QJsonValue(QString::fromStdString(IntToIPText(*ip)));
     }
     case TFieldKind::Mac: {
         static const QRegularExpression separators(QStringLiteral("[\\s:\\-]"));
@@ -733,6 +731,31 @@ bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QStr
     }
 }
 
+bool DataIsHex(const TFieldDef& f, const TModuleSettings& s) {
+    return HeartBit(s, f.Name == QLatin1String("HeartbeatData") ? HHeartHex : HRegHex);
+}
+
+bool CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex, QString* why) {
+    std::size_t n = 0;
+    if (hex) {
+        const auto bytes = StrictHex(v.toString());
+        if (!bytes) {
+            if (why)
+                *why = QStringLiteral("'%1' is not hex pairs (the Hex switch is on)").arg(v.toString());
+            return false;
+        }
+        n = bytes->size();
+    } else {
+        n = TextBytes(v.toString()).size();
+    }
+    if (static_cast<std::int64_t>(n) > f.Max) {
+        if (why)
+            *why = QStringLiteral("%1 bytes, at most %2 fit").arg(n).arg(f.Max);
+        return false;
+    }
+    return true;
+}
+
 QString DisplayValue(const TFieldDef& f, const QJsonValue& v) {
     if (v.isNull() || v.isUndefined())
         return QStringLiteral("(not reported)");
@@ -818,28 +841,9 @@ QStringList ApplyAssignments(TModuleSettings& s, const QList<TAssignment>& list)
                 errors << QStringLiteral("%1: %2").arg(f.Name, why);
                 continue;
             }
-            if (f.Kind == TFieldKind::Data) {
-                const bool hex = f.Name == QLatin1String("HeartbeatData") ? (s.Heart.Flags & 0x40)
-                                                                          : (s.Heart.Flags & 0x80);
-                std::size_t n = 0;
-                if (hex) {
-                    const auto bytes = StrictHex(a.Value.toString());
-                    if (!bytes) {
-                        errors << QStringLiteral("%1: '%2' is not hex pairs (the Hex switch is on)")
-                                      .arg(f.Name, a.Value.toString());
-                        continue;
-                    }
-                    n = bytes->size();
-                } else {
-                    n = TextBytes(a.Value.toString()).size();
-                }
-                if (n > HeartDataMax) {
-                    errors << QStringLiteral("%1: %2 bytes, at most %3 fit")
-                                  .arg(f.Name)
-                                  .arg(n)
-                                  .arg(HeartDataMax);
-                    continue;
-                }
+            if (f.Kind == TFieldKind::Data && !CheckDataValue(f, a.Value, DataIsHex(f, s), &why)) {
+                errors << QStringLiteral("%1: %2").arg(f.Name, why);
+                continue;
             }
             f.Set(s, a.Value);
         }

@@ -41,6 +41,11 @@ struct TFieldDef {
     int MinModbusKind = 0;               // Modbus fields: the reply kind that carries the field
     std::vector<TEnumItem> Items;
     QString Help;
+    // Where the window shows the field: the objectName of the control that holds it on the Z2 page
+    // and on the Z3 page (null when the page has none), and the text key of its label (null: the
+    // control's own caption names it).
+    QString Z2Control, Z3Control;
+    QString LabelKey;
     std::function<QJsonValue(const TModuleSettings&)> Get;        // Null when the module did not report it
     std::function<void(TModuleSettings&, const QJsonValue&)> Set; // value already checked
 };
@@ -69,11 +74,17 @@ bool WholeNumberInRange(double d);
 
 // Reads a value typed by a user. Accepts for Int a decimal number; for Enum the number or any
 // item name (case, spaces, '-', '_' and '/' ignored); for Bool 1/0, true/false, yes/no, on/off;
-// for IPv4 a dotted quad; for Mac twelve hex digits with optional ' ', ':' or '-' separators;
-// Text and Data any text. Range checks are separate (CheckRange). Null and `why` set on failure.
+// for IPv4 a dotted quad (ParseIPv4Text; given back in its canonical form); for Mac twelve hex digits with
+// optional ' ', ':' or '-' separators; Text and Data any text. Range checks are separate (CheckRange). Null
+// and `why` set on failure.
 QJsonValue ParseFieldText(const TFieldDef& f, const QString& text, QString* why);
 // A value from a JSON file: a number, a boolean or a string (then read as ParseFieldText does).
 QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why);
+// Whether the module's settings give a Data field as hex pairs (its Hex switch).
+bool DataIsHex(const TFieldDef& f, const TModuleSettings& s);
+// A Data value against its Hex switch: hex pairs only when `hex`, and at most Max bytes either way.
+bool CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex, QString* why);
+
 // Range and length checks for a family bit (FamZ2, FamZ3, or FamBoth: the widest range).
 // Data fields are checked against their hex flag when the settings are applied.
 bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QString* why);

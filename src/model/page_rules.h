@@ -1,15 +1,11 @@
 #pragma once
-// The parameter pages as plain data: the values their controls hold (texts as bytes, selections
-// as item indexes, check boxes as booleans), the rules that decide which fields are enabled or
-// shown, and the conversion between those values and the parameter records. No widget here: each
-// page copies its controls into its form struct and back in one place, everything else is tested
-// on its own and is what the save paths and the command-line tool work with.
+// The pure rules of the parameter pages: which fields a selection enables or shows, the checks
+// some edits run while the user types, and the few texts a page rewrites before it reads them.
+// No widget here; the values themselves move between the pages and the settings through the
+// field catalogue (model/fields.h).
 
-#include "core/blocks.h"
-#include "core/records.h"
 #include "lan/save_plan.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,14 +13,7 @@
 
 namespace varnix {
 
-// A page value that does not convert: Field is the name of the control that holds it.
-struct TPageError {
-    std::string Field;
-    std::string Text;
-    bool operator==(const TPageError&) const = default;
-};
-
-// --- Shared rules. ---
+// --- Edits that check while typing. ---
 
 // The custom-rate answer of the baud input box: a positive integer that fits the port block.
 std::optional<std::uint32_t> ParseCustomBaud(std::string_view answer);
@@ -36,6 +25,24 @@ bool PortTextShouldClear(std::string_view text);
 bool PollTimeoutShouldClear(std::string_view text);
 // Poll interval while typing: cleared when it is not empty and lies outside 0..9999.
 bool PollIntervalShouldClear(std::string_view text);
+
+// --- Texts a page rewrites before reading them. ---
+
+// An edit left empty that stands for a default rather than a mistake: the short-connection time
+// (3 s, the module's default), the time-out restart time (0, off) and the Z1 device ID (0).
+// Null for every other field: an empty edit there is refused.
+std::optional<std::string_view> EmptyEditDefault(std::string_view field);
+// The module takes poll time-outs from 10 on: a number below 10 is raised to "10", which the
+// page shows before it saves. Null when the text is no number or not below 10.
+std::optional<std::string> RaisedPollTimeout(std::string_view text);
+// The HTTPD header as it goes to the module, from the text a plain-text editor gives back (line
+// breaks as LF only): every line break becomes CR LF, as HTTP wants.
+std::string HttpdHeaderForModule(const std::string& text);
+// Hex toggle of a data edit: checked turns the bytes into hex pairs; unchecked turns valid hex
+// back into bytes and leaves anything else unchanged.
+std::string ToggleHexText(const std::string& shown, bool nowHex);
+
+// --- Selections that enable or show other fields. ---
 
 // Address-type selector: item 0 (DHCP) disables the address fields.
 inline bool AddrFieldsEnabled(int addrTypeIndex) {
@@ -72,120 +79,19 @@ inline bool HeartFieldsShown(int heartType) {
     return heartType != 0;
 }
 
-// --- Z1 page. ---
-struct TZ1Form {
-    int WorkModeIndex = 0;
-    std::string ModuleIP, Mask, Gateway;
-    std::string BaudText;
-    int ParityIndex = 0, DataIndex = 3, StopIndex = 0;
-    std::string ModulePort, DeIP, DePort, ID;
-    std::array<bool, 8> Options{}; // ID on connect, ID with data, RS485, RS422, Reset, Link, Index, RFC2217
-    bool operator==(const TZ1Form&) const = default;
-};
-// Fills the form from a decoded Z1 body (numbers as decimal texts).
-void ShowZ1OnForm(const TZ1Params& values, TZ1Form& form);
-// Reads the form; an empty ID is first set to "0" in the form. Fails on the first numeric text or
-// address that does not convert, in page order.
-std::optional<TPageError> ReadZ1Form(TZ1Form& form, TZ1Params& out);
-
-// --- Z2 page: base and port groups (and the selectors of the extended groups that feed them). ---
-struct TZ2Form {
-    // base block
-    int AddrTypeIndex = 1;
-    std::string LocationURLPort, HTTPServerPort, StaticIP, GatewayIP, SubnetMask, ModName, UserName, Password;
-    std::array<bool, 4> OptionBits{}; // Reset, Link, Index, RFC2217 = option bits 4..7
-    std::string UserMAC, Dns;
-    std::string ShortConnTime;
-    bool ShortConnEnable = false, ClearBuffer = false;
-    int HeartTargetIndex = 0, RegSendIndex = 0; // shown only; the status bits are kept
-    // port block
-    std::string BaudText;
-    int ParityIndex = 0, DataIndex = 3, StopIndex = 0, FlowIndex = 0;
-    std::string LocalPort, RemotePort;
-    int WorkModeIndex = 0, ModbusTCPIndex = 0;
-    std::string RemoteIP, UARTLength;
-    bool BaudSync = true;
-    int TCPSvrCountIndex = 3, TCPStyleIndex = 0;
-    bool KickOldConn = false;
-    std::string RestartTimeout;
-    int RegTypeIndex = 0; // registration selector: 1 MAC, 2 user-defined, 3 cloud
-    int GetPostIndex = 0;
-    bool operator==(const TZ2Form&) const = default;
-};
-// What a parameter reply changes on the page. The port part is applied only for exactly one
-// element; a value outside a list's range (a flow-control code other than 1, 3, 5, a parity
-// code of 9) leaves that selection as it was.
-void ShowZ2OnForm(const TBaseParam& base, const TarrComParam& ports, TZ2Form& form);
-// Reads the base or the port half; fails on the first numeric text that does not convert.
-std::optional<TPageError> ReadZ2BaseForm(const TZ2Form& form, TBaseParam& base);
-std::optional<TPageError> ReadZ2PortForm(const TZ2Form& form, TPortParam& port);
-
-// --- Z2 extended groups. ---
-struct TZ2ExtForm {
-    bool RegConnTo = false, RegDataWith = false;
-    std::string RegData; // as shown: hex pairs when RegDataHex, else the bytes
-    bool RegDataHex = false;
-    std::string DeviceNo = "11111111111111111110", CommPassword;
-    std::string HttpdUrl, HttpdHeader;
-    bool RemoveHttpdHeader = false;
-    bool ComSetEnable = false;
-    int HeartTypeIndex = 0;
-    std::string HeartTime;
-    std::string HeartData; // as shown: hex pairs when HeartDataHex
-    bool HeartDataHex = false;
-    bool ModbusTcp = false, ModbusPoll = false, AbnormalResponse = false;
-    std::string WaitTime, PollInterval;
-    bool operator==(const TZ2ExtForm&) const = default;
-};
-void ShowCloudOnForm(const TarrCloudParam& cloud, TZ2ExtForm& form);
-void ShowHeartOnForm(const THeartParam& heart, TZ2ExtForm& form);
-TCloudParam ReadCloudForm(const TZ2ExtForm& form);
-THeartInput ReadHeartForm(const TZ2ExtForm& form);
-TModbusParam ReadModbusForm(const TZ2ExtForm& form);
-
-// Which Modbus controls a Modbus reply shows (the group itself is always shown).
+// What the Modbus group shows for the kind of the module's Modbus reply (0: none, the group is
+// hidden) and the state of its two boxes. Kind 1 carries only the Modbus TCP switch. A module
+// that sent kind 4 or 7 is saved with kind 7, so both show the polling settings the same way:
+// the abnormal-response box while Modbus TCP is on, the time-out and interval (and their range
+// labels) while polling is on.
 struct TModbusView {
-    bool TcpShown = false, PollShown = false, AbnormalShown = false;
-    bool WaitTimeShown = false; // time-out label and edit
-    bool RangesShown = false;   // the range labels and the poll interval label and edit
+    bool GroupShown = false, TcpShown = false, PollShown = false, AbnormalShown = false;
+    bool PollSettingsShown = false; // time-out and interval edits, their labels and range labels
     bool operator==(const TModbusView&) const = default;
 };
-// Applies a Modbus reply of kind 1, 4 or 7 to the form and returns what to show; the caller keeps
-// the visibility of what the result does not mention as it is (kinds 1 and 4 set less).
-TModbusView ShowModbusOnForm(const TModbusParam& values, int kind, TZ2ExtForm& form);
+TModbusView ModbusRule(int kind, bool modbusTcpOn, bool pollOn);
 
-// Hex toggle of a data edit: checked turns the bytes into hex pairs; unchecked turns valid hex
-// back into bytes and leaves anything else unchanged.
-std::string ToggleHexText(const std::string& shown, bool nowHex);
-
-// The HTTPD header as it goes to the module, from the text a plain-text editor gives back (line
-// breaks as LF only): every line break becomes CR LF, as HTTP wants. `shownBytes` is what the
-// editor gave back right after it was filled with the module's `moduleBytes`; while the text is
-// still that, the module's bytes go back unchanged, byte for byte.
-std::string HttpdHeaderForModule(const std::string& text, const std::string& shownBytes,
-                                 const std::string& moduleBytes);
-
-// --- Z3 page. ---
-struct TZ3Form {
-    int AddrTypeIndex = 1;
-    std::string LocationURLPort, HTTPServerPort, StaticIP, GatewayIP, SubnetMask, ModName, UserName, Password;
-    std::string IdType, UserMAC;
-    std::string BaudText;
-    int ParityIndex = 0, DataIndex = 3, StopIndex = 0, FlowIndex = 0;
-    std::string LocalPort, RemotePort, RemoteIP;
-    int ModbusTCPIndex = 0;
-    bool BaudSync = true;
-    int WorkModeIndex = 1;
-    std::string UARTLength;
-    int TCPSvrCountIndex = 7, TCPStyleIndex = 0;
-    bool operator==(const TZ3Form&) const = default;
-};
-// Read in page order; fail on the first numeric text that does not convert.
-std::optional<TPageError> ReadZ3BaseForm(const TZ3Form& form, TBaseParam& base);
-std::optional<TPageError> ReadZ3PortForm(const TZ3Form& form, TPortParam& port);
-
-// The page control that holds a record field a save plan failed on.
-std::string Z2ControlOfSaveField(TSaveField field);
-std::string Z3ControlOfSaveField(TSaveField field);
+// The catalogue field a save plan failed on ("StaticIP", ..., "ModbusPollInterval").
+const char* FieldOfSaveError(TSaveField field);
 
 } // namespace varnix

@@ -53,6 +53,43 @@ TEnumItem Item(int value, std::initializer_list<const char*> names) {
     return it;
 }
 
+// Where each field sits on the Z1 page and the text key of its label.
+void SetZ1Controls(std::vector<TZ1Field>& table) {
+    struct TControl {
+        const char* Field;
+        const char* Control;
+        const char* Label;
+    };
+    static constexpr TControl controls[] = {
+        {"StaticIP", "edt_ModuleIP", "lang_lbl_ModuleIP"},
+        {"SubnetMask", "edt_Mask", "lang_Lbl_SubnetMask"},
+        {"GatewayIP", "edt_Gateway", "lang_Lbl_Gateway"},
+        {"LocalPort", "edt_ModulePort", "lang_Lbl_LocalPort"},
+        {"WorkMode", "cbb_ModuleWork", "lang_Lbl_WorkMode"},
+        {"RemoteIP", "edt_DeIP", "lang_lbl_DeIP"},
+        {"RemotePort", "edt_DePort", "lang_Lbl_RemotePort"},
+        {"BaudRate", "cbb_BaudRate", "lang_Lbl_Baudrate"},
+        {"DataBits", "cbb_D", "lang_Lbl_PDS"},
+        {"Parity", "cbb_P", "lang_Lbl_PDS"},
+        {"StopBits", "cbb_S", "lang_Lbl_PDS"},
+        {"DeviceID", "edt_ID", "lang_Lbl_DevID"},
+        {"ConnSendId", "chk_ConnSendId", "lang_chk_ConnSendId"},
+        {"DataWithId", "chk_DataWithId", "lang_chk_DataWithId"},
+        {"RS485", "chk_RS485", nullptr},
+        {"RS422", "chk_RS422", nullptr},
+        {"OptionReset", "chk_Reset", nullptr},
+        {"OptionLink", "chk_Link", nullptr},
+        {"OptionIndex", "chk_Index", nullptr},
+        {"OptionRFC2217", "chk_RFC2217", nullptr},
+    };
+    for (const TControl& c : controls)
+        for (TZ1Field& f : table)
+            if (f.Def.Name == QLatin1String(c.Field)) {
+                f.Control = QString::fromLatin1(c.Control);
+                f.Def.LabelKey = c.Label != nullptr ? QString::fromLatin1(c.Label) : QString();
+            }
+}
+
 std::vector<TZ1Field> Build() {
     std::vector<TZ1Field> t;
     t.push_back(Ip("StaticIP", "the module's address", &P::ModuleIP));
@@ -86,6 +123,7 @@ std::vector<TZ1Field> Build() {
     t.push_back(Option("OptionLink", 5, "option bit 5: Link"));
     t.push_back(Option("OptionIndex", 6, "option bit 6: Index"));
     t.push_back(Option("OptionRFC2217", 7, "option bit 7: RFC2217"));
+    SetZ1Controls(t);
     return t;
 }
 

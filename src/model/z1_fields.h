@@ -13,7 +13,8 @@
 namespace varnix {
 
 struct TZ1Field {
-    TFieldDef Def; // name, kind, range and items (its Get/Set are unused)
+    TFieldDef Def;   // name, kind, range, items and label key (its Get/Set are unused)
+    QString Control; // objectName of the control that holds the field on the Z1 page
     std::function<QJsonValue(const TZ1Params&)> Get;
     std::function<void(TZ1Params&, const QJsonValue&)> Set;
 };

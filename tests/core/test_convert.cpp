@@ -18,6 +18,27 @@ Bytes Of(std::span<const std::uint8_t> s) {
 
 } // namespace
 
+TEST(IPText, TheOneParserTakesOnlyADottedQuad) {
+    struct Good {
+        const char* text;
+        std::uint32_t value;
+    } good[] = {{"192.168.0.7", 0xC0A80007u},
+                {"0.0.0.0", 0u},
+                {"255.255.255.255", 0xFFFFFFFFu},
+                {"192.168.000.007", 0xC0A80007u}, // leading zeros are decimal, never octal
+                {"010.1.1.1", 0x0A010101u}};
+    for (const auto& c : good) {
+        ASSERT_TRUE(ParseIPv4Text(c.text).has_value()) << c.text;
+        EXPECT_EQ(*ParseIPv4Text(c.text), c.value) << c.text;
+    }
+    EXPECT_EQ(IntToIPText(*ParseIPv4Text("010.001.000.255")), "10.1.0.255");
+    for (const char* bad :
+         {"", "1.2.3", "1.2.3.4.5", "1.2.3.", ".1.2.3", "1..2.3", "256.0.0.1", "1.2.3.4 ", " 1.2.3.4",
+          "1.2.3.4x", "+1.2.3.4", "-1.2.3.4", "1.2.3.0004", "1,2,3,4", "0x7f.0.0.1", "1.2.3.4\n", "１.2.3.4"})
+        EXPECT_FALSE(ParseIPv4Text(bad).has_value()) << bad;
+    EXPECT_FALSE(ParseIPv4Text(std::string_view("1.2.3.4\0", 8)).has_value()); // no junk after a NUL
+}
+
 TEST(IPText, TextToBytes) {
     struct Case {
         const char* text;

@@ -89,6 +89,16 @@ void Texts(std::string_view text) {
     std::array<std::uint8_t, 4> ip{};
     std::array<std::uint8_t, 6> mac{};
     Converting([&] { IPTextToBytes(text, ip); });
+    // Whatever the one parser accepts, its canonical form reads the same, and the encoder writes
+    // the same four bytes (last octet first) for both.
+    if (const auto parsed = ParseIPv4Text(text)) {
+        const std::string canonical = IntToIPText(*parsed);
+        Check(ParseIPv4Text(canonical) == parsed);
+        std::array<std::uint8_t, 4> fromText{}, fromCanonical{};
+        IPTextToBytes(text, fromText);
+        IPTextToBytes(canonical, fromCanonical);
+        Check(fromText == fromCanonical && BytesToIPText(fromText) == canonical);
+    }
     Converting([&] { IPTextToInt(text); });
     Converting([&] { SameSubnet(text, text, text); });
     Converting([&] { MacTextToBytes(text, mac); });

@@ -1,4 +1,6 @@
+#include "model/field_pages.h"
 #include "model/fields.h"
+#include "model/z1_fields.h"
 
 #include <gtest/gtest.h>
 
@@ -198,4 +200,24 @@ TEST(CliFields, EveryWritableFieldRoundTripsThroughGetAndSet) {
         f.Set(copy, f.Get(s));
         EXPECT_EQ(copy, s) << f.Name.toStdString();
     }
+}
+
+TEST(CliFields, PageControlsBelongToFieldsTheirPageShows) {
+    // Every entry of the pages' table names a field, and a page holds only fields its family
+    // shows (a control of a field the family never reports would never be filled).
+    int withControl = 0;
+    for (const TFieldDef& f : FieldTable()) {
+        if (f.Z2Control.isEmpty() && f.Z3Control.isEmpty())
+            continue;
+        ++withControl;
+        if (!f.Z2Control.isEmpty()) {
+            EXPECT_TRUE(f.Shown & FamZ2) << f.Name.toStdString();
+        }
+        if (!f.Z3Control.isEmpty()) {
+            EXPECT_TRUE(f.Shown & FamZ3) << f.Name.toStdString();
+        }
+    }
+    EXPECT_EQ(withControl, PageControlEntries());
+    for (const TZ1Field& f : Z1FieldTable())
+        EXPECT_FALSE(f.Control.isEmpty()) << f.Def.Name.toStdString();
 }

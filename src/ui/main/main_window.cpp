@@ -160,6 +160,14 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     ui->rztbsht_Z3->layout()->addWidget(z2Page_);
     z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
     ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
+    connect(z2Page_, &TZ2Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ2); });
+    connect(z3Page_, &TZ3Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ3); });
+    // Z1 modules are written over the serial port only: on the LAN this button has nothing to
+    // send, but without a selected row it still points the user at the list.
+    connect(z1Page_, &TZ1Page::NetSaveRequested, this, [this] {
+        if (!SelectedDevice())
+            NoTarget();
+    });
     serial_ =
         new TSerialLink({ui->cbb_SelectCom,
                          ui->cbbSoftBitRate,
@@ -257,27 +265,31 @@ void TFrm_Main::WireEndpoint() {
     };
     // Each reply is in the store when its event comes; the copy keeps what the module reported,
     // for the journal's old values, after a save has encoded new values into the store.
-    svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
-                                std::int32_t source) {
+    svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t family,
+                                std::int32_t) {
         reported_ = udp_->Store();
-        z2Page_->ShowZ2Params(base, ports, family, source != 0);
+        ParamsReplied(base.UserMAC, family);
     };
-    svr.OnCloudParams = [this](const TarrCloudParam& cloud, std::int32_t, std::int32_t) {
+    svr.OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
         reported_ = udp_->Store();
-        z2Page_->ShowCloudParams(cloud);
+        received_.Cloud = true;
+        ShowRead();
     };
-    svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t,
-                               std::int32_t family) {
+    svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t, std::int32_t) {
         reported_ = udp_->Store();
-        z2Page_->ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize>(heart), family);
+        received_.Heart = true;
+        ShowRead();
     };
-    svr.OnHttpdTexts = [this](const std::string& url, const std::string& header) {
+    svr.OnHttpdTexts = [this](const std::string&, const std::string&) {
         reported_ = udp_->Store();
-        z2Page_->ShowHttpdParams(url, header);
+        received_.Httpd = true;
+        ShowRead();
     };
     svr.OnModbusParams = [this](const TModbusParam& param, int kind) {
         reported_ = udp_->Store();
-        z2Page_->ShowModbusParams(param, kind);
+        received_.ModbusKind = kind;
+        received_.Modbus = param;
+        ShowRead();
     };
 }
 
@@ -376,9 +388,10 @@ void TFrm_Main::SetDataDebugOpener(TDataDebugOpener open) {
 void TFrm_Main::OpenDataDebug() {
     if (!dataDebugOpener_)
         return;
-    const TZ2Form form = z2Page_->ReadForm();
-    dataDebugOpener_(form.WorkModeIndex, QString::fromStdString(form.RemoteIP),
-                     QString::fromStdString(form.LocalPort), QString::fromStdString(form.RemotePort));
+    const TResult<QJsonValue> mode = z2Page_->FieldValue(QStringLiteral("WorkMode"));
+    dataDebugOpener_(mode ? mode->toInt() : 0, z2Page_->FieldText(QStringLiteral("RemoteIP")),
+                     z2Page_->FieldText(QStringLiteral("LocalPort")),
+                     z2Page_->FieldText(QStringLiteral("RemotePort")));
 }
 
 void TFrm_Main::OpenUrl(const QUrl& url) {
@@ -645,10 +658,6 @@ std::optional<TDeviceRef> TFrm_Main::SelectedDevice() {
     return TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
 }
 
-std::optional<TDeviceRef> TFrm_Main::CurrentDevice() {
-    return currentDevice_;
-}
-
 void TFrm_Main::NoTarget() {
     SetPageMode(0);
     LogLine(Text("lang_Hint_NoTarget"), kColourRed);
@@ -678,6 +687,7 @@ void TFrm_Main::lv_DevClick() {
         return;
     }
     const TDeviceRow r = devices_->Row(*row);
+    ReadStarted();
     currentMac_ = QString(r.Mac).remove(u' ');
     LogOk(Text("lang_ts_Read") + QStringLiteral(" [ Mac : ") + r.Mac + QStringLiteral(" ]"));
     const std::string mac = DisplayToBytes(currentMac_);
@@ -693,8 +703,6 @@ void TFrm_Main::lv_DevClick() {
         bool ok = false;
         const int firmware = r.Version.toInt(&ok);
         currentDevice_ = TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
-        // The Modbus controls come back with the module's Modbus reply.
-        z2Page_->HideModbusGroup();
         udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRead);
         break;
     }
@@ -753,7 +761,8 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
     } else if (name == u"mni_OpenWeb") {
         // The address-resolution cache needs no flushing here: the kernel re-resolves by itself.
         QString portText;
-        portText = BytesToDisplay(z2Page_->ReadForm().HTTPServerPort);
+        portText = r.Family == FamilyZ3 ? z3Page_->FieldText(QStringLiteral("HTTPServerPort"))
+                                        : z2Page_->FieldText(QStringLiteral("HTTPServerPort"));
         const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
         OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
     } else if (name == u"mni_Restart") {

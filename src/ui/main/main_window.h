@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "lan/udp_svr.h"
+#include "model/module_settings.h"
 #include "ui/common/prompts.h"
 #include "ui/main/pages/page_host.h"
 
@@ -129,12 +130,15 @@ public:
     // The serial tab and the serial saves (owns the port component cm1).
     TSerialLink& SerialLink() { return *serial_; }
 
+    // The selected device-list row, if any.
+    std::optional<TDeviceRef> SelectedDevice();
+    // A save pressed with no row selected: layout without a device and the no-target hint in red.
+    void NoTarget();
+    // Sends a save plan through the window's endpoint (plain pauses between datagrams).
+    void RunSavePlan(const TSavePlan& plan);
+
     // --- IPageHost. ---
     void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
-    std::optional<TDeviceRef> SelectedDevice() override;
-    std::optional<TDeviceRef> CurrentDevice() override;
-    void NoTarget() override;
-    void RunSavePlan(const TSavePlan& plan) override;
     IUserPrompts& Prompts() override { return *prompts_; }
     TBlockStore& Store() override { return udp_->Store(); }
     void OpenDataDebug() override;
@@ -176,6 +180,14 @@ private:
     void ShowParamPage(int index);
     void OpenUrl(const QUrl& url);
     std::optional<int> SelectedRow() const;
+    // A click on a row starts a read: the pages forget the module they showed.
+    void ReadStarted();
+    // A 130-byte reply: the selected module's own is shown on its family's page and logged.
+    void ParamsReplied(const std::string& userMac, std::int32_t family);
+    // A reply of the module being read: decoded with the replies before it and shown on its page.
+    void ShowRead();
+    // A page's save button: the save built from the module's read with the page's values on top.
+    void SaveFromPage(std::int32_t family);
     void SetVisibleIfPresent(const char* name, bool visible);
 
     std::unique_ptr<Ui::TFrm_Main> ui;
@@ -212,6 +224,12 @@ private:
     QString currentMac_;
     int currentBinding_ = -1;
     std::optional<TDeviceRef> currentDevice_;
+    // The module whose read the Z2 or Z3 page shows: its row at the click, the replies so far and
+    // the settings decoded from them (what a save from the page is built on).
+    TDeviceRef readRow_;
+    TReceivedBlocks received_;
+    TModuleSettings lastRead_;
+    bool freshRead_ = false; // a read was sent; its first 130-byte reply shows it anew
     QString cmdFilePath_;
     bool closed_ = false;
 

@@ -5,6 +5,7 @@
 #include "core/convert.h"
 #include "lang/app_lang.h"
 #include "lang/text_codec.h"
+#include "model/module_settings.h"
 #include "serial/delay_with_messages.h"
 #include "serial/port_list.h"
 #include "serial/serial_frames.h"
@@ -52,19 +53,13 @@ QString OpenFailureReason(const ECommsError& e) {
     }
 }
 
-// The Z2 page control whose text an encoder could not read.
-std::string Z2FieldOf(const TBaseParam& base, const std::string& text) {
-    if (text == base.StaticIP)
-        return "edt_StaticIP";
-    if (text == base.GatewayIP)
-        return "edt_GatewayIP";
-    if (text == base.SubnetMask)
-        return "edt_SubnetMask";
-    if (text == base.UserMAC)
-        return "edt_UserMAC";
-    if (text == base.Dns)
-        return "edtDns";
-    return "edt_RemoteIP0";
+// A Z2 module's settings as a 137-byte serial reply gives them: its base and port blocks.
+TModuleSettings SerialZ2Settings(const std::array<std::uint8_t, ParamReplySize>& blocks) {
+    TBlockStore store;
+    store.BasePort = blocks;
+    TReceivedBlocks got;
+    got.Params = true;
+    return DecodeModuleSettings(FamilyZ2, 0, store, got);
 }
 
 } // namespace
@@ -207,14 +202,24 @@ void TSerialLink::HandleComData(const std::uint8_t* buffer, std::uint16_t length
         lastZ2Blocks_ = r.Blocks;
         lastZ2Port_ = p_.SelectCom->currentText();
         p_.Host->Store().KeepFromSerialReply(r.KeptStatus, r.KeptSocketFlags);
-        p_.Z2Page->ShowZ2Params(r.Base, r.Ports, FamilyZ2, true);
+        p_.Host->SetPageMode(2);
+        p_.Z2Page->ClearSettings(); // the module on the cable may be another one
+        p_.Z2Page->ShowSettings(SerialZ2Settings(r.Blocks));
+        Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
         SendComFrame(BuildComZ2MoreRequest());
         break;
     }
     case TComReply::Z2More: {
         const TComZ2More r = ParseZ2ComMore(chunk.first<ComZ2MoreReplySize>());
-        p_.Z2Page->ShowCloudParams(r.Cloud);
-        p_.Z2Page->ShowHeartParams(r.Heart, FamilyZ2);
+        if (!lastZ2Blocks_)
+            break; // nothing to show it with
+        TModuleSettings s = SerialZ2Settings(*lastZ2Blocks_);
+        s.HasCloud = r.Cloud.size() == 1;
+        if (s.HasCloud)
+            s.Cloud = r.Cloud.front();
+        s.HasHeart = true;
+        s.Heart = DecodeHeartBlock(r.Heart);
+        p_.Z2Page->ShowSettings(s);
         break;
     }
     case TComReply::OtherByte:
@@ -232,7 +237,8 @@ void TSerialLink::ParseZ1ComReply(std::span<const std::uint8_t> reply) {
     lastZ1_ = values;
     lastZ1Port_ = p_.SelectCom->currentText();
     p_.Host->SetPageMode(1);
-    p_.Z1Page->ShowZ1Params(*values);
+    p_.Z1Page->ShowZ1(*values);
+    Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -297,17 +303,19 @@ void TSerialLink::SaveZ2() {
                                    Text("lang_ComReadFirst"), IUserPrompts::Icon::Warning);
         return;
     }
-    const std::optional<TBaseParam> base = p_.Z2Page->ReadZ2BaseParams();
-    if (!base)
+    // Base and port from the page over what the module reported; the registration selector sets
+    // the three registration flags as a LAN save does.
+    const TResult<TModuleSettings> wanted = p_.Z2Page->ReadSettings(SerialZ2Settings(*lastZ2Blocks_));
+    if (!wanted) {
+        p_.Z2Page->ShowFieldError(wanted.Error());
         return;
-    const std::optional<TPortParam> port = p_.Z2Page->ReadZ2PortParams();
-    if (!port)
-        return;
+    }
+    const TZ2SaveInput in = MakeZ2SaveInput(*wanted);
     std::array<TIdBytes, 3> frames;
     try {
-        frames = BuildZ2ComSaveFrames(*lastZ2Blocks_, *base, *port);
+        frames = BuildZ2ComSaveFrames(*lastZ2Blocks_, in.Base, in.Port);
     } catch (const ConversionError& e) {
-        ReportBadField(p_.Host->Prompts(), p_.Z2Page, Z2FieldOf(*base, e.text()), e.text());
+        p_.Z2Page->ShowFieldError(TError{"", e.text(), e.what()});
         return;
     }
     auto sleep = [this](std::chrono::milliseconds ms) {

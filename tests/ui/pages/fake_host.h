@@ -2,7 +2,6 @@
 // A stand-in for the main window: records what a page asks of its host.
 
 #include "core/block_store.h"
-#include "lan/save_plan.h"
 #include "lang/app_lang.h"
 #include "ui/main/pages/page_host.h"
 
@@ -10,7 +9,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,26 +38,12 @@ class TFakeHost final : public IPageHost {
 public:
     std::vector<int> Modes;
     std::vector<std::pair<QString, QColor>> Log;
-    std::optional<TDeviceRef> Selected;
-    std::optional<TDeviceRef> Current;
-    int NoTargets = 0;
-    std::vector<TSavePlan> Plans;
     int DataDebugOpened = 0;
     TScriptedPrompts Scripted;
     TBlockStore BlockStore;
-    // When set, RunSavePlan hands the plan on (the end-to-end harness sends it).
-    std::function<void(const TSavePlan&)> Runner;
 
     void SetPageMode(int mode) override { Modes.push_back(mode); }
     void WriteLog(const QString& text, const QColor& colour) override { Log.emplace_back(text, colour); }
-    std::optional<TDeviceRef> SelectedDevice() override { return Selected; }
-    std::optional<TDeviceRef> CurrentDevice() override { return Current; }
-    void NoTarget() override { ++NoTargets; }
-    void RunSavePlan(const TSavePlan& plan) override {
-        Plans.push_back(plan);
-        if (Runner)
-            Runner(plan);
-    }
     IUserPrompts& Prompts() override { return Scripted; }
     TBlockStore& Store() override { return BlockStore; }
     void OpenDataDebug() override { ++DataDebugOpened; }

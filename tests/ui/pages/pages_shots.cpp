@@ -2,15 +2,14 @@
 // the layout: pages_shots [DIR] (default /tmp/shots) writes pages-<page>-<en|zh>.png.
 
 #include "fake_host.h"
+#include "page_modules.h"
 
 #include "core/blocks.h"
 #include "ui/main/pages/z1_page.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
 
-#include <QComboBox>
 #include <QDir>
-#include <QLineEdit>
 #include <QScrollArea>
 
 #include <cstdio>
@@ -45,14 +44,11 @@ int main(int argc, char** argv) {
         // The Z2 page as after a read of a module with every extended group in use.
         TZ2Page z2(host);
         z2.ApplyTexts();
-        z2.findChild<QComboBox*>(QStringLiteral("cbb_WorkMode0"))->setCurrentIndex(4);
-        z2.findChild<QComboBox*>(QStringLiteral("RzComboBox2"))->setCurrentIndex(2);
-        z2.findChild<QComboBox*>(QStringLiteral("RzComboBox1"))->setCurrentIndex(2);
-        z2.ShowModbusParams(TModbusParam{1, 1, "200", 0, "1000"}, 7);
-        for (const char* n : {"edt_StaticIP", "edt_GatewayIP"})
-            z2.findChild<QLineEdit*>(QString::fromLatin1(n))->setText(QStringLiteral("10.77.0.50"));
-        z2.findChild<QLineEdit*>(QStringLiteral("edt_SubnetMask"))->setText(QStringLiteral("255.255.255.0"));
-        z2.findChild<QLineEdit*>(QStringLiteral("edt_ModName"))->setText(QStringLiteral("Line-1"));
+        TModuleSettings module = Z2Module();
+        module.Port.WorkMode = 4;
+        module.RegisterType = 2;
+        module.Modbus = TModbusParam{1, 1, "200", 0, "1000"};
+        z2.ShowSettings(module);
         auto* contents = z2.findChild<QWidget*>(QStringLiteral("ScrollBox1Contents"));
         z2.resize(860, 640);
         z2.show();
@@ -63,6 +59,7 @@ int main(int argc, char** argv) {
 
         TZ3Page z3(host);
         z3.ApplyTexts();
+        z3.ShowSettings(Z3Module());
         z3.resize(860, 480);
         ok &= Save(&z3, dir + QStringLiteral("/pages-z3-") + lang + QStringLiteral(".png"));
     }

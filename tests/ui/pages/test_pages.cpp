@@ -1,6 +1,7 @@
 // The parameter pages driven through their controls, found by name, with a fake host.
 
 #include "fake_host.h"
+#include "page_modules.h"
 
 #include "core/blocks.h"
 #include "core/convert.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -58,10 +60,6 @@ protected:
     TFakeHost host;
 };
 
-TDeviceRef Row(const char* mac, std::int32_t family, int firmware) {
-    return TDeviceRef{0, QString::fromLatin1(mac), family, firmware};
-}
-
 } // namespace
 
 // --- Shared rules ---
@@ -72,17 +70,14 @@ TEST_F(PagesTest, ShownRateTakesTheCustomSlotOnlyWhenNoItemMatches) {
     TZ1Params p;
     p.BaudRate = 76800;
     p.ModuleIP = "10.0.0.2";
-    page.ShowZ1Params(p);
+    page.ShowZ1(p);
     EXPECT_EQ(baud->currentIndex(), 0);
     EXPECT_EQ(baud->currentText(), QStringLiteral("76800"));
     p.BaudRate = 9600;
-    page.ShowZ1Params(p);
+    page.ShowZ1(p);
     EXPECT_EQ(baud->currentText(), QStringLiteral("9600"));
     EXPECT_NE(baud->currentIndex(), 0);
     EXPECT_EQ(baud->itemText(0), QStringLiteral("76800"));
-    ASSERT_FALSE(host.Log.empty());
-    EXPECT_EQ(host.Log.back().first, QStringLiteral("Read OK "));
-    EXPECT_EQ(host.Log.back().second, kColourGreen);
 }
 
 TEST_F(PagesTest, CustomBaudEntryAsksAndFallsBackTo9600) {
@@ -202,8 +197,6 @@ TEST_F(PagesTest, Z1FrameFromThePageOrARefusalNamingTheField) {
         << host.Scripted.Messages()[0].text.toStdString();
 }
 
-// --- Z2 ---
-
 namespace {
 std::array<std::uint8_t, ParamReplySize> Z2Reply(const char* mac) {
     std::array<std::uint8_t, ParamReplySize> r{};
@@ -238,42 +231,18 @@ std::array<std::uint8_t, ParamReplySize> Z2Reply(const char* mac) {
     r[67 + 58] = 1;
     return r;
 }
-} // namespace
 
-TEST_F(PagesTest, Z2ReplyIsShownOnlyForTheSelectedMac) {
-    TZ2Page page(host);
-    page.ApplyTexts();
-    const auto reply = Z2Reply("00 1A 2B 3C 4D 5E");
-    const auto [base, ports] = DecodeParamReply(reply);
-    const TZ2Form untouched = page.ReadForm();
-
-    page.ShowZ2Params(base, ports, FamilyZ2, false); // no row selected
-    host.Selected = Row("00 1A 2B 3C 4D 5F", FamilyZ2, 4017);
-    page.ShowZ2Params(base, ports, FamilyZ2, false); // another module's reply
-    EXPECT_EQ(page.ReadForm(), untouched);
-    EXPECT_TRUE(host.Log.empty());
-    EXPECT_TRUE(host.Modes.empty());
-
-    host.Selected = Row("00 1a 2b 3c 4d 5e", FamilyZ3, 4017);
-    page.ShowZ2Params(base, ports, FamilyZ3, false); // a Z3 module's reply: logged, not shown
-    EXPECT_EQ(page.ReadForm(), untouched);
-    ASSERT_EQ(host.Log.size(), 1u);
-    EXPECT_EQ(host.Log[0].first, QStringLiteral("Read OK "));
-    EXPECT_TRUE(host.Modes.empty());
-
-    Find<QComboBox>(&page, "cbb_FlowControl0")->setCurrentIndex(1);
-    page.ShowZ2Params(base, ports, FamilyZ2, false);
-    EXPECT_EQ(host.Modes, std::vector<int>{2});
-    EXPECT_EQ(Find<QLineEdit>(&page, "edt_StaticIP")->text(), QStringLiteral("10.77.0.50"));
-    EXPECT_EQ(Find<QLineEdit>(&page, "edt_ModName")->text(), QStringLiteral("Line-1"));
-    EXPECT_EQ(Find<QLineEdit>(&page, "edt_LocalPort0")->text(), QStringLiteral("8234"));
-    EXPECT_EQ(Find<QComboBox>(&page, "cbb_BaudRate0")->currentText(), QStringLiteral("115200"));
-    EXPECT_EQ(Find<QComboBox>(&page, "cbb_FlowControl0")->currentIndex(), 1);
-    EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox2")->currentText(), QStringLiteral("USER Register"));
-    EXPECT_TRUE(Find(&page, "edtRegDt")->isVisibleTo(&page));
-    EXPECT_FALSE(Find(&page, "edt_RemoteIP0")->isEnabled()); // TCP Server
-    EXPECT_EQ(Find<QComboBox>(&page, "cbb_TCPSvrCount0")->currentIndex(), 3);
+// A Z2 reply as the window decodes it, with the Modbus reply of `kind` (0: none).
+TModuleSettings Z2Read(const char* mac, int kind) {
+    TBlockStore store;
+    store.BasePort = Z2Reply(mac);
+    TReceivedBlocks got;
+    got.Params = true;
+    got.ModbusKind = kind;
+    got.Modbus = TModbusParam{1, 1, "7", 0, kind == 7 ? "20" : ""};
+    return DecodeModuleSettings(FamilyZ2, 4017, store, got);
 }
+} // namespace
 
 TEST_F(PagesTest, Z2AddressTypeAndWorkModeRules) {
     TZ2Page page(host);
@@ -302,6 +271,61 @@ TEST_F(PagesTest, Z2AddressTypeAndWorkModeRules) {
     EXPECT_FALSE(Find(&page, "btnDataDebug")->isHidden());
 }
 
+TEST_F(PagesTest, Z2ShowsARepliesValuesAndKeepsCodesItHasNoItemFor) {
+    TZ2Page page(host);
+    page.ApplyTexts();
+    auto* flow = Find<QComboBox>(&page, "cbb_FlowControl0");
+    flow->setCurrentIndex(1);
+    const TModuleSettings read = Z2Read("00 1A 2B 3C 4D 5E", 0);
+    page.ShowSettings(read);
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_StaticIP")->text(), QStringLiteral("10.77.0.50"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_ModName")->text(), QStringLiteral("Line-1"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_LocalPort0")->text(), QStringLiteral("8234"));
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_BaudRate0")->currentText(), QStringLiteral("115200"));
+    // MAC and user-defined registration both set: the user-defined one wins.
+    EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox2")->currentText(), QStringLiteral("USER Register"));
+    EXPECT_TRUE(Find(&page, "edtRegDt")->isVisibleTo(&page));
+    EXPECT_FALSE(Find(&page, "edt_RemoteIP0")->isEnabled()); // TCP Server
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_TCPSvrCount0")->currentIndex(), 3);
+    // Flow-control code 2 has no item: the selection stays, and a save sends the module's code.
+    EXPECT_EQ(flow->currentIndex(), 1);
+    const TResult<TModuleSettings> back = page.ReadSettings(read);
+    ASSERT_TRUE(back) << back.Error().Message;
+    EXPECT_EQ(back->Port.FlowControl, 2);
+    EXPECT_TRUE(Find(&page, "rzgrpbxModbus")->isHidden()); // no Modbus reply
+
+    // A Z3 module's settings are not the Z2 page's to show.
+    TModuleSettings z3 = Z3Module();
+    page.ShowSettings(z3);
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_StaticIP")->text(), QStringLiteral("10.77.0.50"));
+    EXPECT_FALSE(page.ReadSettings(z3));
+    EXPECT_TRUE(host.Modes.empty()); // the window sets the page mode, not the page
+}
+
+TEST_F(PagesTest, LaterRepliesOfTheReadLeaveWhatTheUserTyped) {
+    TZ2Page page(host);
+    TModuleSettings read = Z2Module();
+    read.HasHttpd = false;
+    read.ModbusKind = 0;
+    page.ShowSettings(read);
+    Find<QLineEdit>(&page, "edt_ModName")->setText(QStringLiteral("Typed"));
+    // The HTTPD and Modbus replies arrive after the user began to type.
+    read.HasHttpd = true;
+    read.ModbusKind = 7;
+    page.ShowSettings(read);
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_ModName")->text(), QStringLiteral("Typed"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "LabeledEdit2")->text(), QStringLiteral("/data"));
+    const TResult<TModuleSettings> r = page.ReadSettings(read);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Base.ModName, "Typed");
+    // A value the module reports outside the catalogue's range goes back untouched.
+    read.Port.LocalPort = 0;
+    page.ShowSettings(read);
+    EXPECT_EQ(page.ReadSettings(read)->Port.LocalPort, 0);
+    Find<QLineEdit>(&page, "edt_LocalPort0")->setText(QString());
+    EXPECT_EQ(page.ReadSettings(read).Error().Field, "LocalPort");
+}
+
 TEST_F(PagesTest, RegistrationAndHeartbeatSelectorsShowTheirFields) {
     TZ2Page page(host);
     auto shown = [&](const char* n) { return Find(&page, n)->isVisibleTo(&page); };
@@ -316,21 +340,28 @@ TEST_F(PagesTest, RegistrationAndHeartbeatSelectorsShowTheirFields) {
     for (const char* n : {"edtRegDt", "lblRegSnd", "rzchckbxRegConnTo"})
         EXPECT_FALSE(shown(n)) << n;
 
-    std::array<std::uint8_t, HeartBlockSize> heart{};
-    heart[0] = 0x43;
-    heart[1] = 60;
-    heart[3] = 2;
-    heart[5] = 0xAB;
-    heart[6] = 0x01;
-    page.ShowHeartParams(heart, FamilyZ3); // another family: ignored
-    EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox1")->currentIndex(), 0);
-    EXPECT_FALSE(shown("edtHeartTm"));
-    page.ShowHeartParams(heart, FamilyZ2);
+    // A heartbeat block with flags 0x43: network heartbeat, its data shown as hex.
+    TModuleSettings s = Z2Module();
+    s.Heart.Flags = 0x43;
+    s.Heart.Interval = 60;
+    s.Heart.HeartData = {0xAB, 0x01};
+    page.ShowSettings(s);
     EXPECT_EQ(Find<QComboBox>(&page, "RzComboBox1")->currentIndex(), 2);
     EXPECT_TRUE(Find<QCheckBox>(&page, "rzchckbxHeartDtHex")->isChecked());
     EXPECT_EQ(Find<QLineEdit>(&page, "edtHeartDt")->text(), QStringLiteral("AB01"));
     EXPECT_EQ(Find<QLineEdit>(&page, "edtHeartTm")->text(), QStringLiteral("60"));
     EXPECT_TRUE(shown("edtHeartTm"));
+    // Serial heartbeat chosen: the network bit goes, both are never written together.
+    Choose(Find<QComboBox>(&page, "RzComboBox1"), 1);
+    const TResult<TModuleSettings> r = page.ReadSettings(s);
+    ASSERT_TRUE(r) << r.Error().Message;
+    EXPECT_EQ(r->Heart.Flags, 0x42);
+    EXPECT_EQ(r->Heart.HeartData, s.Heart.HeartData);
+    // Hex pairs that are no hex refuse the save naming the data.
+    Find<QLineEdit>(&page, "edtHeartDt")->setText(QStringLiteral("AB0"));
+    EXPECT_EQ(page.ReadSettings(s).Error().Field, "HeartbeatData");
+    Choose(Find<QComboBox>(&page, "RzComboBox1"), 0);
+    EXPECT_FALSE(shown("edtHeartTm"));
 }
 
 TEST_F(PagesTest, HexBoxesConvertTheirOwnEdit) {
@@ -354,13 +385,20 @@ TEST_F(PagesTest, HexBoxesConvertTheirOwnEdit) {
     EXPECT_EQ(reg->text(), QStringLiteral("4G"));
 }
 
-TEST_F(PagesTest, ModbusBoxesShowTheirControlsAndKind7RaisesTheTimeOut) {
+TEST_F(PagesTest, ModbusGroupFollowsTheReplyKindAndItsBoxes) {
     TZ2Page page(host);
-    page.ShowModbusParams(TModbusParam{1, 1, "7", 0, "20"}, 7);
+    page.show();
+    page.ShowSettings(Z2Read("00 1A 2B 3C 4D 5E", 1));
     EXPECT_FALSE(Find(&page, "rzgrpbxModbus")->isHidden());
+    EXPECT_FALSE(Find(&page, "rzchckbxmodbustcp")->isHidden());
+    EXPECT_TRUE(Find(&page, "rzchckbxmodbuspool")->isHidden()); // kind 1 carries no polling
+    QTest::mouseClick(Find(&page, "rzchckbxmodbustcp"), Qt::LeftButton);
+    EXPECT_TRUE(Find(&page, "rzchckbxmodbusAbnormalResponse")->isHidden());
+
+    page.ClearSettings(); // the next read
+    page.ShowSettings(Z2Read("00 1A 2B 3C 4D 5E", 7));
     EXPECT_FALSE(Find(&page, "rzchckbxmodbusAbnormalResponse")->isHidden());
     EXPECT_FALSE(Find(&page, "edtPollInternal")->isHidden());
-    page.show();
     QTest::mouseClick(Find(&page, "rzchckbxmodbustcp"), Qt::LeftButton);
     EXPECT_TRUE(Find(&page, "rzchckbxmodbusAbnormalResponse")->isHidden());
     QTest::mouseClick(Find(&page, "rzchckbxmodbuspool"), Qt::LeftButton);
@@ -369,22 +407,58 @@ TEST_F(PagesTest, ModbusBoxesShowTheirControlsAndKind7RaisesTheTimeOut) {
     QTest::mouseClick(Find(&page, "rzchckbxmodbuspool"), Qt::LeftButton);
     EXPECT_FALSE(Find(&page, "edtwaittime")->isHidden());
 
-    // Save with the poll time-out at 7: the edit and the block both say 10.
-    page.ShowZ2Params(DecodeParamReply(Z2Reply("00 1A 2B 3C 4D 5E")).first,
-                      DecodeParamReply(Z2Reply("00 1A 2B 3C 4D 5E")).second, FamilyZ2, true);
-    host.Selected = Row("00 1A 2B 3C 4D 5E", FamilyZ2, 4016);
-    QTest::mouseClick(Find(&page, "btn_Z2NetSet"), Qt::LeftButton);
-    ASSERT_EQ(host.Plans.size(), 1u);
+    // The module reported a poll time-out of 7: reading raises it to 10, and the page shows it.
+    const TModuleSettings kind7 = Z2Read("00 1A 2B 3C 4D 5E", 7);
+    page.ClearSettings();
+    EXPECT_TRUE(Find(&page, "rzgrpbxModbus")->isHidden());
+    page.ShowSettings(kind7);
+    EXPECT_EQ(Find<QLineEdit>(&page, "edtwaittime")->text(), QStringLiteral("7"));
+    const TResult<TModuleSettings> r = page.ReadSettings(kind7);
+    ASSERT_TRUE(r) << r.Error().Message;
+    EXPECT_EQ(r->Modbus.PollTimeout, "10");
     EXPECT_EQ(Find<QLineEdit>(&page, "edtwaittime")->text(), QStringLiteral("10"));
-    const TSaveStep& modbus = host.Plans[0].Steps.at(host.Plans[0].Steps.size() - 2);
-    EXPECT_EQ(modbus.Code, 0x24);
-    ASSERT_EQ(modbus.Payload.size(), 7u);
-    EXPECT_EQ(modbus.Payload[2], 0x00);
-    EXPECT_EQ(modbus.Payload[3], 0x0A);
-    EXPECT_EQ(modbus.Payload[6], 20);
+    EXPECT_EQ(r->Modbus.PollInterval, "20");
+
+    // Kind 4 has no interval: it shows empty, and may be given (the save sends kind 7).
+    const TModuleSettings kind4 = Z2Read("00 1A 2B 3C 4D 5E", 4);
+    page.ClearSettings();
+    page.ShowSettings(kind4);
+    EXPECT_FALSE(Find(&page, "edtPollInternal")->isHidden());
+    EXPECT_EQ(Find<QLineEdit>(&page, "edtPollInternal")->text(), QString());
+    EXPECT_EQ(page.ReadSettings(kind4)->Modbus.PollInterval, "");
+    Find<QLineEdit>(&page, "edtPollInternal")->setText(QStringLiteral("50"));
+    EXPECT_EQ(page.ReadSettings(kind4)->Modbus.PollInterval, "50");
 }
 
-TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndTheHttpdHeaderKeepsItsLineBreaks) {
+TEST_F(PagesTest, HttpdHeaderGoesBackByteForByteUntilEdited) {
+    TZ2Page page(host);
+    // A header read from a module goes back byte for byte, whatever its line breaks ...
+    for (const std::string header :
+         {"Content-Type: text/plain\r\nX-Id: 7\r\n", "A: 1\nB: 2", "C: 3\r\n\r\nD"}) {
+        TModuleSettings s = Z2Module();
+        s.HttpdHeader = header;
+        page.ClearSettings();
+        page.ShowSettings(s);
+        EXPECT_EQ(page.ReadSettings(s)->HttpdHeader, header);
+    }
+    // ... and one typed with Enter is sent with CR LF.
+    const TModuleSettings s = Z2Module();
+    page.ShowSettings(s);
+    auto* edit = Find<QPlainTextEdit>(&page, "RzRichEdit1");
+    edit->clear();
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("X-A: 1"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClicks(edit, QStringLiteral("X-B: 2"));
+    EXPECT_EQ(page.ReadSettings(s)->HttpdHeader, "X-A: 1\r\nX-B: 2");
+    // Another reply block arriving meanwhile does not undo the edit.
+    TModuleSettings later = s;
+    later.Modbus.ModbusTCPEnable = 1;
+    page.ShowSettings(later);
+    EXPECT_EQ(page.ReadSettings(later)->HttpdHeader, "X-A: 1\r\nX-B: 2");
+}
+
+TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndBadFieldsNameTheirLabel) {
     TZ2Page page(host);
     page.ApplyTexts();
     // The 6-byte log-in fields and the 16-byte name always end in 0x00.
@@ -395,110 +469,107 @@ TEST_F(PagesTest, Z2TextFieldsLeaveTheTerminatingZeroAndTheHttpdHeaderKeepsItsLi
         Type(e, QString(20, u'x'));
         EXPECT_EQ(e->text().size(), room) << edit;
     }
-
-    // A header read from a module goes back byte for byte, whatever its line breaks ...
-    for (const std::string header :
-         {"Content-Type: text/plain\r\nX-Id: 7\r\n", "A: 1\nB: 2", "C: 3\r\n\r\nD"}) {
-        page.ShowHttpdParams("/data", header);
-        EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, header);
-    }
-    // ... and one typed with Enter is sent with CR LF.
-    auto* edit = Find<QPlainTextEdit>(&page, "RzRichEdit1");
-    edit->clear();
-    edit->setFocus();
-    QTest::keyClicks(edit, QStringLiteral("X-A: 1"));
-    QTest::keyClick(edit, Qt::Key_Return);
-    QTest::keyClicks(edit, QStringLiteral("X-B: 2"));
-    EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, "X-A: 1\r\nX-B: 2");
-    // Another reply block arriving meanwhile does not undo the edit.
-    page.ShowModbusParams(TModbusParam{}, 1);
-    EXPECT_EQ(page.BuildHttpdBlocksFromPage().second, "X-A: 1\r\nX-B: 2");
-}
-
-TEST_F(PagesTest, Z2SaveSendsTheBlocksItsConditionsCallFor) {
-    TZ2Page page(host);
-    page.ApplyTexts();
-    QTest::mouseClick(Find(&page, "btn_Z2NetSet"), Qt::LeftButton);
-    EXPECT_EQ(host.NoTargets, 1);
-    const auto [base, ports] = DecodeParamReply(Z2Reply("00 1A 2B 3C 4D 5E"));
-    page.ShowZ2Params(base, ports, FamilyZ2, true);
-    Find<QLineEdit>(&page, "edtHeartTm")->setText(QStringLiteral("30"));
-    Choose(Find<QComboBox>(&page, "cbb_WorkMode0"), 4);
-    Choose(Find<QComboBox>(&page, "RzComboBox2"), 3);
-
-    auto codes = [&] {
-        std::vector<int> c;
-        for (const auto& s : host.Plans.back().Steps)
-            c.push_back(s.Code);
-        return c;
-    };
-    host.Selected = Row("00 1A 2B 3C 4D 5E", FamilyZ3, 4017);
-    page.btn_Z2NetSetClick(); // a Z3 row: the Z2 save sends nothing
-    EXPECT_TRUE(host.Plans.empty());
-    host.Selected->Family = FamilyZ2;
-    host.Selected->Firmware = 4016;
-    page.btn_Z2NetSetClick();
-    EXPECT_EQ(codes(), (std::vector<int>{0x05, 0x06, 0x0C, 0x02}));
-    host.Selected->Firmware = 4017;
-    page.btn_Z2NetSetClick();
-    EXPECT_EQ(codes(), (std::vector<int>{0x05, 0x06, 0x0C, 0x21, 0x22, 0x23, 0x02}));
-
-    // A field that does not convert refuses the save with its label; nothing is planned.
-    for (const char* edit : {"edt_LocalPort0", "edtHeartTm"}) {
-        const std::size_t plans = host.Plans.size();
-        host.Scripted.Clear();
-        auto* e = Find<QLineEdit>(&page, edit);
+    // A field that does not read is refused with its label and the refused text.
+    const TModuleSettings s = Z2Module();
+    page.ShowSettings(s);
+    const std::pair<const char*, const char*> bad[] = {
+        {"edt_LocalPort0", "Local Port"}, {"edtHeartTm", "Heartbeat Time(s)"}, {"edt_GatewayIP", "Gateway"}};
+    for (const auto& [control, label] : bad) {
+        auto* e = Find<QLineEdit>(&page, control);
         const QString keep = e->text();
-        e->clear();
-        page.btn_Z2NetSetClick();
-        EXPECT_EQ(host.Plans.size(), plans) << edit;
-        ASSERT_EQ(host.Scripted.Messages().size(), 1u) << edit;
-        const QString label =
-            QString::fromLatin1(std::string(edit) == "edtHeartTm" ? "Heartbeat Time(s)" : "Local Port");
-        EXPECT_TRUE(host.Scripted.Messages()[0].text.startsWith(label))
-            << host.Scripted.Messages()[0].text.toStdString();
+        e->setText(QStringLiteral("10.x"));
+        const TResult<TModuleSettings> r = page.ReadSettings(s);
+        ASSERT_FALSE(r) << control;
+        host.Scripted.Clear();
+        page.ShowFieldError(r.Error());
+        ASSERT_EQ(host.Scripted.Messages().size(), 1u) << control;
+        EXPECT_EQ(host.Scripted.Messages()[0].text,
+                  QString::fromLatin1(label) + QStringLiteral(": \"10.x\""));
         e->setText(keep);
     }
-    const std::array<std::uint8_t, ParamReplySize> storeBefore = host.BlockStore.BasePort;
-    Find<QLineEdit>(&page, "edt_GatewayIP")->setText(QStringLiteral("10.x.0.1"));
-    page.btn_Z2NetSetClick();
-    EXPECT_EQ(host.BlockStore.BasePort, storeBefore);
-    EXPECT_TRUE(host.Scripted.Messages().back().text.startsWith(QStringLiteral("Gateway")));
+}
+
+TEST_F(PagesTest, SaveButtonsAskTheWindowAndWaitWhileASaveRuns) {
+    TZ2Page z2(host);
+    TZ3Page z3(host);
+    TZ1Page z1(host);
+    QSignalSpy z2Net(&z2, &TZ2Page::NetSaveRequested);
+    QSignalSpy z2Serial(&z2, &TZ2Page::SerialSaveRequested);
+    QSignalSpy z3Net(&z3, &TZ3Page::NetSaveRequested);
+    QSignalSpy z1Net(&z1, &TZ1Page::NetSaveRequested);
+    QSignalSpy z1Serial(&z1, &TZ1Page::SerialSaveRequested);
+    z2.ShowSettings(Z2Module());
+    z3.ShowSettings(Z3Module());
+    for (const char* b : {"btn_Z2NetSet", "btn_Z2ComSet"})
+        Find<QPushButton>(&z2, b)->click();
+    Find<QPushButton>(&z3, "btn_Z3NetSet")->click();
+    for (const char* b : {"btn_Z1Set", "btn_ComSet"})
+        Find<QPushButton>(&z1, b)->click();
+    EXPECT_EQ(z2Net.count() + z2Serial.count() + z3Net.count() + z1Net.count() + z1Serial.count(), 5);
+    // Read-only while a save runs: nothing can be typed, nothing saved twice.
+    z2.SetEditable(false);
+    z3.SetEditable(false);
+    Find<QPushButton>(&z2, "btn_Z2NetSet")->click();
+    Find<QPushButton>(&z3, "btn_Z3NetSet")->click();
+    EXPECT_EQ(z2Net.count() + z3Net.count(), 2);
+    EXPECT_FALSE(Find(&z2, "edt_StaticIP")->isEnabled());
+    EXPECT_FALSE(Find(&z3, "edt_StaticIPZ3")->isEnabled());
+    z2.SetEditable(true);
+    EXPECT_TRUE(Find(&z2, "edt_StaticIP")->isEnabled());
+    EXPECT_EQ(z2.FieldText(QStringLiteral("StaticIP")), QStringLiteral("10.77.0.50"));
 }
 
 // --- Z3 ---
 
-TEST_F(PagesTest, Z3SaveWithInitialSelectionsAndDhcp) {
-    TZ2Page z2(host);
+TEST_F(PagesTest, Z3PageShowsTheReadModuleAndSavesItsOwnBytes) {
+    // A Z3 parameter reply: port bytes 52-55 hold the packing length, byte 58 the connection count
+    // (high nibble) and style (low nibble); base byte 52 the device-ID type.
+    TBlockStore store;
+    const TModuleSettings z3 = Z3Module();
+    EncodeBaseBlock(FamilyZ3, z3.Base, store.Base(), store.KeptStatus);
+    EncodePortBlock(FamilyZ3, z3.Port, store.Port(), store.KeptSocketFlags);
+    store.Base()[52] = 2;
+    store.Port()[52] = 0x2C; // 300
+    store.Port()[53] = 0x01;
+    store.Port()[58] = 0x52; // 5 connections, by ID / drop
+    store.Base()[63] = 0x77; // the short-connection time, which a Z3 save carries
+    TReceivedBlocks got;
+    got.Params = true;
+    const TModuleSettings read = DecodeModuleSettings(FamilyZ3, 4017, store, got);
     TZ3Page page(host);
     page.ApplyTexts();
-    host.Selected = Row("00 1A 2B 3C 4D 60", FamilyZ3, 4017);
-    QTest::mouseClick(Find(&page, "btn_Z3NetSet"), Qt::LeftButton);
-    EXPECT_TRUE(host.Plans.empty());
-    ASSERT_EQ(host.Scripted.Messages().size(), 1u);
-    EXPECT_TRUE(host.Scripted.Messages()[0].text.startsWith(QStringLiteral("UPNP Port")));
+    page.ShowSettings(read);
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_StaticIPZ3")->text(), QStringLiteral("192.168.0.60"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_ModNameZ3")->text(), QStringLiteral("Z3-1"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_IdTypeZ3")->text(), QStringLiteral("2"));
+    EXPECT_EQ(Find<QLineEdit>(&page, "edt_UARTLength0Z3")->text(), QStringLiteral("300"));
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_TCPSvrCount0Z3")->currentIndex(), 4);
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_TCPStyle0Z3")->currentIndex(), 1);
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_BaudRate0Z3")->currentText(), QStringLiteral("9600"));
+    EXPECT_EQ(Find<QComboBox>(&page, "cbb_WorkMode0Z3")->currentIndex(), 1);
 
-    Find<QLineEdit>(&page, "edt_LocationURLPortZ3")->setText(QStringLiteral("0"));
-    Find<QLineEdit>(&page, "edt_HTTPServerPortZ3")->setText(QStringLiteral("80"));
-    Find<QLineEdit>(&page, "edt_IdTypeZ3")->setText(QStringLiteral("0"));
-    Find<QLineEdit>(&page, "edt_UserMACZ3")->setText(QStringLiteral("00 1A 2B 3C 4D 60"));
-    Find<QLineEdit>(&page, "edt_usernameZ3")->setText(QStringLiteral("admin"));
+    // DHCP and another remote port; the save carries every other byte as the module sent it.
     Choose(Find<QComboBox>(&page, "cbb_AddrTypeZ3"), 0);
     for (const char* e : {"edt_StaticIPZ3", "edt_GatewayIPZ3", "edt_SubnetMaskZ3"})
         EXPECT_FALSE(Find(&page, e)->isEnabled()) << e;
-    EXPECT_TRUE(Find(&z2, "edt_StaticIP")->isEnabled()); // the Z2 page's own rule is untouched
-    host.BlockStore.BasePort[3] = 0x37;                  // whatever a module reported before
-    QTest::mouseClick(Find(&page, "btn_Z3NetSet"), Qt::LeftButton);
-    ASSERT_EQ(host.Plans.size(), 1u);
-    const auto& steps = host.Plans[0].Steps;
-    ASSERT_EQ(steps.size(), 3u);
-    EXPECT_EQ(steps[2].Code, 0x04);
-    EXPECT_EQ(steps[0].Payload[3], 0x00);      // DHCP: the whole status byte
-    EXPECT_EQ(steps[0].Payload[37 + 5], 0x00); // five-character user name and one 0x00
-    EXPECT_EQ(steps[0].Payload[37 + 4], 'n');
-    EXPECT_EQ(steps[1].Payload[58], 0x81); // 8 connections, transparent
-    EXPECT_EQ(steps[1].Payload[51], 1);    // TCP Client
-    EXPECT_EQ(host.BlockStore.BasePort[67 + 58], 0x81);
+    Find<QLineEdit>(&page, "edt_RemotePort0Z3")->setText(QStringLiteral("9100"));
+    const TResult<TModuleSettings> wanted = page.ReadSettings(read);
+    ASSERT_TRUE(wanted) << wanted.Error().Message;
+    TBlockStore planned = store;
+    const TSavePlan plan = PlanZ3Save(MakeZ3SaveInput(*wanted), planned);
+    ASSERT_TRUE(plan.Ok) << plan.Error.Message;
+    ASSERT_EQ(plan.Steps.size(), 3u);
+    EXPECT_EQ(plan.Steps[0].Payload[3], 0x00); // DHCP: the whole status byte
+    EXPECT_EQ(plan.Steps[0].Payload[52], 2);
+    EXPECT_EQ(plan.Steps[0].Payload[63], 0x77);
+    TIdBytes port(store.Port().begin(), store.Port().end());
+    port[14] = 9100 & 0xFF;
+    port[15] = 9100 >> 8;
+    EXPECT_EQ(plan.Steps[1].Payload, port);
+
+    // An ID type outside 0..3 is refused rather than cut to its low two bits.
+    Find<QLineEdit>(&page, "edt_IdTypeZ3")->setText(QStringLiteral("5"));
+    EXPECT_EQ(page.ReadSettings(read).Error().Field, "IdType");
 }
 
 TEST_F(PagesTest, TextsOfBothLanguagesAndTheStarMark) {

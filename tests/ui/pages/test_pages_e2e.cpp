@@ -1,7 +1,9 @@
 // The pages against varnix-sim on a segment like a real one (tests/netns-run --segments 1: the
 // modules in a namespace of their own, in a foreign subnet, answering by broadcast):
-// a small harness wires a real TUdpSvr to the pages the way the main window does, reads modules
-// by clicking them, saves through the pages' buttons and compares the simulator's stored blocks.
+// a small harness wires a real TUdpSvr to the pages the way the main window does (the replies of
+// the clicked module decoded into its settings and shown, a save button's request planned from
+// the read with the page's values on top), reads modules by clicking them, saves through the
+// pages' buttons and compares the simulator's stored blocks.
 
 #include "fake_host.h"
 
@@ -98,31 +100,66 @@ protected:
         svr_->OnSearchReply = [this](const TSearchHit& h) {
             rows_.push_back(TRow{h.Reply.MAC, h.Reply.Family, h.Binding});
         };
-        svr_->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam& p, std::int32_t family,
-                                      std::int32_t) { z2->ShowZ2Params(b, p, family, false); };
-        svr_->OnCloudParams = [this](const TarrCloudParam& c, std::int32_t, std::int32_t) {
-            z2->ShowCloudParams(c);
+        svr_->OnDeviceParams = [this](const TBaseParam& b, const TarrComParam&, std::int32_t family,
+                                      std::int32_t) {
+            // Only the clicked module's own reply (its user MAC) is shown.
+            if (selected_ && MacKey(b.UserMAC) == MacKey(ToStd(selected_->Mac))) {
+                got_.Params = true;
+                family_ = family;
+                Decode();
+            }
         };
-        svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>& h, std::int32_t,
-                                     std::int32_t f) { z2->ShowHeartParams(h, f); };
-        svr_->OnHttpdTexts = [this](const std::string& u, const std::string& h) {
-            z2->ShowHttpdParams(u, h);
+        svr_->OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
+            got_.Cloud = true;
+            Decode();
         };
-        svr_->OnModbusParams = [this](const TModbusParam& m, int kind) { z2->ShowModbusParams(m, kind); };
-        host.Runner = [this](const TSavePlan& plan) {
-            const TLanTarget selected{host.Selected->Binding, RemoveSpaces(ToStd(host.Selected->Mac))};
-            // A Z3 save has no "current device" (only a Z2 read sets it); its plan never targets it.
-            TLanTarget current;
-            if (host.Current)
-                current = {host.Current->Binding, RemoveSpaces(ToStd(host.Current->Mac))};
-            ExecuteSavePlan(*svr_, plan, selected, current, "vesta", "vesta");
+        svr_->OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t,
+                                     std::int32_t) {
+            got_.Heart = true;
+            Decode();
         };
+        svr_->OnHttpdTexts = [this](const std::string&, const std::string&) {
+            got_.Httpd = true;
+            Decode();
+        };
+        svr_->OnModbusParams = [this](const TModbusParam& m, int kind) {
+            got_.ModbusKind = kind;
+            got_.Modbus = m;
+            Decode();
+        };
+        QObject::connect(z2.get(), &TZ2Page::NetSaveRequested, [this] { Save(); });
+        QObject::connect(z3.get(), &TZ3Page::NetSaveRequested, [this] { Save(); });
         svr_->Search();
         Pump([this] { return rows_.size() >= 2; }, 3000);
         ASSERT_EQ(rows_.size(), 2u);
     }
 
     static std::string ToStd(const QString& s) { return s.toStdString(); }
+
+    void Decode() {
+        if (!got_.Params)
+            return;
+        read_ = DecodeModuleSettings(family_, selected_->Firmware, host.BlockStore, got_);
+        z2->ShowSettings(read_); // each page shows its own family's modules only
+        z3->ShowSettings(read_);
+    }
+
+    // The window's save: the read with the page's values on top, planned and sent.
+    void Save() {
+        const bool isZ2 = read_.Family == FamilyZ2;
+        const TResult<TModuleSettings> wanted = isZ2 ? z2->ReadSettings(read_) : z3->ReadSettings(read_);
+        ASSERT_TRUE(wanted) << wanted.Error().Message;
+        const TSavePlan plan = isZ2 ? PlanZ2Save(MakeZ2SaveInput(*wanted), host.BlockStore)
+                                    : PlanZ3Save(MakeZ3SaveInput(*wanted), host.BlockStore);
+        ASSERT_TRUE(plan.Ok) << plan.Error.Message;
+        plans_.push_back(plan);
+        const TLanTarget selected{selected_->Binding, RemoveSpaces(ToStd(selected_->Mac))};
+        // A Z3 save has no "current device" (only a Z2 read sets it); its plan never targets it.
+        TLanTarget current;
+        if (current_)
+            current = {current_->Binding, RemoveSpaces(ToStd(current_->Mac))};
+        ExecuteSavePlan(*svr_, plan, selected, current, "vesta", "vesta");
+    }
 
     void Pump(const std::function<bool()>& done, int ms) {
         QElapsedTimer t;
@@ -164,12 +201,15 @@ protected:
         return {};
     }
 
-    // Clicks a row: remembers it as selected (and, for Z2, as the current device) and reads it.
+    // Clicks a row: remembers it as selected (and, for Z2, as the current device), clears the
+    // pages and reads it.
     void Click(const TRow& row, int firmware) {
-        host.Selected = TDeviceRef{row.Binding, QString::fromStdString(row.Mac), row.Family, firmware};
+        selected_ = TDeviceRef{row.Binding, QString::fromStdString(row.Mac), row.Family, firmware};
+        got_ = {};
+        z2->ClearSettings();
+        z3->ClearSettings();
         if (row.Family == FamilyZ2) {
-            host.Current = host.Selected;
-            z2->HideModbusGroup();
+            current_ = selected_;
             svr_->SendCommandZ2(row.Binding, RemoveSpaces(row.Mac), "vesta", "vesta", CmdRead);
         } else {
             svr_->SendCommandZ3(row.Binding, RemoveSpaces(row.Mac), "vesta", "vesta", CmdRead);
@@ -211,6 +251,11 @@ protected:
     QProcess sim_;
     std::unique_ptr<TUdpSvr> svr_;
     std::vector<TRow> rows_;
+    std::optional<TDeviceRef> selected_, current_;
+    TReceivedBlocks got_;
+    std::int32_t family_ = 0;
+    TModuleSettings read_;
+    std::vector<TSavePlan> plans_;
 };
 
 template <class T = QWidget> T* Find(QWidget* page, const char* name) {
@@ -232,7 +277,6 @@ void PagesE2E::RunZ2Save(int firmware) {
 
     // The read filled the page and its extended groups with the module's values (and only the
     // module's: the blocks from another host changed nothing, here or in what the save sends).
-    EXPECT_EQ(host.Modes, std::vector<int>{2});
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_StaticIP")->text(), QStringLiteral("192.168.0.50"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_ModName")->text(), QStringLiteral("Line-1"));
     EXPECT_EQ(Find<QLineEdit>(z2.get(), "edt_LocalPort0")->text(), QStringLiteral("8234"));
@@ -259,7 +303,7 @@ void PagesE2E::RunZ2Save(int firmware) {
     Find<QLineEdit>(z2.get(), "LabeledEdit2")->setText(QStringLiteral("/post"));
     z2->show();
     QTest::mouseClick(Find(z2.get(), "btn_Z2NetSet"), Qt::LeftButton);
-    ASSERT_EQ(host.Plans.size(), 1u);
+    ASSERT_EQ(plans_.size(), 1u);
     WaitForRestart(kZ2Mac);
     const TSimModule after = Module(kZ2Mac);
 
@@ -305,43 +349,24 @@ TEST_F(PagesE2E, Z3SaveFromTheZ3Page) {
     const TSimModule before = Module(kZ3Mac);
     ASSERT_EQ(before.Base.size(), BaseBlockSize);
     ASSERT_EQ(before.Port.size(), PortBlockSize);
-    const TZ2Form z2Before = z2->ReadForm();
     Click(RowOf(kZ3Mac), 4017);
-    // A Z3 read is logged but fills no page.
-    EXPECT_EQ(z2->ReadForm(), z2Before);
-    EXPECT_TRUE(host.Modes.empty());
-    ASSERT_FALSE(host.Log.empty());
-
-    // The page is write-only: the user enters the module's settings, changing two of them.
+    // The read fills the Z3 page with the module's values, its layout of port bytes 52-58 included.
     const auto b =
         DecodeBaseBlock(std::span<const std::uint8_t, BaseBlockSize>(before.Base.data(), BaseBlockSize));
-    const auto p =
-        DecodePortBlock(std::span<const std::uint8_t, PortBlockSize>(before.Port.data(), PortBlockSize));
-    TZ3Form f = z3->ReadForm();
-    f.AddrTypeIndex = b.AddrType;
-    f.LocationURLPort = std::to_string(b.LocationURLPort);
-    f.HTTPServerPort = std::to_string(b.HTTPServerPort);
-    f.StaticIP = b.StaticIP;
-    f.GatewayIP = b.GatewayIP;
-    f.SubnetMask = b.SubnetMask;
-    f.ModName = "Z3-Hall";
-    f.UserName = b.UserName;
-    f.Password = b.Password;
-    f.IdType = std::to_string(b.OptionFlags);
-    f.UserMAC = b.UserMAC;
-    f.BaudText = std::to_string(p.BaudRate);
-    f.RemotePort = "9100";
-    f.LocalPort = std::to_string(p.LocalPort);
-    f.RemoteIP = p.RemoteIP;
-    f.WorkModeIndex = p.WorkMode;
-    f.BaudSync = false;
-    f.UARTLength = std::to_string(BytesToInt(std::span(before.Port).subspan(52, 4), true));
-    f.TCPSvrCountIndex = before.Port[58] / 16 - 1;
-    f.TCPStyleIndex = (before.Port[58] & 0x0F) - 1;
-    z3->WriteForm(f);
+    EXPECT_EQ(Find<QLineEdit>(z3.get(), "edt_StaticIPZ3")->text(), QString::fromStdString(b.StaticIP));
+    EXPECT_EQ(Find<QLineEdit>(z3.get(), "edt_ModNameZ3")->text(), QStringLiteral("Z3-1"));
+    EXPECT_EQ(Find<QLineEdit>(z3.get(), "edt_IdTypeZ3")->text(), QString::number(before.Base[52]));
+    EXPECT_EQ(Find<QLineEdit>(z3.get(), "edt_UARTLength0Z3")->text(),
+              QString::number(BytesToInt(std::span(before.Port).subspan(52, 4), true)));
+    EXPECT_EQ(Find<QComboBox>(z3.get(), "cbb_TCPSvrCount0Z3")->currentIndex(), before.Port[58] / 16 - 1);
+    EXPECT_EQ(Find<QComboBox>(z3.get(), "cbb_TCPStyle0Z3")->currentIndex(), (before.Port[58] & 0x0F) - 1);
+
+    // The user changes two settings and saves.
+    Find<QLineEdit>(z3.get(), "edt_ModNameZ3")->setText(QStringLiteral("Z3-Hall"));
+    Find<QLineEdit>(z3.get(), "edt_RemotePort0Z3")->setText(QStringLiteral("9100"));
     z3->show();
     QTest::mouseClick(Find(z3.get(), "btn_Z3NetSet"), Qt::LeftButton);
-    ASSERT_EQ(host.Plans.size(), 1u);
+    ASSERT_EQ(plans_.size(), 1u);
     WaitForRestart(kZ3Mac);
     const TSimModule after = Module(kZ3Mac);
     EXPECT_EQ(after.Writes, (std::vector<int>{0x05, 0x06}));

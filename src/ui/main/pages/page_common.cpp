@@ -126,25 +126,6 @@ void SetEditBytes(QLineEdit* edit, const std::string& bytes) {
     edit->setText(BytesToDisplay(bytes));
 }
 
-void ReportBadField(IUserPrompts& prompts, QWidget* page, const std::string& controlName,
-                    const std::string& text) {
-    const QString name = QString::fromUtf8(controlName.data(), static_cast<qsizetype>(controlName.size()));
-    QString caption = name;
-    if (auto* field = page->findChild<QWidget*>(name)) {
-        for (QLabel* label : page->findChildren<QLabel*>()) {
-            if (label->buddy() == field) {
-                caption = label->text();
-                break;
-            }
-        }
-    }
-    caption.remove(QStringLiteral("★"));
-    caption = caption.trimmed();
-    prompts.Message(page, GetLangText(QStringLiteral("lang_btn_ComSet")),
-                    caption + QStringLiteral(": \"") + BytesToDisplay(text) + QStringLiteral("\""),
-                    IUserPrompts::Icon::Warning);
-}
-
 void SetBuddies(QWidget* page, std::initializer_list<const char*> pairs) {
     for (auto it = pairs.begin(); it != pairs.end() && std::next(it) != pairs.end(); it += 2) {
         auto* label = page->findChild<QLabel*>(QString::fromLatin1(*it));

@@ -1,7 +1,6 @@
 #pragma once
 // Widget helpers every parameter page shares: the baud-rate drop-downs with their custom slot,
-// the numeric key filter, label colours of dependent fields, the byte/text moves of edits, and
-// the message that refuses a save naming the field that does not convert.
+// the numeric key filter, label colours of dependent fields and the byte/text moves of edits.
 
 #include "ui/common/prompts.h"
 
@@ -50,11 +49,6 @@ std::string EditBytes(const QLineEdit* edit);
 void SetEditBytes(QLineEdit* edit, const std::string& bytes);
 QString ToDisplay(const std::string& bytes);
 std::string ToBytes(const QString& text);
-
-// Refuses a save: a warning naming the label of `controlName` (found as the buddy of a label on
-// `page`, else the control name itself) and the text that does not convert.
-void ReportBadField(IUserPrompts& prompts, QWidget* page, const std::string& controlName,
-                    const std::string& text);
 
 // Connects every label named in `pairs` (label, field, label, field, ...) to its field as buddy.
 void SetBuddies(QWidget* page, std::initializer_list<const char*> pairs);

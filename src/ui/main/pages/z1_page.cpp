@@ -1,12 +1,9 @@
 #include "ui/main/pages/z1_page.h"
 
-#include "lang/app_lang.h"
-#include "ui/common/colours.h"
+#include "model/page_rules.h"
 #include "ui/main/pages/page_common.h"
 #include "ui/main/pages/page_texts.h"
 #include "ui_z1_page.h"
-
-#include <exception>
 
 namespace varnix {
 
@@ -18,9 +15,14 @@ TZ1Page::TZ1Page(IPageHost& host, QWidget* parent)
                       "edt_Mask",       "lbl_Gateway",    "edt_Gateway",    "lbl_BaudRate",   "cbb_BaudRate",
                       "lbl_PDS",        "cbb_P",          "lbl_ModulePort", "edt_ModulePort", "lbl_DeIP",
                       "edt_DeIP",       "lbl_DePort",     "edt_DePort",     "lbl_ID",         "edt_ID"});
+    for (const TZ1Field& f : Z1FieldTable()) {
+        QWidget* control = findChild<QWidget*>(f.Control);
+        if (const auto kind = control != nullptr ? ControlKindOf(f.Def, control) : std::nullopt)
+            bindings_.emplace_back(&f, TBinding{&f.Def, control, *kind, QString()});
+    }
     ConnectCustomBaud(ui_->cbb_BaudRate, host_.Prompts());
     connect(ui_->cbb_ModuleWork, &QComboBox::currentIndexChanged, this, [this] { ApplyZ1WorkMode(); });
-    connect(ui_->btn_Z1Set, &QPushButton::clicked, this, [this] { btn_Z1SetClick(); });
+    connect(ui_->btn_Z1Set, &QPushButton::clicked, this, &TZ1Page::NetSaveRequested);
     connect(ui_->btn_ComSet, &QPushButton::clicked, this, &TZ1Page::SerialSaveRequested);
     ApplyZ1WorkMode();
 }
@@ -72,100 +74,49 @@ void TZ1Page::SetLanTabActive(bool lanTab) {
     ui_->btn_ComSet->setVisible(!lanTab);
 }
 
-TZ1Form TZ1Page::ReadForm() const {
-    const auto& u = *ui_;
-    TZ1Form f;
-    f.WorkModeIndex = u.cbb_ModuleWork->currentIndex();
-    f.ModuleIP = EditBytes(u.edt_ModuleIP);
-    f.Mask = EditBytes(u.edt_Mask);
-    f.Gateway = EditBytes(u.edt_Gateway);
-    f.BaudText = ToBytes(u.cbb_BaudRate->currentText());
-    f.ParityIndex = u.cbb_P->currentIndex();
-    f.DataIndex = u.cbb_D->currentIndex();
-    f.StopIndex = u.cbb_S->currentIndex();
-    f.ModulePort = EditBytes(u.edt_ModulePort);
-    f.DeIP = EditBytes(u.edt_DeIP);
-    f.DePort = EditBytes(u.edt_DePort);
-    f.ID = EditBytes(u.edt_ID);
-    const QCheckBox* boxes[8] = {u.chk_ConnSendId, u.chk_DataWithId, u.chk_RS485, u.chk_RS422,
-                                 u.chk_Reset,      u.chk_Link,       u.chk_Index, u.chk_RFC2217};
-    for (std::size_t i = 0; i < 8; ++i)
-        f.Options[i] = boxes[i]->isChecked();
-    return f;
-}
-
-void TZ1Page::WriteForm(const TZ1Form& f) {
-    auto& u = *ui_;
-    SelectIndex(u.cbb_ModuleWork, f.WorkModeIndex);
-    SetEditBytes(u.edt_ModuleIP, f.ModuleIP);
-    SetEditBytes(u.edt_Mask, f.Mask);
-    SetEditBytes(u.edt_Gateway, f.Gateway);
-    if (ToBytes(u.cbb_BaudRate->currentText()) != f.BaudText)
-        ShowBaudRateText(u.cbb_BaudRate, ToDisplay(f.BaudText));
-    SelectIndex(u.cbb_P, f.ParityIndex);
-    SelectIndex(u.cbb_D, f.DataIndex);
-    SelectIndex(u.cbb_S, f.StopIndex);
-    SetEditBytes(u.edt_ModulePort, f.ModulePort);
-    SetEditBytes(u.edt_DeIP, f.DeIP);
-    SetEditBytes(u.edt_DePort, f.DePort);
-    SetEditBytes(u.edt_ID, f.ID);
-    QCheckBox* boxes[8] = {u.chk_ConnSendId, u.chk_DataWithId, u.chk_RS485, u.chk_RS422,
-                           u.chk_Reset,      u.chk_Link,       u.chk_Index, u.chk_RFC2217};
-    for (std::size_t i = 0; i < 8; ++i)
-        boxes[i]->setChecked(f.Options[i]);
-}
-
 void TZ1Page::ApplyZ1WorkMode() {
     const bool on = Z1DestinationEnabled(ui_->cbb_ModuleWork->currentIndex());
     SetFieldEnabled(ui_->edt_DeIP, ui_->lbl_DeIP, on);
     SetFieldEnabled(ui_->edt_DePort, ui_->lbl_DePort, on);
 }
 
-void TZ1Page::ShowZ1Params(const TZ1Params& values) {
-    try {
-        SetFieldEnabled(ui_->edt_DeIP, ui_->lbl_DeIP, true);
-        SetFieldEnabled(ui_->edt_DePort, ui_->lbl_DePort, true);
-        TZ1Form form = ReadForm();
-        ShowZ1OnForm(values, form);
-        // The baud rate is always shown, so a module's custom rate lands in the custom slot.
-        ShowBaudRate(ui_->cbb_BaudRate, values.BaudRate);
-        form.BaudText = ToBytes(ui_->cbb_BaudRate->currentText());
-        WriteForm(form);
-        ApplyZ1WorkMode();
-        host_.WriteLog(GetLangText(QStringLiteral("lang_ts_Read")) +
-                           GetLangText(QStringLiteral("lang_ts_OK")),
-                       kColourGreen);
-    } catch (const std::exception&) {
-        host_.WriteLog(QStringLiteral("Error"), kColourRed);
+void TZ1Page::ShowZ1(const TZ1Params& values) {
+    SetFieldEnabled(ui_->edt_DeIP, ui_->lbl_DeIP, true);
+    SetFieldEnabled(ui_->edt_DePort, ui_->lbl_DePort, true);
+    for (const auto& [f, b] : bindings_)
+        ShowValue(b, f->Get(values));
+    ApplyZ1WorkMode();
+}
+
+TResult<TZ1Params> TZ1Page::ReadZ1() {
+    TZ1Params out;
+    for (const auto& [f, b] : bindings_) {
+        ApplyEditRules(b);
+        const TResult<QJsonValue> v = ReadValue(b, FamBoth, false);
+        if (!v)
+            return v.Error();
+        f->Set(out, *v);
     }
+    return out;
 }
 
 std::optional<std::array<std::uint8_t, Z1FrameSize>> TZ1Page::BuildZ1SerialFrameFromPage() {
-    TZ1Form form = ReadForm();
-    TZ1Params values;
-    const std::optional<TPageError> error = ReadZ1Form(form, values);
-    // An empty device ID is shown (and sent) as 0.
-    if (ui_->edt_ID->text().isEmpty())
-        SetEditBytes(ui_->edt_ID, form.ID);
-    if (error) {
-        ReportBadField(host_.Prompts(), this, error->Field, error->Text);
+    const TResult<TZ1Params> values = ReadZ1();
+    if (!values) {
+        ShowFieldError(values.Error());
         return std::nullopt;
     }
     std::array<std::uint8_t, Z1BodySize> body{};
-    try {
-        EncodeZ1Body(values, body);
-    } catch (const ConversionError& e) {
-        ReportBadField(host_.Prompts(), this, "edt_ModuleIP", e.text());
-        return std::nullopt;
-    }
+    EncodeZ1Body(*values, body);
     return BuildZ1SerialFrame(body);
 }
 
-void TZ1Page::btn_Z1SetClick() {
-    // Z1 modules are written over the serial port only; on the LAN this button has nothing to
-    // send, but without a selected row it still points the user at the list.
-    if (!host_.SelectedDevice())
-        host_.NoTarget();
+void TZ1Page::ShowFieldError(const TError& error) {
+    const TBinding* found = nullptr;
+    for (const auto& [f, b] : bindings_)
+        if (f->Def.Name == QString::fromStdString(error.Field))
+            found = &b;
+    ReportFieldError(host_.Prompts(), this, found, error);
 }
 
 } // namespace varnix

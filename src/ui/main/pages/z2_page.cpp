@@ -1,21 +1,12 @@
 #include "ui/main/pages/z2_page.h"
 
-#include "core/convert.h"
-#include "lang/app_lang.h"
-#include "ui/common/colours.h"
+#include "model/page_rules.h"
+#include "ui/main/pages/page_binding.h"
 #include "ui/main/pages/page_common.h"
 #include "ui/main/pages/page_texts.h"
 #include "ui_z2_page.h"
 
-#include <exception>
-
 namespace varnix {
-
-namespace {
-bool SameMac(const QString& rowMac, const std::string& userMac) {
-    return RemoveSpaces(ToBytes(rowMac.toUpper())) == RemoveSpaces(ToBytes(ToDisplay(userMac).toUpper()));
-}
-} // namespace
 
 TZ2Page::TZ2Page(IPageHost& host, QWidget* parent)
     : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ2PageForm>()) {
@@ -95,12 +86,14 @@ TZ2Page::TZ2Page(IPageHost& host, QWidget* parent)
                       "edtPollInternal"});
     ui_->rzchckbxHeartDtHex->setProperty("tag", 1);
     ui_->rzchckbxRegDtHex->setProperty("tag", 2);
+    binding_ = std::make_unique<TPageBinding>(this, FamZ2);
     WireHandlers();
     SetDataDebugAvailable(false);
     ApplyAddrType();
     ApplyZ2WorkMode();
     RzComboBox2Change();
     RzComboBox1Change();
+    ApplyModbusRule();
 }
 
 TZ2Page::~TZ2Page() = default;
@@ -145,15 +138,9 @@ void TZ2Page::WireHandlers() {
     connect(u.rzchckbxRegDtHex, &QCheckBox::clicked, this,
             [hexToggle, box = u.rzchckbxRegDtHex](bool checked) { hexToggle(box, checked); });
     // Modbus: the boxes show the controls that belong to the state they take.
-    connect(u.rzchckbxmodbustcp, &QCheckBox::clicked, this,
-            [this](bool checked) { ui_->rzchckbxmodbusAbnormalResponse->setVisible(checked); });
-    connect(u.rzchckbxmodbuspool, &QCheckBox::clicked, this, [this](bool checked) {
-        auto& v = *ui_;
-        for (QWidget* w : std::initializer_list<QWidget*>{v.lblhearttime, v.edtwaittime, v.RzLabel4,
-                                                          v.lblPollInternal, v.edtPollInternal, v.RzLabel5})
-            w->setVisible(checked);
-    });
-    connect(u.btn_Z2NetSet, &QPushButton::clicked, this, [this] { btn_Z2NetSetClick(); });
+    connect(u.rzchckbxmodbustcp, &QCheckBox::clicked, this, [this] { ApplyModbusRule(); });
+    connect(u.rzchckbxmodbuspool, &QCheckBox::clicked, this, [this] { ApplyModbusRule(); });
+    connect(u.btn_Z2NetSet, &QPushButton::clicked, this, &TZ2Page::NetSaveRequested);
     connect(u.btn_Z2ComSet, &QPushButton::clicked, this, &TZ2Page::SerialSaveRequested);
     connect(u.btnDataDebug, &QPushButton::clicked, this, [this] { host_.OpenDataDebug(); });
 }
@@ -264,13 +251,6 @@ void TZ2Page::SetLanTabActive(bool lanTab) {
     ApplyZ2WorkMode();
 }
 
-void TZ2Page::HideModbusGroup() {
-    auto& u = *ui_;
-    for (QWidget* w : std::initializer_list<QWidget*>{u.rzgrpbxModbus, u.rzchckbxmodbustcp,
-                                                      u.rzchckbxmodbuspool, u.lblhearttime, u.edtwaittime})
-        w->hide();
-}
-
 void TZ2Page::SetDataDebugAvailable(bool available) {
     ui_->btnDataDebug->setEnabled(available);
 }
@@ -319,317 +299,76 @@ void TZ2Page::RzComboBox1Change() {
         w->setVisible(on);
 }
 
-// --- Controls <-> values ---
-
-TZ2Form TZ2Page::ReadForm() const {
-    const auto& u = *ui_;
-    TZ2Form f;
-    f.AddrTypeIndex = u.cbb_AddrType->currentIndex();
-    f.LocationURLPort = EditBytes(u.edt_LocationURLPort);
-    f.HTTPServerPort = EditBytes(u.edt_HTTPServerPort);
-    f.StaticIP = EditBytes(u.edt_StaticIP);
-    f.GatewayIP = EditBytes(u.edt_GatewayIP);
-    f.SubnetMask = EditBytes(u.edt_SubnetMask);
-    f.ModName = EditBytes(u.edt_ModName);
-    f.UserName = EditBytes(u.edt_username);
-    f.Password = EditBytes(u.edt_password);
-    f.OptionBits = {u.rzchckbx_Reset->isChecked(), u.rzchckbx_Link->isChecked(),
-                    u.rzchckbx_Index->isChecked(), u.rzchckbx_RFC2217->isChecked()};
-    f.UserMAC = EditBytes(u.edt_UserMAC);
-    f.Dns = EditBytes(u.edtDns);
-    f.ShortConnTime = EditBytes(u.LabeledEditShortTime);
-    f.ShortConnEnable = u.RzCheckBoxShortEnable->isChecked();
-    f.ClearBuffer = u.RzCheckBox2->isChecked();
-    f.HeartTargetIndex = u.cbbHeartTp->currentIndex();
-    f.RegSendIndex = u.cbbRegSnd->currentIndex();
-    f.BaudText = ToBytes(u.cbb_BaudRate0->currentText());
-    f.ParityIndex = u.cbb_P0->currentIndex();
-    f.DataIndex = u.cbb_D0->currentIndex();
-    f.StopIndex = u.cbb_S0->currentIndex();
-    f.FlowIndex = u.cbb_FlowControl0->currentIndex();
-    f.LocalPort = EditBytes(u.edt_LocalPort0);
-    f.RemotePort = EditBytes(u.edt_RemotePort0);
-    f.WorkModeIndex = u.cbb_WorkMode0->currentIndex();
-    f.ModbusTCPIndex = u.cbb_ModbusTCP0->currentIndex();
-    f.RemoteIP = EditBytes(u.edt_RemoteIP0);
-    f.UARTLength = EditBytes(u.edt_UARTLength0);
-    f.BaudSync = u.chk_RFC22170->isChecked();
-    f.TCPSvrCountIndex = u.cbb_TCPSvrCount0->currentIndex();
-    f.TCPStyleIndex = u.cbb_TCPStyle0->currentIndex();
-    f.KickOldConn = u.RzCheckBox1->isChecked();
-    f.RestartTimeout = EditBytes(u.LabeledEdit1);
-    f.RegTypeIndex = u.RzComboBox2->currentIndex();
-    f.GetPostIndex = u.cbbGetPost->currentIndex();
-    return f;
-}
-
-void TZ2Page::WriteForm(const TZ2Form& f) {
+void TZ2Page::ApplyModbusRule() {
     auto& u = *ui_;
-    SelectIndex(u.cbbHeartTp, f.HeartTargetIndex);
-    SelectIndex(u.cbbRegSnd, f.RegSendIndex);
-    SelectIndex(u.cbb_AddrType, f.AddrTypeIndex);
-    SetEditBytes(u.edt_LocationURLPort, f.LocationURLPort);
-    SetEditBytes(u.edt_HTTPServerPort, f.HTTPServerPort);
-    SetEditBytes(u.edt_StaticIP, f.StaticIP);
-    SetEditBytes(u.edt_GatewayIP, f.GatewayIP);
-    SetEditBytes(u.edt_SubnetMask, f.SubnetMask);
-    SetEditBytes(u.edt_ModName, f.ModName);
-    SetEditBytes(u.edt_username, f.UserName);
-    SetEditBytes(u.edt_password, f.Password);
-    u.rzchckbx_Reset->setChecked(f.OptionBits[0]);
-    u.rzchckbx_Link->setChecked(f.OptionBits[1]);
-    u.rzchckbx_Index->setChecked(f.OptionBits[2]);
-    u.rzchckbx_RFC2217->setChecked(f.OptionBits[3]);
-    SetEditBytes(u.edt_UserMAC, f.UserMAC);
-    SetEditBytes(u.edtDns, f.Dns);
-    SetEditBytes(u.LabeledEditShortTime, f.ShortConnTime);
-    u.RzCheckBoxShortEnable->setChecked(f.ShortConnEnable);
-    u.RzCheckBox2->setChecked(f.ClearBuffer);
-    SelectIndex(u.RzComboBox2, f.RegTypeIndex);
-    u.RzCheckBox1->setChecked(f.KickOldConn);
-    if (ToBytes(u.cbb_BaudRate0->currentText()) != f.BaudText)
-        ShowBaudRateText(u.cbb_BaudRate0, ToDisplay(f.BaudText));
-    SelectIndex(u.cbb_D0, f.DataIndex);
-    SelectIndex(u.cbb_P0, f.ParityIndex);
-    SelectIndex(u.cbb_S0, f.StopIndex);
-    SelectIndex(u.cbb_FlowControl0, f.FlowIndex);
-    SetEditBytes(u.edt_LocalPort0, f.LocalPort);
-    SetEditBytes(u.edt_RemotePort0, f.RemotePort);
-    SetEditBytes(u.edt_RemoteIP0, f.RemoteIP);
-    SelectIndex(u.cbb_ModbusTCP0, f.ModbusTCPIndex);
-    u.chk_RFC22170->setChecked(f.BaudSync);
-    SelectIndex(u.cbb_WorkMode0, f.WorkModeIndex);
-    SetEditBytes(u.edt_UARTLength0, f.UARTLength);
-    SelectIndex(u.cbbGetPost, f.GetPostIndex);
-    SelectIndex(u.cbb_TCPSvrCount0, f.TCPSvrCountIndex);
-    SetEditBytes(u.LabeledEdit1, f.RestartTimeout);
-    SelectIndex(u.cbb_TCPStyle0, f.TCPStyleIndex);
-}
-
-TZ2ExtForm TZ2Page::ReadExtForm() const {
-    const auto& u = *ui_;
-    TZ2ExtForm f;
-    f.RegConnTo = u.rzchckbxRegConnTo->isChecked();
-    f.RegDataWith = u.rzchckbxRegDataWith->isChecked();
-    f.RegData = EditBytes(u.edtRegDt);
-    f.RegDataHex = u.rzchckbxRegDtHex->isChecked();
-    f.DeviceNo = EditBytes(u.edtDid);
-    f.CommPassword = EditBytes(u.edtCompass);
-    f.HttpdUrl = EditBytes(u.LabeledEdit2);
-    f.HttpdHeader = HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_);
-    f.RemoveHttpdHeader = u.RzCheckBox3->isChecked();
-    f.ComSetEnable = u.rzchckbxComSetEnable->isChecked();
-    f.HeartTypeIndex = u.RzComboBox1->currentIndex();
-    f.HeartTime = EditBytes(u.edtHeartTm);
-    f.HeartData = EditBytes(u.edtHeartDt);
-    f.HeartDataHex = u.rzchckbxHeartDtHex->isChecked();
-    f.ModbusTcp = u.rzchckbxmodbustcp->isChecked();
-    f.ModbusPoll = u.rzchckbxmodbuspool->isChecked();
-    f.AbnormalResponse = u.rzchckbxmodbusAbnormalResponse->isChecked();
-    f.WaitTime = EditBytes(u.edtwaittime);
-    f.PollInterval = EditBytes(u.edtPollInternal);
-    return f;
-}
-
-void TZ2Page::WriteExtForm(const TZ2ExtForm& f) {
-    auto& u = *ui_;
-    u.rzchckbxRegConnTo->setChecked(f.RegConnTo);
-    u.rzchckbxRegDataWith->setChecked(f.RegDataWith);
-    SetEditBytes(u.edtRegDt, f.RegData);
-    u.rzchckbxRegDtHex->setChecked(f.RegDataHex);
-    SetEditBytes(u.edtDid, f.DeviceNo);
-    SetEditBytes(u.edtCompass, f.CommPassword);
-    SetEditBytes(u.LabeledEdit2, f.HttpdUrl);
-    // The editor keeps line breaks as blocks and gives back LF only; keep the header's own bytes
-    // to send back while the text is unchanged.
-    if (HttpdHeaderForModule(ToBytes(u.RzRichEdit1->toPlainText()), headerShown_, headerBytes_) !=
-        f.HttpdHeader)
-        u.RzRichEdit1->setPlainText(ToDisplay(f.HttpdHeader));
-    headerBytes_ = f.HttpdHeader;
-    headerShown_ = ToBytes(u.RzRichEdit1->toPlainText());
-    u.RzCheckBox3->setChecked(f.RemoveHttpdHeader);
-    u.rzchckbxComSetEnable->setChecked(f.ComSetEnable);
-    SelectIndex(u.RzComboBox1, f.HeartTypeIndex);
-    SetEditBytes(u.edtHeartTm, f.HeartTime);
-    SetEditBytes(u.edtHeartDt, f.HeartData);
-    u.rzchckbxHeartDtHex->setChecked(f.HeartDataHex);
-    u.rzchckbxmodbustcp->setChecked(f.ModbusTcp);
-    u.rzchckbxmodbuspool->setChecked(f.ModbusPoll);
-    u.rzchckbxmodbusAbnormalResponse->setChecked(f.AbnormalResponse);
-    SetEditBytes(u.edtwaittime, f.WaitTime);
-    SetEditBytes(u.edtPollInternal, f.PollInterval);
-}
-
-// --- Decoders ---
-
-void TZ2Page::ShowZ2Params(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
-                           bool fromSerial) {
-    if (!fromSerial) {
-        // Parameter replies carry no envelope MAC: only the selected module's own reply is shown.
-        const std::optional<TDeviceRef> selected = host_.SelectedDevice();
-        if (!selected || !SameMac(selected->Mac, base.UserMAC))
-            return;
-    }
-    try {
-        if (family == FamilyZ2) {
-            auto& u = *ui_;
-            host_.SetPageMode(2);
-            SelectIndex(u.cbb_AddrType, 1);
-            ApplyAddrType();
-            TZ2Form form = ReadForm();
-            ShowZ2OnForm(base, ports, form);
-            if (ports.size() == 1) {
-                for (QWidget* w : std::initializer_list<QWidget*>{u.cbb_TCPStyle0, u.cbb_ModbusTCP0,
-                                                                  u.edt_RemoteIP0, u.cbb_TCPSvrCount0})
-                    w->setEnabled(true);
-                ShowBaudRate(u.cbb_BaudRate0, ports.front().BaudRate);
-                form.BaudText = ToBytes(u.cbb_BaudRate0->currentText());
-            }
-            WriteForm(form);
-            ApplyAddrType();
-            if (ports.size() == 1) {
-                RzComboBox2Change();
-                ApplyZ2WorkMode();
-            }
-        }
-        host_.WriteLog(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
-    } catch (const std::exception&) {
-        host_.WriteLog(QStringLiteral("Error"), kColourRed);
-    }
-}
-
-void TZ2Page::ShowCloudParams(const TarrCloudParam& cloud) {
-    TZ2ExtForm form = ReadExtForm();
-    ShowCloudOnForm(cloud, form);
-    WriteExtForm(form);
-}
-
-void TZ2Page::ShowHeartParams(std::span<const std::uint8_t, HeartBlockSize> block, std::int32_t family) {
-    if (family != FamilyZ2)
-        return;
-    TZ2ExtForm form = ReadExtForm();
-    ShowHeartOnForm(DecodeHeartBlock(block), form);
-    WriteExtForm(form);
-    RzComboBox1Change();
-}
-
-void TZ2Page::ShowHttpdParams(const std::string& url, const std::string& header) {
-    TZ2ExtForm form = ReadExtForm();
-    form.HttpdUrl = url;
-    form.HttpdHeader = header;
-    WriteExtForm(form);
-}
-
-void TZ2Page::ShowModbusParams(const TModbusParam& values, int kind) {
-    auto& u = *ui_;
-    u.rzgrpbxModbus->show();
-    TZ2ExtForm form = ReadExtForm();
-    const TModbusView v = ShowModbusOnForm(values, kind, form);
-    WriteExtForm(form);
-    if (kind != 1 && kind != 4 && kind != 7)
-        return;
-    u.rzchckbxmodbustcp->show();
-    if (kind == 1)
-        return;
-    u.rzchckbxmodbuspool->show();
-    if (kind == 4) {
-        u.lblhearttime->show();
-        u.edtwaittime->show();
-        return;
-    }
+    const auto& shown = binding_->ShownSettings();
+    const TModbusView v = ModbusRule(shown ? shown->ModbusKind : 0, u.rzchckbxmodbustcp->isChecked(),
+                                     u.rzchckbxmodbuspool->isChecked());
+    u.rzgrpbxModbus->setVisible(v.GroupShown);
+    u.rzchckbxmodbustcp->setVisible(v.TcpShown);
+    u.rzchckbxmodbuspool->setVisible(v.PollShown);
     u.rzchckbxmodbusAbnormalResponse->setVisible(v.AbnormalShown);
     for (QWidget* w : std::initializer_list<QWidget*>{u.lblhearttime, u.edtwaittime, u.RzLabel4,
                                                       u.lblPollInternal, u.edtPollInternal, u.RzLabel5})
-        w->setVisible(v.RangesShown);
+        w->setVisible(v.PollSettingsShown);
 }
 
-// --- Saving ---
+// --- The module's settings ---
 
-std::optional<TBaseParam> TZ2Page::ReadZ2BaseParams() {
-    TBaseParam base;
-    if (auto error = ReadZ2BaseForm(ReadForm(), base)) {
-        ReportBadField(host_.Prompts(), this, error->Field, error->Text);
-        return std::nullopt;
-    }
-    return base;
-}
-
-std::optional<TPortParam> TZ2Page::ReadZ2PortParams() {
-    TPortParam port;
-    if (auto error = ReadZ2PortForm(ReadForm(), port)) {
-        ReportBadField(host_.Prompts(), this, error->Field, error->Text);
-        return std::nullopt;
-    }
-    return port;
-}
-
-TCloudParam TZ2Page::BuildCloudBlockFromPage() const {
-    return ReadCloudForm(ReadExtForm());
-}
-THeartInput TZ2Page::BuildHeartBlockFromPage() const {
-    return ReadHeartForm(ReadExtForm());
-}
-std::pair<std::string, std::string> TZ2Page::BuildHttpdBlocksFromPage() const {
-    const TZ2ExtForm f = ReadExtForm();
-    return {f.HttpdUrl, f.HttpdHeader};
-}
-TModbusParam TZ2Page::BuildModbusBlockFromPage() const {
-    return ReadModbusForm(ReadExtForm());
-}
-
-TZ2SaveConditions TZ2Page::SaveConditions() const {
-    const auto& u = *ui_;
-    TZ2SaveConditions c;
-    c.RegistrationIndex = u.RzComboBox2->currentIndex();
-    c.WorkModeIndex = u.cbb_WorkMode0->currentIndex();
-    // The page's own flags, not on-screen visibility: the page may sit in a hidden tab.
-    c.ModbusGroupVisible = !u.rzgrpbxModbus->isHidden();
-    c.PollingVisible = !u.rzchckbxmodbuspool->isHidden();
-    return c;
-}
-
-std::optional<TZ2SaveInput> TZ2Page::ReadZ2SaveInput(int firmware) {
-    std::optional<TBaseParam> base = ReadZ2BaseParams();
-    if (!base)
-        return std::nullopt;
-    std::optional<TPortParam> port = ReadZ2PortParams();
-    if (!port)
-        return std::nullopt;
-    TZ2SaveInput in;
-    in.Base = *base;
-    in.Port = *port;
-    in.Cloud = BuildCloudBlockFromPage();
-    in.Heart = BuildHeartBlockFromPage();
-    std::tie(in.HttpdUrl, in.HttpdHeader) = BuildHttpdBlocksFromPage();
-    in.Modbus = BuildModbusBlockFromPage();
-    in.Firmware = firmware;
-    in.Conditions = SaveConditions();
-    return in;
-}
-
-void TZ2Page::ReportSaveError(const TSaveError& error) {
-    ReportBadField(host_.Prompts(), this, Z2ControlOfSaveField(error.Field), error.Text);
-}
-
-void TZ2Page::btn_Z2NetSetClick() {
-    const std::optional<TDeviceRef> selected = host_.SelectedDevice();
-    if (!selected) {
-        host_.NoTarget();
+void TZ2Page::ShowSettings(const TModuleSettings& s) {
+    if (s.Family != FamilyZ2)
         return;
-    }
-    if (selected->Family != FamilyZ2)
-        return;
-    const std::optional<TZ2SaveInput> input = ReadZ2SaveInput(selected->Firmware);
-    if (!input)
-        return;
-    const TSavePlan plan = PlanZ2Save(*input, host_.Store());
-    if (!plan.Ok) {
-        ReportSaveError(plan.Error);
-        return;
-    }
-    if (plan.CorrectedPollTimeout)
-        SetEditBytes(ui_->edtwaittime, *plan.CorrectedPollTimeout);
-    host_.RunSavePlan(plan);
+    binding_->Show(s);
+    cleared_ = false;
+    ApplyAddrType();
+    RzComboBox2Change();
+    RzComboBox1Change();
+    ApplyZ2WorkMode();
+    ApplyModbusRule();
+    UpdateEditable();
+}
+
+TResult<TModuleSettings> TZ2Page::ReadSettings(const TModuleSettings& before) {
+    if (before.Family != FamilyZ2)
+        return TError{"", "", "the Z2 page reads only Z2 modules"};
+    return binding_->Read(before);
+}
+
+void TZ2Page::ClearSettings() {
+    binding_->Clear();
+    cleared_ = true;
+    ApplyModbusRule();
+    UpdateEditable();
+}
+
+void TZ2Page::SetEditable(bool editable) {
+    editable_ = editable;
+    UpdateEditable();
+}
+
+void TZ2Page::UpdateEditable() {
+    auto& u = *ui_;
+    const bool on = editable_ && !cleared_;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{u.grp_BaseSave, u.grp_ComParam, u.rzgrpbxRegHeart, u.RzGroupBoxHttpd,
+                                         u.RzGroupBoxHeart, u.rzgrpbxModbus, u.btn_Z2NetSet, u.btn_Z2ComSet})
+        w->setEnabled(on);
+}
+
+void TZ2Page::ShowFieldError(const TError& error) {
+    ReportFieldError(host_.Prompts(), this, binding_->Find(QString::fromStdString(error.Field)), error);
+}
+
+QString TZ2Page::FieldText(const QString& field) const {
+    const TBinding* b = binding_->Find(field);
+    return b != nullptr ? ControlText(*b) : QString();
+}
+
+TResult<QJsonValue> TZ2Page::FieldValue(const QString& field) const {
+    const TBinding* b = binding_->Find(field);
+    if (b == nullptr)
+        return TError{field.toStdString(), "", "the page has no such field"};
+    return ReadValue(*b, FamZ2, false);
 }
 
 } // namespace varnix

@@ -1,5 +1,7 @@
 #include "ui/main/pages/z3_page.h"
 
+#include "model/page_rules.h"
+#include "ui/main/pages/page_binding.h"
 #include "ui/main/pages/page_common.h"
 #include "ui/main/pages/page_texts.h"
 #include "ui_z3_page.h"
@@ -58,10 +60,11 @@ TZ3Page::TZ3Page(IPageHost& host, QWidget* parent)
                       "cbb_TCPSvrCount0Z3",
                       "lbl_TCPStyle0Z3",
                       "cbb_TCPStyle0Z3"});
+    binding_ = std::make_unique<TPageBinding>(this, FamZ3);
     ConnectCustomBaud(ui_->cbb_BaudRate0Z3, host_.Prompts());
     connect(ui_->cbb_WorkMode0Z3, &QComboBox::currentIndexChanged, this, [this] { ApplyZ3WorkMode(); });
     connect(ui_->cbb_AddrTypeZ3, &QComboBox::currentIndexChanged, this, [this] { ApplyAddrType(); });
-    connect(ui_->btn_Z3NetSet, &QPushButton::clicked, this, [this] { btn_Z3NetSetClick(); });
+    connect(ui_->btn_Z3NetSet, &QPushButton::clicked, this, &TZ3Page::NetSaveRequested);
     ApplyZ3WorkMode();
     ApplyAddrType();
 }
@@ -149,105 +152,54 @@ void TZ3Page::ApplyAddrType() {
     SetFieldEnabled(u.edt_SubnetMaskZ3, u.lbl_SubnetMaskZ3, on);
 }
 
-TZ3Form TZ3Page::ReadForm() const {
-    const auto& u = *ui_;
-    TZ3Form f;
-    f.AddrTypeIndex = u.cbb_AddrTypeZ3->currentIndex();
-    f.LocationURLPort = EditBytes(u.edt_LocationURLPortZ3);
-    f.HTTPServerPort = EditBytes(u.edt_HTTPServerPortZ3);
-    f.StaticIP = EditBytes(u.edt_StaticIPZ3);
-    f.GatewayIP = EditBytes(u.edt_GatewayIPZ3);
-    f.SubnetMask = EditBytes(u.edt_SubnetMaskZ3);
-    f.ModName = EditBytes(u.edt_ModNameZ3);
-    f.UserName = EditBytes(u.edt_usernameZ3);
-    f.Password = EditBytes(u.edt_passwordZ3);
-    f.IdType = EditBytes(u.edt_IdTypeZ3);
-    f.UserMAC = EditBytes(u.edt_UserMACZ3);
-    f.BaudText = ToBytes(u.cbb_BaudRate0Z3->currentText());
-    f.ParityIndex = u.cbb_P0Z3->currentIndex();
-    f.DataIndex = u.cbb_D0Z3->currentIndex();
-    f.StopIndex = u.cbb_S0Z3->currentIndex();
-    f.FlowIndex = u.cbb_FlowControl0Z3->currentIndex();
-    f.LocalPort = EditBytes(u.edt_LocalPort0Z3);
-    f.RemotePort = EditBytes(u.edt_RemotePort0Z3);
-    f.RemoteIP = EditBytes(u.edt_RemoteIP0Z3);
-    f.ModbusTCPIndex = u.cbb_ModbusTCP0Z3->currentIndex();
-    f.BaudSync = u.chk_RFC22170Z3->isChecked();
-    f.WorkModeIndex = u.cbb_WorkMode0Z3->currentIndex();
-    f.UARTLength = EditBytes(u.edt_UARTLength0Z3);
-    f.TCPSvrCountIndex = u.cbb_TCPSvrCount0Z3->currentIndex();
-    f.TCPStyleIndex = u.cbb_TCPStyle0Z3->currentIndex();
-    return f;
+void TZ3Page::ShowSettings(const TModuleSettings& s) {
+    if (s.Family != FamilyZ3)
+        return;
+    binding_->Show(s);
+    cleared_ = false;
+    ApplyAddrType();
+    ApplyZ3WorkMode();
+    UpdateEditable();
 }
 
-void TZ3Page::WriteForm(const TZ3Form& f) {
-    auto& u = *ui_;
-    SelectIndex(u.cbb_AddrTypeZ3, f.AddrTypeIndex);
-    SetEditBytes(u.edt_LocationURLPortZ3, f.LocationURLPort);
-    SetEditBytes(u.edt_HTTPServerPortZ3, f.HTTPServerPort);
-    SetEditBytes(u.edt_StaticIPZ3, f.StaticIP);
-    SetEditBytes(u.edt_GatewayIPZ3, f.GatewayIP);
-    SetEditBytes(u.edt_SubnetMaskZ3, f.SubnetMask);
-    SetEditBytes(u.edt_ModNameZ3, f.ModName);
-    SetEditBytes(u.edt_usernameZ3, f.UserName);
-    SetEditBytes(u.edt_passwordZ3, f.Password);
-    SetEditBytes(u.edt_IdTypeZ3, f.IdType);
-    SetEditBytes(u.edt_UserMACZ3, f.UserMAC);
-    if (ToBytes(u.cbb_BaudRate0Z3->currentText()) != f.BaudText)
-        ShowBaudRateText(u.cbb_BaudRate0Z3, ToDisplay(f.BaudText));
-    SelectIndex(u.cbb_P0Z3, f.ParityIndex);
-    SelectIndex(u.cbb_D0Z3, f.DataIndex);
-    SelectIndex(u.cbb_S0Z3, f.StopIndex);
-    SelectIndex(u.cbb_FlowControl0Z3, f.FlowIndex);
-    SetEditBytes(u.edt_LocalPort0Z3, f.LocalPort);
-    SetEditBytes(u.edt_RemotePort0Z3, f.RemotePort);
-    SetEditBytes(u.edt_RemoteIP0Z3, f.RemoteIP);
-    SelectIndex(u.cbb_ModbusTCP0Z3, f.ModbusTCPIndex);
-    u.chk_RFC22170Z3->setChecked(f.BaudSync);
-    SelectIndex(u.cbb_WorkMode0Z3, f.WorkModeIndex);
-    SetEditBytes(u.edt_UARTLength0Z3, f.UARTLength);
-    SelectIndex(u.cbb_TCPSvrCount0Z3, f.TCPSvrCountIndex);
-    SelectIndex(u.cbb_TCPStyle0Z3, f.TCPStyleIndex);
+TResult<TModuleSettings> TZ3Page::ReadSettings(const TModuleSettings& before) {
+    if (before.Family != FamilyZ3)
+        return TError{"", "", "the Z3 page reads only Z3 modules"};
+    return binding_->Read(before);
 }
 
-std::optional<TBaseParam> TZ3Page::ReadZ3BaseParams() {
-    TBaseParam base;
-    if (auto error = ReadZ3BaseForm(ReadForm(), base)) {
-        ReportBadField(host_.Prompts(), this, error->Field, error->Text);
-        return std::nullopt;
-    }
-    return base;
+void TZ3Page::ClearSettings() {
+    binding_->Clear();
+    cleared_ = true;
+    UpdateEditable();
 }
 
-std::optional<TPortParam> TZ3Page::ReadZ3PortParams() {
-    TPortParam port;
-    if (auto error = ReadZ3PortForm(ReadForm(), port)) {
-        ReportBadField(host_.Prompts(), this, error->Field, error->Text);
-        return std::nullopt;
-    }
-    return port;
+void TZ3Page::SetEditable(bool editable) {
+    editable_ = editable;
+    UpdateEditable();
 }
 
-void TZ3Page::btn_Z3NetSetClick() {
-    const std::optional<TDeviceRef> selected = host_.SelectedDevice();
-    if (!selected) {
-        host_.NoTarget();
-        return;
-    }
-    if (selected->Family != FamilyZ3)
-        return;
-    std::optional<TBaseParam> base = ReadZ3BaseParams();
-    if (!base)
-        return;
-    std::optional<TPortParam> port = ReadZ3PortParams();
-    if (!port)
-        return;
-    const TSavePlan plan = PlanZ3Save(TZ3SaveInput{*base, *port}, host_.Store());
-    if (!plan.Ok) {
-        ReportBadField(host_.Prompts(), this, Z3ControlOfSaveField(plan.Error.Field), plan.Error.Text);
-        return;
-    }
-    host_.RunSavePlan(plan);
+void TZ3Page::UpdateEditable() {
+    const bool on = editable_ && !cleared_;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui_->grp_BaseSaveZ3, ui_->grp_ComParamZ3, ui_->btn_Z3NetSet})
+        w->setEnabled(on);
+}
+
+void TZ3Page::ShowFieldError(const TError& error) {
+    ReportFieldError(host_.Prompts(), this, binding_->Find(QString::fromStdString(error.Field)), error);
+}
+
+QString TZ3Page::FieldText(const QString& field) const {
+    const TBinding* b = binding_->Find(field);
+    return b != nullptr ? ControlText(*b) : QString();
+}
+
+TResult<QJsonValue> TZ3Page::FieldValue(const QString& field) const {
+    const TBinding* b = binding_->Find(field);
+    if (b == nullptr)
+        return TError{field.toStdString(), "", "the page has no such field"};
+    return ReadValue(*b, FamZ3, false);
 }
 
 } // namespace varnix
