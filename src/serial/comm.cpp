@@ -1,5 +1,6 @@
 #include "serial/comm.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -117,6 +118,11 @@ void TComm::OpenPort() {
         throw ECommsError(CommErrAlreadyOpen, 0);
     if (notifyFd_ < 0)
         throw ECommsError(CommErrEvent, EMFILE);
+    {
+        // What the last session read and the owner never handled belongs to that session.
+        std::lock_guard lock(eventsMutex_);
+        events_.clear();
+    }
     const std::string path = DevicePath(commName_);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -251,8 +257,10 @@ void TComm::Post(TEvent event) {
 
 void TComm::DrainEvents() {
     ClearSignal(notifyFd_);
-    // One event at a time: a handler that waits with a nested event loop re-enters here and
-    // takes the next event, so the order stays the order of the threads.
+    // One event at a time, so the order stays the order of the threads. A handler may close the
+    // port, replace the handlers or destroy this component: each handler is called through a
+    // copy, and nothing of this object is touched after a handler that destroyed it.
+    const QPointer<TComm> self(this);
     for (;;) {
         TEvent event;
         {
@@ -264,18 +272,20 @@ void TComm::DrainEvents() {
         }
         switch (event.kind) {
         case TEvent::Data:
-            if (OnReceiveData)
-                OnReceiveData(*this, event.bytes.data(), static_cast<std::uint16_t>(event.bytes.size() - 1));
+            if (const auto fn = OnReceiveData)
+                fn(*this, event.bytes.data(), static_cast<std::uint16_t>(event.bytes.size() - 1));
             break;
         case TEvent::Hangup:
-            if (OnRequestHangup)
-                OnRequestHangup(*this);
+            if (const auto fn = OnRequestHangup)
+                fn(*this);
             break;
         case TEvent::Sent:
-            if (OnSendDataEmpty)
-                OnSendDataEmpty(*this);
+            if (const auto fn = OnSendDataEmpty)
+                fn(*this);
             break;
         }
+        if (!self)
+            return;
     }
 }
 

@@ -97,7 +97,8 @@ public:
     std::uint32_t ReadIntervalTimeout() const { return readInterval_.load(); }
     void SetReadIntervalTimeout(std::uint32_t ms) { readInterval_.store(ms); }
 
-    // --- Events, raised on the thread that owns this object. ---
+    // --- Events, raised on the thread that owns this object. A handler may close the port,
+    // replace the handlers or destroy this object. ---
     // The buffer is valid only during the call.
     std::function<void(TComm&, const std::uint8_t* buffer, std::uint16_t length)> OnReceiveData;
     // The line went away (adapter pulled out, the other end of a pty closed, a write failed).
@@ -109,7 +110,8 @@ public:
     // which leaves the open port as it was.
     void OpenPort();
     // Joins both threads; nothing happens when closed. Chunks read before the close are still
-    // raised as events when the owner's thread next handles its events.
+    // raised as events when the owner's thread next handles its events, unless the port is
+    // opened again first: a new session starts without the events of the last one.
     void ClosePort();
     bool IsOpen() const { return fd_ >= 0; }
     // Queues a copy for the write thread; false when closed or length is 0.

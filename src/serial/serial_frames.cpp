@@ -21,7 +21,8 @@ TComReply ClassifyComReply(std::span<const std::uint8_t> chunk) {
     case ComZ1ReplySize:
         return TComReply::Z1Params;
     case ComZ2ParamReplySize:
-        return TComReply::Z2Params;
+        // The reply begins with the request it answers; 137 bytes of noise are no parameters.
+        return chunk[0] == ComHead && chunk[1] == ComReadZ2 ? TComReply::Z2Params : TComReply::Unknown;
     case ComZ2MoreReplySize:
         return TComReply::Z2More;
     default:

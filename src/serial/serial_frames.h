@@ -1,7 +1,8 @@
 #pragma once
 // The serial configuration frames: what the PC sends to a module whose CFG pin is grounded and
-// how its replies are told apart. A reply is one received chunk and is recognised by its length
-// alone. Pure byte work: no Qt, no port.
+// how its replies are told apart. A reply is one received chunk and is recognised by its length;
+// a 137-byte reply must also begin with 55 BD, the request it answers. Pure byte work: no Qt, no
+// port.
 
 #include "core/blocks.h"
 #include "core/records.h"

@@ -2,11 +2,9 @@
 
 #include "pty_pair.h"
 #include "serial/comm.h"
-#include "serial/delay_with_messages.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <asm/termbits.h>
@@ -249,21 +247,6 @@ TEST_F(CommFixture, TheOtherEndClosingEndsTheReadThreadAndReportsAHangup) {
     const auto t0 = std::chrono::steady_clock::now();
     comm.ClosePort();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 200ms);
-}
-
-TEST(DelayWithMessages, KeepsHandlingEventsUntilItsDeadline) {
-    int fired = 0;
-    QTimer::singleShot(20, [&] { ++fired; });
-    QElapsedTimer t;
-    t.start();
-    varnix::DelayWithMessages(150);
-    EXPECT_EQ(fired, 1);
-    EXPECT_GE(t.elapsed(), 149);
-    EXPECT_LT(t.elapsed(), 1500);
-    t.restart();
-    varnix::DelayWithMessages(0);
-    varnix::DelayWithMessages(-5);
-    EXPECT_LT(t.elapsed(), 20);
 }
 
 } // namespace

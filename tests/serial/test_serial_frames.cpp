@@ -42,7 +42,13 @@ TEST(SerialFrames, RequestsAndReplyLengths) {
     EXPECT_EQ(ClassifyComReply(std::span(&other, 1)), TComReply::OtherByte);
     std::vector<std::uint8_t> buf(200);
     EXPECT_EQ(ClassifyComReply(std::span(buf).first(32)), TComReply::Z1Params);
+    // A 137-byte chunk is the Z2 reply only with the header of its request.
+    EXPECT_EQ(ClassifyComReply(std::span(buf).first(137)), TComReply::Unknown);
+    buf[0] = 0x55;
+    buf[1] = 0xBD;
     EXPECT_EQ(ClassifyComReply(std::span(buf).first(137)), TComReply::Z2Params);
+    buf[1] = 0xBC;
+    EXPECT_EQ(ClassifyComReply(std::span(buf).first(137)), TComReply::Unknown);
     EXPECT_EQ(ClassifyComReply(std::span(buf).first(115)), TComReply::Z2More);
     EXPECT_EQ(ClassifyComReply(std::span(buf).first(22)), TComReply::Unknown);
 }

@@ -1,13 +1,16 @@
 // The window's serial tab against varnix-sim --serial on a pty: Read Config and Save Config of
 // Z1 and Z2 modules, the frames and pauses the module received (from the simulator's record),
-// the bytes a Z2 save carries, and the refusals and failures the log shows.
+// the bytes a Z2 save carries, the refusals and failures the log shows, and an operation that
+// the window's close cuts short.
 
 #include "app/journal.h"
+#include "engine/clock.h"
 #include "sim_process.h"
 #include "ui/main/serial_link.h"
 #include "window_harness.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,16 +18,40 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
 using namespace varnix;
 using namespace varnix::test;
 
 namespace {
+
+// The real clock, keeping every wait a job asks for.
+class TRecordingClock final : public TClock {
+public:
+    std::int64_t NowMs() const override { return RealClock().NowMs(); }
+    std::unique_ptr<ITimer> NewTimer() override { return std::make_unique<TTimer>(*this); }
+    std::vector<int> Waits;
+
+private:
+    class TTimer final : public ITimer {
+    public:
+        explicit TTimer(TRecordingClock& clock) : clock_(clock), real_(RealClock().NewTimer()) {}
+        void Start(int ms, std::function<void()> fn) override {
+            clock_.Waits.push_back(ms);
+            real_->Start(ms, std::move(fn));
+        }
+        void Stop() override { real_->Stop(); }
+        bool Active() const override { return real_->Active(); }
+
+    private:
+        TRecordingClock& clock_;
+        std::unique_ptr<ITimer> real_;
+    };
+};
 
 struct SerialWindow {
     QTemporaryDir dir;
@@ -32,8 +59,8 @@ struct SerialWindow {
     QString state = dir.filePath(QStringLiteral("state.json"));
     std::unique_ptr<TSimProcess> sim;
     TScriptedPrompts prompts;
+    TRecordingClock clock;
     std::unique_ptr<TFrm_Main> win;
-    std::vector<std::chrono::milliseconds> pauses; // every pause the window asked for, in order
 
     explicit SerialWindow(const QStringList& simArgs) {
         sim = std::make_unique<TSimProcess>(
@@ -45,10 +72,7 @@ struct SerialWindow {
         o.SystemIsChinese = false;
         o.Udp.IncludeLoopback = true;
         o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-        o.Sleep = [this](std::chrono::milliseconds ms) {
-            pauses.push_back(ms);
-            std::this_thread::sleep_for(ms);
-        };
+        o.Clock = &clock;
         win = std::make_unique<TFrm_Main>(o);
         win->show();
         Find<QTabWidget>("rzpgcntrl_Srch")->setCurrentIndex(1);
@@ -80,6 +104,11 @@ struct SerialWindow {
         return out;
     }
     void Click(const char* name) { Find<QPushButton>(name)->click(); }
+    // Clicks and lets the operation run to its end (the click itself returns at once).
+    void Run(const char* name) {
+        Click(name);
+        EXPECT_TRUE(PumpUntil([&] { return !win->SerialLink().Busy(); }, 10000)) << name;
+    }
 };
 
 QByteArray HexBytes(const QJsonObject& o, const char* key) {
@@ -95,7 +124,7 @@ TEST(SerialTab, Z1ReadFillsTheZ1PageAndSaveWritesOneFrame) {
     // A typed path survives a refresh of the port list and the close-up rule.
     s.win->SerialLink().TabSelected();
     EXPECT_EQ(s.Find<QComboBox>("cbb_SelectCom")->currentText(), s.link);
-    s.Click("btn_ComRead"); // returns after the 2000 ms wait
+    s.Run("btn_ComRead");
     EXPECT_EQ(s.win->PageMode(), 1);
     EXPECT_EQ(s.Find<QLineEdit>("edt_ModuleIP")->text(), u"192.168.0.7");
     EXPECT_EQ(s.Find<QLineEdit>("edt_DeIP")->text(), u"192.168.0.201");
@@ -105,7 +134,7 @@ TEST(SerialTab, Z1ReadFillsTheZ1PageAndSaveWritesOneFrame) {
 
     s.Find<QLineEdit>("edt_ModuleIP")->setText(QStringLiteral("10.0.0.9"));
     s.Find<QLineEdit>("edt_ID")->clear();
-    s.Click("btn_ComSet");
+    s.Run("btn_ComSet");
     EXPECT_TRUE(s.Logged(QStringLiteral("setup success")));
     const auto frames = s.Frames();
     ASSERT_EQ(frames.size(), 2u);
@@ -130,8 +159,16 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
     EXPECT_TRUE(s.Log().back().startsWith(u"Read the module's parameters over this serial port first"))
         << s.Log().back().toStdString();
 
+    // The click returns at once; while the read runs, Read Config is disabled and a save is
+    // refused.
     const QJsonObject before = s.State();
     s.Click("btn_ComRead");
+    EXPECT_TRUE(s.win->SerialLink().Busy());
+    EXPECT_FALSE(s.Find<QPushButton>("btn_ComRead")->isEnabled());
+    s.Click("btn_Z2ComSet");
+    EXPECT_EQ(s.prompts.Messages().size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return !s.win->SerialLink().Busy(); }, 10000));
+    EXPECT_TRUE(s.Find<QPushButton>("btn_ComRead")->isEnabled());
     EXPECT_EQ(s.win->PageMode(), 2);
     EXPECT_EQ(s.Find<QLineEdit>("edt_StaticIP")->text(), u"192.168.0.7");
     EXPECT_EQ(s.Find<QLineEdit>("edt_ModName")->text(), u"Serial-Z2");
@@ -142,8 +179,23 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
     EXPECT_EQ(frames[0].first, u"55BD");
     EXPECT_EQ(frames[1].first, u"55C1");
 
-    // Saving what was read writes the module's blocks back unchanged, with 500 ms pauses.
-    s.Click("btn_Z2ComSet");
+    // Saving what was read writes the module's blocks back unchanged, with 500 ms pauses that
+    // are timers: the window's event loop keeps turning through them (a 5 ms timer is never
+    // held up for as long as a pause).
+    s.clock.Waits.clear();
+    QElapsedTimer since;
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, since.elapsed() - lastTick);
+        lastTick = since.elapsed();
+    });
+    since.start();
+    ticker.start(5);
+    s.Run("btn_Z2ComSet");
+    ticker.stop();
+    EXPECT_LT(longestGap, 400);
     frames = s.Frames();
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_TRUE(frames[2].first.startsWith(u"55BE"));
@@ -152,9 +204,8 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
     // The window pauses 500 ms between the frames. The simulator stamps a frame when it reads it
     // from the pty, so a busy machine can shorten a gap on its side by the simulator's scheduling
     // delay: the wire shows the pauses happened, what was asked for shows their length.
-    EXPECT_EQ(s.pauses,
-              (std::vector<std::chrono::milliseconds>{TSerialLink::FramePause, TSerialLink::FramePause}));
-    EXPECT_EQ(TSerialLink::FramePause, std::chrono::milliseconds(500));
+    EXPECT_EQ(std::count(s.clock.Waits.begin(), s.clock.Waits.end(), TSerialSaveJob::FramePauseMs), 2);
+    EXPECT_EQ(TSerialSaveJob::FramePauseMs, 500);
     EXPECT_GE(frames[3].second - frames[2].second, 450);
     EXPECT_GE(frames[4].second - frames[3].second, 450);
     const QJsonObject after = s.State();
@@ -167,7 +218,7 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
 
     // An edit changes only its own bytes.
     s.Find<QLineEdit>("edt_StaticIP")->setText(QStringLiteral("192.168.0.99"));
-    s.Click("btn_Z2ComSet");
+    s.Run("btn_Z2ComSet");
     QByteArray expected = HexBytes(before, "base");
     expected[9] = 99;
     EXPECT_EQ(HexBytes(s.State(), "base"), expected);
@@ -195,7 +246,7 @@ TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {
         SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1"), QStringLiteral("--bad-checksum")});
         ASSERT_TRUE(s.sim->Ready());
         s.Find<QRadioButton>("rbZ1")->setChecked(true);
-        s.Click("btn_ComRead");
+        s.Run("btn_ComRead");
         EXPECT_TRUE(s.Logged(QStringLiteral("Packet Header error or check sum is not correct")));
         EXPECT_EQ(s.win->PageMode(), 0);
     }
@@ -205,7 +256,7 @@ TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {
                         QStringLiteral("120")});
         ASSERT_TRUE(s.sim->Ready());
         s.Find<QRadioButton>("rbZ3")->setChecked(true);
-        s.Click("btn_ComRead");
+        s.Run("btn_ComRead");
         EXPECT_EQ(s.Log(),
                   (std::vector<QString>{u"Serial is Open"_qs, u"send OK "_qs, u"Serial is Close"_qs}));
         int chunks = 0;
@@ -217,7 +268,7 @@ TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {
         SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z2")});
         ASSERT_TRUE(s.sim->Ready());
         s.Find<QComboBox>("cbb_SelectCom")->setEditText(QString());
-        s.Click("btn_ComRead");
+        s.Run("btn_ComRead");
         EXPECT_EQ(s.Log(),
                   (std::vector<QString>{u"Serial is Occupied"_qs, u"Serial Send Failure，please try again"_qs,
                                         u"Serial is Close"_qs}));
@@ -225,30 +276,65 @@ TEST(SerialTab, BadChecksumSplitRepliesAndNoPortAreReported) {
     }
 }
 
-TEST(SerialTab, ClosingDuringAReadWaitsForItAndTheSavedFamilyStands) {
+// Whether another program could open the port now.
+bool PortIsFree(const QString& path) {
+    TComm other;
+    other.SetCommName(QFile::encodeName(path).toStdString());
+    try {
+        other.OpenPort();
+    } catch (const ECommsError&) {
+        return false;
+    }
+    return true;
+}
+
+TEST(SerialTab, ClosingCutsAnOperationShortAtOnceAndASaveCutShortIsJournalled) {
     if (qEnvironmentVariable("VARNIX_SIM").isEmpty())
         GTEST_SKIP() << "VARNIX_SIM not set";
-    SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1")});
-    ASSERT_TRUE(s.sim->Ready());
-    s.Find<QRadioButton>("rbZ3")->setChecked(true);
-    bool closedDuring = false;
-    QTimer::singleShot(300, s.win.get(), [&] {
+    {
+        // A module that never answers: the read would wait out its reply wait.
+        SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1"), QStringLiteral("--silent")});
+        ASSERT_TRUE(s.sim->Ready());
+        s.Find<QRadioButton>("rbZ3")->setChecked(true);
+        s.Click("btn_ComRead");
+        ASSERT_TRUE(PumpUntil([&] { return !s.Frames().empty(); }));
+        ASSERT_TRUE(s.win->SerialLink().Busy());
+        QElapsedTimer t;
+        t.start();
         s.win->close();
-        closedDuring = s.win->isVisible();
-    });
-    s.Click("btn_ComRead");
-    EXPECT_TRUE(closedDuring); // the close waited
-    EXPECT_TRUE(PumpUntil([&] { return !s.win->isVisible(); }, 2000));
-    // The close saved the family; the next window starts with it.
-    TMainOptions o;
-    o.ProgramDir = s.dir.path();
-    o.Prompts = &s.prompts;
-    o.SystemIsChinese = false;
-    o.Udp.IncludeLoopback = true;
-    o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    s.win.reset();
-    TFrm_Main again(o);
-    EXPECT_TRUE(again.findChild<QRadioButton*>(QStringLiteral("rbZ3"))->isChecked());
+        EXPECT_FALSE(s.win->isVisible());
+        EXPECT_FALSE(s.win->SerialLink().Busy());
+        EXPECT_LT(t.elapsed(), 1500);
+        EXPECT_TRUE(PortIsFree(s.link));
+        // The close saved the family; the next window starts with it.
+        TMainOptions o;
+        o.ProgramDir = s.dir.path();
+        o.Prompts = &s.prompts;
+        o.SystemIsChinese = false;
+        o.Udp.IncludeLoopback = true;
+        o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+        s.win.reset();
+        TFrm_Main again(o);
+        EXPECT_TRUE(again.findChild<QRadioButton*>(QStringLiteral("rbZ3"))->isChecked());
+    }
+    {
+        // Closed in the pause after the first frame of a Z2 save: nothing more is sent, and the
+        // journal keeps the save that was begun.
+        SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z2")});
+        ASSERT_TRUE(s.sim->Ready());
+        s.Run("btn_ComRead");
+        s.Find<QLineEdit>("edt_StaticIP")->setText(QStringLiteral("192.168.0.42"));
+        s.Click("btn_Z2ComSet");
+        ASSERT_TRUE(PumpUntil([&] { return s.Frames().size() == 3; }));
+        s.win->close();
+        EXPECT_FALSE(s.win->SerialLink().Busy());
+        PumpUntil([] { return false; }, 1200);
+        EXPECT_EQ(s.Frames().size(), 3u);
+        const TJournalRead journal = ReadJournal(s.dir.filePath(QStringLiteral("journal.jsonl")));
+        ASSERT_EQ(journal.Entries.size(), 1);
+        EXPECT_EQ(journal.Entries[0].Outcome, u"interrupted");
+        EXPECT_EQ(journal.Entries[0].Link, u"serial");
+    }
 }
 
 } // namespace

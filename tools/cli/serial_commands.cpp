@@ -6,6 +6,10 @@
 #include "cli/exit_codes.h"
 #include "core/blocks.h"
 #include "core/convert.h"
+#include "engine/clock.h"
+#include "engine/event_wait.h"
+#include "engine/outcome.h"
+#include "engine/serial_job.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
 #include "model/module_settings.h"
@@ -15,12 +19,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimer>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -28,33 +30,29 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <optional>
 
 namespace varnix::cli {
 
 namespace {
-
-constexpr int FramePauseMs = 500;
 
 QString Hex(std::span<const std::uint8_t> b) {
     return QString::fromStdString(BytesToHexDump(b)).trimmed();
 }
 
 // Why a port did not open, with what to do about it.
-QString OpenFailure(const std::string& path, const ECommsError& e) {
-    if (std::strcmp(e.what(), CommErrNotComm) == 0)
-        return QStringLiteral("%1 is not a serial device (not a terminal)")
-            .arg(QFile::decodeName(path.c_str()));
-    const QString name = QFile::decodeName(path.c_str());
-    switch (e.SystemError()) {
-    case EBUSY:
+QString OpenFailure(const TSerialOpenError& e) {
+    const QString name = QFile::decodeName(e.Path.c_str());
+    switch (e.Kind) {
+    case TSerialOpenFailure::NotSerial:
+        return QStringLiteral("%1 is not a serial device (not a terminal)").arg(name);
+    case TSerialOpenFailure::Busy:
         return QStringLiteral("%1 is busy: another program holds it (ModemManager or brltty may grab a newly "
                               "plugged adapter)")
             .arg(name);
-    case EACCES:
-    case EPERM: {
+    case TSerialOpenFailure::NoPermission: {
         struct stat st {};
-        const struct group* g = ::stat(path.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        const struct group* g = ::stat(e.Path.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
         if (g == nullptr || st.st_gid == 0)
             return QStringLiteral(
                        "no permission to open %1: the device belongs to root alone; serial devices "
@@ -65,148 +63,110 @@ QString OpenFailure(const std::string& path, const ECommsError& e) {
                               "('%2', usually dialout): sudo usermod -aG %2 $USER, then log in again")
             .arg(name, owner);
     }
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case TSerialOpenFailure::Missing:
         return QStringLiteral("%1: no such port").arg(name);
-    default:
-        return QStringLiteral("%1: %2 (%3)")
-            .arg(name, QString::fromLatin1(e.what()), QString::fromLocal8Bit(std::strerror(e.SystemError())));
+    case TSerialOpenFailure::NoName:
+        return QStringLiteral("no serial port named");
+    case TSerialOpenFailure::Other:
+        break;
     }
+    return QStringLiteral("%1: %2 (%3)")
+        .arg(name, QString::fromStdString(e.Text), QString::fromLocal8Bit(std::strerror(e.SystemError)));
 }
 
-// One open port and the chunks it delivers; waits run the event loop with a deadline.
-class TLine {
-public:
-    TLine() {
-        comm_.SetOutx_CtsFlow(false);
-        comm_.SetOutx_DsrFlow(false);
-        comm_.SetReadIntervalTimeout(50);
-        comm_.OnReceiveData = [this](TComm&, const std::uint8_t* b, std::uint16_t n) {
-            chunks_.emplace_back(b, b + n);
-            if (loop_ && done_ && done_())
-                loop_->quit();
-        };
-        comm_.OnRequestHangup = [this](TComm&) {
-            gone_ = true;
-            if (loop_)
-                loop_->quit();
-        };
-    }
-    std::optional<QString> Open(const std::string& path, std::uint32_t baud) {
-        comm_.SetCommName(path);
-        comm_.SetBaudRate(baud);
-        try {
-            comm_.OpenPort();
-        } catch (const ECommsError& e) {
-            return OpenFailure(path, e);
-        }
-        return std::nullopt;
-    }
-    bool Send(const TIdBytes& frame) {
-        sent_.append(Hex(frame));
-        return comm_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()));
-    }
-    // Runs the event loop until done() holds, the line goes away or ms pass.
-    bool WaitFor(std::function<bool()> done, int ms) {
-        if (done())
-            return true;
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(ms);
-        loop_ = &loop;
-        done_ = done;
-        loop.exec();
-        loop_ = nullptr;
-        done_ = nullptr;
-        return done();
-    }
-    // The first chunk of this length since `from`, if any.
-    const TIdBytes* Chunk(std::size_t length, std::size_t from = 0) const {
-        for (std::size_t i = from; i < chunks_.size(); ++i)
-            if (chunks_[i].size() == length)
-                return &chunks_[i];
-        return nullptr;
-    }
-    std::size_t Count() const { return chunks_.size(); }
-    const std::vector<TIdBytes>& Chunks() const { return chunks_; }
-    bool Gone() const { return gone_; }
-    const QJsonArray& Sent() const { return sent_; }
-
-private:
-    TComm comm_;
-    std::vector<TIdBytes> chunks_;
-    QJsonArray sent_;
-    QEventLoop* loop_ = nullptr;
-    std::function<bool()> done_;
-    bool gone_ = false;
+struct TArgs {
+    QString Sub, Port;
+    std::string Path; // the device path of Port
+    QStringList Assignments;
+    std::uint32_t Baud = 9600;
+    std::int32_t Family = FamilyZ2;
+    int TimeoutMs = 2000;
+    bool DryRun = false;
 };
 
-struct TSerialRead {
+// Runs a job to its end, the one wait of this command. A job ends by itself (its reply wait);
+// the bound is only a safety net.
+template <typename Result, typename Job>
+Result RunToEnd(Job& job, const TArgs& a, int boundMs, const std::function<void()>& start) {
+    std::optional<Result> result;
+    job.SetReplyWaitMs(a.TimeoutMs);
+    job.OnDone = [&](const Result& r) { result = r; };
+    start();
+    if (!WaitUntil([&] { return result.has_value(); }, boundMs)) {
+        job.Cancel();
+        Result r;
+        r.Failure = TSerialFailure::NoReply;
+        return r;
+    }
+    return *result;
+}
+
+// A read as this command uses it: the module's fields, or the status and why.
+struct TReadOutcome {
     TExit Status = TExit::NoAnswer;
     QString Error;
+    bool OpenFailed = false;
     std::optional<TZ1Params> Z1;
     TModuleSettings Z2;
     std::array<std::uint8_t, ParamReplySize> Z2Blocks{};
     bool More = false;
 };
 
-TSerialRead ReadZ1(TLine& line, std::int32_t family, int timeoutMs) {
-    TSerialRead r;
-    const std::size_t from = line.Count();
-    line.Send(BuildComReadRequest(family));
-    if (!line.WaitFor([&] { return line.Chunk(ComZ1ReplySize, from) != nullptr || line.Gone(); },
-                      timeoutMs)) {
-        r.Error = QStringLiteral("no 32-byte reply (is the CFG pin grounded and the rate right?)");
-        return r;
+TReadOutcome ReadModule(const TArgs& a) {
+    TSerialReadJob job(RealClock());
+    const TSerialReadResult r = RunToEnd<TSerialReadResult>(job, a, 2 * a.TimeoutMs + 5000, [&] {
+        job.Start({a.Path, a.Baud}, a.Family);
+    });
+    TReadOutcome o;
+    const QString wanted = a.Family == FamilyZ2 ? QStringLiteral("137") : QStringLiteral("32");
+    switch (r.Failure) {
+    case TSerialFailure::None:
+        break;
+    case TSerialFailure::OpenFailed:
+        o.OpenFailed = true;
+        o.Error = OpenFailure(r.Open);
+        return o;
+    case TSerialFailure::NotSent:
+        o.Error = QStringLiteral("the port refused the request");
+        return o;
+    case TSerialFailure::NoReply:
+        o.Error =
+            QStringLiteral("no %1-byte reply (is the CFG pin grounded and the rate right?)").arg(wanted);
+        return o;
+    case TSerialFailure::BadReply:
+        o.Status = TExit::ModuleError;
+        o.Error = QStringLiteral("the reply's header or checksum is wrong");
+        return o;
+    case TSerialFailure::LineGone:
+        o.Error = QStringLiteral("the serial port went away");
+        return o;
     }
-    const TIdBytes* c = line.Chunk(ComZ1ReplySize, from);
-    if (c == nullptr) {
-        r.Error = QStringLiteral("the serial port went away");
-        return r;
+    o.Status = TExit::Ok;
+    if (a.Family != FamilyZ2) {
+        o.Z1 = r.Z1;
+        return o;
     }
-    r.Z1 = ParseZ1ComReply(std::span<const std::uint8_t, ComZ1ReplySize>(c->data(), ComZ1ReplySize));
-    if (!r.Z1) {
-        r.Status = TExit::ModuleError;
-        r.Error = QStringLiteral("the reply's header or checksum is wrong");
-        return r;
-    }
-    r.Status = TExit::Ok;
-    return r;
-}
-
-TSerialRead ReadZ2(TLine& line, int timeoutMs) {
-    TSerialRead r;
-    const std::size_t from = line.Count();
-    line.Send(BuildComReadRequest(FamilyZ2));
-    if (!line.WaitFor([&] { return line.Chunk(ComZ2ParamReplySize, from) != nullptr || line.Gone(); },
-                      timeoutMs) ||
-        line.Gone()) {
-        r.Error = QStringLiteral("no 137-byte reply (is the CFG pin grounded and the rate right?)");
-        return r;
-    }
-    const TComZ2Params p = ParseZ2ComParams(std::span<const std::uint8_t, ComZ2ParamReplySize>(
-        line.Chunk(ComZ2ParamReplySize, from)->data(), ComZ2ParamReplySize));
-    r.Z2Blocks = p.Blocks;
+    o.Z2Blocks = r.Z2->Blocks;
     TBlockStore store;
-    store.StoreParamReply(p.Blocks);
+    store.StoreParamReply(r.Z2->Blocks);
     TReceivedBlocks got;
     got.Params = true;
-    line.Send(BuildComZ2MoreRequest());
-    if (line.WaitFor([&] { return line.Chunk(ComZ2MoreReplySize, from) != nullptr || line.Gone(); },
-                     timeoutMs) &&
-        !line.Gone()) {
-        const TIdBytes& m = *line.Chunk(ComZ2MoreReplySize, from);
-        std::copy_n(m.begin(), 30, store.Cloud.begin());
-        std::copy_n(m.begin() + 30, HeartBlockSize, store.Heart.begin());
+    if (r.Z2More) {
+        // The follow-up is laid out as the first 30 bytes of the cloud block, then the heartbeat
+        // and registration block.
+        std::copy_n(r.Z2More->begin(), 30, store.Cloud.begin());
+        std::copy_n(r.Z2More->begin() + 30, HeartBlockSize, store.Heart.begin());
         got.Cloud = got.Heart = true;
-        r.More = true;
+        o.More = true;
     }
-    r.Z2 = DecodeModuleSettings(FamilyZ2, 0, store, got);
-    r.Status = TExit::Ok;
-    return r;
+    o.Z2 = DecodeModuleSettings(FamilyZ2, 0, store, got);
+    return o;
+}
+
+TSerialSaveResult SendFrames(const TArgs& a, const std::vector<TIdBytes>& frames) {
+    TSerialSaveJob job(RealClock());
+    const int bound = static_cast<int>(frames.size()) * TSerialSaveJob::FramePauseMs + a.TimeoutMs + 5000;
+    return RunToEnd<TSerialSaveResult>(job, a, bound, [&] { job.Start({a.Path, a.Baud}, frames); });
 }
 
 QJsonObject Z1Json(const TZ1Params& p) {
@@ -230,26 +190,12 @@ void PrintFields(TOut& out, const QJsonObject& fields,
         out.Line(QStringLiteral("  %1 %2").arg(it.key(), -24).arg(DisplayValue(*def(it.key()), it.value())));
 }
 
-struct TArgs {
-    QString Sub, Port;
-    QStringList Assignments;
-    std::uint32_t Baud = 9600;
-    std::int32_t Family = FamilyZ2;
-    int TimeoutMs = 2000;
-    bool DryRun = false;
-};
-
-// Counts the 'K' chunks from `from` on.
-int Acks(const TLine& line, std::size_t from) {
-    int n = 0;
-    for (std::size_t i = from; i < line.Chunks().size(); ++i)
-        n += ClassifyComReply(line.Chunks()[i]) == TComReply::Ack;
-    return n;
-}
-
-int CmdSerialRead(TLine& line, const TArgs& a, TOut& out) {
-    const TSerialRead r =
-        a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
+int CmdSerialRead(const TArgs& a, TOut& out) {
+    const TReadOutcome r = ReadModule(a);
+    if (r.OpenFailed) {
+        out.Error(r.Error);
+        return out.Finish(TExit::NoAnswer);
+    }
     if (r.Status != TExit::Ok) {
         out.Error(QStringLiteral("%1: %2").arg(a.Port, r.Error));
         return out.Finish(r.Status);
@@ -272,7 +218,7 @@ int CmdSerialRead(TLine& line, const TArgs& a, TOut& out) {
 }
 
 // Applies NAME=VALUE to what was read; returns the frames to send or the errors.
-std::optional<std::vector<TIdBytes>> PlanSet(const TArgs& a, const TSerialRead& r, QJsonArray& changes,
+std::optional<std::vector<TIdBytes>> PlanSet(const TArgs& a, const TReadOutcome& r, QJsonArray& changes,
                                              QStringList& errors) {
     if (a.Family != FamilyZ2) {
         TZ1Params v = *r.Z1;
@@ -337,7 +283,7 @@ std::optional<std::vector<TIdBytes>> PlanSet(const TArgs& a, const TSerialRead& 
 }
 
 // Fields whose read-back value differs from what was written.
-QStringList Mismatches(const TArgs& a, const std::vector<TIdBytes>& frames, const TSerialRead& back) {
+QStringList Mismatches(const TArgs& a, const std::vector<TIdBytes>& frames, const TReadOutcome& back) {
     QStringList diff;
     if (a.Family != FamilyZ2) {
         const TZ1Params sent =
@@ -371,7 +317,7 @@ QString FamilyName(std::int32_t family) {
 // The journal line of a serial save, written once the frames are out and their acknowledgements
 // counted, so a run stopped before its read-back still leaves the record. A Z1 module has no
 // MAC on its serial line; its entry has the address only.
-void JournalSerialSave(const TArgs& a, const TSerialRead& r, const QJsonArray& changes, int acks, int want,
+void JournalSerialSave(const TArgs& a, const TReadOutcome& r, const QJsonArray& changes, int acks, int want,
                        TOut& out) {
     TJournalEntry e;
     if (a.Family == FamilyZ2) {
@@ -395,7 +341,7 @@ void JournalSerialSave(const TArgs& a, const TSerialRead& r, const QJsonArray& c
         out.Error(error);
 }
 
-int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
+int CmdSerialSet(const TArgs& a, TOut& out) {
     // The LAN set's shape: one entry per module under "modules", each with its own outcome.
     QJsonObject job{{QStringLiteral("port"), a.Port},
                     {QStringLiteral("module"), out.Root().value(QStringLiteral("module"))}};
@@ -406,10 +352,11 @@ int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
         out.Root().insert(QStringLiteral("modules"), QJsonArray{job});
         return out.Finish(status);
     };
-    const auto read = [&] {
-        return a.Family == FamilyZ2 ? ReadZ2(line, a.TimeoutMs) : ReadZ1(line, a.Family, a.TimeoutMs);
-    };
-    const TSerialRead r = read();
+    const TReadOutcome r = ReadModule(a);
+    if (r.OpenFailed) {
+        out.Error(r.Error);
+        return out.Finish(TExit::NoAnswer);
+    }
     if (r.Status != TExit::Ok) {
         out.Error(QStringLiteral("%1: read before the save: %2; nothing was written").arg(a.Port, r.Error));
         job.insert(QStringLiteral("detail"), r.Error);
@@ -427,8 +374,9 @@ int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
     }
     QJsonArray planned;
     for (std::size_t i = 0; i < frames->size(); ++i)
-        planned.append(QJsonObject{{QStringLiteral("hex"), Hex((*frames)[i])},
-                                   {QStringLiteral("pauseMs"), i + 1 < frames->size() ? FramePauseMs : 0}});
+        planned.append(QJsonObject{
+            {QStringLiteral("hex"), Hex((*frames)[i])},
+            {QStringLiteral("pauseMs"), i + 1 < frames->size() ? TSerialSaveJob::FramePauseMs : 0}});
     job.insert(QStringLiteral("frames"), planned);
     for (const QJsonValue& c : changes) {
         const QJsonObject o = c.toObject();
@@ -442,26 +390,28 @@ int CmdSerialSet(TLine& line, const TArgs& a, TOut& out) {
             out.Line(Hex(f));
         return finish(QStringLiteral("dry-run"), TExit::Ok);
     }
-    const std::size_t from = line.Count();
-    for (std::size_t i = 0; i < frames->size(); ++i) {
-        if (i > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(FramePauseMs));
-        line.Send((*frames)[i]);
+    const TSerialSaveResult sent = SendFrames(a, *frames);
+    if (sent.Frames == 0) {
+        const QString why = sent.Failure == TSerialFailure::OpenFailed
+                                ? OpenFailure(sent.Open)
+                                : QStringLiteral("the port refused the frames");
+        out.Error(QStringLiteral("%1: save: %2; nothing was written").arg(a.Port, why));
+        job.insert(QStringLiteral("detail"), why);
+        return finish(QStringLiteral("not-sent"), TExit::NoAnswer);
     }
     const int want = static_cast<int>(frames->size());
-    line.WaitFor([&] { return Acks(line, from) >= want || line.Gone(); }, a.TimeoutMs);
-    const int acks = Acks(line, from);
     QJsonArray ackList;
-    for (int i = 0; i < acks; ++i)
+    for (int i = 0; i < sent.Acks; ++i)
         ackList.append(QJsonObject{{QStringLiteral("result"), QStringLiteral("K")}});
     job.insert(QStringLiteral("acks"), ackList);
-    out.Line(QStringLiteral("acknowledged: %1 of %2 frames").arg(acks).arg(want));
-    JournalSerialSave(a, r, changes, acks, want, out);
+    out.Line(QStringLiteral("acknowledged: %1 of %2 frames").arg(sent.Acks).arg(want));
+    JournalSerialSave(a, r, changes, sent.Acks, want, out);
     // Read back and compare, whatever the acknowledgements said. A module busy storing its
     // settings may miss the first request, so the read is tried three times.
-    TSerialRead back;
-    for (int attempt = 0; attempt < 3 && back.Status != TExit::Ok && !line.Gone(); ++attempt)
-        back = read();
+    TReadOutcome back;
+    back.Error = QStringLiteral("the serial port went away");
+    for (int attempt = 0; attempt < 3 && back.Status != TExit::Ok && !sent.LineGone; ++attempt)
+        back = ReadModule(a);
     if (back.Status != TExit::Ok) {
         out.Error(QStringLiteral("%1: read-back: %2").arg(a.Port, back.Error));
         job.insert(QStringLiteral("verify"), back.Error);
@@ -545,18 +495,13 @@ int RunSerialCli(const QStringList& args) {
             return usage(QStringLiteral("--timeout: seconds above 0, at most 600"));
         a.TimeoutMs = static_cast<int>(s * 1000);
     }
-    const std::string path = TComm::DevicePath(QFile::encodeName(a.Port).toStdString());
+    a.Path = TComm::DevicePath(QFile::encodeName(a.Port).toStdString());
     out.Root().insert(QStringLiteral("module"),
-                      QJsonObject{{QStringLiteral("port"), QFile::decodeName(path.c_str())},
+                      QJsonObject{{QStringLiteral("port"), QFile::decodeName(a.Path.c_str())},
                                   {QStringLiteral("family"), FamilyName(a.Family)},
                                   {QStringLiteral("familyCode"), a.Family},
                                   {QStringLiteral("baud"), static_cast<qint64>(a.Baud)}});
-    TLine line;
-    if (const auto failure = line.Open(path, a.Baud)) {
-        out.Error(*failure);
-        return out.Finish(TExit::NoAnswer);
-    }
-    return a.Sub == QLatin1String("read") ? CmdSerialRead(line, a, out) : CmdSerialSet(line, a, out);
+    return a.Sub == QLatin1String("read") ? CmdSerialRead(a, out) : CmdSerialSet(a, out);
 }
 
 } // namespace varnix::cli

@@ -183,14 +183,10 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
                              hex_->Clear();
                              log_->Clear();
                          },
-                         options_.Sleep,
+                         options_.Clock,
                          {},
                          options_.ProgramDir},
                         this);
-    connect(serial_, &TSerialLink::OperationFinished, this, [this] {
-        if (closePending_)
-            close();
-    });
 
     BuildPopupMenu();
     ConnectControls();
@@ -239,12 +235,7 @@ void TFrm_Main::FormClose() {
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
-    if (serial_->Busy()) {
-        // A serial operation is waiting for replies inside its own event loop: let it end first.
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
+    // A serial operation still running is cancelled there (the port closes at once).
     FormClose();
     event->accept();
 }

@@ -41,6 +41,7 @@ class TZ1Page;
 class TZ2Page;
 class TZ3Page;
 class TSerialLink;
+class TClock;
 class TSearchHealth;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
@@ -55,8 +56,11 @@ struct TMainOptions {
     std::function<void(const QUrl&)> OpenUrl;
     // The clock of the export file name; the local time when empty.
     std::function<QDateTime()> Now;
-    // The plain pauses of a save; std::this_thread::sleep_for when empty.
+    // The plain pauses of a LAN save; std::this_thread::sleep_for when empty.
     std::function<void(std::chrono::milliseconds)> Sleep;
+    // The clock of the serial jobs (their pauses and reply waits); RealClock() when null. Must
+    // outlive the window.
+    TClock* Clock = nullptr;
     // Default of the "Language" setting; the system language test when unset.
     std::optional<bool> SystemIsChinese;
 };
@@ -211,8 +215,6 @@ private:
     TZ2Page* z2Page_ = nullptr;
     TZ3Page* z3Page_ = nullptr;
     TSerialLink* serial_ = nullptr;
-    // A close asked for during a serial operation runs once the operation has ended.
-    bool closePending_ = false;
 
     TFrm_About* about_ = nullptr;
     TFrm_Pswd* pswd_ = nullptr;

@@ -3,10 +3,10 @@
 #include "core/block_store.h"
 #include "core/blocks.h"
 #include "core/convert.h"
+#include "engine/clock.h"
 #include "lang/app_lang.h"
 #include "lang/text_codec.h"
 #include "model/module_settings.h"
-#include "serial/delay_with_messages.h"
 #include "serial/port_list.h"
 #include "serial/serial_frames.h"
 #include "ui/common/colours.h"
@@ -20,9 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace varnix {
 
@@ -33,24 +31,23 @@ QString Text(const char* key) {
 }
 
 // Why a port did not open, in words a user can act on; empty for "no name".
-QString OpenFailureReason(const ECommsError& e) {
-    if (std::strcmp(e.what(), CommErrNotComm) == 0)
+QString OpenFailureReason(const TSerialOpenError& e) {
+    switch (e.Kind) {
+    case TSerialOpenFailure::NoName:
+        return {};
+    case TSerialOpenFailure::NotSerial:
         return Text("lang_ComNotTty");
-    switch (e.SystemError()) {
-    case EBUSY:
+    case TSerialOpenFailure::Busy:
         return Text("lang_ComBusy");
-    case EACCES:
-    case EPERM:
+    case TSerialOpenFailure::NoPermission:
         return Text("lang_ComNoAccess");
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case TSerialOpenFailure::Missing:
         return Text("lang_ComMissing");
-    case 0:
-        return QString::fromLatin1(e.what());
-    default:
-        return QString::fromLocal8Bit(std::strerror(e.SystemError()));
+    case TSerialOpenFailure::Other:
+        break;
     }
+    return e.SystemError == 0 ? QString::fromStdString(e.Text)
+                              : QString::fromLocal8Bit(std::strerror(e.SystemError));
 }
 
 // A Z2 module's settings as a 137-byte serial reply gives them: its base and port blocks.
@@ -62,21 +59,21 @@ TModuleSettings SerialZ2Settings(const std::array<std::uint8_t, ParamReplySize>&
     return DecodeModuleSettings(FamilyZ2, 0, store, got);
 }
 
+TIdBytes Part(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t size) {
+    const auto part = bytes.subspan(at, size);
+    return TIdBytes(part.begin(), part.end());
+}
+
 } // namespace
 
 TSerialLink::TSerialLink(TSerialLinkParts parts, QObject* parent) : QObject(parent), p_(std::move(parts)) {
-    // The settings of cm1: no flow control of any kind, DTR and RTS on, a 50 ms gap per chunk.
-    cm1_.SetOutx_CtsFlow(false);
-    cm1_.SetOutx_DsrFlow(false);
-    cm1_.SetTxContinueOnXoff(false);
-    cm1_.SetReadIntervalTimeout(50);
-    cm1_.OnReceiveData = [this](TComm&, const std::uint8_t* b, std::uint16_t n) { HandleComData(b, n); };
-    cm1_.OnRequestHangup = [this](TComm&) {
-        // The adapter was pulled out (or the line closed): the port is of no more use.
-        Log(Text("lang_ComGone"), kColourRed);
-        cm1_.ClosePort();
-        comIsOpen_ = false;
-    };
+    TClock& clock = p_.Clock != nullptr ? *p_.Clock : RealClock();
+    read_ = std::make_unique<TSerialReadJob>(clock, &cm1_);
+    save_ = std::make_unique<TSerialSaveJob>(clock, &cm1_);
+    WireJob(*read_);
+    WireJob(*save_);
+    read_->OnDone = [this](const TSerialReadResult& r) { ReadDone(r); };
+    save_->OnDone = [this](const TSerialSaveResult& r) { SaveDone(r); };
 
     connect(p_.SelectCom, &TComPortBox::DropDown, this, &TSerialLink::RefreshComPortList);
     connect(p_.SelectCom, &TComPortBox::CloseUp, this, &TSerialLink::cbb_SelectComCloseUp);
@@ -86,12 +83,14 @@ TSerialLink::TSerialLink(TSerialLinkParts parts, QObject* parent) : QObject(pare
     connect(p_.Z2Page, &TZ2Page::SerialSaveRequested, this, &TSerialLink::SaveZ2);
 }
 
-TSerialLink::~TSerialLink() {
-    cm1_.ClosePort();
-}
+TSerialLink::~TSerialLink() = default;
 
 void TSerialLink::Log(const QString& text, const QColor& colour) {
     p_.Host->WriteLog(text, colour);
+}
+
+bool TSerialLink::Busy() const {
+    return read_->Running() || save_->Running();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -133,83 +132,69 @@ std::int32_t TSerialLink::ChosenFamily() const {
     return FamilyUnknown;
 }
 
+TSerialPort TSerialLink::Port() const {
+    bool ok = false;
+    const uint rate = p_.SoftBitRate->currentText().toUInt(&ok);
+    return {QFile::encodeName(p_.SelectCom->currentText()).toStdString(), ok && rate > 0 ? rate : 9600u};
+}
+
 // ---------------------------------------------------------------------------------------------
-// Steps
+// What the jobs report
 
-bool TSerialLink::OpenComPort() {
-    const QString name = p_.SelectCom->currentText();
-    QString reason;
-    comIsOpen_ = false;
-    if (!name.isEmpty()) {
-        cm1_.ClosePort();
-        cm1_.SetCommName(QFile::encodeName(name).toStdString());
-        bool ok = false;
-        const uint rate = p_.SoftBitRate->currentText().toUInt(&ok);
-        cm1_.SetBaudRate(ok && rate > 0 ? rate : 9600);
-        cm1_.SetParityCheck(false);
-        cm1_.SetParity(TParity::None);
-        cm1_.SetByteSize(TByteSize::_8);
-        cm1_.SetStopBits(TStopBits::_1);
-        try {
-            cm1_.OpenPort();
-            comIsOpen_ = true;
-        } catch (const ECommsError& e) {
-            reason = OpenFailureReason(e);
-        }
-    }
-    if (comIsOpen_)
-        Log(Text("lang_ComIsOpen"), kColourGreen);
-    else
-        Log(reason.isEmpty() ? Text("lang_ComIsNo")
-                             : Text("lang_ComIsNo") + QStringLiteral(" (") + reason + u')',
-            kColourRed);
-    return comIsOpen_;
+void TSerialLink::WireJob(TSerialJob& job) {
+    job.OnOpened = [this] { Log(Text("lang_ComIsOpen"), kColourGreen); };
+    job.OnSent = [this](const TIdBytes& frame) { ShowSent(frame); };
+    job.OnChunk = [this](std::span<const std::uint8_t> chunk, TSerialChunk use) { ShowChunk(chunk, use); };
 }
 
-void TSerialLink::CloseComPort() {
-    cm1_.ClosePort();
-    comIsOpen_ = false;
-    Log(Text("lang_ComIsClose"), kColourGreen);
-}
-
-void TSerialLink::SendComFrame(const TIdBytes& frame) {
-    if (!comIsOpen_ || frame.size() > 0xFFFF ||
-        !cm1_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
-        Log(Text("lang_Ts_ComSendFailure"), kColourRed);
-        return;
-    }
+void TSerialLink::ShowSent(const TIdBytes& frame) {
     p_.Hex(QStringLiteral("[ PC ] \u2192 [ Device ]"), kColourBlue);
     p_.Hex(QStringLiteral("[ Length : %1 ]").arg(frame.size()), kColourBlue);
     p_.Hex(QString::fromLatin1(BytesToHexDump(frame)), QColor());
     Log(Text("lang_ts_Send") + Text("lang_ts_OK"), kColourGreen);
 }
 
-void TSerialLink::HandleComData(const std::uint8_t* buffer, std::uint16_t length) {
-    const std::span<const std::uint8_t> chunk(buffer, length);
+void TSerialLink::ShowChunk(std::span<const std::uint8_t> chunk, TSerialChunk use) {
     p_.Hex(QStringLiteral("[ PC ] \u2190 [ Device ]"), kColourGreen);
-    p_.Hex(QStringLiteral("[ Length : %1 ]").arg(length), kColourGreen);
+    p_.Hex(QStringLiteral("[ Length : %1 ]").arg(chunk.size()), kColourGreen);
     p_.Hex(QString::fromLatin1(BytesToHexDump(chunk)), QColor());
-    switch (ClassifyComReply(chunk)) {
-    case TComReply::Ack:
-        ++acks_;
+    // Whatever the display raises stays here: the job goes on, the log says so.
+    try {
+        ShowReply(chunk, use);
+    } catch (const std::exception&) {
+        Log(QStringLiteral("Error"), kColourRed);
+    }
+}
+
+void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk use) {
+    switch (use) {
+    case TSerialChunk::Ack:
         Log(Text("lang_Ts_ComSetOk"), kColourGreen);
         break;
-    case TComReply::Z1Params:
-        ParseZ1ComReply(chunk);
+    case TSerialChunk::Z1Bad:
+        Log(Text("lang_DataHeadOrChkErr"), kColourRed);
         break;
-    case TComReply::Z2Params: {
-        const TComZ2Params r = ParseZ2ComParams(chunk.first<ComZ2ParamReplySize>());
+    case TSerialChunk::Z1Reply: {
+        lastZ1_ = read_->Result().Z1;
+        lastZ1Port_ = opPort_;
+        p_.Host->SetPageMode(1);
+        p_.Z1Page->ShowZ1(*lastZ1_);
+        Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
+        break;
+    }
+    case TSerialChunk::Z2Params: {
+        // Shown at once; the job asks for the follow-up when this returns.
+        const TComZ2Params& r = *read_->Result().Z2;
         lastZ2Blocks_ = r.Blocks;
-        lastZ2Port_ = p_.SelectCom->currentText();
+        lastZ2Port_ = opPort_;
         p_.Host->Store().KeepFromSerialReply(r.KeptStatus, r.KeptSocketFlags);
         p_.Host->SetPageMode(2);
         p_.Z2Page->ClearSettings(); // the module on the cable may be another one
         p_.Z2Page->ShowSettings(SerialZ2Settings(r.Blocks));
         Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
-        SendComFrame(BuildComZ2MoreRequest());
         break;
     }
-    case TComReply::Z2More: {
+    case TSerialChunk::Z2More: {
         const TComZ2More r = ParseZ2ComMore(chunk.first<ComZ2MoreReplySize>());
         if (!lastZ2Blocks_)
             break; // nothing to show it with
@@ -222,79 +207,118 @@ void TSerialLink::HandleComData(const std::uint8_t* buffer, std::uint16_t length
         p_.Z2Page->ShowSettings(s);
         break;
     }
-    case TComReply::OtherByte:
-    case TComReply::Unknown:
+    case TSerialChunk::Dropped:
         break;
     }
 }
 
-void TSerialLink::ParseZ1ComReply(std::span<const std::uint8_t> reply) {
-    const std::optional<TZ1Params> values = varnix::ParseZ1ComReply(reply.first<ComZ1ReplySize>());
-    if (!values) {
-        Log(Text("lang_DataHeadOrChkErr"), kColourRed);
-        return;
-    }
-    lastZ1_ = values;
-    lastZ1Port_ = p_.SelectCom->currentText();
-    p_.Host->SetPageMode(1);
-    p_.Z1Page->ShowZ1(*values);
-    Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
+void TSerialLink::LogNotOpen(const TSerialOpenError& error, int frames) {
+    const QString reason = OpenFailureReason(error);
+    Log(reason.isEmpty() ? Text("lang_ComIsNo") : Text("lang_ComIsNo") + QStringLiteral(" (") + reason + u')',
+        kColourRed);
+    for (int i = 0; i < frames; ++i)
+        Log(Text("lang_Ts_ComSendFailure"), kColourRed);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Operations
 
-void TSerialLink::RunOperation(const std::function<void()>& sends) {
-    busy_ = true;
-    // Whatever a step raises, the port is closed and the buttons come back.
-    try {
-        OpenComPort();
-        sends();
-        DelayWithMessages(ReplyWaitMs);
-    } catch (const std::exception&) {
-        Log(QStringLiteral("Error"), kColourRed);
-    }
-    CloseComPort();
-    busy_ = false;
+void TSerialLink::BeginOperation() {
+    opPort_ = p_.SelectCom->currentText();
+    p_.ComRead->setEnabled(false);
+}
+
+void TSerialLink::EndOperation() {
+    Log(Text("lang_ComIsClose"), kColourGreen);
+    p_.ComRead->setEnabled(true);
     emit OperationFinished();
 }
 
 void TSerialLink::ReadConfig() {
-    // One operation at a time: a click during another one's wait is ignored.
-    if (busy_)
+    // One operation at a time.
+    if (Busy())
         return;
-    const TIdBytes request = BuildComReadRequest(ChosenFamily());
+    const std::int32_t family = ChosenFamily();
     p_.ClearPanes();
-    p_.ComRead->setEnabled(false);
-    RunOperation([&] { SendComFrame(request); });
+    BeginOperation();
+    read_->Start(Port(), family);
+}
+
+void TSerialLink::ReadDone(const TSerialReadResult& r) {
+    if (r.Failure == TSerialFailure::OpenFailed)
+        LogNotOpen(r.Open, 1);
+    else if (r.Failure == TSerialFailure::NotSent)
+        Log(Text("lang_Ts_ComSendFailure"), kColourRed);
+    if (r.LineGone)
+        Log(Text("lang_ComGone"), kColourRed);
+    EndOperation();
+}
+
+void TSerialLink::StartSave(TSaveRecord record, std::vector<TIdBytes> frames) {
+    record.Frames = static_cast<int>(frames.size());
+    saving_ = std::move(record);
+    BeginOperation();
+    save_->Start(Port(), std::move(frames));
+}
+
+void TSerialLink::SaveDone(const TSerialSaveResult& r) {
+    if (r.Failure == TSerialFailure::OpenFailed)
+        LogNotOpen(r.Open, saving_ ? saving_->Frames : 1);
+    else if (r.Failure == TSerialFailure::NotSent)
+        Log(Text("lang_Ts_ComSendFailure"), kColourRed);
+    if (r.LineGone)
+        Log(Text("lang_ComGone"), kColourRed);
+    // A save that sent nothing wrote nothing: no journal line.
+    if (saving_ && r.Frames > 0)
+        JournalSave(*saving_, r.Acks,
+                    r.Acks >= saving_->Frames ? QStringLiteral("acknowledged") : QStringLiteral("no-answer"));
+    saving_.reset();
+    EndOperation();
+}
+
+void TSerialLink::Cancel() {
+    if (!Busy())
+        return;
+    const bool sending = save_->Running();
+    const TSerialSaveResult sent = save_->Result();
+    read_->Cancel();
+    save_->Cancel();
+    if (sending && saving_ && sent.Frames > 0)
+        JournalSave(*saving_, sent.Acks, QStringLiteral("interrupted"));
+    saving_.reset();
     p_.ComRead->setEnabled(true);
+    emit OperationFinished();
+}
+
+void TSerialLink::CloseComPort() {
+    Cancel();
+    cm1_.ClosePort();
+    Log(Text("lang_ComIsClose"), kColourGreen);
 }
 
 void TSerialLink::SaveZ1() {
-    if (busy_)
+    if (Busy())
         return;
     // The frame is built (and refused with the field named) before the port opens.
     const auto frame = p_.Z1Page->BuildZ1SerialFrameFromPage();
     if (!frame)
         return;
     const TIdBytes bytes(frame->begin(), frame->end());
-    acks_ = 0;
-    RunOperation([&] { SendComFrame(bytes); });
-    TJournalEntry e;
-    TWrittenBlock body{
-        QStringLiteral("parameter block"), {}, TIdBytes(bytes.begin() + 2, bytes.begin() + 2 + Z1BodySize)};
+    TSaveRecord record;
+    TWrittenBlock body{QStringLiteral("parameter block"), {}, Part(bytes, 2, Z1BodySize)};
     if (lastZ1_ && lastZ1Port_ == p_.SelectCom->currentText()) {
         std::array<std::uint8_t, Z1BodySize> old{};
         EncodeZ1Body(*lastZ1_, old);
         body.Old.assign(old.begin(), old.end());
-        e.Ip = QString::fromStdString(lastZ1_->ModuleIP);
+        record.Entry.Ip = QString::fromStdString(lastZ1_->ModuleIP);
     }
-    e.Family = ChosenFamily() == FamilyZ1 ? QStringLiteral("Z1") : QStringLiteral("Z3");
-    JournalSave(e, {body}, 1);
+    record.Entry.Family = ChosenFamily() == FamilyZ1 ? QStringLiteral("Z1") : QStringLiteral("Z3");
+    record.Blocks = {body};
+    StartSave(std::move(record), {bytes});
 }
 
 void TSerialLink::SaveZ2() {
-    if (busy_)
+    if (Busy())
         return;
     if (!lastZ2Blocks_ || lastZ2Port_ != p_.SelectCom->currentText()) {
         // Without the module's own blocks the hidden settings would be overwritten with guesses.
@@ -318,46 +342,28 @@ void TSerialLink::SaveZ2() {
         p_.Z2Page->ShowFieldError(TError{"", e.text(), e.what()});
         return;
     }
-    auto sleep = [this](std::chrono::milliseconds ms) {
-        if (p_.Sleep)
-            p_.Sleep(ms);
-        else
-            std::this_thread::sleep_for(ms);
-    };
-    acks_ = 0;
-    RunOperation([&] {
-        SendComFrame(frames[0]);
-        sleep(FramePause);
-        SendComFrame(frames[1]);
-        sleep(FramePause);
-        SendComFrame(frames[2]);
-    });
     const auto& old = *lastZ2Blocks_;
     const auto was = DecodeParamReply(old).first;
-    TJournalEntry e;
-    e.Mac = QString::fromStdString(was.UserMAC);
-    e.Ip = QString::fromStdString(was.StaticIP);
-    e.Name = BytesToDisplay(was.ModName);
-    e.Family = QStringLiteral("Z2");
-    const auto part = [](const auto& bytes, std::size_t at, std::size_t size) {
-        return TIdBytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
-    };
+    TSaveRecord record;
+    record.Entry.Mac = QString::fromStdString(was.UserMAC);
+    record.Entry.Ip = QString::fromStdString(was.StaticIP);
+    record.Entry.Name = BytesToDisplay(was.ModName);
+    record.Entry.Family = QStringLiteral("Z2");
     // Each block frame is its command byte pair, then the block.
-    JournalSave(
-        e,
-        {{QStringLiteral("base block"), part(old, 0, BaseBlockSize), part(frames[0], 2, BaseBlockSize)},
-         {QStringLiteral("port block"), part(old, BaseBlockSize, PortBlockSize),
-          part(frames[1], 2, PortBlockSize)}},
-        3);
+    record.Blocks = {
+        {QStringLiteral("base block"), Part(old, 0, BaseBlockSize), Part(frames[0], 2, BaseBlockSize)},
+        {QStringLiteral("port block"), Part(old, BaseBlockSize, PortBlockSize),
+         Part(frames[1], 2, PortBlockSize)}};
+    StartSave(std::move(record), {frames.begin(), frames.end()});
 }
 
-void TSerialLink::JournalSave(TJournalEntry entry, const std::vector<TWrittenBlock>& blocks, int frames) {
+void TSerialLink::JournalSave(const TSaveRecord& record, int acks, const QString& outcome) {
+    TJournalEntry entry = record.Entry;
     entry.Link = QStringLiteral("serial");
-    for (int i = 0; i < acks_; ++i)
+    for (int i = 0; i < acks; ++i)
         entry.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
-    entry.Outcome = acks_ >= frames ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
-    if (QString error; !JournalBlocks(p_.ProgramDir, entry, blocks, &error))
+    entry.Outcome = outcome;
+    if (QString error; !JournalBlocks(p_.ProgramDir, entry, record.Blocks, &error))
         Log(error, kColourRed);
 }
 

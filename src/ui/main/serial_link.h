@@ -1,9 +1,10 @@
 #pragma once
 // TSerialLink: the serial tab and the serial save buttons of the pages. It owns the port
-// component (cm1) and runs each operation as open, send, a 2000 ms wait that keeps handling
-// events (replies arrive during it), close. Replies are told apart by their length: 1 ('K'),
-// 32 (Z1/Z3 parameters), 137 (Z2 parameters, answered with 55 C1) and 115 (Z2 cloud, heartbeat
-// and registration).
+// component (cm1) and runs each operation as a job of the engine (open, send, take the replies,
+// close): a button starts the job and returns at once, and the window stays responsive while
+// the job waits for replies and pauses between frames. One operation at a time: Read Config is
+// disabled while one runs and a second is refused. What the jobs report becomes the log and hex
+// lines: the open, every frame sent, every chunk received, the pages filled from the replies.
 //
 // Two rules keep a save from leaving a module half-written: every field is read and converted
 // before the port opens (a field that does not convert refuses the save, nothing is sent), and
@@ -11,6 +12,7 @@
 // same port, so settings the page does not show go back exactly as the module reported them.
 
 #include "core/blocks.h"
+#include "engine/serial_job.h"
 #include "serial/comm.h"
 #include "ui/main/window_journal.h"
 
@@ -18,8 +20,8 @@
 #include <QObject>
 #include <QString>
 #include <array>
-#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QComboBox;
@@ -29,6 +31,7 @@ class QRadioButton;
 namespace varnix {
 
 class IPageHost;
+class TClock;
 class TComPortBox;
 class TZ1Page;
 class TZ2Page;
@@ -47,8 +50,8 @@ struct TSerialLinkParts {
     std::function<void(const QString&, const QColor&)> Hex;
     // Clears the hex pane and the log pane.
     std::function<void()> ClearPanes;
-    // The plain pauses between Z2 frames; std::this_thread::sleep_for when empty.
-    std::function<void(std::chrono::milliseconds)> Sleep;
+    // The clock of the pauses between Z2 frames and of the reply waits; RealClock() when null.
+    TClock* Clock = nullptr;
     // Port names; GetComPortList() when empty.
     std::function<std::vector<std::string>()> PortList;
     // Where journal.jsonl is kept; each save is recorded there.
@@ -58,16 +61,15 @@ struct TSerialLinkParts {
 class TSerialLink final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int ReplyWaitMs = 2000;
-    static constexpr std::chrono::milliseconds FramePause{500};
-
     TSerialLink(TSerialLinkParts parts, QObject* parent = nullptr);
     ~TSerialLink() override;
 
     TComm& Comm() { return cm1_; }
-    bool ComIsOpen() const { return comIsOpen_; }
-    // An operation (open … close) is running; the window's close waits for it.
-    bool Busy() const { return busy_; }
+    // A read or a save is running.
+    bool Busy() const;
+    // Ends the running operation at once: the port closes and nothing more is logged for it. A
+    // save cut short after its first frame is journalled with the acknowledgements it had.
+    void Cancel();
 
     // --- The serial tab. ---
     void RefreshComPortList();
@@ -75,42 +77,54 @@ public:
     // Selecting the serial tab: a fresh list and the close-up rule.
     void TabSelected();
 
-    // --- Operations (the buttons). ---
+    // --- Operations (the buttons); each returns at once. ---
     void ReadConfig(); // btn_ComRead
     void SaveZ1();     // btn_ComSet (Z1 and Z3 modules)
     void SaveZ2();     // btn_Z2ComSet
 
-    // --- Steps. ---
-    bool OpenComPort();
+    // Cancels what runs, closes the port and says so (the window's close).
     void CloseComPort();
-    void SendComFrame(const TIdBytes& frame);
-    void HandleComData(const std::uint8_t* buffer, std::uint16_t length);
     // The family the radios choose: 35 Z1, 2 Z2, 36 Z3; 0 when none is checked.
     std::int32_t ChosenFamily() const;
 
 signals:
-    // The running operation has ended (the window may close now).
+    // The running operation has ended (done or cancelled).
     void OperationFinished();
 
 private:
-    void RunOperation(const std::function<void()>& sends);
-    void ParseZ1ComReply(std::span<const std::uint8_t> reply);
+    // A save being sent and what its journal line will say.
+    struct TSaveRecord {
+        TJournalEntry Entry;
+        std::vector<TWrittenBlock> Blocks;
+        int Frames = 0;
+    };
+    TSerialPort Port() const;
+    void WireJob(TSerialJob& job);
+    void BeginOperation();
+    void EndOperation();
+    void ShowSent(const TIdBytes& frame);
+    void ShowChunk(std::span<const std::uint8_t> chunk, TSerialChunk use);
+    void ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk use);
+    void ReadDone(const TSerialReadResult& r);
+    void SaveDone(const TSerialSaveResult& r);
+    void StartSave(TSaveRecord record, std::vector<TIdBytes> frames);
+    // The lines of an operation whose port did not open: why, then one send failure per frame.
+    void LogNotOpen(const TSerialOpenError& error, int frames);
     void Log(const QString& text, const QColor& colour);
-    // The journal line of a save whose `frames` were just sent: identity, blocks, the
-    // acknowledgements counted while the operation ran.
-    void JournalSave(TJournalEntry entry, const std::vector<TWrittenBlock>& blocks, int frames);
+    void JournalSave(const TSaveRecord& record, int acks, const QString& outcome);
 
     TSerialLinkParts p_;
-    TComm cm1_;
-    bool comIsOpen_ = false;
-    bool busy_ = false;
+    TComm cm1_; // before the jobs: they drive it until they are gone
+    std::unique_ptr<TSerialReadJob> read_;
+    std::unique_ptr<TSerialSaveJob> save_;
+    QString opPort_; // the port name of the running operation
+    std::optional<TSaveRecord> saving_;
     // The last 137-byte reply's blocks and the port they came from.
     std::optional<std::array<std::uint8_t, ParamReplySize>> lastZ2Blocks_;
     QString lastZ2Port_;
     // The last Z1/Z3 reply's values and the port they came from (the journal's old bytes).
     std::optional<TZ1Params> lastZ1_;
     QString lastZ1Port_;
-    int acks_ = 0; // acknowledgements since the running save began
 };
 
 } // namespace varnix
