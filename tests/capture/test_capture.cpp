@@ -1,0 +1,327 @@
+// Captures read back by Debian's Wireshark tools: capinfos reads every file whole, and tshark with
+// the vorz dissector (data/wireshark/vorz.lua) decodes every datagram and serial frame of a
+// support case field by field, with correct IPv4 and UDP checksums, packet comments that say the
+// same as the dissector, expert info on a corrupted checksum and no log-in password unless it is
+// kept. Then the size limit, and a writer killed mid-capture. tshark and capinfos must be
+// installed (scripts/setup does it): without them these tests fail.
+
+#include "capture/capture.h"
+#include "capture_traffic.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace varnix::capture;
+using namespace varnix::capture::test;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TTempDir {
+public:
+    TTempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "varnix-capture-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TTempDir() { std::filesystem::remove_all(path_); }
+    std::string File(const char* name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs a program found on PATH; its standard error goes to a file of its own.
+TRun Run(const std::vector<std::string>& args) {
+    static int n = 0;
+    const std::string err = (std::filesystem::temp_directory_path() /
+                             ("varnix-capture-err-" + std::to_string(::getpid()) + "-" + std::to_string(++n)))
+                                .string();
+    std::string command;
+    for (const std::string& a : args)
+        command += Quoted(a) + ' ';
+    command += "2>" + Quoted(err);
+    TRun r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr)
+        return r;
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        r.Out.append(buffer, got);
+    const int status = ::pclose(p);
+    r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // The Wireshark tools warn about running as root (a test machine's container); that is all.
+    std::istringstream lines(ReadFile(err));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Running as user \"root\"", 0) != 0)
+            r.Err += line + '\n';
+    std::filesystem::remove(err);
+    return r;
+}
+
+// tshark and capinfos come from the system; a missing one is a failure, not a reason to skip.
+void RequireTools() {
+    for (const char* tool : {"tshark", "capinfos"})
+        ASSERT_EQ(Run({"sh", "-c", std::string("command -v ") + tool}).Status, 0)
+            << tool << " is missing: scripts/setup installs it (Debian package tshark)";
+}
+
+std::string Dissector() {
+    const char* path = std::getenv("VARNIX_DISSECTOR");
+    return path != nullptr ? path : "data/wireshark/vorz.lua";
+}
+
+TRun RunTshark(const std::string& file, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"tshark", "-n",
+                                     "-X",     "lua_script:" + Dissector(),
+                                     "-o",     "ip.check_checksum:TRUE",
+                                     "-o",     "udp.check_checksum:TRUE",
+                                     "-r",     file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Run(args);
+}
+
+// tshark prints booleans as 1/0 in some versions and True/False in others.
+std::string Normal(const std::string& v) {
+    if (v == "True")
+        return "1";
+    if (v == "False")
+        return "0";
+    return v;
+}
+
+using TFrameFields = std::map<int, std::map<std::string, std::string>>;
+
+// The first occurrence of each field in every frame.
+TFrameFields DecodeFields(const std::string& file, const std::vector<std::string>& fields) {
+    std::vector<std::string> extra = {"-T", "fields",       "-E", "occurrence=f",
+                                      "-E", "separator=/t", "-e", "frame.number"};
+    for (const std::string& f : fields) {
+        extra.push_back("-e");
+        extra.push_back(f);
+    }
+    const TRun r = RunTshark(file, extra);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "") << "tshark reports something";
+    TFrameFields out;
+    std::istringstream lines(r.Out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> values;
+        std::size_t at = 0;
+        for (std::size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
+            values.push_back(line.substr(at, tab - at));
+        values.push_back(line.substr(at));
+        if (values.size() != fields.size() + 1)
+            continue;
+        auto& frame = out[std::stoi(values[0])];
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            frame[fields[i]] = Normal(values[i + 1]);
+    }
+    return out;
+}
+
+std::vector<int> FramesMatching(const std::string& file, const std::string& filter) {
+    const TRun r = RunTshark(file, {"-Y", filter, "-T", "fields", "-e", "frame.number"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::vector<int> frames;
+    std::istringstream lines(r.Out);
+    for (std::string line; std::getline(lines, line);)
+        frames.push_back(std::stoi(line));
+    return frames;
+}
+
+// capinfos reads the file to its end without a complaint; returns the packet count it found.
+long CapinfosPackets(const std::string& file) {
+    const TRun r = Run({"capinfos", "-M", "-c", file});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const std::size_t at = r.Out.find("Number of packets:");
+    if (at == std::string::npos)
+        return -1;
+    return std::strtol(r.Out.c_str() + at + std::strlen("Number of packets:"), nullptr, 10);
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+TTrafficResult WriteCaseToFile(const std::string& file, bool keepLogin) {
+    TCaptureOptions options;
+    options.Application = "varnix test";
+    options.KeepLogin = keepLogin;
+    std::string error;
+    auto capture = TCapture::ToFile(file, options, error);
+    EXPECT_TRUE(capture) << error;
+    if (!capture)
+        return {};
+    TTrafficResult traffic = WriteSupportCase(*capture);
+    capture->Finish();
+    EXPECT_EQ(capture->Stats().Packets, static_cast<std::uint64_t>(traffic.Frames));
+    EXPECT_FALSE(capture->Stats().Stopped);
+    return traffic;
+}
+
+} // namespace
+
+TEST(Capture, WiresharkDecodesEveryDatagramAndFrameOfASupportCase) {
+    RequireTools();
+    TTempDir dir;
+    const std::string file = dir.File("case.pcapng");
+    const TTrafficResult traffic = WriteCaseToFile(file, false);
+    ASSERT_GT(traffic.Frames, 40);
+    EXPECT_EQ(CapinfosPackets(file), traffic.Frames);
+
+    std::set<std::string> names = {"vorz.kind", "frame.comment", "ip.checksum.status", "udp.checksum.status"};
+    for (const TExpect& e : traffic.Expects)
+        names.insert(e.Field);
+    const std::vector<std::string> fields(names.begin(), names.end());
+    TFrameFields decoded = DecodeFields(file, fields);
+    ASSERT_EQ(decoded.size(), static_cast<std::size_t>(traffic.Frames));
+
+    for (const TExpect& e : traffic.Expects)
+        EXPECT_EQ(decoded[e.Frame][e.Field], e.Value) << "frame " << e.Frame << ", " << e.Field;
+    for (int frame : traffic.ModuleProtocolFrames) {
+        const std::string kind = decoded[frame]["vorz.kind"];
+        const std::string comment = decoded[frame]["frame.comment"];
+        EXPECT_FALSE(kind.empty()) << "frame " << frame << " is not decoded";
+        EXPECT_TRUE(comment == kind || comment == kind + ", log-in masked")
+            << "frame " << frame << ": the comment says \"" << comment << "\", the dissector \"" << kind
+            << "\"";
+    }
+    for (auto& [frame, values] : decoded) {
+        if (values["ip.checksum.status"].empty())
+            continue; // a serial frame
+        EXPECT_EQ(values["ip.checksum.status"], "1") << "frame " << frame;
+        EXPECT_EQ(values["udp.checksum.status"], "1") << "frame " << frame;
+    }
+
+    // The corrupted command, and nothing else, raises the expert info; the masking kept every
+    // other checksum right.
+    EXPECT_EQ(FramesMatching(file, "vorz.checksum.bad"), traffic.BadChecksumFrames);
+    EXPECT_EQ(FramesMatching(file, "vorz.checksum.status == 0"), traffic.BadChecksumFrames);
+    EXPECT_EQ(FramesMatching(file, "_ws.malformed || _ws.lua"), std::vector<int>{});
+    EXPECT_FALSE(Contains(ReadFile(file), Password));
+}
+
+// The window's form: held in memory, started over at a search, saved on demand.
+TEST(Capture, KeepLoginLeavesThePasswordsAndAnInMemoryCaptureStartsOver) {
+    RequireTools();
+    TTempDir dir;
+    TCaptureOptions options;
+    options.KeepLogin = true;
+    auto capture = TCapture::InMemory(options);
+    const std::uint8_t before[] = {0xFF, 0x01, 0x01, 0x02};
+    capture->Datagram({TDirection::Sent, TChannel::Lan, "10.1.1.1", 1, "10.1.1.2", 1500, before, {}});
+    capture->Restart();
+    const TTrafficResult traffic = WriteSupportCase(*capture);
+    const std::string file = dir.File("kept.pcapng");
+    std::string error;
+    ASSERT_TRUE(capture->SaveAs(file, error)) << error;
+    EXPECT_EQ(CapinfosPackets(file), traffic.Frames);
+
+    EXPECT_TRUE(Contains(ReadFile(file), Password));
+    TFrameFields decoded = DecodeFields(file, {"vorz.code", "vorz.login.password", "vorz.Password"});
+    int commands = 0;
+    for (auto& [frame, values] : decoded) {
+        if (values["vorz.code"] != "0x03" || values["vorz.login.password"] == "wrong1")
+            continue;
+        EXPECT_EQ(values["vorz.login.password"], Password) << "frame " << frame;
+        ++commands;
+    }
+    EXPECT_EQ(commands, 3); // the reads of both modules, and the corrupted one
+    // Every base block (read replies, the save's write, the serial reply and frame) shows it.
+    const std::vector<int> bases = FramesMatching(file, "vorz.Password");
+    EXPECT_EQ(bases.size(), 5u);
+    EXPECT_EQ(FramesMatching(file, "vorz.Password == \"" + std::string(Password) + "\""), bases);
+    EXPECT_EQ(FramesMatching(file, "vorz.checksum.bad"), traffic.BadChecksumFrames);
+}
+
+TEST(Capture, StopsGrowingAtItsSizeLimitAndSaysSo) {
+    RequireTools();
+    TTempDir dir;
+    const std::string file = dir.File("limited.pcapng");
+    TCaptureOptions options;
+    options.LimitBytes = 8192;
+    std::string error;
+    auto capture = TCapture::ToFile(file, options, error);
+    ASSERT_TRUE(capture) << error;
+    std::vector<std::uint8_t> reply(36, 0);
+    reply[0] = 0xFF;
+    reply[1] = 0x24;
+    reply[2] = 0x01;
+    constexpr int Sent = 500;
+    for (int i = 0; i < Sent; ++i) {
+        reply[14] = static_cast<std::uint8_t>(i);
+        capture->Datagram(
+            {TDirection::Received, TChannel::Lan, "10.77.0.2", 50123, "10.77.0.50", 1500, reply, {}});
+    }
+    capture->Finish();
+    const TCaptureStats stats = capture->Stats();
+    EXPECT_TRUE(stats.Stopped);
+    EXPECT_GT(stats.Packets, 10u);
+    EXPECT_EQ(stats.Packets + stats.LeftOut, static_cast<std::uint64_t>(Sent));
+    EXPECT_EQ(capture->StopNote(), "capture stopped at its size limit of 8192 bytes; " +
+                                       std::to_string(stats.LeftOut) + " packets left out");
+    EXPECT_LE(std::filesystem::file_size(file), 8192u);
+    EXPECT_EQ(CapinfosPackets(file), static_cast<long>(stats.Packets));
+    // The interface statistics that end the file carry the note.
+    EXPECT_TRUE(Contains(ReadFile(file), capture->StopNote()));
+}
+
+// A process killed while it captures leaves whole blocks only: the file reads without an error
+// and holds what was collected up to the last flush interval.
+TEST(Capture, AKilledWriterLeavesAReadableFile) {
+    RequireTools();
+    TTempDir dir;
+    const std::string file = dir.File("killed.pcapng");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string error;
+        auto capture = TCapture::ToFile(file, {}, error);
+        const std::uint8_t ack[] = {0xFF, 0x01, 0x05, 0x4B};
+        for (int i = 0; i < 20; ++i)
+            capture->Datagram(
+                {TDirection::Received, TChannel::Lan, "10.77.0.2", 50123, "10.77.0.50", 1500, ack, {}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(600)); // more than the flush interval
+        for (int i = 0; i < 5; ++i)
+            capture->Datagram(
+                {TDirection::Received, TChannel::Lan, "10.77.0.2", 50123, "10.77.0.50", 1500, ack, {}});
+        ::kill(::getpid(), SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const long packets = CapinfosPackets(file);
+    EXPECT_GE(packets, 20);
+    EXPECT_LE(packets, 25);
+}
