@@ -35,13 +35,17 @@ std::string Mac(CBytes d, std::size_t at) {
     return BytesToMacText(d.subspan(at).first<6>());
 }
 
-// Module texts for a comment: printable ASCII up to the first NUL, anything else as '?', so a
-// comment stays valid UTF-8 whatever a module (or anyone else) sent.
+// Texts from the wire for a comment: printable ASCII up to the first NUL, anything else as '?', so
+// a comment stays valid UTF-8 whatever a module (or anyone else) sent; at most MaxText characters,
+// so a long datagram does not make a long comment.
+constexpr std::size_t MaxText = 64;
 std::string Printable(CBytes bytes) {
     std::string out;
     for (const std::uint8_t b : bytes) {
         if (b == 0)
             break;
+        if (out.size() == MaxText)
+            return out + "...";
         out += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
     }
     return out;
