@@ -6,6 +6,7 @@
 #include "serial/serial_frames.h"
 
 #include <algorithm>
+#include <charconv>
 #include <variant>
 
 namespace varnix::capture {
@@ -190,16 +191,51 @@ std::string DescribeIgnored(CBytes d) {
     return Bytes(d.size()) + ", ignored";
 }
 
-std::string DescribeReply(CBytes d, std::uint16_t sourcePort) {
-    const TDatagramClass c = ClassifyDatagram(d, sourcePort);
-    if (const auto* r = std::get_if<TSearchReply>(&c)) {
-        std::string s = "search reply, " + FamilyText(r->Family) + ", " + r->MAC + ", " + r->IP +
-                        ", firmware " + r->Firmware;
-        if (r->FirmwareNumber < NewFirmwareMin)
-            s += " (incompatible)";
-        const std::string name = Printable(d.subspan(19, 14));
-        return name.empty() ? s : s + ", " + name;
+void AppendDecimal(std::string& s, unsigned v) {
+    char digits[12];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    s.append(digits, end);
+}
+
+void AppendHex2(std::string& s, std::uint8_t b) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    s += digits[b >> 4];
+    s += digits[b & 0x0F];
+}
+
+// A search reply is what a search burst of thousands consists of, so it is written in one go
+// into one string: "search reply, Z2, 00 1A 2B 3C 4D 5E, 10.77.0.50, firmware 4017, Line-1".
+// Its fields are those ParseSearchReply reads: IP at 5, MAC at 9, firmware at 15, name at 19.
+std::string DescribeSearchReply(CBytes d, std::uint16_t sourcePort) {
+    const unsigned firmware = d[15] + 256u * d[16];
+    const std::int32_t family =
+        firmware < static_cast<unsigned>(NewFirmwareMin) ? FamilyUnknown : FamilyFromPeerPort(sourcePort);
+    std::string s;
+    s.reserve(96);
+    s += "search reply, ";
+    s += FamilyText(family);
+    for (std::size_t i = 9; i < 15; ++i) {
+        s += i == 9 ? ", " : " ";
+        AppendHex2(s, d[i]);
     }
+    for (std::size_t i = 5; i < 9; ++i) {
+        s += i == 5 ? ", " : ".";
+        AppendDecimal(s, d[i]);
+    }
+    s += ", firmware ";
+    AppendDecimal(s, firmware);
+    if (firmware < static_cast<unsigned>(NewFirmwareMin))
+        s += " (incompatible)";
+    const std::string name = Printable(d.subspan(19, 14));
+    if (!name.empty())
+        s += ", " + name;
+    return s;
+}
+
+std::string DescribeReply(CBytes d, std::uint16_t sourcePort) {
+    if (d.size() == SearchReplySize && d[0] == 0xFF && d[1] == 0x24 && d[2] == 0x01)
+        return DescribeSearchReply(d, sourcePort);
+    const TDatagramClass c = ClassifyDatagram(d, sourcePort);
     if (const auto* s = std::get_if<TStatusDatagram>(&c))
         return DescribeStatus(d, *s);
     if (const auto* m = std::get_if<TModbusDatagram>(&c))
@@ -366,6 +402,10 @@ bool MaskLogin(std::span<std::uint8_t> d, bool sentByPc) {
     if (d[2] == CmdWriteBase && d.size() == AddressedOverhead + BaseBlockSize)
         ReplaceKeepingChecksum(d.subspan(PayloadAt + BasePasswordAt, LoginSize), checksum);
     return true;
+}
+
+bool MayCarryLogin(std::span<const std::uint8_t> d, bool sentByPc) {
+    return sentByPc ? d.size() >= AddressedOverhead && d[0] == 0xFF : d.size() == ParamReplySize;
 }
 
 bool MaskSerialLogin(std::span<std::uint8_t> f, bool sentByPc) {

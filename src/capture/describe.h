@@ -27,6 +27,9 @@ std::string DescribeSerialFrame(std::span<const std::uint8_t> frame, bool sentBy
 // sentByPc: the datagram left this program (commands); otherwise it came from a module.
 // Returns whether anything was replaced.
 bool MaskLogin(std::span<std::uint8_t> datagram, bool sentByPc);
+// Whether MaskLogin may find a password in it (a cheap look at size and first byte), so that the
+// rest need not be copied to be masked.
+bool MayCarryLogin(std::span<const std::uint8_t> datagram, bool sentByPc);
 
 // The same for the serial frames that carry a base block: the Z2 base frame 55 BE (checksum moved
 // as above) and the 137-byte Z2 parameter reply.
