@@ -265,7 +265,7 @@ TEST(Capture, KeepLoginLeavesThePasswordsAndAnInMemoryCaptureStartsOver) {
     EXPECT_EQ(FramesMatching(file, "vorz.checksum.bad"), traffic.BadChecksumFrames);
 }
 
-TEST(Capture, StopsGrowingAtItsSizeLimitAndSaysSo) {
+TEST(Capture, IsBoundedAndSaysWhatItLeftOut) {
     RequireTools();
     TTempDir dir;
     const std::string file = dir.File("limited.pcapng");
@@ -295,6 +295,25 @@ TEST(Capture, StopsGrowingAtItsSizeLimitAndSaysSo) {
     EXPECT_EQ(CapinfosPackets(file), static_cast<long>(stats.Packets));
     // The interface statistics that end the file carry the note.
     EXPECT_TRUE(Contains(ReadFile(file), capture->StopNote()));
+
+    // The queue between the caller and the capture's thread is bounded too: what comes while it
+    // is full is left out and counted, and the capture says so.
+    TCaptureOptions small;
+    small.QueueBytes = 2048;
+    small.WakeBytes = SIZE_MAX;
+    small.FlushInterval = std::chrono::hours(1); // the thread does not run until asked
+    auto queued = TCapture::InMemory(small);
+    for (int i = 0; i < 100; ++i)
+        queued->Datagram(
+            {TDirection::Received, TChannel::Lan, "10.77.0.2", 50123, "10.77.0.50", 1500, reply, {}});
+    queued->Flush();
+    const TCaptureStats q = queued->Stats();
+    EXPECT_GT(q.Packets, 10u);
+    EXPECT_GT(q.LeftOut, 10u);
+    EXPECT_EQ(q.Packets + q.LeftOut, 100u);
+    EXPECT_FALSE(q.Stopped);
+    EXPECT_EQ(queued->StopNote(),
+              std::to_string(q.LeftOut) + " packets left out while the capture could not keep up");
 }
 
 // A process killed while it captures leaves whole blocks only: the file reads without an error
