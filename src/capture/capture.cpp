@@ -183,14 +183,16 @@ void TCapture::Enqueue(bool serial, TDirection direction, TChannel channel, std:
         }
         TQueueChunk& chunk = queue_.back();
         std::uint8_t* p = chunk.Data.get() + chunk.Used;
-        std::memcpy(p, &h, sizeof h);
-        p += sizeof h;
-        std::memcpy(p, local.data(), local.size());
-        p += local.size();
-        std::memcpy(p, peer.data(), peer.size());
-        p += peer.size();
-        if (!kept.empty())
-            std::memcpy(p, kept.data(), kept.size());
+        // memcpy from an empty view (a null pointer) is undefined, even for 0 bytes.
+        const auto put = [&p](const void* from, std::size_t n) {
+            if (n > 0)
+                std::memcpy(p, from, n);
+            p += n;
+        };
+        put(&h, sizeof h);
+        put(local.data(), local.size());
+        put(peer.data(), peer.size());
+        put(kept.data(), kept.size());
         chunk.Used += need;
         wake = queuedBytes_ < options_.WakeBytes && queuedBytes_ + need >= options_.WakeBytes;
         queuedBytes_ += need;
