@@ -315,6 +315,7 @@ public:
             result_.Expects.push_back({frame, field, value});
     }
     void BadChecksum(int frame) { result_.BadChecksumFrames.push_back(frame); }
+    void Other(int frame) { result_.OtherFrames.push_back(frame); }
     TTrafficResult Result() const { return result_; }
 
 private:
@@ -502,6 +503,21 @@ void Faults(TWriter& w, sim::Fleet& fleet) {
     w.Note(refused[0].Frame, {{"vorz.kind", "acknowledgement P, user name or password wrong"}});
 }
 
+// A module or simulator on ports of its own: the dissector's heuristic takes what has a signature
+// (a command's envelope and checksum) and leaves the rest, and port 9 keeps only upgrade requests.
+void OtherPorts(TWriter& w) {
+    constexpr std::uint16_t OtherPort = 41500;
+    const TIdBytes read = BuildAddressedCommand(CmdRead, Z2Mac, User, Password);
+    w.Expect(w.Sent(TChannel::Lan, read, Z2Address, OtherPort), "read command, 00 1A 2B 3C 4D 5E",
+             Join(CommandFields(CmdRead, Z2Mac), {{"vorz.family", "0"}}));
+    TIdBytes reply = EncodedParams(FamilyZ2); // a read reply has no signature of its own
+    w.Other(w.Received(TChannel::Lan, reply, Z2Address, OtherPort));
+    reply[0] = 0xFF; // nor does a datagram that only starts like a command
+    w.Other(w.Received(TChannel::Lan, reply, Z2Address, OtherPort));
+    const TIdBytes notUpgrade = {0xAA, 0xAA, 0x01, 0x02};
+    w.Other(w.Sent(TChannel::Upgrade, notUpgrade, Broadcast, 9, 9));
+}
+
 int SendUpgrade(TWriter& w, const TUpgradeSend& s) {
     return w.Sent(TChannel::Upgrade, s.Data, s.DestIP, s.DestPort, s.LocalPort);
 }
@@ -659,6 +675,7 @@ TTrafficResult WriteSupportCase(ICaptureSink& sink) {
     SearchAndRead(w, fleet, store);
     SaveZ2(w, fleet, store);
     Faults(w, fleet);
+    OtherPorts(w);
     UpgradeStart(w);
     SerialZ2(w, z2);
     SerialZ1(w);

@@ -217,6 +217,8 @@ TEST(Capture, WiresharkDecodesEveryDatagramAndFrameOfASupportCase) {
             << "frame " << frame << ": the comment says \"" << comment << "\", the dissector \"" << kind
             << "\"";
     }
+    for (int frame : traffic.OtherFrames)
+        EXPECT_EQ(decoded[frame]["vorz.kind"], "") << "frame " << frame << " is not of the module protocol";
     for (auto& [frame, values] : decoded) {
         if (values["ip.checksum.status"].empty())
             continue; // a serial frame
@@ -257,7 +259,7 @@ TEST(Capture, KeepLoginLeavesThePasswordsAndAnInMemoryCaptureStartsOver) {
         EXPECT_EQ(values["vorz.login.password"], Password) << "frame " << frame;
         ++commands;
     }
-    EXPECT_EQ(commands, 3); // the reads of both modules, and the corrupted one
+    EXPECT_EQ(commands, 4); // the reads of both modules, the corrupted one, the one on another port
     // Every base block (read replies, the save's write, the serial reply and frame) shows it.
     const std::vector<int> bases = FramesMatching(file, "vorz.Password");
     EXPECT_EQ(bases.size(), 5u);
