@@ -59,7 +59,7 @@ private:
 };
 
 // Runs a program found on PATH; its standard error goes to a file of its own.
-TRun Run(const std::vector<std::string>& args) {
+TRun RunProgram(const std::vector<std::string>& args) {
     static int n = 0;
     const std::string err = (std::filesystem::temp_directory_path() /
                              ("varnix-capture-err-" + std::to_string(::getpid()) + "-" + std::to_string(++n)))
@@ -87,16 +87,21 @@ TRun Run(const std::vector<std::string>& args) {
     return r;
 }
 
-// tshark and capinfos come from the system; a missing one is a failure, not a reason to skip.
+// tshark, capinfos and Lua 5.4 come from the system; a missing one is a failure, not a reason to
+// skip.
 void RequireTools() {
-    for (const char* tool : {"tshark", "capinfos"})
-        ASSERT_EQ(Run({"sh", "-c", std::string("command -v ") + tool}).Status, 0)
-            << tool << " is missing: scripts/setup installs it (Debian package tshark)";
+    for (const char* tool : {"tshark", "capinfos", "lua5.4"})
+        ASSERT_EQ(RunProgram({"sh", "-c", std::string("command -v ") + tool}).Status, 0)
+            << tool << " is missing: scripts/setup installs it (Debian packages tshark, lua5.4)";
+}
+
+std::string FromEnvironment(const char* variable, const char* fallback) {
+    const char* path = std::getenv(variable);
+    return path != nullptr ? path : fallback;
 }
 
 std::string Dissector() {
-    const char* path = std::getenv("VARNIX_DISSECTOR");
-    return path != nullptr ? path : "data/wireshark/vorz.lua";
+    return FromEnvironment("VARNIX_DISSECTOR", "data/wireshark/vorz.lua");
 }
 
 TRun RunTshark(const std::string& file, std::vector<std::string> extra) {
@@ -106,7 +111,7 @@ TRun RunTshark(const std::string& file, std::vector<std::string> extra) {
                                      "-o",     "udp.check_checksum:TRUE",
                                      "-r",     file};
     args.insert(args.end(), extra.begin(), extra.end());
-    return Run(args);
+    return RunProgram(args);
 }
 
 // tshark prints booleans as 1/0 in some versions and True/False in others.
@@ -161,13 +166,34 @@ std::vector<int> FramesMatching(const std::string& file, const std::string& filt
 
 // capinfos reads the file to its end without a complaint; returns the packet count it found.
 long CapinfosPackets(const std::string& file) {
-    const TRun r = Run({"capinfos", "-M", "-c", file});
+    const TRun r = RunProgram({"capinfos", "-M", "-c", file});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
     const std::size_t at = r.Out.find("Number of packets:");
     if (at == std::string::npos)
         return -1;
     return std::strtol(r.Out.c_str() + at + std::strlen("Number of packets:"), nullptr, 10);
+}
+
+// Every frame's bytes as the Lua stub reads them: "frame src_port dst_port p2p_dir hex", "-" for
+// what a frame has not (a serial record has no ports, a datagram no direction).
+std::string PacketLines(const std::string& file) {
+    const TRun r =
+        RunTshark(file, {"-T", "fields", "-e", "frame.number", "-e", "udp.srcport", "-e", "udp.dstport", "-e",
+                         "exported_pdu.p2p_dir", "-e", "udp.payload", "-e", "exported_pdu.exported_pdu"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::string out;
+    std::istringstream lines(r.Out);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> v;
+        std::istringstream fields(line);
+        for (std::string f; std::getline(fields, f, '\t');)
+            v.push_back(f.empty() ? "-" : f);
+        v.resize(6, "");
+        out += v[0] + ' ' + v[1] + ' ' + v[2] + ' ' + v[3] + ' ' + (v[4] == "-" ? "" : v[4]) +
+               (v[5] == "-" ? "" : v[5]) + '\n';
+    }
+    return out;
 }
 
 bool Contains(const std::string& haystack, const std::string& needle) {
@@ -232,6 +258,21 @@ TEST(Capture, WiresharkDecodesEveryDatagramAndFrameOfASupportCase) {
     EXPECT_EQ(FramesMatching(file, "vorz.checksum.status == 0"), traffic.BadChecksumFrames);
     EXPECT_EQ(FramesMatching(file, "_ws.malformed || _ws.lua"), std::vector<int>{});
     EXPECT_FALSE(Contains(ReadFile(file), Password));
+
+    // Newer Wireshark releases embed Lua 5.4 (integers and floats apart, no bit32): the same
+    // dissector run there on the same frames takes the same ones and says the same of each.
+    const std::string packets = dir.File("packets.txt");
+    std::ofstream(packets) << PacketLines(file);
+    const TRun lua =
+        RunProgram({"lua5.4", FromEnvironment("VARNIX_WSLUA_STUB", "tests/capture/wslua_stub.lua"),
+                    Dissector(), packets});
+    ASSERT_EQ(lua.Status, 0) << lua.Err;
+    std::map<int, std::string> onLua54;
+    std::istringstream lines(lua.Out);
+    for (std::string line; std::getline(lines, line);)
+        onLua54[std::stoi(line)] = line.substr(line.find('\t') + 1);
+    for (auto& [frame, values] : decoded)
+        EXPECT_EQ(onLua54[frame], values["vorz.kind"]) << "frame " << frame << " on Lua 5.4";
 }
 
 // The window's form: held in memory, started over at a search, saved on demand.
