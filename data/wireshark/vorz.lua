@@ -500,6 +500,10 @@ end
 
 local function dissect_command(tvb, pinfo, tree, family)
     local len = tvb:len()
+    if len < 4 or byte_at(tvb, 0) ~= 0xFF then
+        tree:add_proto_expert_info(e.length, "Not a command: commands start with FF and have at least 4 bytes")
+        return bytes_text(len) .. ", not a command"
+    end
     local code = byte_at(tvb, 2)
     tree:add(f.start, tvb(0, 1))
     local length_item = tree:add(f.length, tvb(1, 1))
@@ -642,11 +646,15 @@ local function dissect_upgrade_request(tvb, tree)
     tree:add(f.upgrade_marker, tvb(0, 6))
     tree:add(f.mac, tvb(6, 6))
     local first = tvb(6, 6):bytes()
+    local kind = "upgrade request, " .. mac_text(tvb, 6)
     for copy = 12, 24, 6 do
         local item = tree:add(f.upgrade_mac_copy, tvb(copy, 6))
-        if tvb(copy, 6):bytes() ~= first then item:add_proto_expert_info(e.mac_copies) end
+        if tvb(copy, 6):bytes() ~= first then
+            item:add_proto_expert_info(e.mac_copies)
+            if not string.find(kind, "differ", 1, true) then kind = kind .. ", MAC copies differ" end
+        end
     end
-    return "upgrade request, " .. mac_text(tvb, 6)
+    return kind
 end
 
 -- ---------------------------------------------------------------------------------------------
