@@ -819,9 +819,7 @@ local function heuristic(tvb, pinfo, tree)
         ours = byte_at(tvb, 0) == 0xFF and byte_at(tvb, 1) == 0x01 and
             (status == 0x4B or status == 0x50 or status == 0x45)
     end
-    if not ours then return false end
-    vorz.dissector(tvb, pinfo, tree)
-    return true
+    return ours and vorz.dissector(tvb, pinfo, tree) > 0
 end
 
 local udp_port = DissectorTable.get("udp.port")
