@@ -6,7 +6,8 @@
 //
 // The caller's thread only copies each datagram into a queue (a search burst of thousands of
 // replies must not slow the program down); the capture's own thread masks, describes and encodes
-// the queued packets and, for a file, writes them, at least every FlushInterval. The file always
+// the queued packets and, for a file, writes them, at least every FlushInterval, at a lower
+// priority (nice + 10) so that on a busy machine it gives way to the program. The file always
 // holds whole blocks, so a process that is killed leaves a readable capture that lacks at most
 // the last FlushInterval.
 //
