@@ -6,7 +6,9 @@
 //     last one, (a) read live as they arrive and (b) drained after the whole burst has queued;
 //   - a bare recvmmsg loop on a plain socket with the same 4 MiB receive buffer, bound to 0.0.0.0 and
 //     the adapter (a socket bound to the adapter's address hears no broadcast), (a) and (b);
-//   - a QUdpSocket readDatagram loop, (b) only, for comparison with what Qt offers.
+//   - a QUdpSocket readDatagram loop, (b) only, for comparison with what Qt offers;
+//   - when src/capture is built: TUdpSvr again with every datagram handed to a pcapng capture
+//     written to a file, (a) and (b), and what that costs against TUdpSvr alone.
 // Each figure is the median of several rounds. Stops by itself; sends nothing outside the namespace.
 //
 //   tests/netns-run --segments 1 -- env VARNIX_SIM=<build>/tools/sim/varnix-sim
@@ -14,6 +16,9 @@
 
 #include "lan/lan_protocol.h"
 #include "lan/udp_svr.h"
+#ifdef VARNIX_BENCH_CAPTURE
+#include "capture/capture.h"
+#endif
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -155,14 +160,44 @@ Result QtLoop(const std::string& ip) {
     return r;
 }
 
-// --- The endpoint, reading through its socket notifier on the event loop. ---
-Result Endpoint(const std::string& ip, bool queued) {
+// --- The endpoint, reading through its socket notifier on the event loop; with captureFile, every
+// datagram also goes to a capture in that file, as varnix-cli --capture does. ---
+Result Endpoint(const std::string& ip, bool queued, const char* captureFile = nullptr) {
     Result r;
     TUdpSvrOptions o;
     o.LocalAddresses = [ip] { return std::vector<std::string>{ip}; };
     TBlockStore store;
     o.Store = &store;
     TUdpSvr svr(o);
+#ifdef VARNIX_BENCH_CAPTURE
+    std::unique_ptr<capture::TCapture> capture;
+    if (captureFile != nullptr) {
+        std::string error;
+        capture = capture::TCapture::ToFile(captureFile, {}, error);
+        if (!capture) {
+            std::fprintf(stderr, "capture: %s\n", error.c_str());
+            std::exit(2);
+        }
+        svr.OnSend = [&capture](const TIdBytes& d, const std::string& dest, const std::string& local,
+                                std::uint16_t destPort, std::uint16_t localPort) {
+            capture->Datagram(
+                {capture::TDirection::Sent, capture::TChannel::Lan, local, localPort, dest, destPort, d, {}});
+        };
+        svr.OnReceive = [&capture](const TIdBytes& d, const std::string& peer, const std::string& local,
+                                   std::uint16_t peerPort, std::uint16_t localPort) {
+            capture->Datagram({capture::TDirection::Received,
+                               capture::TChannel::Lan,
+                               local,
+                               localPort,
+                               peer,
+                               peerPort,
+                               d,
+                               {}});
+        };
+    }
+#else
+    static_cast<void>(captureFile);
+#endif
     std::vector<std::string> macs;
     macs.reserve(200000);
     auto last = Clock::now();
@@ -186,6 +221,14 @@ Result Endpoint(const std::string& ip, bool queued) {
         if (r.delivered == before)
             break;
     }
+#ifdef VARNIX_BENCH_CAPTURE
+    if (capture) {
+        capture->Finish();
+        if (capture->Stats().Packets != r.delivered + 1)
+            std::fprintf(stderr, "capture holds %llu packets for %zu replies\n",
+                         static_cast<unsigned long long>(capture->Stats().Packets), r.delivered);
+    }
+#endif
     std::sort(macs.begin(), macs.end());
     const auto distinct = static_cast<std::size_t>(std::unique(macs.begin(), macs.end()) - macs.begin());
     if (distinct != r.delivered)
@@ -238,16 +281,32 @@ int main(int argc, char** argv) {
     };
     Series bareLive{"bare recvmmsg loop, live", {}}, bareQueued{"bare recvmmsg loop, queued burst", {}},
         qtQueued{"QUdpSocket readDatagram loop, queued burst", {}}, svrLive{"TUdpSvr, live", {}},
-        svrQueued{"TUdpSvr, queued burst", {}};
+        svrQueued{"TUdpSvr, queued burst", {}}, capLive{"TUdpSvr + capture, live", {}},
+        capQueued{"TUdpSvr + capture, queued burst", {}};
     auto add = [](Series& s, const Result& r) {
         s.ms.push_back(r.ms);
         s.minDelivered = std::min(s.minDelivered, r.delivered);
     };
+    // The capture's cost is the ratio of each capture run to the TUdpSvr run just before it, so
+    // that a machine whose load changes during the benchmark still compares like with like.
+    std::vector<double> captureLiveRatio, captureQueuedRatio;
     for (int i = 0; i < rounds; ++i) {
         add(bareLive, BareLoop(ip, false));
         add(svrLive, Endpoint(ip, false));
+#ifdef VARNIX_BENCH_CAPTURE
+        char file[] = "/tmp/bench-search-burst-XXXXXX";
+        const int fd = ::mkstemp(file);
+        ::close(fd);
+        add(capLive, Endpoint(ip, false, file));
+        captureLiveRatio.push_back(capLive.ms.back() / std::max(svrLive.ms.back(), 0.001));
+#endif
         add(bareQueued, BareLoop(ip, true));
         add(svrQueued, Endpoint(ip, true));
+#ifdef VARNIX_BENCH_CAPTURE
+        add(capQueued, Endpoint(ip, true, file));
+        captureQueuedRatio.push_back(capQueued.ms.back() / std::max(svrQueued.ms.back(), 0.001));
+        ::unlink(file);
+#endif
         add(qtQueued, QtLoop(ip));
     }
     sim.terminate();
@@ -261,7 +320,16 @@ int main(int argc, char** argv) {
     const double queuedRatio = Median(svrQueued.ms) / std::max(Median(bareQueued.ms), 0.001);
     std::printf("  TUdpSvr / bare loop: live %.2fx, queued %.2fx (target: none lost, within 2x)\n", liveRatio,
                 queuedRatio);
-    const bool allDelivered = svrLive.minDelivered == static_cast<std::size_t>(modules) &&
-                              svrQueued.minDelivered == static_cast<std::size_t>(modules);
+    bool allDelivered = svrLive.minDelivered == static_cast<std::size_t>(modules) &&
+                        svrQueued.minDelivered == static_cast<std::size_t>(modules);
+#ifdef VARNIX_BENCH_CAPTURE
+    for (const Series* s : {&capLive, &capQueued})
+        std::printf("  %-44s %7.1f ms  delivered %zu\n", s->name, Median(s->ms), s->minDelivered);
+    std::printf(
+        "  capture costs (median of paired rounds): live %+.1f %%, queued %+.1f %% (target: at most 10 %%)\n",
+        100.0 * (Median(captureLiveRatio) - 1.0), 100.0 * (Median(captureQueuedRatio) - 1.0));
+    allDelivered = allDelivered && capLive.minDelivered == static_cast<std::size_t>(modules) &&
+                   capQueued.minDelivered == static_cast<std::size_t>(modules);
+#endif
     return allDelivered ? 0 : 1;
 }

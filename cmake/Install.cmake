@@ -94,9 +94,30 @@ function(varnix_install_desktop_files component)
   add_dependencies(varnix_package_files varnix_icons)
 endfunction()
 
+# The Wireshark dissector of the module protocol (data/wireshark/vorz.lua), in the folder where
+# Debian's Wireshark loads Lua plugins: the "Global Lua Plugins" line of `tshark -G folders`, or,
+# without tshark at configure time, Debian's multiarch folder that line names.
+function(varnix_install_dissector component)
+  if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(folder lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+  else()
+    set(folder lib/wireshark/plugins)
+  endif()
+  find_program(VARNIX_TSHARK tshark)
+  if(VARNIX_TSHARK)
+    execute_process(COMMAND ${VARNIX_TSHARK} -G folders OUTPUT_VARIABLE folders ERROR_QUIET
+                    RESULT_VARIABLE status)
+    if(status EQUAL 0 AND folders MATCHES "Global Lua Plugins:[ \t]*${VARNIX_PACKAGE_PREFIX}/([^\n]+)")
+      string(STRIP "${CMAKE_MATCH_1}" folder)
+    endif()
+  endif()
+  install(FILES ${_data}/wireshark/vorz.lua DESTINATION ${folder} COMPONENT ${component})
+endfunction()
+
 varnix_install_docs(main varnix)
 varnix_install_docs(sim varnix-sim)
 varnix_install_desktop_files(main)
+varnix_install_dissector(main)
 varnix_install_program(varnix COMPONENT main LOW_PORTS)
 varnix_install_program(varnix-cli COMPONENT main LOW_PORTS)
 # The simulator answers module searches; it is for demonstrations and training, so it comes in

@@ -21,7 +21,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_MAIN_PACKAGE_NAME varnix)
 set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS libcap2-bin)
-set(CPACK_DEBIAN_MAIN_PACKAGE_SUGGESTS varnix-sim)
+set(CPACK_DEBIAN_MAIN_PACKAGE_SUGGESTS "varnix-sim, wireshark | tshark")
 # Description: a synopsis line, then the long text (lines of at most 80 characters).
 set(CPACK_DEBIAN_MAIN_DESCRIPTION "configure serial-to-Ethernet device servers (VOR-Z modules)
 Varnix finds VOR-Z serial-to-Ethernet modules on the local network, even
@@ -35,7 +35,10 @@ The package holds the window (varnix, listed as Varnix in the desktop menu) and
 the command-line tool varnix-cli for scripts and for setting up many modules
 from a spreadsheet. Both may serve firmware upgrades on the low ports 9, 67
 and 69 without root: installing gives them the capability
-cap_net_bind_service (with setcap from libcap2-bin).")
+cap_net_bind_service (with setcap from libcap2-bin).
+.
+A Wireshark dissector for the module protocol comes with it, so captures the
+programs write for support open decoded in Wireshark and tshark.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME varnix-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION net)
