@@ -89,7 +89,7 @@ void TLane::Search() {
 }
 
 void TLane::Received(const TIdBytes& data, const std::string& peer, std::uint16_t peerPort) {
-    const TDatagramClass c = ClassifyDatagram(data, peerPort);
+    const TDatagramClass c = ClassifyDatagram(data, svr_->RolePort(peerPort));
     if (std::holds_alternative<TSearchReply>(c) || std::holds_alternative<TIgnoredDatagram>(c))
         return; // search replies are for anyone; ignored lengths are nobody's
     const bool fromModule = serving_ && peer == module_.PeerAddr;

@@ -186,6 +186,19 @@ TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& stor
     return p;
 }
 
+TPreparedSave PrepareSaveOf(const TModuleSettings& before, const TBlockStore& store,
+                            const TModuleSettings& wanted) {
+    QList<TAssignment> list;
+    for (const TFieldDef& f : FieldTable()) {
+        if (!FieldWritable(f, before) || !FieldShown(f, wanted))
+            continue;
+        const QJsonValue value = f.Get(wanted);
+        if (value != f.Get(before))
+            list.push_back(TAssignment{&f, value});
+    }
+    return PrepareSave(before, store, list, TPrepareMode::Strict);
+}
+
 QList<TMismatch> CompareReadBack(const TPreparedSave& save, const TModuleSettings& readBack) {
     QList<TMismatch> out;
     for (const TFieldDef& f : FieldTable()) {

@@ -53,6 +53,11 @@ enum class TPrepareMode { Strict, Lenient };
 TPreparedSave PrepareSave(const TModuleSettings& before, const TBlockStore& store,
                           const QList<TAssignment>& list, TPrepareMode mode = TPrepareMode::Strict);
 
+// The same for settings edited as a whole (a parameter page): every writable field whose value
+// differs from the read is an assignment, checked and planned as above (strict).
+TPreparedSave PrepareSaveOf(const TModuleSettings& before, const TBlockStore& store,
+                            const TModuleSettings& wanted);
+
 // Fields of the sent groups whose read-back value differs from what was sent. A Modbus field
 // that the read-back reply's kind does not carry is not compared.
 struct TMismatch {

@@ -112,6 +112,7 @@ void TVerifyJob::Judge(std::size_t item, const TReadResult& r) {
         return;
     }
     o.ReadError.clear();
+    o.ReadBack = r;
     o.Mismatches = items_[item].Compare(r.Settings);
     if (o.Mismatches.isEmpty()) {
         o.Verified = true;

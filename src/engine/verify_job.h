@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace varnix {
@@ -28,11 +29,12 @@ struct TVerifyItem {
 
 struct TVerifyOutcome {
     bool Verified = false;
-    bool Seen = false;           // it answered a search under its MAC
-    TFoundModule Where;          // where it answered last
-    std::int64_t AfterMs = 0;    // from the end of the save to the read-back that proved it
-    QList<TMismatch> Mismatches; // of the last read-back (empty when it never read back)
-    QString ReadError;           // why the last read-back failed, if it did
+    bool Seen = false;                   // it answered a search under its MAC
+    TFoundModule Where;                  // where it answered last
+    std::int64_t AfterMs = 0;            // from the end of the save to the read-back that proved it
+    QList<TMismatch> Mismatches;         // of the last read-back (empty when it never read back)
+    QString ReadError;                   // why the last read-back failed, if it did
+    std::optional<TReadResult> ReadBack; // the last read-back that succeeded
 };
 
 struct TVerifyOptions {

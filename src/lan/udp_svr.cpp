@@ -389,6 +389,14 @@ void TUdpSvr::SetTurnBudget(int maxBatches, int maxMicroseconds) {
     turnMicroseconds_ = std::max(1, maxMicroseconds);
 }
 
+std::uint16_t TUdpSvr::RolePort(std::uint16_t peerPort) const {
+    if (peerPort == options_.PortZ2)
+        return varnix::PortZ2;
+    if (peerPort == options_.PortZ3)
+        return varnix::PortZ3;
+    return peerPort;
+}
+
 void TUdpSvr::PollNow() {
     const std::uint64_t generation = generation_;
     const std::vector<std::shared_ptr<Binding>> bindings = bindings_;
@@ -646,7 +654,7 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
                 }
             }
         },
-        ClassifyDatagram(datagram, peerPort));
+        ClassifyDatagram(datagram, RolePort(peerPort)));
 }
 
 } // namespace varnix

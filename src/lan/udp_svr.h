@@ -160,6 +160,10 @@ public:
     void HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                         std::uint16_t peerPort);
 
+    // The module port a datagram's source port stands for: the endpoint's PortZ2 and PortZ3 (moved
+    // in tests and the demo) are the protocol's 1500 and 1901, which tell a module's family.
+    std::uint16_t RolePort(std::uint16_t peerPort) const;
+
     // Handles at once what the sockets hold now, as the event loop would on its next turns (a
     // bounded amount per binding). A timer that ends a wait on "nothing more came" calls this
     // first: on a busy machine the event loop may run the timer before the socket's turn, with

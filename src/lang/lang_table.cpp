@@ -391,6 +391,22 @@ constexpr TLangRow Rows[] = {
     {"lang_Hint_UpPortError", "端口 %1：%2", "Port %1: %2"},
     // Debugging window: a command name may not contain '&'.
     {"lang_Hint_FrameCmd_NoAmp", "不能包含'&&'字符", "The name may not contain the character '&'"},
+    // LAN reads and saves on the engine: refusals, foreign traffic, verification.
+    {"lang_Hint_ReadFailed", "读取失败：%1", "Read failed: %1"},
+    {"lang_Hint_LanForeign", "已忽略 %1 个来自其他主机的数据包（只接受被读取模块的回复）",
+     "%1 datagram(s) from another host were ignored (only the module read is listened to)"},
+    {"lang_Hint_SaveBusy", "上一次保存尚未结束，请等待其完成后再保存",
+     "A save is still running; wait until it has ended before saving again"},
+    {"lang_Hint_ReadFirstLan", "请先点击该模块所在的行读取其参数，保存时以读取到的参数为基础",
+     "Read the module first (click its row): a save is built from what the module reported"},
+    {"lang_Hint_SaveRefused", "未保存：%1", "Not saved: %1"},
+    {"lang_Hint_Verifying", "正在校验：重新搜索该模块并回读其参数……",
+     "Verifying: searching for the module again and reading it back..."},
+    {"lang_Hint_SaveVerified", "保存并校验成功：%1 个参数已更改", "Saved and verified: %1 field(s) changed"},
+    {"lang_Hint_SaveNotSeen", "未校验：模块 %1 在保存后 %2 秒内没有再次应答",
+     "Not verified: the module did not answer under %1 within %2 s after the save"},
+    {"lang_Hint_SaveMismatch", "未校验：回读的参数与发送的不符：%1",
+     "Not verified: what the module reads back differs from what was sent: %1"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

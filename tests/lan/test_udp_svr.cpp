@@ -261,7 +261,7 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
         order.push_back("params");
         base = b;
         EXPECT_EQ(p.size(), 1u);
-        EXPECT_EQ(family, FamilyUnknown); // not from port 1500 or 1901
+        EXPECT_EQ(family, FamilyZ2); // from the port that plays the modules' 1500
         EXPECT_EQ(source, 0);
         EXPECT_TRUE(std::equal(params.begin(), params.end(), store.BasePort.begin()));
     };
@@ -292,7 +292,7 @@ TEST_F(Fixture, RepliesBecomeEventsAndFillTheStoreFirst) {
 
     const std::vector<std::string> expected{"receive 130", "params",      "receive 50",  "cloud D",
                                             "receive 85",  "heart",       "receive 302", "httpd /ab 200",
-                                            "receive 4",   "modbus 4 10", "receive 36",  "search M 4017 0 0",
+                                            "receive 4",   "modbus 4 10", "receive 36",  "search M 4017 2 0",
                                             "receive 4",   "receive 2",   "receive 40"};
     EXPECT_EQ(order, expected);
     EXPECT_EQ(base.StaticIP, "10.77.0.50");

@@ -291,6 +291,15 @@ inline constexpr QStringView Keys[] = {
     u"lang_Hint_UpPortInUse",
     u"lang_Hint_UpPortError",
     u"lang_Hint_FrameCmd_NoAmp",
+    u"lang_Hint_ReadFailed",
+    u"lang_Hint_LanForeign",
+    u"lang_Hint_SaveBusy",
+    u"lang_Hint_ReadFirstLan",
+    u"lang_Hint_SaveRefused",
+    u"lang_Hint_Verifying",
+    u"lang_Hint_SaveVerified",
+    u"lang_Hint_SaveNotSeen",
+    u"lang_Hint_SaveMismatch",
 };
 
 struct TQuotedRow {

@@ -85,32 +85,40 @@ TEST(SearchHealth, AnEmptySearchNamesTheAddressesTriedAndTheLikelyCauses) {
 
 TEST(SearchHealth, WindowSaveIsJournalledWithTheBytesTheModuleReported) {
     TWindowHarness h;
-    TBlockStore reported;
-    reported.BasePort.fill(0x11);
-    TSavePlan plan;
-    plan.Ok = true;
-    TIdBytes base(reported.BasePort.begin(), reported.BasePort.begin() + BaseBlockSize);
+    TReadResult read;
+    read.Store.BasePort.fill(0x11);
+    read.Store.Modbus = {0x00, 0x01, 0x00, 0xC8, 0x00, 0x03, 0xE8};
+    TIdBytes base(read.Store.BasePort.begin(), read.Store.BasePort.begin() + BaseBlockSize);
     base[5] = 0x22;
-    const TIdBytes port(reported.BasePort.begin() + BaseBlockSize,
-                        reported.BasePort.begin() + ParamReplySize);
-    plan.Steps = {TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, base, 500},
-                  TSaveStep{0x06, 1500, TSaveTarget::SelectedRow, port, 500},
-                  TSaveStep{0x02, 1500, TSaveTarget::SelectedRow, {}, 0}};
-    const TDeviceRow row{QStringLiteral("10.77.0.50"),
-                         QStringLiteral("Line-1"),
-                         QStringLiteral("00 1A 2B 3C 4D 5E"),
-                         QStringLiteral("4017"),
-                         FamilyZ2,
-                         0};
-    ASSERT_TRUE(JournalWindowSave(h.Home(), row, plan, reported));
-    const TJournalRead read = ReadJournal(h.Home() + QStringLiteral("/journal.jsonl"));
-    ASSERT_EQ(read.Entries.size(), 1);
-    const TJournalEntry& e = read.Entries.front();
+    const TIdBytes port(read.Store.BasePort.begin() + BaseBlockSize,
+                        read.Store.BasePort.begin() + ParamReplySize);
+    TSaveReport report;
+    report.Steps = {
+        TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, base, 500},
+        TSaveStep{0x06, 1500, TSaveTarget::SelectedRow, port, 500},
+        TSaveStep{0x24, 1500, TSaveTarget::SelectedRow, {0x01, 0x01, 0x00, 0xC8, 0x00, 0x03, 0xE8}, 0},
+        TSaveStep{0x02, 1500, TSaveTarget::SelectedRow, {}, 0}};
+    report.AckOf = {TAck{'K'}, TAck{'K'}, TAck{'P'}, std::nullopt};
+    report.Arrived = {{0, TAck{'K'}}, {1, TAck{'K'}}, {2, TAck{'P'}}};
+    TFoundModule m;
+    m.Ip = "10.77.0.50";
+    m.Name = "Line-1";
+    m.Mac = "00 1A 2B 3C 4D 5E";
+    m.Family = FamilyZ2;
+    ASSERT_TRUE(JournalWindowSave(h.Home(), m, read, report));
+    const TJournalRead journal = ReadJournal(h.Home() + QStringLiteral("/journal.jsonl"));
+    ASSERT_EQ(journal.Entries.size(), 1);
+    const TJournalEntry& e = journal.Entries.front();
     EXPECT_EQ(e.Family, QStringLiteral("Z2"));
-    EXPECT_EQ(e.Outcome, QStringLiteral("sent"));
-    // The port block goes out as reported, so only the base block is a change: old -> new bytes.
-    ASSERT_EQ(e.Changes.size(), 1);
+    EXPECT_EQ(e.Outcome, QStringLiteral("password"));
+    EXPECT_EQ(e.Acks,
+              (QStringList{QStringLiteral("0x05 K"), QStringLiteral("0x06 K"), QStringLiteral("0x24 P")}));
+    // The port block goes out as reported, so the base and the Modbus block are the changes.
+    ASSERT_EQ(e.Changes.size(), 2);
     EXPECT_EQ(e.Changes[0].Field, QStringLiteral("block 0x05"));
     EXPECT_TRUE(e.Changes[0].Old.toString().startsWith(QStringLiteral("11 11 11 11 11 11 11")));
     EXPECT_TRUE(e.Changes[0].New.toString().startsWith(QStringLiteral("11 11 11 11 11 22 11")));
+    EXPECT_EQ(e.Changes[1].Field, QStringLiteral("block 0x24"));
+    EXPECT_EQ(e.Changes[1].Old.toString(), QStringLiteral("00 01 00 C8 00 03 E8"));
+    EXPECT_EQ(e.Changes[1].New.toString(), QStringLiteral("01 01 00 C8 00 03 E8"));
 }

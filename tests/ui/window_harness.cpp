@@ -1,5 +1,9 @@
 #include "window_harness.h"
 
+#include "ui/main/log_pane.h"
+
+#include <gtest/gtest.h>
+
 #include "ui/main/fleet_view.h"
 
 #include "core/blocks.h"
@@ -36,19 +40,24 @@ TSink::~TSink() {
     ::close(fd_);
 }
 
-std::vector<TIdBytes> TSink::Drain(int ms) const {
+std::vector<TIdBytes> TSink::Drain(int ms) {
     std::vector<TIdBytes> out;
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, ms) <= 0)
         return out;
     for (;;) {
         std::uint8_t buf[2048];
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        socklen_t len = sizeof last_;
+        const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&last_), &len);
         if (n < 0)
             break;
         out.emplace_back(buf, buf + n);
     }
     return out;
+}
+
+void TSink::Reply(const TIdBytes& data) const {
+    ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&last_), sizeof last_);
 }
 
 std::vector<TPaneLine> PaneLines(QPlainTextEdit* pane) {
@@ -125,12 +134,11 @@ TWindowHarness::TWindowHarness(bool chinese, const QString& programDir) {
     o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
     o.Udp.PortZ2 = Z2.Port();
     o.Udp.PortZ3 = Z3.Port();
-    o.Udp.Store = &Store;
     o.Udp.ReceiveBufferBytes = 256 * 1024;
     o.Prompts = &Prompts;
     o.OpenUrl = [this](const QUrl& url) { Opened.push_back(url); };
     o.Now = [] { return QDateTime(QDate(2024, 1, 31), QTime(14, 25, 30)); };
-    o.Sleep = [this](std::chrono::milliseconds ms) { Pauses.push_back(static_cast<int>(ms.count())); };
+    o.Clock = &Clock;
     o.SystemIsChinese = chinese;
     win_ = std::make_unique<TFrm_Main>(o);
     About = std::make_unique<TFrm_About>(win_.get(), [this](const QUrl& url) { Opened.push_back(url); });
@@ -154,8 +162,10 @@ TWindowHarness::~TWindowHarness() {
 
 void TWindowHarness::SearchWith(const std::vector<TSearchRow>& rows) {
     win_->Search();
+    // Each reply comes from the socket that plays its family's port, where its commands go.
     for (const TSearchRow& r : rows)
-        Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort);
+        Inject(SearchReply(r.IP, r.Mac, r.Firmware, r.Name), r.SourcePort == 1901 ? Z3.Port() : Z2.Port(),
+               "127.0.0.1");
     win_->FlushPending();
     DrainSinks();
 }
@@ -172,6 +182,24 @@ void TWindowHarness::CheckHealth() {
 
 void TWindowHarness::Inject(const TIdBytes& data, std::uint16_t peerPort, const std::string& peer) {
     win_->Endpoint().HandleDatagram(0, data, peer, peerPort);
+}
+
+void TWindowHarness::Answer(TSink& sink, const std::vector<TIdBytes>& replies) {
+    EXPECT_FALSE(sink.Drain(1000).empty()) << "no command reached the module";
+    win_->FlushPending();
+    const int before = win_->HexPane().LineCount();
+    for (const TIdBytes& r : replies)
+        sink.Reply(r);
+    // Handled once the hex pane shows them (four lines each).
+    EXPECT_TRUE(PumpUntil([&] {
+        win_->FlushPending();
+        return win_->HexPane().LineCount() >= before + 4 * static_cast<int>(replies.size());
+    })) << "the window did not receive every reply";
+}
+
+void TWindowHarness::FinishRead() {
+    Clock.Advance(300);
+    QApplication::processEvents();
 }
 
 void TWindowHarness::ClickRow(int row) {

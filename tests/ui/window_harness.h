@@ -8,17 +8,20 @@
 #include "app/pswd_dialog.h"
 #include "core/block_store.h"
 #include "core/types.h"
+#include "engine/clock.h"
 #include "ui/common/prompts.h"
 #include "ui/main/main_window.h"
 
 #include <QColor>
 #include <QPlainTextEdit>
+
 #include <QTemporaryDir>
 #include <QUrl>
 #include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <netinet/in.h>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,18 +33,23 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace varnix::test {
 
-// A plain UDP socket on 127.0.0.1 with a system-chosen port.
+// A plain UDP socket on 127.0.0.1 with a system-chosen port: it stands in for the modules of one
+// family port. It remembers who sent the last datagram, so a test can answer as a module does: to
+// the address and port the command came from (a lane of the window).
 class TSink {
 public:
     TSink();
     ~TSink();
     std::uint16_t Port() const { return port_; }
     // Every datagram queued now (waits up to ms for the first).
-    std::vector<TIdBytes> Drain(int ms = 200) const;
+    std::vector<TIdBytes> Drain(int ms = 200);
+    // Sends `data` from this socket to the sender of the last datagram drained.
+    void Reply(const TIdBytes& data) const;
 
 private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
+    sockaddr_in last_{};
 };
 
 struct TPaneLine {
@@ -91,6 +99,11 @@ public:
     void CheckHealth();
     // A datagram as if it had come from peer:port on binding 0.
     void Inject(const TIdBytes& data, std::uint16_t peerPort, const std::string& peer = "10.0.0.5");
+    // The module of the last command sent to `sink` answers it with `replies`, and the window has
+    // handled them (the read's quiet time is not over: FinishRead ends it).
+    void Answer(TSink& sink, const std::vector<TIdBytes>& replies);
+    // Lets the running read's quiet time pass: the read is over and the page editable.
+    void FinishRead();
     // Clicks a row of lv_Dev (or the empty space below the rows for -1).
     void ClickRow(int row);
     // Drops whatever the sinks hold.
@@ -102,8 +115,9 @@ public:
     TSink Z2;
     TSink Z3;
     std::vector<QUrl> Opened;
-    std::vector<int> Pauses;
-    TBlockStore Store;
+    // The clock of the window's jobs: pauses, reply waits and verification move only when a test
+    // advances it.
+    TVirtualClock Clock;
     std::unique_ptr<TFrm_About> About;
     std::unique_ptr<TFrm_Pswd> Pswd;
 

@@ -76,6 +76,13 @@ int TDeviceListModel::Flush() {
     return count;
 }
 
+void TDeviceListModel::UpdateRow(int row, TDeviceRow value) {
+    if (row < 0 || row >= rowCount())
+        return;
+    rows_[static_cast<std::size_t>(row)] = std::move(value);
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 void TDeviceListModel::Clear() {
     pending_.clear();
     refused_ = 0;

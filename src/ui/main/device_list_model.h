@@ -27,6 +27,9 @@ struct TDeviceRow {
     QString Version; // firmware number in decimal
     std::int32_t Family = 0;
     int Binding = -1;
+    // Where its search reply came from: its replies count only from there.
+    std::uint32_t PeerAddr = 0; // as ParseIPv4Text gives it
+    std::uint16_t PeerPort = 0;
 };
 
 class TDeviceListModel : public QAbstractTableModel {
@@ -50,6 +53,8 @@ public:
     bool AddRow(TDeviceRow row);
     // Inserts the queued rows; returns how many.
     int Flush();
+    // Replaces a listed row (a module saved with a new address or name).
+    void UpdateRow(int row, TDeviceRow value);
     // Removes every row, queued ones included, and resets RefusedCount.
     void Clear();
     // Rows refused since the last Clear because the list was full.

@@ -4,7 +4,6 @@
 #include "app/login.h"
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
-#include "engine/save_executor.h"
 #include "lan/local_addresses.h"
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
@@ -16,6 +15,7 @@
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
+#include "ui/main/lan_link.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/serial_link.h"
 #include "ui/main/window_journal.h"
@@ -160,6 +160,19 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     ui->rztbsht_Z3->layout()->addWidget(z2Page_);
     z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
     ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
+    lan_ = new TLanLink(
+        {z2Page_, z3Page_, this, options_.Clock, options_.Udp, options_.ProgramDir,
+         [] {
+             return TLogin{DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword)};
+         },
+         [this] { ShowPswd(); },
+         [this](const TIdBytes& d, const std::string& dest, const std::string& local, std::uint16_t destPort,
+                std::uint16_t localPort) { ShowSendTraffic(d, dest, local, destPort, localPort); },
+         [this](const TIdBytes& d, const std::string& peer, const std::string& local, std::uint16_t peerPort,
+                std::uint16_t localPort) { ShowReceiveTraffic(d, peer, local, peerPort, localPort); },
+         [this](const TFoundModule& before, const TFoundModule& now) { ModuleMoved(before, now); },
+         options_.VerifyTimeoutMs},
+        this);
     connect(z2Page_, &TZ2Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ2); });
     connect(z3Page_, &TZ3Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ3); });
     // Z1 modules are written over the serial port only: on the LAN this button has nothing to
@@ -251,36 +264,11 @@ void TFrm_Main::WireEndpoint() {
     };
     svr.OnStatus = [this](std::int32_t code, const std::string& text) { ShowStatus(code, Shown(text)); };
     svr.OnSearchReply = [this](const TSearchHit& h) {
-        AddDeviceRow(Shown(h.Reply.IP), Shown(h.Reply.Name), Shown(h.Reply.MAC), Shown(h.Reply.Firmware),
-                     h.Reply.Family, h.Binding);
-    };
-    // Each reply is in the store when its event comes; the copy keeps what the module reported,
-    // for the journal's old values, after a save has encoded new values into the store.
-    svr.OnDeviceParams = [this](const TBaseParam& base, const TarrComParam&, std::int32_t family,
-                                std::int32_t) {
-        reported_ = udp_->Store();
-        ParamsReplied(base.UserMAC, family);
-    };
-    svr.OnCloudParams = [this](const TarrCloudParam&, std::int32_t, std::int32_t) {
-        reported_ = udp_->Store();
-        received_.Cloud = true;
-        ShowRead();
-    };
-    svr.OnHeartParams = [this](const std::array<std::uint8_t, HeartBlockSize>&, std::int32_t, std::int32_t) {
-        reported_ = udp_->Store();
-        received_.Heart = true;
-        ShowRead();
-    };
-    svr.OnHttpdTexts = [this](const std::string&, const std::string&) {
-        reported_ = udp_->Store();
-        received_.Httpd = true;
-        ShowRead();
-    };
-    svr.OnModbusParams = [this](const TModbusParam& param, int kind) {
-        reported_ = udp_->Store();
-        received_.ModbusKind = kind;
-        received_.Modbus = param;
-        ShowRead();
+        TDeviceRow row{Shown(h.Reply.IP),       Shown(h.Reply.Name), Shown(h.Reply.MAC),
+                       Shown(h.Reply.Firmware), h.Reply.Family,      h.Binding};
+        row.PeerAddr = ParseIPv4Text(h.PeerAddr).value_or(0);
+        row.PeerPort = h.PeerPort;
+        AddDeviceRow(std::move(row));
     };
 }
 
@@ -620,9 +608,8 @@ void TFrm_Main::Search() {
     health_->SearchStarted();
 }
 
-void TFrm_Main::AddDeviceRow(const QString& ip, const QString& name, const QString& mac,
-                             const QString& version, std::int32_t family, int binding) {
-    if (!devices_->AddRow({ip, name, mac, version, family, binding})) {
+void TFrm_Main::AddDeviceRow(TDeviceRow row) {
+    if (!devices_->AddRow(std::move(row))) {
         if (devices_->RefusedCount() == 1)
             LogLine(Text("lang_Hint_DevListFull").arg(TDeviceListModel::MaxRows), kColourRed);
         return;
@@ -654,21 +641,43 @@ void TFrm_Main::NoTarget() {
     LogLine(Text("lang_Hint_NoTarget"), kColourRed);
 }
 
-void TFrm_Main::RunSavePlan(const TSavePlan& plan) {
-    const auto selected = SelectedDevice();
+QString TFrm_Main::CurrentMac() const {
+    return currentMac_;
+}
+
+std::optional<TFoundModule> TFrm_Main::SelectedModule() const {
+    const auto row = SelectedRow();
+    if (!row)
+        return std::nullopt;
+    const TDeviceRow& r = devices_->Row(*row);
+    return TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding));
+}
+
+void TFrm_Main::SaveFromPage(std::int32_t family) {
+    const auto selected = SelectedModule();
     if (!selected) {
         NoTarget();
         return;
     }
-    const TLanTarget sel{selected->Binding, DisplayToBytes(QString(selected->Mac).remove(u' '))};
-    TLanTarget cur;
-    if (currentDevice_)
-        cur = {currentBinding_, DisplayToBytes(currentMac_)};
-    ExecuteSavePlan(*udp_, plan, sel, cur, DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword),
-                    options_.Sleep);
-    if (QString error;
-        !JournalWindowSave(options_.ProgramDir, devices_->Row(*SelectedRow()), plan, reported_, &error))
-        LogLine(error, kColourRed);
+    lan_->Save(family, selected);
+}
+
+void TFrm_Main::ModuleMoved(const TFoundModule& before, const TFoundModule& now) {
+    // Every row of the module (one per adapter it answered through) shows where it is now.
+    for (int i = 0; i < devices_->rowCount(); ++i) {
+        TDeviceRow r = devices_->Row(i);
+        if (MacKey(r.Mac.toStdString()) != MacKey(before.Mac))
+            continue;
+        r.IP = Shown(now.Ip);
+        r.Name = Shown(now.Name);
+        r.Mac = Shown(now.Mac);
+        r.Version = QString::number(now.Firmware);
+        if (udp_->BindingAddress(r.Binding) == now.Local) {
+            r.PeerAddr = ParseIPv4Text(now.PeerAddr).value_or(0);
+            r.PeerPort = now.PeerPort;
+        }
+        devices_->UpdateRow(i, std::move(r));
+    }
 }
 
 void TFrm_Main::lv_DevClick() {
@@ -678,30 +687,13 @@ void TFrm_Main::lv_DevClick() {
         return;
     }
     const TDeviceRow r = devices_->Row(*row);
-    ReadStarted();
     currentMac_ = QString(r.Mac).remove(u' ');
     LogOk(Text("lang_ts_Read") + QStringLiteral(" [ Mac : ") + r.Mac + QStringLiteral(" ]"));
-    const std::string mac = DisplayToBytes(currentMac_);
-    const std::string user = DisplayToBytes(LoginUserName);
-    const std::string password = DisplayToBytes(LoginPassword);
-    switch (r.Family) {
-    case FamilyUnknown:
+    if (r.Family == FamilyZ2 || r.Family == FamilyZ3) {
+        lan_->Read(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)));
+    } else {
         SetPageMode(0);
         LogLine(Text("lang_Hint_VerIncompatible"), kColourRed);
-        break;
-    case FamilyZ2: {
-        currentBinding_ = r.Binding;
-        bool ok = false;
-        const int firmware = r.Version.toInt(&ok);
-        currentDevice_ = TDeviceRef{r.Binding, r.Mac, r.Family, ok ? firmware : 0};
-        udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRead);
-        break;
-    }
-    case FamilyZ3:
-        udp_->SendCommandZ3(r.Binding, mac, user, password, CmdRead);
-        break;
-    default:
-        break;
     }
 }
 
@@ -724,10 +716,6 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
     TDeviceRow r;
     if (row)
         r = devices_->Row(*row);
-    const std::string mac = DisplayToBytes(QString(r.Mac).remove(u' '));
-    const std::string user = DisplayToBytes(LoginUserName);
-    const std::string password = DisplayToBytes(LoginPassword);
-
     if (name == u"mni_CopeAllMac") {
         if (devices_->rowCount() == 0)
             return;
@@ -757,12 +745,11 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
         const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
         OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
     } else if (name == u"mni_Restart") {
-        udp_->SendCommandZ2(r.Binding, mac, user, password, CmdRestart);
+        // Restart goes to port 1500 for every family; a module of incompatible firmware too.
+        lan_->Command(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)), CmdRestart);
     } else if (name == u"mni_Reset") {
-        if (r.Family == FamilyZ2)
-            udp_->SendCommandZ2(r.Binding, mac, user, password, CmdFactoryReset);
-        else if (r.Family == FamilyZ3)
-            udp_->SendCommandZ3(r.Binding, mac, user, password, CmdFactoryReset);
+        if (r.Family == FamilyZ2 || r.Family == FamilyZ3)
+            lan_->Command(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)), CmdFactoryReset);
     } else if (name == u"mni_CopyTheMac") {
         QGuiApplication::clipboard()->setText(r.Mac);
     }

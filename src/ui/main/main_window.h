@@ -5,9 +5,11 @@
 // routes its events to the panes, the device list and the pages.
 
 #include "app/settings.h"
+#include "engine/module_ref.h"
 #include "lan/udp_svr.h"
 #include "model/module_settings.h"
 #include "ui/common/prompts.h"
+#include "ui/main/device_list_model.h"
 #include "ui/main/pages/page_host.h"
 
 #include <QDateTime>
@@ -41,6 +43,7 @@ class TZ1Page;
 class TZ2Page;
 class TZ3Page;
 class TSerialLink;
+class TLanLink;
 class TClock;
 class TSearchHealth;
 
@@ -56,11 +59,11 @@ struct TMainOptions {
     std::function<void(const QUrl&)> OpenUrl;
     // The clock of the export file name; the local time when empty.
     std::function<QDateTime()> Now;
-    // The plain pauses of a LAN save; std::this_thread::sleep_for when empty.
-    std::function<void(std::chrono::milliseconds)> Sleep;
-    // The clock of the serial jobs (their pauses and reply waits); RealClock() when null. Must
+    // The clock of the LAN and serial jobs (pauses, reply waits, verification); RealClock() when null. Must
     // outlive the window.
     TClock* Clock = nullptr;
+    // How long a saved module has to answer again and read back what was sent.
+    int VerifyTimeoutMs = 15000;
     // Default of the "Language" setting; the system language test when unset.
     std::optional<bool> SystemIsChinese;
 };
@@ -115,15 +118,13 @@ public:
 
     // --- Device list. ---
     void Search();
-    void AddDeviceRow(const QString& ip, const QString& name, const QString& mac, const QString& version,
-                      std::int32_t family, int binding);
+    void AddDeviceRow(TDeviceRow row);
     void lv_DevClick();
     // Run when the pop-up menu opens: repeats the click handler.
     void pm_NetDevPopup();
     void ExportDevices();
-    // The last clicked row's MAC without spaces, and the binding of the last clicked Z2 row.
-    const QString& CurrentMac() const { return currentMac_; }
-    int CurrentBinding() const { return currentBinding_; }
+    // The MAC (without spaces) of the module last read.
+    QString CurrentMac() const;
     int DeviceCount() const;
 
     TUdpSvr& Endpoint() { return *udp_; }
@@ -138,13 +139,14 @@ public:
     std::optional<TDeviceRef> SelectedDevice();
     // A save pressed with no row selected: layout without a device and the no-target hint in red.
     void NoTarget();
-    // Sends a save plan through the window's endpoint (plain pauses between datagrams).
-    void RunSavePlan(const TSavePlan& plan);
+    // The module of the selected row, if any.
+    std::optional<TFoundModule> SelectedModule() const;
+    // The LAN reads, saves and commands (the engine's jobs).
+    TLanLink& LanLink() { return *lan_; }
 
     // --- IPageHost. ---
     void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
     IUserPrompts& Prompts() override { return *prompts_; }
-    TBlockStore& Store() override { return udp_->Store(); }
     void OpenDataDebug() override;
 
     // --- ISettingsTarget (the load steps and the save read these controls). ---
@@ -184,14 +186,10 @@ private:
     void ShowParamPage(int index);
     void OpenUrl(const QUrl& url);
     std::optional<int> SelectedRow() const;
-    // A click on a row starts a read: the pages forget the module they showed.
-    void ReadStarted();
-    // A 130-byte reply: the selected module's own is shown on its family's page and logged.
-    void ParamsReplied(const std::string& userMac, std::int32_t family);
-    // A reply of the module being read: decoded with the replies before it and shown on its page.
-    void ShowRead();
-    // A page's save button: the save built from the module's read with the page's values on top.
+    // A page's save button: the save of the selected row's module, built from its read.
     void SaveFromPage(std::int32_t family);
+    // A saved module answered again at `now`: its rows show it.
+    void ModuleMoved(const TFoundModule& before, const TFoundModule& now);
     void SetVisibleIfPresent(const char* name, bool visible);
 
     std::unique_ptr<Ui::TFrm_Main> ui;
@@ -199,7 +197,6 @@ private:
     std::unique_ptr<TQtPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;
     std::unique_ptr<TUdpSvr> udp_;
-    TBlockStore reported_; // the blocks as the module last reported them (journal old values)
     TLogPane* log_ = nullptr;
     TLogPane* hex_ = nullptr;
     TSearchHealth* health_ = nullptr;
@@ -215,6 +212,7 @@ private:
     TZ2Page* z2Page_ = nullptr;
     TZ3Page* z3Page_ = nullptr;
     TSerialLink* serial_ = nullptr;
+    TLanLink* lan_ = nullptr;
 
     TFrm_About* about_ = nullptr;
     TFrm_Pswd* pswd_ = nullptr;
@@ -223,15 +221,7 @@ private:
     TDataDebugOpener dataDebugOpener_;
 
     int pageMode_ = -1;
-    QString currentMac_;
-    int currentBinding_ = -1;
-    std::optional<TDeviceRef> currentDevice_;
-    // The module whose read the Z2 or Z3 page shows: its row at the click, the replies so far and
-    // the settings decoded from them (what a save from the page is built on).
-    TDeviceRef readRow_;
-    TReceivedBlocks received_;
-    TModuleSettings lastRead_;
-    bool freshRead_ = false; // a read was sent; its first 130-byte reply shows it anew
+    QString currentMac_; // the last clicked row's MAC, without spaces
     QString cmdFilePath_;
     bool closed_ = false;
 

@@ -187,7 +187,6 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
         const TComZ2Params& r = *read_->Result().Z2;
         lastZ2Blocks_ = r.Blocks;
         lastZ2Port_ = opPort_;
-        p_.Host->Store().KeepFromSerialReply(r.KeptStatus, r.KeptSocketFlags);
         p_.Host->SetPageMode(2);
         p_.Z2Page->ClearSettings(); // the module on the cable may be another one
         p_.Z2Page->ShowSettings(SerialZ2Settings(r.Blocks));

@@ -2,6 +2,10 @@
 
 #include "core/convert.h"
 #include "lan/lan_protocol.h"
+#include "lan/save_plan.h"
+#include "lang/text_codec.h"
+
+#include <algorithm>
 
 namespace varnix {
 
@@ -9,6 +13,19 @@ namespace {
 
 QString HexText(const TIdBytes& bytes) {
     return QString::fromStdString(BytesToHexDump(bytes)).trimmed();
+}
+
+QString OutcomeWord(TOutcome o) {
+    switch (o) {
+    case TOutcome::Ok:
+        return QStringLiteral("acknowledged");
+    case TOutcome::Password:
+        return QStringLiteral("password");
+    case TOutcome::ModuleError:
+        return QStringLiteral("error");
+    default:
+        return QStringLiteral("no-answer");
+    }
 }
 
 } // namespace
@@ -24,29 +41,37 @@ bool JournalBlocks(const QString& programDir, TJournalEntry entry, const std::ve
     return AppendJournal(JournalPath(programDir), entry, error);
 }
 
-bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
-                       const TBlockStore& reported, QString* error) {
-    if (!plan.Ok)
-        return true;
-    TJournalEntry e;
-    e.Mac = row.Mac;
-    e.Ip = row.IP;
-    e.Name = row.Name;
-    e.Family = row.Family == FamilyZ3   ? QStringLiteral("Z3")
-               : row.Family == FamilyZ2 ? QStringLiteral("Z2")
-                                        : QString();
-    e.Link = QStringLiteral("lan");
-    e.Outcome = QStringLiteral("sent");
+std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadResult& read) {
     std::vector<TWrittenBlock> blocks;
-    for (const TSaveStep& s : plan.Steps) {
+    for (const TSaveStep& s : report.Steps) {
         if (s.Payload.empty())
             continue;
-        TBlockStore copy = reported;
-        const std::span<const std::uint8_t> old = WrittenBlock(copy, s.Code);
-        blocks.push_back({QStringLiteral("block 0x%1").arg(s.Code, 2, 16, QLatin1Char('0')),
-                          TIdBytes(old.begin(), old.end()), s.Payload});
+        TBlockStore copy = read.Store;
+        TIdBytes old;
+        if (s.Code == CmdWriteModbus) {
+            // The Modbus block as the read's reply brought it, as long as the block sent.
+            const std::size_t n = std::min(s.Payload.size(), copy.Modbus.size());
+            old.assign(copy.Modbus.begin(), copy.Modbus.begin() + static_cast<std::ptrdiff_t>(n));
+        } else {
+            const std::span<const std::uint8_t> block = WrittenBlock(copy, s.Code);
+            old.assign(block.begin(), block.end());
+        }
+        blocks.push_back({QStringLiteral("block 0x%1").arg(s.Code, 2, 16, QLatin1Char('0')), old, s.Payload});
     }
-    return JournalBlocks(programDir, e, blocks, error);
+    return blocks;
+}
+
+bool JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
+                       const TSaveReport& report, QString* error) {
+    TJournalEntry e;
+    e.Mac = QString::fromStdString(module.Mac);
+    e.Ip = QString::fromStdString(module.Ip);
+    e.Name = BytesToDisplay(module.Name);
+    e.Family = FamilyText(module.Family);
+    e.Link = QStringLiteral("lan");
+    e.Acks = report.Words();
+    e.Outcome = OutcomeWord(report.Outcome());
+    return JournalBlocks(programDir, e, WrittenBlocks(report, read), error);
 }
 
 } // namespace varnix

@@ -1,14 +1,14 @@
 #pragma once
 // The journal lines of the saves the window sends, over the LAN or a serial line. The window
 // writes whole blocks, so each change is a block, old -> new bytes as hex: the bytes the module
-// reported on its last read and the bytes sent. Blocks sent exactly as reported change nothing
-// and are left out. No widgets.
+// reported in the read the save was built from and the bytes sent, the Modbus block included.
+// Blocks sent exactly as reported change nothing and are left out. No widgets.
 
 #include "app/journal.h"
-#include "core/block_store.h"
 #include "core/types.h"
-#include "lan/save_plan.h"
-#include "ui/main/device_list_model.h"
+#include "engine/module_ref.h"
+#include "engine/read_job.h"
+#include "engine/save_job.h"
 
 #include <QString>
 
@@ -27,10 +27,13 @@ struct TWrittenBlock {
 bool JournalBlocks(const QString& programDir, TJournalEntry entry, const std::vector<TWrittenBlock>& blocks,
                    QString* error = nullptr);
 
-// A LAN save of the row's module: each block of the plan against `reported`, a copy of the
-// blocks as the replies of the last read brought them (the save encodes into the block store in
-// place). Outcome "sent": the window does not wait for the acknowledgements.
-bool JournalWindowSave(const QString& programDir, const TDeviceRow& row, const TSavePlan& plan,
-                       const TBlockStore& reported, QString* error = nullptr);
+// Every block a LAN save wrote, old (from `read`) -> new (as sent).
+std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadResult& read);
+
+// A LAN save of `module`: its blocks, the acknowledgements as they came back ("0x05 K"), and the
+// outcome they add up to ("acknowledged", "no-answer", "password", "error"): a save is proved by
+// its read-back, which the window reports in its log.
+bool JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
+                       const TSaveReport& report, QString* error = nullptr);
 
 } // namespace varnix

@@ -45,7 +45,6 @@ public:
     void SetPageMode(int mode) override { Modes.push_back(mode); }
     void WriteLog(const QString& text, const QColor& colour) override { Log.emplace_back(text, colour); }
     IUserPrompts& Prompts() override { return Scripted; }
-    TBlockStore& Store() override { return BlockStore; }
     void OpenDataDebug() override { ++DataDebugOpened; }
 };
 

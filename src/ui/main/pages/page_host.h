@@ -15,8 +15,6 @@
 
 namespace varnix {
 
-struct TBlockStore;
-
 // One device-list row as the window's save and read paths need it.
 struct TDeviceRef {
     int Binding = -1;        // index of the local binding the module's search reply arrived on
@@ -35,8 +33,6 @@ public:
     virtual void WriteLog(const QString& text, const QColor& colour) = 0;
     // Questions and messages (the custom baud rate, a field that does not read).
     virtual IUserPrompts& Prompts() = 0;
-    // The program-wide block store; the serial link keeps the bytes a serial reply carries there.
-    virtual TBlockStore& Store() = 0;
     // Opens the network data debugging window.
     virtual void OpenDataDebug() = 0;
 };
