@@ -1,6 +1,7 @@
 #include "cli/fleet_commands.h"
 
 #include "app/journal.h"
+#include "core/blocks.h"
 #include "core/convert.h"
 #include "lan/health_checks.h"
 #include "lan/lan_protocol.h"
@@ -142,15 +143,25 @@ QList<TAssignment> BlockEntryAssignments(const TJournalEntry& e, TFleetContext& 
         return {};
     }
     TBlockStore old = r.Store;
+    TReceivedBlocks got = r.Got;
     for (const TJournalChange& c : e.Changes) {
         bool ok = false;
         const int code = c.Field.mid(8).toInt(&ok, 16);
+        TIdBytes bytes;
+        const bool readable = c.Old.isString() && HexTextToBytes(c.Old.toString().toStdString(), bytes);
+        if (ok && code == CmdWriteModbus && readable && (bytes.size() == 1 || bytes.size() == ModbusBlockMax)) {
+            // The Modbus block as it was, read as the reply of its kind would be.
+            TIdBytes reply(bytes.size() == 1 ? 1 : 64, 0);
+            std::copy(bytes.begin(), bytes.end(), reply.begin());
+            const auto [param, kind] = DecodeModbusAnswer(reply);
+            got.Modbus = param;
+            got.ModbusKind = kind;
+            continue;
+        }
         const std::span<std::uint8_t> block = ok && code > 0 && code < 256
                                                   ? WrittenBlock(old, static_cast<std::uint8_t>(code))
                                                   : std::span<std::uint8_t>();
-        TIdBytes bytes;
-        if (block.empty() || !c.Old.isString() || !HexTextToBytes(c.Old.toString().toStdString(), bytes) ||
-            bytes.size() != block.size()) {
+        if (block.empty() || !readable || bytes.size() != block.size()) {
             problems
                 << QStringLiteral("%1: the old bytes were not recorded or do not fit the block").arg(c.Field);
             continue;
@@ -160,7 +171,7 @@ QList<TAssignment> BlockEntryAssignments(const TJournalEntry& e, TFleetContext& 
     if (!problems.isEmpty())
         return {};
     const TModuleSettings before =
-        DecodeModuleSettings(found.front().Family, found.front().Firmware, old, r.Got);
+        DecodeModuleSettings(found.front().Family, found.front().Firmware, old, got);
     QList<TAssignment> list;
     for (const TFieldChange& c : DiffSettings(r.Settings, before))
         list << TAssignment{c.Field, c.New};
