@@ -166,8 +166,6 @@ Result Endpoint(const std::string& ip, bool queued, const char* captureFile = nu
     Result r;
     TUdpSvrOptions o;
     o.LocalAddresses = [ip] { return std::vector<std::string>{ip}; };
-    TBlockStore store;
-    o.Store = &store;
     TUdpSvr svr(o);
 #ifdef VARNIX_BENCH_CAPTURE
     std::unique_ptr<capture::TCapture> capture;

@@ -37,9 +37,4 @@ void TBlockStore::Clear() {
     *this = TBlockStore{};
 }
 
-TBlockStore& GlobalBlockStore() {
-    static TBlockStore store;
-    return store;
-}
-
 } // namespace varnix

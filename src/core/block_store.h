@@ -44,7 +44,4 @@ struct TBlockStore {
     void Clear();
 };
 
-// The program-wide store, created zero-filled at start and living until exit.
-TBlockStore& GlobalBlockStore();
-
 } // namespace varnix

@@ -118,7 +118,7 @@ TSaveReport TLanSession::Command(const TFoundModule& m, const TLogin& login, std
                                  int timeoutMs) {
     TLane& lane = pool_.Acquire();
     lane.Serve(m);
-    const TSaveStep step{code, lane.PortFor(code), TSaveTarget::SelectedRow, {}, 0};
+    const TSaveStep step{code, lane.PortFor(code), {}, 0};
     TSaveJob job(lane, clock_, m, login, {step}, timeoutMs);
     TSaveReport report;
     bool over = false;

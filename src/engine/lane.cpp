@@ -7,7 +7,6 @@
 namespace varnix {
 
 TLane::TLane(TUdpSvrOptions options) {
-    options.Store = &scratch_;
     svr_ = std::make_unique<TUdpSvr>(std::move(options));
     svr_->OnReceive = [this](const TIdBytes& data, const std::string& peer, const std::string& local,
                              std::uint16_t peerPort, std::uint16_t localPort) {
@@ -99,8 +98,13 @@ void TLane::Received(const TIdBytes& data, const std::string& peer, std::uint16_
             using T = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<T, TStatusDatagram>) {
                 const std::optional<TAck> ack = AckOfStatus(d.Code, d.Text);
-                if (!ack)
-                    return; // an unknown length or another series: not an answer of anyone's
+                if (!ack) {
+                    // An unknown length or another series: no answer, but worth saying when the
+                    // module sent it.
+                    if (fromModule && OnOtherStatus)
+                        OnOtherStatus(d.Code, d.Text);
+                    return;
+                }
                 if (!fromModulePort && !(fromModule && peerPort == lastPort_)) {
                     ++foreign_;
                 } else if (OnAck) {

@@ -58,6 +58,9 @@ public:
     std::function<void(const TAck&)> OnAck;
     std::function<void(TBlockReply block, std::span<const std::uint8_t> bytes)> OnBlock;
     std::function<void(const TModbusDatagram& modbus, std::span<const std::uint8_t> bytes)> OnModbus;
+    // The module sent something that is no answer of a command: a datagram of an unknown length
+    // (stReceiveOther, its length as text) or a reply of another product series.
+    std::function<void(std::int32_t code, const std::string& text)> OnOtherStatus;
     // A module answered this lane's search (from anyone: a search asks everybody).
     std::function<void(const TFoundModule&)> OnSearchHit;
     // Every datagram received and sent, before any check: the hex pane and captures.
@@ -76,7 +79,6 @@ private:
     void Received(const TIdBytes& data, const std::string& peer, std::uint16_t peerPort);
     int BindingFor(const TFoundModule& m);
 
-    TBlockStore scratch_; // the endpoint's own store; the lane's users keep their own
     std::unique_ptr<TUdpSvr> svr_;
     TFoundModule module_;
     bool serving_ = false;

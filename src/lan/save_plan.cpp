@@ -87,8 +87,8 @@ TIdBytes Bytes(const std::array<std::uint8_t, N>& a, std::size_t offset, std::si
                     a.begin() + static_cast<std::ptrdiff_t>(offset + count));
 }
 
-TSaveStep Step(std::uint8_t code, std::uint16_t port, TSaveTarget target, TIdBytes payload, int pause) {
-    return TSaveStep{code, port, target, std::move(payload), pause};
+TSaveStep Step(std::uint8_t code, std::uint16_t port, TIdBytes payload, int pause) {
+    return TSaveStep{code, port, std::move(payload), pause};
 }
 
 } // namespace
@@ -104,28 +104,27 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
         CheckBaseTexts(in.Base, true);
         EncodeBaseBlock(FamilyZ2, in.Base, work.Base(), work.KeptStatus);
         EncodePortBlock(FamilyZ2, in.Port, work.Port(), work.KeptSocketFlags);
-        plan.Steps.push_back(Step(CmdWriteBase, PortZ2, TSaveTarget::SelectedRow,
-                                  Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
-        plan.Steps.push_back(Step(CmdWritePort, PortZ2, TSaveTarget::SelectedRow,
-                                  Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
+        plan.Steps.push_back(Step(CmdWriteBase, PortZ2, Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
+        plan.Steps.push_back(
+            Step(CmdWritePort, PortZ2, Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
 
         if (cond.RegistrationIndex == 3) {
             EncodeCloudBlock(in.Cloud, work.Cloud);
-            plan.Steps.push_back(Step(CmdWriteCloud, PortZ2, TSaveTarget::CurrentDevice,
-                                      Bytes(work.Cloud, 0, CloudBlockSize), SavePauseMs));
+            plan.Steps.push_back(
+                Step(CmdWriteCloud, PortZ2, Bytes(work.Cloud, 0, CloudBlockSize), SavePauseMs));
         }
         if (newFirmware) {
             const std::int64_t interval = Number(TSaveField::HeartInterval, in.Heart.IntervalText);
             EncodeHeartBlock(in.Heart.Flags, static_cast<int>(interval), in.Heart.HeartText,
                              in.Heart.HeartIsHex, in.Heart.RegText, in.Heart.RegIsHex, work.Heart);
-            plan.Steps.push_back(Step(CmdWriteHeart, PortZ2, TSaveTarget::CurrentDevice,
-                                      Bytes(work.Heart, 0, HeartBlockSize), SavePauseMs));
+            plan.Steps.push_back(
+                Step(CmdWriteHeart, PortZ2, Bytes(work.Heart, 0, HeartBlockSize), SavePauseMs));
         }
         if (cond.WorkModeIndex == 4 && newFirmware) {
             EncodeHttpdBlocks(in.HttpdUrl, in.HttpdHeader, work.HttpdUrl(), work.HttpdHeader());
-            plan.Steps.push_back(Step(CmdWriteHttpdUrl, PortZ2, TSaveTarget::CurrentDevice,
-                                      Bytes(work.Httpd, 0, HttpdUrlBlockSize), SavePauseMs));
-            plan.Steps.push_back(Step(CmdWriteHttpdHeader, PortZ2, TSaveTarget::CurrentDevice,
+            plan.Steps.push_back(
+                Step(CmdWriteHttpdUrl, PortZ2, Bytes(work.Httpd, 0, HttpdUrlBlockSize), SavePauseMs));
+            plan.Steps.push_back(Step(CmdWriteHttpdHeader, PortZ2,
                                       Bytes(work.Httpd, HttpdUrlBlockSize, HttpdHeaderBlockSize),
                                       SavePauseMs));
         }
@@ -143,10 +142,9 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
             }
             TIdBytes block = EncodeModbusBlock(kind, values);
             work.StoreModbus(block);
-            plan.Steps.push_back(
-                Step(CmdWriteModbus, PortZ2, TSaveTarget::CurrentDevice, std::move(block), 0));
+            plan.Steps.push_back(Step(CmdWriteModbus, PortZ2, std::move(block), 0));
         }
-        plan.Steps.push_back(Step(CmdRestart, PortZ2, TSaveTarget::SelectedRow, {}, 0));
+        plan.Steps.push_back(Step(CmdRestart, PortZ2, {}, 0));
     } catch (const FieldError& e) {
         return Failed(e);
     }
@@ -165,11 +163,10 @@ TSavePlan PlanZ3Save(const TZ3SaveInput& in, TBlockStore& store) {
     } catch (const FieldError& e) {
         return Failed(e);
     }
-    plan.Steps.push_back(Step(CmdWriteBase, PortZ3, TSaveTarget::SelectedRow,
-                              Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
-    plan.Steps.push_back(Step(CmdWritePort, PortZ3, TSaveTarget::SelectedRow,
-                              Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
-    plan.Steps.push_back(Step(CmdZ3SaveEnd, PortZ3, TSaveTarget::SelectedRow, {}, 0));
+    plan.Steps.push_back(Step(CmdWriteBase, PortZ3, Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
+    plan.Steps.push_back(
+        Step(CmdWritePort, PortZ3, Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
+    plan.Steps.push_back(Step(CmdZ3SaveEnd, PortZ3, {}, 0));
     plan.Ok = true;
     store = work;
     return plan;

@@ -19,16 +19,11 @@
 
 namespace varnix {
 
-// Which module a step goes to: the selected device-list row, or the "current device" (binding and
-// MAC remembered at the last click-read of a Z2 row), which receives the Z2 extra blocks.
-enum class TSaveTarget { SelectedRow, CurrentDevice };
-
 struct TSaveStep {
     std::uint8_t Code = 0;
     std::uint16_t Port = 0; // PortZ2 or PortZ3
-    TSaveTarget Target = TSaveTarget::SelectedRow;
-    TIdBytes Payload;     // empty for a plain command (22-byte datagram)
-    int PauseAfterMs = 0; // plain sleep after sending this step
+    TIdBytes Payload;       // empty for a plain command (22-byte datagram)
+    int PauseAfterMs = 0;   // the wait after sending this step
     bool operator==(const TSaveStep&) const = default;
 };
 
@@ -101,15 +96,15 @@ struct TSavePlan {
     std::optional<std::string> CorrectedPollTimeout;
 };
 
-// Z2 save: base (05) and port (06) to the selected row, each followed by 500 ms; then to the
-// current device: cloud (0C) when the registration selector shows transparent cloud; heartbeat
-// (21) when the firmware is above 4016; HTTPD URL (22) and header (23) in HTTPD Client mode with
-// such firmware; each followed by 500 ms; Modbus (24, kind 7 when polling is visible, else kind 1,
-// no pause) when the Modbus group is visible; finally restart (02) to the selected row.
+// Z2 save: base (05) and port (06), each followed by 500 ms; then cloud (0C) when the registration selector
+// shows transparent cloud; heartbeat (21) when the firmware is above 4016; HTTPD URL (22) and header (23) in
+// HTTPD Client mode with such firmware; each followed by 500 ms; Modbus (24, kind 7 when polling is visible,
+// else kind 1, no pause) when the Modbus group is visible; finally restart (02). Every step goes to one
+// module.
 TSavePlan PlanZ2Save(const TZ2SaveInput& input, TBlockStore& store);
 
 // Z3 save: base (05) and port (06) with the Z3 encoders, each followed by 500 ms, then the end of
-// the save (04), all to the selected row at PortZ3.
+// the save (04), all at PortZ3.
 TSavePlan PlanZ3Save(const TZ3SaveInput& input, TBlockStore& store);
 
 // The part of the block store a write step's payload is encoded in and sent from: the base or

@@ -41,8 +41,6 @@ std::string IPv4Text(const in_addr& a) {
     return buf;
 }
 
-constexpr std::size_t MaxSearchSources = 4096;
-
 // The interface that owns a local address: its name, index and the subnet's broadcast address.
 // Found only for an interface that can broadcast (not loopback).
 struct TInterfaceOf {
@@ -167,8 +165,7 @@ struct TUdpSvr::Binding {
 };
 
 TUdpSvr::TUdpSvr(TUdpSvrOptions options)
-    : options_(std::move(options)), store_(options_.Store != nullptr ? options_.Store : &GlobalBlockStore()),
-      alive_(std::make_shared<bool>(true)) {}
+    : options_(std::move(options)), alive_(std::make_shared<bool>(true)) {}
 
 std::unique_ptr<TUdpSvr> TUdpSvr::Create(TUdpSvrOptions options) {
     return std::make_unique<TUdpSvr>(std::move(options));
@@ -291,7 +288,6 @@ void TUdpSvr::UpdateBindings() {
 
 int TUdpSvr::Search() {
     UpdateBindings();
-    searchSources_.clear();
     const TIdBytes request = BuildSearchRequest();
     bool allSent = true;
     const std::uint64_t generation = generation_;
@@ -339,39 +335,6 @@ void TUdpSvr::SendDatagram(int binding, const TIdBytes& data, std::uint16_t dest
         OnSend(data, options_.DestinationAddr, b.Address, destPort, b.Port);
 }
 
-void TUdpSvr::SendCommandZ3(int binding, std::string_view mac, std::string_view user,
-                            std::string_view password, std::uint8_t code) {
-    SendBlockZ3(binding, mac, code, user, password, {});
-}
-
-void TUdpSvr::SendCommandZ2(int binding, std::string_view mac, std::string_view user,
-                            std::string_view password, std::uint8_t code) {
-    SendBlockZ2(binding, mac, code, user, password, {});
-}
-
-void TUdpSvr::SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
-                          std::string_view password, std::span<const std::uint8_t> payload) {
-    try {
-        const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
-        if (code == CmdRead)
-            BeginRead(binding, mac);
-        SendDatagram(binding, datagram, options_.PortZ3);
-    } catch (const ConversionError&) {
-        // An unparsable MAC: nothing is sent, nothing is reported.
-    }
-}
-
-void TUdpSvr::SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
-                          std::string_view password, std::span<const std::uint8_t> payload) {
-    try {
-        const TIdBytes datagram = BuildAddressedCommand(code, mac, user, password, payload);
-        if (code == CmdRead)
-            BeginRead(binding, mac);
-        SendDatagram(binding, datagram, options_.PortZ2);
-    } catch (const ConversionError&) {
-    }
-}
-
 std::string TUdpSvr::BindingAddress(int binding) const {
     if (binding < 0 || binding >= BindingCount())
         return {};
@@ -406,19 +369,6 @@ void TUdpSvr::PollNow() {
             ReadBinding(b);
         if (alive.expired() || generation != generation_)
             return; // a handler destroyed the endpoint or rebuilt its bindings
-    }
-}
-
-void TUdpSvr::BeginRead(int binding, std::string_view mac) {
-    read_ = ReadSource{};
-    read_.Active = true;
-    read_.Binding = binding;
-    read_.Mac = MacKey(mac);
-    const auto it = searchSources_.find(read_.Mac + '/' + std::to_string(binding));
-    if (it != searchSources_.end()) {
-        read_.Known = true;
-        read_.Addr = it->second.Addr;
-        read_.Port = it->second.Port;
     }
 }
 
@@ -556,40 +506,6 @@ void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
     });
 }
 
-void TUdpSvr::NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr,
-                              std::uint16_t peerPort) {
-    if (searchSources_.size() >= MaxSearchSources)
-        return; // a flood of made-up replies
-    in_addr a{};
-    if (!ParseIPv4(peerAddr, a))
-        return;
-    searchSources_.try_emplace(MacKey(mac) + '/' + std::to_string(binding), SearchSource{a.s_addr, peerPort});
-}
-
-void TUdpSvr::NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
-                             std::uint16_t peerPort) {
-    if (!read_.Active || binding != read_.Binding)
-        return;
-    const auto base = DecodeParamReply(reply.first<ParamReplySize>()).first;
-    if (MacKey(base.UserMAC) != read_.Mac)
-        return;
-    in_addr a{};
-    if (!ParseIPv4(peerAddr, a))
-        return;
-    read_.Known = true;
-    read_.Addr = a.s_addr;
-    read_.Port = peerPort;
-}
-
-bool TUdpSvr::AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const {
-    if (!read_.Active)
-        return true; // no read asked for yet: nothing to take a block from
-    if (!read_.Known || binding != read_.Binding || peerPort != read_.Port)
-        return false;
-    in_addr a{};
-    return ParseIPv4(peerAddr, a) && a.s_addr == read_.Addr;
-}
-
 void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                              std::uint16_t peerPort) {
     if (OnReceive) {
@@ -607,51 +523,8 @@ void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram
                 if (OnStatus)
                     OnStatus(c.Code, c.Text);
             } else if constexpr (std::is_same_v<T, TSearchReply>) {
-                NoteSearchReply(binding, c.MAC, peerAddr, peerPort);
                 if (OnSearchReply)
                     OnSearchReply(TSearchHit{c, binding, peerAddr, peerPort});
-            } else if constexpr (std::is_same_v<T, TModbusDatagram>) {
-                if (!AcceptReadBlock(binding, peerAddr, peerPort))
-                    return;
-                if (OnModbusParams)
-                    OnModbusParams(c.Param, c.Kind);
-            } else if constexpr (std::is_same_v<T, TBlockDatagram>) {
-                // The store is filled before the event, so the handler and every later encoder
-                // see the module's bytes.
-                const std::span<const std::uint8_t> d = datagram;
-                if (c.Block == TBlockReply::Params130)
-                    NoteParamReply(binding, d.first<ParamReplySize>(), peerAddr, peerPort);
-                else if (!AcceptReadBlock(binding, peerAddr, peerPort))
-                    return;
-                switch (c.Block) {
-                case TBlockReply::Params130: {
-                    store_->StoreParamReply(d.first<ParamReplySize>());
-                    if (OnDeviceParams) {
-                        const auto [base, ports] = DecodeParamReply(d.first<ParamReplySize>());
-                        OnDeviceParams(base, ports, c.Family, 0);
-                    }
-                    break;
-                }
-                case TBlockReply::Cloud50:
-                    store_->StoreCloud(d.first<CloudBlockSize>());
-                    if (OnCloudParams)
-                        OnCloudParams(DecodeCloudBlock(d.first<CloudBlockSize>()), 0, c.Family);
-                    break;
-                case TBlockReply::Heart85:
-                    store_->StoreHeart(d.first<HeartBlockSize>());
-                    if (OnHeartParams)
-                        OnHeartParams(store_->Heart, 0, c.Family);
-                    break;
-                case TBlockReply::Httpd302: {
-                    store_->StoreHttpd(d.first<HttpdReplySize>());
-                    if (OnHttpdTexts) {
-                        const auto [url, header] =
-                            DecodeHttpdTexts(std::span<const std::uint8_t, HttpdReplySize>(store_->Httpd));
-                        OnHttpdTexts(url, header);
-                    }
-                    break;
-                }
-                }
             }
         },
         ClassifyDatagram(datagram, RolePort(peerPort)));

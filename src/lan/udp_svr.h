@@ -15,15 +15,10 @@
 // the first socket). Two addresses on one interface are two bindings with two ports; each hears
 // the broadcast replies to its own port, as on Windows.
 //
-// Every received datagram is classified by its length (ClassifyDatagram), stored in the block
-// store when it is a parameter block, decoded and handed on through the events below.
-//
-// Reads are taken only from the module asked: sending the read command (0x03) to a MAC starts a
-// read of that module on that binding. Until the next read, the 50/85/302-byte and Modbus replies
-// are accepted only on that binding from the address and port that sent that module's 130-byte
-// reply (or, before it arrives, its search reply); anything else is raised through OnReceive only
-// and otherwise ignored, so no other host can put bytes into what a save writes back. A real
-// module answers all of a read from one socket, so nothing it sends is lost.
+// Every received datagram is raised as it arrived (OnReceive), then classified by its length
+// (ClassifyDatagram): search replies and status datagrams (acknowledgements, checksum errors,
+// other series, unknown lengths) have events of their own. Parameter blocks have none here: a
+// module is read on a lane of the engine (src/engine/lane.h), which knows whose blocks they are.
 //
 // Threading: all of it runs on the thread that owns the endpoint (the GUI thread); a
 // QSocketNotifier per socket wakes it. Each wake-up handles a bounded amount (a few recvmmsg
@@ -39,7 +34,6 @@
 // Sending never reports failure: an unparsable MAC text, a binding index that does not exist or
 // a socket error drop the datagram silently; the user notices the missing acknowledgement.
 
-#include "core/block_store.h"
 #include "core/records.h"
 #include "core/types.h"
 #include "lan/lan_protocol.h"
@@ -66,9 +60,6 @@ struct TUdpSvrOptions {
     bool IncludeLoopback = false;
     // Replaces the enumeration of local addresses (GetLocalIPList) when set.
     std::function<std::vector<std::string>()> LocalAddresses;
-    // The block store the replies fill and the save plans encode into; GlobalBlockStore() when null.
-    // A command-line tool may keep one per module. Must outlive the endpoint.
-    TBlockStore* Store = nullptr;
     // Destination ports of Z2 (search, restart) and Z3 commands; change only in tests.
     std::uint16_t PortZ2 = varnix::PortZ2;
     std::uint16_t PortZ3 = varnix::PortZ3;
@@ -100,22 +91,8 @@ public:
     // command to that module) and where it came from (the module's address and port, which later
     // replies must come from to count as the module's).
     std::function<void(const TSearchHit& hit)> OnSearchReply;
-    // A 130-byte parameter reply (already in the store); source 0 = LAN.
-    std::function<void(const TBaseParam& base, const TarrComParam& ports, std::int32_t family,
-                       std::int32_t source)>
-        OnDeviceParams;
-    // A 50-byte cloud reply (already in the store).
-    std::function<void(const TarrCloudParam& cloud, std::int32_t source, std::int32_t family)> OnCloudParams;
-    // An 85-byte heartbeat reply; the argument is the heartbeat part of the block store.
-    std::function<void(const std::array<std::uint8_t, HeartBlockSize>& heart, std::int32_t source,
-                       std::int32_t family)>
-        OnHeartParams;
-    // A 302-byte HTTPD reply (already in the store): the URL and header texts.
-    std::function<void(const std::string& url, const std::string& header)> OnHttpdTexts;
     // A status code (stSearchSent ... stReceiveOther) and its text.
     std::function<void(std::int32_t code, const std::string& text)> OnStatus;
-    // A Modbus reply of 1, 4 or 64 bytes; kind 1, 4 or 7.
-    std::function<void(const TModbusParam& param, int kind)> OnModbusParams;
 
     // Create: the endpoint starts inactive, without bindings; they are made by the first search.
     explicit TUdpSvr(TUdpSvrOptions options = {});
@@ -138,17 +115,6 @@ public:
     // are still sent on; no stSearchSent is raised then).
     int Search();
 
-    // Addressed commands without payload (22 bytes): to PortZ3 / PortZ2.
-    void SendCommandZ3(int binding, std::string_view mac, std::string_view user, std::string_view password,
-                       std::uint8_t code);
-    void SendCommandZ2(int binding, std::string_view mac, std::string_view user, std::string_view password,
-                       std::uint8_t code);
-    // Addressed commands with a payload (22 + payload bytes): to PortZ3 / PortZ2.
-    void SendBlockZ3(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
-                     std::string_view password, std::span<const std::uint8_t> payload);
-    void SendBlockZ2(int binding, std::string_view mac, std::uint8_t code, std::string_view user,
-                     std::string_view password, std::span<const std::uint8_t> payload);
-
     // Sends a datagram exactly as given from `binding` to the destination address at destPort and
     // raises OnSend; silently nothing for a binding that does not exist or a socket error. For
     // tools that build their own datagrams (and tests that need a wrong checksum).
@@ -170,10 +136,6 @@ public:
     // the answer already waiting in the kernel.
     void PollNow();
 
-    // Starts a read of the module `mac` (any MAC text) on `binding` without sending anything;
-    // sending the read command does this by itself.
-    void BeginRead(int binding, std::string_view mac);
-
     // Work done per event-loop turn (tests and benchmarks may lower or raise it).
     void SetTurnBudget(int maxBatches, int maxMicroseconds);
 
@@ -188,24 +150,10 @@ public:
     bool BindingHearsBroadcasts(int binding) const;
     // Event-loop turns that ended with work left over for the next one (a flood or a burst).
     std::uint64_t YieldedTurns() const { return yieldedTurns_; }
-    TBlockStore& Store() { return *store_; }
     const TUdpSvrOptions& Options() const { return options_; }
 
 private:
     struct Binding;
-    struct ReadSource {
-        bool Active = false;
-        int Binding = -1;
-        std::string Mac; // 12 upper-case hex digits
-        bool Known = false;
-        std::uint32_t Addr = 0; // network order
-        std::uint16_t Port = 0;
-    };
-    // Where a module's search reply came from.
-    struct SearchSource {
-        std::uint32_t Addr = 0;
-        std::uint16_t Port = 0;
-    };
     void CloseBindings();
     bool OpenBinding(const std::string& address);
     void ReadBinding(const std::shared_ptr<Binding>& b);
@@ -213,22 +161,10 @@ private:
     static bool CompanionKeeps(const Binding& b, msghdr& h);
     void SetNotifiers(Binding& b, bool enabled);
     std::vector<std::string> LocalAddressList() const;
-    bool AcceptReadBlock(int binding, const std::string& peerAddr, std::uint16_t peerPort) const;
-    void NoteParamReply(int binding, std::span<const std::uint8_t> reply, const std::string& peerAddr,
-                        std::uint16_t peerPort);
-    void NoteSearchReply(int binding, const std::string& mac, const std::string& peerAddr,
-                         std::uint16_t peerPort);
-
     int turnBatches_ = 4;
     int turnMicroseconds_ = 4000;
     std::uint64_t yieldedTurns_ = 0;
-    ReadSource read_;
-    // MAC + binding -> where its search reply came from, for a read that starts before the
-    // module's 130-byte reply; bounded, cleared by every search.
-    std::unordered_map<std::string, SearchSource> searchSources_;
-
     TUdpSvrOptions options_;
-    TBlockStore* store_;
     // Shared with a reader that is running, so a handler that rebuilds the bindings cannot free
     // the receive batch under it.
     std::vector<std::shared_ptr<Binding>> bindings_;

@@ -133,8 +133,8 @@ struct TFixture {
 std::vector<TSaveStep> Z2Steps() {
     std::vector<TSaveStep> steps;
     for (const std::uint8_t code : {CmdWriteBase, CmdWritePort, CmdWriteHeart, CmdWriteModbus, CmdRestart})
-        steps.push_back({code, PortZ2, TSaveTarget::SelectedRow, TIdBytes{code},
-                         code == CmdWriteModbus || code == CmdRestart ? 0 : SavePauseMs});
+        steps.push_back(
+            {code, PortZ2, TIdBytes{code}, code == CmdWriteModbus || code == CmdRestart ? 0 : SavePauseMs});
     return steps;
 }
 
@@ -188,8 +188,7 @@ TEST(SaveJob, StepsInOrderAcksByOrderNeverByByte2) {
 TEST(SaveJob, AMissingAcknowledgementEndsAfterTheGraceTime) {
     TFixture f;
     TLane& lane = f.Pool.Acquire();
-    std::vector<TSaveStep> steps = {{CmdWriteBase, PortZ2, TSaveTarget::SelectedRow, {1}, SavePauseMs},
-                                    {CmdRestart, PortZ2, TSaveTarget::SelectedRow, {}, 0}};
+    std::vector<TSaveStep> steps = {{CmdWriteBase, PortZ2, {1}, SavePauseMs}, {CmdRestart, PortZ2, {}, 0}};
     TSaveJob job(lane, f.Clock, f.Found, TLogin{"vesta", "vesta"}, steps, 1000);
     std::optional<TSaveReport> report;
     int acks = 0;

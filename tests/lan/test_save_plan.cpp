@@ -113,9 +113,6 @@ TEST(Z2SavePlan, TargetsPortsPausesAndPayloadSizes) {
         EXPECT_EQ(s.Port, PortZ2);
         EXPECT_EQ(s.Payload.size(), sizes[i]) << i;
         EXPECT_EQ(s.PauseAfterMs, i < 6 ? 500 : 0) << i;
-        // Base, port and restart go to the selected row; the extra blocks to the current device.
-        const bool selected = i < 2 || i == 7;
-        EXPECT_EQ(s.Target, selected ? TSaveTarget::SelectedRow : TSaveTarget::CurrentDevice) << i;
     }
     EXPECT_EQ(plan.Steps[6].Payload, (TIdBytes{1, 1, 0x01, 0x2C, 0, 0x00, 0x64}));
 }
@@ -256,10 +253,8 @@ TEST(Z3SavePlan, BaseThenPortThenEndAtPortZ3) {
     const TSavePlan plan = PlanZ3Save(in, store);
     ASSERT_TRUE(plan.Ok) << plan.Error.Message;
     ASSERT_EQ(Codes(plan), (std::vector<std::uint8_t>{0x05, 0x06, 0x04}));
-    for (const auto& s : plan.Steps) {
+    for (const auto& s : plan.Steps)
         EXPECT_EQ(s.Port, PortZ3);
-        EXPECT_EQ(s.Target, TSaveTarget::SelectedRow);
-    }
     EXPECT_EQ(plan.Steps[0].PauseAfterMs, 500);
     EXPECT_EQ(plan.Steps[1].PauseAfterMs, 500);
     EXPECT_EQ(plan.Steps[2].PauseAfterMs, 0);

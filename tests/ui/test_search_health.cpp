@@ -93,11 +93,9 @@ TEST(SearchHealth, WindowSaveIsJournalledWithTheBytesTheModuleReported) {
     const TIdBytes port(read.Store.BasePort.begin() + BaseBlockSize,
                         read.Store.BasePort.begin() + ParamReplySize);
     TSaveReport report;
-    report.Steps = {
-        TSaveStep{0x05, 1500, TSaveTarget::SelectedRow, base, 500},
-        TSaveStep{0x06, 1500, TSaveTarget::SelectedRow, port, 500},
-        TSaveStep{0x24, 1500, TSaveTarget::SelectedRow, {0x01, 0x01, 0x00, 0xC8, 0x00, 0x03, 0xE8}, 0},
-        TSaveStep{0x02, 1500, TSaveTarget::SelectedRow, {}, 0}};
+    report.Steps = {TSaveStep{0x05, 1500, base, 500}, TSaveStep{0x06, 1500, port, 500},
+                    TSaveStep{0x24, 1500, {0x01, 0x01, 0x00, 0xC8, 0x00, 0x03, 0xE8}, 0},
+                    TSaveStep{0x02, 1500, {}, 0}};
     report.AckOf = {TAck{'K'}, TAck{'K'}, TAck{'P'}, std::nullopt};
     report.Arrived = {{0, TAck{'K'}}, {1, TAck{'K'}}, {2, TAck{'P'}}};
     TFoundModule m;

@@ -149,7 +149,8 @@ QList<TAssignment> BlockEntryAssignments(const TJournalEntry& e, TFleetContext& 
         const int code = c.Field.mid(8).toInt(&ok, 16);
         TIdBytes bytes;
         const bool readable = c.Old.isString() && HexTextToBytes(c.Old.toString().toStdString(), bytes);
-        if (ok && code == CmdWriteModbus && readable && (bytes.size() == 1 || bytes.size() == ModbusBlockMax)) {
+        if (ok && code == CmdWriteModbus && readable &&
+            (bytes.size() == 1 || bytes.size() == ModbusBlockMax)) {
             // The Modbus block as it was, read as the reply of its kind would be.
             TIdBytes reply(bytes.size() == 1 ? 1 : 64, 0);
             std::copy(bytes.begin(), bytes.end(), reply.begin());

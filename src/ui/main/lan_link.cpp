@@ -41,6 +41,10 @@ TLanLink::TLanLink(TLanLinkParts parts, QObject* parent)
             if (p_.Sent)
                 p_.Sent(d, dest, local, destPort, localPort);
         };
+        lane.OnOtherStatus = [this](std::int32_t code, const std::string& text) {
+            if (p_.Status)
+                p_.Status(code, text);
+        };
         lane.OnReceived = [this](const TIdBytes& d, const std::string& peer, const std::string& local,
                                  std::uint16_t peerPort, std::uint16_t localPort) {
             if (p_.Received)
@@ -293,7 +297,7 @@ void TLanLink::Command(const TFoundModule& module, std::uint8_t code) {
     std::erase_if(commands_, [](const auto& job) { return !job->Running(); });
     TLane& lane = pool_.Acquire();
     lane.Serve(module);
-    const TSaveStep step{code, lane.PortFor(code), TSaveTarget::SelectedRow, {}, 0};
+    const TSaveStep step{code, lane.PortFor(code), {}, 0};
     auto job = std::make_unique<TSaveJob>(lane, clock_, module, p_.Login(), std::vector<TSaveStep>{step},
                                           ReadTimeoutMs);
     TSaveJob* raw = job.get();

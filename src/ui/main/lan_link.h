@@ -42,6 +42,8 @@ struct TLanLinkParts {
     // Every datagram of every lane, for the hex pane.
     std::function<void(const TIdBytes&, const std::string&, const std::string&, std::uint16_t, std::uint16_t)>
         Sent, Received;
+    // A datagram of a module that is no answer (an unknown length, another series): its status.
+    std::function<void(std::int32_t code, const std::string& text)> Status;
     // A saved module answered again: its row's new address, name and MAC.
     std::function<void(const TFoundModule& before, const TFoundModule& now)> ModuleMoved;
     int VerifyTimeoutMs = 15000;

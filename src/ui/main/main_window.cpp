@@ -170,6 +170,7 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
                 std::uint16_t localPort) { ShowSendTraffic(d, dest, local, destPort, localPort); },
          [this](const TIdBytes& d, const std::string& peer, const std::string& local, std::uint16_t peerPort,
                 std::uint16_t localPort) { ShowReceiveTraffic(d, peer, local, peerPort, localPort); },
+         [this](std::int32_t code, const std::string& text) { ShowStatus(code, Shown(text)); },
          [this](const TFoundModule& before, const TFoundModule& now) { ModuleMoved(before, now); },
          options_.VerifyTimeoutMs},
         this);
