@@ -298,7 +298,7 @@ def case_config():
         st = sim.state()
         check(all(port_field(st[m], 0, 4) == 9600 and bytes.fromhex(st[m]["port"])[5] == 3 for m in (MAC_A, MAC_B)),
               "port blocks %r" % st)
-        saves = [c["argv"] for c in cli_calls()[calls:] if c["argv"][:2] == ["profile", "apply"]]
+        saves = [c["argv"] for c in cli_calls()[calls:] if c["argv"][:2] == ["profile", "apply"] and "--dry-run" not in c["argv"]]
         check(len(saves) == 1 and MAC_A in saves[0] and MAC_B in saves[0], "not one run for both: %r" % saves)
         run = Run(header() + task("replace", "vorz_config", {"mac": MAC_B, "state": "replaced", "config": {"BaudRate": 19200}},
                                   ignore_errors=True))
@@ -347,6 +347,28 @@ def case_refusals():
         check(run.rc == 0 and g[MAC_B]["ModName"] == "Z3-1" and g[MAC_A]["Password"] == "********", "gathered %r" % g)
         check([c["password_env"] for c in cli_calls()][-2:] == [True, True], "the file's password was not passed")
         check_calls_safe()
+    finally:
+        sim.stop()
+    # A cloud password the save would not deliver (the module does not register with the cloud)
+    # fails the task before anything is written; a module that acknowledges but keeps its old
+    # values fails it as unverified. Neither shows a cloud password (the module's own is 12345678).
+    sim = Sim([z2(MAC_C, "192.168.0.52", "Stubborn", ignoreWrites=True)])
+    try:
+        run = Run(header()
+                  + task("undeliverable", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
+                                                          "comm_password": "c0mm-n3w"}, ignore_errors=True)
+                  + task("unverified", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
+                                                       "verify_timeout": 2}, ignore_errors=True))
+        r = run.result("undeliverable")
+        check(r.get("failed") and "nothing was written" in r["msg"] and "CommPassword" in r["msg"]
+              and "RegisterType" in r["msg"], "undeliverable: %r" % r)
+        saves = [c["argv"] for c in cli_calls() if c["argv"][:2] == ["profile", "apply"] and "--dry-run" not in c["argv"]]
+        check(len(saves) == 1, "the undeliverable task saved: %r" % saves)
+        r = run.result("unverified")
+        check(r.get("failed") and "unverified" in r["msg"] and r["modules"][0]["outcome"] == "unverified", "%r" % r)
+        check(r["modules"][0]["verify"]["mismatches"] == [{"field": "RemotePort", "sent": 7000, "read": 8234}],
+              "mismatches %r" % r["modules"][0]["verify"])
+        check("12345678" not in run.out and "c0mm-n3w" not in run.out, "a cloud password shows in the output")
     finally:
         sim.stop()
 

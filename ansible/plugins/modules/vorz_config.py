@@ -208,7 +208,7 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varnix.vorz.plugins.module_utils.varnix_cli import (
-    VarnixCli, cli_argument_spec, mask_fields, mask_value, normalize_mac)
+    MASK, SECRET_FIELDS, VarnixCli, cli_argument_spec, mask_fields, mask_value, normalize_mac)
 from ansible_collections.varnix.vorz.plugins.module_utils.fieldset import (
     canonical_fields, diff_entry, group_by_fields, missing_for_replace, profile_document,
     unwritable_fields)
@@ -296,6 +296,12 @@ class ConfigTask(object):
         self.cli = VarnixCli(module)
         self.catalogue = self.cli.catalogue()
         self.check = module.check_mode
+        self._profile = None
+
+    def profile(self):
+        if self._profile is None:
+            self._profile = load_profile(self.module, self.p['profile'])
+        return self._profile
 
     # --- the runs of varnix-cli that save (or, in check mode, plan) ---
 
@@ -308,7 +314,7 @@ class ConfigTask(object):
         if self.p['sheet']:
             return [('provision', ['provision', self.p['sheet']])]
         if self.p['profile']:
-            doc = load_profile(self.module, self.p['profile'])
+            doc = dict(self.profile())
             fields = dict(doc['fields'])
             if not self.p['with_identity']:
                 # The cloud device number names one module, like its address: a profile's number
@@ -365,7 +371,7 @@ class ConfigTask(object):
     def check_complete(self, desired, macs, before):
         """state=replaced: the given fields must be the module's whole configuration."""
         if desired is None:
-            fields = load_profile(self.module, self.p['profile'])['fields']
+            fields = self.profile()['fields']
             desired = [(mac, fields) for mac in macs]
         problems = []
         for mac, fields in desired:
@@ -376,6 +382,20 @@ class ConfigTask(object):
             self.module.fail_json(
                 msg='state=replaced needs every field the module holds and its save writes (its identity '
                     'and log-in aside); nothing was written: ' + '; '.join(problems))
+
+    def secrets(self, desired, before_docs):
+        """Every secret value in play (given, in the profile, or the modules' own): varnix-cli's
+        notes and reasons may quote a value, so these are masked in them."""
+        values = set()
+        sources = [fields for dummy, fields in desired or []]
+        sources += [d.get('fields', {}) for d in before_docs.values()]
+        if self.p['profile']:
+            sources.append(self.profile()['fields'])
+        for fields in sources:
+            for name in SECRET_FIELDS:
+                if isinstance(fields.get(name), str) and fields[name]:
+                    values.add(fields[name])
+        return values
 
     def apply(self):
         if self.p['sheet'] and self.p['state'] == 'replaced':
@@ -388,16 +408,20 @@ class ConfigTask(object):
         if self.p['state'] == 'replaced':
             self.check_complete(desired, macs, before_docs)
         jobs = self.jobs(desired, macs)
-        if len(jobs) > 1 and not self.check:
-            # varnix-cli checks every value of one run before its first write; with several runs
-            # (modules with different fields) each is planned first, so a refusal in the last
-            # one still writes nothing anywhere.
-            planned = Outcome(self.catalogue, before_docs, True)
+        # Each given field must be written as given: a note of varnix-cli's on one of them (it
+        # leaves out what a module's save would not deliver) fails the module.
+        required = dict((mac, set(fields)) for mac, fields in desired) if desired is not None else {}
+        secrets = self.secrets(desired, before_docs)
+        if (desired is not None or len(jobs) > 1) and not self.check:
+            # varnix-cli checks every value of one run before its first write; the fields given
+            # and the runs of several groups are planned first as well, so a refusal anywhere
+            # writes nothing to any module.
+            planned = Outcome(self.catalogue, before_docs, True, required, secrets)
             for what, args in jobs:
                 planned.add(what, self.cli.run(args + self.save_args(dry_run=True)))
             if planned.failures:
                 self.module.fail_json(msg='nothing was written: ' + '; '.join(planned.failures))
-        outcome = Outcome(self.catalogue, before_docs, self.check)
+        outcome = Outcome(self.catalogue, before_docs, self.check, required, secrets)
         for what, args in jobs:
             outcome.add(what, self.cli.run(args + self.save_args(dry_run=self.check)))
             if outcome.failures:
@@ -413,10 +437,12 @@ class Outcome(object):
 
     GOOD = ('verified', 'unchanged')
 
-    def __init__(self, catalogue, before_docs, check):
+    def __init__(self, catalogue, before_docs, check, required, secrets):
         self.catalogue = catalogue
         self.before_docs = before_docs
         self.check = check
+        self.required = required
+        self.secrets = sorted(secrets, key=len, reverse=True)
         self.modules = []
         self.changes = []
         self.diff = []
@@ -435,16 +461,36 @@ class Outcome(object):
         mac = m['mac']
         changes = [dict(c, side_effect=False) for c in m.get('changes', [])]
         changes += [dict(c, side_effect=True) for c in m.get('sideEffects', [])]
+        # The planned datagrams carry the log-in; they are left out.
         entry = dict((k, v) for k, v in m.items() if k not in ('datagrams', 'changes', 'sideEffects'))
         entry['changes'] = [self.masked(c) for c in changes]
+        entry['notes'] = [self.scrub(n) for n in m.get('notes', [])]
+        if 'detail' in entry:
+            entry['detail'] = self.scrub(entry['detail'])
+        if isinstance(entry.get('verify'), dict):
+            verify = dict(entry['verify'])
+            if 'reason' in verify:
+                verify['reason'] = self.scrub(verify['reason'])
+            verify['mismatches'] = [
+                dict(x, sent=mask_value(x.get('field'), x.get('sent')), read=mask_value(x.get('field'), x.get('read')))
+                for x in verify.get('mismatches', [])]
+            entry['verify'] = verify
         self.modules.append(entry)
-        if self.check and m.get('outcome') == 'dry-run' or m.get('outcome') in self.GOOD:
+        left_out = [n for n in entry['notes'] if n.split(':', 1)[0] in self.required.get(mac, ())]
+        if left_out:
+            self.failures.append('%s: not written as given: %s' % (mac, '; '.join(left_out)))
+        elif self.check and m.get('outcome') == 'dry-run' or m.get('outcome') in self.GOOD:
             self.changes += [dict(self.masked(c), mac=mac) for c in changes]
             if changes:
                 self.diff.append(diff_entry(self.catalogue, mac, m.get('module', {}), changes))
-            return
-        self.failures.append('%s: %s%s' % (mac, m.get('outcome', 'failed'),
-                                           ': ' + m['detail'] if m.get('detail') else ''))
+        else:
+            self.failures.append('%s: %s%s' % (mac, m.get('outcome', 'failed'),
+                                               ': ' + entry['detail'] if entry.get('detail') else ''))
+
+    def scrub(self, text):
+        for secret in self.secrets:
+            text = text.replace(secret, MASK)
+        return text
 
     @staticmethod
     def masked(change):
