@@ -301,7 +301,9 @@ def case_config():
         saves = [c["argv"] for c in cli_calls()[calls:] if c["argv"][:2] == ["profile", "apply"] and "--dry-run" not in c["argv"]]
         check(len(saves) == 1 and MAC_A in saves[0] and MAC_B in saves[0], "not one run for both: %r" % saves)
         run = Run(header() + task("replace", "vorz_config", {"mac": MAC_B, "state": "replaced", "config": {"BaudRate": 19200}},
-                                  ignore_errors=True))
+                                  ignore_errors=True)
+                  + task("nothing", "vorz_config", {"profile": "/nonexistent", "macs": []}))
+        check(run.result("nothing")["changed"] is False, "an empty list of modules: %r" % run.result("nothing"))
         r = run.result("replace")
         check(r.get("failed") and "LocalPort" in r["msg"] and "UARTLength" in r["msg"] and "BaudRate" not in r["msg"].split("lacks")[1],
               "replaced with one field: %r" % r)
@@ -440,26 +442,63 @@ def case_backup():
         sim.stop()
 
 
+FAKE_SSH = """#!/usr/bin/python3
+# Stands in for ssh: checks that the options end before the destination, logs the call and runs
+# the remote command line with sh, as sshd would.
+import json, os, sys
+args = sys.argv[1:]
+end = args.index("--")
+with open(%r, "a") as log:
+    log.write(json.dumps({"options": args[:end], "destination": args[end + 1], "command": args[end + 2:]}) + "\\n")
+os.execv("/bin/sh", ["sh", "-c", " ".join(args[end + 2:])])
+"""
+
+
 def case_inventory():
-    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1"), z2(MAC_C, "192.168.0.52", "Line-3")])
+    """Two segments: this machine (local) and one reached over "ssh" (a stand-in that runs the
+    remote command here). Hosts named by MAC, grouped by site and family; a play on the modules
+    of one site runs in waves of one."""
+    sims = [Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1"),
+                 z2(MAC_C, "192.168.0.52", "Line-3")], segment=0),
+            Sim([z2("02 00 00 00 01 01", "192.168.1.11", "Far")], segment=1)]
     try:
+        fake_bin = os.path.join(WORK, "fake-bin")
+        os.makedirs(fake_bin, exist_ok=True)
+        ssh_log = os.path.join(WORK, "ssh.jsonl")
+        with open(os.path.join(fake_bin, "ssh"), "w") as f:
+            f.write(FAKE_SSH % ssh_log)
+        os.chmod(os.path.join(fake_bin, "ssh"), 0o755)
         source = os.path.join(WORK, "plant.vorz.yml")
         with open(source, "w") as f:
             json.dump({"plugin": "varnix.vorz.vorz", "cli": WRAPPER, "segments": [
                 {"host": "localhost", "site": "Plant 1", "connection": "local", "interface": PCS[0],
-                 "vars": {"ansible_python_interpreter": "/usr/bin/python3"}}]}, f)
+                 "vars": {"ansible_python_interpreter": "/usr/bin/python3"}},
+                {"host": "cell-gw", "site": "Plant 2", "address": "10.1.2.5", "user": "ops", "port": 2222,
+                 "interface": PCS[1]}]}, f)
+        env = ansible_env()
+        env["PATH"] = fake_bin + ":" + env["PATH"]
         p = subprocess.run(["ansible-inventory", "-i", source, "--list"], capture_output=True, text=True,
-                           env=ansible_env(), timeout=120)
+                           env=env, timeout=120)
         check(p.returncode == 0, "ansible-inventory: %s" % p.stderr)
         inv = json.loads(p.stdout)
         check(sorted(inv["site_plant_1"]["hosts"]) == ["00-1a-2b-3c-4d-5e", "00-1a-2b-3c-4d-5f", "00-1a-2b-3c-4d-60"],
               "site group %r" % inv.get("site_plant_1"))
-        check(sorted(inv["family_z2"]["hosts"]) == ["00-1a-2b-3c-4d-5e", "00-1a-2b-3c-4d-60"], "family group")
-        hv = inv["_meta"]["hostvars"]["00-1a-2b-3c-4d-5f"]
-        check(hv["vorz_mac"] == MAC_B and hv["vorz_segment_host"] == "localhost" and hv["ansible_connection"] == "local"
-              and hv["vorz_interface"] == PCS[0], "host vars %r" % hv)
-        # A play that targets the Z2 modules themselves, one per wave.
-        play = """- hosts: family_z2
+        check(inv["site_plant_2"]["hosts"] == ["02-00-00-00-01-01"], "site 2 %r" % inv.get("site_plant_2"))
+        check(sorted(inv["family_z2"]["hosts"]) == ["00-1a-2b-3c-4d-5e", "00-1a-2b-3c-4d-60", "02-00-00-00-01-01"],
+              "family group %r" % inv.get("family_z2"))
+        hv = inv["_meta"]["hostvars"]
+        check(hv["00-1a-2b-3c-4d-5f"]["vorz_mac"] == MAC_B and hv["00-1a-2b-3c-4d-5f"]["ansible_connection"] == "local"
+              and hv["00-1a-2b-3c-4d-5f"]["vorz_interface"] == PCS[0], "host vars %r" % hv["00-1a-2b-3c-4d-5f"])
+        far = hv["02-00-00-00-01-01"]
+        check((far["ansible_host"], far["ansible_connection"], far["ansible_user"], far["ansible_port"],
+               far["vorz_segment_host"]) == ("10.1.2.5", "ssh", "ops", 2222, "cell-gw"), "ssh host vars %r" % far)
+        with open(ssh_log) as f:
+            calls = [json.loads(line) for line in f]
+        check(len(calls) == 1 and calls[0]["destination"] == "10.1.2.5"
+              and calls[0]["options"][-4:] == ["-p", "2222", "-l", "ops"] and "BatchMode=yes" in calls[0]["options"]
+              and calls[0]["command"][0].startswith("timeout "), "ssh call %r" % calls)
+        # A play that targets the Z2 modules of plant 1 themselves, one per wave.
+        play = """- hosts: site_plant_1:&family_z2
   gather_facts: false
   serial: 1
   tasks:
@@ -467,20 +506,22 @@ def case_inventory():
       varnix.vorz.vorz_config:
         mac: "{{ vorz_mac }}"
         config: {ModName: "{{ vorz_name }}-ok"}
-        cli: "{{ vorz_cli | default('varnix-cli') }}"
+        cli: %s
         interface: "{{ vorz_interface }}"
         password: "{{ vorz_password }}"
         home: %s
-""" % CLI_HOME
-        run = Run(play.replace("{{ vorz_cli | default('varnix-cli') }}", WRAPPER), inventory=source)
+""" % (WRAPPER, CLI_HOME)
+        run = Run(play, inventory=source, env={"PATH": env["PATH"]})
         check(run.rc == 0, "play on module hosts: %s" % run.out[-1500:])
-        st = sim.state()
+        st = sims[0].state()
         check(st[MAC_A]["name"] == "Line-1-ok" and st[MAC_C]["name"] == "Line-3-ok" and st[MAC_B]["name"] == "Z3-1",
               "names %r" % {m: s["name"] for m, s in st.items()})
+        check(sims[1].state()["02 00 00 00 01 01"]["name"] == "Far", "the other site was written")
         check(len(run.doc["plays"]) == 2, "serial: 1 gives one wave per module: %d" % len(run.doc["plays"]))
         check_calls_safe()
     finally:
-        sim.stop()
+        for s in sims:
+            s.stop()
 
 
 def case_firmware():

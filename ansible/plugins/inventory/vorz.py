@@ -175,7 +175,7 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
         if segment.get('user'):
             ssh += ['-l', segment['user']]
         # ssh hands the remote shell one line; every word is quoted for it.
-        return ssh + [segment.get('address') or segment['host'], '--', ' '.join(shlex.quote(a) for a in argv)]
+        return ssh + ['--', segment.get('address') or segment['host'], ' '.join(shlex.quote(a) for a in argv)]
 
     def _search(self, segment):
         argv = self._command(segment)

@@ -225,13 +225,12 @@ def parse_mac(module, text, where):
 
 
 def parse_macs(module, texts, where):
+    """The MACs of a list, each once (an empty list is a task with nothing to do)."""
     macs = []
-    for text in texts or []:
+    for text in texts:
         mac = parse_mac(module, text, where)
         if mac not in macs:
             macs.append(mac)
-    if not macs:
-        module.fail_json(msg='%s: no module given' % where)
     return macs
 
 
@@ -333,13 +332,13 @@ class ConfigTask(object):
     # --- state handlers ---
 
     def rendered(self):
-        if not (self.p['config'] is not None or self.p['modules']):
+        if self.p['config'] is None and self.p['modules'] is None:
             self.module.fail_json(msg='state=rendered renders config or modules')
         desired = desired_from_options(self.module, self.catalogue)
         self.module.exit_json(changed=False, rendered=dict((mac, mask_fields(f)) for mac, f in desired))
 
     def gathered(self):
-        if self.p['mac'] is None and not self.p['macs']:
+        if self.p['mac'] is None and self.p['macs'] is None:
             self.module.fail_json(msg='state=gathered reads the modules of mac or macs')
         macs = parse_macs(self.module, [self.p['mac']] if self.p['mac'] else self.p['macs'], 'macs')
         docs = self.cli.read_or_fail(macs)
@@ -347,11 +346,11 @@ class ConfigTask(object):
 
     def targets(self):
         """The modules of the task and, for config and modules, their desired fields."""
-        if self.p['config'] is not None or self.p['modules']:
+        if self.p['config'] is not None or self.p['modules'] is not None:
             desired = desired_from_options(self.module, self.catalogue)
             return [mac for mac, dummy in desired], desired
         if self.p['profile']:
-            if not self.p['macs']:
+            if self.p['macs'] is None:
                 self.module.fail_json(msg='profile needs macs: the modules to apply it to')
             return parse_macs(self.module, self.p['macs'], 'macs'), None
         # A sheet names its modules; varnix-cli's dry run reads them as it will read them to save.
@@ -402,6 +401,8 @@ class ConfigTask(object):
             self.module.fail_json(msg="state=replaced cannot take a sheet: a sheet's empty cells leave fields "
                                       "as they are; give config, modules or profile")
         macs, desired = self.targets()
+        if not macs:
+            self.module.exit_json(changed=False, before={}, after={}, changes=[], modules=[], diff=[])
         before_docs = self.cli.read_or_fail(macs)
         if desired is not None:
             self.check_writable(desired, before_docs)
@@ -536,14 +537,14 @@ def main():
         module.fail_json(msg='parallel must be 1 to 256, not %d' % p['parallel'])
     if not 0 <= p['verify_timeout'] <= 3600:
         module.fail_json(msg='verify_timeout must be 0 to 3600 seconds, not %s' % p['verify_timeout'])
-    if (p['new_password'] is not None or p['comm_password'] is not None) and p['config'] is None and not p['modules']:
+    if (p['new_password'] is not None or p['comm_password'] is not None) and p['config'] is None and p['modules'] is None:
         module.fail_json(msg='new_password and comm_password go with config or modules')
     task = ConfigTask(module)
     if p['state'] == 'rendered':
         task.rendered()
     if p['state'] == 'gathered':
         task.gathered()
-    if p['config'] is None and not p['modules'] and not p['profile'] and not p['sheet']:
+    if p['config'] is None and p['modules'] is None and not p['profile'] and not p['sheet']:
         module.fail_json(msg='state=%s needs the desired configuration: mac with config, modules, '
                              'profile with macs, or sheet' % p['state'])
     task.apply()
