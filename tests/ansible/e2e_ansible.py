@@ -292,7 +292,9 @@ def case_config():
             {"mac": MAC_A, "config": {"BaudRate": 9600, "Parity": "EVEN"}},
             {"mac": MAC_B, "config": {"Parity": "EVEN", "BaudRate": 9600}}]})
         calls = len(cli_calls())
-        run = Run(both)
+        run = Run(both + task("replace", "vorz_config", {"mac": MAC_B, "state": "replaced", "config": {"BaudRate": 19200}},
+                              ignore_errors=True)
+                  + task("nothing", "vorz_config", {"profile": "/nonexistent", "macs": []}))
         r = run.result("both")
         check(run.rc == 0 and r["changed"] and {m["outcome"] for m in r["modules"]} == {"verified"}, "both: %r" % r)
         st = sim.state()
@@ -300,9 +302,6 @@ def case_config():
               "port blocks %r" % st)
         saves = [c["argv"] for c in cli_calls()[calls:] if c["argv"][:2] == ["profile", "apply"] and "--dry-run" not in c["argv"]]
         check(len(saves) == 1 and MAC_A in saves[0] and MAC_B in saves[0], "not one run for both: %r" % saves)
-        run = Run(header() + task("replace", "vorz_config", {"mac": MAC_B, "state": "replaced", "config": {"BaudRate": 19200}},
-                                  ignore_errors=True)
-                  + task("nothing", "vorz_config", {"profile": "/nonexistent", "macs": []}))
         check(run.result("nothing")["changed"] is False, "an empty list of modules: %r" % run.result("nothing"))
         r = run.result("replace")
         check(r.get("failed") and "LocalPort" in r["msg"] and "UARTLength" in r["msg"] and "BaudRate" not in r["msg"].split("lacks")[1],
@@ -314,23 +313,34 @@ def case_config():
 
 
 def case_refusals():
-    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1")])
+    """Each refusal fails its task with the reason and writes nothing; a module that acknowledges
+    but keeps its old values fails as unverified. No password shows anywhere (a cloud password
+    neither: the modules' own is 12345678)."""
+    sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z3(MAC_B, "192.168.0.51", "Z3-1"),
+               z2(MAC_C, "192.168.0.52", "Stubborn", ignoreWrites=True)])
     try:
-        pwfile = os.path.join(WORK, "pw")
-        with open(pwfile, "w") as f:
-            f.write(PASSWORD + "\n")
-        os.chmod(pwfile, 0o644)
+        open_file, private_file = os.path.join(WORK, "pw-open"), os.path.join(WORK, "pw")
+        for path, mode in ((open_file, 0o644), (private_file, 0o600)):
+            with open(path, "w") as f:
+                f.write(PASSWORD + "\n")
+            os.chmod(path, mode)
         run = Run(header()
                   + task("wrong password", "vorz_config", {"mac": MAC_A, "config": {"ModName": "Nope"}, "password": "bad-pw-1"},
                          ignore_errors=True)
                   + task("open password file", "vorz_config", {"state": "gathered", "mac": MAC_A, "password": None,
-                                                               "password_file": pwfile}, ignore_errors=True)
+                                                               "password_file": open_file}, ignore_errors=True)
                   + task("secret in config", "vorz_config", {"mac": MAC_A, "config": {"password": "x"}}, ignore_errors=True)
                   + task("z3 field", "vorz_config", {"mac": MAC_B, "config": {"Dns": "10.0.0.1", "ModName": "Z3-2"}},
                          ignore_errors=True)
                   + task("bad value", "vorz_config", {"modules": [{"mac": MAC_A, "config": {"ModName": "fine"}},
                                                                   {"mac": MAC_B, "config": {"LocalPort": 70000}}]},
-                         ignore_errors=True))
+                         ignore_errors=True)
+                  + task("undeliverable", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
+                                                          "comm_password": "c0mm-n3w"}, ignore_errors=True)
+                  + task("password file", "vorz_config", {"state": "gathered", "macs": [MAC_A, MAC_B],
+                                                          "password": None, "password_file": private_file})
+                  + task("unverified", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
+                                                       "verify_timeout": 2}, ignore_errors=True))
         r = run.result("wrong password")
         check(r.get("failed") and "user name or password wrong" in r["msg"] and MAC_A in r["msg"], "wrong password: %r" % r)
         r = run.result("open password file")
@@ -341,36 +351,23 @@ def case_refusals():
         check(r.get("failed") and "a Z3 save does not write it" in r["msg"] and "nothing was written" in r["msg"], "z3: %r" % r)
         r = run.result("bad value")
         check(r.get("failed") and "LocalPort" in r["msg"] and "65535" in r["msg"], "bad value: %r" % r)
-        check(sim.writes_seen() == [], "a refused task wrote: %r" % sim.writes_seen())
-        os.chmod(pwfile, 0o600)
-        run = Run(header() + task("password file", "vorz_config", {"state": "gathered", "macs": [MAC_A, MAC_B],
-                                                                   "password": None, "password_file": pwfile}))
-        g = run.result("password file")["gathered"]
-        check(run.rc == 0 and g[MAC_B]["ModName"] == "Z3-1" and g[MAC_A]["Password"] == "********", "gathered %r" % g)
-        check([c["password_env"] for c in cli_calls()][-2:] == [True, True], "the file's password was not passed")
-        check_calls_safe()
-    finally:
-        sim.stop()
-    # A cloud password the save would not deliver (the module does not register with the cloud)
-    # fails the task before anything is written; a module that acknowledges but keeps its old
-    # values fails it as unverified. Neither shows a cloud password (the module's own is 12345678).
-    sim = Sim([z2(MAC_C, "192.168.0.52", "Stubborn", ignoreWrites=True)])
-    try:
-        run = Run(header()
-                  + task("undeliverable", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
-                                                          "comm_password": "c0mm-n3w"}, ignore_errors=True)
-                  + task("unverified", "vorz_config", {"mac": MAC_C, "config": {"RemotePort": 7000},
-                                                       "verify_timeout": 2}, ignore_errors=True))
+        # A cloud password the save would not deliver (no cloud registration): refused before any write.
         r = run.result("undeliverable")
         check(r.get("failed") and "nothing was written" in r["msg"] and "CommPassword" in r["msg"]
               and "RegisterType" in r["msg"], "undeliverable: %r" % r)
+        st = sim.state()
+        check(all(st[m]["writes"] == [] and st[m]["restarts"] == 0 for m in (MAC_A, MAC_B)), "a refused task wrote")
         saves = [c["argv"] for c in cli_calls() if c["argv"][:2] == ["profile", "apply"] and "--dry-run" not in c["argv"]]
-        check(len(saves) == 1, "the undeliverable task saved: %r" % saves)
+        check(len(saves) == 1 and MAC_C in saves[0], "only the unverified task may save: %r" % saves)
+        g = run.result("password file")["gathered"]
+        check(g[MAC_B]["ModName"] == "Z3-1" and g[MAC_A]["Password"] == "********", "gathered %r" % g)
         r = run.result("unverified")
         check(r.get("failed") and "unverified" in r["msg"] and r["modules"][0]["outcome"] == "unverified", "%r" % r)
         check(r["modules"][0]["verify"]["mismatches"] == [{"field": "RemotePort", "sent": 7000, "read": 8234}],
               "mismatches %r" % r["modules"][0]["verify"])
         check("12345678" not in run.out and "c0mm-n3w" not in run.out, "a cloud password shows in the output")
+        check(all(c["password_env"] for c in cli_calls() if c["argv"][0] != "fields"), "a call without the password")
+        check_calls_safe()
     finally:
         sim.stop()
 
@@ -388,12 +385,11 @@ def case_profile():
                                capture_output=True, text=True, timeout=60)
             check(p.returncode == 0, "%s: %s" % (args[0], p.stderr))
         cloud_b = sim.state()[MAC_B]["cloud"]
-        play = header() + task("apply", "vorz_config", {"profile": profile, "macs": [MAC_B]})
-        planned = Run(play, "--check")
-        fields = {c["field"] for c in planned.result("apply")["changes"]}
+        run = Run(header() + task("plan", "vorz_config", {"profile": profile, "macs": [MAC_B]}, check_mode=True)
+                  + task("apply", "vorz_config", {"profile": profile, "macs": [MAC_B]}))
+        fields = {c["field"] for c in run.result("plan")["changes"]}
         check({"RegisterType", "BaudRate"} <= fields and not fields & {"DeviceNo", "StaticIP", "ModName"},
               "planned %r" % fields)
-        run = Run(play)
         r = run.result("apply")
         check(run.rc == 0 and r["modules"][0]["outcome"] == "verified", "apply %r" % r)
         st = sim.state()[MAC_B]
@@ -413,8 +409,9 @@ def case_backup():
                z2(MAC_OLD, "192.168.0.52", "Old", firmware=2001)])
     try:
         dest = os.path.join(WORK, "backup.json")
-        play = header() + task("backup", "vorz_backup", {"dest": dest})
-        run = Run(play)
+        backup = task("backup", "vorz_backup", {"dest": dest})
+        run = Run(header() + backup + "    - name: stat\n      ansible.builtin.stat: {path: %s}\n" % dest
+                  + task("again", "vorz_backup", {"dest": dest}))
         r = run.result("backup")
         check(run.rc == 0 and r["changed"] and r["modules"] == [MAC_A, MAC_B], "backup %r" % r)
         check(r["not_read"][0]["mac"] == MAC_OLD, "not read %r" % r["not_read"])
@@ -423,17 +420,20 @@ def case_backup():
             doc = json.load(f)
         check(doc["format"] == "varnix-backup" and doc["modules"][MAC_B]["fields"]["UARTLength"] == 1024
               and doc["modules"][MAC_A]["fields"]["Password"] == PASSWORD, "backup file %r" % doc)
-        mtime = os.stat(dest).st_mtime_ns
-        again = Run(play)
-        check(again.rc == 0 and not again.result("backup")["changed"] and os.stat(dest).st_mtime_ns == mtime,
-              "second backup changed the file")
-        # A module changed behind the playbook's back: check mode reports it and leaves the file.
-        Run(header() + task("set", "vorz_config", {"mac": MAC_B, "config": {"RemotePort": 7000}}))
-        planned = Run(play, "--check")
-        r = planned.result("backup")
-        check(r["changed"] and r["differing"] == [MAC_B] and os.stat(dest).st_mtime_ns == mtime, "check mode: %r" % r)
+        mtime = os.stat(dest).st_mtime
+        check(not run.result("again")["changed"] and run.result("stat")["stat"]["mtime"] == mtime,
+              "the second backup rewrote the file")
+        # A module changed behind the playbook's back, and the file opened to others: check mode
+        # reports both and leaves the file; then both are repaired.
+        p = subprocess.run([CLI, "--interface", PCS[0], "--home", CLI_HOME, "set", MAC_B, "RemotePort=7000"],
+                           env=dict(os.environ, VARNIX_PASSWORD=PASSWORD), capture_output=True, text=True, timeout=60)
+        check(p.returncode == 0, "set: %s" % p.stderr)
         os.chmod(dest, 0o644)
-        run = Run(play)
+        planned = Run(header() + backup, "--check")
+        r = planned.result("backup")
+        check(r["changed"] and r["differing"] == [MAC_B] and os.stat(dest).st_mtime == mtime
+              and stat.S_IMODE(os.stat(dest).st_mode) == 0o644, "check mode: %r" % r)
+        run = Run(header() + backup)
         check(run.result("backup")["changed"] and stat.S_IMODE(os.stat(dest).st_mode) == 0o600, "mode not repaired")
         with open(dest) as f:
             check(json.load(f)["modules"][MAC_B]["fields"]["RemotePort"] == 7000, "new value not in the file")
@@ -531,12 +531,14 @@ def case_firmware():
     sim = Sim([z2(MAC_A, "192.168.0.50", "Line-1"), z2(MAC_B, "192.168.0.51", "Line-2", firmware=4100)])
     try:
         run = Run(header()
-                  + task("plan", "vorz_firmware", {"firmware": 4100, "image": image, "all": True})
+                  + task("plan", "vorz_firmware", {"firmware": 4100, "image": image, "all": True}, check_mode=True)
                   + task("no image", "vorz_firmware", {"firmware": 4100, "image": image + ".missing", "all": True},
-                         ignore_errors=True)
+                         check_mode=True, ignore_errors=True)
                   + task("bad options", "vorz_firmware", {"firmware": 4100, "image": image, "macs": [MAC_A], "all": True,
                                                           "pool": "10.9.0.200-10.9.1.10", "parallel": 0},
-                         ignore_errors=True), "--check")
+                         check_mode=True, ignore_errors=True)
+                  # Already at the number: nothing to do, so no rollout is needed (and none is run).
+                  + task("there", "vorz_firmware", {"firmware": 4100, "image": image, "macs": [MAC_B]}))
         r = run.result("plan")
         check(r["changed"] and r["would_upgrade"] == [MAC_A], "plan %r" % r)
         check({m["mac"]: m["outcome"] for m in r["modules"]} == {MAC_A: "would-upgrade", MAC_B: "ok"}, "outcomes %r" % r)
@@ -546,10 +548,8 @@ def case_firmware():
         check(r.get("failed") and "macs or all" in r["msg"] and "one /24" in r["msg"] and "parallel" in r["msg"],
               "bad options: %r" % r)
         check(sim.writes_seen() == [], "check mode wrote")
-        check(all(c["argv"][0] != "rollout" for c in cli_calls()), "check mode ran a rollout")
-        # Nothing to do: already at the number, so no rollout is needed (and none is run).
-        run = Run(header() + task("there", "vorz_firmware", {"firmware": 4100, "image": image, "macs": [MAC_B]}))
-        check(run.rc == 0 and not run.result("there")["changed"], "module at the number: %r" % run.result("there"))
+        check(all(c["argv"][0] != "rollout" for c in cli_calls()), "a rollout ran")
+        check(not run.result("there")["changed"], "module at the number: %r" % run.result("there"))
         check_calls_safe()
     finally:
         sim.stop()

@@ -22,7 +22,11 @@ options:
     type: str
   broadcast:
     description:
-      - Destination of every datagram (varnix-cli C(--broadcast)); default 255.255.255.255.
+      - Destination of every datagram (varnix-cli C(--broadcast)); default 255.255.255.255. A
+        directed broadcast or one module's address also work; with a module simulator on
+        loopback, C(127.0.0.1) together with I(interface) C(127.0.0.1). A
+        directed broadcast or one module's address also work; with a module simulator on
+        loopback, C(127.0.0.1) together with I(interface) C(127.0.0.1).
     type: str
   user:
     description:

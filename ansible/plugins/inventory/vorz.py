@@ -22,8 +22,8 @@ description:
     host's). C(serial) and C(max_fail_percentage) then work in waves of modules.
   - "Host variables: C(vorz_mac) (C(00 1A 2B 3C 4D 5E)), C(vorz_ip), C(vorz_name),
     C(vorz_firmware), C(vorz_family), C(vorz_local) (the segment host's address the reply came
-    in on), C(vorz_site), C(vorz_segment_host), C(vorz_interface) and C(vorz_cli) (the
-    segment's, when set)."
+    in on), C(vorz_site), C(vorz_segment_host), and C(vorz_interface), C(vorz_broadcast) and
+    C(vorz_cli) (the segment's, when set)."
   - A module that answers on two segments is added once, for the first; a warning names it.
   - The search carries no log-in, so no password is needed here.
   - The configuration file's name must end in C(vorz.yml) or C(vorz.yaml).
@@ -66,6 +66,9 @@ options:
         type: str
       interface:
         description: The segment host's address on the modules' network (C(--interface)).
+        type: str
+      broadcast:
+        description: Destination of the search (C(--broadcast)); default 255.255.255.255.
         type: str
       cli:
         description: varnix-cli on the segment host. Default I(cli).
@@ -165,8 +168,9 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
         # leave it running on the segment host.
         argv = ['timeout', '--kill-after=5', str(self.get_option('command_timeout')),
                 cli, 'search', '--json', '--timeout', '%g' % self.get_option('timeout')]
-        if segment.get('interface'):
-            argv += ['--interface', segment['interface']]
+        for option in ('interface', 'broadcast'):
+            if segment.get(option):
+                argv += ['--' + option, segment[option]]
         if segment.get('connection', 'ssh') == 'local':
             return argv
         ssh = ['ssh'] + list(self.get_option('ssh_options'))
@@ -219,10 +223,9 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
             variables['ansible_port'] = segment['port']
         if segment.get('user'):
             variables['ansible_user'] = segment['user']
-        if segment.get('interface'):
-            variables['vorz_interface'] = segment['interface']
-        if segment.get('cli'):
-            variables['vorz_cli'] = segment['cli']
+        for option in ('interface', 'broadcast', 'cli'):
+            if segment.get(option):
+                variables['vorz_' + option] = segment[option]
         variables.update(segment.get('vars') or {})
         for key, value in variables.items():
             self.inventory.set_variable(name, key, value)

@@ -451,10 +451,10 @@ class Outcome(object):
 
     def add(self, what, r):
         if r.doc is None or 'modules' not in r.doc:
-            self.failures.append(r.message(what))
+            self.failures.append(self.scrub(r.message(what)))
             return
         if r.rc != 0 and not any(m.get('exit') for m in r.doc['modules']):
-            self.failures.append(r.message(what))
+            self.failures.append(self.scrub(r.message(what)))
         for m in r.doc['modules']:
             self.add_module(m)
 
