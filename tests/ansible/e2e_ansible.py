@@ -551,6 +551,7 @@ def case_firmware():
         check(all(c["argv"][0] != "rollout" for c in cli_calls()), "a rollout ran")
         check(not run.result("there")["changed"], "module at the number: %r" % run.result("there"))
         check_calls_safe()
+        rollout_contract(image)
     finally:
         sim.stop()
     help_text = subprocess.run([CLI, "rollout", "--help"], capture_output=True, text=True, timeout=30)
@@ -558,6 +559,62 @@ def case_firmware():
         print("skip firmware rollout: varnix-cli has no rollout command (`varnix-cli rollout --help` lists none)")
         return
     rollout_case(image)
+
+
+FAKE_ROLLOUT = """#!/usr/bin/python3
+# varnix-cli with a stand-in rollout command of the documented interface: it records how it was
+# called and reports each module with the outcome in $FAKE_OUTCOME (exit 0 only when every one is
+# done or skipped). Every other command goes to the recording wrapper.
+import json, os, sys
+args = sys.argv[1:]
+if args[:1] != ["rollout"]:
+    os.execv(%(wrapper)r, [%(wrapper)r] + args)
+if "--help" in args:
+    print("usage: varnix-cli rollout FILE (MAC...|--all) [--local ADDR] ... [--json]")
+    print("The factory log-in comes from VARNIX_FACTORY_LOGIN.")
+    sys.exit(0)
+with open("/proc/%%d/comm" %% os.getppid()) as c:
+    parent = c.read().strip()
+with open(%(log)r, "a") as log:
+    log.write(json.dumps({"argv": args, "parent": parent, "factory": os.environ.get("VARNIX_FACTORY_LOGIN"),
+                          "password_env": "VARNIX_PASSWORD" in os.environ}) + "\\n")
+outcome = os.environ.get("FAKE_OUTCOME", "done")
+macs = [a for a in args[2:] if len(a.replace(" ", "")) == 12 and not a.startswith("-")]
+print(json.dumps({"exit": 0 if outcome in ("done", "skipped") else 1, "modules": [
+    {"mac": m, "outcome": outcome, "stage": "verified" if outcome == "done" else "upgrade",
+     "firmwareBefore": 4017, "firmwareAfter": 4100 if outcome == "done" else 4017} for m in macs]}))
+sys.exit(0 if outcome in ("done", "skipped") else 1)
+"""
+
+
+def rollout_contract(image):
+    """vorz_firmware against the rollout interface as documented, through a stand-in rollout
+    command (the real one runs in rollout_case once varnix-cli has it): what it is called with,
+    the factory log-in in the environment only, and the outcomes mapped to changed and failed."""
+    fake = os.path.join(WORK, "varnix-cli-rollout")
+    log = os.path.join(WORK, "rollout.jsonl")
+    with open(fake, "w") as f:
+        f.write(FAKE_ROLLOUT % {"wrapper": WRAPPER, "log": log})
+    os.chmod(fake, 0o755)
+    args = {"cli": fake, "firmware": 4100, "image": image, "all": True, "canary": 1, "factory_login": "admin:f4ct"}
+    run = Run(header() + task("upgrade", "vorz_firmware", args)
+              + task("failing", "vorz_firmware", dict(args, keep_config=False), environment={"FAKE_OUTCOME": "failed"},
+                     ignore_errors=True))
+    r = run.result("upgrade")
+    check(r["changed"] and {m["mac"]: m["outcome"] for m in r["modules"]} == {MAC_A: "done", MAC_B: "ok"},
+          "upgrade %r" % r)
+    check(r["modules"][0]["rollout"]["stage"] == "verified", "the rollout's report is not passed on: %r" % r)
+    r = run.result("failing")
+    check(r.get("failed") and r.get("changed") is False and MAC_A in r["msg"] and "failed" in r["msg"], "failing %r" % r)
+    with open(log) as f:
+        calls = [json.loads(line) for line in f]
+    check([c["argv"] for c in calls] == [
+        ["rollout", image, MAC_A, "--expect-firmware", "4100", "--local", PCS[0], "--canary", "1", "--keep-config", "--json"],
+        ["rollout", image, MAC_A, "--expect-firmware", "4100", "--local", PCS[0], "--canary", "1", "--no-keep-config",
+         "--json"]], "rollout calls %r" % [c["argv"] for c in calls])
+    check(all(c["parent"] == "timeout" and c["factory"] == "admin:f4ct" and c["password_env"] for c in calls),
+          "rollout environment %r" % calls)
+    check("f4ct" not in run.out, "the factory log-in shows in the output")
 
 
 def rollout_case(image):
