@@ -29,8 +29,13 @@ set(_gen ${PROJECT_BINARY_DIR}/data)
 add_custom_target(varnix_package_files)
 
 # Per component: the Debian package's own /usr/share/doc directory with copyright and changelog.
+# An optional third argument is the changelog's summary of what the release brings.
 function(varnix_install_docs component package)
   set(VARNIX_CHANGELOG_PACKAGE ${package})
+  set(VARNIX_CHANGELOG_TEXT "the Varnix window, varnix-cli and the module simulator")
+  if(ARGC GREATER 2)
+    set(VARNIX_CHANGELOG_TEXT "${ARGV2}")
+  endif()
   configure_file(${_data}/debian/changelog.in ${_gen}/${package}/changelog @ONLY)
   configure_file(${_data}/debian/copyright.in ${_gen}/${package}/copyright @ONLY)
   add_custom_command(OUTPUT ${_gen}/${package}/changelog.gz
@@ -114,8 +119,62 @@ function(varnix_install_dissector component)
   install(FILES ${_data}/wireshark/vorz.lua DESTINATION ${folder} COMPONENT ${component})
 endfunction()
 
+# The Ansible collection varnix.vorz (ansible/), built by ansible-galaxy and installed as
+# ansible-galaxy installs it (with its MANIFEST.json and FILES.json) into Ansible's system
+# collection path: the entry under the package prefix of the default COLLECTIONS_PATHS that
+# `ansible-config dump` names. Without ansible-galaxy at configure time there is no collection
+# and no varnix-ansible package. Sets VARNIX_ANSIBLE_COLLECTION_DIR in the caller's scope.
+function(varnix_install_ansible_collection component)
+  set(VARNIX_ANSIBLE_COLLECTION_DIR "" PARENT_SCOPE)
+  find_program(VARNIX_ANSIBLE_GALAXY ansible-galaxy)
+  find_program(VARNIX_ANSIBLE_CONFIG ansible-config)
+  if(NOT VARNIX_ANSIBLE_GALAXY OR NOT VARNIX_ANSIBLE_CONFIG)
+    message(STATUS "install: ansible-galaxy not found (package ansible-core); no varnix-ansible package")
+    return()
+  endif()
+  set(src ${PROJECT_SOURCE_DIR}/ansible)
+  # The collection's version is the program's, in the three numbers Galaxy allows.
+  file(STRINGS ${src}/galaxy.yml galaxy_version REGEX "^version:")
+  string(REGEX REPLACE "^version:[ \t]*" "" galaxy_version "${galaxy_version}")
+  set(wanted ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+  if(NOT galaxy_version STREQUAL wanted)
+    message(FATAL_ERROR "ansible/galaxy.yml has version ${galaxy_version}; the program is ${PROJECT_VERSION}, "
+                        "so the collection must be ${wanted}")
+  endif()
+  # Ansible's defaults, not this machine's ansible.cfg or environment.
+  set(work ${_gen}/ansible)
+  file(MAKE_DIRECTORY ${work}/home)
+  file(WRITE ${work}/empty.cfg "")
+  set(ansible_env ${CMAKE_COMMAND} -E env --unset=ANSIBLE_COLLECTIONS_PATH --unset=ANSIBLE_COLLECTIONS_PATHS
+                  HOME=${work}/home ANSIBLE_CONFIG=${work}/empty.cfg ANSIBLE_NOCOLOR=1)
+  execute_process(COMMAND ${ansible_env} ${VARNIX_ANSIBLE_CONFIG} dump OUTPUT_VARIABLE dump ERROR_QUIET
+                  RESULT_VARIABLE status)
+  set(folder share/ansible/collections)
+  if(status EQUAL 0 AND dump MATCHES "COLLECTIONS_PATHS[^\n]*'${VARNIX_PACKAGE_PREFIX}/([^']+)'")
+    set(folder ${CMAKE_MATCH_1})
+  endif()
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${src}/*)
+  set(tarball ${work}/varnix-vorz-${wanted}.tar.gz)
+  set(tree ${work}/tree/ansible_collections/varnix/vorz)
+  add_custom_command(OUTPUT ${tree}/MANIFEST.json
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${work}/tree ${tarball}
+    COMMAND ${ansible_env} ${VARNIX_ANSIBLE_GALAXY} collection build --output-path ${work} ${src}
+    COMMAND ${ansible_env} ${VARNIX_ANSIBLE_GALAXY} collection install --offline -p ${work}/tree ${tarball}
+    DEPENDS ${sources} VERBATIM)
+  add_custom_target(varnix_ansible_collection DEPENDS ${tree}/MANIFEST.json)
+  add_dependencies(varnix_package_files varnix_ansible_collection)
+  install(DIRECTORY ${tree} DESTINATION ${folder}/ansible_collections/varnix COMPONENT ${component})
+  install(FILES ${_data}/debian/varnix-ansible.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME varnix-ansible COMPONENT ${component})
+  set(VARNIX_ANSIBLE_COLLECTION_DIR ${folder} PARENT_SCOPE)
+endfunction()
+
 varnix_install_docs(main varnix)
 varnix_install_docs(sim varnix-sim)
+varnix_install_ansible_collection(ansible)
+if(VARNIX_ANSIBLE_COLLECTION_DIR)
+  varnix_install_docs(ansible varnix-ansible "the Ansible collection varnix.vorz")
+endif()
 varnix_install_desktop_files(main)
 varnix_install_dissector(main)
 varnix_install_program(varnix COMPONENT main LOW_PORTS)

@@ -1,5 +1,6 @@
 # Debian packages built by "cpack -G DEB" (scripts/package): "varnix" from the install component
-# "main", "varnix-sim" from "sim". Included after cmake/Install.cmake.
+# "main", "varnix-sim" from "sim", "varnix-ansible" from "ansible" (when ansible-galaxy was found).
+# Included after cmake/Install.cmake.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnix)
 set(CPACK_PACKAGE_VENDOR "${VARNIX_MAINTAINER_NAME}")
@@ -11,6 +12,9 @@ set(CPACK_THREADS 1)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL main sim)
+if(VARNIX_ANSIBLE_COLLECTION_DIR)
+  list(APPEND CPACK_COMPONENTS_ALL ansible)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VARNIX_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -47,6 +51,25 @@ varnix-sim answers Varnix and varnix-cli like a set of real serial-to-Ethernet
 modules: searches, reads, saves, restarts and factory resets. It binds
 127.0.0.1 by default, so the program can be shown and tried without a module
 and without touching the network.")
+
+# The collection runs on the Ansible control node; varnix-cli runs on the segment hosts (which
+# need the varnix package), so varnix is only suggested here.
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_NAME varnix-ansible)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_DEPENDS "ansible-core (>= 2.14)")
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_SUGGESTS varnix)
+set(CPACK_DEBIAN_ANSIBLE_DESCRIPTION "Ansible collection varnix.vorz for VOR-Z modules on many sites
+The collection lets Ansible configure VOR-Z serial-to-Ethernet modules on many
+segments and sites. Its modules run varnix-cli on a host in each segment and
+take its JSON output: vorz_facts finds the modules of a segment with their
+fields and health findings, vorz_config gives them the fields they should have
+(reading first, writing only what differs, verifying every save; check and
+diff mode), vorz_firmware brings them to a firmware number, vorz_backup
+snapshots them into a file, and an inventory plugin makes each module a host.
+.
+The segment hosts need the varnix package (varnix-cli).")
 
 get_property(_low_port_programs GLOBAL PROPERTY VARNIX_LOW_PORT_PROGRAMS)
 list(JOIN _low_port_programs " " VARNIX_CAP_PATHS)
