@@ -373,10 +373,9 @@ int CmdSet(TLanSession& session, const QStringList& args, const TOptions& o, TOu
 // Sheets and profiles are small text files; a device, a pipe or a huge file is refused with
 // the reason instead of being read until memory runs out.
 std::optional<QByteArray> ReadInputFile(const QString& path, TOut& out) {
-    std::string why;
-    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxTextFileBytes, &why);
+    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxTextFileBytes);
     if (!bytes) {
-        out.Error(QStringLiteral("cannot read %1: %2").arg(path, QString::fromStdString(why)));
+        out.Error(QStringLiteral("cannot read ") + QString::fromLocal8Bit(bytes.Error().Message));
         return std::nullopt;
     }
     return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
