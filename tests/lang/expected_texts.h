@@ -264,6 +264,8 @@ inline constexpr QStringView Keys[] = {
     u"lang_DataDebug_RecvDropped",
     u"lang_Hint_DataDebug_NotCmdFile",
     u"lang_Hint_DataDebug_SaveFailed",
+    u"lang_Hint_UserNameTooLong",
+    u"lang_Hint_PasswordTooLong",
     u"lang_Hint_DataDebug_NotSavedOver",
     u"lang_Hint_LinesDropped",
     u"lang_Hint_DevListFull",

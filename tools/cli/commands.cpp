@@ -568,6 +568,14 @@ int RunCli(const QStringList& args) {
                                                         : env.value(QStringLiteral("VARNIX_PASSWORD"),
                                                                     QString::fromLatin1(DefaultLogin));
     o.Login = TLogin{DisplayToBytes(userText), DisplayToBytes(passwordText)};
+    // Every command carries the log-in in six bytes; one that does not fit is refused, not cut.
+    const std::pair<const char*, const std::string*> logins[] = {{"UserName", &o.Login.User},
+                                                                 {"Password", &o.Login.Password}};
+    for (const auto& [field, text] : logins)
+        if (const TStatus fits = CheckLoginText(field, *text); !fits) {
+            out.Error(QString::fromStdString(fits.Error().Message));
+            return out.Finish(TExit::Usage);
+        }
     if (parser.isSet(timeout)) {
         const auto ms = ParseSeconds(parser.value(timeout), QStringLiteral("timeout"), out);
         if (!ms)
