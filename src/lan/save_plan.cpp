@@ -75,7 +75,7 @@ TSavePlan Failed(const TFieldFault& e) {
 void CheckFits(TSaveField field, const std::string& text, std::size_t max) {
     if (text.size() > max)
         throw TFieldFault{field, text,
-                         std::to_string(text.size()) + " bytes, at most " + std::to_string(max) + " fit"};
+                          std::to_string(text.size()) + " bytes, at most " + std::to_string(max) + " fit"};
 }
 
 void CheckFixedTexts(const TBaseParam& base, const TPortParam& port) {
