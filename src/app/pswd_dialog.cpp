@@ -1,9 +1,13 @@
 #include "app/pswd_dialog.h"
 
 #include "app/login.h"
+#include "core/convert.h"
+#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
+#include "lang/text_codec.h"
 #include "ui_pswd_dialog.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -60,6 +64,13 @@ TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
 
     ui->edt_UsrName->setText(LoginUserName);
     ui->edt_Paswd->setText(LoginPassword);
+    // Where a log-in that does not fit is refused; the fixed height grows by its line.
+    refused_ = new QLabel(this);
+    refused_->setObjectName(QStringLiteral("lbl_Refused"));
+    refused_->setStyleSheet(QStringLiteral("color: #C00000; padding: 2px 8px;"));
+    refused_->setWordWrap(true);
+    refused_->hide();
+    ui->lay_Pswd->insertWidget(1, refused_);
     connect(ui->btn_OK, &QPushButton::clicked, this, &TFrm_Pswd::btn_OKClick);
     connect(ui->btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
     ApplyPswdTexts();
@@ -84,6 +95,22 @@ void TFrm_Pswd::ShowModal() {
 }
 
 void TFrm_Pswd::btn_OKClick() {
+    // The edits count characters; the module's fields hold six bytes, and a Chinese character
+    // takes two of them. A text that does not fit is refused, never cut.
+    const std::pair<QLineEdit*, const char*> edits[] = {{ui->edt_UsrName, "lang_Hint_UserNameTooLong"},
+                                                        {ui->edt_Paswd, "lang_Hint_PasswordTooLong"}};
+    for (const auto& [edit, key] : edits) {
+        const std::string bytes = DisplayToBytes(edit->text());
+        if (!CheckLoginText(std::string(), bytes)) {
+            refused_->setText(GetLangText(QString::fromLatin1(key)).arg(RemoveSpaces(bytes).size()));
+            refused_->show();
+            setFixedSize(322, 145 + refused_->sizeHint().height());
+            edit->setFocus();
+            edit->selectAll();
+            return;
+        }
+    }
+    refused_->hide();
     LoginUserName = ui->edt_UsrName->text();
     LoginPassword = ui->edt_Paswd->text();
     accept();

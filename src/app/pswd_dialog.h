@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <memory>
 
+class QLabel;
+
 namespace Ui {
 class TFrm_Pswd;
 }
@@ -26,6 +28,7 @@ public:
 private:
     void btn_OKClick();
     std::unique_ptr<Ui::TFrm_Pswd> ui;
+    QLabel* refused_ = nullptr; // why OK was refused, shown until the next OK
 };
 
 } // namespace varnix

@@ -2,7 +2,9 @@
 
 #include "app/app_paths.h"
 #include "app/login.h"
+#include "core/convert.h"
 #include "lang/lang_list.h"
+#include "lang/text_codec.h"
 
 #include <memory>
 #include <vector>
@@ -25,7 +27,8 @@ std::span<const TSettingDef> SettingsTable() {
         return std::vector<TSettingDef>{
             {IniLanguage, TSettingType::Boolean, FormatIniBoolean(TLangList::IsSysChinese())},
             {IniRealTimeHelp, TSettingType::Boolean, QStringLiteral("1")},
-            {IniLocalCom, TSettingType::String, QStringLiteral("COM1")},
+            // No port until one is found: the serial tab takes the first port it finds.
+            {IniLocalCom, TSettingType::String, QString()},
             {IniZNum, TSettingType::Integer, QStringLiteral("1")},
             {IniUserName, TSettingType::String, login},
             {IniPassword, TSettingType::String, login},
@@ -138,8 +141,15 @@ void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target
     target.setCmdFilePath(ini.ReadString(IniFilePath, target.cmdFilePath()));
     // The log-in fields are saved at every exit; restoring them lets the user keep a changed
     // module password across runs instead of typing it again.
-    LoginUserName = ini.ReadString(IniUserName, LoginUserName);
-    LoginPassword = ini.ReadString(IniPassword, LoginPassword);
+    // A log-in that does not fit its six bytes (a file edited by hand) is not taken: commands
+    // would have to cut it, possibly inside a character.
+    const auto fits = [](const char* field, const QString& text) {
+        return CheckLoginText(field, DisplayToBytes(text)).Ok();
+    };
+    if (const QString user = ini.ReadString(IniUserName, LoginUserName); fits("UserName", user))
+        LoginUserName = user;
+    if (const QString password = ini.ReadString(IniPassword, LoginPassword); fits("Password", password))
+        LoginPassword = password;
 }
 
 void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target) {

@@ -44,7 +44,7 @@ enum class TSettingType { Boolean, Integer, String };
 struct TSettingDef {
     QStringView Key;
     TSettingType Type;
-    QString Default; // in the file's text form ("1", "COM1", "")
+    QString Default; // in the file's text form ("1", "/dev/ttyUSB0", "")
 };
 
 // Every key with its type and default, in save order. "Language" defaults to the system

@@ -148,12 +148,20 @@ bool WriteFileAtomically(const QString& path, QByteArrayView data, mode_t mode) 
     // The rename below would replace a file the user made read-only as long as the directory is
     // writable; a read-only file is the user's "do not change this", so it is left as it is.
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
-    // The mode bits are checked as well as access(): root may write anything, but a file without
-    // a write bit was still made read-only on purpose.
-    if (struct stat st{};
-        ::stat(target.constData(), &st) == 0 &&
-        ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0))
-        return false;
+    // Only a regular file is replaced: a symbolic link, a pipe or a device at the path is not
+    // the program's file (and the file behind a link is not written through it). The mode bits
+    // are checked as well as access(): root may write anything, but a file without a write bit
+    // was still made read-only on purpose.
+    if (struct stat st{}; ::lstat(target.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
+            return false;
+        }
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0) {
+            errno = EACCES;
+            return false;
+        }
+    }
     QByteArray tmpl =
         QFile::encodeName(QDir(info.absolutePath())
                               .filePath(QStringLiteral(".") + info.fileName() + QStringLiteral(".XXXXXX")));
@@ -189,15 +197,12 @@ int RemoveStaleTempFiles(const QString& path) {
 }
 
 std::optional<TIniDocument> TIniFile::Load() const {
-    const QByteArray native = QFile::encodeName(path_);
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0 && errno == ENOENT)
-        return TIniDocument{};
-    // A settings file is a few hundred bytes; a device or a huge file is not one, and rewriting
-    // it would destroy whatever it is, so it counts as unreadable.
-    const auto bytes = ReadRegularFile(native.toStdString(), MaxTextFileBytes, nullptr);
+    // A settings file is a few hundred bytes; a device, a link or a huge file is not one, and
+    // rewriting it would destroy whatever it is, so it counts as unreadable.
+    const auto bytes =
+        ReadRegularFile(QFile::encodeName(path_).toStdString(), MaxTextFileBytes, TLinks::Refuse);
     if (!bytes)
-        return std::nullopt;
+        return IsNotFound(bytes.Error()) ? std::optional(TIniDocument{}) : std::nullopt;
     return TIniDocument::FromBytes(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A small INI reader and writer that keeps a file as the user and the old tool left it: the
+// A small INI reader and writer that keeps a file as the user or another program left it: the
 // order of sections and keys, comments and unknown lines all stay, an existing key is
 // replaced on its own line, a new key goes to the end of its section, a new section to the
 // end of the file. Names of sections and keys are matched ignoring letter case; the first
@@ -23,7 +23,7 @@ namespace varnix {
 // The text of one INI file, line by line.
 class TIniDocument {
 public:
-    // From a file's bytes: UTF-8, or GBK when not valid UTF-8 (files of the old tool).
+    // From a file's bytes: UTF-8, or GBK when not valid UTF-8 (GBK-encoded files).
     static TIniDocument FromBytes(QByteArrayView bytes);
     static TIniDocument FromText(QStringView text);
 
@@ -44,7 +44,8 @@ private:
 // Writes `data` to `path` through a temporary file in the same directory (".NAME.XXXXXX") that is
 // then renamed over `path`. A new file gets `mode`; an existing file keeps `mode` too (the
 // settings file holds a password, so it is never left readable by others). Returns false (and
-// the file untouched) when any step fails, and when `path` exists but is not writable.
+// the file untouched) when any step fails, when `path` exists but is not writable, and when it is
+// anything but a regular file: a symbolic link is neither followed nor replaced.
 bool WriteFileAtomically(const QString& path, QByteArrayView data, mode_t mode);
 
 // Removes the temporary files WriteFileAtomically leaves behind for `path` when the program is
@@ -57,8 +58,8 @@ public:
     explicit TIniFile(QString path, mode_t mode = 0600) : path_(std::move(path)), mode_(mode) {}
     const QString& Path() const { return path_; }
 
-    // A missing or unreadable file reads as empty; so does one that is not a regular file or is
-    // larger than MaxTextFileBytes.
+    // A missing or unreadable file reads as empty; so does a symbolic link and anything else that
+    // is not a regular file, and a file larger than MaxTextFileBytes.
     std::optional<QString> Read(QStringView section, QStringView key) const;
     // Reads the file, sets the key, writes the file. False when the write fails, and when the
     // file exists but cannot be read (rewriting it would lose its other keys).

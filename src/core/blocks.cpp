@@ -46,13 +46,13 @@ bool HasBit(std::uint8_t b, int bit) {
 // Base block offsets.
 constexpr std::size_t BUpnpPort = 4, BHttpPort = 6, BStaticIP = 9, BGateway = 13, BMask = 17, BName = 21,
                       BUser = 37, BPassword = 43, BOption = 52, BMac = 53, BDns = 59, BShortTime = 63;
-constexpr std::size_t NameLen = 16, LoginLen = 6;
+constexpr std::size_t NameLen = ModNameMax, LoginLen = LoginMax;
 
 // Port block offsets.
 constexpr std::size_t PBaud = 0, PDataBits = 4, PParity = 5, PStopBits = 6, PFlow = 7, PZero = 8, PLocal = 12,
                       PRemote = 14, PRemoteIP = 16, PWorkMode = 51, PHttpdMethod = 52, PSvrCount = 53,
                       PRestart = 54, PUartLength = 52, PCustomReg = 56, PStyle = 58;
-constexpr std::size_t RemoteIPLen = 30;
+constexpr std::size_t RemoteIPLen = RemoteIPMax;
 
 // Status byte (base block byte 3) and socket flags (port block byte 50) bits.
 constexpr int SHeartTarget = 0, SBit1 = 1, SRegSendMode = 2, SClearBuffer = 4, SShortConn = 5, SStatic = 7;
@@ -62,7 +62,8 @@ constexpr std::uint8_t Z2KeptFlagsMask = 0x83;    // bits 0, 1 and 7
 constexpr std::uint8_t Z3CarriedFlagsMask = 0xF3; // all but bits 2 and 3
 
 // Cloud block.
-constexpr std::size_t CDeviceNo = 2, CDeviceNoLen = 20, CPassword = 22, CPasswordLen = 8;
+constexpr std::size_t CDeviceNo = 2, CDeviceNoLen = DeviceNoMax, CPassword = 22,
+                      CPasswordLen = CommPasswordMax;
 
 // Heartbeat block.
 constexpr std::size_t HFlags = 0, HInterval = 1, HHeartLen = 3, HRegLen = 4, HHeartData = 5, HRegData = 45;
@@ -94,6 +95,8 @@ std::uint8_t SafeHeartFlags(std::uint8_t flags) {
 
 // One heartbeat or registration data item: its length byte and its 40-byte field.
 void PutHeartItem(std::string_view text, bool isHex, std::uint8_t& lengthByte, Bytes field) {
+    if (!isHex && text.size() > field.size())
+        throw ConversionError(std::string(text)); // never cut inside a character
     const std::size_t length = isHex ? text.size() / 2 : text.size();
     lengthByte = static_cast<std::uint8_t>(std::min(length, HeartDataMax));
     if (isHex)
@@ -267,9 +270,10 @@ void EncodeHttpdBlocks(std::string_view url, std::string_view header,
                        std::span<std::uint8_t, HttpdUrlBlockSize> urlBlock,
                        std::span<std::uint8_t, HttpdHeaderBlockSize> headerBlock) {
     const auto put = [](std::string_view text, std::size_t max, Bytes block) {
-        const std::size_t n = std::min(text.size(), max);
-        block[0] = static_cast<std::uint8_t>(n);
-        std::copy_n(text.begin(), n, block.begin() + 1);
+        if (text.size() > max)
+            throw ConversionError(std::string(text)); // never cut inside a character
+        block[0] = static_cast<std::uint8_t>(text.size());
+        std::copy_n(text.begin(), text.size(), block.begin() + 1);
     };
     put(url, HttpdUrlMax, urlBlock);
     put(header, HttpdHeaderMax, headerBlock);

@@ -4,6 +4,7 @@
 // target buffer holds them. Decoders accept any byte pattern of the right length and never read
 // outside the block: length bytes from a module are clamped to their field.
 
+#include "core/convert.h"
 #include "core/records.h"
 #include "core/types.h"
 
@@ -31,6 +32,12 @@ inline constexpr std::size_t Z1FrameSize = 31;
 inline constexpr std::size_t HeartDataMax = 40;
 inline constexpr std::size_t HttpdUrlMax = 100;
 inline constexpr std::size_t HttpdHeaderMax = 200;
+// Bytes of the fixed-width text fields (NUL-padded; a text may fill its field).
+inline constexpr std::size_t ModNameMax = 16;
+inline constexpr std::size_t LoginMax = LoginFieldBytes; // user name and password (convert.h)
+inline constexpr std::size_t RemoteIPMax = 30;
+inline constexpr std::size_t DeviceNoMax = 20;
+inline constexpr std::size_t CommPasswordMax = 8;
 
 // Offset of the socket-flags byte inside the port block, and inside the 130-byte reply.
 inline constexpr std::size_t PortSocketFlagsOffset = 50;
@@ -47,8 +54,8 @@ std::pair<TBaseParam, TarrComParam> DecodeParamReply(std::span<const std::uint8_
 
 // family is FamilyZ2 or FamilyZ3. The Z2 base encoder keeps bits 0-3 and 6 of the status byte
 // from keptStatus; the Z2 port encoder keeps bits 0, 1 and 7 of the socket flags from
-// keptSocketFlags. Throws ConversionError for an address or MAC text that cannot be read
-// (fields before it stay written).
+// keptSocketFlags. Throws ConversionError for an address or MAC text that cannot be read and for
+// a text longer than its field, which is never cut (fields before it stay written).
 void EncodeBaseBlock(std::int32_t family, const TBaseParam& base,
                      std::span<std::uint8_t, BaseBlockSize> block, std::uint8_t keptStatus);
 void EncodePortBlock(std::int32_t family, const TPortParam& port,
@@ -61,13 +68,15 @@ void EncodeCloudBlock(const TCloudParam& cloud, std::span<std::uint8_t, CloudBlo
 // --- Heartbeat and registration block (Z2). ---
 // Flags bits 0 and 1 are never both written: when both are given, bit 0 (network) wins.
 // Hex data that holds a bad pair stops at that pair; field bytes from there on keep their values.
+// Text data longer than 40 bytes throws ConversionError.
 void EncodeHeartBlock(std::uint8_t flags, int interval, std::string_view heartText, bool heartIsHex,
                       std::string_view regText, bool regIsHex, std::span<std::uint8_t, HeartBlockSize> block);
 // Lengths are clamped to 40; a block with both heartbeat bits reports network heartbeat only.
 THeartParam DecodeHeartBlock(std::span<const std::uint8_t, HeartBlockSize> block);
 
 // --- HTTPD blocks (Z2). ---
-// Writes the length byte (at most 100 / 200) and that many characters; later bytes stay.
+// Writes the length byte and the text; later bytes stay. A text above 100 / 200 bytes throws
+// ConversionError (nothing of that block written).
 void EncodeHttpdBlocks(std::string_view url, std::string_view header,
                        std::span<std::uint8_t, HttpdUrlBlockSize> urlBlock,
                        std::span<std::uint8_t, HttpdHeaderBlockSize> headerBlock);

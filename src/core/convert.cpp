@@ -257,8 +257,18 @@ std::string BytesToShownText(std::span<const std::uint8_t> bytes) {
 }
 
 void TextToFixedBytes(std::string_view text, std::span<std::uint8_t> buf) {
+    if (text.size() > buf.size())
+        throw ConversionError(std::string(text));
     for (std::size_t i = 0; i < buf.size(); ++i)
         buf[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
+}
+
+TStatus CheckLoginText(const std::string& field, std::string_view text) {
+    const std::size_t n = RemoveSpaces(text).size();
+    if (n <= LoginFieldBytes)
+        return {};
+    return FieldError(field, std::string(text),
+                      std::to_string(n) + " bytes, at most " + std::to_string(LoginFieldBytes) + " fit");
 }
 
 void PutLoginField(std::span<std::uint8_t> buf, std::string_view text, std::size_t offset,
@@ -268,8 +278,10 @@ void PutLoginField(std::span<std::uint8_t> buf, std::string_view text, std::size
     if (offset >= buf.size())
         return;
     const std::string clean = RemoveSpaces(text);
+    if (clean.size() > count)
+        throw ConversionError(std::string(text));
     const std::size_t n = std::min(count, buf.size() - offset);
-    TextToFixedBytes(clean, buf.subspan(offset, n));
+    TextToFixedBytes(clean.substr(0, std::min(clean.size(), n)), buf.subspan(offset, n));
 }
 
 std::uint32_t BytesToInt(std::span<const std::uint8_t> bytes, bool littleEndian) {

@@ -3,6 +3,7 @@
 // fixed-width text fields of the LAN envelope. All texts are byte strings (one char per byte);
 // hex input accepts 0-9, A-F and a-f, hex output is always upper case. No function keeps state.
 
+#include "core/result.h"
 #include "core/types.h"
 
 #include <array>
@@ -70,10 +71,17 @@ std::string BytesToHexSep(std::span<const std::uint8_t> bytes, std::string_view 
 std::string BytesToText(std::span<const std::uint8_t> bytes);
 // The text cut at its first NUL (what a page shows of a fixed-width field).
 std::string BytesToShownText(std::span<const std::uint8_t> bytes);
-// buf[i] = text[i] below the text length, 0 after it; a longer text is cut.
+// buf[i] = text[i] below the text length, 0 after it. A text longer than buf is never cut (a cut
+// could split a GBK or UTF-8 character): it throws ConversionError and buf is left as it was.
 void TextToFixedBytes(std::string_view text, std::span<std::uint8_t> buf);
-// Log-in field: spaces removed, NUL-padded to at least six, first count characters to buf[offset..].
-// Nothing is written beyond the end of buf.
+// Bytes of the user name and of the password in every addressed command and in the base block.
+inline constexpr std::size_t LoginFieldBytes = 6;
+// A log-in text (the bytes sent) fits its field once its spaces are removed; otherwise a TError
+// naming `field`: "UserName: 10 bytes, at most 6 fit". Check before building commands: they
+// refuse such a text rather than cut it.
+TStatus CheckLoginText(const std::string& field, std::string_view text);
+// Log-in field: spaces removed, NUL-padded to count bytes at buf[offset..]. A log-in longer than
+// count throws ConversionError (nothing written). Nothing is written beyond the end of buf.
 void PutLoginField(std::span<std::uint8_t> buf, std::string_view text, std::size_t offset, std::size_t count);
 
 // --- Numbers and bits. ---

@@ -1,16 +1,16 @@
 #include "debug/cmd_file.h"
 
 #include "app/settings_ini.h"
+#include "core/convert.h"
+#include "core/file_read.h"
 #include "lang/text_codec.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace varnix {
 
@@ -46,7 +46,7 @@ public:
                 fields << QString();
             SkipBlanks();
         }
-        // A NUL ends what the old reader saw of a line; skip to the line break and over it.
+        // A NUL ends what counts of a line; skip to the line break and over it.
         while (pos_ < t_.size() && !IsLineEnd(t_[pos_]))
             ++pos_;
         if (pos_ < t_.size() && t_[pos_] == u'\r')
@@ -82,8 +82,8 @@ private:
         while (pos_ < t_.size()) {
             const QChar c = t_[pos_];
             if (c == u'"') {
-                // The old reader dropped every space before splitting, so a quote, spaces and a
-                // quote were a doubled quote to it.
+                // The format drops every space before splitting a line, so a quote, spaces and a
+                // quote are a doubled quote.
                 qsizetype q = pos_ + 1;
                 while (q < t_.size() && t_[q] == u' ')
                     ++q;
@@ -95,25 +95,18 @@ private:
                 ++pos_;
                 break;
             }
-            if (c == u'\0')
+            // A row is one line: a quote left open ends with its line, and the lines after it
+            // are rows of their own.
+            if (c == u'\0' || IsLineEnd(c))
                 break;
-            if (IsLineEnd(c) && !QuoteFollows())
-                break; // unbalanced: the field ends with the line
             s += c;
             ++pos_;
         }
         return s;
     }
 
-    bool QuoteFollows() {
-        if (lastQuote_ < -1)
-            lastQuote_ = t_.lastIndexOf(u'"');
-        return lastQuote_ > pos_;
-    }
-
     QStringView t_;
     qsizetype& pos_;
-    qsizetype lastQuote_ = -2;
 };
 
 bool NeedsQuotes(const QString& field) {
@@ -121,6 +114,15 @@ bool NeedsQuotes(const QString& field) {
         if (c == u' ' || c == u'|' || c == u'"' || c.unicode() < 0x20)
             return true;
     return false;
+}
+
+// A line break or a NUL cannot be kept inside a one-line row.
+bool BreaksLine(QChar c) {
+    return IsLineEnd(c) || c == u'\0';
+}
+
+bool HasLineBreak(const QString& text) {
+    return std::any_of(text.begin(), text.end(), BreaksLine);
 }
 
 QString FieldText(const QString& field) {
@@ -157,7 +159,22 @@ std::optional<TCmdRow> RowFromFields(const QStringList& fields) {
     return row;
 }
 
-QString FormatCmdLine(const TCmdRow& row) {
+TCmdRow OneLineRow(TCmdRow row) {
+    // A text command holding a line break (what turning hex off on "0D 0A" gives) is kept as the
+    // same bytes in hex; a name or a delay cannot hold one, so any that slipped in becomes a space.
+    if (!row.Hex && HasLineBreak(row.Cmd)) {
+        row.Cmd = QString::fromLatin1(TextToHex(DisplayToBytes(row.Cmd)));
+        row.Hex = true;
+    }
+    for (QString* field : {&row.Name, &row.Cmd, &row.Delay})
+        for (QChar& c : *field)
+            if (BreaksLine(c))
+                c = u' ';
+    return row;
+}
+
+QString FormatCmdLine(const TCmdRow& given) {
+    const TCmdRow row = OneLineRow(given);
     return QStringList{Bool(row.Choose), FieldText(row.Name), FieldText(row.Cmd), Bool(row.Hex),
                        FieldText(row.Delay)}
         .join(u'|');
@@ -187,50 +204,21 @@ TCmdFileContent ParseCmdFile(QStringView text) {
 
 TCmdFileRead ReadCmdFile(const QString& path) {
     TCmdFileRead result;
-    const QByteArray native = QFile::encodeName(path);
-    // Non-blocking, so that a FIFO or a device named by mistake cannot hang the window.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.Missing = errno == ENOENT || errno == ENOTDIR;
-        result.Error = ErrnoText(QStringLiteral("Cannot open %1: %2"), path, errno);
+    // Never through a link, and never a pipe, a device or a huge file: the list is written back
+    // to this path when the window closes.
+    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(),
+                                       static_cast<std::size_t>(CmdFileMaxBytes), TLinks::Refuse);
+    if (!bytes) {
+        result.Missing = IsNotFound(bytes.Error());
+        result.Error = QString::fromLocal8Bit(bytes.Error().Message);
         return result;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        result.Error = QStringLiteral("%1 is not a regular file").arg(path);
+    // Text of either encoding never holds a NUL; a file that does is some other kind of file.
+    if (bytes->find('\0') != std::string::npos) {
+        result.Error = QStringLiteral("%1: a binary file").arg(path);
         return result;
     }
-    if (st.st_size > CmdFileMaxBytes) {
-        ::close(fd);
-        result.Error = QStringLiteral("%1 is too large for a command list (%2 bytes, at most %3)")
-                           .arg(path)
-                           .arg(st.st_size)
-                           .arg(CmdFileMaxBytes);
-        return result;
-    }
-    std::string bytes(static_cast<std::size_t>(CmdFileMaxBytes) + 1, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            result.Error = ErrnoText(QStringLiteral("Cannot read %1: %2"), path, errno);
-            ::close(fd);
-            return result;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (got > static_cast<std::size_t>(CmdFileMaxBytes)) { // it grew while being read
-        result.Error = QStringLiteral("%1 is too large for a command list").arg(path);
-        return result;
-    }
-    bytes.resize(got);
-    result.Content = ParseCmdFile(FileBytesToText(bytes));
+    result.Content = ParseCmdFile(FileBytesToText(*bytes));
     return result;
 }
 
@@ -239,8 +227,13 @@ bool WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows, QString
     errno = 0;
     if (WriteFileAtomically(path, data, 0644))
         return true;
-    if (error)
-        *error = ErrnoText(QStringLiteral("Unable to write to %1: %2"), path, errno ? errno : EIO);
+    if (!error)
+        return false;
+    const int err = errno ? errno : EIO;
+    // WriteFileAtomically replaces only a regular file; say what stood in the way.
+    *error = err == ELOOP    ? QStringLiteral("Unable to write to %1: a symbolic link").arg(path)
+             : err == EINVAL ? QStringLiteral("Unable to write to %1: not a regular file").arg(path)
+                             : ErrnoText(QStringLiteral("Unable to write to %1: %2"), path, err);
     return false;
 }
 

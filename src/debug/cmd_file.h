@@ -3,15 +3,16 @@
 // command row, five fields joined by "|": selected ("true"/"false"), name, command, hex
 // ("true"/"false"), delay in ms. Qt Core only.
 //
-// Reading follows the old tool's rules, so its files load exactly as they did: spaces outside
-// double quotes are dropped, a field that begins with a double quote runs to its closing quote
-// (a doubled quote inside is one quote), tabs and other control characters also end a field, and
-// a line that does not split into exactly five fields leaves its row cleared. Line i feeds row i;
-// only the first 50 lines count.
+// Reading: each line is one row, read on its own. Spaces outside double quotes are dropped, a
+// field that begins with a double quote runs to its closing quote (a doubled quote inside is one
+// quote) or, when the quote is left open, to the end of its line; tabs and other control
+// characters also end a field, and a line that does not split into exactly five fields leaves its
+// row cleared. Line i feeds row i; only the first 50 lines count. Files with bare fields (no
+// quotes at all) read the same way.
 //
 // Writing quotes every field that holds a space, "|", a double quote or a control character
-// (doubling inner quotes), so that reading restores every row exactly. The old tool wrote every
-// field bare, which lost spaces and broke rows holding "|".
+// (doubling inner quotes), so that reading restores the row. A row must stay on one line: a text
+// command holding a line break is written as the same bytes in hex (its hex box checked).
 
 #include <QString>
 #include <QStringList>
@@ -34,15 +35,14 @@ struct TCmdRow {
     bool operator==(const TCmdRow&) const = default;
 };
 
-// The fields of one logical line as the old tool split them (spaces outside quotes removed).
-// `pos` starts at the line and ends after its line break. A quoted field may span a line break
-// when its closing quote follows later in the text.
+// The fields of one line (spaces outside quotes removed). `pos` starts at the line and ends after
+// its line break.
 QStringList SplitCmdLine(QStringView text, qsizetype& pos);
 
 // A row from five fields; std::nullopt for any other count.
 std::optional<TCmdRow> RowFromFields(const QStringList& fields);
 
-// The line for one row, without its line break.
+// The line for one row, without its line break (see above for a command holding one).
 QString FormatCmdLine(const TCmdRow& row);
 
 // The whole file text: every row's line followed by CR LF.
@@ -63,15 +63,19 @@ struct TCmdFileRead {
     // Why the file was not read (when Content is empty): the path and the cause.
     QString Error;
     bool Missing = false;
+    // A file is there but is not taken as a command list: unreadable, refused, or foreign text.
+    bool Refused() const { return !Missing && (!Content || Content->LooksForeign); }
 };
 
-// Reads and parses the file at `path`. Refuses anything that is not a regular file or is larger
-// than CmdFileMaxBytes, with a message naming the path. Bytes are UTF-8, or GBK when they are
-// not valid UTF-8 (files of the old tool).
+// Reads and parses the file at `path` (core/file_read.h). Refuses a symbolic link, anything that is
+// not a regular file, a file larger than CmdFileMaxBytes and a binary file (one holding a NUL),
+// with a message naming the path. Bytes are UTF-8, or GBK when they are not valid UTF-8
+// (GBK-encoded files).
 TCmdFileRead ReadCmdFile(const QString& path);
 
 // Replaces the file at `path` with `rows` (UTF-8, CR LF) atomically: a crash or a full disk
-// never leaves a half-written list. Returns false with a message naming the path on failure.
+// never leaves a half-written list. Only a regular file is replaced: a symbolic link, a pipe or a
+// device at `path` is left alone. Returns false with a message naming the path on failure.
 bool WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows, QString* error = nullptr);
 
 } // namespace varnix

@@ -44,7 +44,9 @@ bool TCycleWorker::RealWait(std::stop_token stop, Clock::time_point deadline) {
 void TCycleWorker::Run(std::stop_token stop, int intervalMs, SendFn send) {
     Clock::time_point due = Clock::now();
     while (!stop.stop_requested()) {
-        for (const TCycleRow& row : Snapshot()) {
+        const Clock::time_point passStart = Clock::now();
+        const std::vector<TCycleRow> rows = Snapshot();
+        for (const TCycleRow& row : rows) {
             if (stop.stop_requested())
                 return;
             send(row.Index);
@@ -57,6 +59,9 @@ void TCycleWorker::Run(std::stop_token stop, int intervalMs, SendFn send) {
             }
         }
         due += std::chrono::milliseconds(intervalMs);
+        // An interval of 0 still leaves a pause between passes, and a longer one while no row is
+        // checked: the worker never spins, and the sends it hands over never outrun the window.
+        due = std::max(due, passStart + std::chrono::milliseconds(rows.empty() ? IdlePassMs : MinPassMs));
         // A schedule that fell far behind (a suspended machine) restarts from now instead of
         // sending a burst of passes to catch up.
         if (Clock::now() - due > std::chrono::seconds(1))

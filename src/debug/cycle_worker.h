@@ -7,7 +7,8 @@
 // passes running; a stop wakes the worker at once and joins it.
 //
 // Waits are measured from a running schedule (each wait ends delay ms after the previous one
-// ended), so the time the sends take does not add up over the cycles.
+// ended), so the time the sends take does not add up over the cycles. A pass lasts at least
+// MinPassMs (IdlePassMs while no row is checked), whatever the interval and the delays say.
 
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,8 @@ struct TCycleRow {
 class TCycleWorker {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr int MinPassMs = 10;
+    static constexpr int IdlePassMs = 100;
     // Called on the worker thread for each row to send; must only hand the work over.
     using SendFn = std::function<void(int index)>;
     // Waits until `deadline` or a stop; returns false when stopped. Tests replace it.

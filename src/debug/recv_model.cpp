@@ -2,10 +2,14 @@
 
 #include "lang/text_codec.h"
 
+#include <algorithm>
+
 namespace varnix {
 
-QString FormatRecvLine(const QTime& time, const QString& peer, std::string_view bytes) {
+QString FormatRecvLine(const QTime& time, const QString& peer, std::string_view bytes, qint64 size) {
     const std::string_view shown = bytes.substr(0, TRecvModel::MaxShownBytes);
+    if (size < 0)
+        size = static_cast<qint64>(bytes.size());
     QString hex;
     hex.reserve(static_cast<qsizetype>(shown.size() * 3));
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -19,20 +23,32 @@ QString FormatRecvLine(const QTime& time, const QString& peer, std::string_view 
             c = '.';
     }
     QString line = time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + peer +
-                   QStringLiteral("  [") + QString::number(bytes.size()) + QStringLiteral("]  ") + hex +
+                   QStringLiteral("  [") + QString::number(size) + QStringLiteral("]  ") + hex +
                    QStringLiteral("  ") + BytesToDisplay(text);
-    if (bytes.size() > shown.size())
+    if (size > static_cast<qint64>(shown.size()))
         line += QStringLiteral(" …");
     return line;
 }
 
 void TRecvModel::Queue(TRecvEntry entry) {
+    if (entry.Size < 0)
+        entry.Size = entry.Data.size();
+    // Only what the line shows is kept, in an array of its own size: a read of megabytes (or one
+    // with room to spare) is not held alive by its line.
+    const auto kept = std::min<qsizetype>(entry.Data.size(), static_cast<qsizetype>(MaxShownBytes));
+    if (kept < entry.Data.size() || entry.Data.capacity() > kept)
+        entry.Data = QByteArray(entry.Data.constData(), kept);
+    heldBytes_ += kept;
     pending_.push_back(std::move(entry));
     // A flood between two flushes never holds more than the list keeps.
-    while (pending_.size() > static_cast<std::size_t>(MaxLines)) {
-        pending_.pop_front();
-        ++dropped_;
-    }
+    while (pending_.size() > static_cast<std::size_t>(MaxLines))
+        DropFront(pending_);
+}
+
+void TRecvModel::DropFront(std::deque<TRecvEntry>& from) {
+    heldBytes_ -= from.front().Data.size();
+    from.pop_front();
+    ++dropped_;
 }
 
 void TRecvModel::Flush() {
@@ -44,14 +60,12 @@ void TRecvModel::Flush() {
         const int fromList = std::min(excess, static_cast<int>(lines_.size()));
         if (fromList > 0) {
             beginRemoveRows(QModelIndex(), 0, fromList - 1);
-            lines_.erase(lines_.begin(), lines_.begin() + fromList);
+            for (int i = 0; i < fromList; ++i)
+                DropFront(lines_);
             endRemoveRows();
-            dropped_ += fromList;
         }
-        for (int i = fromList; i < excess; ++i) {
-            pending_.pop_front();
-            ++dropped_;
-        }
+        for (int i = fromList; i < excess; ++i)
+            DropFront(pending_);
     }
     const int first = static_cast<int>(lines_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(pending_.size()) - 1);
@@ -70,6 +84,7 @@ void TRecvModel::Clear() {
     lines_.clear();
     pending_.clear();
     endResetModel();
+    heldBytes_ = 0;
     dropped_ = 0;
     signalledDropped_ = 0;
     emit DroppedChanged(0);
@@ -85,7 +100,8 @@ QVariant TRecvModel::data(const QModelIndex& index, int role) const {
     // Formatted when the view asks, which is for the visible lines only.
     const TRecvEntry& e = lines_[static_cast<std::size_t>(index.row())];
     return FormatRecvLine(e.Time, e.Peer,
-                          std::string_view(e.Data.constData(), static_cast<std::size_t>(e.Data.size())));
+                          std::string_view(e.Data.constData(), static_cast<std::size_t>(e.Data.size())),
+                          e.Size);
 }
 
 } // namespace varnix

@@ -28,8 +28,8 @@ TIdBytes BuildAddressedCommand(std::uint8_t code, std::string_view mac, std::str
                                std::string_view password, std::span<const std::uint8_t> payload) {
     TIdBytes body(18 + payload.size(), 0);
     MacTextToBytes(mac, std::span<std::uint8_t, 6>(body.data(), 6)); // throws before anything is built
-    PutLoginField(body, user, 6, 6);
-    PutLoginField(body, password, 12, 6);
+    PutLoginField(body, user, 6, LoginFieldBytes);
+    PutLoginField(body, password, 12, LoginFieldBytes);
     std::copy(payload.begin(), payload.end(), body.begin() + 18);
     return BuildEnvelope(code, body);
 }

@@ -67,8 +67,9 @@ TIdBytes BuildEnvelope(std::uint8_t code, std::span<const std::uint8_t> body);
 // The search request: FF 01 01 02.
 TIdBytes BuildSearchRequest();
 // An addressed command of 22 + payload.size() bytes. The MAC text holds two hex digits per byte
-// with spaces allowed anywhere; the user name and password lose their spaces and are cut or
-// NUL-padded to six bytes. Throws ConversionError when the MAC text cannot be read.
+// with spaces allowed anywhere; the user name and password lose their spaces and are NUL-padded
+// to six bytes. Throws ConversionError when the MAC text cannot be read and when a log-in does not
+// fit six bytes (CheckLoginText tells beforehand): it is never cut.
 TIdBytes BuildAddressedCommand(std::uint8_t code, std::string_view mac, std::string_view user,
                                std::string_view password, std::span<const std::uint8_t> payload = {});
 

@@ -27,6 +27,26 @@ const char* SaveFieldName(TSaveField field) {
         return "PollTimeout";
     case TSaveField::PollInterval:
         return "PollInterval";
+    case TSaveField::ModName:
+        return "ModName";
+    case TSaveField::UserName:
+        return "UserName";
+    case TSaveField::Password:
+        return "Password";
+    case TSaveField::RemoteIP:
+        return "RemoteIP";
+    case TSaveField::DeviceNo:
+        return "DeviceNo";
+    case TSaveField::CommPassword:
+        return "CommPassword";
+    case TSaveField::HeartbeatData:
+        return "HeartbeatData";
+    case TSaveField::RegisterData:
+        return "RegisterData";
+    case TSaveField::HttpdURL:
+        return "HttpdURL";
+    case TSaveField::HttpdHeader:
+        return "HttpdHeader";
     }
     return "";
 }
@@ -34,18 +54,35 @@ const char* SaveFieldName(TSaveField field) {
 namespace {
 
 // Thrown inside planning only; turned into TSavePlan::Error.
-struct FieldError {
+struct TFieldFault {
     TSaveField Field;
     std::string Text;
+    std::string Why; // empty: "'Text' is not a valid value"
 };
 
-TSavePlan Failed(const FieldError& e) {
+TSavePlan Failed(const TFieldFault& e) {
     TSavePlan plan;
     plan.Ok = false;
     plan.Error.Field = e.Field;
     plan.Error.Text = e.Text;
-    plan.Error.Message = std::string(SaveFieldName(e.Field)) + ": '" + e.Text + "' is not a valid value";
+    plan.Error.Message = std::string(SaveFieldName(e.Field)) + ": " +
+                         (e.Why.empty() ? "'" + e.Text + "' is not a valid value" : e.Why);
     return plan;
+}
+
+// A text is written whole or not at all: cutting it to its field could split a GBK or UTF-8
+// character and would save something the user did not type.
+void CheckFits(TSaveField field, const std::string& text, std::size_t max) {
+    if (text.size() > max)
+        throw TFieldFault{field, text,
+                          std::to_string(text.size()) + " bytes, at most " + std::to_string(max) + " fit"};
+}
+
+void CheckFixedTexts(const TBaseParam& base, const TPortParam& port) {
+    CheckFits(TSaveField::ModName, base.ModName, ModNameMax);
+    CheckFits(TSaveField::UserName, base.UserName, LoginMax);
+    CheckFits(TSaveField::Password, base.Password, LoginMax);
+    CheckFits(TSaveField::RemoteIP, port.RemoteIP, RemoteIPMax);
 }
 
 void CheckIP(TSaveField field, const std::string& text) {
@@ -53,7 +90,7 @@ void CheckIP(TSaveField field, const std::string& text) {
     try {
         IPTextToBytes(text, scratch);
     } catch (const ConversionError&) {
-        throw FieldError{field, text};
+        throw TFieldFault{field, text, {}};
     }
 }
 
@@ -67,7 +104,7 @@ void CheckBaseTexts(const TBaseParam& base, bool withDns) {
     try {
         MacTextToBytes(base.UserMAC, mac);
     } catch (const ConversionError&) {
-        throw FieldError{TSaveField::UserMAC, base.UserMAC};
+        throw TFieldFault{TSaveField::UserMAC, base.UserMAC, {}};
     }
     if (withDns)
         CheckIP(TSaveField::Dns, base.Dns);
@@ -77,7 +114,7 @@ std::int64_t Number(TSaveField field, const std::string& text) {
     try {
         return TextToInt(text);
     } catch (const ConversionError&) {
-        throw FieldError{field, text};
+        throw TFieldFault{field, text, {}};
     }
 }
 
@@ -102,6 +139,7 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
         const bool newFirmware = in.Firmware > HeartFirmwareAbove;
 
         CheckBaseTexts(in.Base, true);
+        CheckFixedTexts(in.Base, in.Port);
         EncodeBaseBlock(FamilyZ2, in.Base, work.Base(), work.KeptStatus);
         EncodePortBlock(FamilyZ2, in.Port, work.Port(), work.KeptSocketFlags);
         plan.Steps.push_back(Step(CmdWriteBase, PortZ2, Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));
@@ -109,18 +147,26 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
             Step(CmdWritePort, PortZ2, Bytes(work.BasePort, BaseBlockSize, PortBlockSize), SavePauseMs));
 
         if (cond.RegistrationIndex == 3) {
+            CheckFits(TSaveField::DeviceNo, in.Cloud.DeviceNo, DeviceNoMax);
+            CheckFits(TSaveField::CommPassword, in.Cloud.CommPassword, CommPasswordMax);
             EncodeCloudBlock(in.Cloud, work.Cloud);
             plan.Steps.push_back(
                 Step(CmdWriteCloud, PortZ2, Bytes(work.Cloud, 0, CloudBlockSize), SavePauseMs));
         }
         if (newFirmware) {
             const std::int64_t interval = Number(TSaveField::HeartInterval, in.Heart.IntervalText);
+            if (!in.Heart.HeartIsHex)
+                CheckFits(TSaveField::HeartbeatData, in.Heart.HeartText, HeartDataMax);
+            if (!in.Heart.RegIsHex)
+                CheckFits(TSaveField::RegisterData, in.Heart.RegText, HeartDataMax);
             EncodeHeartBlock(in.Heart.Flags, static_cast<int>(interval), in.Heart.HeartText,
                              in.Heart.HeartIsHex, in.Heart.RegText, in.Heart.RegIsHex, work.Heart);
             plan.Steps.push_back(
                 Step(CmdWriteHeart, PortZ2, Bytes(work.Heart, 0, HeartBlockSize), SavePauseMs));
         }
         if (cond.WorkModeIndex == 4 && newFirmware) {
+            CheckFits(TSaveField::HttpdURL, in.HttpdUrl, HttpdUrlMax);
+            CheckFits(TSaveField::HttpdHeader, in.HttpdHeader, HttpdHeaderMax);
             EncodeHttpdBlocks(in.HttpdUrl, in.HttpdHeader, work.HttpdUrl(), work.HttpdHeader());
             plan.Steps.push_back(
                 Step(CmdWriteHttpdUrl, PortZ2, Bytes(work.Httpd, 0, HttpdUrlBlockSize), SavePauseMs));
@@ -145,7 +191,7 @@ TSavePlan PlanZ2Save(const TZ2SaveInput& in, TBlockStore& store) {
             plan.Steps.push_back(Step(CmdWriteModbus, PortZ2, std::move(block), 0));
         }
         plan.Steps.push_back(Step(CmdRestart, PortZ2, {}, 0));
-    } catch (const FieldError& e) {
+    } catch (const TFieldFault& e) {
         return Failed(e);
     }
     plan.Ok = true;
@@ -158,9 +204,10 @@ TSavePlan PlanZ3Save(const TZ3SaveInput& in, TBlockStore& store) {
     TSavePlan plan;
     try {
         CheckBaseTexts(in.Base, false); // the Z3 encoder carries the DNS bytes
+        CheckFixedTexts(in.Base, in.Port);
         EncodeBaseBlock(FamilyZ3, in.Base, work.Base(), work.KeptStatus);
         EncodePortBlock(FamilyZ3, in.Port, work.Port(), work.KeptSocketFlags);
-    } catch (const FieldError& e) {
+    } catch (const TFieldFault& e) {
         return Failed(e);
     }
     plan.Steps.push_back(Step(CmdWriteBase, PortZ3, Bytes(work.BasePort, 0, BaseBlockSize), SavePauseMs));

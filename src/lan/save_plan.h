@@ -56,8 +56,8 @@ struct TZ2SaveInput {
     TPortParam Port;
     TCloudParam Cloud;
     THeartInput Heart;
-    std::string HttpdUrl;    // at most 100 characters are sent
-    std::string HttpdHeader; // at most 200 characters are sent
+    std::string HttpdUrl;    // at most 100 bytes (a longer one refuses the save)
+    std::string HttpdHeader; // at most 200 bytes (a longer one refuses the save)
     TModbusParam Modbus;     // PollTimeout / PollInterval as typed
     int Firmware = 0;        // the selected row's firmware number (0 when not a number)
     TZ2SaveConditions Conditions;
@@ -77,15 +77,28 @@ enum class TSaveField {
     Dns,
     HeartInterval,
     PollTimeout,
-    PollInterval
+    PollInterval,
+    // Texts that do not fit their field in bytes (they are never cut).
+    ModName,
+    UserName,
+    Password,
+    RemoteIP,
+    DeviceNo,
+    CommPassword,
+    HeartbeatData,
+    RegisterData,
+    HttpdURL,
+    HttpdHeader
 };
-// The record field name: "StaticIP", ..., "HeartInterval", "PollTimeout", "PollInterval".
+// The record field name: "StaticIP", ..., "HeartInterval", "PollTimeout", "PollInterval", then the
+// text fields by their catalogue names ("ModName", ...).
 const char* SaveFieldName(TSaveField field);
 
 struct TSaveError {
     TSaveField Field = TSaveField::StaticIP;
     std::string Text;    // the text that is not a valid value
-    std::string Message; // English, e.g. "PollTimeout: 'abc' is not a valid value"
+    std::string Message; // English, e.g. "PollTimeout: 'abc' is not a valid value",
+                         // "ModName: 28 bytes, at most 16 fit"
 };
 
 struct TSavePlan {

@@ -84,10 +84,9 @@ void TLangList::LoadLangFile(const QString& Path) {
 bool TLangList::ReadLangFile(const QString& Path) {
     if (Path.isEmpty())
         return false;
-    std::string why;
-    const auto bytes = ReadRegularFile(QFile::encodeName(Path).toStdString(), MaxLangFileBytes, &why);
+    const auto bytes = ReadRegularFile(QFile::encodeName(Path).toStdString(), MaxLangFileBytes);
     if (!bytes) {
-        FileError = QStringLiteral("%1: %2").arg(Path, QString::fromStdString(why));
+        FileError = QString::fromLocal8Bit(bytes.Error().Message);
         return false;
     }
     FileError.clear();

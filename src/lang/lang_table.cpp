@@ -333,10 +333,16 @@ constexpr TLangRow Rows[] = {
     {"lang_DataDebug_RecvDropped", "较早的行已丢弃: ", "Older lines dropped: "},
     {"lang_Hint_DataDebug_NotCmdFile", "该文件不是指令列表: ", "The file is not a command list: "},
     {"lang_Hint_DataDebug_SaveFailed", "指令列表保存失败: ", "The command list could not be saved: "},
+    {"lang_Hint_UserNameTooLong", "用户名不能超过 6 字节（现为 %1 字节，一个汉字占 2 字节）",
+     "The user name may hold at most 6 bytes (%1 given; a Chinese character takes 2)."},
+    {"lang_Hint_PasswordTooLong", "密码不能超过 6 字节（现为 %1 字节，一个汉字占 2 字节）",
+     "The password may hold at most 6 bytes (%1 given; a Chinese character takes 2)."},
+    {"lang_Hint_DataDebug_NotSavedOver", "该文件不会被指令列表覆盖。",
+     "The command list will not be saved over it."},
     {"lang_Hint_LinesDropped", "（已丢弃较早的 %1 行）", "(older lines dropped: %1)"},
     {"lang_Hint_DevListFull", "设备列表已满（%1 行），之后的回复不再列出",
      "Device list full (%1 rows); further replies are not listed"},
-    // Texts of the serial link beyond the original table.
+    // Texts of the serial link.
     {"lang_ComGone", "串口已断开", "The serial port has gone away"},
     {"lang_ComReadFirst", "请先通过此串口读取模块参数，再保存（模块中未显示的参数将原样写回）",
      "Read the module's parameters over this serial port first, then save (settings the page does not show "

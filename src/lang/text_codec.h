@@ -1,8 +1,8 @@
 #pragma once
-// The one conversion between bytes (module fields, files of the old tool) and text on screen.
+// The one conversion between bytes (module fields, input files) and text on screen.
 //
-// Modules store Chinese text in GBK, files we write are UTF-8, and files of the Windows-era tool
-// are GBK. Bytes are shown as UTF-8 when they are valid UTF-8, else as GBK; text the user types
+// Modules store Chinese text in GBK, files we write are UTF-8, and input files may also be
+// GBK-encoded. Bytes are shown as UTF-8 when they are valid UTF-8, else as GBK; text the user types
 // goes out as GBK when every character has a GBK form (ASCII stays unchanged), else as UTF-8.
 // Nothing else in the program converts between bytes and text.
 

@@ -127,6 +127,26 @@ const char* FieldOfSaveError(TSaveField field) {
         return "ModbusPollTimeout";
     case TSaveField::PollInterval:
         return "ModbusPollInterval";
+    case TSaveField::ModName:
+        return "ModName";
+    case TSaveField::UserName:
+        return "UserName";
+    case TSaveField::Password:
+        return "Password";
+    case TSaveField::RemoteIP:
+        return "RemoteIP";
+    case TSaveField::DeviceNo:
+        return "DeviceNo";
+    case TSaveField::CommPassword:
+        return "CommPassword";
+    case TSaveField::HeartbeatData:
+        return "HeartbeatData";
+    case TSaveField::RegisterData:
+        return "RegisterData";
+    case TSaveField::HttpdURL:
+        return "HttpdURL";
+    case TSaveField::HttpdHeader:
+        return "HttpdHeader";
     }
     return "";
 }

@@ -61,4 +61,13 @@ std::vector<std::string> GetComPortList(const std::string& sysClassTty, const st
     return names;
 }
 
+std::string ChooseComPort(const std::string& current, const std::vector<std::string>& found) {
+    std::error_code ec;
+    const fs::path path(current);
+    if (!current.empty() && (std::find(found.begin(), found.end(), current) != found.end() ||
+                             (path.is_absolute() && fs::exists(path, ec))))
+        return current;
+    return found.empty() ? std::string() : found.front();
+}
+
 } // namespace varnix

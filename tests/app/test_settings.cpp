@@ -95,7 +95,7 @@ TEST_F(Settings, FirstStartWithoutFile) {
         EXPECT_FALSE(main.UpdateVisible);
         EXPECT_EQ(main.HintPause, 600000);
         EXPECT_TRUE(main.HintsOn);
-        EXPECT_EQ(main.Com, u"COM1");
+        EXPECT_EQ(main.Com, QString()); // no port until the serial tab finds one
         EXPECT_EQ(main.Model, 1);
         EXPECT_EQ(main.CmdPath, QString());
         LoadIniUpgrade(upgrade);
@@ -204,7 +204,7 @@ TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
     EXPECT_TRUE(main.HintChecked);
     ASSERT_TRUE(SaveIni(lang, main, &upgrade));
     EXPECT_EQ(IniBytes(), QByteArray("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=1\r\nCustom=keep\r\n"
-                                     "Language=0\r\nLocalCom=COM1\r\nUserName=vesta\r\nPassword=vesta\r\n"
+                                     "Language=0\r\nLocalCom=\r\nUserName=vesta\r\nPassword=vesta\r\n"
                                      "UpgradeIP=\r\nUpgradeMAC=\r\nUpgradeFileName=\r\nFilePath=\r\n\r\n"
                                      "[Extra]\r\nA=1\r\n"));
 }
@@ -229,7 +229,7 @@ TEST_F(Settings, UnwritableFileReportsItsPath) {
     }
     const QString programDir = blocker + QStringLiteral("/home");
     LoadIni(programDir, lang, main, false);
-    EXPECT_EQ(main.Com, u"COM1");
+    EXPECT_EQ(main.Com, QString());
     const QString expected = QStringLiteral("Unable to write to ") + programDir + QStringLiteral("/Cfg.ini");
     const TIniResult lang1 = SaveIniLanguage(lang);
     EXPECT_FALSE(lang1.Ok);
@@ -268,7 +268,7 @@ TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
 TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
     Load(false); // returns: /dev/zero is not read until memory runs out
-    EXPECT_EQ(main.Com, u"COM1");
+    EXPECT_EQ(main.Com, QString());
     EXPECT_FALSE(SaveIni(lang, main, &upgrade).Ok);
     EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
 }
@@ -332,7 +332,7 @@ TEST(SettingsTable, KeysTypesDefaults) {
         EXPECT_EQ(t[i].Key, keys[qsizetype(i)]);
     EXPECT_EQ(FindSetting(u"zNUM")->Type, TSettingType::Integer);
     EXPECT_EQ(FindSetting(u"RealTimeHelp")->Default, u"1");
-    EXPECT_EQ(FindSetting(u"LocalCom")->Default, u"COM1");
+    EXPECT_EQ(FindSetting(u"LocalCom")->Default, QString()); // no port is assumed
     EXPECT_EQ(FindSetting(u"Password")->Default, u"vesta");
     EXPECT_EQ(FindSetting(u"Nope"), nullptr);
 }

@@ -52,7 +52,7 @@ TBaseParam SampleBase() {
             .StaticIP = "192.168.0.7",
             .GatewayIP = "192.168.0.1",
             .SubnetMask = "255.255.255.0",
-            .ModName = std::string(20, 'n'),
+            .ModName = std::string(16, 'n'), // fills its field
             .UserName = "abc",
             .Password = "pw",
             .OptionFlags = 0xA0,
@@ -219,7 +219,10 @@ TEST(CloudBlock, RoundTripAndCarried) {
     std::mt19937 rng(7);
     auto block = Random<CloudBlockSize>(rng);
     const auto before = block;
-    EncodeCloudBlock({std::string(25, 'd'), "pass"}, block);
+    // A text longer than its field is refused whole (never cut), the block left as it was.
+    EXPECT_THROW(EncodeCloudBlock({std::string(21, 'd'), "pass"}, block), ConversionError);
+    EXPECT_EQ(block, before);
+    EncodeCloudBlock({std::string(20, 'd'), "pass"}, block);
     EXPECT_EQ(Slice(block, 0, 2), Slice(before, 0, 2));
     EXPECT_EQ(Slice(block, 30, 20), Slice(before, 30, 20));
     EXPECT_EQ(Slice(block, 22, 8), (Bytes{'p', 'a', 's', 's', 0, 0, 0, 0}));
@@ -239,7 +242,7 @@ TEST(HeartBlock, DataItems) {
         {"414243", true, 3, abc},
         {"ABC", false, 3, abc},
         {"41424", true, 2, {0x41, 0x42}},
-        {std::string(50, 'x'), false, 40, Bytes(40, 'x')},
+        {std::string(40, 'x'), false, 40, Bytes(40, 'x')},
         {std::string(100, 'F'), true, 40, Bytes(40, 0xFF)},
     };
     std::array<std::uint8_t, HeartBlockSize> block{};
@@ -259,6 +262,9 @@ TEST(HeartBlock, DataItems) {
         EXPECT_EQ(h.HeartData, Slice(block, 5, c.length));
         EXPECT_EQ(h.Interval, 300);
     }
+
+    // Text data longer than its field is refused, never cut.
+    EXPECT_THROW(EncodeHeartBlock(0x01, 1, std::string(41, 'x'), false, "", false, block), ConversionError);
 
     // A bad pair stops that item only; its field keeps its bytes from the pair on.
     block.fill(0xEE);
@@ -283,7 +289,11 @@ TEST(HttpdBlocks, LengthsAndClamping) {
     std::array<std::uint8_t, HttpdReplySize> reply{};
     reply.fill('z');
     auto all = std::span(reply);
-    EncodeHttpdBlocks(std::string(120, 'u'), "Host: x", all.first<HttpdUrlBlockSize>(),
+    EXPECT_THROW(EncodeHttpdBlocks(std::string(101, 'u'), "Host: x", all.first<HttpdUrlBlockSize>(),
+                                   all.last<HttpdHeaderBlockSize>()),
+                 ConversionError); // never cut
+    EXPECT_EQ(reply[0], 'z');
+    EncodeHttpdBlocks(std::string(100, 'u'), "Host: x", all.first<HttpdUrlBlockSize>(),
                       all.last<HttpdHeaderBlockSize>());
     EXPECT_EQ(reply[0], 100);
     EXPECT_EQ(reply[101], 7);

@@ -152,7 +152,11 @@ TEST(FixedFields, TextsDumpsAndLoginFields) {
     buf.fill(0xEE);
     PutLoginField(buf, "ab cd", 2, 6);
     EXPECT_EQ(Of(buf), (Bytes{0xEE, 0xEE, 'a', 'b', 'c', 'd', 0, 0, 0xEE, 0xEE}));
-    PutLoginField(buf, "12345678", 6, 6); // cut to six and to the end of the buffer
+    PutLoginField(buf, "123456", 6, 6); // as far as the buffer reaches
+    EXPECT_EQ(Of(buf), (Bytes{0xEE, 0xEE, 'a', 'b', 'c', 'd', '1', '2', '3', '4'}));
+    // A log-in longer than its field is refused, never cut (it could split a character).
+    EXPECT_THROW(PutLoginField(buf, "12345678", 0, 6), ConversionError);
+    EXPECT_THROW(TextToFixedBytes("abc", std::span(buf).first(2)), ConversionError);
     EXPECT_EQ(Of(buf), (Bytes{0xEE, 0xEE, 'a', 'b', 'c', 'd', '1', '2', '3', '4'}));
 }
 

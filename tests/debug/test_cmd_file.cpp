@@ -1,9 +1,12 @@
-// The command-list file: what the old tool wrote reads as it always did, and what we write
-// reads back exactly, whatever the rows hold.
+// The command-list file: files with bare fields (GBK-encoded ones too) read as they always did, and
+// what we write reads back, whatever the rows hold.
 #include "debug/cmd_file.h"
+
+#include "core/convert.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -29,14 +32,14 @@ TCmdRow R(bool choose, const char* name, const char* cmd, bool hex, const char* 
 
 } // namespace
 
-TEST(CmdFile, OldToolFileReadsAsBefore) {
-    const TCmdFileRead read = ReadCmdFile(DataFile("debug/old_tool.txt"));
+TEST(CmdFile, BareFieldFileReadsAsBefore) {
+    const TCmdFileRead read = ReadCmdFile(DataFile("debug/bare_fields_gbk.txt"));
     ASSERT_TRUE(read.Content) << read.Error.toStdString();
     const auto& rows = read.Content->Rows;
     ASSERT_EQ(rows.size(), 9u);
     // Spaces vanish everywhere outside quotes, also inside names and hex commands.
     EXPECT_EQ(rows[0], R(true, "Rightcustomname", "AT+VER", false, "100"));
-    // GBK text of the Windows-era tool.
+    // GBK text.
     EXPECT_EQ(rows[1], R(false, "读版本", "41540D", true, ""));
     EXPECT_FALSE(rows[2]); // a "|" in the command: six fields, the row stays cleared
     // Only "true" in lower case checks a box.
@@ -81,11 +84,21 @@ TEST(CmdFile, EveryRowSurvivesWriteAndRead) {
     ASSERT_TRUE(read.Content);
     ASSERT_EQ(read.Content->Rows.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        // A row is one line: a text command with a line break comes back as its bytes in hex; in
+        // a hex command or a name (which no control lets the user type one into) a line break
+        // becomes a space, which changes no byte a hex command sends.
+        TCmdRow expected = rows[i];
+        if (!expected.Hex && (expected.Cmd.contains(u'\r') || expected.Cmd.contains(u'\n'))) {
+            expected.Cmd = QString::fromLatin1(TextToHex(expected.Cmd.toStdString()));
+            expected.Hex = true;
+        }
+        for (QString* field : {&expected.Name, &expected.Cmd})
+            field->replace(u'\r', u' ').replace(u'\n', u' ');
         ASSERT_TRUE(read.Content->Rows[i]) << "row " << i;
-        EXPECT_EQ(*read.Content->Rows[i], rows[i])
+        EXPECT_EQ(*read.Content->Rows[i], expected)
             << "row " << i << ": " << FormatCmdLine(rows[i]).toStdString();
     }
-    // Rows without awkward characters are written exactly as the old tool wrote them.
+    // Rows without awkward characters are written with bare fields.
     EXPECT_EQ(FormatCmdLine(R(true, "ReadVer", "AT+VER", false, "100")),
               QStringLiteral("true|ReadVer|AT+VER|false|100"));
     EXPECT_EQ(FormatCmdLine(R(false, "a b", "", true, "")), QStringLiteral("false|\"a b\"||true|"));
@@ -115,7 +128,7 @@ TEST(CmdFile, ForeignAndHostileFilesAreRefusedWithAReason) {
     WriteBytes(big, QByteArray(CmdFileMaxBytes + 1, 'a'));
     TCmdFileRead r = ReadCmdFile(big);
     EXPECT_FALSE(r.Content);
-    EXPECT_TRUE(r.Error.contains(QStringLiteral("too large"))) << r.Error.toStdString();
+    EXPECT_TRUE(r.Error.contains(QStringLiteral("larger than 1 MiB"))) << r.Error.toStdString();
 
     const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -126,6 +139,24 @@ TEST(CmdFile, ForeignAndHostileFilesAreRefusedWithAReason) {
 
     r = ReadCmdFile(dir.filePath(QStringLiteral("none.txt")));
     EXPECT_TRUE(r.Missing);
+    EXPECT_FALSE(r.Refused());
+
+    // A link is not read through, even to a good list: the list is written back to its path.
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    WriteBytes(good, "true|a|b|false|1\r\n");
+    const QString link = dir.filePath(QStringLiteral("link.txt"));
+    ASSERT_TRUE(QFile::link(good, link));
+    r = ReadCmdFile(link);
+    EXPECT_FALSE(r.Content);
+    EXPECT_TRUE(r.Refused());
+    EXPECT_TRUE(r.Error.contains(QStringLiteral("symbolic link"))) << r.Error.toStdString();
+
+    // A binary file is no list, even where a line happens to split into five fields.
+    const QString binary = dir.filePath(QStringLiteral("data.bin"));
+    WriteBytes(binary, QByteArray("true|a|b|false|1\r\n\x00\x01\x02\xFF\x00", 23));
+    r = ReadCmdFile(binary);
+    EXPECT_FALSE(r.Content);
+    EXPECT_TRUE(r.Error.contains(QStringLiteral("binary"))) << r.Error.toStdString();
 
     const QString prose = dir.filePath(QStringLiteral("prose.txt"));
     WriteBytes(prose, "Dear module,\nplease answer.\n");
@@ -149,4 +180,34 @@ TEST(CmdFile, ASaveReplacesTheFileWholeOrReportsWhyNot) {
     const QString nowhere = dir.filePath(QStringLiteral("missing/dir/list.txt"));
     EXPECT_FALSE(WriteCmdFile(nowhere, {R(true, "a", "b", false, "1")}, &error));
     EXPECT_TRUE(error.contains(nowhere)) << error.toStdString();
+
+    // Neither a link (nor the file behind it) nor a pipe is replaced.
+    const QString target = dir.filePath(QStringLiteral("target.txt"));
+    WriteBytes(target, "keep me");
+    const QString link = dir.filePath(QStringLiteral("link.txt"));
+    ASSERT_TRUE(QFile::link(target, link));
+    EXPECT_FALSE(WriteCmdFile(link, {R(true, "a", "b", false, "1")}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("symbolic link"))) << error.toStdString();
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    QFile t(target);
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    EXPECT_EQ(t.readAll(), QByteArray("keep me"));
+    const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(WriteCmdFile(fifo, {R(true, "a", "b", false, "1")}, &error));
+    EXPECT_TRUE(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+}
+
+TEST(CmdFile, AQuoteLeftOpenEndsWithItsLine) {
+    // The quote in row 0 never closes on its line; a quote further down must not pull the rows
+    // in between into its field.
+    const TCmdFileContent c = ParseCmdFile(u"true|\"open|cmd0|false|1\r\n"
+                                           u"false|n1|c1|true|2\r\n"
+                                           u"false|n2|\"c2\"|false|3\r\n");
+    ASSERT_EQ(c.Rows.size(), 3u);
+    EXPECT_FALSE(c.Rows[0]); // its five fields ran into one
+    ASSERT_TRUE(c.Rows[1]);
+    EXPECT_EQ(*c.Rows[1], R(false, "n1", "c1", true, "2"));
+    ASSERT_TRUE(c.Rows[2]);
+    EXPECT_EQ(*c.Rows[2], R(false, "n2", "c2", false, "3"));
 }

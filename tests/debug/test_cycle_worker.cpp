@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace varnix;
@@ -107,4 +108,42 @@ TEST(CycleWorker, StopWakesALongWaitAndAStartNeverLeavesTwoRuns) {
     EXPECT_LT(steady_clock::now() - t0, seconds(5));
     EXPECT_EQ(sends.load(), 101); // one send of each run: the first ended in its delay
     EXPECT_FALSE(w.Running());
+}
+
+TEST(CycleWorker, AnIntervalOfZeroPausesAndNoCheckedRowNeverSpins) {
+    // Rows without delays and an interval of 0: passes follow each other, but never closer than
+    // MinPassMs, so the sends handed to the window stay countable.
+    TCycleWorker w;
+    std::atomic<int> sends{0};
+    w.SetRows({{0, 0}, {1, 0}});
+    const auto t0 = steady_clock::now();
+    w.Start(0, [&](int) { ++sends; });
+    std::this_thread::sleep_for(milliseconds(200));
+    w.Stop();
+    const auto ran = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+    EXPECT_LE(sends.load(), 2 * (ran / TCycleWorker::MinPassMs + 1));
+    EXPECT_GE(sends.load(), 2);
+
+    // No row checked: each wait lies IdlePassMs ahead of the moment it starts.
+    TCycleWorker idle;
+    std::vector<milliseconds> ahead;
+    std::mutex lock;
+    idle.SetWaitForTest([&](std::stop_token, TCycleWorker::Clock::time_point deadline) {
+        std::lock_guard g(lock);
+        ahead.push_back(duration_cast<milliseconds>(deadline - TCycleWorker::Clock::now()));
+        return ahead.size() < 5;
+    });
+    idle.Start(0, [](int) {});
+    while (idle.Running()) {
+        {
+            std::lock_guard g(lock);
+            if (ahead.size() >= 5)
+                break;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    idle.Stop();
+    ASSERT_EQ(ahead.size(), 5u);
+    for (const milliseconds a : ahead)
+        EXPECT_GE(a.count(), TCycleWorker::IdlePassMs - 20);
 }

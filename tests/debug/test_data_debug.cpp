@@ -3,10 +3,13 @@
 #include "debug_harness.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTcpServer>
 #include <QWheelEvent>
+
+#include <sys/stat.h>
 
 using namespace varnix;
 using namespace varnix::test;
@@ -205,6 +208,55 @@ TEST(DataDebugFiles, ImportTakesOnlyACommandListAndExportAddsTheSuffix) {
     EXPECT_TRUE(ReadCmdFile(h.CmdFilePath).Content);
     h.Win->close();
     EXPECT_FALSE(QFile::exists(h.Win->DefaultCmdFile())); // the chosen file exists, so it was saved there
+}
+
+TEST(DataDebugFiles, AListFileItRefusedIsNeverWrittenOver) {
+    // Each kind of file the window refuses to load, as the list's path: closing writes nothing
+    // over it (and nothing elsewhere), and the refusal said so once.
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    ASSERT_TRUE(WriteCmdFile(good, {{true, QStringLiteral("n"), QStringLiteral("c"), false, QString()}}));
+    const QString big = dir.filePath(QStringLiteral("big.txt"));
+    ASSERT_TRUE(QFile(big).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::resize(big, 100LL << 20)); // sparse: no disk used
+    const QString binary = dir.filePath(QStringLiteral("binary.txt"));
+    static const char elf[] = "\x7F"
+                              "ELF\x02\x01\x01\x00\x00\x00true|x|y|false|1\n";
+    const QByteArray binaryBytes(elf, sizeof elf - 1);
+    {
+        QFile f(binary);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(binaryBytes);
+    }
+    const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString link = dir.filePath(QStringLiteral("link.txt"));
+    ASSERT_TRUE(QFile::link(good, link));
+    const QByteArray goodBytes = [&] {
+        QFile f(good);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+
+    for (const QString& path : {big, binary, fifo, link}) {
+        SCOPED_TRACE(path.toStdString());
+        TDebugHarness h;
+        h.CmdFilePath = path;
+        h.Open({0, QString(), QString(), QString()});
+        h.Win->CmdRow(3)->SetRow({true, QStringLiteral("typed"), QStringLiteral("x"), false, QString()});
+        h.Win->close();
+        ASSERT_EQ(h.Prompts.Messages().size(), 1u);
+        EXPECT_TRUE(h.Prompts.Messages()[0].text.contains(QStringLiteral("will not be saved over")));
+        EXPECT_FALSE(QFile::exists(h.Win->DefaultCmdFile()));
+    }
+    EXPECT_EQ(QFileInfo(big).size(), 100LL << 20);
+    QFile b(binary);
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(b.readAll(), binaryBytes);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), good);
+    QFile g(good);
+    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
+    EXPECT_EQ(g.readAll(), goodBytes);
 }
 
 TEST(DataDebugWindow, RowsAreFiftyFramesAndTheWheelMovesThirteenPixels) {

@@ -42,3 +42,24 @@ TEST(RecvModel, AFloodKeepsTheNewestLinesAndCountsTheRest) {
     EXPECT_EQ(m.rowCount(), 0);
     EXPECT_EQ(m.Dropped(), 0);
 }
+
+TEST(RecvModel, LargeReadsKeepOnlyTheBytesTheyShow) {
+    // A peer sending as fast as it can gives reads of tens of kilobytes; the list keeps of each
+    // only what its line shows, so memory stays bounded however much arrives.
+    TRecvModel m;
+    const QByteArray chunk(64 * 1024, 'z');
+    for (int i = 0; i < 3 * TRecvModel::MaxLines; ++i) {
+        m.Queue({QTime(), QStringLiteral("p"), chunk});
+        if (i % 400 == 0)
+            m.Flush();
+    }
+    constexpr qint64 Bound = (2 * TRecvModel::MaxLines + TRecvModel::TrimBatch) * TRecvModel::MaxShownBytes;
+    EXPECT_LE(m.HeldBytes(), Bound);
+    m.Flush();
+    EXPECT_EQ(m.HeldBytes(), qint64(m.rowCount()) * qint64(TRecvModel::MaxShownBytes));
+    const QString line = m.data(m.index(0), Qt::DisplayRole).toString();
+    EXPECT_TRUE(line.contains(QStringLiteral("[65536]"))) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(QStringLiteral(" …")));
+    m.Clear();
+    EXPECT_EQ(m.HeldBytes(), 0);
+}

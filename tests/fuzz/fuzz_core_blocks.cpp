@@ -59,14 +59,18 @@ void Blocks(std::span<const std::uint8_t> data) {
     Check(h.HeartData.size() <= HeartDataMax && h.RegData.size() <= HeartDataMax);
     Check((h.Flags & 3) != 3);
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    EncodeHeartBlock(h.Flags, h.Interval, text, h.Flags & 0x40, text, h.Flags & 0x80, heart);
+    // A text longer than its field is refused (never cut); the length bytes stay bounded.
+    Converting(
+        [&] { EncodeHeartBlock(h.Flags, h.Interval, text, h.Flags & 0x40, text, h.Flags & 0x80, heart); });
     Check(heart[3] <= HeartDataMax && heart[4] <= HeartDataMax && (heart[0] & 3) != 3);
 
     auto httpd = Fit<HttpdReplySize>(data);
     const auto [url, header] = DecodeHttpdTexts(httpd);
     Check(url.size() <= HttpdUrlMax && header.size() <= HttpdHeaderMax);
     auto hs = std::span(httpd);
-    EncodeHttpdBlocks(text, text, hs.first<HttpdUrlBlockSize>(), hs.last<HttpdHeaderBlockSize>());
+    Converting([&] {
+        EncodeHttpdBlocks(text, text, hs.first<HttpdUrlBlockSize>(), hs.last<HttpdHeaderBlockSize>());
+    });
 
     const auto [modbus, kind] = DecodeModbusAnswer(data);
     if (kind != 0) {
@@ -111,7 +115,7 @@ void Texts(std::string_view text) {
     Check(HexToText(hex) == text);
     HexToText(text);
     std::array<std::uint8_t, 12> field{};
-    PutLoginField(field, text, text.size() % 12, 6);
+    Converting([&] { PutLoginField(field, text, text.size() % 12, 6); });
     Converting([&] {
         TModbusParam m{1, 1, std::string(text), 1, std::string(text)};
         EncodeModbusBlock(7, m);

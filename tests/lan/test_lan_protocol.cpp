@@ -59,10 +59,13 @@ TEST(LanEnvelope, LoginFieldRules) {
         std::array<std::uint8_t, 6> passwordBytes;
     };
     const Case cases[] = {
-        {"abcdefgh", "x", {'a', 'b', 'c', 'd', 'e', 'f'}, {'x', 0, 0, 0, 0, 0}}, // cut to six
-        {"ab cd", "", {'a', 'b', 'c', 'd', 0, 0}, {0, 0, 0, 0, 0, 0}},           // space removed; empty
-        {" a b c d e f g ", "123456", {'a', 'b', 'c', 'd', 'e', 'f'}, {'1', '2', '3', '4', '5', '6'}},
+        {"abcdef", "x", {'a', 'b', 'c', 'd', 'e', 'f'}, {'x', 0, 0, 0, 0, 0}},
+        {"ab cd", "", {'a', 'b', 'c', 'd', 0, 0}, {0, 0, 0, 0, 0, 0}}, // space removed; empty
+        {" a b c d e f ", "123456", {'a', 'b', 'c', 'd', 'e', 'f'}, {'1', '2', '3', '4', '5', '6'}},
     };
+    // Longer than six bytes without its spaces: refused, never cut.
+    EXPECT_THROW(BuildAddressedCommand(CmdRead, "000000000001", "abcdefgh", "x"), ConversionError);
+    EXPECT_THROW(BuildAddressedCommand(CmdRead, "000000000001", "x", " a b c d e f g "), ConversionError);
     for (const Case& c : cases) {
         const TIdBytes d = BuildAddressedCommand(CmdRead, "000000000001", c.user, c.password);
         ASSERT_EQ(d.size(), 22u);

@@ -3,12 +3,15 @@
 // anything is sent or stored.
 
 #include "core/block_store.h"
+#include "core/convert.h"
 #include "lan/lan_protocol.h"
 #include "lan/save_plan.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <utility>
+#include <vector>
 
 using namespace varnix;
 
@@ -147,17 +150,63 @@ TEST(Z2SavePlan, PayloadsComeFromTheStoreAndCarryReportedBytes) {
     EXPECT_EQ(url[8], 0xAA);
 }
 
-TEST(Z2SavePlan, HttpdTextsAreCutToTheirFields) {
-    TZ2SaveInput in = Z2Input();
-    in.Conditions = {0, 4, false, false};
-    in.HttpdUrl = std::string(150, 'u');
-    in.HttpdHeader = std::string(250, 'h');
+TEST(SavePlans, ATextThatDoesNotFitItsFieldRefusesTheSaveAndIsNeverCut) {
+    // GBK bytes as the pages hand them over: fourteen times "一" (D2 BB) is 28 bytes, five times
+    // "用" (D3 C3) is 10.
+    std::string name14, login5;
+    for (int i = 0; i < 14; ++i)
+        name14 += "\xD2\xBB";
+    for (int i = 0; i < 5; ++i)
+        login5 += "\xD3\xC3";
+    ASSERT_EQ(name14.size(), 28u);
+    struct Case {
+        TSaveField field;
+        std::string value;
+        const char* why;
+    };
+    TZ2SaveInput in0 = Z2Input();
+    const std::vector<std::pair<std::string*, Case>> cases = {
+        {&in0.Base.ModName, {TSaveField::ModName, name14, "ModName: 28 bytes, at most 16 fit"}},
+        {&in0.Base.UserName, {TSaveField::UserName, login5, "UserName: 10 bytes, at most 6 fit"}},
+        {&in0.Base.Password, {TSaveField::Password, "1234567", "Password: 7 bytes, at most 6 fit"}},
+        {&in0.Port.RemoteIP,
+         {TSaveField::RemoteIP, std::string(31, 'r'), "RemoteIP: 31 bytes, at most 30 fit"}},
+        {&in0.Cloud.DeviceNo,
+         {TSaveField::DeviceNo, std::string(21, '1'), "DeviceNo: 21 bytes, at most 20 fit"}},
+        {&in0.Heart.HeartText,
+         {TSaveField::HeartbeatData, std::string(41, 'p'), "HeartbeatData: 41 bytes, at most 40 fit"}},
+        {&in0.HttpdUrl,
+         {TSaveField::HttpdURL, std::string(101, 'u'), "HttpdURL: 101 bytes, at most 100 fit"}},
+        {&in0.HttpdHeader,
+         {TSaveField::HttpdHeader, std::string(201, 'h'), "HttpdHeader: 201 bytes, at most 200 fit"}},
+    };
+    for (const auto& [field, c] : cases) {
+        const std::string kept = *field;
+        *field = c.value;
+        TZ2SaveInput in = in0;
+        *field = kept;
+        in.Conditions = {3, 4, true, true}; // cloud, HTTPD client: every block is written
+        const TBlockStore reported = ReportedStore();
+        TBlockStore store = reported;
+        const TSavePlan plan = PlanZ2Save(in, store);
+        EXPECT_FALSE(plan.Ok) << c.why;
+        EXPECT_EQ(plan.Error.Field, c.field) << c.why;
+        EXPECT_EQ(plan.Error.Text, c.value) << c.why;
+        EXPECT_EQ(plan.Error.Message, c.why);
+        EXPECT_TRUE(SameStore(store, reported)) << c.why;
+    }
+    // Z3 too; and a text that fills its field exactly is written whole.
+    TZ3SaveInput z3{Z2Input().Base, Z2Input().Port};
+    z3.Base.ModName = name14;
     TBlockStore store;
-    const TSavePlan plan = PlanZ2Save(in, store);
-    ASSERT_TRUE(plan.Ok);
-    EXPECT_EQ(plan.Steps[3].Payload[0], 100);
-    EXPECT_EQ(plan.Steps[4].Payload[0], 200);
-    EXPECT_EQ(plan.Steps[4].Payload[200], 'h');
+    EXPECT_EQ(PlanZ3Save(z3, store).Error.Message, "ModName: 28 bytes, at most 16 fit");
+    z3.Base.ModName = name14.substr(0, 16);
+    EXPECT_TRUE(PlanZ3Save(z3, store).Ok);
+
+    // Commands never cut a log-in either: one that does not fit is refused before anything is built.
+    EXPECT_THROW(BuildAddressedCommand(CmdRead, "00 1A 2B 3C 4D 5E", login5, "vesta"), ConversionError);
+    EXPECT_EQ(CheckLoginText("UserName", login5).Error().Message, "UserName: 10 bytes, at most 6 fit");
+    EXPECT_TRUE(CheckLoginText("UserName", "ve sta6"));
 }
 
 TEST(Z2SavePlan, PollTimeoutBelowTenBecomesTen) {

@@ -258,12 +258,15 @@ inline constexpr QStringView Keys[] = {
     u"lang_FrameCmd_btnExplanation",
     u"lang_Hint_FrameCmd_PopupTitle",
     u"lang_Hint_FrameCmd_PopupText",
-    // Added after the table the windows were built from.
+    // The received-data pane, file checks and later additions.
     u"lang_DataDebug_grpRecv",
     u"lang_DataDebug_btnRecvClear",
     u"lang_DataDebug_RecvDropped",
     u"lang_Hint_DataDebug_NotCmdFile",
     u"lang_Hint_DataDebug_SaveFailed",
+    u"lang_Hint_UserNameTooLong",
+    u"lang_Hint_PasswordTooLong",
+    u"lang_Hint_DataDebug_NotSavedOver",
     u"lang_Hint_LinesDropped",
     u"lang_Hint_DevListFull",
     u"lang_ComGone",

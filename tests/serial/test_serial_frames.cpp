@@ -167,4 +167,14 @@ TEST(SerialPortList, ListsRealSerialDevicesOnly) {
     EXPECT_TRUE(GetComPortList(root.string()).empty());
 }
 
+TEST(SerialPortList, TheTabKeepsAPortThatIsThereElseTakesTheFirstFound) {
+    const std::vector<std::string> found{"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    EXPECT_EQ(ChooseComPort("/dev/ttyUSB1", found), "/dev/ttyUSB1");
+    EXPECT_EQ(ChooseComPort("/dev/null", found), "/dev/null"); // a path that exists (a pty, a link)
+    // A saved name that cannot be a port here: "COM1", a relative name, a port that is gone.
+    for (const char* gone : {"COM1", "ttyUSB7", "/dev/ttyUSB7", ""})
+        EXPECT_EQ(ChooseComPort(gone, found), "/dev/ttyUSB0") << gone;
+    EXPECT_EQ(ChooseComPort("COM1", {}), "");
+}
+
 } // namespace

@@ -42,6 +42,20 @@ TEST(PswdDialog, EditsTheLogInTextsOnOkOnly) {
     dialog.ShowModal();
     EXPECT_EQ(user->text(), u"admin");
 
+    // Five Chinese characters fit the edit but are ten bytes: OK refuses them and says which
+    // field, instead of sending a name cut to three characters.
+    user->setText(QStringLiteral("用户名称长"));
+    dialog.findChild<QPushButton*>(QStringLiteral("btn_OK"))->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(LoginUserName, u"vesta");
+    auto* refused = dialog.findChild<QLabel*>(QStringLiteral("lbl_Refused"));
+    ASSERT_NE(refused, nullptr);
+    EXPECT_TRUE(refused->isVisibleTo(&dialog));
+    EXPECT_TRUE(
+        refused->text().startsWith(QStringLiteral("The user name may hold at most 6 bytes (10 given")))
+        << refused->text().toStdString();
+    user->setText(QStringLiteral("admin"));
+
     // OK stores both, an empty password included.
     pass->clear();
     dialog.findChild<QPushButton*>(QStringLiteral("btn_OK"))->click();

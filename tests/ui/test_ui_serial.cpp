@@ -121,7 +121,13 @@ TEST(SerialTab, Z1ReadFillsTheZ1PageAndSaveWritesOneFrame) {
     SerialWindow s({QStringLiteral("--serial"), QStringLiteral("z1")});
     ASSERT_TRUE(s.sim->Ready()) << s.sim->ErrorText().toStdString();
     s.Find<QRadioButton>("rbZ1")->setChecked(true);
+    // A saved "COM1" (no such port here) gives way to the first port found, or to nothing.
+    auto* box = s.Find<QComboBox>("cbb_SelectCom");
+    box->setEditText(QStringLiteral("COM1"));
+    s.win->SerialLink().TabSelected();
+    EXPECT_NE(box->currentText(), u"COM1");
     // A typed path survives a refresh of the port list and the close-up rule.
+    box->setEditText(s.link);
     s.win->SerialLink().TabSelected();
     EXPECT_EQ(s.Find<QComboBox>("cbb_SelectCom")->currentText(), s.link);
     s.Run("btn_ComRead");

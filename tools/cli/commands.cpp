@@ -373,10 +373,9 @@ int CmdSet(TLanSession& session, const QStringList& args, const TOptions& o, TOu
 // Sheets and profiles are small text files; a device, a pipe or a huge file is refused with
 // the reason instead of being read until memory runs out.
 std::optional<QByteArray> ReadInputFile(const QString& path, TOut& out) {
-    std::string why;
-    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxTextFileBytes, &why);
+    const auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxTextFileBytes);
     if (!bytes) {
-        out.Error(QStringLiteral("cannot read %1: %2").arg(path, QString::fromStdString(why)));
+        out.Error(QStringLiteral("cannot read ") + QString::fromLocal8Bit(bytes.Error().Message));
         return std::nullopt;
     }
     return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
@@ -569,6 +568,14 @@ int RunCli(const QStringList& args) {
                                                         : env.value(QStringLiteral("VARNIX_PASSWORD"),
                                                                     QString::fromLatin1(DefaultLogin));
     o.Login = TLogin{DisplayToBytes(userText), DisplayToBytes(passwordText)};
+    // Every command carries the log-in in six bytes; one that does not fit is refused, not cut.
+    const std::pair<const char*, const std::string*> logins[] = {{"UserName", &o.Login.User},
+                                                                 {"Password", &o.Login.Password}};
+    for (const auto& [field, text] : logins)
+        if (const TStatus fits = CheckLoginText(field, *text); !fits) {
+            out.Error(QString::fromStdString(fits.Error().Message));
+            return out.Finish(TExit::Usage);
+        }
     if (parser.isSet(timeout)) {
         const auto ms = ParseSeconds(parser.value(timeout), QStringLiteral("timeout"), out);
         if (!ms)

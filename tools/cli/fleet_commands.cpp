@@ -3,6 +3,7 @@
 #include "app/journal.h"
 #include "core/blocks.h"
 #include "core/convert.h"
+#include "core/file_read.h"
 #include "lan/health_checks.h"
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
@@ -317,13 +318,14 @@ TExit CmdAudit(const QStringList& args, TFleetContext& ctx) {
         ctx.Error(QStringLiteral("usage: varnix-cli audit PROFILE MAC... | audit PROFILE --all"));
         return TExit::Usage;
     }
-    QFile file(args[0]);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ctx.Error(QStringLiteral("cannot read %1: %2").arg(args[0], file.errorString()));
+    const auto bytes = ReadRegularFile(QFile::encodeName(args[0]).toStdString(), MaxTextFileBytes);
+    if (!bytes) {
+        ctx.Error(QStringLiteral("cannot read ") + QString::fromLocal8Bit(bytes.Error().Message));
         return TExit::Usage;
     }
     QStringList errors;
-    const auto profile = ReadProfile(file.readAll(), &errors);
+    const auto profile =
+        ReadProfile(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), &errors);
     for (const QString& e : errors)
         ctx.Error(QStringLiteral("%1: %2").arg(args[0], e));
     std::vector<std::string> macs;

@@ -294,6 +294,13 @@ void Tfrm_DataDebug::ClearCmdRows() {
 bool Tfrm_DataDebug::SaveCmdFile(const QString& path) {
     if (path.isEmpty())
         return false;
+    if (refusedFiles_.count(QFileInfo(path).absoluteFilePath()) != 0) {
+        // Its refusal already said so; closing adds nothing, an explicit export repeats it.
+        if (!closing_)
+            prompts_->Message(this, QString(), path + u' ' + Text("lang_Hint_DataDebug_NotSavedOver"),
+                              IUserPrompts::Icon::Warning);
+        return false;
+    }
     std::vector<TCmdRow> rows;
     for (const TFrameCmd* row : cmdRows_)
         rows.push_back(row->Row());
@@ -312,12 +319,17 @@ bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
         prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_FileNotExist"));
         return false;
     }
-    if (!read.Content || read.Content->LooksForeign) {
+    const QString key = QFileInfo(path).absoluteFilePath();
+    if (read.Refused()) {
+        refusedFiles_.insert(key);
         const QString why = read.Content ? path : read.Error;
-        prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_NotCmdFile") + why,
+        prompts_->Message(this, QString(),
+                          Text("lang_Hint_DataDebug_NotCmdFile") + why + u'\n' +
+                              Text("lang_Hint_DataDebug_NotSavedOver"),
                           IUserPrompts::Icon::Warning);
         return false;
     }
+    refusedFiles_.erase(key);
     ClearCmdRows();
     const auto& rows = read.Content->Rows;
     for (std::size_t i = 0; i < rows.size(); ++i)

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QLabel;
@@ -72,8 +73,12 @@ public:
     // --- Rows and the command-list file. ---
     TFrameCmd* CmdRow(int index) const { return cmdRows_[static_cast<std::size_t>(index)]; }
     void ClearCmdRows();
+    // False when the write fails, and (without a word when the window closes) for a file this
+    // window refused to load: it is never written over.
     bool SaveCmdFile(const QString& path);
-    // False when the file is missing or does not read as a command list (rows unchanged).
+    // False when the file is missing or does not read as a command list (rows unchanged). A file
+    // that is there but refused (too large, binary, a pipe, a link, unreadable, foreign text) is
+    // remembered: SaveCmdFile leaves it alone, which the refusal message says.
     bool LoadCmdFile(const QString& path);
     void btnImportClick();
     void btnExportClick();
@@ -120,6 +125,8 @@ private:
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;
     std::vector<TFrameCmd*> cmdRows_;
+    // Absolute paths of files LoadCmdFile refused, for as long as the window lives.
+    std::set<QString> refusedFiles_;
     QLabel* statusPanel_ = nullptr;
 
     QUdpSocket* udp_ = nullptr;    // idpsrvr1

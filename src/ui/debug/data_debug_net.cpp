@@ -24,6 +24,9 @@ namespace {
 
 // Room for a burst of replies while the window is busy (the kernel caps it at rmem_max).
 constexpr int UdpReceiveBuffer = 4 * 1024 * 1024;
+// What Qt buffers of each TCP connection before the window reads it: a peer that sends faster than
+// the window reads is held back by TCP itself instead of filling memory.
+constexpr qint64 TcpReadBuffer = 64 * 1024;
 
 QString Ipv4Text(const QHostAddress& a) {
     bool ok = false;
@@ -54,6 +57,7 @@ void Tfrm_DataDebug::WireSockets() {
     server_->setObjectName(QStringLiteral("ServerSocket1"));
     tcp_ = new QTcpSocket(this);
     tcp_->setObjectName(QStringLiteral("clntsckt1"));
+    tcp_->setReadBufferSize(TcpReadBuffer);
 
     connect(udp_, &QUdpSocket::readyRead, this, &Tfrm_DataDebug::ReadUdp);
     connect(server_, &QTcpServer::newConnection, this, &Tfrm_DataDebug::ServerNewConnection);
@@ -203,6 +207,7 @@ void Tfrm_DataDebug::DropClients() {
 
 void Tfrm_DataDebug::ServerNewConnection() {
     while (QTcpSocket* client = server_->nextPendingConnection()) {
+        client->setReadBufferSize(TcpReadBuffer);
         clients_.emplace_back(client);
         ui->btnConnet->setText(Text("lang_DataDebug_btnStop"));
         SetStatus(Text("lang_Hint_DataDebug_ClientConnect") + Ipv4Text(client->peerAddress()));
@@ -274,6 +279,7 @@ void Tfrm_DataDebug::ReadUdp() {
     QMetaObject::invokeMethod(this, &Tfrm_DataDebug::ReadUdp, Qt::QueuedConnection);
 }
 
+// A read is at most TcpReadBuffer bytes; its line keeps what it shows (TRecvModel).
 void Tfrm_DataDebug::ReadTcp(QTcpSocket* socket) {
     const QByteArray data = socket->readAll();
     if (!data.isEmpty())

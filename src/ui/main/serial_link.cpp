@@ -97,17 +97,20 @@ bool TSerialLink::Busy() const {
 // Port list
 
 void TSerialLink::RefreshComPortList() {
-    // A name the user typed (a pty, a symbolic link) stays in the box.
+    // A name saved or typed stays in the box while it names a port that is there (a pty or a
+    // symbolic link counts); otherwise the first port found takes its place.
     const QString typed = p_.SelectCom->currentText();
     const std::vector<std::string> names = p_.PortList ? p_.PortList() : GetComPortList();
     p_.SelectCom->clear();
     for (const std::string& n : names)
         p_.SelectCom->addItem(QFile::decodeName(QByteArray::fromStdString(n)));
-    const int index = p_.SelectCom->findText(typed);
+    const QString chosen = QFile::decodeName(
+        QByteArray::fromStdString(ChooseComPort(QFile::encodeName(typed).toStdString(), names)));
+    const int index = p_.SelectCom->findText(chosen);
     if (index >= 0)
         p_.SelectCom->setCurrentIndex(index);
     else
-        p_.SelectCom->setEditText(typed);
+        p_.SelectCom->setEditText(chosen);
 }
 
 void TSerialLink::cbb_SelectComCloseUp() {
