@@ -107,6 +107,8 @@ public:
     Phase phase() const { return phase_; }
     std::uint32_t currentBlock() const { return currentBlock_; }
     int retryCount() const { return retryCount_; }
+    // The short last block has gone out (its acknowledgement may still be missing).
+    bool lastBlockSent() const { return lastBlockSent_; }
     std::string localIP() const { return localIPText_; }
     std::string targetIP() const { return targetIPText_; }
     const std::array<std::uint8_t, 6>& targetMac() const { return mac_; }
