@@ -65,7 +65,7 @@ std::optional<TRolloutStage> StageOfName(const QString& name) {
 QJsonObject KeptFields(const TModuleSettings& s) {
     QJsonObject o;
     for (const TFieldDef& f : FieldTable()) {
-        if (!FieldWritable(f, s))
+        if (!FieldShown(f, s))
             continue;
         const QJsonValue v = f.Get(s);
         if (!v.isNull() && !v.isUndefined())

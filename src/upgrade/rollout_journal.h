@@ -6,8 +6,9 @@
 //
 // An entry has the link "rollout" and the event as its outcome; what the event carries travels as
 // entries of its "changes" list:
-//   kept       every writable field the module showed: {"field": "BaudRate", "old": 9600, "new": 9600}
-//   restored   each kept field that could not be written back: {"field", "old": kept value, "new": null}
+//   kept       every field the module showed: {"field": "BaudRate", "old": 9600, "new": 9600}
+//   restored,  each kept field that could not be written back: {"field", "old": kept value, "new": null}
+//   done
 //   any event  {"field": "firmware", "old": before, "new": after}, {"field": "image", "new": "<sha-256>"},
 //              {"field": "stage", "new": "upgrade"}, {"field": "reason", "new": "..."}, {"field": "target",
 //              ...}
@@ -57,7 +58,8 @@ struct TRolloutHistory {
 // By MAC (MacKey form). Damaged lines are skipped with a warning in `warnings`.
 std::map<std::string, TRolloutHistory> ReadRolloutHistory(const QString& programDir, QStringList* warnings);
 
-// Every field of `s` a save writes, with its value (the kept configuration).
+// Every field `s` shows, with its value (the kept configuration); those a save does not write
+// are kept too, so that a value the rollout could not bring back is reported.
 QJsonObject KeptFields(const TModuleSettings& s);
 
 } // namespace varnix

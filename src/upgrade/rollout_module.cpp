@@ -446,20 +446,18 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
     const TModuleSettings& now = r.Settings;
     QList<TAssignment> list;
     Row().Unrestored.clear();
+    carried_.clear();
     for (auto it = kept_->begin(); it != kept_->end(); ++it) {
         const TFieldDef* f = FindField(it.key());
         QString why;
         const QJsonValue v = f ? ParseFieldJson(*f, it.value(), &why) : QJsonValue(QJsonValue::Undefined);
         if (!f || v.isUndefined())
-            Row().Unrestored << TUnrestoredField{it.key(), it.value(),
-                                                 f ? why : QStringLiteral("not a known field")};
-        else if ((f->Writable & FamilyBit(now.Family)) == 0)
-            Row().Unrestored << TUnrestoredField{f->Name, it.value(),
-                                                 QStringLiteral("the module's family does not write it")};
-        else if (!FieldWritable(*f, now))
+            Row().Unrestored << TUnrestoredField{it.key(), it.value(), f ? why : QStringLiteral("not a known field")};
+        else if (!FieldShown(*f, now))
             Row().Unrestored << TUnrestoredField{
-                f->Name, it.value(),
-                QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
+                f->Name, it.value(), QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
+        else if (!FieldWritable(*f, now))
+            carried_ << TAssignment{f, v}; // a save keeps the module's own value: it tells at the end
         else
             list << TAssignment{f, v};
     }
@@ -496,6 +494,7 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
             restoring_ << a;
     }
     if (prepared_.Nothing()) {
+        Unwritten(now);
         Verified(TVerifyOutcome{Mismatches(now).isEmpty(), true, *found_, 0, Mismatches(now), {}});
         return;
     }
@@ -541,10 +540,31 @@ QList<TMismatch> TModuleRun::Mismatches(const TModuleSettings& readBack) const {
     return out;
 }
 
+void TModuleRun::Unwritten(const TModuleSettings& readBack) {
+    const unsigned family = FamilyBit(readBack.Family);
+    for (const TAssignment& a : carried_) {
+        const TFieldDef& f = *a.Field;
+        if (f.Get(readBack) == a.Value)
+            continue;
+        Row().Unrestored.removeIf([&f](const TUnrestoredField& u) { return u.Field == f.Name; });
+        Row().Unrestored << TUnrestoredField{
+            f.Name, kept_->value(f.Name),
+            f.Writable == 0 ? QStringLiteral("no save writes it (the module keeps its own value)")
+                            : QStringLiteral("a %1 save does not write it (the module keeps its own value)")
+                                  .arg(FamiliesText(family))};
+    }
+}
+
 void TModuleRun::Verify() {
     Enter(TRolloutStage::Verify, QStringLiteral("reading it back"));
     TVerifyItem item{prepared_.NewMac, prepared_.NewLogin, loginUsed_,
-                     [this](const TModuleSettings& read) { return Mismatches(read); }, savedAtMs_};
+                     [this](const TModuleSettings& read) {
+                         const QList<TMismatch> list = Mismatches(read);
+                         if (list.isEmpty())
+                             Unwritten(read); // the read that proves the write-back
+                         return list;
+                     },
+                     savedAtMs_};
     verify_ = std::make_unique<TVerifyJob>(
         job_.pool_, job_.clock_, std::vector<TVerifyItem>{item},
         TVerifyOptions{Options().RestartTimeoutMs, Options().TimeoutMs, Options().QuietMs, 1});
@@ -578,7 +598,10 @@ void TModuleRun::Finish() {
                        ? QStringLiteral("verified")
                        : QStringLiteral("verified; %1 kept field(s) could not be written back")
                              .arg(Row().Unrestored.size());
-    Journal(Record(QStringLiteral("done")), false);
+    TRolloutRecord record = Record(QStringLiteral("done"));
+    for (const TUnrestoredField& u : Row().Unrestored)
+        record.Fields.insert(u.Field, u.Value);
+    Journal(record, false);
     End();
 }
 

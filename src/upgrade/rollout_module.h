@@ -60,6 +60,8 @@ private:
     void Verify();
     void Verified(const TVerifyOutcome& v);
     QList<TMismatch> Mismatches(const TModuleSettings& readBack) const;
+    // The carried fields the read-back does not hold as kept; each becomes an unrestored field.
+    void Unwritten(const TModuleSettings& readBack);
     void Finish();
     void Skip(const QString& why);
     void Fail(TRolloutStage stage, TOutcome status, const QString& why);
@@ -74,6 +76,7 @@ private:
     TLogin ownLogin_, loginUsed_;
     TPreparedSave prepared_;
     QList<TAssignment> restoring_; // kept fields written back as given
+    QList<TAssignment> carried_;   // kept fields the module's save does not write (checked at the end)
     std::int64_t savedAtMs_ = 0, restartDeadlineMs_ = 0;
     std::optional<TFoundModule> seen_; // the last search reply under its MAC
     TLane* lane_ = nullptr;

@@ -100,6 +100,7 @@ public:
     // Restarting, or in its loader for a firmware upgrade: it answers nothing on the LAN.
     bool rebooting(double nowMs) const { return inLoader_ || nowMs < rebootUntilMs_; }
     int upgrades() const { return upgrades_; }
+    bool inLoader() const { return inLoader_; }
     const UpgradeTweaks& upgradeTweaks() const { return tweaks_; }
 
     // A factory reset brings back the factory values (address 192.168.0.7, the family's name,
