@@ -16,6 +16,9 @@ namespace {
 
 constexpr int SearchRepeatMs = 500;
 constexpr int MaxIgnoredLines = 20; // log lines of ignored upgrade datagrams; the rest are counted
+// Modules start this far apart: each takes a lane, whose sockets and buffers take a few
+// milliseconds to make, so twenty at once would hold the event loop up for a tenth of a second.
+constexpr int StaggerMs = 10;
 
 // "00:1a:2b:3c:4d:5e" -> "00 1A 2B 3C 4D 5E", the form search replies give.
 std::string MacText(const std::string& mac) {
@@ -201,9 +204,8 @@ void TRolloutJob::Abort(const QString& why) {
 }
 
 void TRolloutJob::Pump() {
-    while (!stopped_ && inFlight_ < options_.Parallel && next_ < runs_.size()) {
-        if (canaryPhase_ && canaryLaunched_ >= options_.Canary)
-            break;
+    if (!stopped_ && inFlight_ < options_.Parallel && next_ < runs_.size() &&
+        !(canaryPhase_ && canaryLaunched_ >= options_.Canary)) {
         const std::size_t row = next_++;
         if (canaryPhase_) {
             rows_[row].Canary = true;
@@ -211,6 +213,8 @@ void TRolloutJob::Pump() {
         }
         ++inFlight_;
         runs_[row]->Start();
+        wake_->Start(StaggerMs, [this] { Pump(); });
+        return;
     }
     const bool blocked =
         stopped_ || next_ >= runs_.size() || (canaryPhase_ && canaryLaunched_ >= options_.Canary);

@@ -49,7 +49,6 @@ TModuleRun::~TModuleRun() {
     read_.reset();
     save_.reset();
     find_.reset();
-    verify_.reset();
     if (run_ != 0)
         job_.server_->Forget(run_);
     ReleaseLane();
@@ -78,8 +77,8 @@ void TModuleRun::Later(std::function<void()> fn) {
 }
 
 TLane& TModuleRun::TakeLane() {
-    ReleaseLane();
-    lane_ = &job_.pool_.Acquire();
+    if (lane_ == nullptr)
+        lane_ = &job_.pool_.Acquire();
     return *lane_;
 }
 
@@ -192,7 +191,6 @@ void TModuleRun::Keep() {
 }
 
 void TModuleRun::Kept(const TReadResult& r) {
-    ReleaseLane();
     if (r.Status != TOutcome::Ok) {
         Fail(TRolloutStage::Keep, r.Status,
              QStringLiteral("its configuration could not be read: %1").arg(r.Error));
@@ -310,7 +308,6 @@ void TModuleRun::Return() {
 }
 
 void TModuleRun::Returned() {
-    ReleaseLane();
     if (!seen_) {
         Fail(TRolloutStage::Return, TOutcome::NoAnswer,
              QStringLiteral("did not answer a search within %1 s of its upgrade")
@@ -357,7 +354,6 @@ void TModuleRun::Reset(bool factoryLogin, int attempt) {
 }
 
 void TModuleRun::ResetDone(const TSaveReport& report, bool factoryLogin, int attempt) {
-    ReleaseLane();
     const std::optional<TAck> ack = report.AckOf.empty() ? std::nullopt : report.AckOf.front();
     if (ack && ack->Result == 'P') {
         // The new firmware may have dropped the module's log-in already.
@@ -396,7 +392,6 @@ void TModuleRun::Refind() {
         std::make_unique<TFindJob>(TakeLane(), job_.clock_, TFindRequest{{Row().Mac}, wait, SearchRepeatMs});
     find_->OnDone = [this](std::vector<TFoundModule> found) {
         Later([this, found = TFindJob::FirstOfEach({Row().Mac}, found)] {
-            ReleaseLane();
             if (found.empty()) {
                 Fail(TRolloutStage::Refind, TOutcome::NoAnswer,
                      QStringLiteral("did not answer a search within %1 s of its reset")
@@ -428,7 +423,6 @@ void TModuleRun::Restore(bool factoryLogin) {
 }
 
 void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
-    ReleaseLane();
     if (r.Status == TOutcome::Password && factoryLogin) {
         Restore(false); // the reset did not take: its own log-in still holds
         return;
@@ -452,10 +446,12 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
         QString why;
         const QJsonValue v = f ? ParseFieldJson(*f, it.value(), &why) : QJsonValue(QJsonValue::Undefined);
         if (!f || v.isUndefined())
-            Row().Unrestored << TUnrestoredField{it.key(), it.value(), f ? why : QStringLiteral("not a known field")};
+            Row().Unrestored << TUnrestoredField{it.key(), it.value(),
+                                                 f ? why : QStringLiteral("not a known field")};
         else if (!FieldShown(*f, now))
             Row().Unrestored << TUnrestoredField{
-                f->Name, it.value(), QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
+                f->Name, it.value(),
+                QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
         else if (!FieldWritable(*f, now))
             carried_ << TAssignment{f, v}; // a save keeps the module's own value: it tells at the end
         else
@@ -494,8 +490,7 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
             restoring_ << a;
     }
     if (prepared_.Nothing()) {
-        Unwritten(now);
-        Verified(TVerifyOutcome{Mismatches(now).isEmpty(), true, *found_, 0, Mismatches(now), {}});
+        VerifyJudge(r, *found_, false); // it holds every kept value already
         return;
     }
     Row().Detail = QStringLiteral("writing back %1 field(s)").arg(prepared_.Changes.size());
@@ -507,8 +502,7 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
 }
 
 void TModuleRun::Restored(const TSaveReport& report) {
-    ReleaseLane();
-    savedAtMs_ = job_.clock_.NowMs();
+    restartDeadlineMs_ = job_.clock_.NowMs() + Options().RestartTimeoutMs;
     const TOutcome acked = report.Outcome();
     if (acked == TOutcome::Password || acked == TOutcome::ModuleError) {
         Fail(TRolloutStage::Restore, acked,
@@ -555,37 +549,60 @@ void TModuleRun::Unwritten(const TModuleSettings& readBack) {
     }
 }
 
+// The module restarts after the write-back: it is searched for under the MAC it answers to now,
+// read with the log-in it takes at its restart (the one of the write-back while it has not
+// restarted yet) and compared, until every field holds its kept value or its time is up.
 void TModuleRun::Verify() {
     Enter(TRolloutStage::Verify, QStringLiteral("reading it back"));
-    TVerifyItem item{prepared_.NewMac, prepared_.NewLogin, loginUsed_,
-                     [this](const TModuleSettings& read) {
-                         const QList<TMismatch> list = Mismatches(read);
-                         if (list.isEmpty())
-                             Unwritten(read); // the read that proves the write-back
-                         return list;
-                     },
-                     savedAtMs_};
-    verify_ = std::make_unique<TVerifyJob>(
-        job_.pool_, job_.clock_, std::vector<TVerifyItem>{item},
-        TVerifyOptions{Options().RestartTimeoutMs, Options().TimeoutMs, Options().QuietMs, 1});
-    verify_->OnDone = [this](std::vector<TVerifyOutcome> o) {
-        Later([this, v = o.front()] { Verified(v); });
+    const int wait = static_cast<int>(std::max<std::int64_t>(restartDeadlineMs_ - job_.clock_.NowMs(), 0));
+    const std::string mac = prepared_.NewMac;
+    find_ = std::make_unique<TFindJob>(TakeLane(), job_.clock_, TFindRequest{{mac}, wait, SearchRepeatMs});
+    find_->OnDone = [this, mac](std::vector<TFoundModule> found) {
+        Later([this, found = TFindJob::FirstOfEach({mac}, found), mac] {
+            if (found.empty())
+                Fail(TRolloutStage::Verify, TOutcome::NoAnswer,
+                     QStringLiteral("did not answer under %1 within %2 s of the write-back")
+                         .arg(Q(mac), Seconds(Options().RestartTimeoutMs)));
+            else
+                VerifyRead(found.front(), false);
+        });
     };
-    verify_->Start();
+    find_->Start();
 }
 
-void TModuleRun::Verified(const TVerifyOutcome& v) {
-    if (v.Verified) {
-        Row().Ip = v.Where.Ip;
+void TModuleRun::VerifyRead(const TFoundModule& where, bool oldLogin) {
+    const TLogin login = oldLogin ? loginUsed_ : prepared_.NewLogin;
+    read_ = std::make_unique<TReadJob>(TakeLane(), job_.clock_,
+                                       TReadRequest{where, login, Options().TimeoutMs, Options().QuietMs});
+    read_->OnDone = [this, where, oldLogin](TReadResult r) {
+        Later([this, r = std::move(r), where, oldLogin] { VerifyJudge(r, where, oldLogin); });
+    };
+    read_->Start();
+}
+
+void TModuleRun::VerifyJudge(const TReadResult& r, const TFoundModule& where, bool oldLogin) {
+    if (r.Status == TOutcome::Password && !oldLogin) {
+        VerifyRead(where, true); // not restarted yet: the log-in of the write-back still holds
+        return;
+    }
+    const bool timeLeft = job_.clock_.NowMs() < restartDeadlineMs_;
+    if (r.Status != TOutcome::Ok) {
+        if (timeLeft)
+            Verify(); // restarting
+        else
+            Fail(TRolloutStage::Verify, r.Status, QStringLiteral("its read-back failed: %1").arg(r.Error));
+        return;
+    }
+    const QList<TMismatch> mismatches = Mismatches(r.Settings);
+    if (mismatches.isEmpty()) {
+        Unwritten(r.Settings);
+        Row().Ip = where.Ip;
         Finish();
-    } else if (!v.Seen) {
-        Fail(TRolloutStage::Verify, TOutcome::NoAnswer,
-             QStringLiteral("did not answer under %1 within %2 s of the write-back")
-                 .arg(Q(prepared_.NewMac), Seconds(Options().RestartTimeoutMs)));
+    } else if (timeLeft) {
+        Verify();
     } else {
         Fail(TRolloutStage::Verify, TOutcome::NoAnswer,
-             v.Mismatches.isEmpty() ? QStringLiteral("its read-back failed: %1").arg(v.ReadError)
-                                    : QStringLiteral("read back: %1").arg(MismatchText(v.Mismatches)));
+             QStringLiteral("read back: %1").arg(MismatchText(mismatches)));
     }
 }
 

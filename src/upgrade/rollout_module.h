@@ -1,13 +1,14 @@
 #pragma once
-// One module's way through a rollout (the stages in rollout_job.h), on lanes of the job's pool and
-// a run of its upgrade server. Every stage ends in a callback of a job; the next stage starts on a
-// fresh turn of the clock, so no job is torn down from inside its own callback.
+// One module's way through a rollout (the stages in rollout_job.h), on one lane of the job's pool
+// (taken at its first exchange and kept to its end: every stage talks to this one module, and a
+// lane is costly to make) and a run of its upgrade server. Every stage ends in a callback of a
+// job; the next stage starts on a fresh turn of the clock, so no job is torn down from inside its
+// own callback.
 
 #include "engine/find_job.h"
 #include "engine/read_job.h"
 #include "engine/save_job.h"
 #include "engine/save_prepare.h"
-#include "engine/verify_job.h"
 #include "upgrade/rollout_job.h"
 #include "upgrade/upgrade_server.h"
 
@@ -58,7 +59,8 @@ private:
     void RestoreRead(const TReadResult& r, bool factoryLogin);
     void Restored(const TSaveReport& report);
     void Verify();
-    void Verified(const TVerifyOutcome& v);
+    void VerifyRead(const TFoundModule& where, bool oldLogin);
+    void VerifyJudge(const TReadResult& r, const TFoundModule& where, bool oldLogin);
     QList<TMismatch> Mismatches(const TModuleSettings& readBack) const;
     // The carried fields the read-back does not hold as kept; each becomes an unrestored field.
     void Unwritten(const TModuleSettings& readBack);
@@ -75,15 +77,14 @@ private:
     std::int32_t keptFamily_ = FamilyUnknown;
     TLogin ownLogin_, loginUsed_;
     TPreparedSave prepared_;
-    QList<TAssignment> restoring_; // kept fields written back as given
-    QList<TAssignment> carried_;   // kept fields the module's save does not write (checked at the end)
-    std::int64_t savedAtMs_ = 0, restartDeadlineMs_ = 0;
-    std::optional<TFoundModule> seen_; // the last search reply under its MAC
+    QList<TAssignment> restoring_;       // kept fields written back as given
+    QList<TAssignment> carried_;         // kept fields the module's save does not write (checked at the end)
+    std::int64_t restartDeadlineMs_ = 0; // for the current wait on a restart
+    std::optional<TFoundModule> seen_;   // the last search reply under its MAC
     TLane* lane_ = nullptr;
     std::unique_ptr<TReadJob> read_;
     std::unique_ptr<TSaveJob> save_;
     std::unique_ptr<TFindJob> find_;
-    std::unique_ptr<TVerifyJob> verify_;
     TUpgradeServer::TRunId run_ = 0;
     std::uint32_t target_ = 0;
     std::unique_ptr<ITimer> later_;
