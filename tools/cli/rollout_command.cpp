@@ -13,10 +13,10 @@
 #include "upgrade/upgrade_endpoint.h"
 
 #include <QCommandLineParser>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -78,14 +78,19 @@ QJsonObject RowJson(const TRolloutModule& r) {
 class TProgress {
 public:
     TProgress(const TRolloutJob& job, bool live, bool quiet) : job_(job), live_(live), quiet_(quiet) {
-        clock_.start();
+        // At most five redraws a second, and none while nothing changed.
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (dirty_)
+                Redraw();
+        });
+        if (live_ && !quiet_)
+            timer_.start(RedrawMs);
     }
     void Changed(int row) {
         if (quiet_)
             return;
         if (live_) {
-            if (clock_.elapsed() >= RedrawMs)
-                Redraw();
+            dirty_ = true;
             return;
         }
         const TRolloutModule& r = job_.Modules()[static_cast<std::size_t>(row)];
@@ -100,7 +105,7 @@ public:
     void Redraw() {
         if (quiet_ || !live_)
             return;
-        clock_.restart();
+        dirty_ = false;
         std::string text;
         if (drawn_ > 0)
             text += "\x1b[" + std::to_string(drawn_) + "F"; // back to the first line drawn
@@ -130,7 +135,8 @@ private:
     const TRolloutJob& job_;
     bool live_, quiet_;
     int drawn_ = 0;
-    QElapsedTimer clock_;
+    bool dirty_ = false;
+    QTimer timer_;
     std::vector<QString> shown_;
 };
 
