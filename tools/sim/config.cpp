@@ -154,6 +154,8 @@ ModuleDesc moduleFromJson(const QJsonObject& o, int index) {
             m.upgrade.byte26 = u.value(QLatin1String("byte26")).toInt() & 0xFF;
         if (u.contains(QLatin1String("stopAfter")))
             m.upgrade.stopAfter = u.value(QLatin1String("stopAfter")).toInt(-1);
+        if (u.contains(QLatin1String("dropLastAcks")))
+            m.upgrade.dropLastAcks = std::max(0, u.value(QLatin1String("dropLastAcks")).toInt());
         if (u.contains(QLatin1String("firmware")))
             m.upgrade.firmware = u.value(QLatin1String("firmware")).toInt() & 0xFFFF;
     }

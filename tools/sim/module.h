@@ -44,6 +44,7 @@ struct UpgradeTweaks {
     std::optional<double> dropBlocks; // "dropBlocks": share of received blocks ignored
     std::optional<double> dropAcks;   // "dropAcks": share of acknowledgements not sent
     std::optional<long> stopAfter;    // "stopAfter": no answer after this many blocks
+    std::optional<int> dropLastAcks;  // "dropLastAcks": the first N acks of the final block are lost
     std::optional<int> firmware;      // "firmware": its number after an upgrade
 };
 

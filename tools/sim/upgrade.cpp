@@ -329,7 +329,7 @@ void UpgradeSide::start(const Mac& mac) {
         l->t.firmware = mine.firmware;
     l->rng.seed(opt_.seed + static_cast<unsigned>(macKey(mac.data())));
     l->xid = static_cast<std::uint32_t>(xids_());
-    l->lastAcksToDrop = opt_.dropLastAcks;
+    l->lastAcksToDrop = mine.dropLastAcks.value_or(opt_.dropLastAcks);
     l->lastMs = hooks_.nowMs();
     if (m) {
         m->enterLoader();
