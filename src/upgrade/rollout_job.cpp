@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace varnix {
@@ -174,9 +175,16 @@ void TRolloutJob::Prepare(const std::vector<TFoundModule>& found) {
         return;
     }
     if (auto e = server_->Open(local)) {
-        Abort(QStringLiteral("cannot use port %1 on %2: %3")
-                  .arg(e->Port)
-                  .arg(QString::fromStdString(local), QString::fromLocal8Bit(std::strerror(e->Errno))));
+        QString why =
+            QStringLiteral("cannot use port %1 on %2: %3")
+                .arg(e->Port)
+                .arg(QString::fromStdString(local), QString::fromLocal8Bit(std::strerror(e->Errno)));
+        if (e->Errno == EACCES || e->Errno == EPERM)
+            why += QStringLiteral(" (ports 9, 67 and 69 need the cap_net_bind_service capability: run "
+                                  "scripts/setup as root)");
+        else if (e->Errno == EADDRINUSE)
+            why += QStringLiteral(" (a DHCP or TFTP server on this PC holds it: stop it for the rollout)");
+        Abort(why);
         return;
     }
     addresses_ = std::make_unique<TTransferAddresses>(ParseIPv4Text(local).value_or(0), options_.Pool);
