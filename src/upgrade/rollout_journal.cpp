@@ -6,6 +6,11 @@
 #include "lang/text_codec.h"
 #include "model/fields.h"
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 
 namespace varnix {
@@ -97,7 +102,21 @@ QString JournalRollout(const QString& programDir, const TRolloutRecord& r) {
     if (!r.Reason.isEmpty())
         Meta(e, "reason", QJsonValue(), r.Reason);
     QString error;
-    return AppendJournal(JournalPath(programDir), e, &error) ? QString() : error;
+    const QString path = JournalPath(programDir);
+    if (!AppendJournal(path, e, &error))
+        return error;
+    if (r.Event == QLatin1String("kept")) {
+        // The module is flashed next: its configuration must survive a power cut, not only the
+        // end of this process.
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+        const bool synced = fd >= 0 && ::fdatasync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced)
+            return QStringLiteral("cannot flush %1 to disk").arg(path);
+    }
+    return {};
 }
 
 std::map<std::string, TRolloutHistory> ReadRolloutHistory(const QString& programDir, QStringList* warnings) {

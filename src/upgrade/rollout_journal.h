@@ -45,7 +45,8 @@ struct TRolloutRecord {
     int Entry = 0;      // read back: the journal's entry number
 };
 
-// Appends the record; "" or why it could not be written.
+// Appends the record; "" or why it could not be written. A kept configuration is flushed to the
+// disk before this returns.
 QString JournalRollout(const QString& programDir, const TRolloutRecord& record);
 
 // What the journal says of one module.
