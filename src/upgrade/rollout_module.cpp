@@ -422,22 +422,10 @@ void TModuleRun::Restore(bool factoryLogin) {
     read_->Start();
 }
 
-void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
-    if (r.Status == TOutcome::Password && factoryLogin) {
-        Restore(false); // the reset did not take: its own log-in still holds
-        return;
-    }
-    if (r.Status == TOutcome::NoAnswer && job_.clock_.NowMs() < restartDeadlineMs_) {
-        Refind(); // it answered the search on its way down; it is restarting
-        return;
-    }
-    if (r.Status != TOutcome::Ok) {
-        Fail(TRolloutStage::Restore, r.Status,
-             QStringLiteral("its new settings could not be read: %1").arg(r.Error));
-        return;
-    }
-    loginUsed_ = factoryLogin ? Options().FactoryLogin : ownLogin_;
-    const TModuleSettings& now = r.Settings;
+// Which kept fields go into the write-back: the ones the module now shows and its save writes.
+// One it no longer shows is reported now; one its save does not write (it keeps the module's own
+// value) is checked on the read-back.
+QList<TAssignment> TModuleRun::SortKept(const TModuleSettings& now) {
     QList<TAssignment> list;
     Row().Unrestored.clear();
     carried_.clear();
@@ -453,13 +441,18 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
                 f->Name, it.value(),
                 QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
         else if (!FieldWritable(*f, now))
-            carried_ << TAssignment{f, v}; // a save keeps the module's own value: it tells at the end
+            carried_ << TAssignment{f, v};
         else
             list << TAssignment{f, v};
     }
+    return list;
+}
+
+bool TModuleRun::PlanRestore(const TReadResult& r) {
+    QList<TAssignment> list = SortKept(r.Settings);
     // A value the new firmware refuses (another range) is reported and the rest written back.
     for (int round = 0; round < 3; ++round) {
-        prepared_ = PrepareSave(now, r.Store, list, TPrepareMode::Lenient);
+        prepared_ = PrepareSave(r.Settings, r.Store, list, TPrepareMode::Lenient);
         if (prepared_.Ok)
             break;
         for (const QString& e : prepared_.Errors) {
@@ -475,7 +468,7 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
     }
     if (!prepared_.Ok) {
         Fail(TRolloutStage::Restore, TOutcome::Usage, prepared_.Errors.join(QStringLiteral("; ")));
-        return;
+        return false;
     }
     // A field the save cannot write as kept (the new firmware's rules) is reported, not verified.
     restoring_.clear();
@@ -489,6 +482,26 @@ void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
         else
             restoring_ << a;
     }
+    return true;
+}
+
+void TModuleRun::RestoreRead(const TReadResult& r, bool factoryLogin) {
+    if (r.Status == TOutcome::Password && factoryLogin) {
+        Restore(false); // the reset did not take: its own log-in still holds
+        return;
+    }
+    if (r.Status == TOutcome::NoAnswer && job_.clock_.NowMs() < restartDeadlineMs_) {
+        Refind(); // it answered the search on its way down; it is restarting
+        return;
+    }
+    if (r.Status != TOutcome::Ok) {
+        Fail(TRolloutStage::Restore, r.Status,
+             QStringLiteral("its new settings could not be read: %1").arg(r.Error));
+        return;
+    }
+    loginUsed_ = factoryLogin ? Options().FactoryLogin : ownLogin_;
+    if (!PlanRestore(r))
+        return;
     if (prepared_.Nothing()) {
         VerifyJudge(r, *found_, false); // it holds every kept value already
         return;

@@ -57,6 +57,8 @@ private:
     void Refind();
     void Restore(bool factoryLogin);
     void RestoreRead(const TReadResult& r, bool factoryLogin);
+    QList<TAssignment> SortKept(const TModuleSettings& now);
+    bool PlanRestore(const TReadResult& r); // false: the module failed
     void Restored(const TSaveReport& report);
     void Verify();
     void VerifyRead(const TFoundModule& where, bool oldLogin);
