@@ -145,7 +145,10 @@ void TUpgradeEndpoint::Drain(TBinding& b) {
         }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        emit Received(b.Port, QString::fromLatin1(text), QByteArray(buf.data(), static_cast<qsizetype>(got)));
+        if (OnReceived)
+            OnReceived(
+                b.Port, text, ntohs(from.sin_port),
+                std::span(reinterpret_cast<const std::uint8_t*>(buf.data()), static_cast<std::size_t>(got)));
     }
 }
 

@@ -11,6 +11,7 @@
 //   port 40300  bound to LocalIP, sends the blocks and receives their acknowledgements
 
 #include "core/types.h"
+#include "upgrade/upgrade_link.h"
 
 #include <QObject>
 
@@ -24,28 +25,16 @@ class QSocketNotifier;
 
 namespace varnix {
 
-struct TUpgradeSend;
-
-// Why a socket could not be set up or used: the port and the errno.
-struct TEndpointError {
-    std::uint16_t Port = 0;
-    int Errno = 0;
-};
-
-class TUpgradeEndpoint final : public QObject {
+class TUpgradeEndpoint final : public QObject, public IUpgradeLink {
     Q_OBJECT
 public:
     explicit TUpgradeEndpoint(QObject* parent = nullptr);
     ~TUpgradeEndpoint() override;
 
-    // Binds the four ports for localIP (dotted text); on failure nothing stays bound.
-    std::optional<TEndpointError> Open(const std::string& localIP);
-    void Close();
-    bool IsOpen() const { return open_; }
-    std::optional<TEndpointError> Send(const TUpgradeSend& d);
-
-signals:
-    void Received(quint16 localPort, const QString& senderIP, const QByteArray& data);
+    std::optional<TEndpointError> Open(const std::string& localIP) override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+    std::optional<TEndpointError> Send(const TUpgradeSend& d) override;
 
 private:
     struct TBinding {

@@ -1,5 +1,7 @@
 #include "upgrade/upgrade_runner.h"
 
+#include "core/file_read.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -24,31 +26,25 @@ QString EndpointErrorText(const TEndpointError& e, const QString& localIP, const
 }
 
 void ReadFirmwareFile(const QString& path, TUpgradeStart& start, const TUpgradeTextFn& text) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    // A device (/dev/zero), a pipe or an image above the limit is refused before it is read.
+    std::string why;
+    auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxImageFileBytes, &why);
+    if (!bytes) {
         start.Image.reset();
-        start.ImageError =
-            text(QStringLiteral("lang_Hint_UpCannotOpen")).arg(path, f.errorString()).toStdString();
+        start.ImageError = text(QStringLiteral("lang_Hint_UpCannotOpen"))
+                               .arg(path, QString::fromStdString(why))
+                               .toStdString();
         return;
     }
-    const QByteArray all = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        start.Image.reset();
-        start.ImageError =
-            text(QStringLiteral("lang_Hint_UpCannotOpen")).arg(path, f.errorString()).toStdString();
-        return;
-    }
-    start.Image = TIdBytes(all.begin(), all.end());
+    start.Image = TIdBytes(bytes->begin(), bytes->end());
 }
 
 TUpgradeRunner::TUpgradeRunner(TUpgradeTextFn text, QObject* parent)
     : QObject(parent), text_(std::move(text)) {
-    connect(&endpoint_, &TUpgradeEndpoint::Received, this,
-            [this](quint16 port, const QString& sender, const QByteArray& data) {
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
-                Apply(session_.Datagram(port, sender.toStdString(),
-                                        std::span(bytes, static_cast<std::size_t>(data.size()))));
-            });
+    endpoint_.OnReceived = [this](std::uint16_t port, const std::string& sender, std::uint16_t senderPort,
+                                  std::span<const std::uint8_t> data) {
+        Apply(session_.Datagram(port, sender, senderPort, data));
+    };
     connect(&timer_, &QTimer::timeout, this, [this] { Apply(session_.TimerTick()); });
 }
 

@@ -21,7 +21,8 @@ using TUpgradeTextFn = std::function<QString(const QString& key)>;
 // to do about it.
 QString EndpointErrorText(const TEndpointError& e, const QString& localIP, const TUpgradeTextFn& text);
 
-// Reads a whole firmware file into start.Image, or sets start.ImageError.
+// Reads a whole firmware file into start.Image, or sets start.ImageError. Only a regular file of
+// at most MaxImageFileBytes is read (a pipe or a device is refused before a byte is read).
 void ReadFirmwareFile(const QString& path, TUpgradeStart& start, const TUpgradeTextFn& text);
 
 class TUpgradeRunner final : public QObject {

@@ -114,16 +114,22 @@ TUpgradeOutput TUpgradeSession::Start(TUpgradeStart s) {
         SetLabel(out, KeyFailed, " MAC: " + s.TargetMAC);
         return out;
     }
-    if (!s.Image) {
+    std::shared_ptr<const TIdBytes> image = std::move(s.SharedImage);
+    if (!image && s.Image)
+        image = std::make_shared<const TIdBytes>(std::move(*s.Image));
+    if (!image) {
         SetLabel(out, KeyFailed, " " + s.ImageError);
         return out;
     }
     // Every image begins with the 4-byte signature the module compares with its own.
-    if (s.Image->size() < FirmwareSignatureSize) {
+    if (image->size() < FirmwareSignatureSize) {
         SetLabel(out, KeyNotFirmware);
         return out;
     }
-    image_ = std::move(*s.Image);
+    image_ = std::move(image);
+    mac_ = mac;
+    xid_ = 0;
+    ignored_ = 0;
     targetIP_ = *target;
     localIP_ = *local;
     targetIPText_ = IntToIPText(targetIP_);
@@ -145,7 +151,7 @@ TUpgradeOutput TUpgradeSession::Start(TUpgradeStart s) {
 }
 
 TUpgradeOutput TUpgradeSession::Datagram(std::uint16_t localPort, std::string_view senderIP,
-                                         std::span<const std::uint8_t> data) {
+                                         std::uint16_t senderPort, std::span<const std::uint8_t> data) {
     TUpgradeOutput out;
     if (phase_ != Phase::Searching && phase_ != Phase::Transferring)
         return out;
@@ -153,23 +159,50 @@ TUpgradeOutput TUpgradeSession::Datagram(std::uint16_t localPort, std::string_vi
         OnBootRequest(data, out);
         return out;
     }
-    const auto sender = ParseIPv4(senderIP);
-    if (!sender || *sender != targetIP_)
+    const bool readRequest = localPort == FileServerPort && data.size() == ReadRequestSize;
+    const bool ack = localPort == DataLocalPort && data.size() == AckSize;
+    if (!readRequest && !ack)
         return out;
-    if (localPort == FileServerPort && data.size() == ReadRequestSize)
+    const auto sender = ParseIPv4(senderIP);
+    if (!sender || *sender != targetIP_ || senderPort != ModuleDataPort) {
+        Ignore(out, std::string(readRequest ? "read request" : "acknowledgement") + " from " +
+                        std::string(senderIP) + ":" + std::to_string(senderPort) + ", not from the module (" +
+                        targetIPText_ + ":" + std::to_string(ModuleDataPort) + ")");
+        return out;
+    }
+    if (readRequest)
         OnReadRequest(data, out);
-    else if (localPort == DataLocalPort && data.size() == AckSize && phase_ == Phase::Transferring)
+    else if (phase_ == Phase::Transferring)
         OnAck(data, out);
     return out;
+}
+
+void TUpgradeSession::Ignore(TUpgradeOutput& out, std::string why) {
+    ++ignored_;
+    out.Ignored = std::move(why);
 }
 
 void TUpgradeSession::OnBootRequest(std::span<const std::uint8_t> data, TUpgradeOutput& out) {
     // op 1 (request), Ethernet hardware type and length, no relay hops, no flags.
     if (data[0] != 1 || data[1] != 1 || data[2] != 6 || data[3] != 0 || data[10] != 0 || data[11] != 0)
         return;
+    // The client hardware address names the module asking. Another module's request (or a forged
+    // one) neither takes the target's address nor ends the run with its mismatch flag.
+    if (!std::equal(mac_.begin(), mac_.end(), data.begin() + 28)) {
+        Ignore(out, "boot request of " + BytesToHexDump(data.subspan(28, 6)) + "(not the module upgraded)");
+        return;
+    }
+    if (phase_ == Phase::Transferring) {
+        // The module is reading the image: it has its address and asks for nothing else.
+        Ignore(out, "boot request during the transfer");
+        return;
+    }
     // The module puts its firmware signature at the start of the server name field (44..47);
     // byte 26 set means it wants to be told when the image is not for it.
-    if (std::equal(image_.begin(), image_.begin() + FirmwareSignatureSize, data.begin() + 44)) {
+    const TIdBytes& img = *image_;
+    if (std::equal(img.begin(), img.begin() + FirmwareSignatureSize, data.begin() + 44)) {
+        xid_ = (std::uint32_t{data[4]} << 24) | (std::uint32_t{data[5]} << 16) |
+               (std::uint32_t{data[6]} << 8) | data[7];
         SetLabel(out, KeyReady);
         TIdBytes reply(data.begin(), data.end());
         reply[0] = 2;
@@ -190,6 +223,12 @@ void TUpgradeSession::OnReadRequest(std::span<const std::uint8_t> data, TUpgrade
         return;
     if (std::memcmp(&data[15], Mode, sizeof(Mode) - 1) != 0)
         return;
+    if (phase_ == Phase::Transferring) {
+        // Starting again from block 1 would let anyone who can send from the module's address
+        // hold the transfer back; the module asks once, and its own blocks keep coming.
+        Ignore(out, "read request during the transfer");
+        return;
+    }
     phase_ = Phase::Transferring;
     retryCount_ = 0;
     SendBlock(1, out);
@@ -214,22 +253,23 @@ void TUpgradeSession::OnAck(std::span<const std::uint8_t> data, TUpgradeOutput& 
 }
 
 void TUpgradeSession::SendBlock(std::uint32_t n, TUpgradeOutput& out) {
+    const TIdBytes& img = *image_;
     currentBlock_ = n;
     const std::uint64_t offset = FirmwareSignatureSize + std::uint64_t{n - 1} * UpgradeBlockSize;
     const std::size_t k =
-        offset >= image_.size()
+        offset >= img.size()
             ? 0
-            : static_cast<std::size_t>(std::min<std::uint64_t>(UpgradeBlockSize, image_.size() - offset));
+            : static_cast<std::size_t>(std::min<std::uint64_t>(UpgradeBlockSize, img.size() - offset));
     TIdBytes packet(4 + k);
     packet[1] = 3;
     packet[2] = static_cast<std::uint8_t>(n >> 8);
     packet[3] = static_cast<std::uint8_t>(n);
     if (k > 0)
-        std::memcpy(packet.data() + 4, image_.data() + offset, k);
+        std::memcpy(packet.data() + 4, img.data() + offset, k);
     lastBlockSent_ = k < UpgradeBlockSize;
     int percent = 100;
     if (!lastBlockSent_) {
-        const double wholeBlocks = static_cast<double>(image_.size() / UpgradeBlockSize);
+        const double wholeBlocks = static_cast<double>(img.size() / UpgradeBlockSize);
         percent = static_cast<int>(std::lround(n / wholeBlocks * 100.0));
     }
     SetLabel(out, KeyProgress, std::to_string(percent) + "%");

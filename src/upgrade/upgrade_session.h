@@ -10,10 +10,21 @@
 //
 // The caller feeds the session three kinds of input (Start, a datagram, a timer tick) and carries
 // out the returned TUpgradeOutput in its order: endpoint changes, datagrams, then the rest.
+//
+// Trust: the module's MAC is public (every search reply carries it) and any host on the segment
+// can send to ports 67, 69 and 40300, so a datagram counts only where nothing else could have
+// sent it: a boot request only with the target's MAC as its hardware address (bytes 28..33); a
+// read request only from the target address and the module's data port (13633), the port the
+// blocks go to; an acknowledgement only from that same address and port. A boot request of
+// another MAC, even one that says the image does not fit (byte 26), and a read request while the
+// transfer runs (it would start it again) change nothing; each is counted and reported in
+// TUpgradeOutput::Ignored.
 
 #include "core/types.h"
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,6 +74,8 @@ struct TUpgradeOutput {
     std::optional<int> TimerMs;            // 0 stops the timer; > 0 (re)starts it with that interval
     bool Succeeded = false;                // the run has just ended with success
     bool Ended = false;                    // the run has just ended, whatever the result
+    // Why a datagram changed nothing although it looked like one of the run's (for a log).
+    std::optional<std::string> Ignored;
 };
 
 struct TUpgradeStart {
@@ -72,6 +85,8 @@ struct TUpgradeStart {
     // optional is only looked at after the address checks passed.
     std::optional<TIdBytes> Image;
     std::string ImageError; // why it could not be read, shown after "Upgrade failed!"
+    // The image shared with other runs (a rollout's); taken instead of Image when set.
+    std::shared_ptr<const TIdBytes> SharedImage;
 };
 
 class TUpgradeSession {
@@ -79,7 +94,8 @@ public:
     enum class Phase { Idle, Searching, Transferring, Finished };
 
     TUpgradeOutput Start(TUpgradeStart start);
-    TUpgradeOutput Datagram(std::uint16_t localPort, std::string_view senderIP,
+    // A datagram that reached the local port `localPort` from senderIP:senderPort.
+    TUpgradeOutput Datagram(std::uint16_t localPort, std::string_view senderIP, std::uint16_t senderPort,
                             std::span<const std::uint8_t> data);
     TUpgradeOutput TimerTick();
     // Something outside the session failed (a binding, a send): ends the run with "Upgrade
@@ -91,19 +107,31 @@ public:
     Phase phase() const { return phase_; }
     std::uint32_t currentBlock() const { return currentBlock_; }
     int retryCount() const { return retryCount_; }
+    // The short last block has gone out (its acknowledgement may still be missing).
+    bool lastBlockSent() const { return lastBlockSent_; }
     std::string localIP() const { return localIPText_; }
     std::string targetIP() const { return targetIPText_; }
+    const std::array<std::uint8_t, 6>& targetMac() const { return mac_; }
+    // The transaction id of the last boot request answered (the reply carries it back).
+    std::uint32_t transactionId() const { return xid_; }
+    // Datagrams that looked like the run's but did not count (see Trust above).
+    int ignored() const { return ignored_; }
+    bool Active() const { return phase_ == Phase::Searching || phase_ == Phase::Transferring; }
 
 private:
     void SendBlock(std::uint32_t n, TUpgradeOutput& out);
     void End(TUpgradeOutput& out, const char* key, bool success);
     void OnBootRequest(std::span<const std::uint8_t> data, TUpgradeOutput& out);
     void OnReadRequest(std::span<const std::uint8_t> data, TUpgradeOutput& out);
+    void Ignore(TUpgradeOutput& out, std::string why);
     void OnAck(std::span<const std::uint8_t> data, TUpgradeOutput& out);
 
     Phase phase_ = Phase::Idle;
-    TIdBytes image_;
+    std::shared_ptr<const TIdBytes> image_; // shared by the runs of a rollout
     std::uint32_t targetIP_ = 0, localIP_ = 0;
+    std::array<std::uint8_t, 6> mac_{};
+    std::uint32_t xid_ = 0;
+    int ignored_ = 0;
     std::string targetIPText_, localIPText_;
     std::uint32_t currentBlock_ = 0; // counted in 32 bits; the wire carries the low 16
     int retryCount_ = -1;

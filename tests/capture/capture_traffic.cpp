@@ -550,7 +550,7 @@ void UpgradeStart(TWriter& w) {
     w.Note(frame, {{"dhcp.type", "1"},
                    {"dhcp.hw.mac_addr", Ether(Z2Mac)},
                    {"frame.comment", "boot request, 00 1A 2B 3C 4D 5E, signature 5A 32 10 07"}});
-    out = session.Datagram(BootServerPort, "0.0.0.0", boot);
+    out = session.Datagram(BootServerPort, "0.0.0.0", BootClientPort, boot);
     ASSERT_EQ(out.Sends.size(), 1u);
     w.Note(SendUpgrade(w, out.Sends[0]),
            {{"dhcp.type", "2"}, {"dhcp.ip.your", Z2Address}, {"dhcp.file", BootFileName}});
@@ -564,7 +564,7 @@ void UpgradeStart(TWriter& w) {
     w.Note(frame, {{"tftp.opcode", "1"},
                    {"tftp.source_file", BootFileName},
                    {"frame.comment", "file read request, firmware.bin, octet"}});
-    out = session.Datagram(FileServerPort, Z2Address, read);
+    out = session.Datagram(FileServerPort, Z2Address, ModuleDataPort, read);
     ASSERT_EQ(out.Sends.size(), 1u);
     w.Note(SendUpgrade(w, out.Sends[0]), {{"frame.comment", "data block 1, 512 bytes"}});
     const TIdBytes ack = {0x00, 0x04, 0x00, 0x01};

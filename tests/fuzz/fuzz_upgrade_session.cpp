@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TIdBytes image{0x5A, 0x32, 0x10, 0x07};
     for (int i = 0; i < 1100; ++i)
         image.push_back(static_cast<std::uint8_t>(i));
-    s.Start({"10.77.0.2", "001A2B3C4D5E", "10.77.0.1", "fw.bin", image, {}});
+    s.Start({"10.77.0.2", "001A2B3C4D5E", "10.77.0.1", "fw.bin", image, {}, nullptr});
     static constexpr std::uint16_t Ports[] = {BootServerPort, FileServerPort, DataLocalPort};
     std::size_t i = 0;
     while (i + 3 <= size) {
@@ -26,7 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const std::size_t n = len < size - i ? len : size - i;
         const char* sender = pick & 0x80 ? "10.77.0.9" : "10.77.0.2";
-        const TUpgradeOutput out = s.Datagram(Ports[pick % 4], sender, {data + i, n});
+        // The data port or another one, so the port check is crossed both ways.
+        const std::uint16_t port = pick & 0x40 ? 40000 : ModuleDataPort;
+        const TUpgradeOutput out = s.Datagram(Ports[pick % 4], sender, port, {data + i, n});
         for (const TUpgradeSend& d : out.Sends)
             if (d.Data.size() > 4 + UpgradeBlockSize && d.LocalPort == DataLocalPort)
                 __builtin_trap();

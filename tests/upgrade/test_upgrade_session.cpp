@@ -50,15 +50,15 @@ TIdBytes Ack(std::uint32_t n, std::uint8_t op = 4) {
 struct TRun {
     TUpgradeSession s;
     TUpgradeOutput Start(TIdBytes img, std::string target = Target, std::string local = Local) {
-        return s.Start({target, "00 1A 2B 3C 4D 5E", local, "fw.bin", std::move(img), {}});
+        return s.Start({target, "00 1A 2B 3C 4D 5E", local, "fw.bin", std::move(img), {}, nullptr});
     }
     // Start and get as far as the first block.
     TUpgradeOutput ToFirstBlock(TIdBytes img) {
         Start(std::move(img));
-        return s.Datagram(FileServerPort, Target, ReadRequest());
+        return s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest());
     }
     TUpgradeOutput AckOf(std::uint32_t n, const char* from = Target) {
-        return s.Datagram(DataLocalPort, from, Ack(n));
+        return s.Datagram(DataLocalPort, from, ModuleDataPort, Ack(n));
     }
 };
 
@@ -92,7 +92,7 @@ TEST(UpgradeSession, StartSendsRequestAndAllBlocksOfATwoBlockImageThenSucceedsOn
                                              0x4D, 0x5E, 0,    0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0,    0x1A,
                                              0x2B, 0x3C, 0x4D, 0x5E, 0,    0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
 
-    const TUpgradeOutput b1 = r.s.Datagram(FileServerPort, Target, ReadRequest());
+    const TUpgradeOutput b1 = r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest());
     EXPECT_EQ(Block(b1), (std::pair<int, std::size_t>{1, 512}));
     EXPECT_TRUE(std::equal(b1.Sends[0].Data.begin() + 4, b1.Sends[0].Data.end(), Image(1024).begin() + 4));
     EXPECT_EQ(b1.Progress, 50);
@@ -142,20 +142,21 @@ TEST(UpgradeSession, IgnoresWhatIsNotForThisRun) {
     TRun r;
     r.Start(Image(1024));
     // Boot requests: relay flag set, or another module's signature without the mismatch flag.
-    EXPECT_FALSE(r.s.Datagram(BootServerPort, "0.0.0.0", BootRequest(Sig, 0, 0x8000)).LabelKey);
-    EXPECT_FALSE(r.s.Datagram(BootServerPort, "0.0.0.0", BootRequest({1, 2, 3, 4})).LabelKey);
+    EXPECT_FALSE(
+        r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, BootRequest(Sig, 0, 0x8000)).LabelKey);
+    EXPECT_FALSE(r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, BootRequest({1, 2, 3, 4})).LabelKey);
     // Read requests in another mode, from another address, or of a 20-byte size.
-    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, ReadRequest("netascii")).Sends.empty());
-    EXPECT_TRUE(r.s.Datagram(FileServerPort, "10.77.0.3", ReadRequest()).Sends.empty());
+    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest("netascii")).Sends.empty());
+    EXPECT_TRUE(r.s.Datagram(FileServerPort, "10.77.0.3", ModuleDataPort, ReadRequest()).Sends.empty());
     TIdBytes shortRrq = ReadRequest();
     shortRrq.pop_back();
-    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, shortRrq).Sends.empty());
+    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, ModuleDataPort, shortRrq).Sends.empty());
     EXPECT_EQ(r.s.phase(), TUpgradeSession::Phase::Searching);
 
-    r.s.Datagram(FileServerPort, Target, ReadRequest());
+    r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest());
     // Acknowledgements from another address or with opcode 00 05 leave the timer running.
     for (const TUpgradeOutput& o :
-         {r.AckOf(1, "10.77.0.9"), r.s.Datagram(DataLocalPort, Target, Ack(1, 5))}) {
+         {r.AckOf(1, "10.77.0.9"), r.s.Datagram(DataLocalPort, Target, ModuleDataPort, Ack(1, 5))}) {
         EXPECT_TRUE(o.Sends.empty());
         EXPECT_FALSE(o.TimerMs.has_value());
     }
@@ -166,7 +167,7 @@ TEST(UpgradeSession, BootReplyCarriesAddressesAndFileNameAndMismatchEndsWithoutT
     TRun r;
     r.Start(Image(10));
     const TIdBytes req = BootRequest(Sig);
-    const TUpgradeOutput o = r.s.Datagram(BootServerPort, "0.0.0.0", req);
+    const TUpgradeOutput o = r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, req);
     EXPECT_EQ(o.LabelKey, "lang_Hint_UpReady");
     ASSERT_EQ(o.Sends.size(), 1u);
     const TUpgradeSend& s = o.Sends[0];
@@ -179,12 +180,48 @@ TEST(UpgradeSession, BootReplyCarriesAddressesAndFileNameAndMismatchEndsWithoutT
     std::memcpy(&want[108], "firmware.bin", 12);
     EXPECT_EQ(s.Data, want);
 
-    const TUpgradeOutput bad = r.s.Datagram(BootServerPort, "0.0.0.0", BootRequest({9, 9, 9, 9}, 1));
+    const TUpgradeOutput bad =
+        r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, BootRequest({9, 9, 9, 9}, 1));
     EXPECT_EQ(bad.LabelKey, "lang_Hint_BinNotMatch");
     EXPECT_EQ(bad.ProgramEnabled, true);
     EXPECT_EQ(bad.ExitEnabled, true);
     EXPECT_EQ(bad.TimerMs, 0); // the mismatch stays on the label
     EXPECT_TRUE(r.s.TimerTick().Sends.empty());
+}
+
+TEST(UpgradeSession, ForgedDatagramsNeitherEndRedirectNorFinishTheRun) {
+    TRun r;
+    r.Start(Image(1024));
+    // Another MAC's boot request: no address for it, and its mismatch flag ends nothing.
+    TIdBytes other = BootRequest({9, 9, 9, 9}, 1);
+    other[33] = 0x5F;
+    const TUpgradeOutput foreign = r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, other);
+    EXPECT_FALSE(foreign.Ended);
+    EXPECT_TRUE(foreign.Ignored.has_value());
+    other = BootRequest(Sig);
+    other[28] = 0x02;
+    EXPECT_TRUE(r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, other).Sends.empty());
+    // A read request from the module's address but not from its data port starts nothing.
+    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, 40000, ReadRequest()).Sends.empty());
+    EXPECT_EQ(r.s.phase(), TUpgradeSession::Phase::Searching);
+
+    EXPECT_EQ(Block(r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest())),
+              (std::pair<int, std::size_t>{1, 512}));
+    // During the transfer: the target's own mismatch flag, a second read request and a sweep of
+    // acknowledgements from another port of the module's address change nothing.
+    EXPECT_FALSE(r.s.Datagram(BootServerPort, "0.0.0.0", BootClientPort, BootRequest({9, 9, 9, 9}, 1)).Ended);
+    EXPECT_TRUE(r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest()).Sends.empty());
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        const TUpgradeOutput o = r.s.Datagram(DataLocalPort, Target, 13634, Ack(n));
+        EXPECT_TRUE(o.Sends.empty());
+        EXPECT_FALSE(o.Succeeded);
+    }
+    EXPECT_EQ(r.s.currentBlock(), 1u);
+    EXPECT_EQ(r.s.ignored(), 8);
+    // The module's own acknowledgements still carry the run to its end.
+    EXPECT_EQ(Block(r.AckOf(1)), (std::pair<int, std::size_t>{2, 512}));
+    EXPECT_EQ(Block(r.AckOf(2)), (std::pair<int, std::size_t>{3, 0}));
+    EXPECT_TRUE(r.AckOf(3).Succeeded);
 }
 
 TEST(UpgradeSession, NineResendsPerRunThenTimeOutAndTheLastBlockIsResentLikeAnyOther) {
@@ -236,29 +273,33 @@ TEST(UpgradeSession, BlockNumbersWrapOnTheWireWithoutCorruptingTheImage) {
 
 TEST(UpgradeSession, StartChecksAndFailuresLeaveTheRealReason) {
     TRun r;
-    EXPECT_EQ(r.s.Start({"", "001A2B3C4D5E", Local, "f", Image(1), {}}).LabelKey, "lang_Hint_UpNoClient");
-    EXPECT_EQ(r.s.Start({Target, "001A2B3C4D5E", Local, "", Image(1), {}}).LabelKey,
+    EXPECT_EQ(r.s.Start({"", "001A2B3C4D5E", Local, "f", Image(1), {}, nullptr}).LabelKey,
+              "lang_Hint_UpNoClient");
+    EXPECT_EQ(r.s.Start({Target, "001A2B3C4D5E", Local, "", Image(1), {}, nullptr}).LabelKey,
               "lang_Hint_UpNoFileName");
     for (const char* ip : {"10.77.1.2", "10.77.0", "10.77.0.2.5", "10.77.0.256", "10.77.0.x"})
-        EXPECT_EQ(r.s.Start({ip, "001A2B3C4D5E", Local, "f", Image(1), {}}).MessageKey,
+        EXPECT_EQ(r.s.Start({ip, "001A2B3C4D5E", Local, "f", Image(1), {}, nullptr}).MessageKey,
                   "lang_Hint_UpNoSamNetwork")
             << ip;
     // A file that cannot hold the 4-byte signature is refused before anything is sent.
     for (std::size_t size : {0u, 3u}) {
-        const TUpgradeOutput o = r.s.Start({Target, "001A2B3C4D5E", Local, "f", TIdBytes(size, 1), {}});
+        const TUpgradeOutput o =
+            r.s.Start({Target, "001A2B3C4D5E", Local, "f", TIdBytes(size, 1), {}, nullptr});
         EXPECT_EQ(o.LabelKey, "lang_Hint_UpNotFirmware");
         EXPECT_TRUE(o.Sends.empty());
         EXPECT_FALSE(o.TimerMs.has_value());
     }
-    const TUpgradeOutput noFile = r.s.Start({Target, "00:1A:2B:3C:4D:5E", Local, "f", std::nullopt, "gone"});
+    const TUpgradeOutput noFile =
+        r.s.Start({Target, "00:1A:2B:3C:4D:5E", Local, "f", std::nullopt, "gone", nullptr});
     EXPECT_EQ(noFile.LabelKey, "lang_Hint_Upfailed");
     EXPECT_EQ(noFile.LabelSuffix, " gone");
     EXPECT_FALSE(noFile.TimerMs.has_value());
-    EXPECT_EQ(r.s.Start({Target, "00 1A 2B 3C 4D", Local, "f", Image(1), {}}).LabelKey, "lang_Hint_Upfailed");
+    EXPECT_EQ(r.s.Start({Target, "00 1A 2B 3C 4D", Local, "f", Image(1), {}, nullptr}).LabelKey,
+              "lang_Hint_Upfailed");
     EXPECT_EQ(r.s.phase(), TUpgradeSession::Phase::Idle);
 
     // A binding that fails after the start stops the timer, so the reason is not overwritten.
-    r.s.Start({" 10.77.0.2", "00-1A-2B-3C-4D-5E", Local, "f", Image(1), {}});
+    r.s.Start({" 10.77.0.2", "00-1A-2B-3C-4D-5E", Local, "f", Image(1), {}, nullptr});
     const TUpgradeOutput failed = r.s.Fail(" port 67 in use");
     EXPECT_EQ(failed.LabelKey, "lang_Hint_Upfailed");
     EXPECT_EQ(failed.LabelSuffix, " port 67 in use");
@@ -266,7 +307,7 @@ TEST(UpgradeSession, StartChecksAndFailuresLeaveTheRealReason) {
     EXPECT_TRUE(r.s.TimerTick().Sends.empty());
 
     // The typed " 10.77.0.2" is the module 10.77.0.2.
-    r.s.Start({" 10.77.0.2", "001A2B3C4D5E", Local, "f", Image(1), {}});
-    EXPECT_EQ(Block(r.s.Datagram(FileServerPort, Target, ReadRequest())),
+    r.s.Start({" 10.77.0.2", "001A2B3C4D5E", Local, "f", Image(1), {}, nullptr});
+    EXPECT_EQ(Block(r.s.Datagram(FileServerPort, Target, ModuleDataPort, ReadRequest())),
               (std::pair<int, std::size_t>{1, 1}));
 }

@@ -7,6 +7,7 @@
 #include "cli/fleet_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
+#include "cli/rollout_command.h"
 #include "cli/save_run.h"
 #include "cli/serial_commands.h"
 #include "cli/sheet.h"
@@ -482,6 +483,8 @@ const char* Usage = "usage: varnix-cli COMMAND [options]\n"
                     "  undo ENTRY                      put back the old values of one journal entry\n"
                     "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
                     "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
+                    "  rollout FILE MAC...|--all       new firmware into many modules, each keeping its\n"
+                    "                                  configuration (--canary K, --pool, ...)\n"
                     "See --help for the options.\n";
 
 } // namespace
@@ -491,6 +494,8 @@ int RunCli(const QStringList& args) {
         return RunSerialCli(args.mid(1));
     if (!args.isEmpty() && args.front() == QLatin1String("upgrade"))
         return RunUpgrade(args.mid(1));
+    if (!args.isEmpty() && args.front() == QLatin1String("rollout"))
+        return RunRollout(args.mid(1));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

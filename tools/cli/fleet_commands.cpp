@@ -225,6 +225,14 @@ TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
         ctx.Error(QStringLiteral("%1 has no entry %2").arg(path).arg(number));
         return TExit::Usage;
     }
+    if (it->Link == QLatin1String("rollout")) {
+        ctx.Error(
+            QStringLiteral("entry %1 is a rollout's record (%2), not a save: nothing to undo; running the "
+                           "rollout again resumes the module from its kept configuration")
+                .arg(number)
+                .arg(it->Outcome));
+        return TExit::Usage;
+    }
     if (it->Link != QLatin1String("lan")) {
         ctx.Error(QStringLiteral("entry %1 was saved over a %2 link; undo works over the LAN only")
                       .arg(number)

@@ -177,6 +177,8 @@ int RunUpgrade(const QStringList& args) {
     root.insert(QStringLiteral("message"), status);
     root.insert(QStringLiteral("blocks"), static_cast<qint64>(runner.Session().currentBlock()));
     root.insert(QStringLiteral("resends"), std::max(0, runner.Session().retryCount()));
+    // Datagrams that looked like the run's but came from elsewhere (another MAC, port or phase).
+    root.insert(QStringLiteral("ignored"), runner.Session().ignored());
     root.insert(QStringLiteral("seconds"), static_cast<double>(clock.elapsed()) / 1000.0);
     if (exit != TExit::Ok)
         Err(status);

@@ -132,6 +132,33 @@ ModuleDesc moduleFromJson(const QJsonObject& o, int index) {
         m.modbusKind = val("modbusKind").toInt(-1);
     if (has("modbusKind") && m.modbusKind != 1 && m.modbusKind != 4 && m.modbusKind != 7)
         fail(where + "modbusKind must be 1, 4 or 7");
+    if (has("upgrade")) {
+        const QJsonObject u = val("upgrade").toObject();
+        const auto share = [&](const char* k) -> std::optional<double> {
+            if (!u.contains(QLatin1String(k)))
+                return std::nullopt;
+            const double v = u.value(QLatin1String(k)).toDouble(-1);
+            if (!(v >= 0 && v <= 1))
+                fail(where + "upgrade." + k + " must be 0..1");
+            return v;
+        };
+        m.upgrade.dropBlocks = share("dropBlocks");
+        m.upgrade.dropAcks = share("dropAcks");
+        if (u.contains(QLatin1String("signature"))) {
+            const auto b = parseHex(str(u.value(QLatin1String("signature"))));
+            if (!b || b->size() != 4)
+                fail(where + "upgrade.signature must be 4 bytes of hex");
+            m.upgrade.signature = *b;
+        }
+        if (u.contains(QLatin1String("byte26")))
+            m.upgrade.byte26 = u.value(QLatin1String("byte26")).toInt() & 0xFF;
+        if (u.contains(QLatin1String("stopAfter")))
+            m.upgrade.stopAfter = u.value(QLatin1String("stopAfter")).toInt(-1);
+        if (u.contains(QLatin1String("dropLastAcks")))
+            m.upgrade.dropLastAcks = std::max(0, u.value(QLatin1String("dropLastAcks")).toInt());
+        if (u.contains(QLatin1String("firmware")))
+            m.upgrade.firmware = u.value(QLatin1String("firmware")).toInt() & 0xFFFF;
+    }
     m.ignoreWrites = val("ignoreWrites").toBool(false);
     m.silent = val("silent").toBool(false);
     // Surface configuration errors (block sizes, missing MAC) with the module's position.
@@ -288,6 +315,11 @@ SimOptions parseCommandLine(int argc, char** argv) {
             o.statePath = value();
         } else if (a == "--journal") {
             o.journalPath = value();
+        } else if (a == "--reset-to") {
+            const std::string v = value();
+            if (v != "factory" && v != "started")
+                fail("--reset-to must be factory or started");
+            o.resetToFactory = v == "factory";
         } else if (a == "--restart-ms") {
             o.restartMs = parseInt(a, value(), 0, 3600000);
         } else if (a == "--duration") {

@@ -26,6 +26,9 @@ struct SimOptions {
     std::string statePath;
     std::string journalPath;
     int restartMs = 300;
+    // A factory reset restores the factory values (as a real module does) instead of the blocks
+    // the module started with (--reset-to factory|started).
+    bool resetToFactory = false;
     std::optional<double> durationS;
 };
 

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -31,13 +32,21 @@ void onSignal(int) {
 
 class Simulator {
 public:
-    explicit Simulator(SimOptions o) : opt_(std::move(o)), rng_(opt_.seed) {}
+    Simulator(SimOptions o, UpgradeOptions u)
+        : opt_(std::move(o)), rng_(opt_.seed),
+          upgrade_(std::move(u),
+                   UpgradeSide::Hooks{[this](const Mac& m) { return fleet_.find(m); },
+                                      [this] { saveState(); }, [this] { return nowMs(); }, opt_.restartMs}) {}
 
     int run() {
         fleet_.setRestartMs(opt_.restartMs);
         const std::uint64_t varySeed = opt_.varySeed.value_or(freshVarySeed());
-        for (std::size_t i = 0; i < opt_.modules.size(); ++i)
-            fleet_.add(Module(opt_.modules[i], Vary::forModule(varySeed, i)));
+        for (std::size_t i = 0; i < opt_.modules.size(); ++i) {
+            Module m(opt_.modules[i], Vary::forModule(varySeed, i));
+            m.setResetToFactory(opt_.resetToFactory);
+            fleet_.add(std::move(m));
+        }
+        upgrade_.start();
         if (!opt_.journalPath.empty()) {
             journal_ = std::fopen(opt_.journalPath.c_str(), "a");
             if (!journal_)
@@ -56,25 +65,31 @@ public:
         std::printf("varnix-sim: ready\n");
         std::fflush(stdout);
 
-        pollfd fds[2] = {{lan_.fd(0), POLLIN, 0}, {lan_.fd(1), POLLIN, 0}};
+        std::vector<pollfd> fds;
         while (!g_stop) {
-            timespec timeout{};
-            timespec* tp = nullptr;
+            // The upgrade side's loaders come and go with their data sockets; it looks at its
+            // time-outs at least every 100 ms.
+            double left = 100;
             if (opt_.durationS) {
-                const double left = *opt_.durationS * 1000.0 - nowMs();
+                left = std::min(left, *opt_.durationS * 1000.0 - nowMs());
                 if (left <= 0)
                     break;
-                timeout.tv_sec = static_cast<time_t>(left / 1000.0);
-                timeout.tv_nsec =
-                    static_cast<long>((left - static_cast<double>(timeout.tv_sec) * 1000.0) * 1e6);
-                tp = &timeout;
             }
-            const int r = ppoll(fds, 2, tp, &waitMask);
+            timespec timeout{};
+            timeout.tv_sec = static_cast<time_t>(left / 1000.0);
+            timeout.tv_nsec = static_cast<long>((left - static_cast<double>(timeout.tv_sec) * 1000.0) * 1e6);
+            fds = {{lan_.fd(0), POLLIN, 0}, {lan_.fd(1), POLLIN, 0}};
+            upgrade_.addFds(fds);
+            const int r = ppoll(fds.data(), fds.size(), &timeout, &waitMask);
+            upgrade_.tick();
             if (r <= 0)
                 continue;
             for (int s = 0; s < 2; ++s)
-                if (fds[s].revents & POLLIN)
+                if (fds[static_cast<std::size_t>(s)].revents & POLLIN)
                     drain(s);
+            for (std::size_t i = 2; i < fds.size(); ++i)
+                if (fds[i].revents & POLLIN)
+                    upgrade_.handle(fds[i].fd);
         }
         if (journal_)
             std::fclose(journal_);
@@ -154,6 +169,7 @@ private:
     double startRealMs_ =
         std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch())
             .count();
+    UpgradeSide upgrade_;
 };
 
 } // namespace
@@ -164,9 +180,8 @@ int main(int argc, char** argv) {
             return runSerialSimulator(argc, argv);
         // The module side of a firmware upgrade has its own --upgrade-* options and thread.
         std::vector<char*> args(argv, argv + argc);
-        UpgradeModule upgrade(takeUpgradeOptions(args));
-        Simulator sim(parseCommandLine(static_cast<int>(args.size()), args.data()));
-        upgrade.start();
+        UpgradeOptions upgrade = takeUpgradeOptions(args);
+        Simulator sim(parseCommandLine(static_cast<int>(args.size()), args.data()), std::move(upgrade));
         return sim.run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "varnix-sim: %s\n", e.what());

@@ -195,6 +195,7 @@ Bytes buildSearchReply(const Ip4& ip, const Mac& mac, int firmware, const std::s
 Module::Module(const ModuleDesc& desc, Vary vary)
     : family_(desc.family), firmware_(desc.firmware), replies_(desc.replies), modbusKind_(desc.modbusKind),
       ignoreWrites_(desc.ignoreWrites), silent_(desc.silent), vary_(vary) {
+    tweaks_ = desc.upgrade;
     checkSize(desc.base, kBaseSize, "base");
     checkSize(desc.port, kPortSize, "port");
     checkSize(desc.cloud, kCloudSize, "cloud");
@@ -261,6 +262,12 @@ Module::Module(const ModuleDesc& desc, Vary vary)
     else
         blocks_.modbus.resize(static_cast<std::size_t>(modbusKind_));
     initial_ = blocks_;
+    // What the module holds fresh from the factory: its hardware MAC, everything else the
+    // family's defaults; drawn last, so the bytes above do not depend on it.
+    const Ip4 factoryIp{192, 168, 0, 7};
+    factory_ = synthesiseBlocks(family_, mac, factoryIp, family_ == Family::Z3 ? "VOR-Z3" : "VOR-Z2", "vesta",
+                                "vesta", vary_);
+    factory_.modbus.resize(static_cast<std::size_t>(modbusKind_));
 
     mac_ = mac;
     ip_ = ip;
@@ -322,6 +329,15 @@ void Module::takeIdentityFromBase() {
     name_ = textUpToZero(b.data() + 21, 16);
     std::copy(b.begin() + 53, b.begin() + 59, mac_.begin());
     std::copy(b.begin() + 37, b.begin() + 49, login_.begin());
+}
+
+void Module::leaveLoader(std::optional<int> newFirmware, double nowMs, int restartMs) {
+    inLoader_ = false;
+    if (newFirmware) {
+        firmware_ = *newFirmware;
+        ++upgrades_;
+    }
+    reboot(nowMs, restartMs);
 }
 
 void Module::reboot(double nowMs, int restartMs) {
@@ -438,7 +454,7 @@ Module::Outcome Module::command(const std::uint8_t* d, std::size_t n, double now
     case kFactoryReset:
         out.result = "K";
         out.replies.push_back(ack(code, 'K'));
-        blocks_ = initial_;
+        blocks_ = resetToFactory_ ? factory_ : initial_;
         ++resets_;
         reboot(nowMs, restartMs);
         out.changed = out.identityChanged = true;
@@ -453,6 +469,11 @@ Module::Outcome Module::command(const std::uint8_t* d, std::size_t n, double now
 void Fleet::add(Module m) {
     byMac_[macKey(m.mac().data())].push_back(modules_.size());
     modules_.push_back(std::move(m));
+}
+
+Module* Fleet::find(const Mac& mac) {
+    const auto it = byMac_.find(macKey(mac.data()));
+    return it == byMac_.end() || it->second.empty() ? nullptr : &modules_[it->second.front()];
 }
 
 void Fleet::reindex() {

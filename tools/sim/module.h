@@ -36,6 +36,18 @@ struct Blocks {
     Bytes base, port, cloud, heart, httpd, modbus;
 };
 
+// How a module behaves as the client of a firmware upgrade (JSON "upgrade": {...}); an option
+// not given takes the --upgrade-* one of the command line.
+struct UpgradeTweaks {
+    std::optional<Bytes> signature;   // "signature": the 4 bytes of its boot request
+    std::optional<int> byte26;        // "byte26": 1 asks the PC to say when the image does not fit
+    std::optional<double> dropBlocks; // "dropBlocks": share of received blocks ignored
+    std::optional<double> dropAcks;   // "dropAcks": share of acknowledgements not sent
+    std::optional<long> stopAfter;    // "stopAfter": no answer after this many blocks
+    std::optional<int> dropLastAcks;  // "dropLastAcks": the first N acks of the final block are lost
+    std::optional<int> firmware;      // "firmware": its number after an upgrade
+};
+
 // What a module is made from: the --module/--generate/JSON description.
 struct ModuleDesc {
     Family family = Family::Z2;
@@ -50,6 +62,7 @@ struct ModuleDesc {
     int modbusKind = 0;               // 0: length of the given Modbus block, else 7
     bool ignoreWrites = false;
     bool silent = false;
+    UpgradeTweaks upgrade;
 };
 
 // Blocks made from a desc's identity, from byte offsets (values that look like a module fresh
@@ -85,7 +98,20 @@ public:
     int resets() const { return resets_; }
     const std::vector<int>& writes() const { return writes_; }
     bool silent() const { return silent_; }
-    bool rebooting(double nowMs) const { return nowMs < rebootUntilMs_; }
+    // Restarting, or in its loader for a firmware upgrade: it answers nothing on the LAN.
+    bool rebooting(double nowMs) const { return inLoader_ || nowMs < rebootUntilMs_; }
+    int upgrades() const { return upgrades_; }
+    bool inLoader() const { return inLoader_; }
+    const UpgradeTweaks& upgradeTweaks() const { return tweaks_; }
+
+    // A factory reset brings back the factory values (address 192.168.0.7, the family's name,
+    // log-in vesta/vesta, the serial and network defaults; its MAC stays) instead of the blocks
+    // the module started with.
+    void setResetToFactory(bool on) { resetToFactory_ = on; }
+    // The upgrade request took it into its loader; it leaves with the new firmware number when
+    // the image came whole, else with the old one. Either way it restarts.
+    void enterLoader() { inLoader_ = true; }
+    void leaveLoader(std::optional<int> newFirmware, double nowMs, int restartMs);
 
     // Whether this module hears an addressed command with this code on this port.
     bool listensTo(Port port, std::uint8_t code) const;
@@ -117,6 +143,11 @@ private:
     std::array<std::uint8_t, 12> login_{}; // user name and password bytes, as at the last restart
     Blocks blocks_;
     Blocks initial_;
+    Blocks factory_;
+    bool resetToFactory_ = false;
+    bool inLoader_ = false;
+    int upgrades_ = 0;
+    UpgradeTweaks tweaks_;
     std::vector<std::string> replies_;
     int modbusKind_;
     bool ignoreWrites_;
@@ -134,6 +165,8 @@ private:
 class Fleet {
 public:
     void add(Module m);
+    // The module that answers to this MAC now (the first one when several do); null for none.
+    Module* find(const Mac& mac);
     void setRestartMs(int ms) { restartMs_ = ms; }
     const std::vector<Module>& modules() const { return modules_; }
 

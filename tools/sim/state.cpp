@@ -17,9 +17,11 @@ std::string stateJson(const Fleet& fleet) {
         s += "\n{\"mac\":\"" + macText(m.mac()) + "\",\"family\":\"" + familyName(m.family()) +
              "\",\"firmware\":" + std::to_string(m.firmware()) + ",\"ip\":\"" + ipText(m.ip()) +
              "\",\"name\":" + jsonString(m.name()) + ",\"restarts\":" + std::to_string(m.restarts()) +
-             ",\"resets\":" + std::to_string(m.resets()) + ",\"base\":\"" + toHex(b.base) + "\",\"port\":\"" +
-             toHex(b.port) + "\",\"cloud\":\"" + toHex(b.cloud) + "\",\"heart\":\"" + toHex(b.heart) +
-             "\",\"httpd\":\"" + toHex(b.httpd) + "\",\"modbus\":\"" + toHex(b.modbus) + "\",\"writes\":[";
+             ",\"resets\":" + std::to_string(m.resets()) + ",\"upgrades\":" + std::to_string(m.upgrades()) +
+             ",\"loader\":" + (m.inLoader() ? "true" : "false") + ",\"base\":\"" + toHex(b.base) +
+             "\",\"port\":\"" + toHex(b.port) + "\",\"cloud\":\"" + toHex(b.cloud) + "\",\"heart\":\"" +
+             toHex(b.heart) + "\",\"httpd\":\"" + toHex(b.httpd) + "\",\"modbus\":\"" + toHex(b.modbus) +
+             "\",\"writes\":[";
         for (std::size_t i = 0; i < m.writes().size(); ++i)
             s += (i ? "," : "") + std::to_string(m.writes()[i]);
         s += "]}";
