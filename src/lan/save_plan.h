@@ -1,7 +1,7 @@
 #pragma once
 // Save sequences of the LAN link as plans: a pure function encodes the page's records into the
-// block store and returns the ordered datagrams (code, destination port, target, payload, pause)
-// without sending anything. ExecuteSavePlan (save_executor.h) sends a plan.
+// block store and returns the ordered datagrams (code, destination port, payload, pause)
+// without sending anything. A save job of the engine sends a plan.
 //
 // A plan is all or nothing: when any value cannot be converted (an address text, the heartbeat
 // interval, the Modbus poll time-out or interval) planning fails with an error naming the field,

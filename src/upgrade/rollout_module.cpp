@@ -343,7 +343,7 @@ void TModuleRun::Reset(bool factoryLogin, int attempt) {
     }
     TLane& lane = TakeLane();
     lane.Serve(*found_);
-    const TSaveStep step{CmdFactoryReset, lane.PortFor(CmdFactoryReset), TSaveTarget::SelectedRow, {}, 0};
+    const TSaveStep step{CmdFactoryReset, lane.PortFor(CmdFactoryReset), {}, 0};
     save_ = std::make_unique<TSaveJob>(lane, job_.clock_, *found_,
                                        factoryLogin ? Options().FactoryLogin : ownLogin_,
                                        std::vector<TSaveStep>{step}, Options().TimeoutMs);

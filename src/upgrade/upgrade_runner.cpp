@@ -27,9 +27,13 @@ QString EndpointErrorText(const TEndpointError& e, const QString& localIP, const
 
 void ReadFirmwareFile(const QString& path, TUpgradeStart& start, const TUpgradeTextFn& text) {
     // A device (/dev/zero), a pipe or an image above the limit is refused before it is read.
-    std::string why;
-    auto bytes = ReadRegularFile(QFile::encodeName(path).toStdString(), MaxImageFileBytes, &why);
+    const std::string file = QFile::encodeName(path).toStdString();
+    auto bytes = ReadFirmwareImage(file);
     if (!bytes) {
+        // The message names the path first ("PATH: not a regular file"); the text names it itself.
+        std::string why = bytes.Error().Message;
+        if (why.starts_with(file + ": "))
+            why.erase(0, file.size() + 2);
         start.Image.reset();
         start.ImageError = text(QStringLiteral("lang_Hint_UpCannotOpen"))
                                .arg(path, QString::fromStdString(why))

@@ -263,10 +263,9 @@ int RunRollout(const QStringList& args) {
     o.ReturnTimeoutMs = std::max(o.ReturnTimeoutMs, o.RestartTimeoutMs);
 
     // The image: a regular file of at most 64 MiB, its 4-byte signature first.
-    std::string why;
-    auto image = ReadRegularFile(QFile::encodeName(pos[0]).toStdString(), MaxImageFileBytes, &why);
+    auto image = ReadFirmwareImage(QFile::encodeName(pos[0]).toStdString());
     if (!image)
-        return usage(QStringLiteral("cannot read %1: %2").arg(pos[0], Q(why)));
+        return usage(QStringLiteral("cannot read %1").arg(Q(image.Error().Message)));
     if (image->size() < FirmwareSignatureSize)
         return usage(
             QStringLiteral("%1 is not a firmware image (shorter than its 4-byte signature)").arg(pos[0]));
