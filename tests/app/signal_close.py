@@ -15,7 +15,7 @@ import tempfile
 import time
 
 VARNIX = sys.argv[1]
-KEYS = [b"Language=0", b"RealTimeHelp=1", b"LocalCom=COM1", b"ZNum=", b"UserName=vesta", b"Password=vesta",
+KEYS = [b"Language=0", b"RealTimeHelp=1", b"LocalCom=", b"ZNum=", b"UserName=vesta", b"Password=vesta",
         b"UpgradeIP=", b"UpgradeMAC=", b"UpgradeFileName=", b"FilePath="]
 
 
