@@ -22,11 +22,11 @@ const char* SaveFieldName(TSaveField field) {
     case TSaveField::Dns:
         return "Dns";
     case TSaveField::HeartInterval:
-        return "HeartInterval";
+        return "HeartbeatInterval";
     case TSaveField::PollTimeout:
-        return "PollTimeout";
+        return "ModbusPollTimeout";
     case TSaveField::PollInterval:
-        return "PollInterval";
+        return "ModbusPollInterval";
     case TSaveField::ModName:
         return "ModName";
     case TSaveField::UserName:

@@ -90,14 +90,14 @@ enum class TSaveField {
     HttpdURL,
     HttpdHeader
 };
-// The record field name: "StaticIP", ..., "HeartInterval", "PollTimeout", "PollInterval", then the
-// text fields by their catalogue names ("ModName", ...).
+// The field's catalogue name, as the cli and the profiles name it: "StaticIP", ...,
+// "HeartbeatInterval", "ModbusPollTimeout", "ModbusPollInterval", "ModName", ...
 const char* SaveFieldName(TSaveField field);
 
 struct TSaveError {
     TSaveField Field = TSaveField::StaticIP;
     std::string Text;    // the text that is not a valid value
-    std::string Message; // English, e.g. "PollTimeout: 'abc' is not a valid value",
+    std::string Message; // English, e.g. "ModbusPollTimeout: 'abc' is not a valid value",
                          // "ModName: 28 bytes, at most 16 fit"
 };
 

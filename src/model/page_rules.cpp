@@ -109,46 +109,4 @@ TModbusView ModbusRule(int kind, bool modbusTcpOn, bool pollOn) {
     return v;
 }
 
-const char* FieldOfSaveError(TSaveField field) {
-    switch (field) {
-    case TSaveField::StaticIP:
-        return "StaticIP";
-    case TSaveField::GatewayIP:
-        return "GatewayIP";
-    case TSaveField::SubnetMask:
-        return "SubnetMask";
-    case TSaveField::UserMAC:
-        return "UserMAC";
-    case TSaveField::Dns:
-        return "Dns";
-    case TSaveField::HeartInterval:
-        return "HeartbeatInterval";
-    case TSaveField::PollTimeout:
-        return "ModbusPollTimeout";
-    case TSaveField::PollInterval:
-        return "ModbusPollInterval";
-    case TSaveField::ModName:
-        return "ModName";
-    case TSaveField::UserName:
-        return "UserName";
-    case TSaveField::Password:
-        return "Password";
-    case TSaveField::RemoteIP:
-        return "RemoteIP";
-    case TSaveField::DeviceNo:
-        return "DeviceNo";
-    case TSaveField::CommPassword:
-        return "CommPassword";
-    case TSaveField::HeartbeatData:
-        return "HeartbeatData";
-    case TSaveField::RegisterData:
-        return "RegisterData";
-    case TSaveField::HttpdURL:
-        return "HttpdURL";
-    case TSaveField::HttpdHeader:
-        return "HttpdHeader";
-    }
-    return "";
-}
-
 } // namespace varnix

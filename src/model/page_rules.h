@@ -91,7 +91,4 @@ struct TModbusView {
 };
 TModbusView ModbusRule(int kind, bool modbusTcpOn, bool pollOn);
 
-// The catalogue field a save plan failed on ("StaticIP", ..., "ModbusPollInterval").
-const char* FieldOfSaveError(TSaveField field);
-
 } // namespace varnix

@@ -1,6 +1,7 @@
 // The pure rules of the parameter pages (the values move through the catalogue, tested with the
 // pages themselves).
 
+#include "model/fields.h"
 #include "model/page_rules.h"
 
 #include <gtest/gtest.h>
@@ -95,9 +96,10 @@ TEST(PageRules, HexToggle) {
     EXPECT_EQ(ToggleHexText("4G42", false), "4G42");
 }
 
+// A save plan's refusal names its field as the catalogue does, so "set NAME=VALUE" can be typed back.
 TEST(PageRules, SaveErrorsNameCatalogueFields) {
-    EXPECT_STREQ(FieldOfSaveError(TSaveField::Dns), "Dns");
-    EXPECT_STREQ(FieldOfSaveError(TSaveField::HeartInterval), "HeartbeatInterval");
-    EXPECT_STREQ(FieldOfSaveError(TSaveField::PollTimeout), "ModbusPollTimeout");
-    EXPECT_STREQ(FieldOfSaveError(TSaveField::PollInterval), "ModbusPollInterval");
+    for (int f = 0; f <= static_cast<int>(TSaveField::HttpdHeader); ++f) {
+        const char* name = SaveFieldName(static_cast<TSaveField>(f));
+        EXPECT_NE(FindField(QString::fromLatin1(name)), nullptr) << name;
+    }
 }
