@@ -1,6 +1,7 @@
 #include "app/journal.h"
 
 #include "app/app_paths.h"
+#include "core/file_read.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QJsonObject>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +64,36 @@ TJournalEntry FromJson(const QJsonObject& o) {
     return e;
 }
 
+// Opens the journal for appending: created 0600, never through a symbolic link, never a pipe or a
+// device (a FIFO would hang the save that already wrote the module, /dev/zero would swallow the
+// entry). A journal readable by others is tightened to 0600, since it holds log-ins and addresses.
+int OpenForAppend(const QString& path, QString* error) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd =
+        ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        const int e = errno;
+        // ELOOP: the path is a link; ENXIO: a FIFO without a reader (or a device that is not there).
+        if (error)
+            *error = e == ELOOP   ? QStringLiteral("cannot open %1: a symbolic link").arg(path)
+                     : e == ENXIO ? QStringLiteral("cannot write %1: not a regular file").arg(path)
+                                  : QStringLiteral("cannot open %1: %2")
+                                        .arg(path, QString::fromLocal8Bit(std::strerror(e)));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error)
+            *error = QStringLiteral("cannot write %1: not a regular file").arg(path);
+        return -1;
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) == 0)
+        qWarning("%s: its mode 0%03o let others read it; now 0600", native.constData(),
+                 static_cast<unsigned>(st.st_mode & 0777));
+    return fd;
+}
+
 } // namespace
 
 QString JournalPath(const QString& programDir) {
@@ -77,14 +109,9 @@ bool AppendJournal(const QString& path, TJournalEntry entry, QString* error) {
     if (entry.Time.isEmpty())
         entry.Time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const QByteArray line = JournalLine(entry);
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (error)
-            *error =
-                QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const int fd = OpenForAppend(path, error);
+    if (fd < 0)
         return false;
-    }
     ssize_t written;
     do {
         written = ::write(fd, line.constData(), static_cast<std::size_t>(line.size()));
@@ -129,15 +156,15 @@ TJournalRead ParseJournal(const QByteArray& data) {
 }
 
 TJournalRead ReadJournal(const QString& path) {
-    QFile f(path);
-    if (!f.exists())
-        return {};
-    if (!f.open(QIODevice::ReadOnly)) {
+    const auto bytes =
+        ReadRegularFile(QFile::encodeName(path).toStdString(), MaxJournalBytes, TLinks::Refuse);
+    if (!bytes) {
         TJournalRead r;
-        r.Warnings.append(QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
+        if (!IsNotFound(bytes.Error()))
+            r.Error = QStringLiteral("cannot read %1").arg(QString::fromStdString(bytes.Error().Message));
         return r;
     }
-    return ParseJournal(f.readAll());
+    return ParseJournal(QByteArray::fromStdString(*bytes));
 }
 
 } // namespace varnix

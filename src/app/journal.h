@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
+
 namespace varnix {
 
 struct TJournalChange {
@@ -49,7 +51,12 @@ bool AppendJournal(const QString& path, TJournalEntry entry, QString* error = nu
 struct TJournalRead {
     QList<TJournalEntry> Entries; // in file order; Number is the line number
     QStringList Warnings;         // "line 7: ..." for every line that was skipped
+    QString Error; // the file is there but was not read: "cannot read PATH: a symbolic link", ...
 };
+
+// A journal above this size is refused rather than read into memory (at a few hundred bytes a
+// line, over half a million entries).
+inline constexpr std::size_t MaxJournalBytes = 256u << 20;
 
 // Parses a journal. A line that is not a JSON object (the cut-short last line of a killed
 // process, or a damaged one) is skipped with a warning; blank lines are ignored.

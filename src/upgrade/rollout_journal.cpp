@@ -121,8 +121,11 @@ QString JournalRollout(const QString& programDir, const TRolloutRecord& r) {
 
 std::map<std::string, TRolloutHistory> ReadRolloutHistory(const QString& programDir, QStringList* warnings) {
     const TJournalRead read = ReadJournal(JournalPath(programDir));
-    if (warnings)
+    if (warnings) {
+        if (!read.Error.isEmpty())
+            *warnings << read.Error;
         *warnings << read.Warnings;
+    }
     std::map<std::string, TRolloutHistory> out;
     for (const TJournalEntry& e : read.Entries) {
         if (e.Link != RolloutLink)

@@ -78,5 +78,39 @@ TEST(Journal, SkipsTornLastLineAndDamagedLinesWithWarnings) {
     EXPECT_TRUE(error.contains(QStringLiteral("cannot open")));
 }
 
+// Where the journal path is not a plain file of ours, nothing hangs, nothing is lost unnoticed and
+// nothing is followed: a FIFO, a link (to /dev/zero or to another file) and a journal others can read.
+TEST(Journal, RefusesWhatIsNotItsOwnRegularFile) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo.jsonl"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString error;
+    EXPECT_FALSE(AppendJournal(fifo, Sample(1), &error)); // returns at once: no reader is awaited
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+    EXPECT_FALSE(ReadJournal(fifo).Error.isEmpty());
+
+    const QString other = dir.filePath(QStringLiteral("other.txt"));
+    const QString link = dir.filePath(QStringLiteral("link.jsonl"));
+    ASSERT_TRUE(QFile(QStringLiteral("/dev/zero")).link(link));
+    EXPECT_FALSE(AppendJournal(link, Sample(1), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("symbolic link"))) << error.toStdString();
+    QFile::remove(link);
+    ASSERT_TRUE(AppendJournal(other, Sample(1), &error));
+    ASSERT_TRUE(QFile(other).link(link));
+    EXPECT_FALSE(AppendJournal(link, Sample(2), &error));
+    const TJournalRead viaLink = ReadJournal(link);
+    EXPECT_TRUE(viaLink.Entries.isEmpty());
+    EXPECT_TRUE(viaLink.Error.contains(QStringLiteral("a symbolic link"))) << viaLink.Error.toStdString();
+    EXPECT_EQ(ReadJournal(other).Entries.size(), 1); // the file behind the link holds one entry
+
+    const QByteArray wide = QFile::encodeName(dir.filePath(QStringLiteral("wide.jsonl")));
+    QFile(QString::fromLocal8Bit(wide)).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::chmod(wide.constData(), 0644), 0);
+    ASSERT_TRUE(AppendJournal(QString::fromLocal8Bit(wide), Sample(1), &error)) << error.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(wide.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 } // namespace
 } // namespace varnix

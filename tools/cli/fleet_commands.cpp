@@ -99,6 +99,10 @@ TExit CmdJournal(const QStringList& args, TFleetContext& ctx) {
     }
     const QString path = JournalPath(ctx.ProgramDir);
     const TJournalRead r = ReadJournal(path);
+    if (!r.Error.isEmpty()) {
+        ctx.Error(r.Error);
+        return TExit::Local;
+    }
     for (const QString& w : r.Warnings)
         ctx.Error(QStringLiteral("%1: %2").arg(path, w));
     QJsonArray list;
@@ -217,6 +221,10 @@ TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
     }
     const QString path = JournalPath(ctx.ProgramDir);
     const TJournalRead r = ReadJournal(path);
+    if (!r.Error.isEmpty()) {
+        ctx.Error(r.Error);
+        return TExit::Local;
+    }
     for (const QString& w : r.Warnings)
         ctx.Error(QStringLiteral("%1: %2").arg(path, w));
     const auto it = std::find_if(r.Entries.begin(), r.Entries.end(),

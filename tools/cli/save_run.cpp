@@ -229,8 +229,12 @@ void SaveAll(TLanSession& session, const std::vector<TJobRun*>& runs, const TOpt
             r.SavedAtMs = session.Clock().NowMs();
             if (const QString e =
                     JournalSave(o.ProgramDir, *r.Found, r.Save, report, OutcomeOfAcks(report.Outcome()));
-                !e.isEmpty())
+                !e.isEmpty()) {
+                // The module is written but its entry is lost: undo cannot bring it back, so the
+                // run does not end as a plain success.
                 out.Error(e);
+                r.Status = Worse(r.Status, TExit::Local);
+            }
         });
     for (std::size_t i = 0; i < runs.size(); ++i) {
         runs[i]->Report = reports[i];
