@@ -174,7 +174,10 @@ int RunRollout(const QStringList& args) {
                              canary = opt("canary", "Modules that go first.", "K"),
                              expect = opt("expect-firmware", "Firmware number after the upgrade.", "N"),
                              pool = opt("pool", "Transfer addresses.", "FIRST-LAST"),
-                             factory = opt("factory-login", "Log-in after a factory reset.", "USER:PASS"),
+                             factory = opt("factory-login",
+                                           "Log-in after a factory reset (VARNIX_FACTORY_LOGIN; default "
+                                           "vesta:vesta).",
+                                           "USER:PASS"),
                              keep = opt("keep-config", "Keep each module's configuration (default)."),
                              noKeep = opt("no-keep-config", "Do not keep it."),
                              json = opt("json", "JSON output."),
@@ -184,8 +187,10 @@ int RunRollout(const QStringList& args) {
                              verifyTimeout =
                                  opt("verify-timeout", "Seconds a module has to come back.", "SECONDS"),
                              home = opt("home", "Program directory (journal).", "DIR");
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("This help."));
     parser.addOptions({all, local, parallel, canary, expect, pool, factory, keep, noKeep, json, user,
-                       password, timeout, verifyTimeout, home});
+                       password, timeout, verifyTimeout, home, help});
     TOut out(args.contains(QStringLiteral("--json")));
     const auto usage = [&](const QString& why) {
         out.Error(why);
@@ -194,6 +199,14 @@ int RunRollout(const QStringList& args) {
     };
     if (!parser.parse(QStringList{QStringLiteral("rollout")} + args))
         return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        // The parser's own first line ("Usage: rollout [options]") gives way to the real one.
+        const QString options = parser.helpText().section(u'\n', 1);
+        std::fputs(
+            qPrintable(QStringLiteral("usage: varnix-cli %1\n%2").arg(QLatin1String(RolloutUsage), options)),
+            stdout);
+        return 0;
+    }
     const QStringList pos = parser.positionalArguments();
     if (pos.isEmpty() || (pos.size() == 1) != parser.isSet(all))
         return usage(QStringLiteral("needs FILE and the modules' MACs, or FILE and --all"));
@@ -245,11 +258,15 @@ int RunRollout(const QStringList& args) {
                                           : env.value(QStringLiteral("VARNIX_USER"), defaultLogin)),
         DisplayToBytes(parser.isSet(password) ? parser.value(password)
                                               : env.value(QStringLiteral("VARNIX_PASSWORD"), defaultLogin))};
+    // From the environment, the factory log-in stays off the command line (and out of ps).
     o.FactoryLogin = TLogin{DefaultLogin, DefaultLogin};
-    if (parser.isSet(factory)) {
-        const auto l = ParseLoginPair(parser.value(factory));
+    if (parser.isSet(factory) || env.contains(QStringLiteral("VARNIX_FACTORY_LOGIN"))) {
+        const auto l =
+            ParseLoginPair(parser.isSet(factory) ? parser.value(factory)
+                                                 : env.value(QStringLiteral("VARNIX_FACTORY_LOGIN")));
         if (!l)
-            return usage(QStringLiteral("--factory-login: USER:PASS"));
+            return usage(parser.isSet(factory) ? QStringLiteral("--factory-login: USER:PASS")
+                                               : QStringLiteral("VARNIX_FACTORY_LOGIN: USER:PASS"));
         o.FactoryLogin = *l;
     }
     for (const auto* t : {&timeout, &verifyTimeout}) {
