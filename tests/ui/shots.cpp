@@ -33,11 +33,16 @@ void Run(bool chinese, const QString& dir) {
         {{10, 77, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3001, "Press-Z3", 1901},
         {{10, 77, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old-FW", 1500},
     });
+    // Each page as a click on its module's row shows it: the module answers the read.
     h.ClickRow(0);
-    h.Inject(ParamReply({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}), 1500, "10.77.0.50");
+    h.Answer(h.Z2, {ParamReply({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})});
+    h.FinishRead();
     h.Win().FlushPending();
     Shoot(&h.Win(), dir + QStringLiteral("/main-z2-") + lang + QStringLiteral(".png"));
-    h.Win().SetPageMode(3);
+    h.ClickRow(2);
+    h.Answer(h.Z3, {ParamReply({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60}, 3)});
+    h.FinishRead();
+    h.Win().FlushPending();
     Shoot(&h.Win(), dir + QStringLiteral("/main-z3-") + lang + QStringLiteral(".png"));
     h.Win().SetPageMode(1);
     Shoot(&h.Win(), dir + QStringLiteral("/main-z1-") + lang + QStringLiteral(".png"));
