@@ -194,15 +194,14 @@ QList<TAssignment> FieldEntryAssignments(const TJournalEntry& e, std::string& ma
             problems << QStringLiteral("%1: the old value was not recorded").arg(c.Field);
             continue;
         }
-        QString why;
-        const QJsonValue v = ParseFieldJson(*f, c.Old, &why);
-        if (v.isUndefined()) {
-            problems << QStringLiteral("%1: %2").arg(c.Field, why);
+        const TResult<QJsonValue> v = ParseFieldJson(*f, c.Old);
+        if (!v) {
+            problems << QStringLiteral("%1: %2").arg(c.Field, QString::fromStdString(ErrorReason(v.Error())));
             continue;
         }
         if (f->Name == QLatin1String("UserMAC") && c.New.isString())
             mac = c.New.toString().toStdString();
-        list << TAssignment{f, v};
+        list << TAssignment{f, *v};
     }
     return list;
 }

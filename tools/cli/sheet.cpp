@@ -1,5 +1,7 @@
 #include "cli/sheet.h"
 
+#include "lang/error_text.h"
+
 #include <QSet>
 
 namespace varnix::cli {
@@ -177,15 +179,15 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         TSheetRow row;
         row.Line = rec.Line;
         const QString macText = macColumn < rec.Cells.size() ? rec.Cells[macColumn] : QString();
-        QString reason;
-        const QJsonValue mac = ParseFieldText(*macDef, macText, &reason);
-        if (mac.isUndefined()) {
+        const TResult<QJsonValue> mac = ParseFieldText(*macDef, macText);
+        if (!mac) {
             errs << QStringLiteral("line %1: MAC %2")
                         .arg(rec.Line)
-                        .arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty") : reason);
+                        .arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty")
+                                                         : QString::fromStdString(ErrorReason(mac.Error())));
             continue;
         }
-        row.Mac = mac.toString();
+        row.Mac = mac->toString();
         if (macs.contains(row.Mac)) {
             errs << QStringLiteral("line %1: the MAC %2 has a row already").arg(rec.Line).arg(row.Mac);
             continue;
@@ -197,13 +199,13 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
             const QString cell = rec.Cells[c].trimmed();
             if (!f || cell.isEmpty())
                 continue;
-            QString cellWhy;
-            const QJsonValue v = ParseFieldText(*f, cell, &cellWhy);
-            if (v.isUndefined() || !CheckRange(*f, v, FamBoth, &cellWhy)) {
-                errs << QStringLiteral("line %1: %2: %3").arg(rec.Line).arg(f->Name, cellWhy);
+            const TResult<QJsonValue> v = ParseFieldText(*f, cell);
+            const TStatus ok = v ? CheckRange(*f, *v, FamBoth) : TStatus(v.Error());
+            if (!ok) {
+                errs << QStringLiteral("line %1: %2").arg(rec.Line).arg(ErrorMessage(ok.Error()));
                 continue;
             }
-            row.Assignments << TAssignment{f, v};
+            row.Assignments << TAssignment{f, *v};
         }
         sheet.Rows << row;
     }
