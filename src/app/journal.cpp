@@ -62,6 +62,10 @@ TJournalEntry FromJson(const QJsonObject& o) {
     return e;
 }
 
+TError Failed(const QString& path, const QString& message) {
+    return TError{"", path.toStdString(), message.toStdString()};
+}
+
 } // namespace
 
 QString JournalPath(const QString& programDir) {
@@ -73,35 +77,30 @@ QByteArray JournalLine(const TJournalEntry& entry) {
     return QJsonDocument(ToJson(entry)).toJson(QJsonDocument::Compact) + '\n';
 }
 
-bool AppendJournal(const QString& path, TJournalEntry entry, QString* error) {
+TStatus AppendJournal(const QString& path, TJournalEntry entry) {
     if (entry.Time.isEmpty())
         entry.Time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const QByteArray line = JournalLine(entry);
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (error)
-            *error =
-                QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (fd < 0)
+        return Failed(
+            path,
+            QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     ssize_t written;
     do {
         written = ::write(fd, line.constData(), static_cast<std::size_t>(line.size()));
     } while (written < 0 && errno == EINTR);
     const int writeErrno = errno;
     ::close(fd);
-    if (written != line.size()) {
-        if (error)
-            *error = written < 0 ? QStringLiteral("cannot write %1: %2")
-                                       .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)))
-                                 : QStringLiteral("cannot write %1: only %2 of %3 bytes written")
-                                       .arg(path)
-                                       .arg(written)
-                                       .arg(line.size());
-        return false;
-    }
-    return true;
+    if (written != line.size())
+        return Failed(path, written < 0 ? QStringLiteral("cannot write %1: %2")
+                                              .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)))
+                                        : QStringLiteral("cannot write %1: only %2 of %3 bytes written")
+                                              .arg(path)
+                                              .arg(written)
+                                              .arg(line.size()));
+    return {};
 }
 
 TJournalRead ParseJournal(const QByteArray& data) {

@@ -73,9 +73,9 @@ TEST(Journal, SkipsTornLastLineAndDamagedLinesWithWarnings) {
     EXPECT_EQ(damaged.Entries.size(), 1);
     EXPECT_EQ(damaged.Warnings.size(), 2);
     EXPECT_TRUE(ReadJournal(QStringLiteral("/nonexistent/journal.jsonl")).Entries.isEmpty());
-    QString error;
-    EXPECT_FALSE(AppendJournal(QStringLiteral("/nonexistent/journal.jsonl"), Sample(1), &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("cannot open")));
+    const TStatus appended = AppendJournal(QStringLiteral("/nonexistent/journal.jsonl"), Sample(1));
+    ASSERT_FALSE(appended);
+    EXPECT_EQ(appended.Error().Message, "cannot open /nonexistent/journal.jsonl: No such file or directory");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
 #include "lan/save_plan.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/profile.h"
 
@@ -484,8 +485,8 @@ QString JournalSave(const QString& programDir, const TFoundModule& m, const TPre
         e.Changes.append(TJournalChange{c.Field->Name, c.Old, c.New});
     e.Acks = report.Words();
     e.Outcome = outcome;
-    QString error;
-    return AppendJournal(JournalPath(programDir), e, &error) ? QString() : error;
+    const TStatus appended = AppendJournal(JournalPath(programDir), e);
+    return appended ? QString() : ErrorMessage(appended.Error());
 }
 
 } // namespace varnix::cli

@@ -337,8 +337,8 @@ void JournalSerialSave(const TArgs& a, const TReadOutcome& r, const QJsonArray& 
     for (int i = 0; i < acks; ++i)
         e.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
     e.Outcome = acks >= want ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
-    if (QString error; !AppendJournal(JournalPath(ResolveProgramDir()), e, &error))
-        out.Error(error);
+    if (const TStatus appended = AppendJournal(JournalPath(ResolveProgramDir()), e); !appended)
+        out.Error(ErrorMessage(appended.Error()));
 }
 
 int CmdSerialSet(const TArgs& a, TOut& out) {
