@@ -13,7 +13,7 @@ struct Record {
     QStringList Cells;
 };
 
-std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString* why) {
+TResult<QList<Record>> ReadRecords(const QString& text, QChar sep) {
     QList<Record> out;
     Record rec{1, {}};
     QString cell;
@@ -66,11 +66,9 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
             cell += c;
         }
     }
-    if (quoted) {
-        if (why)
-            *why = QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine);
-        return std::nullopt;
-    }
+    if (quoted)
+        return TError{"", "",
+                      QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine).toStdString()};
     if (!cell.isEmpty() || !rec.Cells.isEmpty())
         endRecord(line + 1);
     return out;
@@ -85,10 +83,10 @@ bool BlankRecord(const QStringList& cells) {
 
 } // namespace
 
-std::optional<QList<QStringList>> ParseCsv(const QString& text, QChar separator, QString* why) {
-    auto records = ReadRecords(text, separator, why);
+TResult<QList<QStringList>> ParseCsv(const QString& text, QChar separator) {
+    const TResult<QList<Record>> records = ReadRecords(text, separator);
     if (!records)
-        return std::nullopt;
+        return records.Error();
     QList<QStringList> out;
     for (const Record& r : *records)
         out << r.Cells;
@@ -104,11 +102,10 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
     const QChar sep = !firstLine.contains(QLatin1Char(',')) && firstLine.contains(QLatin1Char(';'))
                           ? QLatin1Char(';')
                           : QLatin1Char(',');
-    QString why;
-    auto records = ReadRecords(text, sep, &why);
+    const TResult<QList<Record>> records = ReadRecords(text, sep);
     if (!records) {
         if (errors)
-            *errors << why;
+            *errors << ErrorMessage(records.Error());
         return std::nullopt;
     }
     qsizetype first = 0;
