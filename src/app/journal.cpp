@@ -64,29 +64,31 @@ TJournalEntry FromJson(const QJsonObject& o) {
     return e;
 }
 
+TError Failed(const QString& path, const QString& message) {
+    return TError{"", path.toStdString(), message.toStdString()};
+}
+
 // Opens the journal for appending: created 0600, never through a symbolic link, never a pipe or a
 // device (a FIFO would hang the save that already wrote the module, /dev/zero would swallow the
 // entry). A journal readable by others is tightened to 0600, since it holds log-ins and addresses.
-int OpenForAppend(const QString& path, QString* error) {
+TResult<int> OpenForAppend(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     const int fd =
         ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         const int e = errno;
         // ELOOP: the path is a link; ENXIO: a FIFO without a reader (or a device that is not there).
-        if (error)
-            *error = e == ELOOP   ? QStringLiteral("cannot open %1: a symbolic link").arg(path)
-                     : e == ENXIO ? QStringLiteral("cannot write %1: not a regular file").arg(path)
-                                  : QStringLiteral("cannot open %1: %2")
-                                        .arg(path, QString::fromLocal8Bit(std::strerror(e)));
-        return -1;
+        if (e == ELOOP)
+            return Failed(path, QStringLiteral("cannot open %1: a symbolic link").arg(path));
+        if (e == ENXIO)
+            return Failed(path, QStringLiteral("cannot write %1: not a regular file").arg(path));
+        return Failed(
+            path, QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(e))));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        if (error)
-            *error = QStringLiteral("cannot write %1: not a regular file").arg(path);
-        return -1;
+        return Failed(path, QStringLiteral("cannot write %1: not a regular file").arg(path));
     }
     if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) == 0)
         qWarning("%s: its mode 0%03o let others read it; now 0600", native.constData(),
@@ -105,30 +107,28 @@ QByteArray JournalLine(const TJournalEntry& entry) {
     return QJsonDocument(ToJson(entry)).toJson(QJsonDocument::Compact) + '\n';
 }
 
-bool AppendJournal(const QString& path, TJournalEntry entry, QString* error) {
+TStatus AppendJournal(const QString& path, TJournalEntry entry) {
     if (entry.Time.isEmpty())
         entry.Time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const QByteArray line = JournalLine(entry);
-    const int fd = OpenForAppend(path, error);
-    if (fd < 0)
-        return false;
+    const TResult<int> opened = OpenForAppend(path);
+    if (!opened)
+        return opened.Error();
+    const int fd = *opened;
     ssize_t written;
     do {
         written = ::write(fd, line.constData(), static_cast<std::size_t>(line.size()));
     } while (written < 0 && errno == EINTR);
     const int writeErrno = errno;
     ::close(fd);
-    if (written != line.size()) {
-        if (error)
-            *error = written < 0 ? QStringLiteral("cannot write %1: %2")
-                                       .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)))
-                                 : QStringLiteral("cannot write %1: only %2 of %3 bytes written")
-                                       .arg(path)
-                                       .arg(written)
-                                       .arg(line.size());
-        return false;
-    }
-    return true;
+    if (written != line.size())
+        return Failed(path, written < 0 ? QStringLiteral("cannot write %1: %2")
+                                              .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)))
+                                        : QStringLiteral("cannot write %1: only %2 of %3 bytes written")
+                                              .arg(path)
+                                              .arg(written)
+                                              .arg(line.size()));
+    return {};
 }
 
 TJournalRead ParseJournal(const QByteArray& data) {

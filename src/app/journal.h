@@ -10,6 +10,8 @@
 // two processes never interleave and a process killed mid-save leaves whole lines behind; at
 // worst the last line is cut short, and the reader skips it with a warning.
 
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QJsonValue>
 #include <QList>
@@ -44,9 +46,9 @@ QString JournalPath(const QString& programDir);
 QByteArray JournalLine(const TJournalEntry& entry);
 
 // Appends one line with a single write() on an O_APPEND descriptor (created with mode 0600: the
-// values may include log-in fields). Returns false with `error` set when the file cannot be
-// opened or the write came up short.
-bool AppendJournal(const QString& path, TJournalEntry entry, QString* error = nullptr);
+// values may include log-in fields). Fails, naming the path, when the file cannot be opened or
+// the write came up short.
+TStatus AppendJournal(const QString& path, TJournalEntry entry);
 
 struct TJournalRead {
     QList<TJournalEntry> Entries; // in file order; Number is the line number

@@ -17,23 +17,22 @@ std::mutex& TxtLogLock() {
     return lock;
 }
 
-QString ErrorText(const QString& path, int err) {
-    return QStringLiteral("Unable to write to %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err)));
+TError WriteError(const QString& path, int err) {
+    const QString message =
+        QStringLiteral("Unable to write to %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err)));
+    return TError{"", path.toStdString(), message.toStdString()};
 }
 
 } // namespace
 
-bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error) {
+TStatus WriteTxtLine(const QString& Path, const QStringList& Fields) {
     const QByteArray line = (Fields.join(u'|') + QStringLiteral("\r\n")).toUtf8();
     const QByteArray native = QFile::encodeName(Path);
 
     std::lock_guard guard(TxtLogLock());
     const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (error)
-            *error = ErrorText(Path, errno);
-        return false;
-    }
+    if (fd < 0)
+        return WriteError(Path, errno);
     const char* p = line.constData();
     qsizetype left = line.size();
     int err = 0;
@@ -50,12 +49,9 @@ bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error
     }
     if (::close(fd) != 0 && err == 0)
         err = errno;
-    if (err != 0) {
-        if (error)
-            *error = ErrorText(Path, err);
-        return false;
-    }
-    return true;
+    if (err != 0)
+        return WriteError(Path, err);
+    return {};
 }
 
 } // namespace varnix

@@ -4,14 +4,16 @@
 // program-wide lock serialises every file operation, and each line goes out in one write, so
 // lines never interleave.
 
+#include "core/result.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace varnix {
 
 // Appends `Fields` joined by "|" as one line to `Path`, creating the file when missing.
-// An empty list appends an empty line. Returns false when the file cannot be created, opened
-// or written; `error` (when given) then receives a message naming the file and the cause.
-[[nodiscard]] bool WriteTxtLine(const QString& Path, const QStringList& Fields, QString* error = nullptr);
+// An empty list appends an empty line. Fails, naming the file and the cause, when the file
+// cannot be created, opened or written.
+TStatus WriteTxtLine(const QString& Path, const QStringList& Fields);
 
 } // namespace varnix

@@ -62,4 +62,13 @@ inline TError FieldError(std::string field, std::string text, const std::string&
     return TError{std::move(field), std::move(text), std::move(full)};
 }
 
+// The message without the "Field: " FieldError put in front ("'x' is not a whole number"), for a
+// caller that names the field its own way ("bad MAC: ...").
+inline std::string ErrorReason(const TError& error) {
+    const std::string prefix = error.Field + ": ";
+    if (!error.Field.empty() && error.Message.starts_with(prefix))
+        return error.Message.substr(prefix.size());
+    return error.Message;
+}
+
 } // namespace varnix

@@ -222,19 +222,18 @@ TCmdFileRead ReadCmdFile(const QString& path) {
     return result;
 }
 
-bool WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows, QString* error) {
+TStatus WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows) {
     const QByteArray data = FormatCmdFile(rows).toUtf8();
     errno = 0;
     if (WriteFileAtomically(path, data, 0644))
-        return true;
-    if (!error)
-        return false;
+        return {};
     const int err = errno ? errno : EIO;
     // WriteFileAtomically replaces only a regular file; say what stood in the way.
-    *error = err == ELOOP    ? QStringLiteral("Unable to write to %1: a symbolic link").arg(path)
-             : err == EINVAL ? QStringLiteral("Unable to write to %1: not a regular file").arg(path)
-                             : ErrnoText(QStringLiteral("Unable to write to %1: %2"), path, err);
-    return false;
+    const QString message = err == ELOOP ? QStringLiteral("Unable to write to %1: a symbolic link").arg(path)
+                            : err == EINVAL
+                                ? QStringLiteral("Unable to write to %1: not a regular file").arg(path)
+                                : ErrnoText(QStringLiteral("Unable to write to %1: %2"), path, err);
+    return TError{"", path.toStdString(), message.toStdString()};
 }
 
 } // namespace varnix

@@ -14,6 +14,8 @@
 // (doubling inner quotes), so that reading restores the row. A row must stay on one line: a text
 // command holding a line break is written as the same bytes in hex (its hex box checked).
 
+#include "core/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -75,7 +77,7 @@ TCmdFileRead ReadCmdFile(const QString& path);
 
 // Replaces the file at `path` with `rows` (UTF-8, CR LF) atomically: a crash or a full disk
 // never leaves a half-written list. Only a regular file is replaced: a symbolic link, a pipe or a
-// device at `path` is left alone. Returns false with a message naming the path on failure.
-bool WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows, QString* error = nullptr);
+// device at `path` is left alone. A failure's message names the path and the cause.
+TStatus WriteCmdFile(const QString& path, const std::vector<TCmdRow>& rows);
 
 } // namespace varnix

@@ -3,9 +3,12 @@
 #include "model/field_pages.h"
 
 #include "core/convert.h"
+#include "lang/error_text.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -44,6 +47,18 @@ std::string TextBytes(const QString& text) {
 }
 std::string ToWire(const QJsonValue& v) {
     return TextBytes(v.toString());
+}
+
+// A value as an error gives it back: a string as it is, anything else as JSON ("70000", "true").
+QString ValueText(const QJsonValue& v) {
+    if (v.isString())
+        return v.toString();
+    const QByteArray json = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+// A refused value: "Field: why", with the field's name and the text as given.
+TError Refused(const TFieldDef& f, const QString& text, const QString& why) {
+    return FieldError(f.Name.toStdString(), text.toStdString(), why.toStdString());
 }
 
 // Bits of the heartbeat block's flags byte.
@@ -594,13 +609,9 @@ QString RangeText(const TFieldDef& f, unsigned families) {
     return {};
 }
 
-QJsonValue ParseFieldText(const TFieldDef& f, const QString& raw, QString* why) {
+TResult<QJsonValue> ParseFieldText(const TFieldDef& f, const QString& raw) {
     const QString text = f.Kind == TFieldKind::Text || f.Kind == TFieldKind::Data ? raw : raw.trimmed();
-    const auto fail = [why](const QString& message) {
-        if (why)
-            *why = message;
-        return QJsonValue(QJsonValue::Undefined);
-    };
+    const auto fail = [&f, &raw](const QString& message) { return Refused(f, raw, message); };
     switch (f.Kind) {
     case TFieldKind::Int: {
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
@@ -664,9 +675,9 @@ bool WholeNumberInRange(double d) {
     return d >= 0 && d <= 9007199254740992.0 && std::floor(d) == d;
 }
 
-QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why) {
+TResult<QJsonValue> ParseFieldJson(const TFieldDef& f, const QJsonValue& v) {
     if (v.isString())
-        return ParseFieldText(f, v.toString(), why);
+        return ParseFieldText(f, v.toString());
     if (v.isBool()) {
         if (f.Kind == TFieldKind::Bool)
             return v;
@@ -684,22 +695,17 @@ QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why)
                 return QJsonValue(QString::number(static_cast<std::int64_t>(d)));
         }
     }
-    if (v.isDouble() && !WholeNumberInRange(v.toDouble())) {
-        if (why)
-            *why = QStringLiteral("a JSON value of the wrong type: %1 is not a whole number from 0 to 2^53")
-                       .arg(v.toDouble());
-        return QJsonValue(QJsonValue::Undefined);
-    }
-    if (why)
-        *why = QStringLiteral("a JSON value of the wrong type");
-    return QJsonValue(QJsonValue::Undefined);
+    if (v.isDouble() && !WholeNumberInRange(v.toDouble()))
+        return Refused(
+            f, ValueText(v),
+            QStringLiteral("a JSON value of the wrong type: %1 is not a whole number from 0 to 2^53")
+                .arg(v.toDouble()));
+    return Refused(f, ValueText(v), QStringLiteral("a JSON value of the wrong type"));
 }
 
-bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QString* why) {
-    const auto fail = [why](const QString& message) {
-        if (why)
-            *why = message;
-        return false;
+TStatus CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families) {
+    const auto fail = [&f, &v](const QString& message) -> TStatus {
+        return Refused(f, ValueText(v), message);
     };
     switch (f.Kind) {
     case TFieldKind::Int: {
@@ -707,13 +713,13 @@ bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QStr
         const std::int64_t n = AsInt(v);
         if (n < lo || n > hi)
             return fail(QStringLiteral("%1 is outside %2..%3").arg(n).arg(lo).arg(hi));
-        return true;
+        return {};
     }
     case TFieldKind::Enum: {
         const std::int64_t n = AsInt(v);
         for (const TEnumItem& it : f.Items)
             if (it.Value == n)
-                return true;
+                return {};
         return fail(QStringLiteral("%1 is not one of %2").arg(n).arg(RangeText(f)));
     }
     case TFieldKind::Text: {
@@ -724,10 +730,10 @@ bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QStr
         const std::size_t n = TextBytes(v.toString()).size();
         if (static_cast<std::int64_t>(n) > f.Max)
             return fail(QStringLiteral("%1 bytes, at most %2 fit").arg(n).arg(f.Max));
-        return true;
+        return {};
     }
     default:
-        return true;
+        return {};
     }
 }
 
@@ -735,25 +741,20 @@ bool DataIsHex(const TFieldDef& f, const TModuleSettings& s) {
     return HeartBit(s, f.Name == QLatin1String("HeartbeatData") ? HHeartHex : HRegHex);
 }
 
-bool CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex, QString* why) {
+TStatus CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex) {
     std::size_t n = 0;
     if (hex) {
         const auto bytes = StrictHex(v.toString());
-        if (!bytes) {
-            if (why)
-                *why = QStringLiteral("'%1' is not hex pairs (the Hex switch is on)").arg(v.toString());
-            return false;
-        }
+        if (!bytes)
+            return Refused(f, v.toString(),
+                           QStringLiteral("'%1' is not hex pairs (the Hex switch is on)").arg(v.toString()));
         n = bytes->size();
     } else {
         n = TextBytes(v.toString()).size();
     }
-    if (static_cast<std::int64_t>(n) > f.Max) {
-        if (why)
-            *why = QStringLiteral("%1 bytes, at most %2 fit").arg(n).arg(f.Max);
-        return false;
-    }
-    return true;
+    if (static_cast<std::int64_t>(n) > f.Max)
+        return Refused(f, v.toString(), QStringLiteral("%1 bytes, at most %2 fit").arg(n).arg(f.Max));
+    return {};
 }
 
 QString DisplayValue(const TFieldDef& f, const QJsonValue& v) {
@@ -777,13 +778,11 @@ QString DisplayValue(const TFieldDef& f, const QJsonValue& v) {
     }
 }
 
-std::optional<TAssignment> ParseAssignment(const QString& text, QString* why) {
+TResult<TAssignment> ParseAssignment(const QString& text) {
     const qsizetype eq = text.indexOf(QLatin1Char('='));
-    if (eq <= 0) {
-        if (why)
-            *why = QStringLiteral("'%1' is not NAME=VALUE").arg(text);
-        return std::nullopt;
-    }
+    if (eq <= 0)
+        return TError{"", text.toStdString(),
+                      QStringLiteral("'%1' is not NAME=VALUE").arg(text).toStdString()};
     const QString name = text.left(eq).trimmed();
     const TFieldDef* f = FindField(name);
     if (!f) {
@@ -792,23 +791,17 @@ std::optional<TAssignment> ParseAssignment(const QString& text, QString* why) {
         if (!near.isEmpty())
             message += QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(", ")));
         message += QStringLiteral("; 'varnix-cli fields' lists them");
-        if (why)
-            *why = message;
-        return std::nullopt;
+        return TError{"", name.toStdString(), message.toStdString()};
     }
-    if (f->Writable == 0) {
-        if (why)
-            *why = QStringLiteral("%1: read-only (%2)").arg(f->Name, f->Help);
-        return std::nullopt;
-    }
-    QString reason;
-    const QJsonValue value = ParseFieldText(*f, text.mid(eq + 1), &reason);
-    if (value.isUndefined() || !CheckRange(*f, value, FamBoth, &reason)) {
-        if (why)
-            *why = QStringLiteral("%1: %2").arg(f->Name, reason);
-        return std::nullopt;
-    }
-    return TAssignment{f, value};
+    const QString valueText = text.mid(eq + 1);
+    if (f->Writable == 0)
+        return Refused(*f, valueText, QStringLiteral("read-only (%1)").arg(f->Help));
+    const TResult<QJsonValue> value = ParseFieldText(*f, valueText);
+    if (!value)
+        return value.Error();
+    if (const TStatus range = CheckRange(*f, *value, FamBoth); !range)
+        return TError{range.Error().Field, valueText.toStdString(), range.Error().Message};
+    return TAssignment{f, *value};
 }
 
 QStringList ApplyAssignments(TModuleSettings& s, const QList<TAssignment>& list) {
@@ -836,13 +829,11 @@ QStringList ApplyAssignments(TModuleSettings& s, const QList<TAssignment>& list)
                 errors << QStringLiteral("%1: cannot be set: %2").arg(f.Name, why);
                 continue;
             }
-            QString why;
-            if (!CheckRange(f, a.Value, fam, &why)) {
-                errors << QStringLiteral("%1: %2").arg(f.Name, why);
-                continue;
-            }
-            if (f.Kind == TFieldKind::Data && !CheckDataValue(f, a.Value, DataIsHex(f, s), &why)) {
-                errors << QStringLiteral("%1: %2").arg(f.Name, why);
+            TStatus ok = CheckRange(f, a.Value, fam);
+            if (ok && f.Kind == TFieldKind::Data)
+                ok = CheckDataValue(f, a.Value, DataIsHex(f, s));
+            if (!ok) {
+                errors << ErrorMessage(ok.Error());
                 continue;
             }
             f.Set(s, a.Value);

@@ -5,6 +5,7 @@
 // value from and put it into TModuleSettings. Values travel as QJsonValue: numbers for integers
 // and enumerations, booleans for switches, strings for everything else.
 
+#include "core/result.h"
 #include "model/module_settings.h"
 
 #include <QJsonValue>
@@ -75,19 +76,20 @@ bool WholeNumberInRange(double d);
 // Reads a value typed by a user. Accepts for Int a decimal number; for Enum the number or any
 // item name (case, spaces, '-', '_' and '/' ignored); for Bool 1/0, true/false, yes/no, on/off;
 // for IPv4 a dotted quad (ParseIPv4Text; given back in its canonical form); for Mac twelve hex digits with
-// optional ' ', ':' or '-' separators; Text and Data any text. Range checks are separate (CheckRange). Null
-// and `why` set on failure.
-QJsonValue ParseFieldText(const TFieldDef& f, const QString& text, QString* why);
+// optional ' ', ':' or '-' separators; Text and Data any text. Range checks are separate (CheckRange).
+// A failure names the field and the text as given: "BaudRate: '9600.5' is not a whole number".
+TResult<QJsonValue> ParseFieldText(const TFieldDef& f, const QString& text);
 // A value from a JSON file: a number, a boolean or a string (then read as ParseFieldText does).
-QJsonValue ParseFieldJson(const TFieldDef& f, const QJsonValue& v, QString* why);
+TResult<QJsonValue> ParseFieldJson(const TFieldDef& f, const QJsonValue& v);
 // Whether the module's settings give a Data field as hex pairs (its Hex switch).
 bool DataIsHex(const TFieldDef& f, const TModuleSettings& s);
 // A Data value against its Hex switch: hex pairs only when `hex`, and at most Max bytes either way.
-bool CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex, QString* why);
+TStatus CheckDataValue(const TFieldDef& f, const QJsonValue& v, bool hex);
 
 // Range and length checks for a family bit (FamZ2, FamZ3, or FamBoth: the widest range).
 // Data fields are checked against their hex flag when the settings are applied.
-bool CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families, QString* why);
+// A failure names the field and the value ("LocalPort: 0 is outside 1..65535").
+TStatus CheckRange(const TFieldDef& f, const QJsonValue& v, unsigned families);
 
 // A value as a person reads it: "3 (TCP Server)", "115200", "1", "10.77.0.50".
 QString DisplayValue(const TFieldDef& f, const QJsonValue& v);
@@ -98,8 +100,9 @@ struct TAssignment {
 };
 
 // Parses "NAME=VALUE": a known, writable field and a value that reads and lies in the field's
-// widest range (the module's family narrows it when the value is applied).
-std::optional<TAssignment> ParseAssignment(const QString& text, QString* why);
+// widest range (the module's family narrows it when the value is applied). The error's message is
+// the line varnix-cli prints; its Field is empty when no known field was named.
+TResult<TAssignment> ParseAssignment(const QString& text);
 
 struct TFieldChange {
     const TFieldDef* Field = nullptr;

@@ -1,5 +1,7 @@
 #include "model/profile.h"
 
+#include "lang/error_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -85,13 +87,12 @@ std::optional<TProfile> ReadProfile(const QByteArray& data, QStringList* errors)
                 errs << QStringLiteral("%1: read-only (%2)").arg(f->Name, f->Help);
                 continue;
             }
-            QString why;
-            const QJsonValue v = ParseFieldJson(*f, it.value(), &why);
-            if (v.isUndefined()) {
-                errs << QStringLiteral("%1: %2").arg(f->Name, why);
+            const TResult<QJsonValue> v = ParseFieldJson(*f, it.value());
+            if (!v) {
+                errs << ErrorMessage(v.Error());
                 continue;
             }
-            profile.Assignments << TAssignment{f, v};
+            profile.Assignments << TAssignment{f, *v};
         }
     }
     if (!errs.isEmpty()) {

@@ -3,6 +3,7 @@
 #include "app/journal.h"
 #include "core/convert.h"
 #include "engine/module_ref.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
 
@@ -101,10 +102,9 @@ QString JournalRollout(const QString& programDir, const TRolloutRecord& r) {
         Meta(e, "target", QJsonValue(), r.Target);
     if (!r.Reason.isEmpty())
         Meta(e, "reason", QJsonValue(), r.Reason);
-    QString error;
     const QString path = JournalPath(programDir);
-    if (!AppendJournal(path, e, &error))
-        return error;
+    if (const TStatus appended = AppendJournal(path, e); !appended)
+        return ErrorMessage(appended.Error());
     if (r.Event == QLatin1String("kept")) {
         // The module is flashed next: its configuration must survive a power cut, not only the
         // end of this process.

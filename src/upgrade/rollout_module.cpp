@@ -431,19 +431,18 @@ QList<TAssignment> TModuleRun::SortKept(const TModuleSettings& now) {
     carried_.clear();
     for (auto it = kept_->begin(); it != kept_->end(); ++it) {
         const TFieldDef* f = FindField(it.key());
-        QString why;
-        const QJsonValue v = f ? ParseFieldJson(*f, it.value(), &why) : QJsonValue(QJsonValue::Undefined);
-        if (!f || v.isUndefined())
-            Row().Unrestored << TUnrestoredField{it.key(), it.value(),
-                                                 f ? why : QStringLiteral("not a known field")};
+        const TResult<QJsonValue> v =
+            f ? ParseFieldJson(*f, it.value()) : TError{"", "", "not a known field"};
+        if (!v)
+            Row().Unrestored << TUnrestoredField{it.key(), it.value(), Q(ErrorReason(v.Error()))};
         else if (!FieldShown(*f, now))
             Row().Unrestored << TUnrestoredField{
                 f->Name, it.value(),
                 QStringLiteral("the new firmware sent no %1 settings").arg(GroupName(f->Group))};
         else if (!FieldWritable(*f, now))
-            carried_ << TAssignment{f, v};
+            carried_ << TAssignment{f, *v};
         else
-            list << TAssignment{f, v};
+            list << TAssignment{f, *v};
     }
     return list;
 }

@@ -66,9 +66,10 @@ TEST(TextLog, FailureIsReported) {
     QTemporaryDir dir;
     const QString blocker = dir.filePath(U("file"));
     ASSERT_TRUE(WriteTxtLine(blocker, {U("x")}));
-    QString error;
-    EXPECT_FALSE(WriteTxtLine(blocker + U("/sub.txt"), {U("x")}, &error));
-    EXPECT_TRUE(error.contains(blocker + U("/sub.txt"))) << error.toStdString();
+    const TStatus written = WriteTxtLine(blocker + U("/sub.txt"), {U("x")});
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.Error().Message,
+              "Unable to write to " + (blocker + U("/sub.txt")).toStdString() + ": Not a directory");
 }
 
 } // namespace

@@ -78,8 +78,8 @@ TEST(CmdFile, EveryRowSurvivesWriteAndRead) {
     }
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("list.txt"));
-    QString error;
-    ASSERT_TRUE(WriteCmdFile(path, rows, &error)) << error.toStdString();
+    const TStatus written = WriteCmdFile(path, rows);
+    ASSERT_TRUE(written) << written.Error().Message;
     const TCmdFileRead read = ReadCmdFile(path);
     ASSERT_TRUE(read.Content);
     ASSERT_EQ(read.Content->Rows.size(), rows.size());
@@ -176,25 +176,29 @@ TEST(CmdFile, ASaveReplacesTheFileWholeOrReportsWhyNot) {
     EXPECT_EQ(f.readAll(), QByteArray("true|a|b|false|1\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
 
-    QString error;
     const QString nowhere = dir.filePath(QStringLiteral("missing/dir/list.txt"));
-    EXPECT_FALSE(WriteCmdFile(nowhere, {R(true, "a", "b", false, "1")}, &error));
-    EXPECT_TRUE(error.contains(nowhere)) << error.toStdString();
+    const TStatus missing = WriteCmdFile(nowhere, {R(true, "a", "b", false, "1")});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.Error().Message,
+              "Unable to write to " + nowhere.toStdString() + ": No such file or directory");
 
     // Neither a link (nor the file behind it) nor a pipe is replaced.
     const QString target = dir.filePath(QStringLiteral("target.txt"));
     WriteBytes(target, "keep me");
     const QString link = dir.filePath(QStringLiteral("link.txt"));
     ASSERT_TRUE(QFile::link(target, link));
-    EXPECT_FALSE(WriteCmdFile(link, {R(true, "a", "b", false, "1")}, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("symbolic link"))) << error.toStdString();
+    const TStatus linked = WriteCmdFile(link, {R(true, "a", "b", false, "1")});
+    ASSERT_FALSE(linked);
+    EXPECT_EQ(linked.Error().Message, "Unable to write to " + link.toStdString() + ": a symbolic link");
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
     QFile t(target);
     ASSERT_TRUE(t.open(QIODevice::ReadOnly));
     EXPECT_EQ(t.readAll(), QByteArray("keep me"));
     const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_FALSE(WriteCmdFile(fifo, {R(true, "a", "b", false, "1")}, &error));
+    const TStatus piped = WriteCmdFile(fifo, {R(true, "a", "b", false, "1")});
+    ASSERT_FALSE(piped);
+    EXPECT_EQ(piped.Error().Message, "Unable to write to " + fifo.toStdString() + ": not a regular file");
     EXPECT_TRUE(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
 }
 

@@ -78,9 +78,8 @@ Read MakeRead(std::int32_t family, int firmware, bool extras, int modbusKind = 7
 QList<TAssignment> Assign(std::initializer_list<const char*> texts) {
     QList<TAssignment> out;
     for (const char* t : texts) {
-        QString why;
-        const auto a = ParseAssignment(QString::fromUtf8(t), &why);
-        EXPECT_TRUE(a) << t << why.toStdString();
+        const TResult<TAssignment> a = ParseAssignment(QString::fromUtf8(t));
+        EXPECT_TRUE(a) << t << (a ? "" : a.Error().Message);
         if (a)
             out << *a;
     }

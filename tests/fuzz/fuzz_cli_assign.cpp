@@ -14,10 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QList<TAssignment> list;
     for (const QString& line : text.split(QLatin1Char('\n'))) {
-        QString why;
-        const auto a = ParseAssignment(line, &why);
+        const TResult<TAssignment> a = ParseAssignment(line);
         if (!a) {
-            if (why.isEmpty())
+            if (a.Error().Message.empty())
                 std::abort();
             continue;
         }
@@ -25,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (f.Kind == TFieldKind::Int || f.Kind == TFieldKind::IPv4 || f.Kind == TFieldKind::Mac) {
             const QString shown =
                 f.Kind == TFieldKind::Int ? QString::number(a->Value.toInteger()) : a->Value.toString();
-            if (ParseFieldText(f, shown, nullptr) != a->Value)
+            const TResult<QJsonValue> back = ParseFieldText(f, shown);
+            if (!back || *back != a->Value)
                 std::abort();
         }
         list << *a;

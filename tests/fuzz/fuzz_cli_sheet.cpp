@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (row.Mac.size() != 17)
             std::abort();
         for (const TAssignment& a : row.Assignments)
-            if (!CheckRange(*a.Field, a.Value, FamBoth, nullptr))
+            if (!CheckRange(*a.Field, a.Value, FamBoth))
                 std::abort();
         (void)PrepareSave(module, store, row.Assignments);
     }

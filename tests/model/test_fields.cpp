@@ -67,51 +67,68 @@ TEST(CliFields, ParsesTypedValues) {
         {"RemoteIP", " host.example ", QJsonValue(QStringLiteral(" host.example "))},
     };
     for (const Case& c : cases) {
-        QString why;
-        const QJsonValue v = ParseFieldText(F(c.field), QString::fromUtf8(c.text), &why);
-        EXPECT_EQ(v, c.expected) << c.field << "=" << c.text;
-        if (c.expected.isUndefined()) {
-            EXPECT_FALSE(why.isEmpty()) << c.field << "=" << c.text;
+        const TResult<QJsonValue> v = ParseFieldText(F(c.field), QString::fromUtf8(c.text));
+        if (!c.expected.isUndefined()) {
+            EXPECT_TRUE(v && *v == c.expected) << c.field << "=" << c.text;
+            continue;
         }
+        // A refusal names the field and the text as given; the reason alone is what "bad MAC: ..."
+        // and "--broadcast: ..." print after their own name.
+        ASSERT_FALSE(v) << c.field << "=" << c.text;
+        EXPECT_EQ(v.Error().Field, c.field);
+        EXPECT_EQ(v.Error().Text, c.text);
+        EXPECT_EQ(v.Error().Message, std::string(c.field) + ": " + ErrorReason(v.Error()));
     }
+    EXPECT_EQ(ErrorReason(ParseFieldText(F("UserMAC"), QStringLiteral(" 00-1A ")).Error()),
+              "'00-1A' is not a MAC address (12 hex digits)");
 }
 
 TEST(CliFields, AssignmentsNameTheProblem) {
+    // The messages are the lines varnix-cli prints: a refused value as "Field: why".
     struct Case {
         const char* text;
-        const char* inMessage; // nullptr: accepted
+        const char* inMessage;  // nullptr: accepted
+        const char* field = ""; // the error's field (empty when no known field was named)
+        const char* value = ""; // the error's text
     } cases[] = {
         {"LocalPort=8000", nullptr},
         {"localport=8000", nullptr}, // names are case-insensitive
-        {"LocalPort=0", "outside 1..65535"},
-        {"LocalPort=65536", "outside"},
+        {"LocalPort=0", "LocalPort: 0 is outside 1..65535", "LocalPort", "0"},
+        {"LocalPort= 65536", "LocalPort: 65536 is outside 1..65535", "LocalPort", " 65536"},
         {"TCPSvrCount=12", nullptr}, // fits Z2; a Z3 module narrows it later
-        {"TCPSvrCount=17", "outside"},
+        {"TCPSvrCount=17", "TCPSvrCount: 17 is outside 1..16", "TCPSvrCount", "17"},
+        {"BaudRate=96OO", "BaudRate: '96OO' is not a whole number", "BaudRate", "96OO"},
+        {"BaudSync=2", "BaudSync: '2' is not 0 or 1", "BaudSync", "2"},
+        {"StaticIP=10.0.0", "StaticIP: '10.0.0' is not an IPv4 address a.b.c.d (each part 0-255)", "StaticIP",
+         "10.0.0"},
         {"ModName=0123456789abcdef", nullptr},
-        {"ModName=0123456789abcdefg", "17 bytes, at most 16"},
-        {"UserName=ab cd", "spaces"},
-        {"BaudRat=9600", "did you mean BaudRate"},
-        {"CloudEnable=1", "read-only"},
-        {"NoEquals", "NAME=VALUE"},
-        {"=5", "NAME=VALUE"},
+        {"ModName=0123456789abcdefg", "ModName: 17 bytes, at most 16 fit", "ModName", "0123456789abcdefg"},
+        {"UserName=ab cd", "UserName: a log-in text cannot hold spaces", "UserName", "ab cd"},
+        {"BaudRat=9600", "unknown field 'BaudRat' (did you mean BaudRate", "", "BaudRat"},
+        {"CloudEnable=1", "CloudEnable: read-only (", "CloudEnable", "1"},
+        {"NoEquals", "'NoEquals' is not NAME=VALUE", "", "NoEquals"},
+        {"=5", "'=5' is not NAME=VALUE", "", "=5"},
     };
     for (const Case& c : cases) {
-        QString why;
-        const auto a = ParseAssignment(QString::fromUtf8(c.text), &why);
+        const TResult<TAssignment> a = ParseAssignment(QString::fromUtf8(c.text));
         if (!c.inMessage) {
-            EXPECT_TRUE(a.has_value()) << c.text << ": " << why.toStdString();
-        } else {
-            EXPECT_FALSE(a.has_value()) << c.text;
-            EXPECT_TRUE(why.contains(QString::fromUtf8(c.inMessage))) << c.text << ": " << why.toStdString();
+            EXPECT_TRUE(a) << c.text << ": " << (a ? "" : a.Error().Message);
+            continue;
         }
+        ASSERT_FALSE(a) << c.text;
+        EXPECT_EQ(a.Error().Message.find(c.inMessage), 0u) << c.text << ": " << a.Error().Message;
+        EXPECT_EQ(a.Error().Field, c.field) << c.text;
+        EXPECT_EQ(a.Error().Text, c.value) << c.text;
     }
+    EXPECT_TRUE(ParseAssignment(QStringLiteral("BaudRat=1"))
+                    .Error()
+                    .Message.ends_with("; 'varnix-cli fields' lists them"));
 }
 
 TEST(CliFields, ApplyChecksFamilyBlocksAndRanges) {
     const auto assign = [](const char* text) {
-        QString why;
-        auto a = ParseAssignment(QString::fromUtf8(text), &why);
-        EXPECT_TRUE(a) << text << why.toStdString();
+        TResult<TAssignment> a = ParseAssignment(QString::fromUtf8(text));
+        EXPECT_TRUE(a) << text << (a ? "" : a.Error().Message);
         return *a;
     };
     TModuleSettings z2 = Z2Module();
@@ -152,9 +169,8 @@ TEST(CliFields, ValueEqualToTheModulesOwnPassesItsRange) {
 TEST(CliFields, HexSwitchIsAppliedBeforeItsData) {
     TModuleSettings s = Z2Module();
     // Given in "wrong" order on purpose: the table order applies HeartbeatHex first.
-    QString why;
-    const auto data = ParseAssignment(QStringLiteral("HeartbeatData=41 42 43"), &why);
-    const auto hex = ParseAssignment(QStringLiteral("HeartbeatHex=1"), &why);
+    const auto data = ParseAssignment(QStringLiteral("HeartbeatData=41 42 43"));
+    const auto hex = ParseAssignment(QStringLiteral("HeartbeatHex=1"));
     ASSERT_TRUE(data && hex);
     EXPECT_TRUE(ApplyAssignments(s, {*data, *hex}).isEmpty());
     EXPECT_EQ(s.Heart.HeartData, (std::vector<std::uint8_t>{'A', 'B', 'C'}));
@@ -166,13 +182,14 @@ TEST(CliFields, HexSwitchIsAppliedBeforeItsData) {
     EXPECT_EQ(t.Heart.HeartData, (std::vector<std::uint8_t>{'h', 'i'}));
     EXPECT_EQ(F("HeartbeatData").Get(t), QJsonValue(QStringLiteral("6869")));
 
-    const auto bad = ParseAssignment(QStringLiteral("HeartbeatData=4G"), &why);
+    const auto bad = ParseAssignment(QStringLiteral("HeartbeatData=4G"));
     ASSERT_TRUE(bad);
-    EXPECT_EQ(ApplyAssignments(t, {*bad}).size(), 1);
-    const auto tooLong =
-        ParseAssignment(QStringLiteral("HeartbeatData=") + QString(82, QLatin1Char('A')), &why);
+    EXPECT_EQ(ApplyAssignments(t, {*bad}),
+              QStringList{QStringLiteral("HeartbeatData: '4G' is not hex pairs (the Hex switch is on)")});
+    const auto tooLong = ParseAssignment(QStringLiteral("HeartbeatData=") + QString(82, QLatin1Char('A')));
     ASSERT_TRUE(tooLong);
-    EXPECT_TRUE(ApplyAssignments(t, {*tooLong}).value(0).contains(QStringLiteral("41 bytes")));
+    EXPECT_EQ(ApplyAssignments(t, {*tooLong}),
+              QStringList{QStringLiteral("HeartbeatData: 41 bytes, at most 40 fit")});
 }
 
 TEST(CliFields, DiffListsChangedFieldsInTableOrder) {

@@ -17,6 +17,7 @@
 #include "engine/lan_session.h"
 #include "engine/save_prepare.h"
 #include "lan/lan_protocol.h"
+#include "lang/error_text.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
@@ -67,13 +68,12 @@ QString Shown(const std::string& wireText) {
 }
 
 std::optional<std::string> ParseMacArg(const QString& text, TOut& out) {
-    QString why;
-    const QJsonValue v = ParseFieldText(*FindField(QStringLiteral("UserMAC")), text, &why);
-    if (v.isUndefined()) {
-        out.Error(QStringLiteral("bad MAC: %1").arg(why));
+    const TResult<QJsonValue> v = ParseFieldText(*FindField(QStringLiteral("UserMAC")), text);
+    if (!v) {
+        out.Error(QStringLiteral("bad MAC: %1").arg(QString::fromStdString(ErrorReason(v.Error()))));
         return std::nullopt;
     }
-    return v.toString().toStdString();
+    return v->toString().toStdString();
 }
 
 std::optional<int> ParseSeconds(const QString& text, const QString& option, TOut& out) {
@@ -354,10 +354,9 @@ int CmdSet(TLanSession& session, const QStringList& args, const TOptions& o, TOu
     QList<TAssignment> list;
     bool bad = !mac;
     for (const QString& a : args.mid(1)) {
-        QString why;
-        const auto assignment = ParseAssignment(a, &why);
+        const TResult<TAssignment> assignment = ParseAssignment(a);
         if (!assignment) {
-            out.Error(why);
+            out.Error(ErrorMessage(assignment.Error()));
             bad = true;
             continue;
         }
@@ -612,13 +611,13 @@ int RunCli(const QStringList& args) {
     for (const auto* opt : {&broadcast, &iface}) {
         if (!parser.isSet(*opt))
             continue;
-        QString why;
-        const QJsonValue v = ParseFieldText(ipDef, parser.value(*opt), &why);
-        if (v.isUndefined()) {
-            out.Error(QStringLiteral("--%1: %2").arg(opt->names().front(), why));
+        const TResult<QJsonValue> v = ParseFieldText(ipDef, parser.value(*opt));
+        if (!v) {
+            out.Error(QStringLiteral("--%1: %2")
+                          .arg(opt->names().front(), QString::fromStdString(ErrorReason(v.Error()))));
             return out.Finish(TExit::Usage);
         }
-        (opt == &broadcast ? o.Session.Broadcast : o.Session.Interface) = v.toString().toStdString();
+        (opt == &broadcast ? o.Session.Broadcast : o.Session.Interface) = v->toString().toStdString();
     }
     if (!o.Session.Interface.empty() && !IsLocalAddress(o.Session.Interface)) {
         out.Error(

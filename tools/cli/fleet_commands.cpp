@@ -8,6 +8,7 @@
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
 #include "lan/save_plan.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/profile.h"
 
@@ -198,15 +199,14 @@ QList<TAssignment> FieldEntryAssignments(const TJournalEntry& e, std::string& ma
             problems << QStringLiteral("%1: the old value was not recorded").arg(c.Field);
             continue;
         }
-        QString why;
-        const QJsonValue v = ParseFieldJson(*f, c.Old, &why);
-        if (v.isUndefined()) {
-            problems << QStringLiteral("%1: %2").arg(c.Field, why);
+        const TResult<QJsonValue> v = ParseFieldJson(*f, c.Old);
+        if (!v) {
+            problems << QStringLiteral("%1: %2").arg(c.Field, QString::fromStdString(ErrorReason(v.Error())));
             continue;
         }
         if (f->Name == QLatin1String("UserMAC") && c.New.isString())
             mac = c.New.toString().toStdString();
-        list << TAssignment{f, v};
+        list << TAssignment{f, *v};
     }
     return list;
 }
@@ -493,8 +493,8 @@ QString JournalSave(const QString& programDir, const TFoundModule& m, const TPre
         e.Changes.append(TJournalChange{c.Field->Name, c.Old, c.New});
     e.Acks = report.Words();
     e.Outcome = outcome;
-    QString error;
-    return AppendJournal(JournalPath(programDir), e, &error) ? QString() : error;
+    const TStatus appended = AppendJournal(JournalPath(programDir), e);
+    return appended ? QString() : ErrorMessage(appended.Error());
 }
 
 } // namespace varnix::cli

@@ -218,11 +218,10 @@ int RunRollout(const QStringList& args) {
     o.KeepConfig = !parser.isSet(noKeep);
     const TFieldDef& macDef = *FindField(QStringLiteral("UserMAC"));
     for (const QString& m : pos.mid(1)) {
-        QString why;
-        const QJsonValue v = ParseFieldText(macDef, m, &why);
-        if (v.isUndefined())
-            return usage(QStringLiteral("bad MAC '%1': %2").arg(m, why));
-        o.Macs.push_back(v.toString().toStdString());
+        const TResult<QJsonValue> v = ParseFieldText(macDef, m);
+        if (!v)
+            return usage(QStringLiteral("bad MAC '%1': %2").arg(m, Q(ErrorReason(v.Error()))));
+        o.Macs.push_back(v->toString().toStdString());
     }
     if (parser.isSet(local)) {
         const auto a = ParseIPv4Text(parser.value(local).toStdString());

@@ -10,6 +10,7 @@
 #include "engine/event_wait.h"
 #include "engine/outcome.h"
 #include "engine/serial_job.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
 #include "model/module_settings.h"
@@ -225,18 +226,18 @@ std::optional<std::vector<TIdBytes>> PlanSet(const TArgs& a, const TReadOutcome&
         for (const QString& text : a.Assignments) {
             const qsizetype eq = text.indexOf(u'=');
             const TZ1Field* f = eq > 0 ? FindZ1Field(text.left(eq)) : nullptr;
-            QString why;
             if (f == nullptr) {
                 errors << QStringLiteral("%1: not a field of a Z1/Z3 module").arg(text.left(eq));
                 continue;
             }
-            const QJsonValue value = ParseFieldText(f->Def, text.mid(eq + 1), &why);
-            if (value.isUndefined() || !CheckRange(f->Def, value, FamBoth, &why)) {
-                errors << QStringLiteral("%1: %2").arg(f->Def.Name, why);
+            const TResult<QJsonValue> value = ParseFieldText(f->Def, text.mid(eq + 1));
+            const TStatus ok = value ? CheckRange(f->Def, *value, FamBoth) : TStatus(value.Error());
+            if (!ok) {
+                errors << ErrorMessage(ok.Error());
                 continue;
             }
             const QJsonValue old = f->Get(v);
-            f->Set(v, value);
+            f->Set(v, *value);
             if (old != f->Get(v))
                 changes.append(QJsonObject{{QStringLiteral("field"), f->Def.Name},
                                            {QStringLiteral("old"), old},
@@ -252,10 +253,9 @@ std::optional<std::vector<TIdBytes>> PlanSet(const TArgs& a, const TReadOutcome&
     TModuleSettings s = r.Z2;
     QList<TAssignment> list;
     for (const QString& text : a.Assignments) {
-        QString why;
-        const auto as = ParseAssignment(text, &why);
+        const TResult<TAssignment> as = ParseAssignment(text);
         if (!as) {
-            errors << why;
+            errors << ErrorMessage(as.Error());
             continue;
         }
         if (as->Field->Group != TFieldGroup::Base && as->Field->Group != TFieldGroup::Port) {
@@ -337,8 +337,8 @@ void JournalSerialSave(const TArgs& a, const TReadOutcome& r, const QJsonArray& 
     for (int i = 0; i < acks; ++i)
         e.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
     e.Outcome = acks >= want ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
-    if (QString error; !AppendJournal(JournalPath(ResolveProgramDir()), e, &error))
-        out.Error(error);
+    if (const TStatus appended = AppendJournal(JournalPath(ResolveProgramDir()), e); !appended)
+        out.Error(ErrorMessage(appended.Error()));
 }
 
 int CmdSerialSet(const TArgs& a, TOut& out) {

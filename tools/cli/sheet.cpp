@@ -1,5 +1,7 @@
 #include "cli/sheet.h"
 
+#include "lang/error_text.h"
+
 #include <QSet>
 
 namespace varnix::cli {
@@ -11,7 +13,7 @@ struct Record {
     QStringList Cells;
 };
 
-std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString* why) {
+TResult<QList<Record>> ReadRecords(const QString& text, QChar sep) {
     QList<Record> out;
     Record rec{1, {}};
     QString cell;
@@ -64,11 +66,9 @@ std::optional<QList<Record>> ReadRecords(const QString& text, QChar sep, QString
             cell += c;
         }
     }
-    if (quoted) {
-        if (why)
-            *why = QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine);
-        return std::nullopt;
-    }
+    if (quoted)
+        return TError{"", "",
+                      QStringLiteral("line %1: a quoted field is not closed").arg(quoteLine).toStdString()};
     if (!cell.isEmpty() || !rec.Cells.isEmpty())
         endRecord(line + 1);
     return out;
@@ -83,10 +83,10 @@ bool BlankRecord(const QStringList& cells) {
 
 } // namespace
 
-std::optional<QList<QStringList>> ParseCsv(const QString& text, QChar separator, QString* why) {
-    auto records = ReadRecords(text, separator, why);
+TResult<QList<QStringList>> ParseCsv(const QString& text, QChar separator) {
+    const TResult<QList<Record>> records = ReadRecords(text, separator);
     if (!records)
-        return std::nullopt;
+        return records.Error();
     QList<QStringList> out;
     for (const Record& r : *records)
         out << r.Cells;
@@ -102,11 +102,10 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
     const QChar sep = !firstLine.contains(QLatin1Char(',')) && firstLine.contains(QLatin1Char(';'))
                           ? QLatin1Char(';')
                           : QLatin1Char(',');
-    QString why;
-    auto records = ReadRecords(text, sep, &why);
+    const TResult<QList<Record>> records = ReadRecords(text, sep);
     if (!records) {
         if (errors)
-            *errors << why;
+            *errors << ErrorMessage(records.Error());
         return std::nullopt;
     }
     qsizetype first = 0;
@@ -177,15 +176,15 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
         TSheetRow row;
         row.Line = rec.Line;
         const QString macText = macColumn < rec.Cells.size() ? rec.Cells[macColumn] : QString();
-        QString reason;
-        const QJsonValue mac = ParseFieldText(*macDef, macText, &reason);
-        if (mac.isUndefined()) {
+        const TResult<QJsonValue> mac = ParseFieldText(*macDef, macText);
+        if (!mac) {
             errs << QStringLiteral("line %1: MAC %2")
                         .arg(rec.Line)
-                        .arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty") : reason);
+                        .arg(macText.trimmed().isEmpty() ? QStringLiteral("is empty")
+                                                         : QString::fromStdString(ErrorReason(mac.Error())));
             continue;
         }
-        row.Mac = mac.toString();
+        row.Mac = mac->toString();
         if (macs.contains(row.Mac)) {
             errs << QStringLiteral("line %1: the MAC %2 has a row already").arg(rec.Line).arg(row.Mac);
             continue;
@@ -197,13 +196,13 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
             const QString cell = rec.Cells[c].trimmed();
             if (!f || cell.isEmpty())
                 continue;
-            QString cellWhy;
-            const QJsonValue v = ParseFieldText(*f, cell, &cellWhy);
-            if (v.isUndefined() || !CheckRange(*f, v, FamBoth, &cellWhy)) {
-                errs << QStringLiteral("line %1: %2: %3").arg(rec.Line).arg(f->Name, cellWhy);
+            const TResult<QJsonValue> v = ParseFieldText(*f, cell);
+            const TStatus ok = v ? CheckRange(*f, *v, FamBoth) : TStatus(v.Error());
+            if (!ok) {
+                errs << QStringLiteral("line %1: %2").arg(rec.Line).arg(ErrorMessage(ok.Error()));
                 continue;
             }
-            row.Assignments << TAssignment{f, v};
+            row.Assignments << TAssignment{f, *v};
         }
         sheet.Rows << row;
     }

@@ -15,9 +15,9 @@
 
 namespace varnix::cli {
 
-// The records of a CSV text; a record is a list of cells. Returns nullopt on an unterminated
-// quote (`why` says where). Blank lines are kept as records with one empty cell.
-std::optional<QList<QStringList>> ParseCsv(const QString& text, QChar separator, QString* why);
+// The records of a CSV text; a record is a list of cells. Fails on an unterminated quote, saying
+// on which line it opened. Blank lines are kept as records with one empty cell.
+TResult<QList<QStringList>> ParseCsv(const QString& text, QChar separator);
 
 struct TSheetRow {
     int Line = 0;                   // line of the file where the row starts (1-based)

@@ -304,10 +304,12 @@ bool Tfrm_DataDebug::SaveCmdFile(const QString& path) {
     std::vector<TCmdRow> rows;
     for (const TFrameCmd* row : cmdRows_)
         rows.push_back(row->Row());
-    QString error;
-    if (WriteCmdFile(path, rows, &error))
+    const TStatus written = WriteCmdFile(path, rows);
+    if (written)
         return true;
-    prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_SaveFailed") + error,
+    prompts_->Message(this, QString(),
+                      Text("lang_Hint_DataDebug_SaveFailed") +
+                          QString::fromStdString(written.Error().Message),
                       IUserPrompts::Icon::Warning);
     return false;
 }

@@ -3,6 +3,7 @@
 #include "core/convert.h"
 #include "lan/lan_protocol.h"
 #include "lang/apply_texts.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "ui/common/colours.h"
 #include "ui/main/pages/page_host.h"
@@ -226,8 +227,8 @@ void TLanLink::SaveDone(const TSaveReport& report) {
     saveLane_ = nullptr;
     savedAt_ = clock_.NowMs();
     const TOutcome acked = report.Outcome();
-    if (QString error; !JournalWindowSave(p_.ProgramDir, saving_, savedFrom_, report, &error))
-        Log(error, kColourRed);
+    if (const TStatus j = JournalWindowSave(p_.ProgramDir, saving_, savedFrom_, report); !j)
+        Log(ErrorMessage(j.Error()), kColourRed);
     if (acked == TOutcome::Password || acked == TOutcome::ModuleError) {
         Log(Text("lang_Hint_SaveRefused")
                 .arg(acked == TOutcome::Password ? Text("lang_Hint_PswdErr") : Text("lang_Hint_OtherErr")),

@@ -5,6 +5,7 @@
 #include "core/convert.h"
 #include "engine/clock.h"
 #include "lang/app_lang.h"
+#include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/module_settings.h"
 #include "serial/port_list.h"
@@ -365,8 +366,8 @@ void TSerialLink::JournalSave(const TSaveRecord& record, int acks, const QString
     for (int i = 0; i < acks; ++i)
         entry.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
     entry.Outcome = outcome;
-    if (QString error; !JournalBlocks(p_.ProgramDir, entry, record.Blocks, &error))
-        Log(error, kColourRed);
+    if (const TStatus j = JournalBlocks(p_.ProgramDir, entry, record.Blocks); !j)
+        Log(ErrorMessage(j.Error()), kColourRed);
 }
 
 } // namespace varnix

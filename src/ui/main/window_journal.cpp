@@ -30,15 +30,15 @@ QString OutcomeWord(TOutcome o) {
 
 } // namespace
 
-bool JournalBlocks(const QString& programDir, TJournalEntry entry, const std::vector<TWrittenBlock>& blocks,
-                   QString* error) {
+TStatus JournalBlocks(const QString& programDir, TJournalEntry entry,
+                      const std::vector<TWrittenBlock>& blocks) {
     for (const TWrittenBlock& b : blocks) {
         if (b.Old == b.New)
             continue;
         entry.Changes.append(TJournalChange{b.Name, b.Old.empty() ? QJsonValue() : QJsonValue(HexText(b.Old)),
                                             HexText(b.New)});
     }
-    return AppendJournal(JournalPath(programDir), entry, error);
+    return AppendJournal(JournalPath(programDir), entry);
 }
 
 std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadResult& read) {
@@ -61,8 +61,8 @@ std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadR
     return blocks;
 }
 
-bool JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
-                       const TSaveReport& report, QString* error) {
+TStatus JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
+                          const TSaveReport& report) {
     TJournalEntry e;
     e.Mac = QString::fromStdString(module.Mac);
     e.Ip = QString::fromStdString(module.Ip);
@@ -71,7 +71,7 @@ bool JournalWindowSave(const QString& programDir, const TFoundModule& module, co
     e.Link = QStringLiteral("lan");
     e.Acks = report.Words();
     e.Outcome = OutcomeWord(report.Outcome());
-    return JournalBlocks(programDir, e, WrittenBlocks(report, read), error);
+    return JournalBlocks(programDir, e, WrittenBlocks(report, read));
 }
 
 } // namespace varnix

@@ -22,10 +22,10 @@ struct TWrittenBlock {
     TIdBytes New;
 };
 
-// Fills entry.Changes from `blocks` and appends the line. Returns false with `error` set when
-// the file cannot be written.
-bool JournalBlocks(const QString& programDir, TJournalEntry entry, const std::vector<TWrittenBlock>& blocks,
-                   QString* error = nullptr);
+// Fills entry.Changes from `blocks` and appends the line (AppendJournal's failure when the file
+// cannot be written).
+TStatus JournalBlocks(const QString& programDir, TJournalEntry entry,
+                      const std::vector<TWrittenBlock>& blocks);
 
 // Every block a LAN save wrote, old (from `read`) -> new (as sent).
 std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadResult& read);
@@ -33,7 +33,7 @@ std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadR
 // A LAN save of `module`: its blocks, the acknowledgements as they came back ("0x05 K"), and the
 // outcome they add up to ("acknowledged", "no-answer", "password", "error"): a save is proved by
 // its read-back, which the window reports in its log.
-bool JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
-                       const TSaveReport& report, QString* error = nullptr);
+TStatus JournalWindowSave(const QString& programDir, const TFoundModule& module, const TReadResult& read,
+                          const TSaveReport& report);
 
 } // namespace varnix

@@ -36,6 +36,10 @@ int ItemOf(const TFieldDef& f, const QJsonValue& v) {
 TError Refused(const TFieldDef& f, const QString& text, const QString& why) {
     return FieldError(f.Name.toStdString(), text.toStdString(), why.toStdString());
 }
+// The catalogue's refusal with the control's text as the user sees it.
+TError AsShown(const TError& e, const QString& text) {
+    return TError{e.Field, text.toStdString(), e.Message};
+}
 
 // The catalogue's text of a value for a line edit: numbers in decimal, switches as 1/0.
 QString EditText(const TFieldDef& f, const QJsonValue& v) {
@@ -52,12 +56,14 @@ QString EditText(const TFieldDef& f, const QJsonValue& v) {
 
 // Parses a text with the catalogue and checks it for the family (and a Data field's hex switch).
 TResult<QJsonValue> ParseChecked(const TFieldDef& f, const QString& text, unsigned families, bool hex) {
-    QString why;
-    const QJsonValue v = ParseFieldText(f, text, &why);
-    if (v.isUndefined() || !CheckRange(f, v, families, &why))
-        return Refused(f, text, why);
-    if (f.Kind == TFieldKind::Data && !CheckDataValue(f, v, hex, &why))
-        return Refused(f, text, why);
+    const TResult<QJsonValue> v = ParseFieldText(f, text);
+    if (!v)
+        return v;
+    TStatus ok = CheckRange(f, *v, families);
+    if (ok && f.Kind == TFieldKind::Data)
+        ok = CheckDataValue(f, *v, hex);
+    if (!ok)
+        return AsShown(ok.Error(), text);
     return v;
 }
 
@@ -73,9 +79,8 @@ TResult<QJsonValue> ReadCombo(const TBinding& b, unsigned families) {
         return Number(f.Items[static_cast<std::size_t>(index)].Value);
     }
     const QJsonValue v = Number(f.Min + index);
-    QString why;
-    if (!CheckRange(f, v, families, &why))
-        return Refused(f, combo->currentText(), why);
+    if (const TStatus ok = CheckRange(f, v, families); !ok)
+        return AsShown(ok.Error(), combo->currentText());
     return v;
 }
 
