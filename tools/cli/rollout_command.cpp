@@ -140,13 +140,6 @@ private:
     std::vector<QString> shown_;
 };
 
-std::optional<TLogin> ParseLoginPair(const QString& text) {
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return std::nullopt;
-    return TLogin{DisplayToBytes(text.left(colon)), DisplayToBytes(text.mid(colon + 1))};
-}
-
 std::optional<int> ParseCount(const QString& text, int lo, int hi) {
     bool ok = false;
     const int v = text.toInt(&ok);
@@ -249,7 +242,7 @@ int RunRollout(const QStringList& args) {
     if (parser.isSet(factory)) {
         const auto l = ParseLoginPair(parser.value(factory));
         if (!l)
-            return usage(QStringLiteral("--factory-login: USER:PASS"));
+            return usage(QStringLiteral("--factory-login: USER:PASS (%1)").arg(Q(l.Error().Message)));
         o.FactoryLogin = *l;
     }
     for (const auto* t : {&timeout, &verifyTimeout}) {
