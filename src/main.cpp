@@ -205,7 +205,29 @@ int main(int argc, char** argv) {
     // A termination signal closes the window as its Exit menu does: open modal dialogs are
     // dismissed first, then the window closes from the outer event loop (closing steps, settings
     // saved) and the program ends when it was the last window.
-    QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
+    // During a rollout the first signal stops it (no new module) and closes the program once the
+    // modules in flight have ended; a second one closes at once (each module's configuration was
+    // journalled before anything changed it, and a rerun resumes from there).
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+    int rolloutSignals = 0;
+#endif
+    QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&](int sig) {
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+        if (rollout->Running()) {
+            if (++rolloutSignals == 1) {
+                std::fprintf(stderr,
+                             "varnix: signal %d, stopping the rollout: closing once the modules in flight "
+                             "have ended (again: at once)\n",
+                             sig);
+                rollout->StopThen([&mainWindow, rollout] {
+                    rollout->close();
+                    mainWindow.close();
+                });
+                return;
+            }
+            rollout->Release();
+        }
+#endif
         std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
         for (int i = 0; i < 8; ++i) {
             QWidget* modal = QApplication::activeModalWidget();

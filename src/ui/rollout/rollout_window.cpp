@@ -25,6 +25,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace varnix {
 
 namespace {
@@ -328,6 +330,17 @@ void TRolloutWindow::Ended() {
         closeWhenEnded_ = false;
         close();
     }
+    if (auto then = std::exchange(then_, nullptr))
+        then();
+}
+
+void TRolloutWindow::StopThen(std::function<void()> ended) {
+    if (!Running()) {
+        ended();
+        return;
+    }
+    then_ = std::move(ended);
+    StopClicked();
 }
 
 void TRolloutWindow::SetRunning(bool running) {

@@ -68,6 +68,9 @@ public:
     // True when nothing runs. Otherwise asks whether to stop; on yes the rollout stops and the
     // window closes once the modules in flight have ended. False either way while they run.
     bool MayClose();
+    // Stops without asking; `ended` runs once the modules in flight have ended (at once when
+    // nothing runs). A termination signal ends the program this way, cutting no transfer off.
+    void StopThen(std::function<void()> ended);
     // Drops the job at once (its modules in flight are left where they are, their kept
     // configuration in the journal): only for the end of the program, before the lanes go.
     void Release();
@@ -100,6 +103,7 @@ private:
     QTimer redraw_;
     std::set<int> dirty_;
     bool closeWhenEnded_ = false;
+    std::function<void()> then_; // after the end of the rollout (StopThen)
 
     QGroupBox* grpOptions_ = nullptr;
     QLabel *lblImage_ = nullptr, *lblLocal_ = nullptr, *lblParallel_ = nullptr, *lblCanary_ = nullptr,
