@@ -271,13 +271,21 @@ TEST_F(RolloutWindow, SelectedRowsAreUpgradedAndKeepTheirConfiguration) {
     EXPECT_EQ(Find<QLabel>(rollout_, "lbl_Summary")->text(),
               GetLangText(QStringLiteral("lang_Rollout_Summary")).arg(3).arg(3).arg(0).arg(0).arg(0));
 
+    // The language switch writes the finished lines again, and the headers and the summary.
     const QString shots = qEnvironmentVariable("VARNIX_ROLLOUT_SHOTS");
-    if (!shots.isEmpty()) {
+    if (!shots.isEmpty())
         rollout_->grab().save(shots + QStringLiteral("/rollout_en.png"));
-        win_->SetLanguage(true);
+    win_->SetLanguage(true);
+    EXPECT_EQ(rollout_->windowTitle(), QStringLiteral("批量固件升级"));
+    EXPECT_TRUE(Cell(0, 5).startsWith(QStringLiteral("完成")))
+        << Cell(0, 5).toStdString(); // the Z3 adds its DNS
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("完成"));
+    EXPECT_EQ(Find<QTableWidget>(rollout_, "tbl_Modules")->horizontalHeaderItem(5)->text(),
+              QStringLiteral("结果"));
+    EXPECT_TRUE(Find<QLabel>(rollout_, "lbl_Summary")->text().startsWith(QStringLiteral("3 个模块")));
+    if (!shots.isEmpty())
         rollout_->grab().save(shots + QStringLiteral("/rollout_cn.png"));
-        win_->SetLanguage(false);
-    }
+    win_->SetLanguage(false);
 }
 
 TEST_F(RolloutWindow, StopStartsNoNewModuleAndClosingWaitsForTheOnesInFlight) {
