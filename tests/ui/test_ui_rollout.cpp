@@ -16,6 +16,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -222,6 +224,18 @@ TEST_F(RolloutWindow, SelectedRowsAreUpgradedAndKeepTheirConfiguration) {
     ClickRow(third, Qt::ControlModifier);
     ASSERT_EQ(win_->SelectedModules().size(), 3u);
     EXPECT_EQ(win_->SelectedDevice()->Mac, third);
+    // The menu opens by a right click on one of the selected rows, which keeps the selection.
+    {
+        auto* list = Find<QTreeView>(win_.get(), "lv_Dev");
+        const QPoint at = list->visualRect(list->model()->index(RowOf(first), 0)).center();
+        QTest::mousePress(list->viewport(), Qt::RightButton, Qt::NoModifier, at);
+        QTest::mouseRelease(list->viewport(), Qt::RightButton, Qt::NoModifier, at);
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list->viewport(), &menu);
+        ASSERT_EQ(win_->SelectedModules().size(), 3u);
+        EXPECT_EQ(win_->SelectedDevice()->Mac, first);
+        win_->PopupMenu()->hide();
+    }
 
     FirmwareUpgrade();
     EXPECT_EQ(singleUpgrades_, 1);
