@@ -187,6 +187,9 @@ void TRolloutWindow::ApplyRolloutTexts() {
 void TRolloutWindow::Open(const std::vector<TTarget>& modules) {
     if (!Running()) {
         targets_ = modules;
+        seenAt_.clear();
+        for (const TTarget& t : targets_)
+            seenAt_.emplace(MacKey(t.Mac.toStdString()), t.Address);
         job_.reset();
         link_.reset();
         dirty_.clear();
@@ -288,11 +291,8 @@ void TRolloutWindow::WriteLine(int row) {
     TRolloutLine line;
     if (job_ && row < static_cast<int>(job_->Modules().size())) {
         const TRolloutModule& m = job_->Modules()[static_cast<std::size_t>(row)];
-        QString seen;
-        for (const TTarget& t : targets_)
-            if (MacKey(t.Mac.toStdString()) == MacKey(m.Mac))
-                seen = t.Address;
-        line = LineOf(m, seen);
+        const auto seen = seenAt_.find(MacKey(m.Mac));
+        line = LineOf(m, seen != seenAt_.end() ? seen->second : QString());
     } else if (row < static_cast<int>(targets_.size())) {
         line.Mac = targets_[static_cast<std::size_t>(row)].Mac;
         line.Address = targets_[static_cast<std::size_t>(row)].Address;

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -98,6 +99,7 @@ private:
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;
     std::vector<TTarget> targets_;
+    std::map<std::string, QString> seenAt_; // MAC key -> address in the device list
     std::unique_ptr<IUpgradeLink> link_;
     std::unique_ptr<TRolloutJob> job_;
     QTimer redraw_;
