@@ -150,14 +150,21 @@ TEST(DeviceList, KeysExtendTheSelectionAndTheCurrentRowIsTheOneActedOn) {
     ASSERT_EQ(h.Win().SelectedModules().size(), 2u);
     EXPECT_EQ(h.Win().SelectedModules()[0].Mac, "00 1A 2B 3C 4D 5E");
     // Ctrl+Space takes the current row out of the selection: no row is current and selected, so
-    // a command item has no target, while the other row stays selected.
+    // nothing is read and a command item has no target, while the other row stays selected.
     QTest::keyClick(List(h), Qt::Key_Space, Qt::ControlModifier);
     EXPECT_FALSE(h.Win().SelectedDevice().has_value());
     EXPECT_EQ(h.Win().SelectedModules().size(), 1u);
-    // Ctrl+Up makes the selected row current again, and it is read.
+    // Space selects the current row again, and it is read.
+    h.DrainSinks();
+    QTest::keyClick(List(h), Qt::Key_Space);
+    ASSERT_TRUE(PumpUntil([&] { return !h.Z3.Drain(20).empty(); }));
+    EXPECT_EQ(h.Win().SelectedModules().size(), 2u);
+    EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 60");
+    // Ctrl+Up makes the other selected row current, and it is read.
     QTest::keyClick(List(h), Qt::Key_Up, Qt::ControlModifier);
     ASSERT_TRUE(PumpUntil([&] { return h.Win().CurrentMac() == u"001A2B3C4D5E"; }));
     EXPECT_FALSE(h.Z2.Drain(200).empty());
+    EXPECT_EQ(h.Win().SelectedModules().size(), 2u);
     EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 5E");
 }
 

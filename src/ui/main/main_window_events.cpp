@@ -92,13 +92,14 @@ bool TFrm_Main::DeviceListKey(QKeyEvent* event) {
         return false;
     if (std::find(std::begin(moving), std::end(moving), key) == std::end(moving))
         return true;
-    // The list handles the key after this filter; a current row it moved to is read then, as a
-    // click on it would read it.
+    // The list handles the key after this filter; a row that became current and selected by it
+    // (moved to, or selected by Space where it stood) is read then, as a click on it would read it.
     const QPersistentModelIndex before = ui->lv_Dev->currentIndex();
+    const bool wasSelected = SelectedRow().has_value();
     QMetaObject::invokeMethod(
         this,
-        [this, before] {
-            if (ui->lv_Dev->currentIndex() != QModelIndex(before) && SelectedRow())
+        [this, before, wasSelected] {
+            if (SelectedRow() && (ui->lv_Dev->currentIndex() != QModelIndex(before) || !wasSelected))
                 lv_DevClick();
         },
         Qt::QueuedConnection);
