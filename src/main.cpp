@@ -1,6 +1,6 @@
 // Program entry: options, the single-instance guard, then the windows in their start-up order
-// (main window, about box, password dialog, upgrade window, debugging window) and the event loop
-// until the main window closes.
+// (main window, about box, password dialog, upgrade window, rollout window, debugging window) and
+// the event loop until the main window closes.
 
 #include "app/about_dialog.h"
 #include "app/app_paths.h"
@@ -12,6 +12,12 @@
 #include "ui/common/hint_style.h"
 #include "ui/main/main_window.h"
 #include "ui/upgrade/upgrade_window.h"
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+#include "app/login.h"
+#include "lang/text_codec.h"
+#include "ui/main/lan_link.h"
+#include "ui/rollout/rollout_window.h"
+#endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW
 #include "ui/debug/data_debug.h"
 #endif
@@ -157,6 +163,27 @@ int main(int argc, char** argv) {
     mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); },
                                 upgrade);
     mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+    // Many rows selected: the rollout window, on the main window's lanes and clock.
+    TRolloutWindowOptions rolloutOptions;
+    rolloutOptions.Pool = &mainWindow.LanLink().Pool();
+    rolloutOptions.Clock = &mainWindow.LanLink().Clock();
+    rolloutOptions.Login = [] {
+        return TLogin{DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword)};
+    };
+    rolloutOptions.ProgramDir = options.ProgramDir;
+    rolloutOptions.LocalAddresses = upgradeOptions.LocalAddresses;
+    auto* rollout = new TRolloutWindow(rolloutOptions, &mainWindow);
+    mainWindow.SetRolloutOpener([rollout](const std::vector<TFoundModule>& modules) {
+        std::vector<TRolloutWindow::TTarget> targets;
+        for (const TFoundModule& m : modules)
+            targets.push_back({QString::fromStdString(m.Mac), BytesToDisplay(m.Ip)});
+        rollout->Open(targets);
+    });
+    mainWindow.SetCloseGuard([rollout] { return rollout->MayClose(); });
+    mainWindow.SetBeforeLanesGo([rollout] { rollout->Release(); });
+    mainWindow.AddTextsApplier([rollout] { rollout->ApplyRolloutTexts(); });
+#endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW
     Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
                               [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },
@@ -178,7 +205,29 @@ int main(int argc, char** argv) {
     // A termination signal closes the window as its Exit menu does: open modal dialogs are
     // dismissed first, then the window closes from the outer event loop (closing steps, settings
     // saved) and the program ends when it was the last window.
-    QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&mainWindow](int sig) {
+    // During a rollout the first signal stops it (no new module) and closes the program once the
+    // modules in flight have ended; a second one closes at once (each module's configuration was
+    // journalled before anything changed it, and a rerun resumes from there).
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+    int rolloutSignals = 0;
+#endif
+    QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&](int sig) {
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+        if (rollout->Running()) {
+            if (++rolloutSignals == 1) {
+                std::fprintf(stderr,
+                             "varnix: signal %d, stopping the rollout: closing once the modules in flight "
+                             "have ended (again: at once)\n",
+                             sig);
+                rollout->StopThen([&mainWindow, rollout] {
+                    rollout->close();
+                    mainWindow.close();
+                });
+                return;
+            }
+            rollout->Release();
+        }
+#endif
         std::fprintf(stderr, "varnix: signal %d, closing\n", sig);
         for (int i = 0; i < 8; ++i) {
             QWidget* modal = QApplication::activeModalWidget();

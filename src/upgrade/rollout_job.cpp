@@ -2,6 +2,7 @@
 
 #include "core/convert.h"
 #include "engine/find_job.h"
+#include "lang/text_codec.h"
 #include "upgrade/rollout_module.h"
 #include "upgrade/upgrade_server.h"
 
@@ -54,6 +55,18 @@ QString OutcomeName(TRolloutOutcome o) {
         return QStringLiteral("not-started");
     }
     return {};
+}
+
+TResult<TLogin> ParseLoginPair(const QString& text) {
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return TError{"login", text.toStdString(), "no ':' between the user name and the password"};
+    TLogin login{DisplayToBytes(text.left(colon)), DisplayToBytes(text.mid(colon + 1))};
+    if (TStatus fits = CheckLoginText("user", login.User); !fits)
+        return fits.Error();
+    if (TStatus fits = CheckLoginText("password", login.Password); !fits)
+        return fits.Error();
+    return login;
 }
 
 TRolloutJob::TRolloutJob(TLanePool& pool, TClock& clock, IUpgradeLink& link, TRolloutOptions options)

@@ -26,6 +26,7 @@
 // A view shows Modules() (one row per module: stage, transfer progress, outcome and detail) and
 // refreshes a row on OnModule.
 
+#include "core/result.h"
 #include "engine/clock.h"
 #include "engine/lane_pool.h"
 #include "engine/outcome.h"
@@ -68,6 +69,11 @@ struct TRolloutOptions {
 
 enum class TRolloutOutcome { Waiting, Running, Done, Skipped, Failed, NotStarted };
 QString OutcomeName(TRolloutOutcome o); // "waiting", "running", "done", "skipped", "failed", "not-started"
+
+// A log-in typed as "USER:PASS" (the first colon splits; a password may hold colons), each part
+// as the bytes sent. Both must fit their six-byte fields: a reset or a save with a longer one
+// would be refused module by module, after the module's firmware was already replaced.
+TResult<TLogin> ParseLoginPair(const QString& text);
 
 struct TUnrestoredField {
     QString Field;

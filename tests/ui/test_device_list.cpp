@@ -132,16 +132,40 @@ TEST(DeviceList, ClickRulesPerFamily) {
     EXPECT_EQ(h.Win().CurrentMac(), u"001A2B3C4D61");
 }
 
-TEST(DeviceList, KeysNeverMoveTheSelection) {
+TEST(DeviceList, KeysExtendTheSelectionAndTheCurrentRowIsTheOneActedOn) {
     TWindowHarness h;
     h.SearchWith({RowZ2, RowZ3});
     h.ClickRow(0);
     h.DrainSinks();
     List(h)->setFocus();
-    QTest::keyClick(List(h), Qt::Key_Down);
-    QTest::keyClick(List(h), Qt::Key_End);
+    // A letter (the list's type-ahead search) moves nothing and reads nothing.
+    QTest::keyClick(List(h), Qt::Key_P);
     EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 5E");
-    EXPECT_TRUE(h.Z3.Drain(50).empty());
+    // Shift+Down selects both rows; the new current row is read as a click on it would be, and
+    // is the one every item but "Firmware upgrade" acts on.
+    QTest::keyClick(List(h), Qt::Key_Down, Qt::ShiftModifier);
+    ASSERT_TRUE(PumpUntil([&] { return h.Win().CurrentMac() == u"001A2B3C4D60"; }));
+    EXPECT_FALSE(h.Z3.Drain(200).empty());
+    EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 60");
+    ASSERT_EQ(h.Win().SelectedModules().size(), 2u);
+    EXPECT_EQ(h.Win().SelectedModules()[0].Mac, "00 1A 2B 3C 4D 5E");
+    // Ctrl+Space takes the current row out of the selection: no row is current and selected, so
+    // nothing is read and a command item has no target, while the other row stays selected.
+    QTest::keyClick(List(h), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_FALSE(h.Win().SelectedDevice().has_value());
+    EXPECT_EQ(h.Win().SelectedModules().size(), 1u);
+    // Space selects the current row again, and it is read.
+    h.DrainSinks();
+    QTest::keyClick(List(h), Qt::Key_Space);
+    ASSERT_TRUE(PumpUntil([&] { return !h.Z3.Drain(20).empty(); }));
+    EXPECT_EQ(h.Win().SelectedModules().size(), 2u);
+    EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 60");
+    // Ctrl+Up makes the other selected row current, and it is read.
+    QTest::keyClick(List(h), Qt::Key_Up, Qt::ControlModifier);
+    ASSERT_TRUE(PumpUntil([&] { return h.Win().CurrentMac() == u"001A2B3C4D5E"; }));
+    EXPECT_FALSE(h.Z2.Drain(200).empty());
+    EXPECT_EQ(h.Win().SelectedModules().size(), 2u);
+    EXPECT_EQ(h.Win().SelectedDevice()->Mac, u"00 1A 2B 3C 4D 5E");
 }
 
 TEST(DeviceList, ReadRepliesOfTheClickedZ2RowReachTheHexPaneAndThePage) {

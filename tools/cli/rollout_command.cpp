@@ -140,13 +140,6 @@ private:
     std::vector<QString> shown_;
 };
 
-std::optional<TLogin> ParseLoginPair(const QString& text) {
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return std::nullopt;
-    return TLogin{DisplayToBytes(text.left(colon)), DisplayToBytes(text.mid(colon + 1))};
-}
-
 std::optional<int> ParseCount(const QString& text, int lo, int hi) {
     bool ok = false;
     const int v = text.toInt(&ok);
@@ -264,8 +257,10 @@ int RunRollout(const QStringList& args) {
             ParseLoginPair(parser.isSet(factory) ? parser.value(factory)
                                                  : env.value(QStringLiteral("VARNIX_FACTORY_LOGIN")));
         if (!l)
-            return usage(parser.isSet(factory) ? QStringLiteral("--factory-login: USER:PASS")
-                                               : QStringLiteral("VARNIX_FACTORY_LOGIN: USER:PASS"));
+            return usage(QStringLiteral("%1: USER:PASS (%2)")
+                             .arg(parser.isSet(factory) ? QStringLiteral("--factory-login")
+                                                        : QStringLiteral("VARNIX_FACTORY_LOGIN"),
+                                  Q(l.Error().Message)));
         o.FactoryLogin = *l;
     }
     for (const auto* t : {&timeout, &verifyTimeout}) {

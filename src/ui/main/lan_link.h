@@ -72,6 +72,7 @@ public:
     // The last read that ended well, and its module.
     const std::optional<TReadResult>& LastRead() const { return lastRead_; }
     TLanePool& Pool() { return pool_; }
+    TClock& Clock() { return clock_; }
 
 signals:
     // A save has ended (verified or not); the page is editable again.

@@ -216,6 +216,8 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
 }
 
 TFrm_Main::~TFrm_Main() {
+    if (beforeLanesGo_)
+        beforeLanesGo_();
     qApp->removeEventFilter(appHook_.get());
     if (!closed_)
         FormClose();
@@ -249,6 +251,10 @@ void TFrm_Main::FormClose() {
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
+    if (closeGuard_ && !closeGuard_()) {
+        event->ignore();
+        return;
+    }
     // A serial operation still running is cancelled there (the port closes at once).
     FormClose();
     event->accept();
@@ -621,10 +627,11 @@ void TFrm_Main::AddDeviceRow(TDeviceRow row) {
 }
 
 std::optional<int> TFrm_Main::SelectedRow() const {
-    const QModelIndexList rows = ui->lv_Dev->selectionModel()->selectedRows();
-    if (rows.isEmpty())
+    const QItemSelectionModel* selection = ui->lv_Dev->selectionModel();
+    const QModelIndex current = selection->currentIndex();
+    if (!current.isValid() || !selection->isRowSelected(current.row(), current.parent()))
         return std::nullopt;
-    return rows.first().row();
+    return current.row();
 }
 
 std::optional<TDeviceRef> TFrm_Main::SelectedDevice() {
@@ -727,7 +734,9 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
         return;
     }
     if (name == u"mni_FirmwareUp") {
-        if (upgradeOpener_) {
+        if (const auto modules = SelectedModules(); modules.size() > 1 && rolloutOpener_) {
+            rolloutOpener_(modules);
+        } else if (upgradeOpener_) {
             upgradeOpener_(row ? r.IP : QString(), row ? QString(r.Mac).remove(u' ') : QString());
         }
         return;

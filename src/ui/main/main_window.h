@@ -28,6 +28,7 @@ class QAction;
 class QMenu;
 class QScrollArea;
 class QLabel;
+class QKeyEvent;
 
 namespace Ui {
 class TFrm_Main;
@@ -86,6 +87,16 @@ public:
         upgradeOpener_ = std::move(open);
         upgradeSettings_ = settings;
     }
+    // Opens the rollout window with the modules of the selected rows: "Firmware upgrade" with more
+    // than one row selected. Without it, the upgrade window opens for the current row.
+    void SetRolloutOpener(std::function<void(const std::vector<TFoundModule>&)> open) {
+        rolloutOpener_ = std::move(open);
+    }
+    // Asked before the window closes; false keeps it open (a rollout with modules in flight).
+    void SetCloseGuard(std::function<bool()> mayClose) { closeGuard_ = std::move(mayClose); }
+    // Run first when the window is destroyed, while its lanes still exist: a window that works on
+    // them (the rollout's job) lets go of them here, since child windows are destroyed after.
+    void SetBeforeLanesGo(std::function<void()> release) { beforeLanesGo_ = std::move(release); }
     // Opens the debugging window with the Z2 page's work mode index, remote IP, local and remote port.
     using TDataDebugOpener = std::function<void(int workMode, const QString& remoteIP,
                                                 const QString& localPort, const QString& remotePort)>;
@@ -135,8 +146,12 @@ public:
     // The serial tab and the serial saves (owns the port component cm1).
     TSerialLink& SerialLink() { return *serial_; }
 
-    // The selected device-list row, if any.
+    // The current device-list row when it is selected: what every item but "Firmware upgrade"
+    // acts on, however many rows are selected.
     std::optional<TDeviceRef> SelectedDevice();
+    // The modules of every selected row, in list order, each once (a module seen through two
+    // adapters has two rows).
+    std::vector<TFoundModule> SelectedModules() const;
     // A save pressed with no row selected: layout without a device and the no-target hint in red.
     void NoTarget();
     // The module of the selected row, if any.
@@ -182,6 +197,9 @@ private:
     void rzpgcntrl_SrchTabClick();
     void lv_DevContextMenu(const QPoint& pos);
     bool ApplicationEvents1Message(QObject* watched, QEvent* event);
+    // A key of the device list: the ones that move or extend the selection go to the list, and
+    // a new current row is read as a click on it would be.
+    bool DeviceListKey(QKeyEvent* event);
     void FitWindowWidth();
     void ShowParamPage(int index);
     void OpenUrl(const QUrl& url);
@@ -218,6 +236,9 @@ private:
     TFrm_Pswd* pswd_ = nullptr;
     std::vector<std::function<void()>> textAppliers_;
     std::function<void(const QString&, const QString&)> upgradeOpener_;
+    std::function<void(const std::vector<TFoundModule>&)> rolloutOpener_;
+    std::function<bool()> closeGuard_;
+    std::function<void()> beforeLanesGo_;
     TDataDebugOpener dataDebugOpener_;
 
     int pageMode_ = -1;

@@ -1,7 +1,10 @@
 // The main window's settings target (what Cfg.ini reads and writes through it) and its event
-// filters: list keys and clicks, hover focus, and the wheel over the Z2 page.
+// filters: list keys and clicks, hover focus, and the wheel over the Z2 page; the selected rows.
 
 #include "ui/main/main_window.h"
+
+#include "core/convert.h"
+#include "ui/main/lan_link.h"
 #include "ui_main_window.h"
 
 #include <QKeyEvent>
@@ -9,6 +12,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <set>
 
 namespace varnix {
 
@@ -54,12 +60,8 @@ int TFrm_Main::checkedModel() const {
 // Events: list keys and clicks, hover focus, hints, the wheel over the Z2 page
 
 bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui->lv_Dev && event->type() == QEvent::KeyPress) {
-        // Every key is swallowed, so the selection changes only by mouse and always through the
-        // click handler. Tab still moves the focus on.
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        return key != Qt::Key_Tab && key != Qt::Key_Backtab;
-    }
+    if (watched == ui->lv_Dev && event->type() == QEvent::KeyPress)
+        return DeviceListKey(static_cast<QKeyEvent*>(event));
     if (watched == ui->lv_Dev->viewport()) {
         if (event->type() == QEvent::MouseMove) {
             ui->lv_Dev->setFocus();
@@ -76,6 +78,46 @@ bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFrm_Main::DeviceListKey(QKeyEvent* event) {
+    // The arrows, Home, End and the page keys move the current row (with Shift or Ctrl they
+    // extend the selection or move without selecting), Ctrl+Space toggles a row and Ctrl+A
+    // selects every row; Tab moves the focus on. Every other key is swallowed (type-ahead search
+    // would move the selection without a read).
+    static const int moving[] = {Qt::Key_Up,     Qt::Key_Down,     Qt::Key_Home, Qt::Key_End,
+                                 Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Space};
+    const int key = event->key();
+    if (key == Qt::Key_Tab || key == Qt::Key_Backtab || event->matches(QKeySequence::SelectAll))
+        return false;
+    if (std::find(std::begin(moving), std::end(moving), key) == std::end(moving))
+        return true;
+    // The list handles the key after this filter; a row that became current and selected by it
+    // (moved to, or selected by Space where it stood) is read then, as a click on it would read it.
+    const QPersistentModelIndex before = ui->lv_Dev->currentIndex();
+    const bool wasSelected = SelectedRow().has_value();
+    QMetaObject::invokeMethod(
+        this,
+        [this, before, wasSelected] {
+            if (SelectedRow() && (ui->lv_Dev->currentIndex() != QModelIndex(before) || !wasSelected))
+                lv_DevClick();
+        },
+        Qt::QueuedConnection);
+    return false;
+}
+
+std::vector<TFoundModule> TFrm_Main::SelectedModules() const {
+    QModelIndexList rows = ui->lv_Dev->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<TFoundModule> modules;
+    std::set<std::string> seen;
+    for (const QModelIndex& index : rows) {
+        const TDeviceRow& r = devices_->Row(index.row());
+        if (seen.insert(MacKey(r.Mac.toStdString())).second)
+            modules.push_back(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)));
+    }
+    return modules;
 }
 
 bool TFrm_Main::ApplicationEvents1Message(QObject* /*watched*/, QEvent* event) {
