@@ -1,16 +1,19 @@
 #include "app/pswd_dialog.h"
 
-#include "app/login.h"
+#include "app/app_context.h"
 #include "core/convert.h"
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "lang/text_codec.h"
 #include "ui_pswd_dialog.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+
+#include <cstdio>
 
 namespace varnix {
 
@@ -51,7 +54,8 @@ QPixmap LockIcon() {
 
 } // namespace
 
-TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFrm_Pswd>()) {
+TFrm_Pswd::TFrm_Pswd(TAppContext& context, QWidget* parent)
+    : QDialog(parent), ctx_(context), ui(std::make_unique<Ui::TFrm_Pswd>()) {
     ui->setupUi(this);
     // A fixed-size window without title-bar buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -62,8 +66,11 @@ TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
     ui->img1->setPixmap(PersonIcon());
     ui->img2->setPixmap(LockIcon());
 
-    ui->edt_UsrName->setText(LoginUserName);
-    ui->edt_Paswd->setText(LoginPassword);
+    ctx_.Login() = LoadLoginSettings(ctx_.Settings(), ctx_.Login());
+    ui->edt_UsrName->setText(ctx_.Login().UserName);
+    ui->edt_Paswd->setText(ctx_.Login().Password);
+    // Written at every end of the program, as the other windows write theirs.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { SaveSettings(); });
     // Where a log-in that does not fit is refused; the fixed height grows by its line.
     refused_ = new QLabel(this);
     refused_->setObjectName(QStringLiteral("lbl_Refused"));
@@ -111,9 +118,16 @@ void TFrm_Pswd::btn_OKClick() {
         }
     }
     refused_->hide();
-    LoginUserName = ui->edt_UsrName->text();
-    LoginPassword = ui->edt_Paswd->text();
+    ctx_.Login() = {ui->edt_UsrName->text(), ui->edt_Paswd->text()};
+    SaveSettings();
     accept();
+}
+
+TIniResult TFrm_Pswd::SaveSettings() {
+    const TIniResult saved = SaveLoginSettings(ctx_.Settings(), ctx_.Login());
+    if (!saved)
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(saved.Error));
+    return saved;
 }
 
 } // namespace varnix

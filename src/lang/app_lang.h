@@ -7,21 +7,14 @@
 
 namespace varnix {
 
-// The one language list of the run; null before InitLang and after FreeLang.
+// The language list of the newest application context; null while there is none.
 extern TLangList* LangList;
-
-// Creates LangList, registers the built-in table in its order, then loads (and, when absent,
-// writes) Lang.txt in `programDir`. Runs before the settings are loaded.
-void InitLang(const QString& programDir);
 
 // The text of `Key` (or of a text already shown) in the current language; a key found
 // nowhere, or any failure inside the lookup, gives the key itself.
 QString GetLangText(const QString& Key);
 
-// Registers the built-in table into `list` (what InitLang does before reading the file).
+// Registers the built-in table into `list`, in its order (before Lang.txt is read).
 void RegisterBuiltinTexts(TLangList& list);
-
-// Releases LangList.
-void FreeLang();
 
 } // namespace varnix

@@ -5,7 +5,6 @@
 
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
-#include "ui/common/hint_switch.h"
 #include "ui/debug/data_debug.h"
 #include "ui/main/main_window.h"
 #include "ui/upgrade/upgrade_window.h"
@@ -213,12 +212,12 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.Prompts = &h.Prompts;
     upgradeOptions.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &w);
+    auto* upgrade = new Tfrm_Upgrade(*h.Context, upgradeOptions, &w);
     w.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
     TDataDebugOptions debugOptions;
     debugOptions.ProgramDir = h.Home();
     debugOptions.Prompts = &h.Prompts;
-    auto* debug = new Tfrm_DataDebug(debugOptions, &w);
+    auto* debug = new Tfrm_DataDebug(*h.Context, debugOptions, &w);
     w.AddTextsApplier([debug] { debug->ApplyDataDebugTexts(); });
 
     auto* style = h.Find<QComboBox>("cbb_TCPStyle0");
@@ -228,7 +227,7 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
 
     for (const bool chinese : {false, true, false}) {
         // A status in the other language: exactly one row's text, and one with a number appended.
-        LangList->IsChinese = !chinese;
+        h.Context->Lang().IsChinese = !chinese;
         info->setText(Text("lang_Hint_UpTimeOut"));
         const QString withNumber = Text("lang_Hint_UpTimeOut") + QStringLiteral("3");
         appended->setText(withNumber);

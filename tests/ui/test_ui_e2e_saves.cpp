@@ -80,7 +80,8 @@ protected:
         o.SystemIsChinese = false;
         o.OpenUrl = [](const QUrl&) {};
         o.VerifyTimeoutMs = 8000;
-        win_ = std::make_unique<TFrm_Main>(o);
+        context_ = std::make_unique<TAppContext>(home_.path());
+        win_ = std::make_unique<TFrm_Main>(*context_, o);
         win_->show();
         Find<QPushButton>("btn_Search")->click();
         ASSERT_TRUE(PumpUntil([&] { return win_->DeviceCount() == modules.size(); }, 5000))
@@ -178,6 +179,7 @@ protected:
     QString state_;
     std::unique_ptr<TSimProcess> sim_;
     TScriptedPrompts prompts_;
+    std::unique_ptr<TAppContext> context_;
     std::unique_ptr<TFrm_Main> win_;
 };
 

@@ -140,9 +140,10 @@ TWindowHarness::TWindowHarness(bool chinese, const QString& programDir) {
     o.Now = [] { return QDateTime(QDate(2024, 1, 31), QTime(14, 25, 30)); };
     o.Clock = &Clock;
     o.SystemIsChinese = chinese;
-    win_ = std::make_unique<TFrm_Main>(o);
+    Context = std::make_unique<TAppContext>(o.ProgramDir);
+    win_ = std::make_unique<TFrm_Main>(*Context, o);
     About = std::make_unique<TFrm_About>(win_.get(), [this](const QUrl& url) { Opened.push_back(url); });
-    Pswd = std::make_unique<TFrm_Pswd>(win_.get());
+    Pswd = std::make_unique<TFrm_Pswd>(*Context, win_.get());
     win_->AttachAbout(About.get());
     win_->AttachPswd(Pswd.get());
     TFrm_About* about = About.get();

@@ -118,6 +118,8 @@ public:
     // The clock of the window's jobs: pauses, reply waits and verification move only when a test
     // advances it.
     TVirtualClock Clock;
+    // The harness's own context: each harness is a program of its own.
+    std::unique_ptr<TAppContext> Context;
     std::unique_ptr<TFrm_About> About;
     std::unique_ptr<TFrm_Pswd> Pswd;
 

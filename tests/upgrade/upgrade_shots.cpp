@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 using namespace varnix;
 
@@ -16,15 +17,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
     QDir().mkpath(dir);
-    LangList = new TLangList;
-    RegisterBuiltinTexts(*LangList);
+    QTemporaryDir home;
+    TAppContext context(home.path());
     TScriptedPrompts prompts;
     for (const bool chinese : {false, true}) {
-        LangList->IsChinese = chinese;
+        context.Lang().IsChinese = chinese;
         TUpgradeWindowOptions o;
         o.Prompts = &prompts;
         o.LocalAddresses = [] { return std::vector<std::string>{"192.168.0.10", "10.77.0.1"}; };
-        Tfrm_Upgrade w(o);
+        Tfrm_Upgrade w(context, o);
         w.setUpgradeFileName(QStringLiteral("/home/tech/firmware/vorz2-4017.bin"));
         w.Open(QStringLiteral("192.168.0.7"), QStringLiteral("00 1A 2B 3C 4D 5E"));
         const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
@@ -47,6 +48,5 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         w.grab().save(dir + QStringLiteral("/upgrade-port-") + lang + QStringLiteral(".png"));
     }
-    FreeLang();
     return 0;
 }

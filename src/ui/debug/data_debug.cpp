@@ -9,12 +9,15 @@
 #include "ui/debug/frame_cmd.h"
 #include "ui_data_debug.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
 #include <QWheelEvent>
+
+#include <cstdio>
 
 namespace varnix {
 
@@ -26,8 +29,9 @@ constexpr int RowsRangePx = CmdRowCount * 25 + 1;
 const QString CmdFileFilter = QStringLiteral("Txt File (*.txt);;All File (*)");
 } // namespace
 
-Tfrm_DataDebug::Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::Tfrm_DataDebug>()), options_(std::move(options)) {
+Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, QWidget* parent)
+    : QDialog(parent), ctx_(context), ui(std::make_unique<Ui::Tfrm_DataDebug>()),
+      options_(std::move(options)), cmdFilePath_(LoadCmdFilePath(context.Settings(), QString())) {
     ui->setupUi(this);
     if (options_.Prompts == nullptr)
         ownPrompts_ = std::make_unique<TQtPrompts>();
@@ -49,6 +53,10 @@ Tfrm_DataDebug::Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent)
     WireControls();
     WireSockets();
     ApplyDataDebugTexts();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (const TIniResult r = SaveCmdFilePath(ctx_.Settings(), cmdFilePath_); !r)
+            std::fprintf(stderr, "varnix: %s\n", qPrintable(r.Error));
+    });
 }
 
 Tfrm_DataDebug::~Tfrm_DataDebug() {
@@ -151,8 +159,7 @@ void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset) {
     ApplyDataDebugTexts();
     setWindowTitle(Text("lang_DataDebug_Title"));
     ApplyPreset(preset);
-    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
-    LoadCmdFile(path.isEmpty() ? DefaultCmdFile() : path);
+    LoadCmdFile(cmdFilePath_.isEmpty() ? DefaultCmdFile() : cmdFilePath_);
     ui->ScrollBox2->setFocus();
     ui->ScrollBox2->update();
     SetStatus(QString());
@@ -340,7 +347,7 @@ bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
 }
 
 void Tfrm_DataDebug::btnImportClick() {
-    const QString current = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    const QString current = cmdFilePath_;
     const auto chosen = prompts_->OpenFileName(this, QString(), options_.ProgramDir, CmdFileFilter);
     if (!chosen) {
         LoadCmdFile(current); // cancelled: the current list is read again
@@ -348,8 +355,8 @@ void Tfrm_DataDebug::btnImportClick() {
     }
     // The path is taken only for a file that reads as a command list, so that closing the window
     // cannot overwrite some other file with the rows.
-    if (LoadCmdFile(*chosen) && options_.SetCmdFilePath)
-        options_.SetCmdFilePath(*chosen);
+    if (LoadCmdFile(*chosen))
+        SetCmdFilePath(*chosen);
 }
 
 void Tfrm_DataDebug::btnExportClick() {
@@ -358,9 +365,14 @@ void Tfrm_DataDebug::btnExportClick() {
         return;
     if (QFileInfo(*chosen).suffix().isEmpty())
         *chosen += QStringLiteral(".txt");
-    if (options_.SetCmdFilePath)
-        options_.SetCmdFilePath(*chosen);
+    SetCmdFilePath(*chosen);
     SaveCmdFile(*chosen);
+}
+
+void Tfrm_DataDebug::SetCmdFilePath(const QString& path) {
+    cmdFilePath_ = path;
+    if (const TIniResult saved = SaveCmdFilePath(ctx_.Settings(), path); !saved)
+        prompts_->Message(this, QString(), saved.Error, IUserPrompts::Icon::Critical);
 }
 
 // --- Closing: every way (close button, Esc, code) ends here. ---
@@ -374,7 +386,7 @@ void Tfrm_DataDebug::done(int result) {
 }
 
 void Tfrm_DataDebug::FormClose() {
-    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    const QString& path = cmdFilePath_;
     SaveCmdFile(!path.isEmpty() && QFileInfo::exists(path) ? path : DefaultCmdFile());
     worker_.Stop();
     ++cycleRun_;

@@ -4,7 +4,6 @@
 #include "app/settings.h"
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
-#include "ui/common/hint_switch.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/main_window.h"
 #include "ui/main/pages/z1_page.h"
@@ -66,12 +65,12 @@ void TFrm_Main::ApplyMainTexts() {
 
 void TFrm_Main::SetLanguage(bool chinese) {
     (chinese ? ui->mni_Cn : ui->mni_En)->setChecked(true);
-    LangList->IsChinese = chinese;
+    ctx_.Lang().IsChinese = chinese;
     ApplyMainTexts();
     // About box, password dialog, upgrade window, debugging window, in the order added.
     for (const auto& apply : textAppliers_)
         apply();
-    const TIniResult saved = SaveIniLanguage(*LangList);
+    const TIniResult saved = SaveLanguage(ctx_.Settings(), chinese);
     if (!saved)
         prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
     // Longer texts may need a wider page.
@@ -94,17 +93,11 @@ void TFrm_Main::BringToFront() {
     }
 }
 
-void TFrm_Main::setHintsEnabled(bool enabled) {
-    THintSwitch::Instance().SetEnabled(enabled);
-}
 bool TFrm_Main::HintsEnabled() const {
-    return THintSwitch::Instance().Enabled();
-}
-void TFrm_Main::setHintHidePause(int ms) {
-    THintSwitch::Instance().SetHidePause(ms);
+    return ctx_.Hints().Enabled();
 }
 int TFrm_Main::HintHidePause() const {
-    return THintSwitch::Instance().HidePause();
+    return ctx_.Hints().HidePause();
 }
 
 } // namespace varnix

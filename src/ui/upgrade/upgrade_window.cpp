@@ -7,14 +7,17 @@
 #include "ui_upgrade_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <cstdio>
+
 namespace varnix {
 
-Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)), ui(std::make_unique<Ui::Tfrm_Upgrade>()) {
+Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, QWidget* parent)
+    : QDialog(parent), ctx_(context), options_(std::move(options)), ui(std::make_unique<Ui::Tfrm_Upgrade>()) {
     if (options_.Prompts) {
         prompts_ = options_.Prompts;
     } else {
@@ -30,7 +33,15 @@ Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
     connect(ui->btn_Program, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ProgramClick);
     connect(ui->btn_Exit, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ExitClick);
     connect(ui->cbbSvrIP, &TDropDownCombo::DropDown, this, &Tfrm_Upgrade::cbbSvrIPDropDown);
-    LoadIniUpgrade(*this);
+    const TUpgradeSettings saved = LoadUpgradeSettings(ctx_.Settings());
+    setUpgradeIP(saved.IP);
+    setUpgradeMAC(saved.MAC);
+    setUpgradeFileName(saved.FileName);
+    // Written at every end of the program too: a window never opened keeps what it read.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (const TIniResult r = SaveSettings(); !r)
+            std::fprintf(stderr, "varnix: %s\n", qPrintable(r.Error));
+    });
     ApplyUpgradeTexts();
 }
 
@@ -114,6 +125,12 @@ void Tfrm_Upgrade::btn_ExitClick() {
     closing_ = true;
     close();
     closing_ = false;
+    if (const TIniResult saved = SaveSettings(); !saved)
+        prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
+}
+
+TIniResult Tfrm_Upgrade::SaveSettings() {
+    return SaveUpgradeSettings(ctx_.Settings(), {upgradeIP(), upgradeMAC(), upgradeFileName()});
 }
 
 void Tfrm_Upgrade::closeEvent(QCloseEvent* event) {
