@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     QPlainTextEdit edit;
     edit.resize(700, 400);
     edit.show();
-    TLogPane pane(&edit, true);
+    TLogPane pane(&edit, true, TTexts(context.Lang()));
     const QString dumps[3] = {Dump(302, 1), Dump(130, 2), Dump(85, 3)};
     const QColor green(0, 128, 0);
 

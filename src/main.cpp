@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     // single-instance guard, since it removes the settings file's stale temporary files.
     TAppContext context(options.ProgramDir);
     TFrm_Main mainWindow(context, options);
-    TFrm_About about(&mainWindow);
+    TFrm_About about(context, &mainWindow);
     // The password dialog, the upgrade and the debugging window write their settings keys at the
     // end of the program (after the main window's, which it writes as it closes) in this order.
     TFrm_Pswd pswd(context, &mainWindow);

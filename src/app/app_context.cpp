@@ -19,20 +19,10 @@ TAppContext::TAppContext(const QString& programDir)
     if (!lang_.FileError.isEmpty())
         std::fprintf(stderr, "varnix: %s\n", qPrintable(lang_.FileError));
     RemoveStaleTempFiles(settings_.Path());
-    LangList = &lang_;
-}
-
-TAppContext::~TAppContext() {
-    if (LangList == &lang_)
-        LangList = nullptr;
 }
 
 QString TAppContext::Text(const QString& key) const {
-    try {
-        return lang_.GetText(key);
-    } catch (...) {
-        return key;
-    }
+    return LookUpText(lang_, key);
 }
 
 } // namespace varnix

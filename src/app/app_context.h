@@ -21,7 +21,6 @@ public:
     // program runs per directory (the single-instance guard comes first), so any is a leftover
     // of a copy killed mid-write.
     explicit TAppContext(const QString& programDir);
-    ~TAppContext();
     TAppContext(const TAppContext&) = delete;
     TAppContext& operator=(const TAppContext&) = delete;
 

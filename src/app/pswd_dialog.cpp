@@ -2,7 +2,6 @@
 
 #include "app/app_context.h"
 #include "core/convert.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "lang/text_codec.h"
 #include "ui_pswd_dialog.h"
@@ -86,7 +85,9 @@ TFrm_Pswd::TFrm_Pswd(TAppContext& context, QWidget* parent)
 TFrm_Pswd::~TFrm_Pswd() = default;
 
 void TFrm_Pswd::ApplyPswdTexts() {
-    SetTexts({{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
+    TTexts(ctx_.Lang())
+        .SetTexts(
+            {{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
 }
 
 void TFrm_Pswd::ShowModal() {
@@ -109,7 +110,7 @@ void TFrm_Pswd::btn_OKClick() {
     for (const auto& [edit, key] : edits) {
         const std::string bytes = DisplayToBytes(edit->text());
         if (!CheckLoginText(std::string(), bytes)) {
-            refused_->setText(GetLangText(QString::fromLatin1(key)).arg(RemoveSpaces(bytes).size()));
+            refused_->setText(ctx_.Text(key).arg(RemoveSpaces(bytes).size()));
             refused_->show();
             setFixedSize(322, 145 + refused_->sizeHint().height());
             edit->setFocus();

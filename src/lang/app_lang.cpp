@@ -4,20 +4,16 @@
 
 namespace varnix {
 
-TLangList* LangList = nullptr;
-
 void RegisterBuiltinTexts(TLangList& list) {
     for (const TLangRow& row : BuiltinLangTable())
         list.AddText(QString::fromUtf8(row.Name), QString::fromUtf8(row.Cn), QString::fromUtf8(row.En));
 }
 
-QString GetLangText(const QString& Key) {
-    if (!LangList)
-        return Key;
+QString LookUpText(const TLangList& list, const QString& key) {
     try {
-        return LangList->GetText(Key);
+        return list.GetText(key);
     } catch (...) {
-        return Key;
+        return key;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The program-wide language list and the one lookup every window and message uses.
+// The built-in texts and the one lookup every window and message uses, on a language list the
+// caller holds (the application context's).
 
 #include "lang/lang_list.h"
 
@@ -7,12 +8,9 @@
 
 namespace varnix {
 
-// The language list of the newest application context; null while there is none.
-extern TLangList* LangList;
-
-// The text of `Key` (or of a text already shown) in the current language; a key found
+// The text of `key` (or of a text already shown) in the current language of `list`; a key found
 // nowhere, or any failure inside the lookup, gives the key itself.
-QString GetLangText(const QString& Key);
+QString LookUpText(const TLangList& list, const QString& key);
 
 // Registers the built-in table into `list`, in its order (before Lang.txt is read).
 void RegisterBuiltinTexts(TLangList& list);

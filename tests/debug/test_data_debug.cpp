@@ -158,7 +158,7 @@ TEST(DataDebugRows, HexToggleRenameAndTheAllBoxes) {
     h.Prompts.NextInput(QStringLiteral("R&D"));
     row->Rename();
     EXPECT_TRUE(row->Name().isEmpty());
-    EXPECT_EQ(h.Prompts.Messages().back().text, GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")));
+    EXPECT_EQ(h.Prompts.Messages().back().text, h.Context.Text("lang_Hint_FrameCmd_NoAmp"));
 
     h.Win->CmdRow(0)->SetRow({false, QStringLiteral("n"), QStringLiteral("hi"), false, QString()});
     h.Win->CmdRow(1)->SetRow({false, QStringLiteral("n"), QStringLiteral("6869"), true, QString()});

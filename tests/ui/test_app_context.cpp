@@ -26,7 +26,55 @@ QByteArray IniBytes(const QString& home) {
     QFile f(home + QStringLiteral("/Cfg.ini"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// Whether a help event on `widget` puts a hint on screen.
+bool HintShows(QWidget* widget) {
+    QToolTip::hideText(); // hides after a short fade
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
+    QHelpEvent e(QEvent::ToolTip, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(widget, &e);
+    const bool shown = QToolTip::isVisible();
+    QToolTip::hideText();
+    return shown;
+}
+
 } // namespace
+
+TEST(AppContext, TwoContextsShareNothing) {
+    TWindowHarness english(false);
+    TWindowHarness chinese(true);
+    auto* enSearch = english.Find<QPushButton>("btn_Search");
+    auto* cnSearch = chinese.Find<QPushButton>("btn_Search");
+    EXPECT_EQ(enSearch->text(), u"Search Device");
+    EXPECT_EQ(cnSearch->text(), QString::fromUtf8("搜索设备"));
+
+    // A language switch in one program changes its own windows and file only.
+    english.Win().SetLanguage(true);
+    chinese.Win().SetLanguage(false);
+    EXPECT_EQ(enSearch->text(), QString::fromUtf8("搜索设备"));
+    EXPECT_EQ(cnSearch->text(), u"Search Device");
+    EXPECT_EQ(english.Pswd->windowTitle(), english.Context->Text("lang_Log_Title"));
+    EXPECT_NE(english.Pswd->windowTitle(), chinese.Pswd->windowTitle());
+    EXPECT_TRUE(IniBytes(english.Home()).contains("Language=1"));
+    EXPECT_TRUE(IniBytes(chinese.Home()).contains("Language=0"));
+
+    // Hints switched off in one program stay on in the other, dialogs included.
+    english.Find<QAction>("mni_Hint")->trigger();
+    EXPECT_FALSE(english.Win().HintsEnabled());
+    EXPECT_TRUE(chinese.Win().HintsEnabled());
+    english.Pswd->show();
+    chinese.Pswd->show();
+    auto* enEdit = english.Pswd->findChild<QWidget*>(QStringLiteral("edt_UsrName"));
+    auto* cnEdit = chinese.Pswd->findChild<QWidget*>(QStringLiteral("edt_UsrName"));
+    EXPECT_FALSE(HintShows(enEdit));
+    EXPECT_TRUE(HintShows(cnEdit));
+
+    // A log-in taken in one program is not carried by the other's commands.
+    english.Pswd->findChild<QLineEdit*>(QStringLiteral("edt_UsrName"))->setText(QStringLiteral("abc"));
+    english.Pswd->findChild<QPushButton*>(QStringLiteral("btn_OK"))->click();
+    EXPECT_EQ(english.Context->Login().UserName, u"abc");
+    EXPECT_EQ(chinese.Context->Login().UserName, u"vesta");
+}
 
 TEST(AppContext, EachWindowKeepsItsOwnKeysWithoutTheMainWindow) {
     QTemporaryDir home;

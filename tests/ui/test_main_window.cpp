@@ -34,7 +34,7 @@ using namespace varnix::test;
 namespace {
 
 QString L(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
+    return EnglishText(key);
 }
 
 std::set<QString> EnabledPopupItems(TFrm_Main& w) {

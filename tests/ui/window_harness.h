@@ -128,6 +128,9 @@ private:
     std::unique_ptr<TFrm_Main> win_;
 };
 
+// The built-in English text of a key (what a harness's windows show until a switch).
+QString EnglishText(const char* key);
+
 // Runs the event loop until done() holds or ms pass; whether it held. (QTest's QTRY macros
 // report to QTest, not to GoogleTest, so the tests use this instead.)
 bool PumpUntil(const std::function<bool()>& done, int ms = 3000);

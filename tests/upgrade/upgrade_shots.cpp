@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         w.grab().save(dir + QStringLiteral("/upgrade-idle-") + lang + QStringLiteral(".png"));
         // A run in progress: what the window shows after block 120 of a 256 KiB image.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
-            ->setText(GetLangText(QStringLiteral("lang_Hint_UpProgress")) + QStringLiteral("23%"));
+            ->setText(context.Text("lang_Hint_UpProgress") + QStringLiteral("23%"));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(23);
         w.findChild<QPushButton*>(QStringLiteral("btn_Program"))->setEnabled(false);
         w.findChild<QPushButton*>(QStringLiteral("btn_Exit"))->setEnabled(false);
@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
         w.grab().save(dir + QStringLiteral("/upgrade-run-") + lang + QStringLiteral(".png"));
         // A port that cannot be used.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
-            ->setText(GetLangText(QStringLiteral("lang_Hint_Upfailed")) + QStringLiteral(" ") +
-                      GetLangText(QStringLiteral("lang_Hint_UpPortDenied"))
+            ->setText(context.Text("lang_Hint_Upfailed") + QStringLiteral(" ") +
+                      context.Text("lang_Hint_UpPortDenied")
                           .arg(QStringLiteral("67"), QStringLiteral("/usr/bin/varnix")));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(0);
         QApplication::processEvents();

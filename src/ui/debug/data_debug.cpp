@@ -2,7 +2,6 @@
 
 #include "debug/recv_model.h"
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui/common/screen_fit.h"
@@ -30,7 +29,7 @@ const QString CmdFileFilter = QStringLiteral("Txt File (*.txt);;All File (*)");
 } // namespace
 
 Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, QWidget* parent)
-    : QDialog(parent), ctx_(context), ui(std::make_unique<Ui::Tfrm_DataDebug>()),
+    : QDialog(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::Tfrm_DataDebug>()),
       options_(std::move(options)), cmdFilePath_(LoadCmdFilePath(context.Settings(), QString())) {
     ui->setupUi(this);
     if (options_.Prompts == nullptr)
@@ -65,7 +64,7 @@ Tfrm_DataDebug::~Tfrm_DataDebug() {
 }
 
 QString Tfrm_DataDebug::Text(const char* key) const {
-    return varnix::Text(key);
+    return texts_.Text(key);
 }
 
 bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
@@ -75,7 +74,7 @@ bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
 void Tfrm_DataDebug::CreateCmdRows() {
     auto* box = ui->ScrollBox2Contents;
     for (int i = 0; i < CmdRowCount; ++i) {
-        auto* row = new TFrameCmd(i, *prompts_, box);
+        auto* row = new TFrameCmd(i, *prompts_, texts_, box);
         ui->lay_Rows->addWidget(row);
         connect(row, &TFrameCmd::SendClicked, this, &Tfrm_DataDebug::SendRow);
         connect(row, &TFrameCmd::Changed, this, &Tfrm_DataDebug::UpdateCycleRows);
@@ -124,22 +123,22 @@ void Tfrm_DataDebug::WireControls() {
 
 void Tfrm_DataDebug::ApplyDataDebugTexts() {
     auto& u = *ui;
-    SetTexts({{this, "lang_DataDebug_Title"},
-              {u.lblProtocol, "lang_DataDebug_lblProtocol"},
-              {u.chkChooseAll, "lang_DataDebug_chkChooseAll"},
-              {u.btnClearAll, "lang_DataDebug_btnClearAll"},
-              {u.btnImport, "lang_DataDebug_btnImport"},
-              {u.btnExport, "lang_DataDebug_btnExport"},
-              {u.lblDelay, "lang_DataDebug_lblDelay"},
-              {u.lblCycleInternal, "lang_DataDebug_lblCycleInternal"},
-              {u.btnCycleSend, "lang_DataDebug_btnCycleSend"},
-              {u.lblRemote, "lang_DataDebug_lblRemote"},
-              {u.grpRecv, "lang_DataDebug_grpRecv"},
-              {u.btnRecvClear, "lang_DataDebug_btnRecvClear"}});
+    texts_.SetTexts({{this, "lang_DataDebug_Title"},
+                     {u.lblProtocol, "lang_DataDebug_lblProtocol"},
+                     {u.chkChooseAll, "lang_DataDebug_chkChooseAll"},
+                     {u.btnClearAll, "lang_DataDebug_btnClearAll"},
+                     {u.btnImport, "lang_DataDebug_btnImport"},
+                     {u.btnExport, "lang_DataDebug_btnExport"},
+                     {u.lblDelay, "lang_DataDebug_lblDelay"},
+                     {u.lblCycleInternal, "lang_DataDebug_lblCycleInternal"},
+                     {u.btnCycleSend, "lang_DataDebug_btnCycleSend"},
+                     {u.lblRemote, "lang_DataDebug_lblRemote"},
+                     {u.grpRecv, "lang_DataDebug_grpRecv"},
+                     {u.btnRecvClear, "lang_DataDebug_btnRecvClear"}});
     // The connect button's caption is also the role's state (start, stop, connect, disconnect):
     // it is turned into the same row's text of the current language, never reset.
     u.btnConnet->setText(u.btnConnet->text().isEmpty() ? Text("lang_DataDebug_btnConnet")
-                                                       : GetLangText(u.btnConnet->text()));
+                                                       : texts_.Text(u.btnConnet->text()));
     u.lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
 }
 

@@ -9,6 +9,7 @@
 #include "app/app_context.h"
 #include "debug/cmd_file.h"
 #include "debug/cycle_worker.h"
+#include "lang/apply_texts.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -126,6 +127,7 @@ private:
     void ShowReceived(const QString& peer, const QByteArray& data);
 
     TAppContext& ctx_;
+    TTexts texts_;
     std::unique_ptr<Ui::Tfrm_DataDebug> ui;
     TDataDebugOptions options_;
     QString cmdFilePath_;

@@ -4,7 +4,6 @@
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
@@ -71,7 +70,7 @@ private:
 } // namespace
 
 TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent)
-    : QMainWindow(parent), ctx_(context), ui(std::make_unique<Ui::TFrm_Main>()),
+    : QMainWindow(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::TFrm_Main>()),
       options_(std::move(options)) {
     ui->setupUi(this);
     // The panels sit in a scroll box without a frame: on a screen too small for the widest page
@@ -101,8 +100,8 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     ui->redt_Log->setFont(paneFont);
     ui->redt_Hex->setFont(paneFont);
 
-    log_ = new TLogPane(ui->redt_Log, false, this);
-    hex_ = new TLogPane(ui->redt_Hex, true, this);
+    log_ = new TLogPane(ui->redt_Log, false, texts_, this);
+    hex_ = new TLogPane(ui->redt_Hex, true, texts_, this);
 
     devices_ = new TDeviceListModel(this);
     ui->lv_Dev->setModel(devices_);
@@ -137,7 +136,8 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
              return b;
          },
          QString::fromStdString(options_.Udp.DestinationAddr),
-         [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); }},
+         [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); },
+         texts_},
         this);
 
     // The two status-bar panels; the program writes nothing into them.

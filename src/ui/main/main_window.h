@@ -148,6 +148,7 @@ public:
     void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
     IUserPrompts& Prompts() override { return *prompts_; }
     void OpenDataDebug() override;
+    const TTexts& Texts() const override { return texts_; }
 
     // --- The controls behind the window's settings keys. ---
     void setLanguageChecked(bool chinese);
@@ -168,6 +169,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QString Text(const char* key) const { return texts_.Text(key); }
     void FormCreate();
     void FormClose();
     // Language, hint switch, serial port and model from the settings file, and back.
@@ -192,6 +194,7 @@ private:
     void SetVisibleIfPresent(const char* name, bool visible);
 
     TAppContext& ctx_;
+    TTexts texts_;
     std::unique_ptr<Ui::TFrm_Main> ui;
     TMainOptions options_;
     std::unique_ptr<TQtPrompts> ownPrompts_;

@@ -8,6 +8,7 @@
 // btn_Exit, disabled during a run, is the only way out.
 
 #include "app/app_context.h"
+#include "lang/apply_texts.h"
 #include "upgrade/upgrade_runner.h"
 
 #include <QDialog>
@@ -67,6 +68,7 @@ private:
     void Show(const TUpgradeOutput& out);
 
     TAppContext& ctx_;
+    TTexts texts_;
     TUpgradeWindowOptions options_;
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;

@@ -47,6 +47,10 @@ public:
     void WriteLog(const QString& text, const QColor& colour) override { Log.emplace_back(text, colour); }
     IUserPrompts& Prompts() override { return Scripted; }
     void OpenDataDebug() override { ++DataDebugOpened; }
+    const TTexts& Texts() const override { return texts_; }
+
+private:
+    TTexts texts_{Context().Lang()};
 };
 
 } // namespace varnix::pagetest
