@@ -172,12 +172,10 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir home;
-    InitLang(home.path());
+    TAppContext context(home.path());
     TScriptedPrompts prompts;
-    QString path;
     {
-        Tfrm_DataDebug w(
-            {home.path(), &prompts, [&] { return path; }, [&](const QString& p) { path = p; }, true});
+        Tfrm_DataDebug w(context, {home.path(), &prompts, true});
         w.PrepareShow({-1, {}, {}, {}});
         w.show();
         OpenUdp(w);
@@ -186,6 +184,5 @@ int main(int argc, char** argv) {
         Flood(w, 10000);
         w.close();
     }
-    FreeLang();
     return 0;
 }

@@ -340,7 +340,8 @@ bool WindowPart(long count, double seconds) {
     o.Prompts = &prompts;
     o.SystemIsChinese = false;
     o.OpenUrl = [](const QUrl&) {};
-    TFrm_Main w(o);
+    TAppContext context(o.ProgramDir);
+    TFrm_Main w(context, o);
     w.show();
     QApplication::processEvents();
     const double rssBefore = RssMb();

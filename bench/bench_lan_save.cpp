@@ -10,6 +10,7 @@
 //
 // Bounded: each operation ends with its result or after 20 s; the simulator stops with --duration.
 
+#include "app/app_context.h"
 #include "ui/common/prompts.h"
 #include "ui/main/lan_link.h"
 #include "ui/main/log_pane.h"
@@ -93,7 +94,8 @@ TRun OneRun(int index) {
     o.SystemIsChinese = false;
     o.OpenUrl = [](const QUrl&) {};
     o.Udp.LocalAddresses = NamespaceAddresses;
-    TFrm_Main w(o);
+    TAppContext context(home.path());
+    TFrm_Main w(context, o);
     w.show();
     w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
     QElapsedTimer wait;

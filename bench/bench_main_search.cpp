@@ -48,7 +48,8 @@ TRun OneRun(int modules) {
             list.push_back(ip.toStdString());
         return list;
     };
-    TFrm_Main w(o);
+    TAppContext context(o.ProgramDir);
+    TFrm_Main w(context, o);
     w.show();
     QApplication::processEvents();
 

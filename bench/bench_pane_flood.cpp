@@ -6,7 +6,7 @@
 //
 // Local only: no socket is opened.
 
-#include "lang/app_lang.h"
+#include "app/app_context.h"
 #include "ui/main/log_pane.h"
 
 #include <QApplication>
@@ -43,12 +43,12 @@ QString Dump(int bytes, int seed) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QTemporaryDir home;
-    InitLang(home.path()); // the "older lines dropped" note comes from the string table
+    TAppContext context(home.path()); // the "older lines dropped" note comes from the string table
     const long total = argc > 1 ? std::atol(argv[1]) : 1000000;
     QPlainTextEdit edit;
     edit.resize(700, 400);
     edit.show();
-    TLogPane pane(&edit, true);
+    TLogPane pane(&edit, true, TTexts(context.Lang()));
     const QString dumps[3] = {Dump(302, 1), Dump(130, 2), Dump(85, 3)};
     const QColor green(0, 128, 0);
 

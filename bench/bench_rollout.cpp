@@ -23,8 +23,8 @@
 // run in that part: 17.6 ms). The earlier stand-in table, written on every row event, measured
 // busy runs of 15-28 ms.
 
+#include "app/app_context.h"
 #include "engine/lan_session.h"
-#include "lang/app_lang.h"
 #include "ui/rollout/rollout_form.h"
 #include "ui/rollout/rollout_window.h"
 
@@ -74,7 +74,8 @@ TPart Run(const std::vector<std::string>& macs, const TRolloutForm& form, const 
     wo.Clock = &session.Clock();
     wo.Login = [] { return TLogin{"tech", "s3cret"}; };
     wo.ProgramDir = home;
-    TRolloutWindow view(wo);
+    TAppContext context(home);
+    TRolloutWindow view(context, wo);
     std::vector<TRolloutWindow::TTarget> targets;
     for (const std::string& mac : macs)
         targets.push_back({QString::fromStdString(mac), {}});
@@ -161,7 +162,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     QTemporaryDir dir;
-    InitLang(dir.path()); // the view's texts as a user sees them
     const QString net = pc.section(QLatin1Char('.'), 0, 2);
     QJsonArray modules;
     for (int i = 0; i <= 40; ++i) {

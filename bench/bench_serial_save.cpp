@@ -86,7 +86,8 @@ TRun OneRun(const QString& link) {
     o.OpenUrl = [](const QUrl&) {};
     o.Udp.IncludeLoopback = true;
     o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    TFrm_Main w(o);
+    TAppContext context(o.ProgramDir);
+    TFrm_Main w(context, o);
     w.show();
     w.findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(1);
     w.findChild<QComboBox*>(QStringLiteral("cbb_SelectCom"))->setEditText(link);

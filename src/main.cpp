@@ -1,8 +1,9 @@
-// Program entry: options, the single-instance guard, then the windows in their start-up order
-// (main window, about box, password dialog, upgrade window, rollout window, debugging window) and
-// the event loop until the main window closes.
+// Program entry: options, the single-instance guard, the application context, then the windows
+// in their start-up order (main window, about box, password dialog, upgrade window, rollout
+// window, debugging window) and the event loop until the main window closes.
 
 #include "app/about_dialog.h"
+#include "app/app_context.h"
 #include "app/app_paths.h"
 #include "app/pswd_dialog.h"
 #include "app/quit_signals.h"
@@ -143,14 +144,20 @@ int main(int argc, char** argv) {
     QApplication::setStyle(new THintStyle(QApplication::style()->name()));
     StyleHints();
 
-    TFrm_Main mainWindow(options);
-    TFrm_About about(&mainWindow);
-    TFrm_Pswd pswd(&mainWindow);
+    // Shared by every window and made before them: each takes it by reference. After the
+    // single-instance guard, since it removes the settings file's stale temporary files.
+    TAppContext context(options.ProgramDir);
+    TFrm_Main mainWindow(context, options);
+    TFrm_About about(context, &mainWindow);
+    // The password dialog, the upgrade and the debugging window write their settings keys at the
+    // end of the program (after the main window's, which it writes as it closes) in this order.
+    TFrm_Pswd pswd(context, &mainWindow);
     mainWindow.AttachAbout(&about);
     mainWindow.AttachPswd(&pswd);
     mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
     mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
-    // A child of the main window, so it outlives the main window's settings save on close.
+    // A child of the main window: its dialog is modal over it, and its hints follow the main
+    // window's switch.
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.LocalAddresses = [udp = options.Udp] {
         if (udp.LocalAddresses)
@@ -159,21 +166,20 @@ int main(int argc, char** argv) {
         GetLocalIPList(list, udp.IncludeLoopback);
         return list;
     };
-    auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &mainWindow);
-    mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); },
-                                upgrade);
+    auto* upgrade = new Tfrm_Upgrade(context, upgradeOptions, &mainWindow);
+    mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); });
     mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
 #ifdef VARNIX_HAS_ROLLOUT_WINDOW
     // Many rows selected: the rollout window, on the main window's lanes and clock.
     TRolloutWindowOptions rolloutOptions;
     rolloutOptions.Pool = &mainWindow.LanLink().Pool();
     rolloutOptions.Clock = &mainWindow.LanLink().Clock();
-    rolloutOptions.Login = [] {
-        return TLogin{DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword)};
+    rolloutOptions.Login = [&context] {
+        return TLogin{DisplayToBytes(context.Login().UserName), DisplayToBytes(context.Login().Password)};
     };
     rolloutOptions.ProgramDir = options.ProgramDir;
     rolloutOptions.LocalAddresses = upgradeOptions.LocalAddresses;
-    auto* rollout = new TRolloutWindow(rolloutOptions, &mainWindow);
+    auto* rollout = new TRolloutWindow(context, rolloutOptions, &mainWindow);
     mainWindow.SetRolloutOpener([rollout](const std::vector<TFoundModule>& modules) {
         std::vector<TRolloutWindow::TTarget> targets;
         for (const TFoundModule& m : modules)
@@ -185,9 +191,7 @@ int main(int argc, char** argv) {
     mainWindow.AddTextsApplier([rollout] { rollout->ApplyRolloutTexts(); });
 #endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW
-    Tfrm_DataDebug dataDebug({options.ProgramDir, nullptr, [&mainWindow] { return mainWindow.cmdFilePath(); },
-                              [&mainWindow](const QString& p) { mainWindow.setCmdFilePath(p); },
-                              options.Udp.IncludeLoopback},
+    Tfrm_DataDebug dataDebug(context, {options.ProgramDir, nullptr, options.Udp.IncludeLoopback},
                              &mainWindow);
     mainWindow.AddTextsApplier([&dataDebug] { dataDebug.ApplyDataDebugTexts(); });
     mainWindow.SetDataDebugOpener([&dataDebug](int workMode, const QString& remoteIP,

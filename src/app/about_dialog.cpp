@@ -1,5 +1,6 @@
 #include "app/about_dialog.h"
 
+#include "app/app_context.h"
 #include "lang/apply_texts.h"
 #include "ui_about_dialog.h"
 
@@ -36,8 +37,9 @@ QPixmap AboutPicture() {
 
 } // namespace
 
-TFrm_About::TFrm_About(QWidget* parent, std::function<void(const QUrl&)> openUrl)
-    : QDialog(parent), ui(std::make_unique<Ui::TFrm_About>()), openUrl_(std::move(openUrl)) {
+TFrm_About::TFrm_About(TAppContext& context, QWidget* parent, std::function<void(const QUrl&)> openUrl)
+    : QDialog(parent), texts_(context.Lang()), ui(std::make_unique<Ui::TFrm_About>()),
+      openUrl_(std::move(openUrl)) {
     ui->setupUi(this);
     // A fixed-size window with the system menu only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -65,15 +67,15 @@ QString TFrm_About::VersionText() {
 
 void TFrm_About::ApplyAboutTexts() {
     // lang_About_Description has no row: the hidden label receives the key itself.
-    SetTexts({{this, "lang_About_Title"},
-              {ui->lbl_SoftName, "lang_About_SoftName"},
-              {ui->lbl_About_version, "lang_About_Version"},
-              {ui->lbl_Aboutl_Description, "lang_About_Description"},
-              {ui->lbl_About_Contact, "lang_About_Contact"},
-              {ui->lbl_About_Website, "lang_About_Website"},
-              {ui->lbl_About_Tel, "lang_About_Tel"},
-              {ui->lbl_About_Email, "lang_About_Email"},
-              {ui->btn_About_Yes, "lang_About_OK"}});
+    texts_.SetTexts({{this, "lang_About_Title"},
+                     {ui->lbl_SoftName, "lang_About_SoftName"},
+                     {ui->lbl_About_version, "lang_About_Version"},
+                     {ui->lbl_Aboutl_Description, "lang_About_Description"},
+                     {ui->lbl_About_Contact, "lang_About_Contact"},
+                     {ui->lbl_About_Website, "lang_About_Website"},
+                     {ui->lbl_About_Tel, "lang_About_Tel"},
+                     {ui->lbl_About_Email, "lang_About_Email"},
+                     {ui->btn_About_Yes, "lang_About_OK"}});
 }
 
 void TFrm_About::ShowModal() {

@@ -2,6 +2,8 @@
 // TFrm_About: the program's name and version, and a contact line whose web address opens in
 // the browser when clicked (nothing happens while the address text is empty).
 
+#include "lang/apply_texts.h"
+
 #include <QDialog>
 #include <QUrl>
 #include <functional>
@@ -13,11 +15,15 @@ class TFrm_About;
 
 namespace varnix {
 
+class TAppContext;
+
 class TFrm_About final : public QDialog {
     Q_OBJECT
 public:
     // openUrl opens a web address; QDesktopServices::openUrl when empty.
-    explicit TFrm_About(QWidget* parent = nullptr, std::function<void(const QUrl&)> openUrl = {});
+    // The texts come from `context`, which must outlive the dialog.
+    explicit TFrm_About(TAppContext& context, QWidget* parent = nullptr,
+                        std::function<void(const QUrl&)> openUrl = {});
     ~TFrm_About() override;
 
     void ApplyAboutTexts();
@@ -31,6 +37,7 @@ protected:
 
 private:
     void lbl_About_WebsiteClick();
+    TTexts texts_;
     std::unique_ptr<Ui::TFrm_About> ui;
     std::function<void(const QUrl&)> openUrl_;
 };

@@ -1,7 +1,7 @@
 #pragma once
-// The log-in user name and password that every addressed LAN command carries. Program-wide:
-// the password dialog edits them, the settings file saves them at exit and restores them at
-// start, the LAN commands read them. Used on the GUI thread only.
+// The log-in user name and password that every addressed LAN command carries. One per
+// application context: the password dialog edits it and keeps it in the settings file, the LAN
+// commands read it. Used on the GUI thread only.
 
 #include <QString>
 #include <QStringView>
@@ -10,7 +10,9 @@ namespace varnix {
 
 inline constexpr QStringView DefaultLoginText = u"vesta";
 
-extern QString LoginUserName;
-extern QString LoginPassword;
+struct TLoginText {
+    QString UserName = DefaultLoginText.toString();
+    QString Password = DefaultLoginText.toString();
+};
 
 } // namespace varnix

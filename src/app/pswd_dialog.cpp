@@ -1,16 +1,19 @@
 #include "app/pswd_dialog.h"
+#include "lang/error_text.h"
 
-#include "app/login.h"
+#include "app/app_context.h"
 #include "core/convert.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "lang/text_codec.h"
 #include "ui_pswd_dialog.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+
+#include <cstdio>
 
 namespace varnix {
 
@@ -51,7 +54,8 @@ QPixmap LockIcon() {
 
 } // namespace
 
-TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFrm_Pswd>()) {
+TFrm_Pswd::TFrm_Pswd(TAppContext& context, QWidget* parent)
+    : QDialog(parent), ctx_(context), ui(std::make_unique<Ui::TFrm_Pswd>()) {
     ui->setupUi(this);
     // A fixed-size window without title-bar buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -62,8 +66,11 @@ TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
     ui->img1->setPixmap(PersonIcon());
     ui->img2->setPixmap(LockIcon());
 
-    ui->edt_UsrName->setText(LoginUserName);
-    ui->edt_Paswd->setText(LoginPassword);
+    ctx_.Login() = LoadLoginSettings(ctx_.Settings(), ctx_.Login());
+    ui->edt_UsrName->setText(ctx_.Login().UserName);
+    ui->edt_Paswd->setText(ctx_.Login().Password);
+    // Written at every end of the program, as the other windows write theirs.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { static_cast<void>(SaveSettings()); });
     // Where a log-in that does not fit is refused; the fixed height grows by its line.
     refused_ = new QLabel(this);
     refused_->setObjectName(QStringLiteral("lbl_Refused"));
@@ -79,7 +86,9 @@ TFrm_Pswd::TFrm_Pswd(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
 TFrm_Pswd::~TFrm_Pswd() = default;
 
 void TFrm_Pswd::ApplyPswdTexts() {
-    SetTexts({{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
+    TTexts(ctx_.Lang())
+        .SetTexts(
+            {{this, "lang_Log_Title"}, {ui->btn_OK, "lang_Log_OK"}, {ui->btn_Cancel, "lang_Log_Cancel"}});
 }
 
 void TFrm_Pswd::ShowModal() {
@@ -102,7 +111,7 @@ void TFrm_Pswd::btn_OKClick() {
     for (const auto& [edit, key] : edits) {
         const std::string bytes = DisplayToBytes(edit->text());
         if (!CheckLoginText(std::string(), bytes)) {
-            refused_->setText(GetLangText(QString::fromLatin1(key)).arg(RemoveSpaces(bytes).size()));
+            refused_->setText(ctx_.Text(key).arg(RemoveSpaces(bytes).size()));
             refused_->show();
             setFixedSize(322, 145 + refused_->sizeHint().height());
             edit->setFocus();
@@ -111,9 +120,16 @@ void TFrm_Pswd::btn_OKClick() {
         }
     }
     refused_->hide();
-    LoginUserName = ui->edt_UsrName->text();
-    LoginPassword = ui->edt_Paswd->text();
+    ctx_.Login() = {ui->edt_UsrName->text(), ui->edt_Paswd->text()};
+    static_cast<void>(SaveSettings()); // a failure is written to stderr there
     accept();
+}
+
+TStatus TFrm_Pswd::SaveSettings() {
+    const TStatus saved = SaveLoginSettings(ctx_.Settings(), ctx_.Login());
+    if (!saved)
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(saved.Error())));
+    return saved;
 }
 
 } // namespace varnix

@@ -1,7 +1,6 @@
 #include "app/settings.h"
 
 #include "app/app_paths.h"
-#include "app/login.h"
 #include "core/convert.h"
 #include "lang/lang_list.h"
 #include "lang/text_codec.h"
@@ -12,8 +11,6 @@
 namespace varnix {
 
 namespace {
-
-std::unique_ptr<TSettings> GIni;
 
 int ModelOf(int zNum) {
     return zNum == 2 || zNum == 3 ? zNum : 1;
@@ -118,83 +115,71 @@ bool TSettings::WriteString(QStringView key, const QString& value) {
     return file_.Write(IniSection.toString(), key.toString(), value);
 }
 
-TSettings* Ini() {
-    return GIni.get();
+namespace {
+
+TStatus Written(const TSettings& ini, bool ok) {
+    if (!ok)
+        return TError{"", ini.Path().toStdString(), IniWriteErrorText(ini.Path()).toStdString()};
+    return {};
 }
 
-void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target, bool systemIsChinese) {
-    GIni = std::make_unique<TSettings>(ProgramFilePath(programDir, IniFileName.toString()));
-    // Only one copy of the program runs (the single-instance guard comes first), so any
-    // temporary file of the settings is a leftover of a copy that was killed mid-write.
-    RemoveStaleTempFiles(GIni->Path());
-    const TSettings& ini = *GIni;
+} // namespace
 
-    lang.IsChinese = ini.ReadBool(IniLanguage, systemIsChinese);
-    target.setLanguageChecked(lang.IsChinese);
-    target.setAboutMenuVisible(true);
-    target.setRealTimeHelpChecked(ini.ReadBool(IniRealTimeHelp));
-    target.setUpdateMenusVisible(false);
-    target.setHintHidePause(HintHidePauseMs);
-    target.setHintsEnabled(ini.ReadBool(IniRealTimeHelp));
-    target.setLocalCom(ini.ReadString(IniLocalCom));
-    target.setModelChecked(ModelOf(ini.ReadInteger(IniZNum)));
-    target.setCmdFilePath(ini.ReadString(IniFilePath, target.cmdFilePath()));
+TMainSettings LoadMainSettings(const TSettings& ini, bool systemIsChinese) {
+    TMainSettings s;
+    s.Chinese = ini.ReadBool(IniLanguage, systemIsChinese);
+    s.RealTimeHelp = ini.ReadBool(IniRealTimeHelp);
+    s.LocalCom = ini.ReadString(IniLocalCom);
+    s.Model = ModelOf(ini.ReadInteger(IniZNum));
+    return s;
+}
+
+TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values) {
+    return Written(ini, ini.WriteBool(IniLanguage, values.Chinese) &&
+                            ini.WriteBool(IniRealTimeHelp, values.RealTimeHelp) &&
+                            ini.WriteString(IniLocalCom, values.LocalCom) &&
+                            ini.WriteInteger(IniZNum, ModelOf(values.Model)));
+}
+
+TStatus SaveLanguage(TSettings& ini, bool chinese) {
+    return Written(ini, ini.WriteBool(IniLanguage, chinese));
+}
+
+TLoginText LoadLoginSettings(const TSettings& ini, const TLoginText& current) {
     // The log-in fields are saved at every exit; restoring them lets the user keep a changed
     // module password across runs instead of typing it again.
-    // A log-in that does not fit its six bytes (a file edited by hand) is not taken: commands
-    // would have to cut it, possibly inside a character.
     const auto fits = [](const char* field, const QString& text) {
         return CheckLoginText(field, DisplayToBytes(text)).Ok();
     };
-    if (const QString user = ini.ReadString(IniUserName, LoginUserName); fits("UserName", user))
-        LoginUserName = user;
-    if (const QString password = ini.ReadString(IniPassword, LoginPassword); fits("Password", password))
-        LoginPassword = password;
+    TLoginText login = current;
+    if (const QString user = ini.ReadString(IniUserName, current.UserName); fits("UserName", user))
+        login.UserName = user;
+    if (const QString password = ini.ReadString(IniPassword, current.Password); fits("Password", password))
+        login.Password = password;
+    return login;
 }
 
-void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target) {
-    LoadIni(programDir, lang, target, TLangList::IsSysChinese());
+TStatus SaveLoginSettings(TSettings& ini, const TLoginText& login) {
+    return Written(ini, ini.WriteString(IniUserName, login.UserName) &&
+                            ini.WriteString(IniPassword, login.Password));
 }
 
-void LoadIniUpgrade(IUpgradeSettingsTarget& target) {
-    const TSettings* ini = Ini();
-    target.setUpgradeIP(ini ? ini->ReadString(IniUpgradeIP) : QString());
-    target.setUpgradeMAC(ini ? ini->ReadString(IniUpgradeMAC) : QString());
-    target.setUpgradeFileName(ini ? ini->ReadString(IniUpgradeFileName) : QString());
+TUpgradeSettings LoadUpgradeSettings(const TSettings& ini) {
+    return {ini.ReadString(IniUpgradeIP), ini.ReadString(IniUpgradeMAC), ini.ReadString(IniUpgradeFileName)};
 }
 
-TIniResult SaveIniLanguage(const TLangList& lang) {
-    TSettings* ini = Ini();
-    if (!ini)
-        return {};
-    if (!ini->WriteBool(IniLanguage, lang.IsChinese))
-        return {false, IniWriteErrorText(ini->Path())};
-    return {};
+TStatus SaveUpgradeSettings(TSettings& ini, const TUpgradeSettings& values) {
+    return Written(ini, ini.WriteString(IniUpgradeIP, values.IP) &&
+                            ini.WriteString(IniUpgradeMAC, values.MAC) &&
+                            ini.WriteString(IniUpgradeFileName, values.FileName));
 }
 
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main,
-                   const IUpgradeSettingsTarget* upgrade) {
-    if (TIniResult r = SaveIniLanguage(lang); !r)
-        return r;
-    TSettings* ini = Ini();
-    if (!ini)
-        return {};
-    const bool ok = ini->WriteBool(IniRealTimeHelp, main.realTimeHelpChecked()) &&
-                    ini->WriteString(IniLocalCom, main.localCom()) &&
-                    ini->WriteInteger(IniZNum, ModelOf(main.checkedModel())) &&
-                    ini->WriteString(IniUserName, LoginUserName) &&
-                    ini->WriteString(IniPassword, LoginPassword) &&
-                    (!upgrade || (ini->WriteString(IniUpgradeIP, upgrade->upgradeIP()) &&
-                                  ini->WriteString(IniUpgradeMAC, upgrade->upgradeMAC()) &&
-                                  ini->WriteString(IniUpgradeFileName, upgrade->upgradeFileName()))) &&
-                    ini->WriteString(IniFilePath, main.cmdFilePath());
-    if (!ok)
-        return {false, IniWriteErrorText(ini->Path())};
-    return {};
+QString LoadCmdFilePath(const TSettings& ini, const QString& current) {
+    return ini.ReadString(IniFilePath, current);
 }
 
-void FreeIni() {
-    GIni.reset();
+TStatus SaveCmdFilePath(TSettings& ini, const QString& path) {
+    return Written(ini, ini.WriteString(IniFilePath, path));
 }
 
 } // namespace varnix

@@ -1,7 +1,7 @@
 #pragma once
 // The settings file Cfg.ini in the program's directory: one section "System" with the keys
-// below, read once while the main window is created and written back when it closes; the
-// language is also written the moment it is switched.
+// below. Each window reads its own keys when it is made and writes them back when it closes
+// (and when the program ends); the language is also written the moment it is switched.
 //
 // Booleans are written 1/0 and read as integers (any non-zero value is true). Integers are
 // written in decimal and read in decimal, or in hexadecimal after "0x"/"0X". A missing key or
@@ -9,7 +9,9 @@
 // gives the empty text. The file holds the log-in password in plain text, so it is created
 // with mode 0600, and every write replaces it atomically.
 
+#include "app/login.h"
 #include "app/settings_ini.h"
+#include "core/result.h"
 
 #include <QString>
 #include <QStringView>
@@ -18,8 +20,6 @@
 #include <span>
 
 namespace varnix {
-
-class TLangList;
 
 inline constexpr QStringView IniFileName = u"Cfg.ini";
 inline constexpr QStringView IniSection = u"System";
@@ -84,80 +84,44 @@ private:
     TIniFile file_;
 };
 
-// Outcome of a save: on failure, the message to show ("Unable to write to <path>").
-struct TIniResult {
-    bool Ok = true;
-    QString Error;
-    explicit operator bool() const { return Ok; }
+// A save's outcome is a TStatus: on failure its Message is the text to show ("Unable to write to
+// <path>") and its Text the file's path.
+
+// Each window reads its own keys when it is made and writes them itself, through the functions
+// below: the main window its language, hint switch, serial port and model; the password dialog
+// the log-in; the upgrade window its three edits; the debugging window its command-list path.
+
+// The main window's keys. "Language" defaults to `systemIsChinese`.
+struct TMainSettings {
+    bool Chinese = false;
+    bool RealTimeHelp = true;
+    QString LocalCom;
+    int Model = 1; // 1, 2 or 3 (ZNum; any other value reads as 1)
 };
-
-// The controls of the main window that the settings load fills and the save reads. The main
-// window implements this; tests use a fake.
-class ISettingsTarget {
-public:
-    virtual ~ISettingsTarget() = default;
-    // Load: check mni_Cn (chinese) or mni_En (not chinese).
-    virtual void setLanguageChecked(bool chinese) = 0;
-    // Load: show or hide mni_About.
-    virtual void setAboutMenuVisible(bool visible) = 0;
-    // Load: check mark of mni_Hint.
-    virtual void setRealTimeHelpChecked(bool checked) = 0;
-    // Load: show or hide mni_Up and mni_WorkOrder.
-    virtual void setUpdateMenusVisible(bool visible) = 0;
-    // Load: how long a shown hint stays visible.
-    virtual void setHintHidePause(int ms) = 0;
-    // Load: hints shown or suppressed application-wide.
-    virtual void setHintsEnabled(bool enabled) = 0;
-    // Load: text of cbb_SelectCom, set as it is (the port need not exist).
-    virtual void setLocalCom(const QString& port) = 0;
-    // Load: check rbZ1, rbZ2 or rbZ3 (zNum is 1, 2 or 3).
-    virtual void setModelChecked(int zNum) = 0;
-    // Load and save: CmdFilePath, the debugging window's command-list file ("" = DataSelf.txt).
-    virtual QString cmdFilePath() const = 0;
-    virtual void setCmdFilePath(const QString& path) = 0;
-    // Save: mni_Hint checked.
-    virtual bool realTimeHelpChecked() const = 0;
-    // Save: text of cbb_SelectCom.
-    virtual QString localCom() const = 0;
-    // Save: 1, 2 or 3 for the checked model radio button, 0 when none is checked.
-    virtual int checkedModel() const = 0;
-};
-
-// The upgrade window's three edits: edt_IP, edt_MAC, edt_BinFileName.
-class IUpgradeSettingsTarget {
-public:
-    virtual ~IUpgradeSettingsTarget() = default;
-    virtual void setUpgradeIP(const QString& text) = 0;
-    virtual void setUpgradeMAC(const QString& text) = 0;
-    virtual void setUpgradeFileName(const QString& text) = 0;
-    virtual QString upgradeIP() const = 0;
-    virtual QString upgradeMAC() const = 0;
-    virtual QString upgradeFileName() const = 0;
-};
-
-// The one settings object of the run: created by LoadIni, released by FreeIni.
-TSettings* Ini();
-
-// Opens Cfg.ini in `programDir` (the file need not exist: every key then has its default) and
-// applies it: the language into `lang.IsChinese` and the menu, the about menu shown, the hint
-// switch, the update menus hidden, the hint pause, the serial port text, the model, the
-// command-list path, and the log-in user name and password (LoginUserName, LoginPassword;
-// unchanged when the file lacks them). `systemIsChinese` is the default of "Language".
-void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target, bool systemIsChinese);
-// The same with the system language test.
-void LoadIni(const QString& programDir, TLangList& lang, ISettingsTarget& target);
-
-// Fills the upgrade window's three edits (default empty each).
-void LoadIniUpgrade(IUpgradeSettingsTarget& target);
-
+TMainSettings LoadMainSettings(const TSettings& ini, bool systemIsChinese);
+// Writes "Language", "RealTimeHelp", "LocalCom" and "ZNum" in that order; stops at the first
+// write that fails.
+TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values);
 // Writes "Language" at once (after a language switch).
-TIniResult SaveIniLanguage(const TLangList& lang);
+TStatus SaveLanguage(TSettings& ini, bool chinese);
 
-// Writes every key in table order; stops at the first write that fails.
-// Without an upgrade window (`upgrade` null) its three keys are left as the file has them.
-TIniResult SaveIni(const TLangList& lang, const ISettingsTarget& main, const IUpgradeSettingsTarget* upgrade);
+// The log-in. A value that does not fit its six bytes (a file edited by hand) is not taken:
+// commands would have to cut it, possibly inside a character; `current` stays then, as it does
+// for a missing key.
+TLoginText LoadLoginSettings(const TSettings& ini, const TLoginText& current);
+TStatus SaveLoginSettings(TSettings& ini, const TLoginText& login);
 
-// Releases the settings object.
-void FreeIni();
+// The upgrade window's edits (each empty by default).
+struct TUpgradeSettings {
+    QString IP;
+    QString MAC;
+    QString FileName;
+};
+TUpgradeSettings LoadUpgradeSettings(const TSettings& ini);
+TStatus SaveUpgradeSettings(TSettings& ini, const TUpgradeSettings& values);
+
+// The debugging window's command-list file ("" = DataSelf.txt); a missing key keeps `current`.
+QString LoadCmdFilePath(const TSettings& ini, const QString& current);
+TStatus SaveCmdFilePath(TSettings& ini, const QString& path);
 
 } // namespace varnix

@@ -12,8 +12,12 @@
 
 namespace varnix {
 
-QString Text(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
+QString TTexts::Text(const char* key) const {
+    return LookUpText(*lang_, QString::fromLatin1(key));
+}
+
+QString TTexts::Text(const QString& key) const {
+    return LookUpText(*lang_, key);
 }
 
 namespace {
@@ -73,18 +77,17 @@ QString Caption(const QObject* target) {
     return {};
 }
 
-void SetTexts(std::initializer_list<std::pair<QObject*, const char*>> items) {
+void TTexts::SetTexts(TTextItems items) const {
     for (const auto& [target, key] : items)
         SetCaption(target, Text(key));
 }
 
-void SetTextsWithSuffix(std::initializer_list<std::pair<QObject*, const char*>> items,
-                        const QString& suffix) {
+void TTexts::SetTextsWithSuffix(TTextItems items, const QString& suffix) const {
     for (const auto& [target, key] : items)
         SetCaption(target, Text(key) + suffix);
 }
 
-void SetHints(std::initializer_list<std::pair<QObject*, const char*>> items) {
+void TTexts::SetHints(TTextItems items) const {
     for (const auto& [target, key] : items) {
         QString hint = Text(key);
         hint.replace(QStringLiteral("///"), QStringLiteral("\n"));
@@ -96,13 +99,13 @@ void SetHints(std::initializer_list<std::pair<QObject*, const char*>> items) {
     }
 }
 
-void SetItemText(QComboBox* combo, int index, const char* key) {
+void TTexts::SetItemText(QComboBox* combo, int index, const char* key) const {
     const int selected = combo->currentIndex();
     combo->setItemText(index, Text(key));
     combo->setCurrentIndex(selected);
 }
 
-void SetItemTexts(QComboBox* combo, std::initializer_list<const char*> keys) {
+void TTexts::SetItemTexts(QComboBox* combo, std::initializer_list<const char*> keys) const {
     const int selected = combo->currentIndex();
     int i = 0;
     for (const char* key : keys)

@@ -14,7 +14,7 @@
 
 namespace varnix {
 
-// Looks up a text by key (GetLangText in the window, the English table in the command line).
+// Looks up a text by key (the context's language list in the window, the English table in the command line).
 using TUpgradeTextFn = std::function<QString(const QString& key)>;
 
 // The detail shown after "Upgrade failed!" when a port cannot be used: which port, why, and what

@@ -325,7 +325,7 @@ def case_refusals():
                 f.write(PASSWORD + "\n")
             os.chmod(path, mode)
         run = Run(header()
-                  + task("wrong password", "vorz_config", {"mac": MAC_A, "config": {"ModName": "Nope"}, "password": "bad-pw-1"},
+                  + task("wrong password", "vorz_config", {"mac": MAC_A, "config": {"ModName": "Nope"}, "password": "badpw1"},
                          ignore_errors=True)
                   + task("open password file", "vorz_config", {"state": "gathered", "mac": MAC_A, "password": None,
                                                                "password_file": open_file}, ignore_errors=True)

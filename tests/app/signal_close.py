@@ -2,7 +2,8 @@
 """The real program ends through its closing steps on SIGTERM, SIGHUP and SIGINT.
 
 Each case starts varnix offscreen with a temporary --home (loopback only; nothing is sent),
-waits until the window has been built (it writes Lang.txt then), sends the signal - twice in
+waits until start-up is under way (the application context writes Lang.txt; a signal that comes
+before the event loop runs waits in the pipe), sends the signal - twice in
 a row for SIGTERM, which must still close once - and expects exit status 0 and a Cfg.ini that
 holds every setting. A program killed by the signal would leave no Cfg.ini at all.
 """

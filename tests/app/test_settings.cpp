@@ -1,7 +1,8 @@
-// Cfg.ini: defaults, value encodings, the load steps, the save order and failures.
-#include "app/login.h"
+// Cfg.ini: defaults, value encodings, each window's load and save, the order of a full save and
+// failures.
+#include "app/app_context.h"
 #include "app/settings.h"
-#include "lang/lang_list.h"
+#include "lang/error_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -23,47 +26,11 @@ QString U(const char* s) {
     return QString::fromUtf8(s);
 }
 
-class TFakeMain : public ISettingsTarget {
-public:
-    QStringList Calls;
-    bool LanguageChinese = false, AboutVisible = false, HintChecked = false, UpdateVisible = true,
-         HintsOn = false;
-    int HintPause = 0, Model = 0;
-    QString Com, CmdPath;
-
-    void setLanguageChecked(bool chinese) override { LanguageChinese = chinese, Calls << U("language"); }
-    void setAboutMenuVisible(bool v) override { AboutVisible = v, Calls << U("about"); }
-    void setRealTimeHelpChecked(bool c) override { HintChecked = c, Calls << U("hintcheck"); }
-    void setUpdateMenusVisible(bool v) override { UpdateVisible = v, Calls << U("updatemenus"); }
-    void setHintHidePause(int ms) override { HintPause = ms, Calls << U("hintpause"); }
-    void setHintsEnabled(bool e) override { HintsOn = e, Calls << U("hints"); }
-    void setLocalCom(const QString& p) override { Com = p, Calls << U("com"); }
-    void setModelChecked(int z) override { Model = z, Calls << U("model"); }
-    QString cmdFilePath() const override { return CmdPath; }
-    void setCmdFilePath(const QString& p) override { CmdPath = p, Calls << U("cmdpath"); }
-    bool realTimeHelpChecked() const override { return HintChecked; }
-    QString localCom() const override { return Com; }
-    int checkedModel() const override { return Model; }
-};
-
-class TFakeUpgrade : public IUpgradeSettingsTarget {
-public:
-    QString Ip, Mac, File;
-    void setUpgradeIP(const QString& t) override { Ip = t; }
-    void setUpgradeMAC(const QString& t) override { Mac = t; }
-    void setUpgradeFileName(const QString& t) override { File = t; }
-    QString upgradeIP() const override { return Ip; }
-    QString upgradeMAC() const override { return Mac; }
-    QString upgradeFileName() const override { return File; }
-};
-
+// What the windows hold between loading and saving, read and written through each window's own
+// functions, as each window does it.
 class Settings : public testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        LoginUserName = LoginPassword = QStringLiteral("vesta");
-    }
-    void TearDown() override { FreeIni(); }
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     QString IniPath() const { return dir.filePath(QStringLiteral("Cfg.ini")); }
     void WriteIni(const QByteArray& bytes) {
         QFile f(IniPath());
@@ -74,37 +41,52 @@ protected:
         QFile f(IniPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    void Load(bool systemChinese = false) { LoadIni(dir.path(), lang, main, systemChinese); }
+    // Every window's load, as the program makes them.
+    void Load(bool systemChinese = false) { LoadFrom(IniPath(), systemChinese); }
+    void LoadFrom(const QString& path, bool systemChinese) {
+        ini = std::make_unique<TSettings>(path);
+        main = LoadMainSettings(*ini, systemChinese);
+        login = LoadLoginSettings(*ini, login);
+        upgrade = LoadUpgradeSettings(*ini);
+        cmdPath = LoadCmdFilePath(*ini, cmdPath);
+    }
+    // Every window's save at the end of a run: the main window as it closes, then the password
+    // dialog, the upgrade and the debugging window.
+    TStatus SaveAll() {
+        for (const TStatus& r : {SaveMainSettings(*ini, main), SaveLoginSettings(*ini, login),
+                                 SaveUpgradeSettings(*ini, upgrade), SaveCmdFilePath(*ini, cmdPath)})
+            if (!r)
+                return r;
+        return {};
+    }
 
     QTemporaryDir dir;
-    TLangList lang;
-    TFakeMain main;
-    TFakeUpgrade upgrade;
+    std::unique_ptr<TSettings> ini;
+    TMainSettings main;
+    TLoginText login;
+    TUpgradeSettings upgrade;
+    QString cmdPath;
 };
 
 TEST_F(Settings, FirstStartWithoutFile) {
     for (bool systemChinese : {false, true}) {
-        main = TFakeMain{};
+        cmdPath = QString();
         Load(systemChinese);
-        EXPECT_EQ(main.Calls, (QStringList{U("language"), U("about"), U("hintcheck"), U("updatemenus"),
-                                           U("hintpause"), U("hints"), U("com"), U("model"), U("cmdpath")}));
-        EXPECT_EQ(lang.IsChinese, systemChinese);
-        EXPECT_EQ(main.LanguageChinese, systemChinese);
-        EXPECT_TRUE(main.AboutVisible);
-        EXPECT_TRUE(main.HintChecked);
-        EXPECT_FALSE(main.UpdateVisible);
-        EXPECT_EQ(main.HintPause, 600000);
-        EXPECT_TRUE(main.HintsOn);
-        EXPECT_EQ(main.Com, QString()); // no port until the serial tab finds one
+        EXPECT_EQ(main.Chinese, systemChinese);
+        EXPECT_TRUE(main.RealTimeHelp);
+        EXPECT_EQ(main.LocalCom, QString()); // no port until the serial tab finds one
         EXPECT_EQ(main.Model, 1);
-        EXPECT_EQ(main.CmdPath, QString());
-        LoadIniUpgrade(upgrade);
-        EXPECT_EQ(upgrade.Ip, QString());
-        EXPECT_EQ(upgrade.Mac, QString());
-        EXPECT_EQ(upgrade.File, QString());
-        EXPECT_EQ(LoginUserName, u"vesta");
+        EXPECT_EQ(cmdPath, QString());
+        EXPECT_EQ(upgrade.IP, QString());
+        EXPECT_EQ(upgrade.MAC, QString());
+        EXPECT_EQ(upgrade.FileName, QString());
+        EXPECT_EQ(login.UserName, u"vesta");
+        EXPECT_EQ(login.Password, u"vesta");
         EXPECT_FALSE(QFile::exists(IniPath())) << "loading must not create the file";
     }
+    // Making a context opens the file without creating it either.
+    TAppContext context(dir.path());
+    EXPECT_FALSE(QFile::exists(IniPath()));
 }
 
 TEST_F(Settings, IntegerAndBooleanEncodings) {
@@ -144,39 +126,32 @@ TEST_F(Settings, IntegerAndBooleanEncodings) {
          {BCase{"2", true}, BCase{"0", false}, BCase{"0x0", false}, BCase{"x", true}, BCase{"", true}}) {
         WriteIni(QByteArray("[System]\r\nRealTimeHelp=") + c.value + "\r\nLanguage=" + c.value + "\r\n");
         Load(true);
-        EXPECT_EQ(main.HintChecked, c.on) << c.value;
-        EXPECT_EQ(main.HintsOn, c.on) << c.value;
-        EXPECT_EQ(lang.IsChinese, c.on) << c.value; // unparsable: the system default (Chinese here)
+        EXPECT_EQ(main.RealTimeHelp, c.on) << c.value;
+        EXPECT_EQ(main.Chinese, c.on) << c.value; // unparsable: the system default (Chinese here)
     }
 }
 
 TEST_F(Settings, StringsAreTakenAsTheyAre) {
     WriteIni("[System]\r\nLocalCom=ttyUSB7\r\nFilePath=\r\nUpgradeIP=\r\n");
-    main.CmdPath = QStringLiteral("/previous/DataSelf.txt");
+    cmdPath = QStringLiteral("/previous/DataSelf.txt");
     Load();
-    EXPECT_EQ(main.Com, u"ttyUSB7");    // shown even though no such port exists
-    EXPECT_EQ(main.CmdPath, QString()); // present but empty: empty, not the default
+    EXPECT_EQ(main.LocalCom, u"ttyUSB7"); // shown even though no such port exists
+    EXPECT_EQ(cmdPath, QString());        // present but empty: empty, not the default
 
     WriteIni("[System]\r\nLocalCom=\r\n");
-    main.CmdPath = QStringLiteral("/previous/DataSelf.txt");
+    cmdPath = QStringLiteral("/previous/DataSelf.txt");
     Load();
-    EXPECT_EQ(main.Com, QString());
-    EXPECT_EQ(main.CmdPath, u"/previous/DataSelf.txt"); // missing: the current value stays
+    EXPECT_EQ(main.LocalCom, QString());
+    EXPECT_EQ(cmdPath, u"/previous/DataSelf.txt"); // missing: the current value stays
 }
 
 TEST_F(Settings, FullSaveWritesEveryKeyInOrder) {
     Load();
-    lang.IsChinese = true;
-    main.HintChecked = true;
-    main.Com = U("COM4");
-    main.Model = 3;
-    main.CmdPath = U("/home/u/命令.txt");
-    upgrade.Ip = U("192.168.0.7");
-    upgrade.Mac = U("00 1A 2B 3C 4D 5E");
-    upgrade.File = U("/fw/z2.bin");
-    LoginPassword = U("s3cr;t");
-    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
-    FreeIni();
+    main = {true, true, U("COM4"), 3};
+    cmdPath = U("/home/u/命令.txt");
+    upgrade = {U("192.168.0.7"), U("00 1A 2B 3C 4D 5E"), U("/fw/z2.bin")};
+    login.Password = U("s3cr;t");
+    ASSERT_TRUE(SaveAll());
     EXPECT_EQ(IniBytes(), QByteArray("[System]\r\nLanguage=1\r\nRealTimeHelp=1\r\nLocalCom=COM4\r\nZNum=3\r\n"
                                      "UserName=vesta\r\nPassword=s3cr;t\r\nUpgradeIP=192.168.0.7\r\n"
                                      "UpgradeMAC=00 1A 2B 3C 4D 5E\r\nUpgradeFileName=/fw/z2.bin\r\n"
@@ -186,23 +161,22 @@ TEST_F(Settings, FullSaveWritesEveryKeyInOrder) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     // The next start reads it all back, the log-in fields included.
-    LoginUserName = LoginPassword = QStringLiteral("vesta");
-    TFakeMain next;
-    LoadIni(dir.path(), lang, next, false);
-    LoadIniUpgrade(upgrade);
-    EXPECT_TRUE(lang.IsChinese);
-    EXPECT_EQ(next.Com, u"COM4");
-    EXPECT_EQ(next.Model, 3);
-    EXPECT_EQ(next.CmdPath, U("/home/u/命令.txt"));
-    EXPECT_EQ(upgrade.Mac, u"00 1A 2B 3C 4D 5E");
-    EXPECT_EQ(LoginPassword, u"s3cr;t");
+    login = TLoginText{};
+    cmdPath = QString();
+    Load(false);
+    EXPECT_TRUE(main.Chinese);
+    EXPECT_EQ(main.LocalCom, u"COM4");
+    EXPECT_EQ(main.Model, 3);
+    EXPECT_EQ(cmdPath, U("/home/u/命令.txt"));
+    EXPECT_EQ(upgrade.MAC, u"00 1A 2B 3C 4D 5E");
+    EXPECT_EQ(login.Password, u"s3cr;t");
 }
 
 TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
     WriteIni("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=2\r\nCustom=keep\r\n\r\n[Extra]\r\nA=1\r\n");
     Load();
-    EXPECT_TRUE(main.HintChecked);
-    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
+    EXPECT_TRUE(main.RealTimeHelp);
+    ASSERT_TRUE(SaveAll());
     EXPECT_EQ(IniBytes(), QByteArray("; my notes\r\n[System]\r\nZNum=2\r\nRealTimeHelp=1\r\nCustom=keep\r\n"
                                      "Language=0\r\nLocalCom=\r\nUserName=vesta\r\nPassword=vesta\r\n"
                                      "UpgradeIP=\r\nUpgradeMAC=\r\nUpgradeFileName=\r\nFilePath=\r\n\r\n"
@@ -211,9 +185,7 @@ TEST_F(Settings, SaveReplacesInPlaceAndKeepsForeignLines) {
 
 TEST_F(Settings, KilledRunThatOnlySwitchedLanguage) {
     Load(false);
-    lang.IsChinese = true; // the language switch
-    ASSERT_TRUE(SaveIniLanguage(lang));
-    FreeIni(); // no SaveIni: the process ended otherwise
+    ASSERT_TRUE(SaveLanguage(*ini, true)); // the language switch; the process then ended otherwise
     EXPECT_EQ(IniBytes(), QByteArray("[System]\r\nLanguage=1\r\n"));
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(IniPath()).constData(), &st), 0);
@@ -228,15 +200,16 @@ TEST_F(Settings, UnwritableFileReportsItsPath) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     const QString programDir = blocker + QStringLiteral("/home");
-    LoadIni(programDir, lang, main, false);
-    EXPECT_EQ(main.Com, QString());
+    LoadFrom(programDir + QStringLiteral("/Cfg.ini"), false);
+    EXPECT_EQ(main.LocalCom, QString());
     const QString expected = QStringLiteral("Unable to write to ") + programDir + QStringLiteral("/Cfg.ini");
-    const TIniResult lang1 = SaveIniLanguage(lang);
-    EXPECT_FALSE(lang1.Ok);
-    EXPECT_EQ(lang1.Error, expected);
-    const TIniResult all = SaveIni(lang, main, &upgrade);
-    EXPECT_FALSE(all.Ok);
-    EXPECT_EQ(all.Error, expected);
+    // Each window's save says so on its own.
+    for (const TStatus& r :
+         {SaveLanguage(*ini, true), SaveMainSettings(*ini, main), SaveLoginSettings(*ini, login),
+          SaveUpgradeSettings(*ini, upgrade), SaveCmdFilePath(*ini, cmdPath)}) {
+        EXPECT_FALSE(r.Ok());
+        EXPECT_EQ(ErrorMessage(r.Error()), expected);
+    }
 }
 
 TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
@@ -248,28 +221,30 @@ TEST_F(Settings, ReadOnlyFileIsReportedAndLeftByteIdentical) {
     }
     const QByteArray before = IniBytes();
     ASSERT_EQ(::chmod(QFile::encodeName(IniPath()).constData(), 0400), 0);
-    Load(false);
-    // Started: the file is read as usual and the stale temporary files are gone.
-    EXPECT_EQ(main.Model, 3);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Cfg.ini")});
+    // Started: the file is read as usual and the context has removed the stale temporary files
+    // (and written the language file beside it).
+    TAppContext context(dir.path());
+    const QStringList files{QStringLiteral("Cfg.ini"), QStringLiteral("Lang.txt")};
+    EXPECT_EQ(LoadMainSettings(context.Settings(), false).Model, 3);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), files);
     // Closed: the save says where it could not write, and the file is as it was, mode included
     // (the directory is writable, so a rename would have replaced it; root may write it too).
-    main.Com = QStringLiteral("/dev/ttyS0");
-    const TIniResult r = SaveIni(lang, main, &upgrade);
-    EXPECT_FALSE(r.Ok);
-    EXPECT_EQ(r.Error, QStringLiteral("Unable to write to ") + IniPath());
+    main.LocalCom = QStringLiteral("/dev/ttyS0");
+    const TStatus r = SaveMainSettings(context.Settings(), main);
+    EXPECT_FALSE(r.Ok());
+    EXPECT_EQ(ErrorMessage(r.Error()), QStringLiteral("Unable to write to ") + IniPath());
     EXPECT_EQ(IniBytes(), before);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(IniPath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0400u);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Cfg.ini")});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), files);
 }
 
 TEST_F(Settings, DeviceInPlaceOfTheFileGivesDefaultsAndIsNotWritten) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), IniPath()));
     Load(false); // returns: /dev/zero is not read until memory runs out
-    EXPECT_EQ(main.Com, QString());
-    EXPECT_FALSE(SaveIni(lang, main, &upgrade).Ok);
+    EXPECT_EQ(main.LocalCom, QString());
+    EXPECT_FALSE(SaveAll().Ok());
     EXPECT_TRUE(QFileInfo(IniPath()).isSymLink());
 }
 
@@ -278,20 +253,28 @@ TEST_F(Settings, OldGbkFileOfTheWindowsTool) {
     ASSERT_TRUE(src.open(QIODevice::ReadOnly));
     WriteIni(src.readAll());
     Load(false);
-    LoadIniUpgrade(upgrade);
-    EXPECT_TRUE(lang.IsChinese);
-    EXPECT_FALSE(main.HintChecked);
-    EXPECT_EQ(main.Com, U("串口3"));
+    EXPECT_TRUE(main.Chinese);
+    EXPECT_FALSE(main.RealTimeHelp);
+    EXPECT_EQ(main.LocalCom, U("串口3"));
     EXPECT_EQ(main.Model, 3);
-    EXPECT_EQ(main.CmdPath, U("D:\\工具\\DataSelf.txt"));
-    EXPECT_EQ(upgrade.File, U("D:\\固件\\z2.bin"));
-    EXPECT_EQ(LoginUserName, u"admin");
-    EXPECT_EQ(LoginPassword, U("密码"));
+    EXPECT_EQ(cmdPath, U("D:\\工具\\DataSelf.txt"));
+    EXPECT_EQ(upgrade.FileName, U("D:\\固件\\z2.bin"));
+    EXPECT_EQ(login.UserName, u"admin");
+    EXPECT_EQ(login.Password, U("密码"));
     // Saving turns the whole file into UTF-8 with the same values.
-    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
+    ASSERT_TRUE(SaveAll());
     const QByteArray bytes = IniBytes();
     EXPECT_TRUE(bytes.contains(U("LocalCom=串口3\r\n").toUtf8()));
     EXPECT_TRUE(bytes.contains(U("FilePath=D:\\工具\\DataSelf.txt\r\n").toUtf8()));
+}
+
+TEST_F(Settings, LoginThatDoesNotFitIsNotTaken) {
+    // Seven bytes, and four Chinese characters (eight bytes): the module's fields hold six.
+    WriteIni(U("[System]\r\nUserName=abcdefg\r\nPassword=密码密码\r\n").toUtf8());
+    login = {U("kept"), U("kept2")};
+    Load(false);
+    EXPECT_EQ(login.UserName, u"kept");
+    EXPECT_EQ(login.Password, u"kept2");
 }
 
 TEST_F(Settings, PythonConfigParserReadsTheFile) {
@@ -299,11 +282,11 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
     if (python.isEmpty())
         GTEST_SKIP() << "python3 not installed";
     Load();
-    main.Com = U("ttyUSB0");
-    main.CmdPath = U("/data/命令 列表.txt");
-    upgrade.Mac = U("00 1A 2B 3C 4D 5E");
-    LoginPassword = U("p%w=;");
-    ASSERT_TRUE(SaveIni(lang, main, &upgrade));
+    main.LocalCom = U("ttyUSB0");
+    cmdPath = U("/data/命令 列表.txt");
+    upgrade.MAC = U("00 1A 2B 3C 4D 5E");
+    login.Password = U("p%w=;");
+    ASSERT_TRUE(SaveAll());
 
     QProcess p;
     p.start(python, {QStringLiteral("-c"),

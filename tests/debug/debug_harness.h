@@ -1,5 +1,5 @@
 #pragma once
-// The debugging window in a temporary home with scripted prompts and its own "FilePath".
+// The debugging window in a temporary home with scripted prompts and a context of its own.
 
 #include "lang/app_lang.h"
 #include "ui/common/prompts.h"
@@ -41,21 +41,26 @@ inline bool WaitFor(const std::function<bool()>& done, int ms) {
 
 struct TDebugHarness {
     QTemporaryDir Home;
+    TAppContext Context{Home.path()};
     TScriptedPrompts Prompts;
-    QString CmdFilePath;
     std::unique_ptr<Tfrm_DataDebug> Win;
 
     explicit TDebugHarness(bool chinese = false) {
-        InitLang(Home.path());
-        LangList->IsChinese = chinese;
-        Win = std::make_unique<Tfrm_DataDebug>(
-            TDataDebugOptions{Home.path(), &Prompts, [this] { return CmdFilePath; },
-                              [this](const QString& p) { CmdFilePath = p; }, true});
+        Context.Lang().IsChinese = chinese;
+        Make();
     }
-    ~TDebugHarness() {
+    void Make() {
         Win.reset();
-        FreeLang();
+        Win = std::make_unique<Tfrm_DataDebug>(Context, TDataDebugOptions{Home.path(), &Prompts, true});
     }
+    // An earlier run chose `path` as the command list: the window made now reads it.
+    void UseCmdFile(const QString& path) {
+        ASSERT_TRUE(SaveCmdFilePath(Context.Settings(), path));
+        Make();
+    }
+    ~TDebugHarness() { Win.reset(); }
+    // The window's command-list file as the settings file now holds it.
+    QString CmdFilePath() const { return LoadCmdFilePath(Context.Settings(), QString()); }
 
     // The showing steps, then shown without a modal loop.
     void Open(const TDataDebugPreset& preset) {

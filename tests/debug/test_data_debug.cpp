@@ -158,7 +158,7 @@ TEST(DataDebugRows, HexToggleRenameAndTheAllBoxes) {
     h.Prompts.NextInput(QStringLiteral("R&D"));
     row->Rename();
     EXPECT_TRUE(row->Name().isEmpty());
-    EXPECT_EQ(h.Prompts.Messages().back().text, GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")));
+    EXPECT_EQ(h.Prompts.Messages().back().text, h.Context.Text("lang_Hint_FrameCmd_NoAmp"));
 
     h.Win->CmdRow(0)->SetRow({false, QStringLiteral("n"), QStringLiteral("hi"), false, QString()});
     h.Win->CmdRow(1)->SetRow({false, QStringLiteral("n"), QStringLiteral("6869"), true, QString()});
@@ -187,13 +187,13 @@ TEST(DataDebugFiles, ImportTakesOnlyACommandListAndExportAddsTheSuffix) {
     }
     h.Prompts.NextOpenFile(list);
     h.Button("btnImport")->click();
-    EXPECT_EQ(h.CmdFilePath, list);
+    EXPECT_EQ(h.CmdFilePath(), list);
     EXPECT_EQ(h.Win->CmdRow(0)->Row().Cmd, QStringLiteral("x|y"));
 
     h.Prompts.Clear();
     h.Prompts.NextOpenFile(prose);
     h.Button("btnImport")->click();
-    EXPECT_EQ(h.CmdFilePath, list); // closing will not overwrite the notes
+    EXPECT_EQ(h.CmdFilePath(), list); // closing will not overwrite the notes
     EXPECT_EQ(h.Win->CmdRow(0)->Row().Name, QStringLiteral("a b"));
     ASSERT_EQ(h.Prompts.Messages().size(), 1u);
     EXPECT_TRUE(h.Prompts.Messages()[0].text.startsWith(QStringLiteral("The file is not a command list")));
@@ -204,8 +204,8 @@ TEST(DataDebugFiles, ImportTakesOnlyACommandListAndExportAddsTheSuffix) {
 
     h.Prompts.NextSaveFile(h.Home.filePath(QStringLiteral("export")));
     h.Button("btnExport")->click();
-    EXPECT_EQ(h.CmdFilePath, h.Home.filePath(QStringLiteral("export.txt")));
-    EXPECT_TRUE(ReadCmdFile(h.CmdFilePath).Content);
+    EXPECT_EQ(h.CmdFilePath(), h.Home.filePath(QStringLiteral("export.txt")));
+    EXPECT_TRUE(ReadCmdFile(h.CmdFilePath()).Content);
     h.Win->close();
     EXPECT_FALSE(QFile::exists(h.Win->DefaultCmdFile())); // the chosen file exists, so it was saved there
 }
@@ -240,7 +240,7 @@ TEST(DataDebugFiles, AListFileItRefusedIsNeverWrittenOver) {
     for (const QString& path : {big, binary, fifo, link}) {
         SCOPED_TRACE(path.toStdString());
         TDebugHarness h;
-        h.CmdFilePath = path;
+        h.UseCmdFile(path);
         h.Open({0, QString(), QString(), QString()});
         h.Win->CmdRow(3)->SetRow({true, QStringLiteral("typed"), QStringLiteral("x"), false, QString()});
         h.Win->close();

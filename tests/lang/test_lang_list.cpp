@@ -1,4 +1,5 @@
 // The language list: Lang.txt rows, the lookup order, reading and writing the file.
+#include "app/app_context.h"
 #include "lang/app_lang.h"
 #include "lang/lang_list.h"
 #include "lang/lang_table.h"
@@ -183,8 +184,8 @@ TEST(LangFile, GeneratedFileFormat) {
 TEST(LangFile, GeneratedFileAnswersEveryKeyAsTheTable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    InitLang(dir.path());
-    ASSERT_NE(LangList, nullptr);
+    TAppContext context(dir.path());
+    TLangList& lang = context.Lang();
     const QString path = dir.filePath(QStringLiteral("Lang.txt"));
     ASSERT_TRUE(QFile::exists(path));
     const QByteArray bytes = ReadAll(path);
@@ -192,8 +193,8 @@ TEST(LangFile, GeneratedFileAnswersEveryKeyAsTheTable) {
     EXPECT_TRUE(bytes.endsWith("\r\n"));
 
     // The blank third line is a row of three empty fields, then the table in its order.
-    ASSERT_EQ(LangList->FileNames.size(), qsizetype(BuiltinLangRowCount) + 1);
-    EXPECT_EQ(LangList->FileNames[0], QString());
+    ASSERT_EQ(lang.FileNames.size(), qsizetype(BuiltinLangRowCount) + 1);
+    EXPECT_EQ(lang.FileNames[0], QString());
     const auto table = BuiltinLangTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
         const QString name = U(table[i].Name);
@@ -203,27 +204,25 @@ TEST(LangFile, GeneratedFileAnswersEveryKeyAsTheTable) {
             t.replace(QStringLiteral("///"), QStringLiteral("\n"));
             return t;
         };
-        EXPECT_EQ(LangList->FileNames[qsizetype(i) + 1], name);
-        LangList->IsChinese = true;
-        EXPECT_EQ(GetLangText(name), asRead(table[i].Cn)) << table[i].Name;
-        LangList->IsChinese = false;
-        EXPECT_EQ(GetLangText(name), asRead(table[i].En)) << table[i].Name;
+        EXPECT_EQ(lang.FileNames[qsizetype(i) + 1], name);
+        lang.IsChinese = true;
+        EXPECT_EQ(context.Text(name), asRead(table[i].Cn)) << table[i].Name;
+        lang.IsChinese = false;
+        EXPECT_EQ(context.Text(name), asRead(table[i].En)) << table[i].Name;
     }
-    FreeLang();
-    EXPECT_EQ(LangList, nullptr);
-    EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_File")), u"lang_Menu_File");
+    EXPECT_EQ(context.Text(QStringLiteral("lang_No_Such_Key")), u"lang_No_Such_Key");
 }
 
 TEST(LangFile, ExistingFileIsNotRewritten) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Lang.txt"));
     WriteBytes(path, QByteArray("lang_Menu_File|用户的|User's\r\n"));
-    InitLang(dir.path());
+    TAppContext context(dir.path());
+    TLangList& lang = context.Lang();
     EXPECT_EQ(ReadAll(path), QByteArray("lang_Menu_File|用户的|User's\r\n"));
-    LangList->IsChinese = false;
-    EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_File")), u"User's");
-    EXPECT_EQ(GetLangText(QStringLiteral("lang_Menu_Quit")), u"Quit"); // only built-in
-    FreeLang();
+    lang.IsChinese = false;
+    EXPECT_EQ(context.Text(QStringLiteral("lang_Menu_File")), u"User's");
+    EXPECT_EQ(context.Text(QStringLiteral("lang_Menu_Quit")), u"Quit"); // only built-in
 }
 
 TEST(LangFile, UncreatableFileLeavesTheBuiltInTable) {
@@ -232,13 +231,12 @@ TEST(LangFile, UncreatableFileLeavesTheBuiltInTable) {
     const QString blocker = dir.filePath(QStringLiteral("file"));
     WriteBytes(blocker, "x");
     const QString programDir = blocker + QStringLiteral("/sub");
-    InitLang(programDir);
-    ASSERT_NE(LangList, nullptr);
-    EXPECT_TRUE(LangList->FileNames.isEmpty());
-    LangList->IsChinese = true;
-    EXPECT_EQ(GetLangText(QStringLiteral("lang_btn_Search")), U("搜索设备"));
-    EXPECT_FALSE(LangList->WriteLangFile(programDir + QStringLiteral("/Lang.txt")));
-    FreeLang();
+    TAppContext context(programDir);
+    TLangList& lang = context.Lang();
+    EXPECT_TRUE(lang.FileNames.isEmpty());
+    lang.IsChinese = true;
+    EXPECT_EQ(context.Text(QStringLiteral("lang_btn_Search")), U("搜索设备"));
+    EXPECT_FALSE(lang.WriteLangFile(programDir + QStringLiteral("/Lang.txt")));
 }
 
 } // namespace

@@ -28,7 +28,7 @@ using namespace varnix::test;
 namespace {
 
 QString L(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
+    return EnglishText(key);
 }
 
 const TSearchRow RowZ2{{10, 0, 0, 50}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 4017, "Line-1", 1500};

@@ -1,6 +1,5 @@
 // The password dialog, the about box and the single-instance guard.
 
-#include "app/login.h"
 #include "app/run_once.h"
 #include "window_harness.h"
 
@@ -19,9 +18,8 @@ using namespace varnix::test;
 
 TEST(PswdDialog, EditsTheLogInTextsOnOkOnly) {
     TWindowHarness h;
-    LoginUserName = QStringLiteral("vesta");
-    LoginPassword = QStringLiteral("vesta");
-    TFrm_Pswd dialog;
+    const TLoginText& login = h.Context->Login();
+    TFrm_Pswd dialog(*h.Context);
     auto* user = dialog.findChild<QLineEdit*>(QStringLiteral("edt_UsrName"));
     auto* pass = dialog.findChild<QLineEdit*>(QStringLiteral("edt_Paswd"));
     EXPECT_EQ(user->text(), u"vesta");
@@ -38,7 +36,7 @@ TEST(PswdDialog, EditsTheLogInTextsOnOkOnly) {
     dialog.ShowModal();
     dialog.findChild<QPushButton*>(QStringLiteral("btn_Cancel"))->click();
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(LoginUserName, u"vesta");
+    EXPECT_EQ(login.UserName, u"vesta");
     dialog.ShowModal();
     EXPECT_EQ(user->text(), u"admin");
 
@@ -47,7 +45,7 @@ TEST(PswdDialog, EditsTheLogInTextsOnOkOnly) {
     user->setText(QStringLiteral("用户名称长"));
     dialog.findChild<QPushButton*>(QStringLiteral("btn_OK"))->click();
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(LoginUserName, u"vesta");
+    EXPECT_EQ(login.UserName, u"vesta");
     auto* refused = dialog.findChild<QLabel*>(QStringLiteral("lbl_Refused"));
     ASSERT_NE(refused, nullptr);
     EXPECT_TRUE(refused->isVisibleTo(&dialog));
@@ -59,10 +57,8 @@ TEST(PswdDialog, EditsTheLogInTextsOnOkOnly) {
     // OK stores both, an empty password included.
     pass->clear();
     dialog.findChild<QPushButton*>(QStringLiteral("btn_OK"))->click();
-    EXPECT_EQ(LoginUserName, u"admin");
-    EXPECT_EQ(LoginPassword, QString());
-    LoginUserName = QStringLiteral("vesta");
-    LoginPassword = QStringLiteral("vesta");
+    EXPECT_EQ(login.UserName, u"admin");
+    EXPECT_EQ(login.Password, QString());
 }
 
 TEST(PswdDialog, TheMenuItemShowsItOnceAndCommandsCarryTheNewName) {
@@ -83,7 +79,6 @@ TEST(PswdDialog, TheMenuItemShowsItOnceAndCommandsCarryTheNewName) {
     ASSERT_EQ(sent.size(), 1u);
     // The user name field: spaces removed, padded with zeros to six bytes.
     EXPECT_EQ(TIdBytes(sent[0].begin() + 9, sent[0].begin() + 15), (TIdBytes{'a', 'b', 'c', 0, 0, 0}));
-    LoginUserName = QStringLiteral("vesta");
 }
 
 TEST(AboutBox, ShowsTheVersionAndNoWebAddress) {

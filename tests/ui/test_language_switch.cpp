@@ -5,7 +5,6 @@
 
 #include "lang/app_lang.h"
 #include "lang/apply_texts.h"
-#include "ui/common/hint_switch.h"
 #include "ui/debug/data_debug.h"
 #include "ui/main/main_window.h"
 #include "ui/upgrade/upgrade_window.h"
@@ -184,10 +183,11 @@ const std::vector<TAssignment> DebugTexts{
     {"btnCycleSend", "lang_DataDebug_btnCycleSend"}, {"lblRemote", "lang_DataDebug_lblRemote"}};
 
 // Controls the assignments name that no window has (reported, and kept in view by the test).
-QStringList CheckWindow(QWidget* window, const std::vector<TAssignment>& list, const char* titleKey) {
+QStringList CheckWindow(const TAppContext& context, QWidget* window, const std::vector<TAssignment>& list,
+                        const char* titleKey) {
     QStringList absent;
     if (titleKey != nullptr) {
-        EXPECT_EQ(window->windowTitle(), Text(titleKey)) << titleKey;
+        EXPECT_EQ(window->windowTitle(), context.Text(titleKey)) << titleKey;
     }
     for (const TAssignment& a : list) {
         QObject* control = window->findChild<QObject*>(QString::fromLatin1(a.Control));
@@ -195,7 +195,7 @@ QStringList CheckWindow(QWidget* window, const std::vector<TAssignment>& list, c
             absent << QString::fromLatin1(a.Control);
             continue;
         }
-        EXPECT_EQ(Caption(control), Text(a.Key) + QString::fromUtf8(a.Suffix)) << a.Control;
+        EXPECT_EQ(Caption(control), context.Text(a.Key) + QString::fromUtf8(a.Suffix)) << a.Control;
     }
     return absent;
 }
@@ -213,12 +213,12 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.Prompts = &h.Prompts;
     upgradeOptions.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    auto* upgrade = new Tfrm_Upgrade(upgradeOptions, &w);
+    auto* upgrade = new Tfrm_Upgrade(*h.Context, upgradeOptions, &w);
     w.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
     TDataDebugOptions debugOptions;
     debugOptions.ProgramDir = h.Home();
     debugOptions.Prompts = &h.Prompts;
-    auto* debug = new Tfrm_DataDebug(debugOptions, &w);
+    auto* debug = new Tfrm_DataDebug(*h.Context, debugOptions, &w);
     w.AddTextsApplier([debug] { debug->ApplyDataDebugTexts(); });
 
     auto* style = h.Find<QComboBox>("cbb_TCPStyle0");
@@ -228,33 +228,33 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
 
     for (const bool chinese : {false, true, false}) {
         // A status in the other language: exactly one row's text, and one with a number appended.
-        LangList->IsChinese = !chinese;
-        info->setText(Text("lang_Hint_UpTimeOut"));
-        const QString withNumber = Text("lang_Hint_UpTimeOut") + QStringLiteral("3");
+        h.Context->Lang().IsChinese = !chinese;
+        info->setText(h.Context->Text("lang_Hint_UpTimeOut"));
+        const QString withNumber = h.Context->Text("lang_Hint_UpTimeOut") + QStringLiteral("3");
         appended->setText(withNumber);
         w.SetLanguage(chinese);
         SCOPED_TRACE(chinese ? "Chinese" : "English");
         // Written at once, not only when the window closes.
         EXPECT_TRUE(IniBytes(h.Home()).contains(chinese ? "Language=1" : "Language=0"));
-        EXPECT_EQ(w.windowTitle(), Text("lang_Main_Title") + QStringLiteral(" V" VARNIX_VERSION));
-        EXPECT_EQ(w.windowIconText(), Text("lang_Main_AppTitle"));
-        QStringList absent = CheckWindow(&w, MainTexts, nullptr);
-        absent += CheckWindow(h.About.get(), AboutTexts, "lang_About_Title");
-        absent += CheckWindow(h.Pswd.get(), PswdTexts, "lang_Log_Title");
-        absent += CheckWindow(upgrade, UpgradeTexts, "lang_Upgrade_Title");
-        absent += CheckWindow(debug, DebugTexts, "lang_DataDebug_Title");
+        EXPECT_EQ(w.windowTitle(), h.Context->Text("lang_Main_Title") + QStringLiteral(" V" VARNIX_VERSION));
+        EXPECT_EQ(w.windowIconText(), h.Context->Text("lang_Main_AppTitle"));
+        QStringList absent = CheckWindow(*h.Context, &w, MainTexts, nullptr);
+        absent += CheckWindow(*h.Context, h.About.get(), AboutTexts, "lang_About_Title");
+        absent += CheckWindow(*h.Context, h.Pswd.get(), PswdTexts, "lang_Log_Title");
+        absent += CheckWindow(*h.Context, upgrade, UpgradeTexts, "lang_Upgrade_Title");
+        absent += CheckWindow(*h.Context, debug, DebugTexts, "lang_DataDebug_Title");
         // Named in the assignments, but the Z2 page has no device-ID, ID-type or packing-time
         // field of its own (those are Z1 and Z3 fields): reported here rather than skipped.
         EXPECT_EQ(absent, (QStringList{QStringLiteral("lbl_Id3"), QStringLiteral("lbl_IdType"),
                                        QStringLiteral("lbl_UARTTime0")}));
         EXPECT_EQ(style->currentIndex(), 2);
-        EXPECT_EQ(style->currentText(), Text("lang_Cbb_NoIDBroadcast"));
-        EXPECT_EQ(info->text(), Text("lang_Hint_UpTimeOut"));
-        appended->setText(GetLangText(appended->text())); // what the applier does to lbl_Info
+        EXPECT_EQ(style->currentText(), h.Context->Text("lang_Cbb_NoIDBroadcast"));
+        EXPECT_EQ(info->text(), h.Context->Text("lang_Hint_UpTimeOut"));
+        appended->setText(h.Context->Text(appended->text())); // what the applier does to lbl_Info
         EXPECT_EQ(appended->text(), withNumber);
         EXPECT_EQ(h.Find<QAction>(chinese ? "mni_Cn" : "mni_En")->isChecked(), true);
     }
-    EXPECT_EQ(Text("lang_Hint_UpTimeOut"), QStringLiteral(" Upgrade time out!"));
+    EXPECT_EQ(h.Context->Text("lang_Hint_UpTimeOut"), QStringLiteral(" Upgrade time out!"));
 }
 
 TEST(LanguageSwitch, OneHintSwitchForEveryWindow) {

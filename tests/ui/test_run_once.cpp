@@ -152,7 +152,7 @@ TEST(RunOnceAnswer, ALaterStartBringsTheDebuggingWindowToTheFront) {
     TDataDebugOptions options;
     options.ProgramDir = h.Home();
     options.Prompts = &h.Prompts;
-    Tfrm_DataDebug debug(options, &h.Win());
+    Tfrm_DataDebug debug(*h.Context, options, &h.Win());
     debug.PrepareShow({});
     debug.setWindowModality(Qt::ApplicationModal);
     debug.show();

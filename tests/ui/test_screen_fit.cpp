@@ -55,7 +55,7 @@ TEST(ScreenFit, DebuggingAndUpgradeWindowsOpenOnTheScreen) {
     TDataDebugOptions debugOptions;
     debugOptions.ProgramDir = h.Home();
     debugOptions.Prompts = &h.Prompts;
-    Tfrm_DataDebug debug(debugOptions, &w);
+    Tfrm_DataDebug debug(*h.Context, debugOptions, &w);
     debug.PrepareShow({});
     debug.show();
     EXPECT_TRUE(Area().contains(debug.frameGeometry()));
@@ -64,7 +64,7 @@ TEST(ScreenFit, DebuggingAndUpgradeWindowsOpenOnTheScreen) {
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.Prompts = &h.Prompts;
     upgradeOptions.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-    Tfrm_Upgrade upgrade(upgradeOptions, &w);
+    Tfrm_Upgrade upgrade(*h.Context, upgradeOptions, &w);
     upgrade.Open(QStringLiteral("127.0.0.2"), QStringLiteral("001A2B3C4D5E"));
     EXPECT_TRUE(Area().contains(upgrade.frameGeometry()));
     upgrade.close();

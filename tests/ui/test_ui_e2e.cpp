@@ -55,7 +55,8 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
 
     QTemporaryDir home;
     TScriptedPrompts prompts;
-    TFrm_Main w(NamespaceOptions(home.path(), prompts));
+    TAppContext context(home.path());
+    TFrm_Main w(context, NamespaceOptions(home.path(), prompts));
     w.show();
     w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
     ASSERT_TRUE(PumpUntil([&] { return w.DeviceCount() == 3; }, 5000)) << w.DeviceCount();
@@ -151,7 +152,8 @@ TEST(WindowOnTwoAdapters, AModuleSeenThroughBothAdaptersIsMarked) {
     ASSERT_TRUE(sim.Ready()) << sim.ErrorText().toStdString();
     QTemporaryDir home;
     TScriptedPrompts prompts;
-    TFrm_Main w(NamespaceOptions(home.path(), prompts));
+    TAppContext context(home.path());
+    TFrm_Main w(context, NamespaceOptions(home.path(), prompts));
     w.show();
     w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
     ASSERT_TRUE(PumpUntil([&] { return w.DeviceCount() == 2; }, 5000)) << w.DeviceCount();

@@ -80,7 +80,8 @@ protected:
         o.SystemIsChinese = false;
         o.OpenUrl = [](const QUrl&) {};
         o.VerifyTimeoutMs = 8000;
-        win_ = std::make_unique<TFrm_Main>(o);
+        context_ = std::make_unique<TAppContext>(home_.path());
+        win_ = std::make_unique<TFrm_Main>(*context_, o);
         win_->show();
         Find<QPushButton>("btn_Search")->click();
         ASSERT_TRUE(PumpUntil([&] { return win_->DeviceCount() == modules.size(); }, 5000))
@@ -120,7 +121,7 @@ protected:
         for (const auto& m : prompts_.Messages())
             ADD_FAILURE() << m.text.toStdString();
         std::vector<QString> lines;
-        const QString verified = GetLangText(QStringLiteral("lang_Hint_SaveVerified")).section(u'%', 0, 0);
+        const QString verified = context_->Text("lang_Hint_SaveVerified").section(u'%', 0, 0);
         const QString notVerified = QStringLiteral("Not verified");
         EXPECT_TRUE(PumpUntil(
             [&] {
@@ -178,6 +179,7 @@ protected:
     QString state_;
     std::unique_ptr<TSimProcess> sim_;
     TScriptedPrompts prompts_;
+    std::unique_ptr<TAppContext> context_;
     std::unique_ptr<TFrm_Main> win_;
 };
 
@@ -214,7 +216,7 @@ void WindowSaves::RunZ2Save(int firmware) {
                                         : std::vector<int>{0x05, 0x06, 0x0C, 0x24};
     // Every datagram acknowledged (the restart too), whatever byte 2 of the acknowledgements held,
     // and the read-back proved it.
-    EXPECT_EQ(Count(log, GetLangText(QStringLiteral("lang_Hint_ACK"))), static_cast<int>(writes.size()) + 1);
+    EXPECT_EQ(Count(log, context_->Text("lang_Hint_ACK")), static_cast<int>(writes.size()) + 1);
     EXPECT_TRUE(log.back().startsWith(QStringLiteral("Saved and verified"))) << log.back().toStdString();
     const TSimModule after = Module(kA);
     EXPECT_EQ(after.Writes, writes);

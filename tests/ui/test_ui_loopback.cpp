@@ -41,7 +41,8 @@ TEST(WindowOnLoopback, DemoArrangementListsAndReadsTheSimulatedModules) {
     o.Udp.IncludeLoopback = true;
     o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
     o.Udp.DestinationAddr = simAddr.toStdString();
-    TFrm_Main w(o);
+    TAppContext context(home.path());
+    TFrm_Main w(context, o);
     w.show();
     w.findChild<QPushButton*>(QStringLiteral("btn_Search"))->click();
     ASSERT_TRUE(PumpUntil([&] { return w.DeviceCount() == 3; }, 5000)) << w.DeviceCount();

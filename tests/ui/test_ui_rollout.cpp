@@ -7,7 +7,8 @@
 //
 // With VARNIX_ROLLOUT_SHOTS=DIR the finished view is saved there in English and Chinese.
 
-#include "lang/app_lang.h"
+#include "app/app_context.h"
+#include "lang/apply_texts.h"
 #include "sim_process.h"
 #include "ui/main/lan_link.h"
 #include "ui/rollout/rollout_form.h"
@@ -97,7 +98,8 @@ protected:
         o.Prompts = &prompts_;
         o.SystemIsChinese = false;
         o.OpenUrl = [](const QUrl&) {};
-        win_ = std::make_unique<TFrm_Main>(o);
+        context_ = std::make_unique<TAppContext>(home_.path());
+        win_ = std::make_unique<TFrm_Main>(*context_, o);
         TRolloutWindowOptions ro;
         ro.Pool = &win_->LanLink().Pool();
         ro.Clock = &win_->LanLink().Clock();
@@ -106,7 +108,7 @@ protected:
         ro.ProgramDir = home_.path();
         ro.LocalAddresses = [this] { return std::vector<std::string>{pc_.toStdString()}; };
         // A child of the main window, opened the way the program opens it.
-        rollout_ = new TRolloutWindow(ro, win_.get());
+        rollout_ = new TRolloutWindow(*context_, ro, win_.get());
         win_->SetRolloutOpener([this](const std::vector<TFoundModule>& modules) {
             std::vector<TRolloutWindow::TTarget> targets;
             for (const TFoundModule& m : modules)
@@ -200,6 +202,7 @@ protected:
     QTemporaryDir simDir_, home_;
     std::unique_ptr<TSimProcess> sim_;
     TScriptedPrompts prompts_;
+    std::unique_ptr<TAppContext> context_;
     std::unique_ptr<TFrm_Main> win_;
     TRolloutWindow* rollout_ = nullptr;
     int singleUpgrades_ = 0;
@@ -289,7 +292,7 @@ TEST_F(RolloutWindow, SelectedRowsAreUpgradedAndKeepTheirConfiguration) {
         EXPECT_EQ(s.Ip, before.at(mac).Ip) << mac.toStdString();
         // The line as shown: every module done, firmware before and after, the whole transfer.
         EXPECT_EQ(Cell(i, 0), mac);
-        EXPECT_TRUE(Cell(i, 5).startsWith(GetLangText(QStringLiteral("lang_Rollout_Done"))))
+        EXPECT_TRUE(Cell(i, 5).startsWith(context_->Text(QStringLiteral("lang_Rollout_Done"))))
             << Cell(i, 5).toStdString();
         EXPECT_EQ(Cell(i, 4), QStringLiteral("4017 \u2192 4018"));
         EXPECT_EQ(Cell(i, 3), QStringLiteral("100 %"));
@@ -297,7 +300,7 @@ TEST_F(RolloutWindow, SelectedRowsAreUpgradedAndKeepTheirConfiguration) {
     EXPECT_TRUE(Find<QPushButton>(rollout_, "btn_Start")->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(rollout_, "btn_Stop")->isEnabled());
     EXPECT_EQ(Find<QLabel>(rollout_, "lbl_Summary")->text(),
-              GetLangText(QStringLiteral("lang_Rollout_Summary")).arg(3).arg(3).arg(0).arg(0).arg(0));
+              context_->Text(QStringLiteral("lang_Rollout_Summary")).arg(3).arg(3).arg(0).arg(0).arg(0));
 
     // The language switch writes the finished lines again, and the headers and the summary.
     const QString shots = qEnvironmentVariable("VARNIX_ROLLOUT_SHOTS");
@@ -372,8 +375,8 @@ TEST_F(RolloutWindow, StopStartsNoNewModuleAndClosingWaitsForTheOnesInFlight) {
         const QString mac = QString::fromStdString(job.Modules()[static_cast<std::size_t>(i)].Mac);
         EXPECT_EQ(job.Modules()[static_cast<std::size_t>(i)].Outcome, TRolloutOutcome::NotStarted)
             << mac.toStdString();
-        EXPECT_TRUE(
-            Cell(i, 5).startsWith(GetLangText(QStringLiteral("lang_Rollout_NotStarted")).section(u'%', 0, 0)))
+        EXPECT_TRUE(Cell(i, 5).startsWith(
+            context_->Text(QStringLiteral("lang_Rollout_NotStarted")).section(u'%', 0, 0)))
             << Cell(i, 5).toStdString();
         // Untouched: no upgrade, no reset, nothing written.
         EXPECT_EQ(after.at(mac).Upgrades, 0) << mac.toStdString();
@@ -387,7 +390,8 @@ TEST_F(RolloutWindow, StopStartsNoNewModuleAndClosingWaitsForTheOnesInFlight) {
 // can use arrives whole (no field read into another's place).
 TEST(RolloutForm, OptionsAreCheckedBeforeAnythingIsSent) {
     QTemporaryDir dir;
-    InitLang(dir.path());
+    TAppContext context(dir.path());
+    const TTexts texts(context.Lang());
     const QString image = dir.filePath(QStringLiteral("fw.bin")),
                   stub = dir.filePath(QStringLiteral("stub.bin"));
     for (const auto& [path, bytes] : {std::pair{image, QByteArray("\x5A\x32\x10\x07 body", 9)},
@@ -450,10 +454,10 @@ TEST(RolloutForm, OptionsAreCheckedBeforeAnythingIsSent) {
         EXPECT_EQ(r.Error().Field, c.Field) << c.Text.toStdString();
         // The window's text shows what was refused (an unreadable image: the reader's reason).
         if (c.Field != "image") {
-            EXPECT_TRUE(FormErrorText(r.Error()).contains(c.Text)) << FormErrorText(r.Error()).toStdString();
+            EXPECT_TRUE(FormErrorText(texts, r.Error()).contains(c.Text))
+                << FormErrorText(texts, r.Error()).toStdString();
         }
     }
-    FreeLang();
 }
 
 } // namespace

@@ -60,6 +60,7 @@ struct SerialWindow {
     std::unique_ptr<TSimProcess> sim;
     TScriptedPrompts prompts;
     TRecordingClock clock;
+    std::unique_ptr<TAppContext> context = std::make_unique<TAppContext>(dir.path());
     std::unique_ptr<TFrm_Main> win;
 
     explicit SerialWindow(const QStringList& simArgs) {
@@ -73,7 +74,7 @@ struct SerialWindow {
         o.Udp.IncludeLoopback = true;
         o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
         o.Clock = &clock;
-        win = std::make_unique<TFrm_Main>(o);
+        win = std::make_unique<TFrm_Main>(*context, o);
         win->show();
         Find<QTabWidget>("rzpgcntrl_Srch")->setCurrentIndex(1);
         Find<QComboBox>("cbb_SelectCom")->setEditText(link);
@@ -320,7 +321,8 @@ TEST(SerialTab, ClosingCutsAnOperationShortAtOnceAndASaveCutShortIsJournalled) {
         o.Udp.IncludeLoopback = true;
         o.Udp.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
         s.win.reset();
-        TFrm_Main again(o);
+        TAppContext next(s.dir.path());
+        TFrm_Main again(next, o);
         EXPECT_TRUE(again.findChild<QRadioButton*>(QStringLiteral("rbZ3"))->isChecked());
     }
     {

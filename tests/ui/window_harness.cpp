@@ -1,5 +1,7 @@
 #include "window_harness.h"
 
+#include "lang/app_lang.h"
+
 #include "ui/main/log_pane.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +129,15 @@ TIdBytes ParamReply(const std::array<std::uint8_t, 6>& mac, std::int32_t family)
     return d;
 }
 
+QString EnglishText(const char* key) {
+    static const TLangList english = [] {
+        TLangList lang;
+        RegisterBuiltinTexts(lang);
+        return lang;
+    }();
+    return LookUpText(english, QString::fromLatin1(key));
+}
+
 TWindowHarness::TWindowHarness(bool chinese, const QString& programDir) {
     TMainOptions o;
     o.ProgramDir = programDir.isEmpty() ? home_.path() : programDir;
@@ -140,9 +151,11 @@ TWindowHarness::TWindowHarness(bool chinese, const QString& programDir) {
     o.Now = [] { return QDateTime(QDate(2024, 1, 31), QTime(14, 25, 30)); };
     o.Clock = &Clock;
     o.SystemIsChinese = chinese;
-    win_ = std::make_unique<TFrm_Main>(o);
-    About = std::make_unique<TFrm_About>(win_.get(), [this](const QUrl& url) { Opened.push_back(url); });
-    Pswd = std::make_unique<TFrm_Pswd>(win_.get());
+    Context = std::make_unique<TAppContext>(o.ProgramDir);
+    win_ = std::make_unique<TFrm_Main>(*Context, o);
+    About = std::make_unique<TFrm_About>(*Context, win_.get(),
+                                         [this](const QUrl& url) { Opened.push_back(url); });
+    Pswd = std::make_unique<TFrm_Pswd>(*Context, win_.get());
     win_->AttachAbout(About.get());
     win_->AttachPswd(Pswd.get());
     TFrm_About* about = About.get();

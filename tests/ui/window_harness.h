@@ -118,6 +118,8 @@ public:
     // The clock of the window's jobs: pauses, reply waits and verification move only when a test
     // advances it.
     TVirtualClock Clock;
+    // The harness's own context: each harness is a program of its own.
+    std::unique_ptr<TAppContext> Context;
     std::unique_ptr<TFrm_About> About;
     std::unique_ptr<TFrm_Pswd> Pswd;
 
@@ -125,6 +127,9 @@ private:
     QTemporaryDir home_;
     std::unique_ptr<TFrm_Main> win_;
 };
+
+// The built-in English text of a key (what a harness's windows show until a switch).
+QString EnglishText(const char* key);
 
 // Runs the event loop until done() holds or ms pass; whether it held. (QTest's QTRY macros
 // report to QTest, not to GoogleTest, so the tests use this instead.)

@@ -38,6 +38,7 @@ template <class T> T* Find(QWidget& w, const char* name) {
 
 struct TFixture {
     QTemporaryDir dir;
+    TAppContext context{dir.path()};
     TScriptedPrompts prompts;
     std::unique_ptr<Tfrm_Upgrade> w;
     QProcess sim;
@@ -55,7 +56,7 @@ struct TFixture {
         TUpgradeWindowOptions o;
         o.Prompts = &prompts;
         o.LocalAddresses = [] { return std::vector<std::string>{"10.9.0.1"}; };
-        w = std::make_unique<Tfrm_Upgrade>(o);
+        w = std::make_unique<Tfrm_Upgrade>(context, o);
         w->setUpgradeFileName(f.fileName());
         sim.setProgram(QString::fromLocal8Bit(qgetenv("VARNIX_NS_IN_MODULES")));
         sim.setArguments(QStringList{QString::fromLocal8Bit(qgetenv("VARNIX_SIM")),
@@ -139,10 +140,6 @@ TEST(UpgradeWindow, APortInUseIsNamedWithWhatToDo) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    LangList = new TLangList;
-    RegisterBuiltinTexts(*LangList);
     ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    FreeLang();
-    return rc;
+    return RUN_ALL_TESTS();
 }

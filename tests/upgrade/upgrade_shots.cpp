@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 using namespace varnix;
 
@@ -16,15 +17,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
     QDir().mkpath(dir);
-    LangList = new TLangList;
-    RegisterBuiltinTexts(*LangList);
+    QTemporaryDir home;
+    TAppContext context(home.path());
     TScriptedPrompts prompts;
     for (const bool chinese : {false, true}) {
-        LangList->IsChinese = chinese;
+        context.Lang().IsChinese = chinese;
         TUpgradeWindowOptions o;
         o.Prompts = &prompts;
         o.LocalAddresses = [] { return std::vector<std::string>{"192.168.0.10", "10.77.0.1"}; };
-        Tfrm_Upgrade w(o);
+        Tfrm_Upgrade w(context, o);
         w.setUpgradeFileName(QStringLiteral("/home/tech/firmware/vorz2-4017.bin"));
         w.Open(QStringLiteral("192.168.0.7"), QStringLiteral("00 1A 2B 3C 4D 5E"));
         const QString lang = chinese ? QStringLiteral("cn") : QStringLiteral("en");
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
         w.grab().save(dir + QStringLiteral("/upgrade-idle-") + lang + QStringLiteral(".png"));
         // A run in progress: what the window shows after block 120 of a 256 KiB image.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
-            ->setText(GetLangText(QStringLiteral("lang_Hint_UpProgress")) + QStringLiteral("23%"));
+            ->setText(context.Text("lang_Hint_UpProgress") + QStringLiteral("23%"));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(23);
         w.findChild<QPushButton*>(QStringLiteral("btn_Program"))->setEnabled(false);
         w.findChild<QPushButton*>(QStringLiteral("btn_Exit"))->setEnabled(false);
@@ -40,13 +41,12 @@ int main(int argc, char** argv) {
         w.grab().save(dir + QStringLiteral("/upgrade-run-") + lang + QStringLiteral(".png"));
         // A port that cannot be used.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
-            ->setText(GetLangText(QStringLiteral("lang_Hint_Upfailed")) + QStringLiteral(" ") +
-                      GetLangText(QStringLiteral("lang_Hint_UpPortDenied"))
+            ->setText(context.Text("lang_Hint_Upfailed") + QStringLiteral(" ") +
+                      context.Text("lang_Hint_UpPortDenied")
                           .arg(QStringLiteral("67"), QStringLiteral("/usr/bin/varnix")));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(0);
         QApplication::processEvents();
         w.grab().save(dir + QStringLiteral("/upgrade-port-") + lang + QStringLiteral(".png"));
     }
-    FreeLang();
     return 0;
 }

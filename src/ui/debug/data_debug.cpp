@@ -1,20 +1,23 @@
 #include "ui/debug/data_debug.h"
+#include "lang/error_text.h"
 
 #include "debug/recv_model.h"
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui/common/screen_fit.h"
 #include "ui/debug/frame_cmd.h"
 #include "ui_data_debug.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
 #include <QWheelEvent>
+
+#include <cstdio>
 
 namespace varnix {
 
@@ -26,8 +29,9 @@ constexpr int RowsRangePx = CmdRowCount * 25 + 1;
 const QString CmdFileFilter = QStringLiteral("Txt File (*.txt);;All File (*)");
 } // namespace
 
-Tfrm_DataDebug::Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::Tfrm_DataDebug>()), options_(std::move(options)) {
+Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, QWidget* parent)
+    : QDialog(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::Tfrm_DataDebug>()),
+      options_(std::move(options)), cmdFilePath_(LoadCmdFilePath(context.Settings(), QString())) {
     ui->setupUi(this);
     if (options_.Prompts == nullptr)
         ownPrompts_ = std::make_unique<TQtPrompts>();
@@ -49,6 +53,10 @@ Tfrm_DataDebug::Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent)
     WireControls();
     WireSockets();
     ApplyDataDebugTexts();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (const TStatus r = SaveCmdFilePath(ctx_.Settings(), cmdFilePath_); !r)
+            std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
+    });
 }
 
 Tfrm_DataDebug::~Tfrm_DataDebug() {
@@ -57,7 +65,7 @@ Tfrm_DataDebug::~Tfrm_DataDebug() {
 }
 
 QString Tfrm_DataDebug::Text(const char* key) const {
-    return varnix::Text(key);
+    return texts_.Text(key);
 }
 
 bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
@@ -67,7 +75,7 @@ bool Tfrm_DataDebug::CaptionIs(const QWidget* button, const char* key) const {
 void Tfrm_DataDebug::CreateCmdRows() {
     auto* box = ui->ScrollBox2Contents;
     for (int i = 0; i < CmdRowCount; ++i) {
-        auto* row = new TFrameCmd(i, *prompts_, box);
+        auto* row = new TFrameCmd(i, *prompts_, texts_, box);
         ui->lay_Rows->addWidget(row);
         connect(row, &TFrameCmd::SendClicked, this, &Tfrm_DataDebug::SendRow);
         connect(row, &TFrameCmd::Changed, this, &Tfrm_DataDebug::UpdateCycleRows);
@@ -116,22 +124,22 @@ void Tfrm_DataDebug::WireControls() {
 
 void Tfrm_DataDebug::ApplyDataDebugTexts() {
     auto& u = *ui;
-    SetTexts({{this, "lang_DataDebug_Title"},
-              {u.lblProtocol, "lang_DataDebug_lblProtocol"},
-              {u.chkChooseAll, "lang_DataDebug_chkChooseAll"},
-              {u.btnClearAll, "lang_DataDebug_btnClearAll"},
-              {u.btnImport, "lang_DataDebug_btnImport"},
-              {u.btnExport, "lang_DataDebug_btnExport"},
-              {u.lblDelay, "lang_DataDebug_lblDelay"},
-              {u.lblCycleInternal, "lang_DataDebug_lblCycleInternal"},
-              {u.btnCycleSend, "lang_DataDebug_btnCycleSend"},
-              {u.lblRemote, "lang_DataDebug_lblRemote"},
-              {u.grpRecv, "lang_DataDebug_grpRecv"},
-              {u.btnRecvClear, "lang_DataDebug_btnRecvClear"}});
+    texts_.SetTexts({{this, "lang_DataDebug_Title"},
+                     {u.lblProtocol, "lang_DataDebug_lblProtocol"},
+                     {u.chkChooseAll, "lang_DataDebug_chkChooseAll"},
+                     {u.btnClearAll, "lang_DataDebug_btnClearAll"},
+                     {u.btnImport, "lang_DataDebug_btnImport"},
+                     {u.btnExport, "lang_DataDebug_btnExport"},
+                     {u.lblDelay, "lang_DataDebug_lblDelay"},
+                     {u.lblCycleInternal, "lang_DataDebug_lblCycleInternal"},
+                     {u.btnCycleSend, "lang_DataDebug_btnCycleSend"},
+                     {u.lblRemote, "lang_DataDebug_lblRemote"},
+                     {u.grpRecv, "lang_DataDebug_grpRecv"},
+                     {u.btnRecvClear, "lang_DataDebug_btnRecvClear"}});
     // The connect button's caption is also the role's state (start, stop, connect, disconnect):
     // it is turned into the same row's text of the current language, never reset.
     u.btnConnet->setText(u.btnConnet->text().isEmpty() ? Text("lang_DataDebug_btnConnet")
-                                                       : GetLangText(u.btnConnet->text()));
+                                                       : texts_.Text(u.btnConnet->text()));
     u.lblRecvDropped->setText(Text("lang_DataDebug_RecvDropped") + QString::number(recv_->Dropped()));
 }
 
@@ -151,8 +159,7 @@ void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset) {
     ApplyDataDebugTexts();
     setWindowTitle(Text("lang_DataDebug_Title"));
     ApplyPreset(preset);
-    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
-    LoadCmdFile(path.isEmpty() ? DefaultCmdFile() : path);
+    LoadCmdFile(cmdFilePath_.isEmpty() ? DefaultCmdFile() : cmdFilePath_);
     ui->ScrollBox2->setFocus();
     ui->ScrollBox2->update();
     SetStatus(QString());
@@ -342,7 +349,7 @@ bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
 }
 
 void Tfrm_DataDebug::btnImportClick() {
-    const QString current = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    const QString current = cmdFilePath_;
     const auto chosen = prompts_->OpenFileName(this, QString(), options_.ProgramDir, CmdFileFilter);
     if (!chosen) {
         LoadCmdFile(current); // cancelled: the current list is read again
@@ -350,8 +357,8 @@ void Tfrm_DataDebug::btnImportClick() {
     }
     // The path is taken only for a file that reads as a command list, so that closing the window
     // cannot overwrite some other file with the rows.
-    if (LoadCmdFile(*chosen) && options_.SetCmdFilePath)
-        options_.SetCmdFilePath(*chosen);
+    if (LoadCmdFile(*chosen))
+        SetCmdFilePath(*chosen);
 }
 
 void Tfrm_DataDebug::btnExportClick() {
@@ -360,9 +367,14 @@ void Tfrm_DataDebug::btnExportClick() {
         return;
     if (QFileInfo(*chosen).suffix().isEmpty())
         *chosen += QStringLiteral(".txt");
-    if (options_.SetCmdFilePath)
-        options_.SetCmdFilePath(*chosen);
+    SetCmdFilePath(*chosen);
     SaveCmdFile(*chosen);
+}
+
+void Tfrm_DataDebug::SetCmdFilePath(const QString& path) {
+    cmdFilePath_ = path;
+    if (const TStatus saved = SaveCmdFilePath(ctx_.Settings(), path); !saved)
+        prompts_->Message(this, QString(), ErrorMessage(saved.Error()), IUserPrompts::Icon::Critical);
 }
 
 // --- Closing: every way (close button, Esc, code) ends here. ---
@@ -376,7 +388,7 @@ void Tfrm_DataDebug::done(int result) {
 }
 
 void Tfrm_DataDebug::FormClose() {
-    const QString path = options_.GetCmdFilePath ? options_.GetCmdFilePath() : QString();
+    const QString& path = cmdFilePath_;
     SaveCmdFile(!path.isEmpty() && QFileInfo::exists(path) ? path : DefaultCmdFile());
     worker_.Stop();
     ++cycleRun_;

@@ -6,8 +6,10 @@
 // and port from the module's values and loads the command list; every way of closing saves the
 // list, stops the cycle and closes the role.
 
+#include "app/app_context.h"
 #include "debug/cmd_file.h"
 #include "debug/cycle_worker.h"
+#include "lang/apply_texts.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -41,11 +43,9 @@ struct TDataDebugPreset {
 };
 
 struct TDataDebugOptions {
-    QString ProgramDir;                      // where "DataSelf.txt" lives
-    IUserPrompts* Prompts = nullptr;         // the real dialogs when null
-    std::function<QString()> GetCmdFilePath; // "FilePath" of the settings
-    std::function<void(const QString&)> SetCmdFilePath;
-    bool IncludeLoopback = false; // cbbIP's list also offers loopback addresses
+    QString ProgramDir;              // where "DataSelf.txt" lives
+    IUserPrompts* Prompts = nullptr; // the real dialogs when null
+    bool IncludeLoopback = false;    // cbbIP's list also offers loopback addresses
 };
 
 class Tfrm_DataDebug final : public QDialog {
@@ -53,7 +53,9 @@ class Tfrm_DataDebug final : public QDialog {
 public:
     enum Role { UdpServer = 0, TcpServer = 1, UdpClient = 2, TcpClient = 3 };
 
-    explicit Tfrm_DataDebug(TDataDebugOptions options, QWidget* parent = nullptr);
+    // `context` must outlive the window. The window owns the "FilePath" key of the settings: it
+    // reads it now and writes it whenever the command-list file changes and when the program ends.
+    Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, QWidget* parent = nullptr);
     ~Tfrm_DataDebug() override;
 
     // Presets and loads (the showing steps), then runs modally until closed.
@@ -83,6 +85,8 @@ public:
     void btnImportClick();
     void btnExportClick();
     QString DefaultCmdFile() const;
+    // The command-list file of the settings ("" = DefaultCmdFile()).
+    const QString& CmdFilePath() const { return cmdFilePath_; }
 
     QString StatusText() const;
     TRecvModel& Received() { return *recv_; }
@@ -107,6 +111,8 @@ private:
     void UpdateCycleRows();
     void FormClose();
     void FillLocalAddresses();
+    // Takes `path` as the command-list file and writes it to the settings at once.
+    void SetCmdFilePath(const QString& path);
     // Roles (data_debug_net.cpp).
     void ToggleUdp();
     void ToggleTcpServer();
@@ -120,8 +126,11 @@ private:
     void ReadTcp(QTcpSocket* socket);
     void ShowReceived(const QString& peer, const QByteArray& data);
 
+    TAppContext& ctx_;
+    TTexts texts_;
     std::unique_ptr<Ui::Tfrm_DataDebug> ui;
     TDataDebugOptions options_;
+    QString cmdFilePath_;
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;
     std::vector<TFrameCmd*> cmdRows_;

@@ -1,7 +1,7 @@
 #include "ui/debug/frame_cmd.h"
 
 #include "core/convert.h"
-#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "lang/text_codec.h"
 #include "ui/common/prompts.h"
 #include "ui_frame_cmd.h"
@@ -41,8 +41,9 @@ QString ConvertCmdText(const QString& text, bool toHex) {
     return bytes == hex ? text : BytesToDisplay(bytes);
 }
 
-TFrameCmd::TFrameCmd(int index, IUserPrompts& prompts, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TFrameCmdForm>()), index_(index), prompts_(prompts) {
+TFrameCmd::TFrameCmd(int index, IUserPrompts& prompts, TTexts texts, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TFrameCmdForm>()), index_(index), prompts_(prompts),
+      texts_(texts) {
     ui->setupUi(this);
     setObjectName(QStringLiteral("C") + QString::number(index));
     setFixedHeight(25);
@@ -72,11 +73,11 @@ void TFrameCmd::SetRow(const TCmdRow& row) {
     ui->edtCmd->setText(row.Cmd);
     ui->chkHex->setChecked(row.Hex);
     ui->edtDelay->setText(row.Delay);
-    ui->btnSend->setText(GetLangText(QStringLiteral("lang_FrameCmd_btnSend")));
+    ui->btnSend->setText(texts_.Text("lang_FrameCmd_btnSend"));
 }
 
 void TFrameCmd::Clear() {
-    SetRow({false, GetLangText(QStringLiteral("lang_DataDebug_btnExplanation")), {}, false, {}});
+    SetRow({false, texts_.Text("lang_DataDebug_btnExplanation"), {}, false, {}});
 }
 
 bool TFrameCmd::Chosen() const {
@@ -112,12 +113,12 @@ void TFrameCmd::SetName(const QString& name) {
 }
 
 void TFrameCmd::Rename() {
-    const auto answer = prompts_.Input(this, GetLangText(QStringLiteral("lang_Hint_FrameCmd_PopupTitle")),
-                                       GetLangText(QStringLiteral("lang_Hint_FrameCmd_PopupText")), name_);
+    const auto answer = prompts_.Input(this, texts_.Text("lang_Hint_FrameCmd_PopupTitle"),
+                                       texts_.Text("lang_Hint_FrameCmd_PopupText"), name_);
     if (!answer)
         return;
     if (answer->contains(u'&')) {
-        prompts_.Message(this, QString(), GetLangText(QStringLiteral("lang_Hint_FrameCmd_NoAmp")),
+        prompts_.Message(this, QString(), texts_.Text("lang_Hint_FrameCmd_NoAmp"),
                          IUserPrompts::Icon::Warning);
         SetName(QString());
         return;

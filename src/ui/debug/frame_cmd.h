@@ -4,6 +4,8 @@
 
 #include "debug/cmd_file.h"
 
+#include "lang/apply_texts.h"
+
 #include <QWidget>
 #include <memory>
 
@@ -26,7 +28,7 @@ QString ConvertCmdText(const QString& text, bool toHex);
 class TFrameCmd final : public QWidget {
     Q_OBJECT
 public:
-    TFrameCmd(int index, IUserPrompts& prompts, QWidget* parent = nullptr);
+    TFrameCmd(int index, IUserPrompts& prompts, TTexts texts, QWidget* parent = nullptr);
     ~TFrameCmd() override;
 
     int Index() const { return index_; }
@@ -60,6 +62,7 @@ private:
     std::unique_ptr<Ui::TFrameCmdForm> ui;
     int index_;
     IUserPrompts& prompts_;
+    TTexts texts_;
     QString name_;
 };
 

@@ -3,22 +3,13 @@
 #include "core/convert.h"
 #include "core/types.h"
 #include "lan/lan_protocol.h"
-#include "lang/app_lang.h"
 
 #include <algorithm>
 #include <memory>
 
 namespace varnix {
 
-namespace {
-
-QString Text(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
-}
-
-} // namespace
-
-QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
+QString RowTip(const TTexts& texts, std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
                const std::vector<THealthBinding>& bindings) {
     const TDeviceRow& r = rows.at(static_cast<std::size_t>(row));
     const auto address = [&bindings](int b) {
@@ -31,7 +22,7 @@ QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
         if (!(kinds & (1u << k)))
             continue;
         const auto kind = static_cast<THealthKind>(k);
-        const QString text = Text(HealthKindTextKey(kind));
+        const QString text = texts.Text(HealthKindTextKey(kind));
         switch (kind) {
         case THealthKind::TwoAdapters: {
             // The adapters of every row of this module, in list order.
@@ -92,15 +83,16 @@ void TSearchHealth::ReportNoAnswer(const std::vector<THealthBinding>& bindings) 
     for (const THealthBinding& b : bindings)
         tried << QString::fromStdString(b.Address);
     if (tried.isEmpty())
-        env_.Log(Text("lang_Search_NoAddress"), true);
+        env_.Log(env_.Texts.Text("lang_Search_NoAddress"), true);
     else
-        env_.Log(
-            Text("lang_Search_NoAnswer").arg(tried.join(QStringLiteral(", ")), env_.Destination).arg(PortZ2),
-            true);
-    env_.Log(Text("lang_Search_CauseFirewall")
+        env_.Log(env_.Texts.Text("lang_Search_NoAnswer")
+                     .arg(tried.join(QStringLiteral(", ")), env_.Destination)
+                     .arg(PortZ2),
+                 true);
+    env_.Log(env_.Texts.Text("lang_Search_CauseFirewall")
                  .arg(QString::fromLatin1(FirewalldAllowCommand), QString::fromLatin1(UfwAllowCommand)),
              true);
-    env_.Log(Text("lang_Search_CauseAdapter"), true);
+    env_.Log(env_.Texts.Text("lang_Search_CauseAdapter"), true);
 }
 
 TSearchHealth::TResult TSearchHealth::RunChecks(std::vector<TDeviceRow> rows,
@@ -161,13 +153,14 @@ void TSearchHealth::Apply(std::uint64_t generation, TResult result, std::vector<
         }
     const auto kinds = std::make_shared<const std::vector<std::uint8_t>>(std::move(result.Kinds));
     TDeviceListModel* devices = env_.Devices;
-    env_.Devices->SetMarks(std::move(marked), [kinds, devices, bindings = std::move(bindings)](int row) {
-        return RowTip((*kinds)[static_cast<std::size_t>(row)], row, devices->Rows(), bindings);
-    });
+    env_.Devices->SetMarks(
+        std::move(marked), [kinds, devices, texts = env_.Texts, bindings = std::move(bindings)](int row) {
+            return RowTip(texts, (*kinds)[static_cast<std::size_t>(row)], row, devices->Rows(), bindings);
+        });
     if (result.Findings == 0)
-        env_.Log(Text("lang_Check_Clean").arg(kinds->size()), false);
+        env_.Log(env_.Texts.Text("lang_Check_Clean").arg(kinds->size()), false);
     else
-        env_.Log(Text("lang_Check_Summary").arg(result.Findings).arg(markedCount), true);
+        env_.Log(env_.Texts.Text("lang_Check_Summary").arg(result.Findings).arg(markedCount), true);
     emit Checked();
 }
 

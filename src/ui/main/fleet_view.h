@@ -4,6 +4,7 @@
 // be). No widgets: the window hands in its device model, its bindings and its log.
 
 #include "lan/health_checks.h"
+#include "lang/apply_texts.h"
 #include "ui/main/device_list_model.h"
 
 #include <QObject>
@@ -28,6 +29,8 @@ public:
         QString Destination;
         // A log line; `problem` lines are shown as errors.
         std::function<void(const QString& text, bool problem)> Log;
+        // The texts of the window's language list.
+        TTexts Texts;
     };
     // Replies to a search keep arriving for a while; the checks run once none came for this long.
     static constexpr int SettleMs = 1500;
@@ -64,7 +67,7 @@ private:
 
 // The tooltip of a marked row: one line per kind found on it (string table texts), made from the
 // listed rows when it is shown.
-QString RowTip(std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
+QString RowTip(const TTexts& texts, std::uint8_t kinds, int row, const std::vector<TDeviceRow>& rows,
                const std::vector<THealthBinding>& bindings);
 
 } // namespace varnix

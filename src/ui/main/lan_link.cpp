@@ -82,6 +82,10 @@ QString TLanLink::CurrentMac() const {
     return QString::fromStdString(MacKey(reading_.Mac));
 }
 
+QString TLanLink::Text(const char* key) const {
+    return p_.Host->Texts().Text(key);
+}
+
 void TLanLink::Log(const QString& text, const QColor& colour) {
     p_.Host->WriteLog(text, colour);
 }

@@ -88,6 +88,7 @@ private:
     void VerifyDone(const TVerifyOutcome& v);
     void EndSave(bool verified);
     void Log(const QString& text, const QColor& colour);
+    QString Text(const char* key) const;
 
     TLanLinkParts p_;
     TClock& clock_;

@@ -1,7 +1,5 @@
 #include "ui/main/log_pane.h"
 
-#include "lang/app_lang.h"
-
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -13,8 +11,8 @@
 
 namespace varnix {
 
-TLogPane::TLogPane(QPlainTextEdit* edit, bool followEnd, QObject* parent)
-    : QObject(parent), edit_(edit), followEnd_(followEnd) {
+TLogPane::TLogPane(QPlainTextEdit* edit, bool followEnd, TTexts texts, QObject* parent)
+    : QObject(parent), edit_(edit), followEnd_(followEnd), texts_(texts) {
     timer_.setSingleShot(true);
     timer_.setInterval(FlushIntervalMs);
     connect(&timer_, &QTimer::timeout, this, [this] { WriteSome(MaxLinesPerFlush); });
@@ -138,7 +136,7 @@ void TLogPane::UpdateNote() {
     QTextCharFormat format;
     format.setForeground(edit_->palette().color(QPalette::Disabled, QPalette::Text));
     format.setFontItalic(true);
-    const QString note = GetLangText(QStringLiteral("lang_Hint_LinesDropped")).arg(dropped_);
+    const QString note = texts_.Text("lang_Hint_LinesDropped").arg(dropped_);
     QTextCursor cursor(edit_->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::Start);

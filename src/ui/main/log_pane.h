@@ -13,6 +13,8 @@
 // first line of the pane then says how many older lines were dropped. Lines still queued are
 // bounded the same way.
 
+#include "lang/apply_texts.h"
+
 #include <QColor>
 #include <QObject>
 #include <QString>
@@ -37,7 +39,7 @@ public:
 
     // followEnd: scroll to the last line after every change (the hex pane). Otherwise the pane
     // only follows the end while its scroll bar is already at the bottom.
-    TLogPane(QPlainTextEdit* edit, bool followEnd, QObject* parent = nullptr);
+    TLogPane(QPlainTextEdit* edit, bool followEnd, TTexts texts, QObject* parent = nullptr);
 
     // Queues one line; an invalid colour means the window-text colour (a plain line).
     void Append(const QString& text, const QColor& colour = QColor());
@@ -70,6 +72,7 @@ private:
 
     QPlainTextEdit* edit_;
     bool followEnd_;
+    TTexts texts_;
     std::deque<TLine> pending_;
     qsizetype pendingChars_ = 0;
     int lines_ = 0;

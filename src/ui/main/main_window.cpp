@@ -1,16 +1,15 @@
 #include "ui/main/main_window.h"
+#include "lang/error_text.h"
 
 #include "app/about_dialog.h"
-#include "app/login.h"
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
 #include "ui/common/colours.h"
-#include "ui/common/hint_switch.h"
+#include "ui/common/hint_filter.h"
 #include "ui/common/screen_fit.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
@@ -71,8 +70,9 @@ private:
 
 } // namespace
 
-TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::TFrm_Main>()), options_(std::move(options)) {
+TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent)
+    : QMainWindow(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::TFrm_Main>()),
+      options_(std::move(options)) {
     ui->setupUi(this);
     // The panels sit in a scroll box without a frame: on a screen too small for the widest page
     // the window is cut to the screen and the panels scroll instead.
@@ -101,8 +101,8 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     ui->redt_Log->setFont(paneFont);
     ui->redt_Hex->setFont(paneFont);
 
-    log_ = new TLogPane(ui->redt_Log, false, this);
-    hex_ = new TLogPane(ui->redt_Hex, true, this);
+    log_ = new TLogPane(ui->redt_Log, false, texts_, this);
+    hex_ = new TLogPane(ui->redt_Hex, true, texts_, this);
 
     devices_ = new TDeviceListModel(this);
     ui->lv_Dev->setModel(devices_);
@@ -137,7 +137,8 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
              return b;
          },
          QString::fromStdString(options_.Udp.DestinationAddr),
-         [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); }},
+         [this](const QString& text, bool problem) { problem ? LogLine(text, kColourRed) : LogOk(text); },
+         texts_},
         this);
 
     // The two status-bar panels; the program writes nothing into them.
@@ -162,8 +163,8 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
     lan_ = new TLanLink(
         {z2Page_, z3Page_, this, options_.Clock, options_.Udp, options_.ProgramDir,
-         [] {
-             return TLogin{DisplayToBytes(LoginUserName), DisplayToBytes(LoginPassword)};
+         [this] {
+             return TLogin{DisplayToBytes(ctx_.Login().UserName), DisplayToBytes(ctx_.Login().Password)};
          },
          [this] { ShowPswd(); },
          [this](const TIdBytes& d, const std::string& dest, const std::string& local, std::uint16_t destPort,
@@ -210,7 +211,7 @@ TFrm_Main::TFrm_Main(TMainOptions options, QWidget* parent)
     appHook_ = std::make_unique<TAppHook>(
         [this](QObject* watched, QEvent* event) { return ApplicationEvents1Message(watched, event); });
     qApp->installEventFilter(appHook_.get());
-    THintSwitch::Instance(); // hints of every window go through the one switch
+    hintFilter_ = std::make_unique<THintFilter>(ctx_.Hints(), this);
 
     FormCreate();
 }
@@ -224,13 +225,9 @@ TFrm_Main::~TFrm_Main() {
 }
 
 void TFrm_Main::FormCreate() {
-    InitLang(options_.ProgramDir);
-    if (!LangList->FileError.isEmpty())
-        LogLine(LangList->FileError, kColourRed);
-    if (options_.SystemIsChinese)
-        LoadIni(options_.ProgramDir, *LangList, *this, *options_.SystemIsChinese);
-    else
-        LoadIni(options_.ProgramDir, *LangList, *this);
+    if (!ctx_.Lang().FileError.isEmpty())
+        LogLine(ctx_.Lang().FileError, kColourRed);
+    LoadSettings();
     ApplyMainTexts();
     SetPageMode(-1);
     SetPageMode(0);
@@ -243,11 +240,30 @@ void TFrm_Main::FormClose() {
     closed_ = true;
     serial_->CloseComPort();
     udp_->Destroy();
-    const TIniResult saved = SaveIni(*LangList, *this, upgradeSettings_);
+    const TStatus saved = SaveSettings();
     if (!saved)
-        prompts_->Message(this, windowTitle(), saved.Error, IUserPrompts::Icon::Critical);
-    FreeIni();
-    FreeLang();
+        prompts_->Message(this, windowTitle(), ErrorMessage(saved.Error()), IUserPrompts::Icon::Critical);
+}
+
+void TFrm_Main::LoadSettings() {
+    const TMainSettings s = LoadMainSettings(
+        ctx_.Settings(), options_.SystemIsChinese ? *options_.SystemIsChinese : TLangList::IsSysChinese());
+    ctx_.Lang().IsChinese = s.Chinese;
+    setLanguageChecked(s.Chinese);
+    ui->mni_About->setVisible(true);
+    setRealTimeHelpChecked(s.RealTimeHelp);
+    // No update or work-order page to open: both menu items stay hidden.
+    ui->mni_Up->setVisible(false);
+    ui->mni_WorkOrder->setVisible(false);
+    ctx_.Hints().SetHidePause(HintHidePauseMs);
+    ctx_.Hints().SetEnabled(s.RealTimeHelp);
+    setLocalCom(s.LocalCom);
+    setModelChecked(s.Model);
+}
+
+TStatus TFrm_Main::SaveSettings() {
+    return SaveMainSettings(ctx_.Settings(),
+                            {ctx_.Lang().IsChinese, realTimeHelpChecked(), localCom(), checkedModel()});
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
@@ -325,7 +341,7 @@ void TFrm_Main::ConnectControls() {
 void TFrm_Main::mni_MenuClick(QAction* item) {
     const QString name = item->objectName();
     if (name == u"mni_Hint") {
-        THintSwitch::Instance().SetEnabled(item->isChecked());
+        ctx_.Hints().SetEnabled(item->isChecked());
     } else if (name == u"mniExporDevs") {
         ExportDevices();
     } else if (name == u"mni_Exit") {
@@ -452,7 +468,7 @@ void TFrm_Main::SetPageMode(int mode) {
         ui->rzpgcntrl_Logs->setCurrentIndex(0);
         rzpgcntrl_SrchTabClick();
         // A family chosen in an earlier run stands; without one, reads ask for a Z2 module.
-        if (Ini() == nullptr || Ini()->ReadString(IniZNum, QString()).isEmpty())
+        if (ctx_.Settings().ReadString(IniZNum, QString()).isEmpty())
             ui->rbZ2->setChecked(true);
         break;
     case 0: {

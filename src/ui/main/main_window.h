@@ -4,7 +4,7 @@
 // parameter pages, shown one at a time by the page mode. The window owns the UDP endpoint and
 // routes its events to the panes, the device list and the pages.
 
-#include "app/settings.h"
+#include "app/app_context.h"
 #include "engine/module_ref.h"
 #include "lan/udp_svr.h"
 #include "model/module_settings.h"
@@ -69,10 +69,12 @@ struct TMainOptions {
     std::optional<bool> SystemIsChinese;
 };
 
-class TFrm_Main final : public QMainWindow, public IPageHost, public ISettingsTarget {
+class TFrm_Main final : public QMainWindow, public IPageHost {
     Q_OBJECT
 public:
-    explicit TFrm_Main(TMainOptions options, QWidget* parent = nullptr);
+    // `context` must outlive the window; the window reads its own settings keys from it now and
+    // writes them back when it closes.
+    TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent = nullptr);
     ~TFrm_Main() override;
 
     // --- The other windows (created after this one, see main.cpp). ---
@@ -82,10 +84,8 @@ public:
     void AddTextsApplier(std::function<void()> apply) { textAppliers_.push_back(std::move(apply)); }
     // Opens the upgrade window with the selected row's IP and MAC (empty without a selection).
     // Until the upgrade window exists, mni_FirmwareUp says so in the log instead.
-    void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open,
-                          const IUpgradeSettingsTarget* settings = nullptr) {
+    void SetUpgradeOpener(std::function<void(const QString& ip, const QString& mac)> open) {
         upgradeOpener_ = std::move(open);
-        upgradeSettings_ = settings;
     }
     // Opens the rollout window with the modules of the selected rows: "Firmware upgrade" with more
     // than one row selected. Without it, the upgrade window opens for the current row.
@@ -163,32 +163,33 @@ public:
     void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
     IUserPrompts& Prompts() override { return *prompts_; }
     void OpenDataDebug() override;
+    const TTexts& Texts() const override { return texts_; }
 
-    // --- ISettingsTarget (the load steps and the save read these controls). ---
-    void setLanguageChecked(bool chinese) override;
-    void setAboutMenuVisible(bool visible) override;
-    void setRealTimeHelpChecked(bool checked) override;
-    void setUpdateMenusVisible(bool visible) override;
-    void setHintHidePause(int ms) override;
-    void setHintsEnabled(bool enabled) override;
-    void setLocalCom(const QString& port) override;
-    void setModelChecked(int zNum) override;
-    QString cmdFilePath() const override { return cmdFilePath_; }
-    void setCmdFilePath(const QString& path) override { cmdFilePath_ = path; }
-    bool realTimeHelpChecked() const override;
-    QString localCom() const override;
-    int checkedModel() const override;
+    // --- The controls behind the window's settings keys. ---
+    void setLanguageChecked(bool chinese);
+    void setRealTimeHelpChecked(bool checked);
+    void setLocalCom(const QString& port);
+    void setModelChecked(int zNum);
+    bool realTimeHelpChecked() const;
+    QString localCom() const;
+    // 1, 2 or 3 for the checked model radio button, 0 when none is checked.
+    int checkedModel() const;
 
     bool HintsEnabled() const;
     int HintHidePause() const;
+    TAppContext& Context() { return ctx_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QString Text(const char* key) const { return texts_.Text(key); }
     void FormCreate();
     void FormClose();
+    // Language, hint switch, serial port and model from the settings file, and back.
+    void LoadSettings();
+    TStatus SaveSettings();
     void WireEndpoint();
     void BuildPopupMenu();
     void ConnectControls();
@@ -210,6 +211,8 @@ private:
     void ModuleMoved(const TFoundModule& before, const TFoundModule& now);
     void SetVisibleIfPresent(const char* name, bool visible);
 
+    TAppContext& ctx_;
+    TTexts texts_;
     std::unique_ptr<Ui::TFrm_Main> ui;
     TMainOptions options_;
     std::unique_ptr<TQtPrompts> ownPrompts_;
@@ -225,6 +228,8 @@ private:
     // The application-wide hook (hints, the wheel over the Z2 page): a filter object of its own,
     // so the window's own control filters do not see each event twice.
     std::unique_ptr<QObject> appHook_;
+    // Shows or suppresses the hints of this window and its dialogs by the context's switch.
+    std::unique_ptr<QObject> hintFilter_;
 
     TZ1Page* z1Page_ = nullptr;
     TZ2Page* z2Page_ = nullptr;
@@ -243,11 +248,7 @@ private:
 
     int pageMode_ = -1;
     QString currentMac_; // the last clicked row's MAC, without spaces
-    QString cmdFilePath_;
     bool closed_ = false;
-
-    // The upgrade window's settings, written back by the save on close (null: left as they are).
-    const IUpgradeSettingsTarget* upgradeSettings_ = nullptr;
 };
 
 } // namespace varnix

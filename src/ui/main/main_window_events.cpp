@@ -1,5 +1,5 @@
-// The main window's settings target (what Cfg.ini reads and writes through it) and its event
-// filters: list keys and clicks, hover focus, and the wheel over the Z2 page; the selected rows.
+// The controls behind the main window's settings keys and its event filters: list keys and
+// clicks, hover focus, and the wheel over the Z2 page; the selected rows.
 
 #include "ui/main/main_window.h"
 
@@ -19,20 +19,13 @@
 namespace varnix {
 
 // ---------------------------------------------------------------------------------------------
-// Settings target
+// Settings controls
 
 void TFrm_Main::setLanguageChecked(bool chinese) {
     (chinese ? ui->mni_Cn : ui->mni_En)->setChecked(true);
 }
-void TFrm_Main::setAboutMenuVisible(bool visible) {
-    ui->mni_About->setVisible(visible);
-}
 void TFrm_Main::setRealTimeHelpChecked(bool checked) {
     ui->mni_Hint->setChecked(checked);
-}
-void TFrm_Main::setUpdateMenusVisible(bool visible) {
-    ui->mni_Up->setVisible(visible);
-    ui->mni_WorkOrder->setVisible(visible);
 }
 void TFrm_Main::setLocalCom(const QString& port) {
     ui->cbb_SelectCom->setEditText(port);

@@ -4,7 +4,7 @@
 #include "core/blocks.h"
 #include "core/convert.h"
 #include "engine/clock.h"
-#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/module_settings.h"
@@ -27,23 +27,19 @@ namespace varnix {
 
 namespace {
 
-QString Text(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
-}
-
 // Why a port did not open, in words a user can act on; empty for "no name".
-QString OpenFailureReason(const TSerialOpenError& e) {
+QString OpenFailureReason(const TSerialOpenError& e, const TTexts& texts) {
     switch (e.Kind) {
     case TSerialOpenFailure::NoName:
         return {};
     case TSerialOpenFailure::NotSerial:
-        return Text("lang_ComNotTty");
+        return texts.Text("lang_ComNotTty");
     case TSerialOpenFailure::Busy:
-        return Text("lang_ComBusy");
+        return texts.Text("lang_ComBusy");
     case TSerialOpenFailure::NoPermission:
-        return Text("lang_ComNoAccess");
+        return texts.Text("lang_ComNoAccess");
     case TSerialOpenFailure::Missing:
-        return Text("lang_ComMissing");
+        return texts.Text("lang_ComMissing");
     case TSerialOpenFailure::Other:
         break;
     }
@@ -78,13 +74,17 @@ TSerialLink::TSerialLink(TSerialLinkParts parts, QObject* parent) : QObject(pare
 
     connect(p_.SelectCom, &TComPortBox::DropDown, this, &TSerialLink::RefreshComPortList);
     connect(p_.SelectCom, &TComPortBox::CloseUp, this, &TSerialLink::cbb_SelectComCloseUp);
-    ConnectCustomBaud(p_.SoftBitRate, p_.Host->Prompts());
+    ConnectCustomBaud(p_.SoftBitRate, p_.Host->Prompts(), p_.Host->Texts());
     connect(p_.ComRead, &QPushButton::clicked, this, &TSerialLink::ReadConfig);
     connect(p_.Z1Page, &TZ1Page::SerialSaveRequested, this, &TSerialLink::SaveZ1);
     connect(p_.Z2Page, &TZ2Page::SerialSaveRequested, this, &TSerialLink::SaveZ2);
 }
 
 TSerialLink::~TSerialLink() = default;
+
+QString TSerialLink::Text(const char* key) const {
+    return p_.Host->Texts().Text(key);
+}
 
 void TSerialLink::Log(const QString& text, const QColor& colour) {
     p_.Host->WriteLog(text, colour);
@@ -216,7 +216,7 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
 }
 
 void TSerialLink::LogNotOpen(const TSerialOpenError& error, int frames) {
-    const QString reason = OpenFailureReason(error);
+    const QString reason = OpenFailureReason(error, p_.Host->Texts());
     Log(reason.isEmpty() ? Text("lang_ComIsNo") : Text("lang_ComIsNo") + QStringLiteral(" (") + reason + u')',
         kColourRed);
     for (int i = 0; i < frames; ++i)

@@ -111,6 +111,7 @@ private:
     // The lines of an operation whose port did not open: why, then one send failure per frame.
     void LogNotOpen(const TSerialOpenError& error, int frames);
     void Log(const QString& text, const QColor& colour);
+    QString Text(const char* key) const;
     void JournalSave(const TSaveRecord& record, int acks, const QString& outcome);
 
     TSerialLinkParts p_;

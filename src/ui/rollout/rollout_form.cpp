@@ -2,7 +2,7 @@
 
 #include "core/convert.h"
 #include "core/file_read.h"
-#include "lang/app_lang.h"
+#include "lang/apply_texts.h"
 #include "upgrade/upgrade_session.h"
 
 #include <QFile>
@@ -14,10 +14,6 @@ namespace varnix {
 namespace {
 
 constexpr int MaxParallel = 256; // as varnix-cli rollout --parallel
-
-QString L(const char* key) {
-    return GetLangText(QString::fromLatin1(key));
-}
 
 TError Refused(const char* field, const QString& text, const std::string& message) {
     return TError{field, text.toStdString(), message};
@@ -100,20 +96,20 @@ TResult<TRolloutOptions> RolloutOptionsOf(const TRolloutForm& form) {
     return o;
 }
 
-QString FormErrorText(const TError& error) {
+QString FormErrorText(const TTexts& t, const TError& error) {
     const QString text = QString::fromStdString(error.Text);
     const QString message = QString::fromStdString(error.Message);
     if (error.Field == "signature")
-        return L("lang_Hint_UpNotFirmware").trimmed() + QStringLiteral(" (") + text + u')';
+        return t.Text("lang_Hint_UpNotFirmware").trimmed() + QStringLiteral(" (") + text + u')';
     if (error.Field == "image")
-        return L("lang_Rollout_BadImage").arg(message);
+        return t.Text("lang_Rollout_BadImage").arg(message);
     const std::pair<const char*, const char*> keys[] = {
         {"local", "lang_Rollout_BadLocal"},   {"parallel", "lang_Rollout_BadParallel"},
         {"canary", "lang_Rollout_BadCanary"}, {"expect", "lang_Rollout_BadExpect"},
         {"pool", "lang_Rollout_BadPool"},     {"factoryLogin", "lang_Rollout_BadLogin"}};
     for (const auto& [field, key] : keys)
         if (error.Field == field)
-            return L(key).arg(QStringLiteral("'%1' (%2)").arg(text, message));
+            return t.Text(key).arg(QStringLiteral("'%1' (%2)").arg(text, message));
     return message;
 }
 
@@ -144,58 +140,58 @@ const char* StageKey(TRolloutStage s) {
     return "lang_Rollout_Stage_find";
 }
 
-QString StageText(const TRolloutModule& m) {
-    QString stage = L(StageKey(m.Stage));
+QString StageText(const TTexts& t, const TRolloutModule& m) {
+    QString stage = t.Text(StageKey(m.Stage));
     if (m.Canary)
-        stage += L("lang_Rollout_Canary");
+        stage += t.Text("lang_Rollout_Canary");
     return stage;
 }
 
-QString ResultText(const TRolloutModule& m) {
+QString ResultText(const TTexts& t, const TRolloutModule& m) {
     switch (m.Outcome) {
     case TRolloutOutcome::Waiting:
-        return L("lang_Rollout_Waiting");
+        return t.Text("lang_Rollout_Waiting");
     case TRolloutOutcome::Running:
-        return L("lang_Rollout_Running");
+        return t.Text("lang_Rollout_Running");
     case TRolloutOutcome::Done: {
         if (m.Unrestored.isEmpty())
-            return L("lang_Rollout_Done");
+            return t.Text("lang_Rollout_Done");
         QStringList fields;
         for (const TUnrestoredField& u : m.Unrestored)
             fields << u.Field;
-        return L("lang_Rollout_DoneUnrestored").arg(fields.join(QStringLiteral(", ")));
+        return t.Text("lang_Rollout_DoneUnrestored").arg(fields.join(QStringLiteral(", ")));
     }
     case TRolloutOutcome::Skipped:
-        return L("lang_Rollout_Skipped").arg(m.Detail);
+        return t.Text("lang_Rollout_Skipped").arg(m.Detail);
     case TRolloutOutcome::Failed:
-        return L("lang_Rollout_Failed").arg(m.Detail);
+        return t.Text("lang_Rollout_Failed").arg(m.Detail);
     case TRolloutOutcome::NotStarted:
-        return L("lang_Rollout_NotStarted").arg(m.Detail);
+        return t.Text("lang_Rollout_NotStarted").arg(m.Detail);
     }
     return {};
 }
 
 } // namespace
 
-TRolloutLine LineOf(const TRolloutModule& m, const QString& address) {
+TRolloutLine LineOf(const TTexts& t, const TRolloutModule& m, const QString& address) {
     TRolloutLine line;
     line.Mac = QString::fromStdString(m.Mac);
     line.Address = m.Ip.empty() ? address : QString::fromStdString(m.Ip);
     if (!m.Target.empty() && m.Target != m.Ip)
         line.Address += QStringLiteral(" \u2192 ") + QString::fromStdString(m.Target);
-    line.Stage = StageText(m);
+    line.Stage = StageText(t, m);
     // The transfer's share; a module past its transfer shows 100 %.
     if (m.Percent > 0 || (m.Stage > TRolloutStage::Upgrade && m.FirmwareAfter != 0))
         line.Progress = QStringLiteral("%1 %").arg(m.FirmwareAfter != 0 ? 100 : m.Percent);
     if (m.FirmwareBefore != 0)
         line.Firmware = QString::number(m.FirmwareBefore) + QStringLiteral(" \u2192 ") +
                         (m.FirmwareAfter != 0 ? QString::number(m.FirmwareAfter) : QString());
-    line.Result = ResultText(m);
+    line.Result = ResultText(t, m);
     line.Detail = m.Detail;
     return line;
 }
 
-QString RolloutSummary(const std::vector<TRolloutModule>& modules) {
+QString RolloutSummary(const TTexts& t, const std::vector<TRolloutModule>& modules) {
     int done = 0, skipped = 0, failed = 0, notStarted = 0;
     for (const TRolloutModule& m : modules) {
         done += m.Outcome == TRolloutOutcome::Done ? 1 : 0;
@@ -203,7 +199,12 @@ QString RolloutSummary(const std::vector<TRolloutModule>& modules) {
         failed += m.Outcome == TRolloutOutcome::Failed ? 1 : 0;
         notStarted += m.Outcome == TRolloutOutcome::NotStarted ? 1 : 0;
     }
-    return L("lang_Rollout_Summary").arg(modules.size()).arg(done).arg(skipped).arg(failed).arg(notStarted);
+    return t.Text("lang_Rollout_Summary")
+        .arg(modules.size())
+        .arg(done)
+        .arg(skipped)
+        .arg(failed)
+        .arg(notStarted);
 }
 
 } // namespace varnix

@@ -12,6 +12,8 @@
 
 namespace varnix {
 
+class TTexts;
+
 // The options as the window's controls hold them.
 struct TRolloutForm {
     QString ImageFile;
@@ -31,7 +33,7 @@ struct TRolloutForm {
 TResult<TRolloutOptions> RolloutOptionsOf(const TRolloutForm& form);
 
 // A refusal of RolloutOptionsOf in the current language.
-QString FormErrorText(const TError& error);
+QString FormErrorText(const TTexts& texts, const TError& error);
 
 // One table line: the module's columns as shown.
 struct TRolloutLine {
@@ -39,9 +41,9 @@ struct TRolloutLine {
 };
 
 // `address`: where the device list last saw the module, shown until the job has its own.
-TRolloutLine LineOf(const TRolloutModule& module, const QString& address = {});
+TRolloutLine LineOf(const TTexts& texts, const TRolloutModule& module, const QString& address = {});
 
 // "N module(s): d done, s skipped, f failed, n not started".
-QString RolloutSummary(const std::vector<TRolloutModule>& modules);
+QString RolloutSummary(const TTexts& texts, const std::vector<TRolloutModule>& modules);
 
 } // namespace varnix

@@ -1,8 +1,8 @@
 #include "ui/rollout/rollout_window.h"
 
+#include "app/app_context.h"
 #include "core/convert.h"
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui/rollout/rollout_form.h"
@@ -45,8 +45,8 @@ template <typename T> T* Named(T* w, const char* name) {
 
 } // namespace
 
-TRolloutWindow::TRolloutWindow(TRolloutWindowOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)) {
+TRolloutWindow::TRolloutWindow(const TAppContext& context, TRolloutWindowOptions options, QWidget* parent)
+    : QDialog(parent), texts_(context.Lang()), options_(std::move(options)) {
     if (options_.Prompts != nullptr) {
         prompts_ = options_.Prompts;
     } else {
@@ -160,28 +160,29 @@ void TRolloutWindow::Build() {
 }
 
 void TRolloutWindow::ApplyRolloutTexts() {
-    SetTexts({{this, "lang_Rollout_Title"},
-              {grpOptions_, "lang_Rollout_grpOptions"},
-              {lblImage_, "lang_Rollout_lblImage"},
-              {btnBrowse_, "lang_Rollout_btnBrowse"},
-              {lblLocal_, "lang_Rollout_lblLocal"},
-              {lblParallel_, "lang_Rollout_lblParallel"},
-              {lblCanary_, "lang_Rollout_lblCanary"},
-              {lblExpect_, "lang_Rollout_lblExpect"},
-              {lblPool_, "lang_Rollout_lblPool"},
-              {lblLogin_, "lang_Rollout_lblFactoryLogin"},
-              {chkKeep_, "lang_Rollout_chkKeep"},
-              {btnStart_, "lang_Rollout_btnStart"},
-              {btnStop_, "lang_Rollout_btnStop"},
-              {btnClose_, "lang_Rollout_btnClose"}});
-    table_->setHorizontalHeaderLabels({Text("lang_Rollout_colMac"), Text("lang_Rollout_colAddress"),
-                                       Text("lang_Rollout_colStage"), Text("lang_Rollout_colProgress"),
-                                       Text("lang_Rollout_colFirmware"), Text("lang_Rollout_colResult")});
+    texts_.SetTexts({{this, "lang_Rollout_Title"},
+                     {grpOptions_, "lang_Rollout_grpOptions"},
+                     {lblImage_, "lang_Rollout_lblImage"},
+                     {btnBrowse_, "lang_Rollout_btnBrowse"},
+                     {lblLocal_, "lang_Rollout_lblLocal"},
+                     {lblParallel_, "lang_Rollout_lblParallel"},
+                     {lblCanary_, "lang_Rollout_lblCanary"},
+                     {lblExpect_, "lang_Rollout_lblExpect"},
+                     {lblPool_, "lang_Rollout_lblPool"},
+                     {lblLogin_, "lang_Rollout_lblFactoryLogin"},
+                     {chkKeep_, "lang_Rollout_chkKeep"},
+                     {btnStart_, "lang_Rollout_btnStart"},
+                     {btnStop_, "lang_Rollout_btnStop"},
+                     {btnClose_, "lang_Rollout_btnClose"}});
+    table_->setHorizontalHeaderLabels(
+        {texts_.Text("lang_Rollout_colMac"), texts_.Text("lang_Rollout_colAddress"),
+         texts_.Text("lang_Rollout_colStage"), texts_.Text("lang_Rollout_colProgress"),
+         texts_.Text("lang_Rollout_colFirmware"), texts_.Text("lang_Rollout_colResult")});
     // The lines are made again in the new language.
     for (int row = 0; row < table_->rowCount(); ++row)
         WriteLine(row);
     if (job_ && !job_->Running())
-        lblSummary_->setText(RolloutSummary(job_->Modules()));
+        lblSummary_->setText(RolloutSummary(texts_, job_->Modules()));
 }
 
 void TRolloutWindow::Open(const std::vector<TTarget>& modules) {
@@ -220,7 +221,7 @@ void TRolloutWindow::FillLocalAddresses() {
 
 void TRolloutWindow::Browse() {
     const QString dir = QFileInfo(edtImage_->text()).absolutePath();
-    if (auto name = prompts_->OpenFileName(this, Text("lang_Rollout_lblImage"), dir,
+    if (auto name = prompts_->OpenFileName(this, texts_.Text("lang_Rollout_lblImage"), dir,
                                            QStringLiteral("*.bin (*.bin);;* (*)")))
         edtImage_->setText(*name);
 }
@@ -237,7 +238,8 @@ void TRolloutWindow::StartClicked() {
                       edtLogin_->text(),  chkKeep_->isChecked()};
     auto options = RolloutOptionsOf(form);
     if (!options) {
-        prompts_->Message(this, windowTitle(), FormErrorText(options.Error()), IUserPrompts::Icon::Warning);
+        prompts_->Message(this, windowTitle(), FormErrorText(texts_, options.Error()),
+                          IUserPrompts::Icon::Warning);
         return;
     }
     for (const TTarget& t : targets_)
@@ -273,7 +275,7 @@ void TRolloutWindow::StopClicked() {
         return;
     job_->Stop();
     btnStop_->setEnabled(false);
-    Log(Text("lang_Rollout_Stopping"));
+    Log(texts_.Text("lang_Rollout_Stopping"));
 }
 
 void TRolloutWindow::RowsMade() {
@@ -292,7 +294,7 @@ void TRolloutWindow::WriteLine(int row) {
     if (job_ && row < static_cast<int>(job_->Modules().size())) {
         const TRolloutModule& m = job_->Modules()[static_cast<std::size_t>(row)];
         const auto seen = seenAt_.find(MacKey(m.Mac));
-        line = LineOf(m, seen != seenAt_.end() ? seen->second : QString());
+        line = LineOf(texts_, m, seen != seenAt_.end() ? seen->second : QString());
     } else if (row < static_cast<int>(targets_.size())) {
         line.Mac = targets_[static_cast<std::size_t>(row)].Mac;
         line.Address = targets_[static_cast<std::size_t>(row)].Address;
@@ -322,7 +324,7 @@ void TRolloutWindow::Ended() {
     Redraw();
     if (!job_)
         return;
-    lblSummary_->setText(RolloutSummary(job_->Modules()));
+    lblSummary_->setText(RolloutSummary(texts_, job_->Modules()));
     if (!job_->Error().isEmpty())
         Log(job_->Error());
     SetRunning(false);
@@ -356,7 +358,8 @@ void TRolloutWindow::Log(const QString& line) {
 bool TRolloutWindow::MayClose() {
     if (!Running())
         return true;
-    if (!closeWhenEnded_ && prompts_->Question(this, windowTitle(), Text("lang_Rollout_CloseRunning"))) {
+    if (!closeWhenEnded_ &&
+        prompts_->Question(this, windowTitle(), texts_.Text("lang_Rollout_CloseRunning"))) {
         closeWhenEnded_ = true;
         StopClicked();
     }

@@ -12,6 +12,7 @@
 
 #include "engine/clock.h"
 #include "engine/lane_pool.h"
+#include "lang/apply_texts.h"
 #include "upgrade/rollout_job.h"
 
 #include <QDialog>
@@ -35,6 +36,8 @@ class QTableWidget;
 
 namespace varnix {
 
+class TAppContext;
+
 class IUserPrompts;
 class IUpgradeLink;
 
@@ -57,7 +60,8 @@ public:
         QString Address; // where the device list saw it
     };
 
-    explicit TRolloutWindow(TRolloutWindowOptions options, QWidget* parent = nullptr);
+    // `context`: the texts of the program's language; it must outlive the window.
+    TRolloutWindow(const TAppContext& context, TRolloutWindowOptions options, QWidget* parent = nullptr);
     ~TRolloutWindow() override;
 
     // Shows the window modal with these modules (a running rollout keeps its own).
@@ -95,6 +99,7 @@ private:
     void SetRunning(bool running);
     void Log(const QString& line);
 
+    TTexts texts_;
     TRolloutWindowOptions options_;
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;

@@ -1,20 +1,24 @@
 #include "ui/upgrade/upgrade_window.h"
+#include "lang/error_text.h"
 
 #include "lan/local_addresses.h"
-#include "lang/app_lang.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 #include "ui_upgrade_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <cstdio>
+
 namespace varnix {
 
-Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)), ui(std::make_unique<Ui::Tfrm_Upgrade>()) {
+Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, QWidget* parent)
+    : QDialog(parent), ctx_(context), texts_(context.Lang()), options_(std::move(options)),
+      ui(std::make_unique<Ui::Tfrm_Upgrade>()) {
     if (options_.Prompts) {
         prompts_ = options_.Prompts;
     } else {
@@ -24,13 +28,21 @@ Tfrm_Upgrade::Tfrm_Upgrade(TUpgradeWindowOptions options, QWidget* parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(440, 370);
-    runner_ = std::make_unique<TUpgradeRunner>([](const QString& key) { return GetLangText(key); });
+    runner_ = std::make_unique<TUpgradeRunner>([this](const QString& key) { return ctx_.Text(key); });
     connect(runner_.get(), &TUpgradeRunner::Output, this, &Tfrm_Upgrade::Show);
     connect(ui->btn_Browse, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_BrowseClick);
     connect(ui->btn_Program, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ProgramClick);
     connect(ui->btn_Exit, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ExitClick);
     connect(ui->cbbSvrIP, &TDropDownCombo::DropDown, this, &Tfrm_Upgrade::cbbSvrIPDropDown);
-    LoadIniUpgrade(*this);
+    const TUpgradeSettings saved = LoadUpgradeSettings(ctx_.Settings());
+    setUpgradeIP(saved.IP);
+    setUpgradeMAC(saved.MAC);
+    setUpgradeFileName(saved.FileName);
+    // Written at every end of the program too: a window never opened keeps what it read.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (const TStatus r = SaveSettings(); !r)
+            std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
+    });
     ApplyUpgradeTexts();
 }
 
@@ -38,19 +50,20 @@ Tfrm_Upgrade::~Tfrm_Upgrade() = default;
 
 void Tfrm_Upgrade::ApplyUpgradeTexts() {
     auto& u = *ui;
-    SetTexts({{this, "lang_Upgrade_Title"},
-              {u.grp1, "lang_Upgrade_grpClnt"},
-              {u.grp2, "lang_Upgrade_grpFileName"},
-              {u.btn_Program, "lang_Upgrade_btnProgram"},
-              {u.btn_Exit, "lang_Upgrade_btnExit"},
-              {u.lbl_IP, "lang_Upgrade_lblClientIP"},
-              {u.lbl_MAC, "lang_Upgrade_lblClientMAC"}});
-    u.lblFwUpTip->setText(Text("lang_Upgrade_Hint").replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    texts_.SetTexts({{this, "lang_Upgrade_Title"},
+                     {u.grp1, "lang_Upgrade_grpClnt"},
+                     {u.grp2, "lang_Upgrade_grpFileName"},
+                     {u.btn_Program, "lang_Upgrade_btnProgram"},
+                     {u.btn_Exit, "lang_Upgrade_btnExit"},
+                     {u.lbl_IP, "lang_Upgrade_lblClientIP"},
+                     {u.lbl_MAC, "lang_Upgrade_lblClientMAC"}});
+    u.lblFwUpTip->setText(
+        texts_.Text("lang_Upgrade_Hint").replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     // A status that is exactly one row's text (in either language) turns into that row's text in
     // the current language; a status with more appended stays as it is.
     if (!u.lbl_Info->text().isEmpty())
-        u.lbl_Info->setText(GetLangText(u.lbl_Info->text()));
-    SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"}});
+        u.lbl_Info->setText(ctx_.Text(u.lbl_Info->text()));
+    texts_.SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"}});
 }
 
 void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {
@@ -92,7 +105,7 @@ void Tfrm_Upgrade::cbbSvrIPDropDown() {
 
 void Tfrm_Upgrade::btn_BrowseClick() {
     const QString dir = QFileInfo(ui->edt_BinFileName->text()).absolutePath();
-    if (auto name = prompts_->OpenFileName(this, GetLangText(QStringLiteral("lang_Upgrade_grpFileName")), dir,
+    if (auto name = prompts_->OpenFileName(this, texts_.Text("lang_Upgrade_grpFileName"), dir,
                                            QStringLiteral("*.bin (*.bin)")))
         ui->edt_BinFileName->setText(*name);
 }
@@ -105,7 +118,7 @@ void Tfrm_Upgrade::btn_ProgramClick() {
     start.FileName = ui->edt_BinFileName->text().toStdString();
     if (!start.FileName.empty())
         ReadFirmwareFile(ui->edt_BinFileName->text(), start,
-                         [](const QString& key) { return GetLangText(key); });
+                         [this](const QString& key) { return ctx_.Text(key); });
     runner_->Start(std::move(start));
 }
 
@@ -114,6 +127,12 @@ void Tfrm_Upgrade::btn_ExitClick() {
     closing_ = true;
     close();
     closing_ = false;
+    if (const TStatus saved = SaveSettings(); !saved)
+        prompts_->Message(this, windowTitle(), ErrorMessage(saved.Error()), IUserPrompts::Icon::Critical);
+}
+
+TStatus Tfrm_Upgrade::SaveSettings() {
+    return SaveUpgradeSettings(ctx_.Settings(), {upgradeIP(), upgradeMAC(), upgradeFileName()});
 }
 
 void Tfrm_Upgrade::closeEvent(QCloseEvent* event) {
@@ -126,7 +145,7 @@ void Tfrm_Upgrade::closeEvent(QCloseEvent* event) {
 
 void Tfrm_Upgrade::Show(const TUpgradeOutput& out) {
     if (out.LabelKey)
-        ui->lbl_Info->setText(GetLangText(QString::fromStdString(*out.LabelKey)) +
+        ui->lbl_Info->setText(ctx_.Text(QString::fromStdString(*out.LabelKey)) +
                               QString::fromStdString(out.LabelSuffix));
     if (out.Progress)
         ui->pb1->setValue(*out.Progress);
@@ -135,7 +154,7 @@ void Tfrm_Upgrade::Show(const TUpgradeOutput& out) {
     if (out.ExitEnabled)
         ui->btn_Exit->setEnabled(*out.ExitEnabled);
     if (out.MessageKey)
-        prompts_->Message(this, windowTitle(), GetLangText(QString::fromStdString(*out.MessageKey)),
+        prompts_->Message(this, windowTitle(), ctx_.Text(QString::fromStdString(*out.MessageKey)),
                           IUserPrompts::Icon::Warning);
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // Tfrm_Upgrade: loads a firmware image into one module over the LAN (see upgrade_session.h for
-// the exchange). The window only moves values between its controls and a TUpgradeRunner; it owns
-// its three settings (UpgradeIP, UpgradeMAC, UpgradeFileName), which the main window's settings
-// save writes back through IUpgradeSettingsTarget.
+// the exchange). The window only moves values between its controls and a TUpgradeRunner. It owns
+// its three settings keys (UpgradeIP, UpgradeMAC, UpgradeFileName): it reads them when it is made
+// and writes them when btn_Exit closes it and when the program ends.
 //
 // Fixed size, centred, no title-bar buttons; Esc and the window manager's close do nothing, so
 // btn_Exit, disabled during a run, is the only way out.
 
-#include "app/settings.h"
+#include "app/app_context.h"
+#include "lang/apply_texts.h"
 #include "upgrade/upgrade_runner.h"
 
 #include <QDialog>
@@ -32,10 +33,12 @@ struct TUpgradeWindowOptions {
     std::function<std::vector<std::string>()> LocalAddresses;
 };
 
-class Tfrm_Upgrade final : public QDialog, public IUpgradeSettingsTarget {
+class Tfrm_Upgrade final : public QDialog {
     Q_OBJECT
 public:
-    explicit Tfrm_Upgrade(TUpgradeWindowOptions options = {}, QWidget* parent = nullptr);
+    // `context` must outlive the window.
+    explicit Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options = {},
+                          QWidget* parent = nullptr);
     ~Tfrm_Upgrade() override;
 
     // Shows the window modal, with the selected module's IP and MAC; an empty text leaves its
@@ -44,12 +47,14 @@ public:
     void ApplyUpgradeTexts();
     const TUpgradeRunner& Runner() const { return *runner_; }
 
-    void setUpgradeIP(const QString& text) override;
-    void setUpgradeMAC(const QString& text) override;
-    void setUpgradeFileName(const QString& text) override;
-    QString upgradeIP() const override;
-    QString upgradeMAC() const override;
-    QString upgradeFileName() const override;
+    void setUpgradeIP(const QString& text);
+    void setUpgradeMAC(const QString& text);
+    void setUpgradeFileName(const QString& text);
+    QString upgradeIP() const;
+    QString upgradeMAC() const;
+    QString upgradeFileName() const;
+    // Writes the window's three keys.
+    TStatus SaveSettings();
 
 protected:
     void reject() override {} // Esc does nothing
@@ -62,6 +67,8 @@ private:
     void cbbSvrIPDropDown();
     void Show(const TUpgradeOutput& out);
 
+    TAppContext& ctx_;
+    TTexts texts_;
     TUpgradeWindowOptions options_;
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 // A stand-in for the main window: records what a page asks of its host.
 
+#include "app/app_context.h"
 #include "core/block_store.h"
 #include "lang/app_lang.h"
 #include "ui/main/pages/page_host.h"
@@ -14,24 +15,24 @@
 
 namespace varnix::pagetest {
 
-// One application and one language list for the whole test program (offscreen platform).
-inline QApplication& App() {
+// One application and one context for the whole test program (offscreen platform).
+inline TAppContext& Context() {
     static int argc = 1;
     static char arg0[] = "test_pages";
     static char* argv[] = {arg0, nullptr};
-    static QApplication* app = [] {
-        auto* a = new QApplication(argc, argv);
-        static QTemporaryDir home;
-        InitLang(home.path());
-        return a;
-    }();
-    return *app;
+    static QApplication* app = new QApplication(argc, argv);
+    static QTemporaryDir home;
+    static TAppContext context(home.path());
+    (void)app;
+    return context;
+}
+inline QApplication& App() {
+    Context();
+    return *qApp;
 }
 
 inline void SetChinese(bool chinese) {
-    App();
-    if (LangList != nullptr)
-        LangList->IsChinese = chinese;
+    Context().Lang().IsChinese = chinese;
 }
 
 class TFakeHost final : public IPageHost {
@@ -46,6 +47,10 @@ public:
     void WriteLog(const QString& text, const QColor& colour) override { Log.emplace_back(text, colour); }
     IUserPrompts& Prompts() override { return Scripted; }
     void OpenDataDebug() override { ++DataDebugOpened; }
+    const TTexts& Texts() const override { return texts_; }
+
+private:
+    TTexts texts_{Context().Lang()};
 };
 
 } // namespace varnix::pagetest

@@ -90,7 +90,7 @@ TEST_P(PageCatalogue, EveryFieldWithAControlIsBoundToIt) {
     EXPECT_EQ(view.Bindings().size(), expected);
     for (const TBinding& b : view.Bindings())
         if (!b.Field->LabelKey.isEmpty()) {
-            EXPECT_NE(GetLangText(b.Field->LabelKey), b.Field->LabelKey) << Name(b);
+            EXPECT_NE(Context().Text(b.Field->LabelKey), b.Field->LabelKey) << Name(b);
         }
 }
 

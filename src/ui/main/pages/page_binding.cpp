@@ -273,11 +273,12 @@ const TBinding* TPageBinding::Find(const QString& field) const {
     return nullptr;
 }
 
-void ReportFieldError(IUserPrompts& prompts, QWidget* page, const TBinding* b, const TError& error) {
+void ReportFieldError(IUserPrompts& prompts, const TTexts& texts, QWidget* page, const TBinding* b,
+                      const TError& error) {
     QString caption = QString::fromStdString(error.Field);
     if (b != nullptr) {
         if (!b->Field->LabelKey.isEmpty()) {
-            caption = GetLangText(b->Field->LabelKey);
+            caption = texts.Text(b->Field->LabelKey);
         } else if (const auto* box = qobject_cast<const QCheckBox*>(b->Control)) {
             caption = box->text();
         } else {
@@ -290,7 +291,7 @@ void ReportFieldError(IUserPrompts& prompts, QWidget* page, const TBinding* b, c
     }
     caption.remove(QStringLiteral("★"));
     caption = caption.trimmed();
-    prompts.Message(page, GetLangText(QStringLiteral("lang_btn_ComSet")),
+    prompts.Message(page, texts.Text("lang_btn_ComSet"),
                     caption + QStringLiteral(": \"") + QString::fromStdString(error.Text) +
                         QStringLiteral("\""),
                     IUserPrompts::Icon::Warning);

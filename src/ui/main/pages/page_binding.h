@@ -11,6 +11,7 @@
 // catalogue lets an unchanged value pass.
 
 #include "core/result.h"
+#include "lang/apply_texts.h"
 #include "model/fields.h"
 
 #include <QJsonValue>
@@ -94,6 +95,7 @@ private:
 // Refuses a save for a field that does not read: a warning naming the field's label (its text
 // key, else the label whose buddy the control is, else the control's caption, else the field's
 // name) and the refused text; the control takes the focus. `b` may be null (unknown field).
-void ReportFieldError(IUserPrompts& prompts, QWidget* page, const TBinding* b, const TError& error);
+void ReportFieldError(IUserPrompts& prompts, const TTexts& texts, QWidget* page, const TBinding* b,
+                      const TError& error);
 
 } // namespace varnix

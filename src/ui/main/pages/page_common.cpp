@@ -27,13 +27,12 @@ void ShowBaudRate(QComboBox* combo, std::uint32_t rate) {
     ShowBaudRateText(combo, QString::number(rate));
 }
 
-void cbb_BaudRateClick(QComboBox* combo, IUserPrompts& prompts) {
+void cbb_BaudRateClick(QComboBox* combo, IUserPrompts& prompts, const TTexts& texts) {
     if (combo->currentIndex() != 1)
         return;
     const QString fallback = combo->itemText(0);
-    const std::optional<QString> answer =
-        prompts.Input(combo->window(), GetLangText(QStringLiteral("lang_InputBdTitle")),
-                      GetLangText(QStringLiteral("lang_PlsInputBd")), fallback);
+    const std::optional<QString> answer = prompts.Input(combo->window(), texts.Text("lang_InputBdTitle"),
+                                                        texts.Text("lang_PlsInputBd"), fallback);
     // A cancelled box counts as an answer of its default text.
     const QString text = answer.value_or(fallback);
     if (auto rate = ParseCustomBaud(ToBytes(text))) {
@@ -44,10 +43,10 @@ void cbb_BaudRateClick(QComboBox* combo, IUserPrompts& prompts) {
     }
 }
 
-void ConnectCustomBaud(QComboBox* combo, IUserPrompts& prompts) {
-    QObject::connect(combo, &QComboBox::activated, combo, [combo, &prompts](int index) {
+void ConnectCustomBaud(QComboBox* combo, IUserPrompts& prompts, const TTexts& texts) {
+    QObject::connect(combo, &QComboBox::activated, combo, [combo, &prompts, texts](int index) {
         if (index == 1)
-            cbb_BaudRateClick(combo, prompts);
+            cbb_BaudRateClick(combo, prompts, texts);
     });
 }
 

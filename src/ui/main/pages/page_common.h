@@ -2,6 +2,7 @@
 // Widget helpers every parameter page shares: the baud-rate drop-downs with their custom slot,
 // the numeric key filter, label colours of dependent fields and the byte/text moves of edits.
 
+#include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 
 #include <QObject>
@@ -24,9 +25,9 @@ void ShowBaudRateText(QComboBox* combo, const QString& rate);
 
 // Wires the custom entry of a baud drop-down: choosing item 1 asks for a rate (default: item 0);
 // an integer answer replaces item 0 and selects it, anything else (a cancel included) selects "9600".
-void ConnectCustomBaud(QComboBox* combo, IUserPrompts& prompts);
+void ConnectCustomBaud(QComboBox* combo, IUserPrompts& prompts, const TTexts& texts);
 // The same step on its own (what the drop-down runs when item 1 is chosen).
-void cbb_BaudRateClick(QComboBox* combo, IUserPrompts& prompts);
+void cbb_BaudRateClick(QComboBox* combo, IUserPrompts& prompts, const TTexts& texts);
 
 // Lets through digits, Backspace, Ctrl+V and Ctrl+X and swallows every other key that types a
 // character (Ctrl+C and Ctrl+A included); keys that type nothing (arrows, Delete, Tab) pass.

@@ -6,6 +6,7 @@
 // ApplyTexts, SetLanTabActive, ...) and reacts to the pages' save signals; a page calls back
 // through this interface only for prompts and the debugging window.
 
+#include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
 
 #include <QColor>
@@ -35,6 +36,8 @@ public:
     virtual IUserPrompts& Prompts() = 0;
     // Opens the network data debugging window.
     virtual void OpenDataDebug() = 0;
+    // The texts of the host's language list (its application context's).
+    virtual const TTexts& Texts() const = 0;
 };
 
 } // namespace varnix

@@ -20,7 +20,7 @@ TZ1Page::TZ1Page(IPageHost& host, QWidget* parent)
         if (const auto kind = control != nullptr ? ControlKindOf(f.Def, control) : std::nullopt)
             bindings_.emplace_back(&f, TBinding{&f.Def, control, *kind, QString()});
     }
-    ConnectCustomBaud(ui_->cbb_BaudRate, host_.Prompts());
+    ConnectCustomBaud(ui_->cbb_BaudRate, host_.Prompts(), host_.Texts());
     connect(ui_->cbb_ModuleWork, &QComboBox::currentIndexChanged, this, [this] { ApplyZ1WorkMode(); });
     connect(ui_->btn_Z1Set, &QPushButton::clicked, this, &TZ1Page::NetSaveRequested);
     connect(ui_->btn_ComSet, &QPushButton::clicked, this, &TZ1Page::SerialSaveRequested);
@@ -31,42 +31,42 @@ TZ1Page::~TZ1Page() = default;
 
 void TZ1Page::ApplyTexts() {
     auto& u = *ui_;
-    SetTexts({{u.btn_Z1Set, "lang_btn_ComSet"},
-              {u.btn_ComSet, "lang_btn_ComSet"},
-              {u.grp_Param, "lang_grp_Param"},
-              {u.grp_Special, "lang_grp_Special"},
-              {u.lbl_ModuleWork, "lang_Lbl_WorkMode"},
-              {u.lbl_ModuleIP, "lang_lbl_ModuleIP"},
-              {u.lbl_Mask, "lang_Lbl_SubnetMask"},
-              {u.lbl_Gateway, "lang_Lbl_Gateway"},
-              {u.lbl_BaudRate, "lang_lbl_BaudRate"},
-              {u.lbl_PDS, "lang_lbl_PDS"},
-              {u.lbl_ModulePort, "lang_Lbl_LocalPort"},
-              {u.lbl_DeIP, "lang_lbl_DeIP"},
-              {u.lbl_DePort, "lang_Lbl_RemotePort"},
-              {u.lbl_ID, "lang_Lbl_DevID"},
-              {u.lbl_IdTypez1, "lang_Lbl_DevIDType"},
-              {u.chk_ConnSendId, "lang_chk_ConnSendId"},
-              {u.chk_DataWithId, "lang_chk_DataWithId"}});
-    SetItemText(u.cbb_BaudRate, 1, "lang_BaudRate_Custom");
-    SetHints({{u.cbb_ModuleWork, "lang_Hint_ModuleWork"},
-              {u.edt_ModuleIP, "lang_Hint_ModuleIP"},
-              {u.edt_Mask, "lang_Hint_Mask"},
-              {u.edt_Gateway, "lang_Hint_Gateway"},
-              {u.cbb_BaudRate, "lang_Hint_BaudRate"},
-              {u.cbb_P, "lang_Hint_PDS"},
-              {u.cbb_D, "lang_Hint_PDS"},
-              {u.cbb_S, "lang_Hint_PDS"},
-              {u.edt_ModulePort, "lang_Hint_ModulePort"},
-              {u.edt_DeIP, "lang_Hint_DeIP"},
-              {u.edt_DePort, "lang_Hint_DePort"},
-              {u.edt_ID, "lang_Hint_ID"},
-              {u.chk_RS485, "lang_Hint_RS485"},
-              {u.chk_RS422, "lang_Hint_RS422"},
-              {u.chk_Reset, "lang_Hint_Reset"},
-              {u.chk_Index, "lang_Hint_Index"},
-              {u.chk_Link, "lang_Hint_Link"},
-              {u.chk_RFC2217, "lang_Hint_RFC2217"}});
+    host_.Texts().SetTexts({{u.btn_Z1Set, "lang_btn_ComSet"},
+                            {u.btn_ComSet, "lang_btn_ComSet"},
+                            {u.grp_Param, "lang_grp_Param"},
+                            {u.grp_Special, "lang_grp_Special"},
+                            {u.lbl_ModuleWork, "lang_Lbl_WorkMode"},
+                            {u.lbl_ModuleIP, "lang_lbl_ModuleIP"},
+                            {u.lbl_Mask, "lang_Lbl_SubnetMask"},
+                            {u.lbl_Gateway, "lang_Lbl_Gateway"},
+                            {u.lbl_BaudRate, "lang_lbl_BaudRate"},
+                            {u.lbl_PDS, "lang_lbl_PDS"},
+                            {u.lbl_ModulePort, "lang_Lbl_LocalPort"},
+                            {u.lbl_DeIP, "lang_lbl_DeIP"},
+                            {u.lbl_DePort, "lang_Lbl_RemotePort"},
+                            {u.lbl_ID, "lang_Lbl_DevID"},
+                            {u.lbl_IdTypez1, "lang_Lbl_DevIDType"},
+                            {u.chk_ConnSendId, "lang_chk_ConnSendId"},
+                            {u.chk_DataWithId, "lang_chk_DataWithId"}});
+    host_.Texts().SetItemText(u.cbb_BaudRate, 1, "lang_BaudRate_Custom");
+    host_.Texts().SetHints({{u.cbb_ModuleWork, "lang_Hint_ModuleWork"},
+                            {u.edt_ModuleIP, "lang_Hint_ModuleIP"},
+                            {u.edt_Mask, "lang_Hint_Mask"},
+                            {u.edt_Gateway, "lang_Hint_Gateway"},
+                            {u.cbb_BaudRate, "lang_Hint_BaudRate"},
+                            {u.cbb_P, "lang_Hint_PDS"},
+                            {u.cbb_D, "lang_Hint_PDS"},
+                            {u.cbb_S, "lang_Hint_PDS"},
+                            {u.edt_ModulePort, "lang_Hint_ModulePort"},
+                            {u.edt_DeIP, "lang_Hint_DeIP"},
+                            {u.edt_DePort, "lang_Hint_DePort"},
+                            {u.edt_ID, "lang_Hint_ID"},
+                            {u.chk_RS485, "lang_Hint_RS485"},
+                            {u.chk_RS422, "lang_Hint_RS422"},
+                            {u.chk_Reset, "lang_Hint_Reset"},
+                            {u.chk_Index, "lang_Hint_Index"},
+                            {u.chk_Link, "lang_Hint_Link"},
+                            {u.chk_RFC2217, "lang_Hint_RFC2217"}});
 }
 
 void TZ1Page::SetLanTabActive(bool lanTab) {
@@ -116,7 +116,7 @@ void TZ1Page::ShowFieldError(const TError& error) {
     for (const auto& [f, b] : bindings_)
         if (f->Def.Name == QString::fromStdString(error.Field))
             found = &b;
-    ReportFieldError(host_.Prompts(), this, found, error);
+    ReportFieldError(host_.Prompts(), host_.Texts(), this, found, error);
 }
 
 } // namespace varnix

@@ -1,4 +1,4 @@
-#include "ui/common/hint_switch.h"
+#include "ui/common/hint_filter.h"
 
 #include <QApplication>
 #include <QHelpEvent>
@@ -21,31 +21,30 @@ QString HintHtml(const QString& plain) {
 
 } // namespace
 
-THintSwitch::THintSwitch(QObject* parent) : QObject(parent) {
-    parent->installEventFilter(this);
+THintFilter::THintFilter(THintSwitch& hints, QWidget* scope) : hints_(hints), scope_(scope) {
+    QCoreApplication::instance()->installEventFilter(this);
+    hints_.SetSwitchedOffHook([] { QToolTip::hideText(); });
 }
 
-THintSwitch& THintSwitch::Instance() {
-    // Owned by the application object, so a test that makes a new one gets a new switch.
-    static QPointer<THintSwitch> instance;
-    if (instance.isNull())
-        instance = new THintSwitch(QCoreApplication::instance());
-    return *instance;
+THintFilter::~THintFilter() {
+    hints_.SetSwitchedOffHook({});
 }
 
-void THintSwitch::SetEnabled(bool enabled) {
-    enabled_ = enabled;
-    if (!enabled_)
-        QToolTip::hideText();
+bool THintFilter::InScope(const QWidget* widget) const {
+    // parentWidget() crosses from a dialog to the window it belongs to.
+    for (const QWidget* w = widget; w != nullptr; w = w->parentWidget())
+        if (w == scope_)
+            return true;
+    return false;
 }
 
-bool THintSwitch::eventFilter(QObject* watched, QEvent* event) {
+bool THintFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ToolTip)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr)
+    if (widget == nullptr || !InScope(widget))
         return false;
-    if (!enabled_)
+    if (!hints_.Enabled())
         return true;
     // Find the widget (or parent) that carries the hint, as QWidget's own handling would.
     QWidget* carrier = widget;
@@ -54,7 +53,7 @@ bool THintSwitch::eventFilter(QObject* watched, QEvent* event) {
     if (carrier == nullptr || carrier->toolTip().isEmpty())
         return false;
     const auto* help = static_cast<QHelpEvent*>(event);
-    QToolTip::showText(help->globalPos(), HintHtml(carrier->toolTip()), widget, QRect(), hidePauseMs_);
+    QToolTip::showText(help->globalPos(), HintHtml(carrier->toolTip()), widget, QRect(), hints_.HidePause());
     return true;
 }
 

@@ -1,8 +1,0 @@
-#include "app/login.h"
-
-namespace varnix {
-
-QString LoginUserName = DefaultLoginText.toString();
-QString LoginPassword = DefaultLoginText.toString();
-
-} // namespace varnix
