@@ -153,10 +153,13 @@ void TRolloutJob::Searched(std::vector<TFoundModule> found) {
                              [&m](const TRolloutModule& r) { return MacKey(r.Mac) == MacKey(m.Mac); }))
                 rows_.push_back(NewRow(m.Mac));
         // A module the journal has half-way may be waiting in its loader, silent to searches.
-        for (const auto& [key, h] : history_)
-            if (h.Kept && std::none_of(rows_.begin(), rows_.end(),
-                                       [&key](const TRolloutModule& r) { return MacKey(r.Mac) == key; }))
-                rows_.push_back(NewRow(h.Kept->Mac));
+        for (const auto& entry : history_) {
+            const std::string& key = entry.first; // named, not bound: a lambda captures it below
+            if (entry.second.Kept &&
+                std::none_of(rows_.begin(), rows_.end(),
+                             [&key](const TRolloutModule& r) { return MacKey(r.Mac) == key; }))
+                rows_.push_back(NewRow(entry.second.Kept->Mac));
+        }
         if (OnRows)
             OnRows();
     }
