@@ -247,11 +247,15 @@ void EncodeCloudBlock(const TCloudParam& cloud, std::span<std::uint8_t, CloudBlo
 void EncodeHeartBlock(std::uint8_t flags, int interval, std::string_view heartText, bool heartIsHex,
                       std::string_view regText, bool regIsHex,
                       std::span<std::uint8_t, HeartBlockSize> block) {
-    const Bytes b = block;
+    // Written into a copy first: a text that does not fit (or bad hex) leaves the block as it was.
+    std::array<std::uint8_t, HeartBlockSize> work;
+    std::copy(block.begin(), block.end(), work.begin());
+    const Bytes b = work;
     b[HFlags] = SafeHeartFlags(flags);
     PutLE16(b, HInterval, interval);
     PutHeartItem(heartText, heartIsHex, b[HHeartLen], b.subspan(HHeartData, HeartDataMax));
     PutHeartItem(regText, regIsHex, b[HRegLen], b.subspan(HRegData, HeartDataMax));
+    std::copy(work.begin(), work.end(), block.begin());
 }
 
 THeartParam DecodeHeartBlock(std::span<const std::uint8_t, HeartBlockSize> block) {
@@ -275,6 +279,9 @@ void EncodeHttpdBlocks(std::string_view url, std::string_view header,
         block[0] = static_cast<std::uint8_t>(text.size());
         std::copy_n(text.begin(), text.size(), block.begin() + 1);
     };
+    // Both are checked before either block is touched: all or nothing.
+    if (url.size() > HttpdUrlMax || header.size() > HttpdHeaderMax)
+        throw ConversionError(std::string(url.size() > HttpdUrlMax ? url : header));
     put(url, HttpdUrlMax, urlBlock);
     put(header, HttpdHeaderMax, headerBlock);
 }

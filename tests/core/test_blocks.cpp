@@ -263,8 +263,12 @@ TEST(HeartBlock, DataItems) {
         EXPECT_EQ(h.Interval, 300);
     }
 
-    // Text data longer than its field is refused, never cut.
+    // Text data longer than its field is refused, never cut, and the block is left as it was
+    // (the register text too long after a heartbeat text that fits included).
+    const auto before = block;
     EXPECT_THROW(EncodeHeartBlock(0x01, 1, std::string(41, 'x'), false, "", false, block), ConversionError);
+    EXPECT_THROW(EncodeHeartBlock(0x02, 9, "ok", false, std::string(41, 'x'), false, block), ConversionError);
+    EXPECT_EQ(block, before);
 
     // A bad pair stops that item only; its field keeps its bytes from the pair on.
     block.fill(0xEE);
@@ -292,6 +296,9 @@ TEST(HttpdBlocks, LengthsAndClamping) {
     EXPECT_THROW(EncodeHttpdBlocks(std::string(101, 'u'), "Host: x", all.first<HttpdUrlBlockSize>(),
                                    all.last<HttpdHeaderBlockSize>()),
                  ConversionError); // never cut
+    EXPECT_THROW(EncodeHttpdBlocks("ok", std::string(201, 'h'), all.first<HttpdUrlBlockSize>(),
+                                   all.last<HttpdHeaderBlockSize>()),
+                 ConversionError); // a header too long leaves the URL block alone as well
     EXPECT_EQ(reply[0], 'z');
     EncodeHttpdBlocks(std::string(100, 'u'), "Host: x", all.first<HttpdUrlBlockSize>(),
                       all.last<HttpdHeaderBlockSize>());

@@ -59,10 +59,19 @@ void Blocks(std::span<const std::uint8_t> data) {
     Check(h.HeartData.size() <= HeartDataMax && h.RegData.size() <= HeartDataMax);
     Check((h.Flags & 3) != 3);
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    // A text longer than its field is refused (never cut); the length bytes stay bounded.
-    Converting(
-        [&] { EncodeHeartBlock(h.Flags, h.Interval, text, h.Flags & 0x40, text, h.Flags & 0x80, heart); });
-    Check(heart[3] <= HeartDataMax && heart[4] <= HeartDataMax && (heart[0] & 3) != 3);
+    // A text longer than its field is refused (never cut) and leaves the block as it was; an
+    // accepted one keeps the length bytes bounded.
+    const auto heartBefore = heart;
+    bool refused = false;
+    try {
+        EncodeHeartBlock(h.Flags, h.Interval, text, h.Flags & 0x40, text, h.Flags & 0x80, heart);
+    } catch (const ConversionError&) {
+        refused = true;
+    }
+    if (refused)
+        Check(heart == heartBefore);
+    else
+        Check(heart[3] <= HeartDataMax && heart[4] <= HeartDataMax && (heart[0] & 3) != 3);
 
     auto httpd = Fit<HttpdReplySize>(data);
     const auto [url, header] = DecodeHttpdTexts(httpd);
