@@ -24,4 +24,13 @@ void KeepOnScreen(QWidget* window) {
         window->move(window->pos() + QPoint(x - frame.left(), y - frame.top()));
 }
 
+void ShowCentredModal(QWidget* window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace varnix

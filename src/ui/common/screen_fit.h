@@ -9,4 +9,8 @@ namespace varnix {
 
 void KeepOnScreen(QWidget* window);
 
+// Shows a dialog application-modal in the middle of the primary screen, raised and active (the
+// upgrade and rollout windows open this way, without a nested event loop).
+void ShowCentredModal(QWidget* window);
+
 } // namespace varnix

@@ -5,6 +5,7 @@
 #include "lan/local_addresses.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
+#include "ui/common/screen_fit.h"
 #include "ui/rollout/rollout_form.h"
 #include "upgrade/upgrade_endpoint.h"
 
@@ -14,14 +15,12 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -200,12 +199,7 @@ void TRolloutWindow::Open(const std::vector<TTarget>& modules) {
     }
     if (cbbLocal_->count() == 0)
         FillLocalAddresses();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
+    ShowCentredModal(this);
 }
 
 void TRolloutWindow::FillLocalAddresses() {

@@ -4,13 +4,12 @@
 #include "lan/local_addresses.h"
 #include "lang/apply_texts.h"
 #include "ui/common/prompts.h"
+#include "ui/common/screen_fit.h"
 #include "ui_upgrade_window.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <cstdio>
 
@@ -81,12 +80,7 @@ void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {
                 ui->cbbSvrIP->setCurrentIndex(i);
         }
     }
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
+    ShowCentredModal(this);
 }
 
 void Tfrm_Upgrade::cbbSvrIPDropDown() {
