@@ -40,7 +40,7 @@ READ_WORKERS = 8
 _MAC_SEPARATORS = re.compile(r'[\s:.\-]')
 
 
-def cli_argument_spec():
+def cli_parameters():
     """Options every module of the collection takes (documented in the varnix.vorz.cli fragment)."""
     return dict(
         cli=dict(type='str', default='varnix-cli'),

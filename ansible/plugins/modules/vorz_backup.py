@@ -90,7 +90,7 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varnix.vorz.plugins.module_utils.varnix_cli import (
-    VarnixCli, cli_argument_spec, normalize_mac)
+    VarnixCli, cli_parameters, normalize_mac)
 
 FORMAT = 'varnix-backup'
 VERSION = 1
@@ -162,9 +162,9 @@ def summary(doc):
 
 
 def main():
-    spec = cli_argument_spec()
-    spec.update(dest=dict(type='path', required=True), macs=dict(type='list', elements='str'))
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    parameters = cli_parameters()
+    parameters.update(dest=dict(type='path', required=True), macs=dict(type='list', elements='str'))
+    module = AnsibleModule(argument_spec=parameters, supports_check_mode=True)
     dest = module.params['dest']
     macs = None
     if module.params['macs'] is not None:

@@ -208,7 +208,7 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varnix.vorz.plugins.module_utils.varnix_cli import (
-    MASK, SECRET_FIELDS, VarnixCli, cli_argument_spec, mask_fields, mask_value, normalize_mac)
+    MASK, SECRET_FIELDS, VarnixCli, cli_parameters, mask_fields, mask_value, normalize_mac)
 from ansible_collections.varnix.vorz.plugins.module_utils.fieldset import (
     canonical_fields, diff_entry, group_by_fields, missing_for_replace, profile_document,
     unwritable_fields)
@@ -508,8 +508,8 @@ class Outcome(object):
 
 
 def main():
-    spec = cli_argument_spec()
-    spec.update(
+    parameters = cli_parameters()
+    parameters.update(
         state=dict(type='str', default='merged', choices=['merged', 'replaced', 'gathered', 'rendered']),
         mac=dict(type='str'),
         config=dict(type='dict'),
@@ -526,7 +526,7 @@ def main():
         parallel=dict(type='int', default=100),
     )
     module = AnsibleModule(
-        argument_spec=spec,
+        argument_spec=parameters,
         supports_check_mode=True,
         mutually_exclusive=[('config', 'modules', 'profile', 'sheet'), ('mac', 'macs'), ('mac', 'modules'),
                             ('macs', 'modules'), ('macs', 'sheet')],

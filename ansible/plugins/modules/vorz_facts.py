@@ -159,7 +159,7 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varnix.vorz.plugins.module_utils.varnix_cli import (
-    VarnixCli, cli_argument_spec, mask_fields, normalize_mac)
+    VarnixCli, cli_parameters, mask_fields, normalize_mac)
 
 
 def wanted_macs(module):
@@ -176,13 +176,13 @@ def wanted_macs(module):
 
 
 def main():
-    spec = cli_argument_spec()
-    spec.update(
+    parameters = cli_parameters()
+    parameters.update(
         read=dict(type='bool', default=False),
         macs=dict(type='list', elements='str'),
         checks=dict(type='bool', default=True),
     )
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=parameters, supports_check_mode=True)
     macs = wanted_macs(module)
     cli = VarnixCli(module)
     doc = cli.search(checks=module.params['checks'])

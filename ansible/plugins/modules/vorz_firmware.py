@@ -143,7 +143,7 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varnix.vorz.plugins.module_utils.varnix_cli import (
-    VarnixCli, cli_argument_spec, normalize_mac)
+    VarnixCli, cli_parameters, normalize_mac)
 
 GOOD = ('done', 'skipped')
 _IPV4_PARTS = 4
@@ -218,8 +218,8 @@ def rollout_args(p, macs):
 
 
 def main():
-    spec = cli_argument_spec()
-    spec.update(
+    parameters = cli_parameters()
+    parameters.update(
         firmware=dict(type='int', required=True),
         image=dict(type='path', required=True),
         macs=dict(type='list', elements='str'),
@@ -232,7 +232,7 @@ def main():
         keep_config=dict(type='bool', default=True),
         command_timeout=dict(type='int', default=3600),
     )
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=parameters, supports_check_mode=True)
     p = module.params
     macs = check_arguments(module)
     cli = VarnixCli(module)
