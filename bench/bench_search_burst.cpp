@@ -166,7 +166,6 @@ Result Endpoint(const std::string& ip, bool queued, const char* captureFile = nu
     Result r;
     TUdpSvrOptions o;
     o.LocalAddresses = [ip] { return std::vector<std::string>{ip}; };
-    TUdpSvr svr(o);
 #ifdef VARNIX_BENCH_CAPTURE
     std::unique_ptr<capture::TCapture> capture;
     if (captureFile != nullptr) {
@@ -176,26 +175,12 @@ Result Endpoint(const std::string& ip, bool queued, const char* captureFile = nu
             std::fprintf(stderr, "capture: %s\n", error.c_str());
             std::exit(2);
         }
-        svr.OnSend = [&capture](const TIdBytes& d, const std::string& dest, const std::string& local,
-                                std::uint16_t destPort, std::uint16_t localPort) {
-            capture->Datagram(
-                {capture::TDirection::Sent, capture::TChannel::Lan, local, localPort, dest, destPort, d, {}});
-        };
-        svr.OnReceive = [&capture](const TIdBytes& d, const std::string& peer, const std::string& local,
-                                   std::uint16_t peerPort, std::uint16_t localPort) {
-            capture->Datagram({capture::TDirection::Received,
-                               capture::TChannel::Lan,
-                               local,
-                               localPort,
-                               peer,
-                               peerPort,
-                               d,
-                               {}});
-        };
+        o.Capture = capture.get(); // the endpoint hands every datagram over, as varnix-cli --capture
     }
 #else
     static_cast<void>(captureFile);
 #endif
+    TUdpSvr svr(o);
     std::vector<std::string> macs;
     macs.reserve(200000);
     auto last = Clock::now();

@@ -19,6 +19,9 @@ TAppContext::TAppContext(const QString& programDir)
     if (!lang_.FileError.isEmpty())
         std::fprintf(stderr, "varnix: %s\n", qPrintable(lang_.FileError));
     RemoveStaleTempFiles(settings_.Path());
+    capture::TCaptureOptions captureOptions;
+    captureOptions.Application = "varnix " VARNIX_VERSION;
+    capture_ = capture::TCapture::InMemory(captureOptions);
 }
 
 QString TAppContext::Text(const QString& key) const {

@@ -7,9 +7,12 @@
 #include "app/hint_switch.h"
 #include "app/login.h"
 #include "app/settings.h"
+#include "capture/capture.h"
 #include "lang/lang_list.h"
 
 #include <QString>
+
+#include <memory>
 
 namespace varnix {
 
@@ -31,6 +34,9 @@ public:
     const TSettings& Settings() const { return settings_; }
     TLoginText& Login() { return login_; }
     const TLoginText& Login() const { return login_; }
+    // Everything the windows exchange with modules (LAN, upgrade, debugging window, serial port)
+    // since the start or the last search, kept in memory for File > Save capture, passwords masked.
+    capture::TCapture& Capture() const { return *capture_; }
     THintSwitch& Hints() { return hints_; }
     const THintSwitch& Hints() const { return hints_; }
 
@@ -45,6 +51,7 @@ private:
     TSettings settings_;
     TLoginText login_;
     THintSwitch hints_;
+    std::unique_ptr<capture::TCapture> capture_;
 };
 
 } // namespace varnix

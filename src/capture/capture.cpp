@@ -545,7 +545,7 @@ void TCapture::Finish() {
 
 TCaptureStats TCapture::Stats() const {
     std::lock_guard state(stateMutex_);
-    return {packets_, leftOut_ + queueLeftOutSeen_, size_, stopped_};
+    return {packets_, leftOut_ + queueLeftOutSeen_, size_, stopped_, !writeError_.empty()};
 }
 
 std::string TCapture::StopNoteLocked() const {

@@ -23,8 +23,8 @@
 //
 // Every member function may be called from any thread.
 
-#include "capture/capture_sink.h"
 #include "capture/pcapng.h"
+#include "core/capture_sink.h"
 
 #include <atomic>
 #include <chrono>
@@ -58,6 +58,7 @@ struct TCaptureStats {
     std::uint64_t LeftOut = 0; // left out: after the capture stopped, or while the queue was full
     std::uint64_t Bytes = 0;   // size of the capture so far (without the closing statistics)
     bool Stopped = false;      // stopped growing: size limit reached, or the file could not be written
+    bool WriteFailed = false;  // the file could not be written (the capture on disk is incomplete)
 };
 
 class TCapture final : public ICaptureSink {

@@ -29,6 +29,7 @@ TUdpSvrOptions EndpointOptions(const TSessionOptions& options) {
     }
     o.PortZ2 = options.PortZ2;
     o.PortZ3 = options.PortZ3;
+    o.Capture = options.Capture;
     return o;
 }
 

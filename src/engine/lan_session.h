@@ -26,7 +26,8 @@ struct TSessionOptions {
     std::string Interface; // search and send from this local address only ("" = every address)
     bool Loopback = false; // include loopback interfaces among the local addresses
     std::uint16_t PortZ2 = 1500, PortZ3 = 1901;
-    int QuietMs = 300; // a read ends when no reply arrived for this long
+    int QuietMs = 300;                        // a read ends when no reply arrived for this long
+    capture::ICaptureSink* Capture = nullptr; // every datagram of the run, when set
 };
 
 // The endpoint options every lane of a run shares.

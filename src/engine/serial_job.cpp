@@ -61,6 +61,10 @@ void TSerialJob::Begin(const TSerialPort& port) {
     timer_->Start(0, [this, port] { Open(port); });
 }
 
+void TSerialJob::SetCapture(capture::ICaptureSink* sink) {
+    comm_->SetCapture(sink);
+}
+
 void TSerialJob::Open(const TSerialPort& port) {
     comm_->ClosePort();
     if (port.Name.empty()) {

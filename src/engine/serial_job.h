@@ -16,6 +16,7 @@
 // destroyed inside any of its callbacks; after Cancel or destruction it raises nothing more.
 
 #include "core/blocks.h"
+#include "core/capture_sink.h"
 #include "core/types.h"
 #include "engine/clock.h"
 #include "serial/serial_frames.h"
@@ -100,6 +101,8 @@ public:
 
     // How long the job waits for a reply after sending what asks for one.
     void SetReplyWaitMs(int ms) { replyWaitMs_ = ms; }
+    // Every chunk written to and read from the port goes to sink as well (nullptr: none).
+    void SetCapture(capture::ICaptureSink* sink);
     int ReplyWaitMs() const { return replyWaitMs_; }
     bool Running() const { return state_ != TState::Idle; }
     // Stops the timer and closes the port at once; nothing is reported after it.

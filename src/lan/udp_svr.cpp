@@ -306,6 +306,8 @@ int TUdpSvr::Search() {
             allSent = false;
             continue;
         }
+        Captured(capture::TDirection::Sent, request, options_.DestinationAddr, b.Address, options_.PortZ2,
+                 b.Port);
         if (OnSend)
             OnSend(request, options_.DestinationAddr, b.Address, options_.PortZ2, b.Port);
         if (generation != generation_)
@@ -331,8 +333,18 @@ void TUdpSvr::SendDatagram(int binding, const TIdBytes& data, std::uint16_t dest
                                reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (n != static_cast<ssize_t>(data.size()))
         return;
+    Captured(capture::TDirection::Sent, data, options_.DestinationAddr, b.Address, destPort, b.Port);
     if (OnSend)
         OnSend(data, options_.DestinationAddr, b.Address, destPort, b.Port);
+}
+
+void TUdpSvr::Captured(capture::TDirection direction, std::span<const std::uint8_t> data,
+                       std::string_view peer, std::string_view local, std::uint16_t peerPort,
+                       std::uint16_t localPort) const {
+    if (options_.Capture == nullptr)
+        return;
+    options_.Capture->Datagram(
+        {direction, capture::TChannel::Lan, local, localPort, peer, peerPort, data, {}});
 }
 
 std::string TUdpSvr::BindingAddress(int binding) const {
@@ -508,6 +520,10 @@ void TUdpSvr::ReadBinding(const std::shared_ptr<Binding>& binding) {
 
 void TUdpSvr::HandleDatagram(int binding, std::span<const std::uint8_t> datagram, const std::string& peerAddr,
                              std::uint16_t peerPort) {
+    if (options_.Capture != nullptr && binding >= 0 && binding < BindingCount()) {
+        const Binding& b = *bindings_[static_cast<std::size_t>(binding)];
+        Captured(capture::TDirection::Received, datagram, peerAddr, b.Address, peerPort, b.Port);
+    }
     if (OnReceive) {
         const std::weak_ptr<bool> alive = alive_;
         const TIdBytes copy(datagram.begin(), datagram.end());

@@ -34,6 +34,7 @@
 // Sending never reports failure: an unparsable MAC text, a binding index that does not exist or
 // a socket error drop the datagram silently; the user notices the missing acknowledgement.
 
+#include "core/capture_sink.h"
 #include "core/records.h"
 #include "core/types.h"
 #include "lan/lan_protocol.h"
@@ -66,6 +67,9 @@ struct TUdpSvrOptions {
     // Receive buffer each binding asks for (SO_RCVBUF; the kernel doubles it, capped by
     // net.core.rmem_max), so a burst of thousands of search replies is kept while the GUI is busy.
     int ReceiveBufferBytes = 4 * 1024 * 1024;
+    // When set, every datagram sent and every datagram handled (before any check) is handed to it
+    // as it is, without a copy; the sink must outlive the endpoint.
+    capture::ICaptureSink* Capture = nullptr;
 };
 
 // A search reply as it arrived.
@@ -138,6 +142,7 @@ public:
 
     // Work done per event-loop turn (tests and benchmarks may lower or raise it).
     void SetTurnBudget(int maxBatches, int maxMicroseconds);
+    void SetCapture(capture::ICaptureSink* sink) { options_.Capture = sink; }
 
     // --- Inspection. ---
     int BindingCount() const { return static_cast<int>(bindings_.size()); }
@@ -153,6 +158,8 @@ public:
     const TUdpSvrOptions& Options() const { return options_; }
 
 private:
+    void Captured(capture::TDirection direction, std::span<const std::uint8_t> data, std::string_view peer,
+                  std::string_view local, std::uint16_t peerPort, std::uint16_t localPort) const;
     struct Binding;
     void CloseBindings();
     bool OpenBinding(const std::string& address);

@@ -473,6 +473,14 @@ constexpr TLangRow Rows[] = {
      "Transfer address pool: FIRST-LAST, at most 256 addresses, not %1"},
     {"lang_Rollout_BadLogin", "出厂登录应为“用户:密码”，各不超过6字节：%1",
      "Factory log-in: USER:PASS, each at most 6 bytes, not %1"},
+    // Captures of module traffic
+    {"lang_Capture_Menu", "保存抓包(&C)...", "Save &capture..."},
+    {"lang_Capture_Filter", "pcapng抓包文件 (*.pcapng);;所有文件 (*)",
+     "pcapng capture (*.pcapng);;All files (*)"},
+    {"lang_Capture_Saved", "抓包已保存：%1（%2个数据包）", "Capture saved: %1 (%2 packets)"},
+    {"lang_Capture_LeftOut", "抓包已达到大小上限，%1个数据包未记录。",
+     "The capture reached its size limit; %1 packets were left out."},
+    {"lang_Capture_Failed", "无法保存抓包%1：%2", "Cannot save the capture %1: %2"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

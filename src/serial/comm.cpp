@@ -300,6 +300,8 @@ void TComm::ReadLoop() {
         // The copy ends with one 0 byte after the data, so a handler may treat it as a C string.
         std::vector<std::uint8_t> chunk(n + 1, 0);
         std::copy_n(buf.begin(), n, chunk.begin());
+        if (capture::ICaptureSink* sink = capture_.load())
+            sink->SerialChunk({capture::TDirection::Received, commName_, std::span(chunk.data(), n), {}});
         Post({TEvent::Data, std::move(chunk)});
         n = 0;
     };
@@ -375,6 +377,8 @@ bool TComm::WriteBlock(const std::vector<std::uint8_t>& block) {
             return false;
         }
     }
+    if (capture::ICaptureSink* sink = capture_.load())
+        sink->SerialChunk({capture::TDirection::Sent, commName_, block, {}});
     return true;
 }
 

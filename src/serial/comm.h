@@ -8,6 +8,8 @@
 // order the threads produced them, and are raised there as events (OnReceiveData …). Both
 // threads wait in poll() on a wake-up descriptor as well, so ClosePort always joins them.
 
+#include "core/capture_sink.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -63,6 +65,9 @@ public:
     const std::string& CommName() const { return commName_; }
     // "ttyUSB0" or a full path; takes effect at the next open.
     void SetCommName(std::string name) { commName_ = std::move(name); }
+    // Every chunk written and read is handed to sink as well, from the port's own threads
+    // (nullptr: none). Set it before OpenPort; the sink must outlive the open port.
+    void SetCapture(capture::ICaptureSink* sink) { capture_.store(sink); }
     std::uint32_t BaudRate() const { return baudRate_; }
     void SetBaudRate(std::uint32_t v) { SetLine(baudRate_, v); }
     bool ParityCheck() const { return parityCheck_; }
@@ -142,6 +147,7 @@ private:
     void StopThreads();
 
     std::string commName_ = "COM1";
+    std::atomic<capture::ICaptureSink*> capture_{nullptr};
     std::uint32_t baudRate_ = 9600;
     bool parityCheck_ = false;
     bool outxCtsFlow_ = true;

@@ -63,6 +63,7 @@ std::optional<TEndpointError> TUpgradeEndpoint::Open(const std::string& localIP)
     if (::inet_pton(AF_INET, localIP.c_str(), &a) != 1)
         return TEndpointError{0, EADDRNOTAVAIL};
     local_ = a.s_addr;
+    localText_ = localIP;
     ifIndex_ = InterfaceIndexOf(local_);
     if (ifIndex_ == 0)
         return TEndpointError{0, EADDRNOTAVAIL};
@@ -145,10 +146,19 @@ void TUpgradeEndpoint::Drain(TBinding& b) {
         }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        const std::span data(reinterpret_cast<const std::uint8_t*>(buf.data()),
+                             static_cast<std::size_t>(got));
+        if (capture_ != nullptr)
+            capture_->Datagram({capture::TDirection::Received,
+                                capture::TChannel::Upgrade,
+                                localText_,
+                                b.Port,
+                                text,
+                                ntohs(from.sin_port),
+                                data,
+                                {}});
         if (OnReceived)
-            OnReceived(
-                b.Port, text, ntohs(from.sin_port),
-                std::span(reinterpret_cast<const std::uint8_t*>(buf.data()), static_cast<std::size_t>(got)));
+            OnReceived(b.Port, text, ntohs(from.sin_port), data);
     }
 }
 
@@ -184,8 +194,18 @@ std::optional<TEndpointError> TUpgradeEndpoint::Send(const TUpgradeSend& d) {
         std::memcpy(CMSG_DATA(c), &info, sizeof info);
     }
     for (;;) {
-        if (::sendmsg(b->Fd, &m, 0) >= 0)
+        if (::sendmsg(b->Fd, &m, 0) >= 0) {
+            if (capture_ != nullptr)
+                capture_->Datagram({capture::TDirection::Sent,
+                                    capture::TChannel::Upgrade,
+                                    localText_,
+                                    d.LocalPort,
+                                    d.DestIP,
+                                    d.DestPort,
+                                    d.Data,
+                                    {}});
             return std::nullopt;
+        }
         if (errno != EINTR)
             return TEndpointError{d.LocalPort, errno};
     }

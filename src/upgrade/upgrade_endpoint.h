@@ -10,6 +10,7 @@
 //   port 69     bound to LocalIP, receives the file read request
 //   port 40300  bound to LocalIP, sends the blocks and receives their acknowledgements
 
+#include "core/capture_sink.h"
 #include "core/types.h"
 #include "upgrade/upgrade_link.h"
 
@@ -35,6 +36,9 @@ public:
     void Close() override;
     bool IsOpen() const override { return open_; }
     std::optional<TEndpointError> Send(const TUpgradeSend& d) override;
+    // Every datagram sent and received (the boot port's only from LocalIP's interface) is handed
+    // to sink as well; nullptr stops it. The sink must outlive the endpoint.
+    void SetCapture(capture::ICaptureSink* sink) { capture_ = sink; }
 
 private:
     struct TBinding {
@@ -49,6 +53,8 @@ private:
     std::uint32_t local_ = 0; // network order
     int ifIndex_ = 0;         // LocalIP's interface
     bool open_ = false;
+    std::string localText_; // LocalIP as given, for the capture
+    capture::ICaptureSink* capture_ = nullptr;
 };
 
 // The interface index that holds the IPv4 address (network order); 0 when none does.

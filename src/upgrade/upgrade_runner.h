@@ -35,6 +35,8 @@ public:
     const TUpgradeSession& Session() const { return session_; }
     bool TimerActive() const { return timer_.isActive(); }
     int TimerInterval() const { return timer_.interval(); }
+    // Every datagram of the upgrade goes to sink as well (nullptr: none).
+    void SetCapture(capture::ICaptureSink* sink) { endpoint_.SetCapture(sink); }
 
 signals:
     // Raised after the endpoint, the datagrams and the timer have been handled.

@@ -9,7 +9,7 @@
 // Every packet written is numbered as tshark numbers frames, and the fields tshark must show for
 // it are noted with it.
 
-#include "capture/capture_sink.h"
+#include "core/capture_sink.h"
 #include "core/types.h"
 
 #include <cstdint>

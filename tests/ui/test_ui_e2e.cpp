@@ -8,6 +8,7 @@
 #include "ui/main/log_pane.h"
 #include "window_harness.h"
 
+#include <QAction>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -138,6 +139,17 @@ TEST(WindowAgainstSimulator, SearchListsTheModulesAndAZ2ClickShowsItsReplies) {
         return QString();
     };
     EXPECT_TRUE(PumpUntil([&] { return savedName() == u"Saved-9"; }, 5000)) << savedName().toStdString();
+
+    // File > Save capture: the search's and the lanes' datagrams since the search, the base block
+    // written with the new name among them.
+    const QString capture = home.filePath(QStringLiteral("support.pcapng"));
+    prompts.NextSaveFile(capture);
+    w.findChild<QAction*>(QStringLiteral("mni_SaveCapture"))->trigger();
+    QFile file(capture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith(QByteArray::fromHex("0a0d0d0a"))) << "not a pcapng file";
+    EXPECT_TRUE(bytes.contains(QByteArray::fromHex("ff010102")) && bytes.contains("Saved-9"));
     w.close();
 }
 

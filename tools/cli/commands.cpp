@@ -488,13 +488,13 @@ const char* Usage = "usage: varnix-cli COMMAND [options]\n"
 
 } // namespace
 
-int RunCli(const QStringList& args) {
+int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
     if (!args.isEmpty() && args.front() == QLatin1String("serial"))
-        return RunSerialCli(args.mid(1));
+        return RunSerialCli(args.mid(1), capture);
     if (!args.isEmpty() && args.front() == QLatin1String("upgrade"))
-        return RunUpgrade(args.mid(1));
+        return RunUpgrade(args.mid(1), capture);
     if (!args.isEmpty() && args.front() == QLatin1String("rollout"))
-        return RunRollout(args.mid(1));
+        return RunRollout(args.mid(1), capture);
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Usage));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -625,6 +625,7 @@ int RunCli(const QStringList& args) {
         return out.Finish(TExit::Usage);
     }
     o.Session.Loopback = parser.isSet(loopback);
+    o.Session.Capture = capture;
 
     const QStringList pos = parser.positionalArguments();
     if (pos.isEmpty()) {

@@ -1,4 +1,5 @@
 // varnix-cli: find, read, change and provision modules from a shell.
+#include "cli/capture_option.h"
 #include "cli/commands.h"
 
 #include <QCoreApplication>
@@ -18,5 +19,5 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    return varnix::cli::RunCli(args);
+    return varnix::cli::RunWithCapture(args, &varnix::cli::RunCli);
 }

@@ -154,7 +154,7 @@ std::optional<int> ParseMs(const QString& text) {
 
 } // namespace
 
-int RunRollout(const QStringList& args) {
+int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
     const auto opt = [](const char* name, const char* help, const char* value = nullptr) {
         return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
@@ -285,8 +285,10 @@ int RunRollout(const QStringList& args) {
 
     TSessionOptions so;
     so.Interface = o.LocalIP;
+    so.Capture = capture;
     TLanSession session(so);
     TUpgradeEndpoint link;
+    link.SetCapture(capture);
     TRolloutJob job(session.Pool(), session.Clock(), link, o);
     TProgress progress(job, !out.Json() && ::isatty(STDOUT_FILENO) == 1, out.Json());
     job.OnModule = [&](int row) { progress.Changed(row); };

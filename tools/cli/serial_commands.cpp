@@ -83,6 +83,7 @@ struct TArgs {
     std::int32_t Family = FamilyZ2;
     int TimeoutMs = 2000;
     bool DryRun = false;
+    capture::ICaptureSink* Capture = nullptr;
 };
 
 // Runs a job to its end, the one wait of this command. A job ends by itself (its reply wait);
@@ -115,6 +116,7 @@ struct TReadOutcome {
 
 TReadOutcome ReadModule(const TArgs& a) {
     TSerialReadJob job(RealClock());
+    job.SetCapture(a.Capture);
     const TSerialReadResult r = RunToEnd<TSerialReadResult>(job, a, 2 * a.TimeoutMs + 5000, [&] {
         job.Start({a.Path, a.Baud}, a.Family);
     });
@@ -166,6 +168,7 @@ TReadOutcome ReadModule(const TArgs& a) {
 
 TSerialSaveResult SendFrames(const TArgs& a, const std::vector<TIdBytes>& frames) {
     TSerialSaveJob job(RealClock());
+    job.SetCapture(a.Capture);
     const int bound = static_cast<int>(frames.size()) * TSerialSaveJob::FramePauseMs + a.TimeoutMs + 5000;
     return RunToEnd<TSerialSaveResult>(job, a, bound, [&] { job.Start({a.Path, a.Baud}, frames); });
 }
@@ -436,7 +439,7 @@ constexpr const char* SerialUsage =
 
 } // namespace
 
-int RunSerialCli(const QStringList& args) {
+int RunSerialCli(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
     const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Line rate (default 9600)."),
                                   QStringLiteral("N"));
@@ -496,6 +499,7 @@ int RunSerialCli(const QStringList& args) {
         a.TimeoutMs = static_cast<int>(s * 1000);
     }
     a.Path = TComm::DevicePath(QFile::encodeName(a.Port).toStdString());
+    a.Capture = capture;
     out.Root().insert(QStringLiteral("module"),
                       QJsonObject{{QStringLiteral("port"), QFile::decodeName(a.Path.c_str())},
                                   {QStringLiteral("family"), FamilyName(a.Family)},

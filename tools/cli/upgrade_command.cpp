@@ -73,7 +73,7 @@ private:
 
 } // namespace
 
-int RunUpgrade(const QStringList& args) {
+int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
     const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("Address the module gets."),
                                     QStringLiteral("IP"));
@@ -129,6 +129,7 @@ int RunUpgrade(const QStringList& args) {
         root.insert(QStringLiteral("bytes"), static_cast<qint64>(start.Image->size()));
 
     TUpgradeRunner runner(EnglishText);
+    runner.SetCapture(capture);
     QEventLoop loop;
     TProgressLine bar(!asJson && ::isatty(STDERR_FILENO) == 1);
     QString status, result = QStringLiteral("failed");

@@ -33,6 +33,7 @@ Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, 
     : QDialog(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::Tfrm_DataDebug>()),
       options_(std::move(options)), cmdFilePath_(LoadCmdFilePath(context.Settings(), QString())) {
     ui->setupUi(this);
+    capture_ = &ctx_.Capture();
     if (options_.Prompts == nullptr)
         ownPrompts_ = std::make_unique<TQtPrompts>();
     prompts_ = options_.Prompts ? options_.Prompts : ownPrompts_.get();

@@ -19,6 +19,7 @@
 #include <set>
 #include <vector>
 
+class QHostAddress;
 class QLabel;
 class QTcpServer;
 class QTcpSocket;
@@ -125,6 +126,8 @@ private:
     void ReadUdp();
     void ReadTcp(QTcpSocket* socket);
     void ShowReceived(const QString& peer, const QByteArray& data);
+    void CaptureUdp(capture::TDirection direction, const QString& peer, quint16 peerPort,
+                    const QHostAddress& local, const QByteArray& data);
 
     TAppContext& ctx_;
     TTexts texts_;
@@ -138,9 +141,10 @@ private:
     std::set<QString> refusedFiles_;
     QLabel* statusPanel_ = nullptr;
 
-    QUdpSocket* udp_ = nullptr;    // idpsrvr1
-    QTcpServer* server_ = nullptr; // ServerSocket1
-    QTcpSocket* tcp_ = nullptr;    // clntsckt1
+    capture::ICaptureSink* capture_ = nullptr; // the context's: datagrams sent and received
+    QUdpSocket* udp_ = nullptr;                // idpsrvr1
+    QTcpServer* server_ = nullptr;             // ServerSocket1
+    QTcpSocket* tcp_ = nullptr;                // clntsckt1
     std::vector<QPointer<QTcpSocket>> clients_;
 
     TCycleWorker worker_;

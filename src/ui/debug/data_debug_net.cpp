@@ -246,9 +246,12 @@ void Tfrm_DataDebug::SendRow(int index) {
     switch (ui->cbbProtrolType->currentIndex()) {
     case UdpServer:
     case UdpClient:
-        if (udp_->state() == QAbstractSocket::BoundState)
-            udp_->writeDatagram(data, QHostAddress(ui->edtLoIP->text().trimmed()),
-                                PortOf(ui->edtLoport->text()));
+        if (udp_->state() == QAbstractSocket::BoundState) {
+            const QString dest = ui->edtLoIP->text().trimmed();
+            const quint16 port = PortOf(ui->edtLoport->text());
+            if (udp_->writeDatagram(data, QHostAddress(dest), port) == data.size())
+                CaptureUdp(capture::TDirection::Sent, dest, port, QHostAddress(), data);
+        }
         break;
     case TcpServer:
         for (const QPointer<QTcpSocket>& c : clients_)
@@ -274,9 +277,32 @@ void Tfrm_DataDebug::ReadUdp() {
         const QNetworkDatagram d = udp_->receiveDatagram();
         if (!d.isValid())
             return;
+        CaptureUdp(capture::TDirection::Received, d.senderAddress().toString(),
+                   static_cast<quint16>(d.senderPort()), d.destinationAddress(), d.data());
         ShowReceived(PeerText(d.senderAddress(), static_cast<quint16>(d.senderPort())), d.data());
     }
     QMetaObject::invokeMethod(this, &Tfrm_DataDebug::ReadUdp, Qt::QueuedConnection);
+}
+
+// The datagrams go to the capture as the user's own data (never masked); the local address is the
+// one the datagram reached, else the socket's binding. TCP streams are not captured: a capture
+// holds UDP datagrams and serial chunks only.
+void Tfrm_DataDebug::CaptureUdp(capture::TDirection direction, const QString& peer, quint16 peerPort,
+                                const QHostAddress& local, const QByteArray& data) {
+    if (capture_ == nullptr)
+        return;
+    const QHostAddress at = local.protocol() == QAbstractSocket::IPv4Protocol ? local : udp_->localAddress();
+    const std::string localText = at.toString().toStdString();
+    const std::string peerText = peer.toStdString();
+    capture_->Datagram({direction,
+                        capture::TChannel::Debug,
+                        localText,
+                        udp_->localPort(),
+                        peerText,
+                        peerPort,
+                        std::span(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                  static_cast<std::size_t>(data.size())),
+                        {}});
 }
 
 // A read is at most TcpReadBuffer bytes; its line keeps what it shows (TRecvModel).

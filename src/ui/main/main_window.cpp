@@ -11,6 +11,7 @@
 #include "ui/common/colours.h"
 #include "ui/common/hint_filter.h"
 #include "ui/common/screen_fit.h"
+#include "ui/main/capture_saver.h"
 #include "ui/main/device_csv.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
@@ -153,6 +154,7 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     langGroup->addAction(ui->mni_En);
     ui->rzpgcntrl_Param->tabBar()->hide();
 
+    options_.Udp.Capture = &ctx_.Capture(); // the search endpoint and every lane
     udp_ = std::make_unique<TUdpSvr>(options_.Udp);
 
     z1Page_ = new TZ1Page(*this, ui->rztbsht_Z1);
@@ -202,6 +204,12 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
                          {},
                          options_.ProgramDir},
                         this);
+
+    serial_->Comm().SetCapture(&ctx_.Capture());
+    auto* captureSaver = new TCaptureSaver(ctx_, *prompts_, ui->mni_File, ui->mniExporDevs, this);
+    connect(captureSaver, &TCaptureSaver::Done, this,
+            [this](bool saved, const QString& text) { saved ? LogOk(text) : LogLine(text, kColourRed); });
+    AddTextsApplier([captureSaver] { captureSaver->ApplyTexts(); });
 
     BuildPopupMenu();
     ConnectControls();
@@ -627,6 +635,7 @@ void TFrm_Main::Search() {
     log_->Clear();
     devices_->Clear();
     rowTimer_.stop();
+    ctx_.Capture().Restart(); // a capture runs from one search to the next
     udp_->Search();
     health_->SearchStarted();
 }

@@ -45,7 +45,7 @@ template <typename T> T* Named(T* w, const char* name) {
 } // namespace
 
 TRolloutWindow::TRolloutWindow(const TAppContext& context, TRolloutWindowOptions options, QWidget* parent)
-    : QDialog(parent), texts_(context.Lang()), options_(std::move(options)) {
+    : QDialog(parent), texts_(context.Lang()), capture_(context.Capture()), options_(std::move(options)) {
     if (options_.Prompts != nullptr) {
         prompts_ = options_.Prompts;
     } else {
@@ -242,7 +242,9 @@ void TRolloutWindow::StartClicked() {
         options->Login = options_.Login();
     options->ProgramDir = options_.ProgramDir;
     job_.reset();
-    link_ = std::make_unique<TUpgradeEndpoint>();
+    auto endpoint = std::make_unique<TUpgradeEndpoint>();
+    endpoint->SetCapture(&capture_);
+    link_ = std::move(endpoint);
     job_ = std::make_unique<TRolloutJob>(*options_.Pool, options_.Clock ? *options_.Clock : RealClock(),
                                          *link_, std::move(*options));
     Wire(*job_);

@@ -100,6 +100,7 @@ private:
     void Log(const QString& line);
 
     TTexts texts_;
+    capture::ICaptureSink& capture_; // the context's: every datagram of the rollout's transfers
     TRolloutWindowOptions options_;
     std::unique_ptr<IUserPrompts> ownPrompts_;
     IUserPrompts* prompts_ = nullptr;

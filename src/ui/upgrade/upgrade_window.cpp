@@ -28,6 +28,7 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(440, 370);
     runner_ = std::make_unique<TUpgradeRunner>([this](const QString& key) { return ctx_.Text(key); });
+    runner_->SetCapture(&ctx_.Capture());
     connect(runner_.get(), &TUpgradeRunner::Output, this, &Tfrm_Upgrade::Show);
     connect(ui->btn_Browse, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_BrowseClick);
     connect(ui->btn_Program, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ProgramClick);
