@@ -350,6 +350,11 @@ inline constexpr QStringView Keys[] = {
     u"lang_Rollout_BadExpect",
     u"lang_Rollout_BadPool",
     u"lang_Rollout_BadLogin",
+    u"lang_Capture_Menu",
+    u"lang_Capture_Filter",
+    u"lang_Capture_Saved",
+    u"lang_Capture_LeftOut",
+    u"lang_Capture_Failed",
 };
 
 struct TQuotedRow {
