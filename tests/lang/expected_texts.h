@@ -350,6 +350,17 @@ inline constexpr QStringView Keys[] = {
     u"lang_Rollout_BadExpect",
     u"lang_Rollout_BadPool",
     u"lang_Rollout_BadLogin",
+    u"lang_DataDebug_StaysHex",
+    u"lang_UpCheck_Title",
+    u"lang_UpCheck_btnRecheck",
+    u"lang_UpCheck_Ready",
+    u"lang_UpCheck_ReadyPorts",
+    u"lang_UpCheck_NoAddress",
+    u"lang_UpCheck_NotOnNetwork",
+    u"lang_UpCheck_Denied",
+    u"lang_UpCheck_FixPackage",
+    u"lang_UpCheck_FixBuild",
+    u"lang_UpCheck_Firewall",
 };
 
 struct TQuotedRow {
