@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
         // A port that cannot be used.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
             ->setText(context.Text("lang_Hint_Upfailed") + QStringLiteral(" ") +
-                      context.Text("lang_Hint_UpPortDenied")
-                          .arg(QStringLiteral("67"), QStringLiteral("/usr/bin/varnix")));
+                      EndpointErrorText({67, EACCES}, QStringLiteral("192.168.0.10"),
+                                        [&context](const QString& key) { return context.Text(key); }));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(0);
         QApplication::processEvents();
         w.grab().save(dir + QStringLiteral("/upgrade-port-") + lang + QStringLiteral(".png"));

@@ -26,7 +26,7 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
     }
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(460, 520);
+    setFixedSize(460, 580);
     if (options_.Host) {
         host_ = *options_.Host;
     } else {
