@@ -8,9 +8,13 @@
 #include "app/pswd_dialog.h"
 #include "app/quit_signals.h"
 #include "app/run_once.h"
+#include "app/settings.h"
 #include "core/convert.h"
 #include "lan/local_addresses.h"
+#include "lang/error_text.h"
+#include "ui/common/app_icon.h"
 #include "ui/common/hint_style.h"
+#include "ui/common/startup_probe.h"
 #include "ui/main/main_window.h"
 #include "ui/upgrade/upgrade_window.h"
 #ifdef VARNIX_HAS_ROLLOUT_WINDOW
@@ -85,6 +89,11 @@ void StyleHints() {
     QToolTip::setFont(f);
 }
 
+void ReportSaveError(const TStatus& saved) {
+    if (!saved)
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(saved.Error())));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -107,6 +116,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(VARNIX_VERSION));
     // The installed .desktop file's name (data/), so that a dock shows the window with its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.varnix.Varnix"));
+    // Every window and dialog without an icon of its own shows the program's.
+    QApplication::setWindowIcon(AppIcon());
     QCommandLineParser parser;
     DefineOptions(parser);
     parser.process(app);
@@ -147,6 +158,15 @@ int main(int argc, char** argv) {
     // Shared by every window and made before them: each takes it by reference. After the
     // single-instance guard, since it removes the settings file's stale temporary files.
     TAppContext context(options.ProgramDir);
+    // Windows made when first opened, children of the main window (which deletes them). Declared
+    // before it: its closing steps and destructor ask the rollout window.
+    Tfrm_Upgrade* upgrade = nullptr;
+#ifdef VARNIX_HAS_ROLLOUT_WINDOW
+    TRolloutWindow* rollout = nullptr;
+#endif
+#ifdef VARNIX_HAS_DEBUG_WINDOW
+    Tfrm_DataDebug* dataDebug = nullptr;
+#endif
     TFrm_Main mainWindow(context, options);
     TFrm_About about(context, &mainWindow);
     // The password dialog, the upgrade and the debugging window write their settings keys at the
@@ -156,8 +176,10 @@ int main(int argc, char** argv) {
     mainWindow.AttachPswd(&pswd);
     mainWindow.AddTextsApplier([&about] { about.ApplyAboutTexts(); });
     mainWindow.AddTextsApplier([&pswd] { pswd.ApplyPswdTexts(); });
-    // A child of the main window: its dialog is modal over it, and its hints follow the main
-    // window's switch.
+    // The upgrade, rollout and debugging windows are children of the main window (modal over it,
+    // their hints follow its switch), each made when it is first opened: a start builds only what
+    // it shows. Their settings keys are written here at the end of the program, in the order the
+    // windows made at start wrote them (a window not made yet writes them back as read).
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.LocalAddresses = [udp = options.Udp] {
         if (udp.LocalAddresses)
@@ -166,9 +188,22 @@ int main(int argc, char** argv) {
         GetLocalIPList(list, udp.IncludeLoopback);
         return list;
     };
-    auto* upgrade = new Tfrm_Upgrade(context, upgradeOptions, &mainWindow);
-    mainWindow.SetUpgradeOpener([upgrade](const QString& ip, const QString& mac) { upgrade->Open(ip, mac); });
-    mainWindow.AddTextsApplier([upgrade] { upgrade->ApplyUpgradeTexts(); });
+    const auto makeUpgrade = [&] {
+        if (upgrade == nullptr)
+            upgrade = new Tfrm_Upgrade(context, upgradeOptions, &mainWindow);
+        return upgrade;
+    };
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &mainWindow, [&] {
+        ReportSaveError(upgrade != nullptr ? upgrade->SaveSettings()
+                                           : SaveUpgradeSettings(context.Settings(),
+                                                                 LoadUpgradeSettings(context.Settings())));
+    });
+    mainWindow.SetUpgradeOpener(
+        [makeUpgrade](const QString& ip, const QString& mac) { makeUpgrade()->Open(ip, mac); });
+    mainWindow.AddTextsApplier([&upgrade] {
+        if (upgrade != nullptr)
+            upgrade->ApplyUpgradeTexts();
+    });
 #ifdef VARNIX_HAS_ROLLOUT_WINDOW
     // Many rows selected: the rollout window, on the main window's lanes and clock.
     TRolloutWindowOptions rolloutOptions;
@@ -179,25 +214,49 @@ int main(int argc, char** argv) {
     };
     rolloutOptions.ProgramDir = options.ProgramDir;
     rolloutOptions.LocalAddresses = upgradeOptions.LocalAddresses;
-    auto* rollout = new TRolloutWindow(context, rolloutOptions, &mainWindow);
-    mainWindow.SetRolloutOpener([rollout](const std::vector<TFoundModule>& modules) {
+    mainWindow.SetRolloutOpener([&](const std::vector<TFoundModule>& modules) {
+        if (rollout == nullptr)
+            rollout = new TRolloutWindow(context, rolloutOptions, &mainWindow);
         std::vector<TRolloutWindow::TTarget> targets;
         for (const TFoundModule& m : modules)
             targets.push_back({QString::fromStdString(m.Mac), BytesToDisplay(m.Ip)});
         rollout->Open(targets);
     });
-    mainWindow.SetCloseGuard([rollout] { return rollout->MayClose(); });
-    mainWindow.SetBeforeLanesGo([rollout] { rollout->Release(); });
-    mainWindow.AddTextsApplier([rollout] { rollout->ApplyRolloutTexts(); });
+    mainWindow.SetCloseGuard([&rollout] { return rollout == nullptr || rollout->MayClose(); });
+    mainWindow.SetBeforeLanesGo([&rollout] {
+        if (rollout != nullptr)
+            rollout->Release();
+    });
+    mainWindow.AddTextsApplier([&rollout] {
+        if (rollout != nullptr)
+            rollout->ApplyRolloutTexts();
+    });
 #endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW
-    Tfrm_DataDebug dataDebug(context, {options.ProgramDir, nullptr, options.Udp.IncludeLoopback},
-                             &mainWindow);
-    mainWindow.AddTextsApplier([&dataDebug] { dataDebug.ApplyDataDebugTexts(); });
-    mainWindow.SetDataDebugOpener([&dataDebug](int workMode, const QString& remoteIP,
-                                               const QString& localPort, const QString& remotePort) {
-        dataDebug.ShowModal({workMode, remoteIP, localPort, remotePort});
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &mainWindow, [&dataDebug, &context] {
+        ReportSaveError(SaveCmdFilePath(
+            context.Settings(), dataDebug != nullptr ? dataDebug->CmdFilePath()
+                                                     : LoadCmdFilePath(context.Settings(), QString())));
     });
+    mainWindow.AddTextsApplier([&dataDebug] {
+        if (dataDebug != nullptr)
+            dataDebug->ApplyDataDebugTexts();
+    });
+    mainWindow.SetDataDebugOpener(
+        [&dataDebug, &mainWindow, &context, &options](int workMode, const QString& remoteIP,
+                                                      const QString& localPort, const QString& remotePort) {
+            if (dataDebug == nullptr)
+                dataDebug = new Tfrm_DataDebug(
+                    context, TDataDebugOptions{options.ProgramDir, nullptr, options.Udp.IncludeLoopback},
+                    &mainWindow);
+            // The page shows the module last read; its row gives where it answers and which address
+            // of this PC heard it.
+            TDataDebugModule shown;
+            const std::optional<TFoundModule> module = mainWindow.SelectedModule();
+            if (module && MacKey(module->Mac) == MacKey(mainWindow.CurrentMac().toStdString()))
+                shown = {QString::fromStdString(module->Ip), QString::fromStdString(module->Local)};
+            dataDebug->ShowModal({workMode, remoteIP, localPort, remotePort}, shown);
+        });
 #endif
 
     QObject::connect(&guard, &TRunOnce::RaiseRequested, &mainWindow, &TFrm_Main::BringToFront);
@@ -217,7 +276,7 @@ int main(int argc, char** argv) {
 #endif
     QObject::connect(&quitSignals, &TQuitSignals::Received, &mainWindow, [&](int sig) {
 #ifdef VARNIX_HAS_ROLLOUT_WINDOW
-        if (rollout->Running()) {
+        if (rollout != nullptr && rollout->Running()) {
             if (++rolloutSignals == 1) {
                 std::fprintf(stderr,
                              "varnix: signal %d, stopping the rollout: closing once the modules in flight "
@@ -242,6 +301,7 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(&mainWindow, &QWidget::close, Qt::QueuedConnection);
     });
 
+    TStartupProbe::InstallIfAsked(mainWindow); // bench/bench_startup.py
     mainWindow.show();
     return QApplication::exec();
 }

@@ -14,24 +14,29 @@ namespace varnix {
 
 namespace {
 
-// The picture: the program's name on a blue band.
-QPixmap AboutPicture() {
-    QPixmap pm(249, 83);
+// The picture: the program's name on a blue band, painted for the screen's pixel ratio so that
+// the name stays sharp at 2x (a 1x image would be scaled up and blurred).
+QPixmap AboutPicture(qreal ratio) {
+    constexpr QSize Size(249, 83);
+    QPixmap pm(Size * ratio);
+    pm.setDevicePixelRatio(ratio);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient band(0, 0, 249, 83);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QLinearGradient band(0, 0, Size.width(), Size.height());
     band.setColorAt(0, QColor(0x1F, 0x4E, 0x8C));
     band.setColorAt(1, QColor(0x3A, 0x8E, 0xD0));
-    p.fillRect(pm.rect(), band);
+    const QRect area(QPoint(0, 0), Size);
+    p.fillRect(area, band);
     p.setPen(QPen(QColor(255, 255, 255, 90), 2));
-    for (int x = 150; x < 249; x += 14)
-        p.drawLine(x, 83, x + 40, 0);
+    for (int x = 150; x < Size.width(); x += 14)
+        p.drawLine(x, Size.height(), x + 40, 0);
     QFont f;
     f.setPixelSize(36);
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(pm.rect().adjusted(18, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Varnix"));
+    p.drawText(area.adjusted(18, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Varnix"));
     return pm;
 }
 
@@ -45,7 +50,6 @@ TFrm_About::TFrm_About(TAppContext& context, QWidget* parent, std::function<void
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(473, 215);
-    ui->img_About->setPixmap(AboutPicture());
     QPalette link = ui->lbl_About_Website->palette();
     link.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xFF));
     ui->lbl_About_Website->setPalette(link);
@@ -76,6 +80,14 @@ void TFrm_About::ApplyAboutTexts() {
                      {ui->lbl_About_Tel, "lang_About_Tel"},
                      {ui->lbl_About_Email, "lang_About_Email"},
                      {ui->btn_About_Yes, "lang_About_OK"}});
+}
+
+void TFrm_About::showEvent(QShowEvent* event) {
+    // Painted when first shown (not at start-up) and again on a screen of another pixel ratio.
+    const qreal ratio = devicePixelRatioF();
+    if (ui->img_About->pixmap().isNull() || ui->img_About->pixmap().devicePixelRatio() != ratio)
+        ui->img_About->setPixmap(AboutPicture(ratio));
+    QDialog::showEvent(event);
 }
 
 void TFrm_About::ShowModal() {

@@ -19,10 +19,12 @@ constexpr QStringView HeaderEn =
 constexpr QStringView HeaderBlank = u" ";
 constexpr QStringView LineEnd = u"\r\n";
 
-// Index of the first entry equal to `s` ignoring letter case, or -1.
+// Index of the first entry equal to `s` ignoring letter case, or -1. Case folding keeps the
+// length, so entries of another length are passed over without comparing them (every window's
+// texts are looked up at start-up, each through the whole table).
 qsizetype FindText(const QStringList& list, QStringView s) {
     for (qsizetype i = 0; i < list.size(); ++i)
-        if (QStringView(list[i]).compare(s, Qt::CaseInsensitive) == 0)
+        if (list[i].size() == s.size() && QStringView(list[i]).compare(s, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }

@@ -481,6 +481,44 @@ constexpr TLangRow Rows[] = {
     {"lang_Capture_LeftOut", "抓包已达到大小上限，%1个数据包未记录。",
      "The capture reached its size limit; %1 packets were left out."},
     {"lang_Capture_Failed", "无法保存抓包%1：%2", "Cannot save the capture %1: %2"},
+    // Debugging window: a hex command whose bytes have no text form (11 rows from here to the end:
+    // this one and the upgrade window's check of this PC).
+    {"lang_DataDebug_StaysHex",
+     "第 %1 行：这些字节没有对应的文本（控制字符或无法原样发送的字节），指令保持十六进制。",
+     "Row %1: these bytes have no text form (control characters, or bytes the text would send differently); "
+     "the command stays in hex."},
+    // Upgrade window: whether this PC can serve an upgrade, shown before Program.
+    {"lang_UpCheck_Title", " 本机检查 ", " This PC "},
+    {"lang_UpCheck_btnRecheck", "重新检查", "Check again"},
+    {"lang_UpCheck_Ready", "本机可以升级该模块：端口 %1 空闲且允许使用，本机地址 %2 在模块所在网段 %3 内。",
+     "This PC can serve the upgrade: ports %1 are free and allowed, and its address %2 is on the module's "
+     "network %3."},
+    {"lang_UpCheck_ReadyPorts", "端口 %1 空闲且允许使用。", "Ports %1 are free and allowed."},
+    {"lang_UpCheck_NoAddress",
+     "本机在模块所在网段 %1 "
+     "内没有地址：请给本机的一个网卡设置该网段的地址（模块从本机获得新地址并读取固件）。",
+     "This PC has no address on the module's network %1: give one of its adapters an address there (the "
+     "module gets its new address from this PC and reads the image from it)."},
+    {"lang_UpCheck_NotOnNetwork", "本地IP地址 %1 不在模块所在网段 %2 内：请选择本机在该网段的地址。",
+     "The local address %1 is not on the module's network %2: choose this PC's address on it."},
+    {"lang_UpCheck_Denied", "没有权限使用端口 %1：1024以下的端口需要 cap_net_bind_service 权限（或root）。",
+     "No permission to use ports %1: ports below 1024 need the capability cap_net_bind_service (or root)."},
+    {"lang_UpCheck_FixPackage",
+     "软件包安装时会给 %1 该权限（需要 setcap，软件包 libcap2-bin）。请执行：sudo apt install libcap2-bin && "
+     "sudo "
+     "dpkg-reconfigure varnix，然后重新启动本程序。",
+     "The package gives %1 this capability when it is installed, which needs setcap (package libcap2-bin): "
+     "sudo apt install libcap2-bin && sudo dpkg-reconfigure varnix, then start the program again."},
+    {"lang_UpCheck_FixBuild",
+     "请给本程序该权限（每次重新编译后都需要）：sudo setcap cap_net_bind_service=ep %1，然后重新启动本程序。",
+     "Give this build the capability (again after every rebuild): sudo setcap cap_net_bind_service=ep %1, "
+     "then start the program again."},
+    {"lang_UpCheck_Firewall",
+     "防火墙若丢弃外来数据包（如 firewalld 的 public 区域），模块的地址请求和固件读取请求将无法到达：%1（加 "
+     "--permanent "
+     "可永久生效）。",
+     "A firewall that drops incoming datagrams (such as firewalld's public zone) keeps the module's boot and "
+     "read requests out: %1 (add --permanent to keep it)."},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

@@ -4,13 +4,12 @@
 #include "engine/find_job.h"
 #include "lang/text_codec.h"
 #include "upgrade/rollout_module.h"
+#include "upgrade/upgrade_readiness.h"
 #include "upgrade/upgrade_server.h"
 
 #include <QCryptographicHash>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace varnix {
 
@@ -191,16 +190,7 @@ void TRolloutJob::Prepare(const std::vector<TFoundModule>& found) {
         return;
     }
     if (auto e = server_->Open(local)) {
-        QString why =
-            QStringLiteral("cannot use port %1 on %2: %3")
-                .arg(e->Port)
-                .arg(QString::fromStdString(local), QString::fromLocal8Bit(std::strerror(e->Errno)));
-        if (e->Errno == EACCES || e->Errno == EPERM)
-            why += QStringLiteral(" (ports 9, 67 and 69 need the cap_net_bind_service capability: run "
-                                  "scripts/setup as root)");
-        else if (e->Errno == EADDRINUSE)
-            why += QStringLiteral(" (a DHCP or TFTP server on this PC holds it: stop it for the rollout)");
-        Abort(why);
+        Abort(EndpointErrorText(*e, QString::fromStdString(local), EnglishTableText));
         return;
     }
     addresses_ = std::make_unique<TTransferAddresses>(ParseIPv4Text(local).value_or(0), options_.Pool);
@@ -222,9 +212,9 @@ void TRolloutJob::Prepare(const std::vector<TFoundModule>& found) {
     }
 }
 
+// Not logged: Error() is shown once when the job has ended (and as the rows' detail).
 void TRolloutJob::Abort(const QString& why) {
     error_ = why;
-    Log(why);
 }
 
 void TRolloutJob::Pump() {

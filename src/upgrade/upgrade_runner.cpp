@@ -1,8 +1,8 @@
 #include "upgrade/upgrade_runner.h"
 
 #include "core/file_read.h"
+#include "upgrade/upgrade_readiness.h"
 
-#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -11,18 +11,18 @@
 namespace varnix {
 
 QString EndpointErrorText(const TEndpointError& e, const QString& localIP, const TUpgradeTextFn& text) {
-    if (e.Port == 0)
+    if (e.Port == 0 || e.Errno == EADDRNOTAVAIL)
         return text(QStringLiteral("lang_Hint_UpNoLocalIP")).arg(localIP);
-    const QString port = QString::number(e.Port);
+    // The same words as the check before the run, so the advice fits how the program was installed.
+    TUpgradeReadiness r;
+    r.LocalIP = localIP.toStdString();
+    TReadyFinding f{TReadyProblem::PortError, {e.Port}, e.Errno, {}};
     if (e.Errno == EACCES || e.Errno == EPERM)
-        return text(QStringLiteral("lang_Hint_UpPortDenied"))
-            .arg(port, QCoreApplication::applicationFilePath());
-    if (e.Errno == EADDRINUSE)
-        return text(QStringLiteral("lang_Hint_UpPortInUse")).arg(port);
-    if (e.Errno == EADDRNOTAVAIL)
-        return text(QStringLiteral("lang_Hint_UpNoLocalIP")).arg(localIP);
-    return text(QStringLiteral("lang_Hint_UpPortError"))
-        .arg(port, QString::fromLocal8Bit(std::strerror(e.Errno)));
+        f.Problem = TReadyProblem::PortsDenied;
+    else if (e.Errno == EADDRINUSE)
+        f.Problem = TReadyProblem::PortInUse;
+    r.Findings.push_back(f);
+    return ReadinessTexts(r, ProgramFilePath(), text).join(u' ');
 }
 
 void ReadFirmwareFile(const QString& path, TUpgradeStart& start, const TUpgradeTextFn& text) {

@@ -63,8 +63,8 @@ struct TDebugHarness {
     QString CmdFilePath() const { return LoadCmdFilePath(Context.Settings(), QString()); }
 
     // The showing steps, then shown without a modal loop.
-    void Open(const TDataDebugPreset& preset) {
-        Win->PrepareShow(preset);
+    void Open(const TDataDebugPreset& preset, const TDataDebugModule& module = {}) {
+        Win->PrepareShow(preset, module);
         Win->show();
         QApplication::processEvents();
     }

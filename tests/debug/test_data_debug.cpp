@@ -1,5 +1,6 @@
 // The debugging window on the offscreen platform: presets from the module's values, the closing
 // steps, key filters, rows (Hex, rename, all-boxes), import and export, and the wheel.
+#include "debug/recv_model.h"
 #include "debug_harness.h"
 
 #include <QFile>
@@ -14,7 +15,7 @@
 using namespace varnix;
 using namespace varnix::test;
 
-TEST(DataDebugPresets, RoleMirrorsTheModulesWorkMode) {
+TEST(DataDebugPresets, RoleMirrorsTheModulesWorkModeAndAddressesTheModule) {
     struct TCase {
         int workMode;
         const char* role;
@@ -22,14 +23,15 @@ TEST(DataDebugPresets, RoleMirrorsTheModulesWorkMode) {
         const char* button;
         const char* ip;
     } cases[] = {
-        {3, "TCP Client", "4001", "Connect", ""}, // the user types the module's address
-        {0, "UDP Server", "5555", "Start", "10.0.0.9"},
+        {3, "TCP Client", "4001", "Connect", "10.0.0.50"}, // connects to the module itself
+        {0, "UDP Server", "5555", "Start", "10.0.0.9"},    // serves where the module sends
         {1, "TCP Server", "5555", "Start", "10.0.0.9"},
-        {2, "UDP Client", "4001", "Start", "10.0.0.9"},
+        {2, "UDP Client", "4001", "Start", "10.0.0.1"}, // this PC's address that heard the module
     };
     TDebugHarness h;
     for (const TCase& c : cases) {
-        h.Open({c.workMode, QStringLiteral("10.0.0.9"), QStringLiteral("4001"), QStringLiteral("5555")});
+        h.Open({c.workMode, QStringLiteral("10.0.0.9"), QStringLiteral("4001"), QStringLiteral("5555")},
+               {QStringLiteral("10.0.0.50"), QStringLiteral("10.0.0.1")});
         EXPECT_EQ(h.Combo("cbbProtrolType")->currentText(), QString::fromLatin1(c.role)) << c.workMode;
         EXPECT_EQ(h.Edit("edtPort")->text(), QString::fromLatin1(c.port)) << c.workMode;
         EXPECT_EQ(h.Button("btnConnet")->text(), QString::fromLatin1(c.button)) << c.workMode;
@@ -37,14 +39,57 @@ TEST(DataDebugPresets, RoleMirrorsTheModulesWorkMode) {
         EXPECT_TRUE(h.Win->StatusText().isEmpty());
         h.Win->close();
     }
+    // Opened for no module: a TCP client waits for the address to be typed.
+    h.Open({3, QStringLiteral("10.0.0.9"), QStringLiteral("4001"), QStringLiteral("5555")});
+    EXPECT_EQ(h.Combo("cbbIP")->currentText(), QString());
+    h.Win->close();
     // An HTTPD client selects nothing and leaves the port as it was.
     h.Open({4, QStringLiteral("10.0.0.1"), QStringLiteral("1"), QStringLiteral("2")});
     EXPECT_EQ(h.Combo("cbbProtrolType")->currentIndex(), -1);
     EXPECT_EQ(h.Edit("edtPort")->text(), QStringLiteral("4001"));
-    // Only the very first opening found no DataSelf.txt; every closing wrote it.
+    // The first opening found no DataSelf.txt, which nobody chose: no message. Every closing wrote it.
+    EXPECT_TRUE(h.Prompts.Messages().empty());
+    EXPECT_TRUE(QFile::exists(h.Win->DefaultCmdFile()));
+    // A list the user chose that has gone since is worth a word.
+    h.UseCmdFile(h.Home.filePath(QStringLiteral("gone.txt")));
+    h.Open({0, QString(), QString(), QString()});
     ASSERT_EQ(h.Prompts.Messages().size(), 1u);
     EXPECT_EQ(h.Prompts.Messages()[0].text, QStringLiteral("The file does not exist, please choose again!"));
-    EXPECT_TRUE(QFile::exists(h.Win->DefaultCmdFile()));
+}
+
+TEST(DataDebugPresets, AUdpRoleSendsToTheModule) {
+    TDebugHarness h;
+    h.Open({0, QStringLiteral("127.0.0.1"), QStringLiteral("4001"), QStringLiteral("0")},
+           {QStringLiteral("127.0.0.5"), QStringLiteral("127.0.0.1")});
+    h.Button("btnConnet")->click();
+    ASSERT_EQ(h.Button("btnConnet")->text(), QStringLiteral("Stop")) << h.Win->StatusText().toStdString();
+    EXPECT_EQ(h.Edit("edtLoIP")->text(), QStringLiteral("127.0.0.5"));
+    EXPECT_EQ(h.Edit("edtLoport")->text(), QStringLiteral("4001"));
+    h.Win->close();
+}
+
+TEST(DataDebugKeys, EnterPressesNoButton) {
+    // Keyboard only: Enter on a focused button or in a field must not clear, connect or import.
+    TDebugHarness h;
+    h.Open({0, QStringLiteral("127.0.0.1"), QStringLiteral("0"), QStringLiteral("0")});
+    h.Win->activateWindow();
+    h.Win->Received().Queue({QTime(10, 0), QStringLiteral("10.0.0.50:4001"), QByteArray("kept")});
+    h.Win->Received().Flush();
+    h.Win->CmdRow(0)->SetRow({true, QStringLiteral("n"), QStringLiteral("keep me"), false, QString()});
+    for (const char* name : {"btnRecvClear", "btnClearAll", "btnConnet", "btnImport"}) {
+        QPushButton* button = h.Button(name);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+        QTest::keyClick(button, Qt::Key_Enter);
+        EXPECT_FALSE(button->isDefault()) << name;
+    }
+    QTest::keyClick(h.Win->CmdRow(0)->findChild<QLineEdit*>(QStringLiteral("edtCmd")), Qt::Key_Return);
+    QTest::keyClick(h.Edit("edtCycle"), Qt::Key_Return);
+    EXPECT_EQ(h.Win->Received().rowCount(), 1);
+    EXPECT_EQ(h.Win->CmdRow(0)->Cmd(), QStringLiteral("keep me"));
+    EXPECT_EQ(h.Button("btnConnet")->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(h.Prompts.Messages().empty());
+    EXPECT_TRUE(h.Win->isVisible());
 }
 
 TEST(DataDebugWindow, EscClosesTheRoleStopsTheCycleAndSavesTheRows) {
@@ -141,13 +186,33 @@ TEST(DataDebugRows, HexToggleRenameAndTheAllBoxes) {
     auto* hex = row->findChild<QCheckBox*>(QStringLiteral("chkHex"));
     cmd->setText(QStringLiteral("AB"));
     hex->click();
-    EXPECT_EQ(cmd->text(), QStringLiteral("4142"));
+    EXPECT_EQ(cmd->text(), QStringLiteral("41 42"));
     hex->click();
     EXPECT_EQ(cmd->text(), QStringLiteral("AB"));
+    // Typed as pairs in the text form, then ticked: the pairs are the bytes.
+    cmd->setText(QStringLiteral("0D 0A 41 42"));
+    hex->click();
+    EXPECT_TRUE(hex->isChecked());
+    EXPECT_EQ(cmd->text(), QStringLiteral("0D 0A 41 42"));
+    // CR LF has no text form in one line: unticking leaves it in hex and says so.
+    hex->click();
+    EXPECT_TRUE(hex->isChecked());
+    EXPECT_EQ(cmd->text(), QStringLiteral("0D 0A 41 42"));
+    EXPECT_TRUE(h.Win->StatusText().startsWith(QStringLiteral("Row 3:")))
+        << h.Win->StatusText().toStdString();
     cmd->setText(QStringLiteral("4G"));
-    hex->setChecked(true);
     hex->click(); // off: not hex, so unchanged
+    EXPECT_FALSE(hex->isChecked());
     EXPECT_EQ(cmd->text(), QStringLiteral("4G"));
+
+    // The name button shows the beginning of a name too long for it, the whole name as its tooltip.
+    auto* name = row->findChild<QPushButton*>(QStringLiteral("btnExplanation"));
+    EXPECT_TRUE(name->text().startsWith(QStringLiteral("Right"))) << name->text().toStdString();
+    const QString longName = QStringLiteral("Read the holding registers of unit 7");
+    row->SetName(longName);
+    EXPECT_TRUE(name->text().startsWith(QStringLiteral("Read the"))) << name->text().toStdString();
+    EXPECT_TRUE(name->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(name->toolTip(), longName);
 
     h.Prompts.NextInput(QStringLiteral("Read version"));
     row->Rename();
@@ -163,7 +228,7 @@ TEST(DataDebugRows, HexToggleRenameAndTheAllBoxes) {
     h.Win->CmdRow(0)->SetRow({false, QStringLiteral("n"), QStringLiteral("hi"), false, QString()});
     h.Win->CmdRow(1)->SetRow({false, QStringLiteral("n"), QStringLiteral("6869"), true, QString()});
     h.Win->findChild<QCheckBox*>(QStringLiteral("chkHexAll"))->click();
-    EXPECT_EQ(h.Win->CmdRow(0)->Cmd(), QStringLiteral("6869"));
+    EXPECT_EQ(h.Win->CmdRow(0)->Cmd(), QStringLiteral("68 69"));
     EXPECT_EQ(h.Win->CmdRow(1)->Cmd(), QStringLiteral("6869")); // already hex: unchanged
     h.Win->findChild<QCheckBox*>(QStringLiteral("chkChooseAll"))->click();
     EXPECT_TRUE(h.Win->CmdRow(49)->Chosen());
@@ -199,8 +264,8 @@ TEST(DataDebugFiles, ImportTakesOnlyACommandListAndExportAddsTheSuffix) {
     EXPECT_TRUE(h.Prompts.Messages()[0].text.startsWith(QStringLiteral("The file is not a command list")));
 
     h.Win->CmdRow(0)->SetRow({false, QStringLiteral("changed"), QString(), false, QString()});
-    h.Button("btnImport")->click(); // cancelled: the current list is read again
-    EXPECT_EQ(h.Win->CmdRow(0)->Row().Name, QStringLiteral("a b"));
+    h.Button("btnImport")->click(); // cancelled: the rows keep the edit
+    EXPECT_EQ(h.Win->CmdRow(0)->Row().Name, QStringLiteral("changed"));
 
     h.Prompts.NextSaveFile(h.Home.filePath(QStringLiteral("export")));
     h.Button("btnExport")->click();

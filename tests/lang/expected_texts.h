@@ -355,6 +355,17 @@ inline constexpr QStringView Keys[] = {
     u"lang_Capture_Saved",
     u"lang_Capture_LeftOut",
     u"lang_Capture_Failed",
+    u"lang_DataDebug_StaysHex",
+    u"lang_UpCheck_Title",
+    u"lang_UpCheck_btnRecheck",
+    u"lang_UpCheck_Ready",
+    u"lang_UpCheck_ReadyPorts",
+    u"lang_UpCheck_NoAddress",
+    u"lang_UpCheck_NotOnNetwork",
+    u"lang_UpCheck_Denied",
+    u"lang_UpCheck_FixPackage",
+    u"lang_UpCheck_FixBuild",
+    u"lang_UpCheck_Firewall",
 };
 
 struct TQuotedRow {

@@ -5,11 +5,15 @@
 #include "ui/upgrade/upgrade_window.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+
+#include <cerrno>
 
 using namespace varnix;
 
@@ -25,6 +29,17 @@ int main(int argc, char** argv) {
         TUpgradeWindowOptions o;
         o.Prompts = &prompts;
         o.LocalAddresses = [] { return std::vector<std::string>{"192.168.0.10", "10.77.0.1"}; };
+        // The check before Program sees a PC of the picture's own: every port free at first.
+        int refusal = 0;
+        TUpgradeHost host;
+        host.LocalAddresses = o.LocalAddresses;
+        host.ProgramPath = "/usr/bin/varnix";
+        host.TryBind = [&refusal](std::uint32_t, std::uint16_t port) {
+            if (refusal == 1 && port < 1024)
+                return port == 67 ? EADDRINUSE : EACCES;
+            return 0;
+        };
+        o.Host = host;
         Tfrm_Upgrade w(context, o);
         w.setUpgradeFileName(QStringLiteral("/home/tech/firmware/vorz2-4017.bin"));
         w.Open(QStringLiteral("192.168.0.7"), QStringLiteral("00 1A 2B 3C 4D 5E"));
@@ -42,11 +57,26 @@ int main(int argc, char** argv) {
         // A port that cannot be used.
         w.findChild<QLabel*>(QStringLiteral("lbl_Info"))
             ->setText(context.Text("lang_Hint_Upfailed") + QStringLiteral(" ") +
-                      context.Text("lang_Hint_UpPortDenied")
-                          .arg(QStringLiteral("67"), QStringLiteral("/usr/bin/varnix")));
+                      EndpointErrorText({67, EACCES}, QStringLiteral("192.168.0.10"),
+                                        [&context](const QString& key) { return context.Text(key); }));
         w.findChild<QProgressBar*>(QStringLiteral("pb1"))->setValue(0);
         QApplication::processEvents();
         w.grab().save(dir + QStringLiteral("/upgrade-port-") + lang + QStringLiteral(".png"));
+        // The check with ports refused or held, then with no address on the module's network.
+        w.findChild<QLabel*>(QStringLiteral("lbl_Info"))->clear();
+        w.findChild<QPushButton*>(QStringLiteral("btn_Program"))->setEnabled(true);
+        w.findChild<QPushButton*>(QStringLiteral("btn_Exit"))->setEnabled(true);
+        refusal = 1;
+        w.CheckReadiness();
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/upgrade-check-ports-") + lang + QStringLiteral(".png"));
+        refusal = 0;
+        w.findChild<QLineEdit*>(QStringLiteral("edt_IP"))->setText(QStringLiteral("172.16.5.20"));
+        w.findChild<QComboBox*>(QStringLiteral("cbbSvrIP"))->setCurrentText(QString());
+        w.CheckReadiness();
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/upgrade-check-network-") + lang + QStringLiteral(".png"));
+        w.hide();
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "model/fields.h"
 #include "upgrade/rollout_job.h"
 #include "upgrade/upgrade_endpoint.h"
+#include "upgrade/upgrade_readiness.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -283,6 +284,20 @@ int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
     o.Image = std::make_shared<const TIdBytes>(image->begin(), image->end());
     o.ProgramDir = ResolveProgramDir();
 
+    // Ports this PC cannot use stop the rollout before any module is touched. Without --local
+    // only the permission is checked here (on every address): which address serves is known once
+    // the modules have answered, and the job reports a port in use there in the same words.
+    const TUpgradeHost host = SystemUpgradeHost(true);
+    TUpgradeReadiness ready = CheckUpgradeReadiness(host, {}, o.LocalIP);
+    if (o.LocalIP.empty())
+        std::erase_if(ready.Findings,
+                      [](const TReadyFinding& f) { return f.Problem != TReadyProblem::PortsDenied; });
+    if (!ready.Ready()) {
+        for (const QString& problem : ReadinessTexts(ready, host.ProgramPath, EnglishTableText))
+            out.Error(problem);
+        return out.Finish(TExit::Local);
+    }
+
     TSessionOptions so;
     so.Interface = o.LocalIP;
     so.Capture = capture;
@@ -314,7 +329,10 @@ int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
         rows.append(RowJson(r));
         done += r.Outcome == TRolloutOutcome::Done ? 1 : 0;
         skipped += r.Outcome == TRolloutOutcome::Skipped ? 1 : 0;
-        if (r.Outcome == TRolloutOutcome::Failed || r.Outcome == TRolloutOutcome::NotStarted)
+        // The job's own error is printed once below, not again for every module it kept back.
+        if (r.Outcome == TRolloutOutcome::NotStarted && !job.Error().isEmpty() && r.Detail == job.Error())
+            out.Error(QStringLiteral("%1: %2").arg(Q(r.Mac), OutcomeName(r.Outcome)));
+        else if (r.Outcome == TRolloutOutcome::Failed || r.Outcome == TRolloutOutcome::NotStarted)
             out.Error(QStringLiteral("%1: %2 at %3: %4")
                           .arg(Q(r.Mac), OutcomeName(r.Outcome), StageName(r.Stage), r.Detail));
         for (const TUnrestoredField& u : r.Unrestored)

@@ -2,17 +2,19 @@
 
 #include "cli/exit_codes.h"
 #include "lan/local_addresses.h"
-#include "lang/lang_table.h"
+#include "upgrade/upgrade_readiness.h"
 #include "upgrade/upgrade_runner.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace varnix::cli {
@@ -20,14 +22,6 @@ namespace varnix::cli {
 namespace {
 
 constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--local ADDR] [--json]";
-
-// The English text of a key of the string table (the key itself when there is none).
-QString EnglishText(const QString& key) {
-    for (const TLangRow& r : BuiltinLangTable())
-        if (key == QLatin1String(r.Name))
-            return QString::fromUtf8(r.En).trimmed();
-    return key;
-}
 
 void Err(const QString& text) {
     std::fputs((QStringLiteral("varnix-cli: ") + text + u'\n').toUtf8().constData(), stderr);
@@ -115,20 +109,39 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
         return usage(QStringLiteral("no local address on %1's network; give --local").arg(targetIP));
     }
 
+    root.insert(QStringLiteral("mac"), pos[0]);
+    root.insert(QStringLiteral("target"), targetIP);
+    root.insert(QStringLiteral("local"), localIP);
+    root.insert(QStringLiteral("file"), pos[1]);
+    // Whether this PC can serve the run at all, each problem once with what to do about it.
+    const TUpgradeHost host = SystemUpgradeHost(true);
+    const TUpgradeReadiness ready =
+        CheckUpgradeReadiness(host, targetIP.toStdString(), localIP.toStdString());
+    if (!ready.Ready()) {
+        const QStringList problems = ReadinessTexts(ready, host.ProgramPath, EnglishTableText);
+        for (const QString& p : problems)
+            Err(p);
+        // A port this PC cannot use is a local failure; an address that cannot serve the module is
+        // refused as the run itself would refuse it.
+        const bool portProblem = std::any_of(ready.Findings.begin(), ready.Findings.end(),
+                                             [](const TReadyFinding& f) { return !f.Ports.empty(); });
+        root.insert(QStringLiteral("result"),
+                    portProblem ? QStringLiteral("failed") : QStringLiteral("refused"));
+        root.insert(QStringLiteral("message"), problems.join(u' '));
+        root.insert(QStringLiteral("problems"), QJsonArray::fromStringList(problems));
+        return finish(portProblem ? TExit::Local : TExit::Usage);
+    }
+
     TUpgradeStart start;
     start.TargetIP = targetIP.toStdString();
     start.TargetMAC = pos[0].toStdString();
     start.LocalIP = localIP.toStdString();
     start.FileName = pos[1].toStdString();
-    ReadFirmwareFile(pos[1], start, EnglishText);
-    root.insert(QStringLiteral("mac"), pos[0]);
-    root.insert(QStringLiteral("target"), targetIP);
-    root.insert(QStringLiteral("local"), localIP);
-    root.insert(QStringLiteral("file"), pos[1]);
+    ReadFirmwareFile(pos[1], start, EnglishTableText);
     if (start.Image)
         root.insert(QStringLiteral("bytes"), static_cast<qint64>(start.Image->size()));
 
-    TUpgradeRunner runner(EnglishText);
+    TUpgradeRunner runner(EnglishTableText);
     runner.SetCapture(capture);
     QEventLoop loop;
     TProgressLine bar(!asJson && ::isatty(STDERR_FILENO) == 1);
@@ -138,10 +151,13 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
     QObject::connect(&runner, &TUpgradeRunner::Output, &loop, [&](const TUpgradeOutput& out) {
         if (out.Progress && !out.Ended)
             bar.Show(*out.Progress);
+        const bool refused = !ended && runner.Session().phase() == TUpgradeSession::Phase::Idle;
         if (out.LabelKey) {
-            const QString text = (EnglishText(QString::fromStdString(*out.LabelKey)) +
+            const QString text = (EnglishTableText(QString::fromStdString(*out.LabelKey)) +
                                   QString::fromStdString(out.LabelSuffix));
-            if (text != status && !out.LabelKey->ends_with("UpProgress")) {
+            // A run that ends without success is told once, on stderr, when the command ends.
+            const bool failing = (out.Ended && !out.Succeeded) || refused;
+            if (text != status && !failing && !out.LabelKey->ends_with("UpProgress")) {
                 bar.End();
                 if (!asJson)
                     std::printf("%s\n", text.toUtf8().constData());
@@ -149,8 +165,7 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
             status = text;
         }
         if (out.MessageKey)
-            status = EnglishText(QString::fromStdString(*out.MessageKey));
-        const bool refused = !ended && runner.Session().phase() == TUpgradeSession::Phase::Idle;
+            status = EnglishTableText(QString::fromStdString(*out.MessageKey));
         if (!out.Ended && !refused)
             return;
         ended = true;

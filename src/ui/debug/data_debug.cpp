@@ -53,6 +53,7 @@ Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, 
     CreateCmdRows();
     WireControls();
     WireSockets();
+    DropDefaultButtons();
     ApplyDataDebugTexts();
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (const TStatus r = SaveCmdFilePath(ctx_.Settings(), cmdFilePath_); !r)
@@ -80,6 +81,8 @@ void Tfrm_DataDebug::CreateCmdRows() {
         ui->lay_Rows->addWidget(row);
         connect(row, &TFrameCmd::SendClicked, this, &Tfrm_DataDebug::SendRow);
         connect(row, &TFrameCmd::Changed, this, &Tfrm_DataDebug::UpdateCycleRows);
+        connect(row, &TFrameCmd::StaysHex, this,
+                [this](int index) { SetStatus(Text("lang_DataDebug_StaysHex").arg(index + 1)); });
         cmdRows_.push_back(row);
     }
     box->setMinimumHeight(RowsRangePx);
@@ -87,6 +90,13 @@ void Tfrm_DataDebug::CreateCmdRows() {
     ui->ScrollBox2->viewport()->installEventFilter(this);
     box->installEventFilter(this);
     UpdateCycleRows();
+}
+
+void Tfrm_DataDebug::DropDefaultButtons() {
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 }
 
 void Tfrm_DataDebug::WireControls() {
@@ -150,17 +160,21 @@ void Tfrm_DataDebug::showEvent(QShowEvent* event) {
     KeepOnScreen(this);
 }
 
-void Tfrm_DataDebug::ShowModal(const TDataDebugPreset& preset) {
-    PrepareShow(preset);
+void Tfrm_DataDebug::ShowModal(const TDataDebugPreset& preset, const TDataDebugModule& module) {
+    PrepareShow(preset, module);
     exec();
 }
 
-void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset) {
+void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset, const TDataDebugModule& module) {
     closing_ = false;
     ApplyDataDebugTexts();
     setWindowTitle(Text("lang_DataDebug_Title"));
-    ApplyPreset(preset);
-    LoadCmdFile(cmdFilePath_.isEmpty() ? DefaultCmdFile() : cmdFilePath_);
+    ApplyPreset(preset, module);
+    // Nothing chosen yet: the default list is read when there is one (the first closing writes it).
+    if (cmdFilePath_.isEmpty())
+        LoadCmdFile(DefaultCmdFile(), false);
+    else
+        LoadCmdFile(cmdFilePath_);
     ui->ScrollBox2->setFocus();
     ui->ScrollBox2->update();
     SetStatus(QString());
@@ -168,12 +182,17 @@ void Tfrm_DataDebug::PrepareShow(const TDataDebugPreset& preset) {
 
 // The role mirrors the module's work mode: UDP Client -> UDP Server, TCP Client -> TCP Server,
 // UDP Server -> UDP Client, TCP Server -> TCP Client; an HTTPD client selects nothing.
-void Tfrm_DataDebug::ApplyPreset(const TDataDebugPreset& p) {
+// A module that is a client reaches this PC at its remote IP and port, so the window serves there;
+// a module that is a server is reached at its own address and local port. UDP roles send to the
+// module's address and local port (where a UDP client module also receives).
+void Tfrm_DataDebug::ApplyPreset(const TDataDebugPreset& p, const TDataDebugModule& module) {
     auto number = [](const QString& text) {
         bool ok = false;
         const int v = text.trimmed().toInt(&ok);
         return ok ? QString::number(v) : QString();
     };
+    moduleIP_ = module.IP.trimmed();
+    modulePort_ = number(p.LocalPort);
     ui->cbbIP->setEditText(p.RemoteIP);
     const int index = p.WorkModeIndex >= 0 && p.WorkModeIndex <= TcpClient ? p.WorkModeIndex : -1;
     ui->cbbProtrolType->setCurrentIndex(index);
@@ -184,13 +203,16 @@ void Tfrm_DataDebug::ApplyPreset(const TDataDebugPreset& p) {
         ui->btnConnet->setText(Text("lang_DataDebug_btnStart"));
         break;
     case UdpClient:
+        // The module answers whoever sent: any address of this PC on its network will do.
+        if (!module.LocalIP.isEmpty())
+            ui->cbbIP->setEditText(module.LocalIP);
         ui->edtPort->setText(number(p.LocalPort));
         ui->btnConnet->setText(Text("lang_DataDebug_btnStart"));
         break;
     case TcpClient:
         ui->edtPort->setText(number(p.LocalPort));
         ui->btnConnet->setText(Text("lang_DataDebug_btnConnet"));
-        ui->cbbIP->setEditText(QString()); // the user types the module's address
+        ui->cbbIP->setEditText(moduleIP_); // empty: the user types the module's address
         break;
     default:
         break;
@@ -322,11 +344,12 @@ bool Tfrm_DataDebug::SaveCmdFile(const QString& path) {
     return false;
 }
 
-bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
+bool Tfrm_DataDebug::LoadCmdFile(const QString& path, bool reportMissing) {
     const TCmdFileRead read =
         path.isEmpty() ? TCmdFileRead{std::nullopt, QString(), true} : ReadCmdFile(path);
     if (read.Missing) {
-        prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_FileNotExist"));
+        if (reportMissing)
+            prompts_->Message(this, QString(), Text("lang_Hint_DataDebug_FileNotExist"));
         return false;
     }
     const QString key = QFileInfo(path).absoluteFilePath();
@@ -350,12 +373,9 @@ bool Tfrm_DataDebug::LoadCmdFile(const QString& path) {
 }
 
 void Tfrm_DataDebug::btnImportClick() {
-    const QString current = cmdFilePath_;
     const auto chosen = prompts_->OpenFileName(this, QString(), options_.ProgramDir, CmdFileFilter);
-    if (!chosen) {
-        LoadCmdFile(current); // cancelled: the current list is read again
-        return;
-    }
+    if (!chosen)
+        return; // cancelled: the rows stay as they are, edits not yet saved included
     // The path is taken only for a file that reads as a command list, so that closing the window
     // cannot overwrite some other file with the rows.
     if (LoadCmdFile(*chosen))

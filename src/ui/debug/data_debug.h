@@ -43,6 +43,13 @@ struct TDataDebugPreset {
     QString RemotePort;
 };
 
+// The module the page shows: its address (from its search reply) and this PC's address that
+// heard it. Empty when the window opens for no module.
+struct TDataDebugModule {
+    QString IP;
+    QString LocalIP;
+};
+
 struct TDataDebugOptions {
     QString ProgramDir;              // where "DataSelf.txt" lives
     IUserPrompts* Prompts = nullptr; // the real dialogs when null
@@ -60,9 +67,9 @@ public:
     ~Tfrm_DataDebug() override;
 
     // Presets and loads (the showing steps), then runs modally until closed.
-    void ShowModal(const TDataDebugPreset& preset);
+    void ShowModal(const TDataDebugPreset& preset, const TDataDebugModule& module = {});
     // The showing steps alone (tests show the window without a modal loop).
-    void PrepareShow(const TDataDebugPreset& preset);
+    void PrepareShow(const TDataDebugPreset& preset, const TDataDebugModule& module = {});
     void ApplyDataDebugTexts();
 
     // --- Connection. ---
@@ -81,8 +88,10 @@ public:
     bool SaveCmdFile(const QString& path);
     // False when the file is missing or does not read as a command list (rows unchanged). A file
     // that is there but refused (too large, binary, a pipe, a link, unreadable, foreign text) is
-    // remembered: SaveCmdFile leaves it alone, which the refusal message says.
-    bool LoadCmdFile(const QString& path);
+    // remembered: SaveCmdFile leaves it alone, which the refusal message says. A missing file is
+    // reported only when `reportMissing` (a file the user chose, not the default list that the
+    // first closing writes).
+    bool LoadCmdFile(const QString& path, bool reportMissing = true);
     void btnImportClick();
     void btnExportClick();
     QString DefaultCmdFile() const;
@@ -103,7 +112,7 @@ protected:
 private:
     void CreateCmdRows();
     void WireControls();
-    void ApplyPreset(const TDataDebugPreset& preset);
+    void ApplyPreset(const TDataDebugPreset& preset, const TDataDebugModule& module);
     void SetStatus(const QString& text);
     QString Text(const char* key) const;
     bool CaptionIs(const QWidget* button, const char* key) const;
@@ -112,6 +121,9 @@ private:
     void UpdateCycleRows();
     void FormClose();
     void FillLocalAddresses();
+    // Enter in a field never presses a button of this window: Clear and the connect button
+    // would throw away rows, received data or a connection.
+    void DropDefaultButtons();
     // Takes `path` as the command-list file and writes it to the settings at once.
     void SetCmdFilePath(const QString& path);
     // Roles (data_debug_net.cpp).
@@ -150,6 +162,10 @@ private:
     TCycleWorker worker_;
     // Bumped by every stop: a send handed over by an earlier run is dropped.
     quint64 cycleRun_ = 0;
+
+    // Where a UDP role sends: the module's address and data port from the preset.
+    QString moduleIP_;
+    QString modulePort_;
 
     TRecvModel* recv_ = nullptr;
     QTimer recvFlush_;

@@ -124,7 +124,14 @@ void Tfrm_DataDebug::ToggleUdp() {
             udp_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, UdpReceiveBuffer);
             ui->btnConnet->setText(Text("lang_DataDebug_btnStop"));
             SetStatus(Text("lang_Hint_DataDebug_UDPStart"));
-            ui->edtLoIP->setText(ui->cbbIP->currentText());
+            // Towards the module when the window was opened for one, else back to this address.
+            if (!moduleIP_.isEmpty()) {
+                ui->edtLoIP->setText(moduleIP_);
+                if (!modulePort_.isEmpty())
+                    ui->edtLoport->setText(modulePort_);
+            } else {
+                ui->edtLoIP->setText(ui->cbbIP->currentText());
+            }
             SetUdpDestVisible(true);
         }
     } else {

@@ -1,12 +1,13 @@
 #include "ui/debug/frame_cmd.h"
 
-#include "core/convert.h"
+#include "debug/cmd_text.h"
 #include "lang/apply_texts.h"
-#include "lang/text_codec.h"
 #include "ui/common/prompts.h"
 #include "ui_frame_cmd.h"
 
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace varnix {
 
@@ -33,14 +34,6 @@ bool DigitKeyAllowed(int key, Qt::KeyboardModifiers modifiers, const QString& te
     return text.size() == 1 && text[0] >= u'0' && text[0] <= u'9';
 }
 
-QString ConvertCmdText(const QString& text, bool toHex) {
-    if (toHex)
-        return QString::fromLatin1(TextToHex(DisplayToBytes(text)));
-    const std::string hex = DisplayToBytes(text);
-    const std::string bytes = HexToText(hex);
-    return bytes == hex ? text : BytesToDisplay(bytes);
-}
-
 TFrameCmd::TFrameCmd(int index, IUserPrompts& prompts, TTexts texts, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TFrameCmdForm>()), index_(index), prompts_(prompts),
       texts_(texts) {
@@ -51,11 +44,15 @@ TFrameCmd::TFrameCmd(int index, IUserPrompts& prompts, TTexts texts, QWidget* pa
     ui->btnSend->setProperty("index", index);
     ui->edtCmd->setProperty("index", index);
     ui->edtDelay->installEventFilter(this);
+    ui->btnExplanation->installEventFilter(this);
     Clear();
     connect(ui->btnSend, &QPushButton::clicked, this, [this] { emit SendClicked(index_); });
     connect(ui->btnExplanation, &QWidget::customContextMenuRequested, this, [this] { Rename(); });
-    connect(ui->chkHex, &QCheckBox::clicked, this,
-            [this](bool on) { ui->edtCmd->setText(ConvertCmdText(ui->edtCmd->text(), on)); });
+    // The click has already changed the box: convert from the state it had before.
+    connect(ui->chkHex, &QCheckBox::clicked, this, [this](bool on) {
+        ui->chkHex->setChecked(!on);
+        SetHexConverting(on);
+    });
     connect(ui->chkChoose, &QCheckBox::toggled, this, &TFrameCmd::Changed);
     connect(ui->edtDelay, &QLineEdit::textChanged, this, &TFrameCmd::Changed);
 }
@@ -94,8 +91,16 @@ QString TFrameCmd::Cmd() const {
 }
 
 void TFrameCmd::SetHexConverting(bool on) {
-    if (ui->chkHex->isChecked() != on)
-        ui->edtCmd->setText(ConvertCmdText(ui->edtCmd->text(), on));
+    if (ui->chkHex->isChecked() == on)
+        return;
+    if (on) {
+        ui->edtCmd->setText(CmdTextToHex(ui->edtCmd->text()));
+    } else if (const std::optional<QString> text = CmdHexToText(ui->edtCmd->text())) {
+        ui->edtCmd->setText(*text);
+    } else {
+        emit StaysHex(index_);
+        return;
+    }
     ui->chkHex->setChecked(on);
 }
 
@@ -107,9 +112,19 @@ int TFrameCmd::DelayMs() const {
 
 void TFrameCmd::SetName(const QString& name) {
     name_ = name;
-    QString shown = name;
-    ui->btnExplanation->setText(shown.replace(u'&', QStringLiteral("&&"))); // no mnemonics
     ui->btnExplanation->setToolTip(name); // the button is narrower than most names
+    ShowName();
+}
+
+void TFrameCmd::ShowName() {
+    QPushButton* button = ui->btnExplanation;
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const int frame = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+    const int room = std::max(0, button->width() - 2 * frame);
+    // A centred text wider than the button loses both ends; this one keeps its beginning.
+    QString shown = button->fontMetrics().elidedText(name_, Qt::ElideRight, room);
+    button->setText(shown.replace(u'&', QStringLiteral("&&"))); // no mnemonics
 }
 
 void TFrameCmd::Rename() {
@@ -127,6 +142,10 @@ void TFrameCmd::Rename() {
 }
 
 bool TFrameCmd::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->btnExplanation &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::FontChange ||
+         event->type() == QEvent::StyleChange))
+        ShowName();
     if (watched == ui->edtDelay && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (!DigitKeyAllowed(key->key(), key->modifiers(), key->text()))

@@ -21,10 +21,6 @@ class IUserPrompts;
 // keys that move the cursor or the focus, Enter and Esc pass unchanged.
 bool DigitKeyAllowed(int key, Qt::KeyboardModifiers modifiers, const QString& text);
 
-// The text of a command as its other form: hex pairs when `toHex`, else the bytes those pairs
-// stand for (a text that is not hex stays as it is).
-QString ConvertCmdText(const QString& text, bool toHex);
-
 class TFrameCmd final : public QWidget {
     Q_OBJECT
 public:
@@ -40,7 +36,8 @@ public:
     bool Chosen() const;
     void SetChosen(bool on);
     bool Hex() const;
-    // Sets the Hex box, converting the command when the state changes.
+    // Sets the Hex box, converting the command when the state changes (debug/cmd_text.h). Bytes
+    // without a faithful text form keep the box ticked and raise StaysHex.
     void SetHexConverting(bool on);
     QString Cmd() const;
     // Delay in ms, 0 when empty.
@@ -54,11 +51,16 @@ signals:
     void SendClicked(int index);
     // Selection or delay changed (the cycle's snapshot of the rows follows it).
     void Changed();
+    // Hex was unticked but the command's bytes have no text form: it stays in hex.
+    void StaysHex(int index);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The name as far as the button shows it, cut at the end with "…" (the whole name is its tooltip).
+    void ShowName();
+
     std::unique_ptr<Ui::TFrameCmdForm> ui;
     int index_;
     IUserPrompts& prompts_;

@@ -26,7 +26,14 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
     }
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(440, 370);
+    setFixedSize(460, 580);
+    if (options_.Host) {
+        host_ = *options_.Host;
+    } else {
+        host_ = SystemUpgradeHost(false);
+        if (options_.LocalAddresses)
+            host_.LocalAddresses = options_.LocalAddresses;
+    }
     runner_ = std::make_unique<TUpgradeRunner>([this](const QString& key) { return ctx_.Text(key); });
     runner_->SetCapture(&ctx_.Capture());
     connect(runner_.get(), &TUpgradeRunner::Output, this, &Tfrm_Upgrade::Show);
@@ -34,6 +41,12 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
     connect(ui->btn_Program, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ProgramClick);
     connect(ui->btn_Exit, &QPushButton::clicked, this, &Tfrm_Upgrade::btn_ExitClick);
     connect(ui->cbbSvrIP, &TDropDownCombo::DropDown, this, &Tfrm_Upgrade::cbbSvrIPDropDown);
+    connect(ui->btnRecheck, &QPushButton::clicked, this, &Tfrm_Upgrade::CheckReadiness);
+    connect(ui->edt_IP, &QLineEdit::editingFinished, this, &Tfrm_Upgrade::CheckReadiness);
+    connect(ui->cbbSvrIP, &QComboBox::currentTextChanged, this, [this] {
+        if (isVisible())
+            CheckReadiness();
+    });
     const TUpgradeSettings saved = LoadUpgradeSettings(ctx_.Settings());
     setUpgradeIP(saved.IP);
     setUpgradeMAC(saved.MAC);
@@ -63,7 +76,35 @@ void Tfrm_Upgrade::ApplyUpgradeTexts() {
     // the current language; a status with more appended stays as it is.
     if (!u.lbl_Info->text().isEmpty())
         u.lbl_Info->setText(ctx_.Text(u.lbl_Info->text()));
-    texts_.SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"}});
+    texts_.SetTexts({{u.lblLocalIP, "lang_Upgrade_lblLocalIP"},
+                     {u.grpReady, "lang_UpCheck_Title"},
+                     {u.btnRecheck, "lang_UpCheck_btnRecheck"}});
+    ShowReadiness();
+}
+
+bool Tfrm_Upgrade::Running() const {
+    const TUpgradeSession::Phase phase = runner_->Session().phase();
+    return phase == TUpgradeSession::Phase::Searching || phase == TUpgradeSession::Phase::Transferring;
+}
+
+void Tfrm_Upgrade::CheckReadiness() {
+    if (Running())
+        return; // the run holds the ports itself
+    readiness_ = CheckUpgradeReadiness(host_, ui->edt_IP->text().trimmed().toStdString(),
+                                       ui->cbbSvrIP->currentText().trimmed().toStdString());
+    ShowReadiness();
+}
+
+void Tfrm_Upgrade::ShowReadiness() {
+    const TUpgradeTextFn text = [this](const QString& key) { return ctx_.Text(key); };
+    QStringList lines;
+    if (readiness_.Ready())
+        lines << ReadyText(readiness_, host_.Ports, text);
+    else
+        for (const QString& problem : ReadinessTexts(readiness_, host_.ProgramPath, text))
+            lines << QStringLiteral("\u2716 ") + problem;
+    lines << FirewallAdviceText(text);
+    ui->txtReady->setPlainText(lines.join(QStringLiteral("\n\n")));
 }
 
 void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {
@@ -81,6 +122,7 @@ void Tfrm_Upgrade::Open(const QString& ip, const QString& mac) {
                 ui->cbbSvrIP->setCurrentIndex(i);
         }
     }
+    CheckReadiness();
     ShowCentredModal(this);
 }
 
@@ -148,6 +190,8 @@ void Tfrm_Upgrade::Show(const TUpgradeOutput& out) {
         ui->btn_Program->setEnabled(*out.ProgramEnabled);
     if (out.ExitEnabled)
         ui->btn_Exit->setEnabled(*out.ExitEnabled);
+    if (out.Ended)
+        CheckReadiness(); // the run let go of the ports
     if (out.MessageKey)
         prompts_->Message(this, windowTitle(), ctx_.Text(QString::fromStdString(*out.MessageKey)),
                           IUserPrompts::Icon::Warning);

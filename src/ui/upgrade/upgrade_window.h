@@ -9,12 +9,14 @@
 
 #include "app/app_context.h"
 #include "lang/apply_texts.h"
+#include "upgrade/upgrade_readiness.h"
 #include "upgrade/upgrade_runner.h"
 
 #include <QDialog>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,8 @@ struct TUpgradeWindowOptions {
     IUserPrompts* Prompts = nullptr;
     // The PC's IPv4 addresses for cbbSvrIP; every interface's (no loopback) when unset.
     std::function<std::vector<std::string>()> LocalAddresses;
+    // What the check before Program asks of this PC; the real PC (with LocalAddresses) when unset.
+    std::optional<TUpgradeHost> Host;
 };
 
 class Tfrm_Upgrade final : public QDialog {
@@ -46,6 +50,10 @@ public:
     void Open(const QString& ip, const QString& mac);
     void ApplyUpgradeTexts();
     const TUpgradeRunner& Runner() const { return *runner_; }
+    // Checks whether this PC can serve the upgrade to the module in edt_IP from cbbSvrIP's address
+    // and shows the outcome with what to do (not while a run holds the ports).
+    void CheckReadiness();
+    const TUpgradeReadiness& Readiness() const { return readiness_; }
 
     void setUpgradeIP(const QString& text);
     void setUpgradeMAC(const QString& text);
@@ -66,6 +74,8 @@ private:
     void btn_ExitClick();
     void cbbSvrIPDropDown();
     void Show(const TUpgradeOutput& out);
+    void ShowReadiness();
+    bool Running() const;
 
     TAppContext& ctx_;
     TTexts texts_;
@@ -74,6 +84,8 @@ private:
     IUserPrompts* prompts_ = nullptr;
     std::unique_ptr<Ui::Tfrm_Upgrade> ui;
     std::unique_ptr<TUpgradeRunner> runner_;
+    TUpgradeHost host_;
+    TUpgradeReadiness readiness_;
     bool closing_ = false;
 };
 
