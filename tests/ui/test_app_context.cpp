@@ -114,7 +114,7 @@ TEST(AppContext, EachWindowKeepsItsOwnKeysWithoutTheMainWindow) {
     EXPECT_EQ(context.Login().UserName, u"tech");
     EXPECT_EQ(context.Login().Password, u"pw;1");
     EXPECT_EQ(pswd.findChild<QLineEdit*>(QStringLiteral("edt_UsrName"))->text(), u"tech");
-    Tfrm_Upgrade upgrade(context, {&prompts, [] { return std::vector<std::string>{"127.0.0.1"}; }});
+    Tfrm_Upgrade upgrade(context, {&prompts, [] { return std::vector<std::string>{"127.0.0.1"}; }, {}});
     EXPECT_EQ(upgrade.upgradeIP(), u"10.0.0.7");
     EXPECT_EQ(upgrade.upgradeMAC(), u"00 1A 2B 3C 4D 5E");
     EXPECT_EQ(upgrade.upgradeFileName(), u"/fw/z2.bin");

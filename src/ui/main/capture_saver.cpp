@@ -31,12 +31,12 @@ void TCaptureSaver::ApplyTexts() {
 }
 
 TCaptureSaver::TOutcome TCaptureSaver::Save() {
-    const QString suggested = QDir(QDir::homePath())
-                                  .filePath(QStringLiteral("varnix-%1.pcapng")
-                                                .arg(QDateTime::currentDateTime().toString(
-                                                    QStringLiteral("yyyyMMdd-HHmmss"))));
-    const std::optional<QString> path = prompts_.SaveFileName(window_, ctx_.Text("lang_Capture_Menu"), suggested,
-                                                              ctx_.Text("lang_Capture_Filter"));
+    const QString suggested =
+        QDir(QDir::homePath())
+            .filePath(QStringLiteral("varnix-%1.pcapng")
+                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const std::optional<QString> path = prompts_.SaveFileName(window_, ctx_.Text("lang_Capture_Menu"),
+                                                              suggested, ctx_.Text("lang_Capture_Filter"));
     if (!path || path->isEmpty())
         return {};
     capture::TCapture& capture = ctx_.Capture();
