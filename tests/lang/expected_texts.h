@@ -350,6 +350,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_Rollout_BadExpect",
     u"lang_Rollout_BadPool",
     u"lang_Rollout_BadLogin",
+    u"lang_Confirm_Title",
+    u"lang_Confirm_Reset",
+    u"lang_Confirm_More",
+    u"lang_Confirm_Cancel",
+    u"lang_Lv_Findings",
+    u"lang_Acc_DeviceList",
 };
 
 struct TQuotedRow {
