@@ -365,11 +365,14 @@ void TFrm_Main::FitPanels() {
     // the window keeps the size the user gave it, and what it cannot show scrolls.
     const bool paged = ui->rzpgcntrl_Param->isVisibleTo(this);
     const int width = PanelsWidth(paged ? ui->rzpgcntrl_Param->currentWidget() : nullptr);
-    const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
-    const int height = std::max(564, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
-    ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
+    // The page never gets less than its whole width: where the window is short of room the
+    // left panel gives first, then the panels scroll.
+    ui->rzpgcntrl_Param->setMinimumWidth(paged ? width - PanelsWidth(nullptr) - ui->lay_Bg->spacing() : 0);
+    ui->pnl_Bg->setMinimumSize(width, ui->pnl_Bg->minimumSizeHint().height());
     // Without a page the left panel takes the whole width; beside a page it keeps its own.
-    ui->pnl1->setMaximumWidth(paged ? ui->pnl1->minimumWidth() : QWIDGETSIZE_MAX);
+    // Beside a page it has its designed width where there is room, and gives up to a fifth of it
+    // on a small screen (its list scrolls sideways) before the page has to scroll.
+    ui->pnl1->setMaximumWidth(paged ? LeftPanelWidth : QWIDGETSIZE_MAX);
 }
 
 void TFrm_Main::DefaultSize() {
@@ -377,6 +380,7 @@ void TFrm_Main::DefaultSize() {
     int width = 0;
     for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
         width = std::max(width, PanelsWidth(ui->rzpgcntrl_Param->widget(i)));
+    width += LeftPanelWidth - ui->pnl1->minimumWidth();
     QSize wanted(width, std::max(564, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus));
     if (const QScreen* shown = screen()) {
         // Less the window manager's frame, which is not known before the first show: a title bar

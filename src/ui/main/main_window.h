@@ -207,6 +207,8 @@ private:
     // window keeps its size; what does not fit scrolls.
     void FitPanels();
     int PanelsWidth(QWidget* page) const;
+    // The left panel's width beside a page when the window has room (its minimum is smaller).
+    static constexpr int LeftPanelWidth = 433;
     // The first size of a window without a remembered one: wide enough for the widest page, as
     // far as the screen allows.
     void DefaultSize();
