@@ -1,6 +1,6 @@
-// On a 1366x768 screen every window lies wholly on the screen: the main window after the page
-// modes of a Z1, Z2 and Z3 module have widened it from wherever it stood, the debugging window
-// when it opens over the main window, and the upgrade window.
+// On a 1366x768 screen every window lies wholly on the screen: the main window, which the page
+// modes of a Z1, Z2 and Z3 module neither move nor resize and which comes back where it was left,
+// the debugging window when it opens over the main window, and the upgrade window.
 
 #include "ui/debug/data_debug.h"
 #include "ui/main/main_window.h"
@@ -9,6 +9,9 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,25 @@ TEST(ScreenFit, MainWindowStaysOnASmallScreenThroughEveryPageMode) {
     EXPECT_LE(w.minimumWidth(), 1093 - 20);
     EXPECT_LE(w.minimumHeight(), 614 - 80);
     EXPECT_NE(w.minimumSize(), w.maximumSize());
+}
+
+TEST(ScreenFit, MainWindowRemembersItsSizeAndPlace) {
+    QTemporaryDir home;
+    const QRect placed(QPoint(120, 90), QSize(900, 600));
+    {
+        TWindowHarness h(false, home.path());
+        h.Win().setGeometry(placed);
+        h.Win().SetPageMode(2);
+    } // closed: its settings are written
+    QFile ini(home.filePath(QStringLiteral("Cfg.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QByteArray text = ini.readAll();
+    // The keys of before keep their order; the window's geometry follows them.
+    const qsizetype zNum = text.indexOf("ZNum="), geometry = text.indexOf("MainGeometry=");
+    EXPECT_TRUE(text.indexOf("Language=") < text.indexOf("RealTimeHelp=") && zNum >= 0);
+    EXPECT_GT(geometry, zNum);
+    TWindowHarness again(false, home.path());
+    EXPECT_EQ(again.Win().geometry(), placed);
 }
 
 TEST(ScreenFit, DebuggingAndUpgradeWindowsOpenOnTheScreen) {
