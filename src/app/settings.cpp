@@ -33,6 +33,7 @@ std::span<const TSettingDef> SettingsTable() {
             {IniUpgradeMAC, TSettingType::String, QString()},
             {IniUpgradeFileName, TSettingType::String, QString()},
             {IniFilePath, TSettingType::String, QString()},
+            {IniMainGeometry, TSettingType::String, QString()},
         };
     }();
     return table;
@@ -139,6 +140,14 @@ TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values) {
                             ini.WriteBool(IniRealTimeHelp, values.RealTimeHelp) &&
                             ini.WriteString(IniLocalCom, values.LocalCom) &&
                             ini.WriteInteger(IniZNum, ModelOf(values.Model)));
+}
+
+QByteArray LoadMainGeometry(const TSettings& ini) {
+    return QByteArray::fromBase64(ini.ReadString(IniMainGeometry).toLatin1());
+}
+
+TStatus SaveMainGeometry(TSettings& ini, const QByteArray& geometry) {
+    return Written(ini, ini.WriteString(IniMainGeometry, QString::fromLatin1(geometry.toBase64())));
 }
 
 TStatus SaveLanguage(TSettings& ini, bool chinese) {

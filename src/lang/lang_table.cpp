@@ -519,6 +519,16 @@ constexpr TLangRow Rows[] = {
      "可永久生效）。",
      "A firewall that drops incoming datagrams (such as firewalld's public zone) keeps the module's boot and "
      "read requests out: %1 (add --permanent to keep it)."},
+    // The main window: the question before a factory reset, the findings column and line, the
+    // device list's accessible name.
+    {"lang_Confirm_Title", "请确认", "Please confirm"},
+    {"lang_Confirm_Reset", "恢复以下模块的出厂设置？其全部配置将被清除，且无法撤销。\r\n\r\n%1",
+     "Restore the factory settings of this module? Its whole configuration is wiped; this cannot be "
+     "undone.\r\n\r\n%1"},
+    {"lang_Confirm_More", "……以及另外 %1 个模块", "... and %1 more module(s)"},
+    {"lang_Confirm_Cancel", "取消", "Cancel"},
+    {"lang_Lv_Findings", "检查结果", "Findings"},
+    {"lang_Acc_DeviceList", "设备列表", "Device list"},
 };
 
 static_assert(std::size(Rows) == BuiltinLangRowCount);

@@ -366,6 +366,12 @@ inline constexpr QStringView Keys[] = {
     u"lang_UpCheck_FixPackage",
     u"lang_UpCheck_FixBuild",
     u"lang_UpCheck_Firewall",
+    u"lang_Confirm_Title",
+    u"lang_Confirm_Reset",
+    u"lang_Confirm_More",
+    u"lang_Confirm_Cancel",
+    u"lang_Lv_Findings",
+    u"lang_Acc_DeviceList",
 };
 
 struct TQuotedRow {

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPalette>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
@@ -74,6 +75,9 @@ void Run(bool chinese, const QString& dir) {
         {{127, 0, 0, 53}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x06}, 4017, "Fine", 1500},
     });
     h.CheckHealth();
+    // The old-firmware row current: its findings in the line under the list.
+    auto* rows = h.Find<QTreeView>("lv_Dev");
+    rows->setCurrentIndex(rows->model()->index(3, 0));
     h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Logs"))->setCurrentIndex(0);
     h.Win().findChild<QTabWidget*>(QStringLiteral("rzpgcntrl_Srch"))->setCurrentIndex(0);
     h.Win().FlushPending();
@@ -113,8 +117,32 @@ void Switched(const QString& dir) {
 
 } // namespace
 
+// A dark Fusion palette (VARNIX_SHOTS_DARK=1): the look of a desktop with a dark theme.
+void UseDarkPalette() {
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QPalette p;
+    const QColor window(0x35, 0x35, 0x35), base(0x2A, 0x2A, 0x2A), text(0xE8, 0xE8, 0xE8);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(p);
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (qEnvironmentVariable("VARNIX_SHOTS_DARK") == u"1")
+        UseDarkPalette();
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
     QDir().mkpath(dir);
     Run(false, dir);

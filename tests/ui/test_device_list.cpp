@@ -1,6 +1,7 @@
 // The device list and its actions: search, rows, the click rules per family, the save buttons,
 // the pop-up menu (copy, web page, restart, reset, upgrade) and the CSV export.
 
+#include "cli/sheet.h"
 #include "core/convert.h"
 #include "lan/lan_protocol.h"
 #include "lang/app_lang.h"
@@ -349,6 +350,7 @@ TEST(DeviceList, RestartAndResetPortsPerFamily) {
         // The items are enabled once a Z2 reply has shown the Z2 page.
         h.Win().SetPageMode(2);
         h.DrainSinks();
+        h.Prompts.NextQuestion(true); // a reset is confirmed first
         Trigger(h, c.item);
         const auto on = (c.toZ2 ? h.Z2 : h.Z3).Drain();
         const auto off = (c.toZ2 ? h.Z3 : h.Z2).Drain(30);
@@ -396,15 +398,43 @@ TEST(DeviceList, ExportWritesTheListBesideTheProgram) {
 
     TSearchRow comma = RowZ3;
     comma.Name = "Hall, north";
-    h.SearchWith({RowZ2, comma, RowOld});
+    TSearchRow twin = RowZ2; // the same name twice: a finding on both rows
+    twin.Mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x62};
+    twin.IP = {10, 0, 0, 53};
+    h.SearchWith({RowZ2, comma, RowOld, twin});
+    h.CheckHealth();
+    // Asked where to save, the file name beside the program offered; a cancelled dialog writes
+    // nothing.
     h.Find<QAction>("mniExporDevs")->trigger();
-    const QString path = h.Home() + QStringLiteral("/Export Devices 20240131 142530 - (3).csv");
+    ASSERT_FALSE(h.Prompts.Shown().empty());
+    EXPECT_EQ(h.Prompts.Shown().back().kind, TScriptedPrompts::Kind::SaveFile);
+    EXPECT_EQ(h.Prompts.Shown().back().text,
+              h.Home() + QStringLiteral("/Export Devices 20240131 142530 - (4).csv"));
+    EXPECT_TRUE(h.Prompts.Messages().empty());
+    const QString path = h.Home() + QStringLiteral("/chosen.csv");
+    h.Prompts.NextSaveFile(path);
+    h.Find<QAction>("mniExporDevs")->trigger();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-    EXPECT_EQ(file.readAll(), QByteArray("IP,Name,MAC,Ver\r\n"
-                                         "10.0.0.50,Line-1,00 1A 2B 3C 4D 5E,4017\r\n"
-                                         "10.0.0.51,\"Hall, north\",00 1A 2B 3C 4D 60,3001\r\n"
-                                         "10.0.0.52,Old,00 1A 2B 3C 4D 61,2001\r\n"));
+    const QByteArray content = file.readAll();
+    const QList<QByteArray> lines = content.split('\n');
+    ASSERT_EQ(lines.size(), 6); // header, four rows, and the empty rest after the last CR LF
+    EXPECT_EQ(lines[0], "#IP,ModName,MAC,#Ver,#Family,#Findings\r");
+    // Family and findings (the harness binds 127.0.0.1/8, so every 10.x module is outside it).
+    EXPECT_TRUE(lines[1].startsWith("10.0.0.50,Line-1,00 1A 2B 3C 4D 5E,4017,Z2,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains("cannot carry data") && lines[1].contains("\"\"Line-1\"\""))
+        << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("10.0.0.51,\"Hall, north\",00 1A 2B 3C 4D 60,3001,Z3,"));
+    EXPECT_TRUE(lines[3].startsWith("10.0.0.52,Old,00 1A 2B 3C 4D 61,2001,incompatible,"));
+    EXPECT_TRUE(lines[3].contains("Incompatible firmware 2001"));
+    // varnix-cli provision reads the file as it is: every row keyed by its MAC, the name a field.
+    QStringList errors;
+    const auto sheet = cli::ParseSheet(content, &errors);
+    ASSERT_TRUE(sheet.has_value()) << errors.join(u'\n').toStdString();
+    ASSERT_EQ(sheet->Rows.size(), 4);
+    ASSERT_EQ(sheet->Columns.size(), 1);
+    EXPECT_EQ(sheet->Columns[0]->Name, u"ModName");
+    EXPECT_EQ(sheet->Rows[1].Assignments.value(0).Value.toString(), u"Hall, north");
     const auto log = h.LogLines();
     EXPECT_EQ(log.back().Text, path);
     EXPECT_EQ(log.back().Colour, kColourGreen);
@@ -425,6 +455,7 @@ TEST(DeviceList, ExportThatCannotWriteShowsAnErrorAndLogsNothing) {
     h.SearchWith({RowZ2});
     const std::size_t before = h.LogLines().size();
     h.Prompts.Clear();
+    h.Prompts.NextSaveFile(blocked + QStringLiteral("/list.csv"));
     h.Win().ExportDevices();
     EXPECT_EQ(h.LogLines().size(), before);
     const auto boxes = h.Prompts.Messages();
@@ -448,5 +479,5 @@ TEST(DeviceCsv, QuotesOnlyFieldsThatNeedIt) {
     EXPECT_EQ(DeviceExportFileName(u"/tmp/x"_qs, u"Export Devices"_qs,
                                    QDateTime(QDate(2024, 1, 31), QTime(14, 25, 30)), 3),
               u"/tmp/x/Export Devices 20240131 142530 - (3).csv");
-    EXPECT_EQ(DeviceCsv({}), QByteArray("IP,Name,MAC,Ver\r\n"));
+    EXPECT_EQ(DeviceCsv({}), QByteArray("#IP,ModName,MAC,#Ver,#Family,#Findings\r\n"));
 }

@@ -1,6 +1,6 @@
-// On a 1366x768 screen every window lies wholly on the screen: the main window after the page
-// modes of a Z1, Z2 and Z3 module have widened it from wherever it stood, the debugging window
-// when it opens over the main window, and the upgrade window.
+// On a 1366x768 screen every window lies wholly on the screen: the main window, which the page
+// modes of a Z1, Z2 and Z3 module neither move nor resize and which comes back where it was left,
+// the debugging window when it opens over the main window, and the upgrade window.
 
 #include "ui/debug/data_debug.h"
 #include "ui/main/main_window.h"
@@ -9,6 +9,9 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,23 +31,42 @@ TEST(ScreenFit, MainWindowStaysOnASmallScreenThroughEveryPageMode) {
         << "run with QT_QPA_PLATFORM=offscreen:configfile=screen_1366x768.json";
     TWindowHarness h;
     TFrm_Main& w = h.Win();
-    // Where a user might have left the narrow window: at the right edge, and low.
-    for (const QPoint start : {QPoint(1366 - w.width(), 768 - w.height()), QPoint(900, 200), QPoint(0, 0)}) {
-        for (const int mode : {2, 3, 1, 2}) {
-            w.SetPageMode(0);
-            w.move(start);
+    // The first size fits the screen, and no page mode moves or resizes the window.
+    EXPECT_TRUE(Area().contains(w.frameGeometry()));
+    for (const QPoint start : {QPoint(Area().right() + 1 - w.frameGeometry().width(), 0), QPoint(0, 0)}) {
+        w.move(start);
+        const QRect before = w.geometry();
+        for (const int mode : {2, 3, 1, 2, 0}) {
             w.SetPageMode(mode); // what a read of that family's module does
             SCOPED_TRACE(mode);
-            EXPECT_TRUE(Area().contains(w.frameGeometry()))
-                << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
-                << "x" << w.frameGeometry().height();
+            EXPECT_EQ(w.geometry(), before);
+            EXPECT_TRUE(Area().contains(w.frameGeometry()));
         }
     }
-    // The Z2 page is the widest: it is really wider than the narrow window it started from.
-    w.SetPageMode(0);
-    const int narrow = w.width();
-    w.SetPageMode(2);
-    EXPECT_GT(w.width(), narrow + 300);
+    // Small enough for 1366x768 at 125 % (1093x614 logical pixels less a task bar), and
+    // resizable and maximisable.
+    EXPECT_LE(w.minimumWidth(), 1093 - 20);
+    EXPECT_LE(w.minimumHeight(), 614 - 80);
+    EXPECT_NE(w.minimumSize(), w.maximumSize());
+}
+
+TEST(ScreenFit, MainWindowRemembersItsSizeAndPlace) {
+    QTemporaryDir home;
+    const QRect placed(QPoint(120, 90), QSize(900, 600));
+    {
+        TWindowHarness h(false, home.path());
+        h.Win().setGeometry(placed);
+        h.Win().SetPageMode(2);
+    } // closed: its settings are written
+    QFile ini(home.filePath(QStringLiteral("Cfg.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QByteArray text = ini.readAll();
+    // The keys of before keep their order; the window's geometry follows them.
+    const qsizetype zNum = text.indexOf("ZNum="), geometry = text.indexOf("MainGeometry=");
+    EXPECT_TRUE(text.indexOf("Language=") < text.indexOf("RealTimeHelp=") && zNum >= 0);
+    EXPECT_GT(geometry, zNum);
+    TWindowHarness again(false, home.path());
+    EXPECT_EQ(again.Win().geometry(), placed);
 }
 
 TEST(ScreenFit, DebuggingAndUpgradeWindowsOpenOnTheScreen) {

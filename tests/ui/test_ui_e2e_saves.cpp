@@ -63,7 +63,7 @@ protected:
     }
 
     // The simulator with these modules (JSON objects of its config), then the window and a search.
-    void Start(const QJsonArray& modules) {
+    void Start(const QJsonArray& modules, bool search = true) {
         QFile config(simDir_.filePath(QStringLiteral("config.json")));
         ASSERT_TRUE(config.open(QIODevice::WriteOnly));
         config.write(QJsonDocument(QJsonObject{{QStringLiteral("modules"), modules}}).toJson());
@@ -83,6 +83,8 @@ protected:
         context_ = std::make_unique<TAppContext>(home_.path());
         win_ = std::make_unique<TFrm_Main>(*context_, o);
         win_->show();
+        if (!search)
+            return;
         Find<QPushButton>("btn_Search")->click();
         ASSERT_TRUE(PumpUntil([&] { return win_->DeviceCount() == modules.size(); }, 5000))
             << win_->DeviceCount();
@@ -341,4 +343,63 @@ TEST_F(WindowSaves, UndoOfAWindowEntryRestoresTheModbusBlock) {
     ASSERT_TRUE(cli.waitForFinished(30000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     EXPECT_EQ(Module(kA).Modbus, before.Modbus);
+}
+
+// The whole path by the keyboard alone: F5 searches, the arrows reach the Z2 row, Enter reads it,
+// a field is typed into and Ctrl+S saves it; the simulated module holds the new name afterwards.
+TEST_F(WindowSaves, KeyboardOnlySearchReadEditAndSave) {
+    ASSERT_NO_FATAL_FAILURE(Start({Z2(kA, "192.168.0.50", "Line-1", 4017),
+                                   QJsonObject{{QStringLiteral("family"), QStringLiteral("z3")},
+                                               {QStringLiteral("mac"), QString::fromLatin1(kZ3)},
+                                               {QStringLiteral("ip"), QStringLiteral("192.168.0.51")},
+                                               {QStringLiteral("name"), QStringLiteral("Press")},
+                                               {QStringLiteral("firmware"), 3001}}},
+                                  false));
+    win_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(win_.get()));
+    QTest::keyClick(win_.get(), Qt::Key_F5);
+    ASSERT_TRUE(PumpUntil([&] { return win_->DeviceCount() == 2; }, 5000)) << win_->DeviceCount();
+    auto* list = Find<QTreeView>("lv_Dev");
+    ASSERT_TRUE(list->hasFocus()) << "F5 leaves the keyboard in the list";
+    // Down until the Z2 module's row is current (replies arrive in any order), then Enter.
+    const int z2Row = RowOf(kA);
+    for (int i = 0; i < 4 && list->currentIndex().row() != z2Row; ++i)
+        QTest::keyClick(list, list->currentIndex().row() > z2Row ? Qt::Key_Up : Qt::Key_Down);
+    ASSERT_EQ(list->currentIndex().row(), z2Row);
+    ASSERT_TRUE(PumpUntil([&] { return !win_->LanLink().Reading(); }, 5000));
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const auto& r = win_->LanLink().LastRead();
+            return !win_->LanLink().Reading() && r && MacKey(r->Settings.Base.UserMAC) == MacKey(kA);
+        },
+        5000));
+    EXPECT_EQ(win_->PageMode(), 2);
+    auto* name = Find<QLineEdit>("edt_ModName");
+    EXPECT_EQ(name->text(), u"Line-1");
+    name->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(name, QStringLiteral("Line-7"));
+    EXPECT_EQ(name->text(), u"Line-7");
+
+    QTest::keyClick(name, Qt::Key_S, Qt::ControlModifier);
+    const QString verified = context_->Text("lang_Hint_SaveVerified").section(u'%', 0, 0);
+    QString last;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            win_->FlushPending();
+            const auto lines = PaneLines(Find<QPlainTextEdit>("redt_Log"));
+            last = lines.empty() ? QString() : lines.back().Text;
+            return last.startsWith(verified) || last.startsWith(u"Not verified");
+        },
+        20000))
+        << last.toStdString();
+    EXPECT_TRUE(last.startsWith(verified)) << last.toStdString();
+    const TSimModule after = Module(kA);
+    ASSERT_GE(after.Base.size(), 16u);
+    EXPECT_NE(
+        QByteArray(reinterpret_cast<const char*>(after.Base.data()), static_cast<int>(after.Base.size()))
+            .indexOf("Line-7"),
+        -1);
+    EXPECT_TRUE(Module(kZ3).Writes.empty()) << "nothing was written to the other module";
 }

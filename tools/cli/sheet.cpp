@@ -124,6 +124,11 @@ std::optional<TSheet> ParseSheet(const QByteArray& data, QStringList* errors) {
     QSet<const TFieldDef*> seen;
     for (int i = 0; i < header.Cells.size(); ++i) {
         const QString name = header.Cells[i].trimmed();
+        // A note column ("#Family", "#Findings" of the window's exported list): read past.
+        if (name.startsWith(u'#')) {
+            columns << nullptr;
+            continue;
+        }
         if (name.compare(QLatin1String("MAC"), Qt::CaseInsensitive) == 0) {
             if (macColumn >= 0)
                 errs << QStringLiteral("line %1: two MAC columns").arg(header.Line);

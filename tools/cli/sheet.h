@@ -3,6 +3,8 @@
 // doubled, line breaks) whose header row names a MAC column and any fields, one module per row.
 // An empty cell leaves that field as the module has it. A UTF-8 byte-order mark is skipped, and a
 // header with semicolons but no commas makes ';' the separator (as some spreadsheets save).
+// A header cell that starts with '#' names a note column, which is read past (the window's
+// exported device list keeps its address, firmware, family and findings in such columns).
 
 #include "model/fields.h"
 

@@ -1,5 +1,6 @@
 #include "ui/common/hint_filter.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QPointer>
@@ -44,6 +45,19 @@ bool THintFilter::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr || !InScope(widget))
         return false;
+    const auto* help = static_cast<QHelpEvent*>(event);
+    // A row of a list that has a tooltip of its own (a device row's health findings) shows it
+    // whether the hints are on or off: it is what the row says, not help about the control.
+    if (auto* view = qobject_cast<QAbstractItemView*>(widget->parentWidget());
+        view != nullptr && view->viewport() == widget) {
+        const QModelIndex index = view->indexAt(help->pos());
+        const QString rowTip = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        if (!rowTip.isEmpty()) {
+            QToolTip::showText(help->globalPos(), HintHtml(rowTip), widget, view->visualRect(index),
+                               hints_.HidePause());
+            return true;
+        }
+    }
     if (!hints_.Enabled())
         return true;
     // Find the widget (or parent) that carries the hint, as QWidget's own handling would.
@@ -52,7 +66,6 @@ bool THintFilter::eventFilter(QObject* watched, QEvent* event) {
         carrier = carrier->parentWidget();
     if (carrier == nullptr || carrier->toolTip().isEmpty())
         return false;
-    const auto* help = static_cast<QHelpEvent*>(event);
     QToolTip::showText(help->globalPos(), HintHtml(carrier->toolTip()), widget, QRect(), hints_.HidePause());
     return true;
 }

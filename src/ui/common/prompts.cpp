@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace varnix {
 
@@ -51,6 +52,18 @@ bool TQtPrompts::Question(QWidget* parent, const QString& title, const QString& 
     return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
+bool TQtPrompts::Confirm(QWidget* parent, const QString& title, const QString& text, const QString& action,
+                         const QString& cancel) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(action, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(cancel, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    no->setFocus();
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 std::optional<QString> TQtPrompts::Input(QWidget* parent, const QString& title, const QString& prompt,
                                          const QString& defaultText) {
     bool ok = false;
@@ -86,6 +99,12 @@ std::vector<TScriptedPrompts::TStep> TScriptedPrompts::Messages() const {
 
 void TScriptedPrompts::Message(QWidget*, const QString& title, const QString& text, Icon icon) {
     shown_.push_back({Kind::Message, title, text, icon, {}});
+}
+
+bool TScriptedPrompts::Confirm(QWidget*, const QString& title, const QString& text, const QString& action,
+                               const QString&) {
+    shown_.push_back({Kind::Confirm, title, text, Icon::Warning, action});
+    return PopOr(questions_, false);
 }
 
 bool TScriptedPrompts::Question(QWidget*, const QString& title, const QString& text) {

@@ -25,6 +25,10 @@ public:
                          Icon icon = Icon::Information) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool Question(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A question before a command that cannot be undone: a button named for the action and a
+    // Cancel button, Cancel the default (Enter and Esc both cancel); true for the action.
+    virtual bool Confirm(QWidget* parent, const QString& title, const QString& text, const QString& action,
+                         const QString& cancel) = 0;
     // An input box; std::nullopt when the user cancels.
     virtual std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
                                          const QString& defaultText) = 0;
@@ -40,6 +44,8 @@ class TQtPrompts final : public IUserPrompts {
 public:
     void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
     bool Question(QWidget* parent, const QString& title, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& title, const QString& text, const QString& action,
+                 const QString& cancel) override;
     std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
                                  const QString& defaultText) override;
     std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,
@@ -49,11 +55,12 @@ public:
 };
 
 // For tests: answers come from queues filled beforehand; every step is recorded in Shown.
-// A question with no queued answer answers No; an input box or file dialog with no queued
+// A question or confirmation takes the next NextQuestion answer; with none queued it answers
+// No (Cancel); an input box or file dialog with no queued
 // answer is cancelled (std::nullopt). Nothing blocks.
 class TScriptedPrompts final : public IUserPrompts {
 public:
-    enum class Kind { Message, Question, Input, OpenFile, SaveFile };
+    enum class Kind { Message, Question, Input, OpenFile, SaveFile, Confirm };
     struct TStep {
         Kind kind;
         QString title;
@@ -74,6 +81,8 @@ public:
 
     void Message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
     bool Question(QWidget* parent, const QString& title, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& title, const QString& text, const QString& action,
+                 const QString& cancel) override;
     std::optional<QString> Input(QWidget* parent, const QString& title, const QString& prompt,
                                  const QString& defaultText) override;
     std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& dir,

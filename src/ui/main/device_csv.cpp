@@ -1,5 +1,7 @@
 #include "ui/main/device_csv.h"
 
+#include "core/types.h"
+
 #include <QDir>
 
 namespace varnix {
@@ -14,11 +16,23 @@ QString CsvField(const QString& field) {
     return u'"' + quoted + u'"';
 }
 
-QByteArray DeviceCsv(const std::vector<TDeviceRow>& rows) {
-    QString text = QStringLiteral("IP,Name,MAC,Ver\r\n");
-    for (const TDeviceRow& r : rows) {
-        text += CsvField(r.IP) + u',' + CsvField(r.Name) + u',' + CsvField(r.Mac) + u',' +
-                CsvField(r.Version) + QStringLiteral("\r\n");
+QString FamilyText(std::int32_t family) {
+    if (family == FamilyZ2)
+        return QStringLiteral("Z2");
+    if (family == FamilyZ3)
+        return QStringLiteral("Z3");
+    return QStringLiteral("incompatible");
+}
+
+QByteArray DeviceCsv(const std::vector<TDeviceRow>& rows, const std::vector<QString>& findings) {
+    QString text = QStringLiteral("#IP,ModName,MAC,#Ver,#Family,#Findings\r\n");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TDeviceRow& r = rows[i];
+        const QString name = r.Name.contains(u'\\') ? QString() : r.Name;
+        QString found = i < findings.size() ? findings[i] : QString();
+        found.replace(u'\n', QStringLiteral("; "));
+        text += CsvField(r.IP) + u',' + CsvField(name) + u',' + CsvField(r.Mac) + u',' + CsvField(r.Version) +
+                u',' + FamilyText(r.Family) + u',' + CsvField(found) + QStringLiteral("\r\n");
     }
     return text.toUtf8();
 }

@@ -6,8 +6,9 @@
 namespace varnix {
 
 TDeviceListModel::TDeviceListModel(QObject* parent) : QAbstractTableModel(parent) {
-    captions_ = {QStringLiteral("设备IP"), QStringLiteral("设备名称"), QStringLiteral("MAC地址"),
-                 QStringLiteral("版本"),   QStringLiteral("Flag"),     QStringLiteral("IpIndex")};
+    captions_ = {QStringLiteral("设备IP"),  QStringLiteral("设备名称"), QStringLiteral("MAC地址"),
+                 QStringLiteral("版本"),    QStringLiteral("Flag"),     QStringLiteral("IpIndex"),
+                 QStringLiteral("检查结果")};
 }
 
 int TDeviceListModel::rowCount(const QModelIndex& parent) const {
@@ -21,11 +22,17 @@ int TDeviceListModel::columnCount(const QModelIndex& parent) const {
 QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    if (Marked(index.row()) && role == Qt::BackgroundRole)
-        return QColor(0xFF, 0xE0, 0xA0);
-    if (Marked(index.row()) && role == Qt::ToolTipRole)
+    const bool marked = Marked(index.row());
+    if (marked && role == Qt::BackgroundRole)
+        return tint_;
+    if (marked && role == Qt::ForegroundRole && tintText_.isValid())
+        return tintText_;
+    // A row's tooltip is its findings; a plain row has none (the list's own help shows then).
+    if (role == Qt::ToolTipRole)
+        return marked ? QVariant(Mark(index.row())) : QVariant();
+    if (role == Qt::AccessibleTextRole && index.column() == ColFindings)
         return Mark(index.row());
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+    if (role != Qt::DisplayRole)
         return {};
     const TDeviceRow& r = rows_[static_cast<std::size_t>(index.row())];
     switch (index.column()) {
@@ -41,6 +48,8 @@ QVariant TDeviceListModel::data(const QModelIndex& index, int role) const {
         return QString::number(r.Family);
     case ColIpIndex:
         return QString::number(r.Binding);
+    case ColFindings:
+        return marked ? Mark(index.row()).replace(u'\n', QStringLiteral("; ")) : QString();
     default:
         return {};
     }
@@ -111,10 +120,19 @@ QString TDeviceListModel::Mark(int row) const {
     return Marked(row) ? tip_(row) : QString();
 }
 
+void TDeviceListModel::SetTint(const QColor& background, const QColor& text) {
+    tint_ = background;
+    tintText_ = text;
+    if (!rows_.empty() && !marked_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
 void TDeviceListModel::SetCaptions(const QStringList& captions) {
     for (int i = 0; i < captions.size() && i < ColFlag; ++i)
         captions_[i] = captions[i];
-    emit headerDataChanged(Qt::Horizontal, 0, ColFlag - 1);
+    if (captions.size() > ColFlag)
+        captions_[ColFindings] = captions[ColFlag];
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
 }
 
 } // namespace varnix

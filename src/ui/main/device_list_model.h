@@ -12,6 +12,7 @@
 // ones, since the modules that really answered a search answer first.
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -35,7 +36,9 @@ struct TDeviceRow {
 class TDeviceListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColumnCount };
+    // Findings: the row's health findings in one line (after the hidden columns, so their
+    // numbers stay).
+    enum Column { ColIP = 0, ColName, ColMac, ColVersion, ColFlag, ColIpIndex, ColFindings, ColumnCount };
 
     // Five times the largest search this program is tested with; about 20 MB when full.
     // Twice a 10,000-module search; a row costs most of a kilobyte with the view and the checks.
@@ -64,7 +67,8 @@ public:
     const TDeviceRow& Row(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
     const std::vector<TDeviceRow>& Rows() const { return rows_; }
 
-    // Captions of the four visible columns (the hidden ones keep "Flag" and "IpIndex").
+    // Captions of the visible columns: IP, name, MAC, version, and findings when a fifth is given
+    // (the hidden ones keep "Flag" and "IpIndex").
     void SetCaptions(const QStringList& captions);
 
     // Marks rows a health check found something on: a tinted background, and as the row's tooltip
@@ -74,6 +78,8 @@ public:
     void SetMarks(std::vector<bool> marked, std::function<QString(int row)> tip);
     bool Marked(int row) const;
     QString Mark(int row) const; // the tooltip text of a marked row, "" for a plain one
+    // Background and text colour of a marked row (an invalid text colour: the view's own).
+    void SetTint(const QColor& background, const QColor& text);
 
 private:
     std::vector<TDeviceRow> rows_;
@@ -82,6 +88,8 @@ private:
     long long refused_ = 0;
     std::vector<bool> marked_;
     std::function<QString(int)> tip_;
+    QColor tint_{0xFF, 0xE0, 0xA0};
+    QColor tintText_;
 };
 
 } // namespace varnix

@@ -1,5 +1,7 @@
 #include "ui/main/log_pane.h"
 
+#include "ui/common/colours.h"
+
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -88,8 +90,9 @@ void TLogPane::WriteSome(int maxLines) {
     for (int n = 0; n < maxLines && !pending_.empty(); ++n) {
         const TLine& line = pending_.front();
         QTextCharFormat format;
+        // The line's colour, made readable when the pane's palette is dark.
         if (line.Colour.isValid())
-            format.setForeground(line.Colour);
+            format.setForeground(PaneColour(line.Colour, edit_->palette().color(QPalette::Base)));
         if (lines_ > 0 || hasNote_) {
             cursor.insertBlock(QTextBlockFormat(), format);
         } else {

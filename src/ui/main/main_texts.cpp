@@ -45,8 +45,8 @@ void TFrm_Main::ApplyMainTexts() {
                      {u.rztbsht_Com, "lang_rztbsht_Com"},
                      {u.rztbsht_Log, "lang_rztbsht_Log"},
                      {u.rztbsht_Hex, "lang_rztbsht_Hex"}});
-    devices_->SetCaptions(
-        {Text("lang_Lv_DevIP"), Text("lang_Lv_DevName"), Text("lang_Lv_MAC"), Text("lang_Lv_Version")});
+    devices_->SetCaptions({Text("lang_Lv_DevIP"), Text("lang_Lv_DevName"), Text("lang_Lv_MAC"),
+                           Text("lang_Lv_Version"), Text("lang_Lv_Findings")});
     // The pop-up menu's items; the hidden mniReadTheParam keeps its caption.
     for (const char* name :
          {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp", "mni_Reset", "mni_CopyTheMac", "mni_CopeAllMac"}) {
@@ -61,6 +61,8 @@ void TFrm_Main::ApplyMainTexts() {
     z1Page_->ApplyTexts();
     z2Page_->ApplyTexts();
     z3Page_->ApplyTexts();
+    ApplyKeyTexts();
+    ShowFindings();
 }
 
 void TFrm_Main::SetLanguage(bool chinese) {
@@ -75,7 +77,7 @@ void TFrm_Main::SetLanguage(bool chinese) {
         prompts_->Message(this, windowTitle(), ErrorMessage(saved.Error()), IUserPrompts::Icon::Critical);
     // Longer texts may need a wider page.
     if (pageMode_ >= 0)
-        FitWindowWidth();
+        FitPanels();
 }
 
 void TFrm_Main::BringToFront() {

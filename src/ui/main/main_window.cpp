@@ -212,7 +212,12 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     AddTextsApplier([captureSaver] { captureSaver->ApplyTexts(); });
 
     BuildPopupMenu();
+    BuildShortcuts();
     ConnectControls();
+    // Resizable and maximisable; small enough for 1366x768 at 125 % (1093x614 logical pixels)
+    // less the task bar and the window's frame.
+    setMinimumSize(720, 500);
+    ApplyPaletteColours();
     ui->lv_Dev->installEventFilter(this);
     ui->lv_Dev->viewport()->installEventFilter(this);
     ui->redt_Hex->viewport()->installEventFilter(this);
@@ -239,6 +244,7 @@ void TFrm_Main::FormCreate() {
     ApplyMainTexts();
     SetPageMode(-1);
     SetPageMode(0);
+    RestoreGeometry();
     WireEndpoint();
 }
 
@@ -270,8 +276,27 @@ void TFrm_Main::LoadSettings() {
 }
 
 TStatus TFrm_Main::SaveSettings() {
-    return SaveMainSettings(ctx_.Settings(),
-                            {ctx_.Lang().IsChinese, realTimeHelpChecked(), localCom(), checkedModel()});
+    const TStatus saved = SaveMainSettings(
+        ctx_.Settings(), {ctx_.Lang().IsChinese, realTimeHelpChecked(), localCom(), checkedModel()});
+    if (!saved)
+        return saved;
+    return SaveMainGeometry(ctx_.Settings(), saveGeometry());
+}
+
+void TFrm_Main::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        ApplyPaletteColours();
+    QMainWindow::changeEvent(event);
+}
+
+void TFrm_Main::ApplyPaletteColours() {
+    // A flagged row keeps the pale orange on a light list; on a dark one the tint is a dark amber
+    // of the list's own base, and the row's text is whatever reads on it.
+    const QPalette pal = ui->lv_Dev->palette();
+    const QColor base = pal.color(QPalette::Base);
+    const QColor tint =
+        IsLight(base) ? QColor(0xFF, 0xE0, 0xA0) : Blend(base, QColor(0xC0, 0x80, 0x00), 0.35);
+    devices_->SetTint(tint, ReadableText(pal.color(QPalette::Text), tint));
 }
 
 void TFrm_Main::closeEvent(QCloseEvent* event) {
@@ -304,115 +329,6 @@ void TFrm_Main::WireEndpoint() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Controls and menus
-
-void TFrm_Main::BuildPopupMenu() {
-    pm_NetDev_ = new QMenu(this);
-    pm_NetDev_->setObjectName(QStringLiteral("pm_NetDev"));
-    auto add = [this](const char* name, const QString& caption) {
-        QAction* a = pm_NetDev_->addAction(caption);
-        a->setObjectName(QString::fromLatin1(name));
-        return a;
-    };
-    add("mniReadTheParam", QStringLiteral("读取参数"))->setVisible(false);
-    pm_NetDev_->addSeparator();
-    add("mni_OpenWeb", QStringLiteral("打开网页"));
-    add("mni_Restart", QStringLiteral("重启设备"));
-    add("mni_FirmwareUp", QStringLiteral("固件升级"));
-    add("mni_Reset", QStringLiteral("恢复出厂设置"));
-    pm_NetDev_->addSeparator();
-    add("mni_CopyTheMac", QStringLiteral("复制选中MAC"));
-    add("mni_CopeAllMac", QStringLiteral("复制所有MAC"));
-    connect(pm_NetDev_, &QMenu::triggered, this, &TFrm_Main::mni_LvRightMmClick);
-}
-
-void TFrm_Main::ConnectControls() {
-    connect(ui->mm1, &QMenuBar::triggered, this, &TFrm_Main::mni_MenuClick);
-    connect(ui->btn_Search, &QPushButton::clicked, this, &TFrm_Main::Search);
-    connect(ui->rzpgcntrl_Srch, &QTabWidget::tabBarClicked, this, [this](int index) {
-        // A click on the tab that is already active changes nothing.
-        if (index >= 0 && index != ui->rzpgcntrl_Srch->currentIndex())
-            ui->rzpgcntrl_Srch->setCurrentIndex(index);
-    });
-    connect(ui->rzpgcntrl_Srch, &QTabWidget::currentChanged, this, [this] { rzpgcntrl_SrchTabClick(); });
-    connect(ui->lv_Dev, &QWidget::customContextMenuRequested, this, &TFrm_Main::lv_DevContextMenu);
-    connect(ui->btn1, &QPushButton::clicked, this, [this] { SetPageMode(1); });
-    connect(ui->btn2, &QPushButton::clicked, this, [this] { SetPageMode(2); });
-    connect(ui->btn3, &QPushButton::clicked, this, [this] { SetPageMode(3); });
-    connect(hex_, &TLogPane::Changed, this, [this] {
-        // redt_HexChange: the hex stream always shows its last line.
-        QScrollBar* bar = ui->redt_Hex->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    });
-}
-
-void TFrm_Main::mni_MenuClick(QAction* item) {
-    const QString name = item->objectName();
-    if (name == u"mni_Hint") {
-        ctx_.Hints().SetEnabled(item->isChecked());
-    } else if (name == u"mniExporDevs") {
-        ExportDevices();
-    } else if (name == u"mni_Exit") {
-        close();
-    } else if (name == u"mni_About") {
-        ShowAbout();
-    } else if (name == u"mni_Pswd") {
-        ShowPswd();
-    } else if (name == u"mni_Cn") {
-        SetLanguage(true);
-    } else if (name == u"mni_En") {
-        SetLanguage(false);
-    } else if (name == u"mni_Up") {
-        OpenUrl(QUrl(Text("lang_Menu_DownUrl")));
-    }
-    // mni_WorkOrder stays hidden: this program has no work-order page to open.
-}
-
-void TFrm_Main::ShowPswd() {
-    if (pswd_ == nullptr)
-        return;
-    if (pswd_->isVisible()) {
-        pswd_->raise();
-        pswd_->activateWindow();
-        return;
-    }
-    pswd_->ShowModal();
-}
-
-void TFrm_Main::ShowAbout() {
-    if (about_ == nullptr)
-        return;
-    if (about_->isVisible()) {
-        about_->raise();
-        about_->activateWindow();
-        return;
-    }
-    about_->ShowModal();
-}
-
-void TFrm_Main::SetDataDebugOpener(TDataDebugOpener open) {
-    dataDebugOpener_ = std::move(open);
-    z2Page_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
-}
-
-void TFrm_Main::OpenDataDebug() {
-    if (!dataDebugOpener_)
-        return;
-    const TResult<QJsonValue> mode = z2Page_->FieldValue(QStringLiteral("WorkMode"));
-    dataDebugOpener_(mode ? mode->toInt() : 0, z2Page_->FieldText(QStringLiteral("RemoteIP")),
-                     z2Page_->FieldText(QStringLiteral("LocalPort")),
-                     z2Page_->FieldText(QStringLiteral("RemotePort")));
-}
-
-void TFrm_Main::OpenUrl(const QUrl& url) {
-    // Failures of the desktop's browser start are not reported.
-    if (options_.OpenUrl)
-        options_.OpenUrl(url);
-    else
-        QDesktopServices::openUrl(url);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Page modes and search tabs
 
 void TFrm_Main::SetPopupItemsEnabled(bool enabled) {
@@ -433,37 +349,61 @@ void TFrm_Main::ShowParamPage(int index) {
     ui->rzpgcntrl_Param->show();
 }
 
-void TFrm_Main::FitWindowWidth() {
-    // The left panel alone, or the left panel and the whole active page side by side.
+int TFrm_Main::PanelsWidth(QWidget* page) const {
+    // The left panel alone, or the left panel and the whole page side by side.
     const QMargins m = ui->lay_Bg->contentsMargins();
     int width = m.left() + ui->pnl1->minimumWidth() + m.right();
-    int height = 564;
-    if (ui->rzpgcntrl_Param->isVisibleTo(this)) {
-        QWidget* page = ui->rzpgcntrl_Param->currentWidget();
-        int pageWidth = page->sizeHint().expandedTo(page->minimumSizeHint()).width();
-        // A scroll box on the page scrolls vertically only: widen it to its content.
-        for (const QScrollArea* area : page->findChildren<QScrollArea*>()) {
-            if (area->widget() == nullptr || area->isHidden())
-                continue;
-            const int needed = area->widget()->sizeHint().width() + 2 * area->frameWidth() +
-                               area->verticalScrollBar()->sizeHint().width();
-            pageWidth += std::max(0, needed - area->sizeHint().width());
-        }
-        const int frame = ui->rzpgcntrl_Param->width() - ui->rzpgcntrl_Param->contentsRect().width();
-        width += ui->lay_Bg->spacing() + pageWidth + std::max(frame, 4);
+    if (page == nullptr)
+        return width;
+    int pageWidth = page->sizeHint().expandedTo(page->minimumSizeHint()).width();
+    // A scroll box on the page scrolls vertically only: widen it to its content.
+    for (const QScrollArea* area : page->findChildren<QScrollArea*>()) {
+        if (area->widget() == nullptr || area->isHidden())
+            continue;
+        const int needed = area->widget()->sizeHint().width() + 2 * area->frameWidth() +
+                           area->verticalScrollBar()->sizeHint().width();
+        pageWidth += std::max(0, needed - area->sizeHint().width());
     }
+    const int frame = ui->rzpgcntrl_Param->width() - ui->rzpgcntrl_Param->contentsRect().width();
+    return width + ui->lay_Bg->spacing() + pageWidth + std::max(frame, 4);
+}
+
+void TFrm_Main::FitPanels() {
+    // The panels keep their full size inside the scroll box (a longer language may need more);
+    // the window keeps the size the user gave it, and what it cannot show scrolls.
+    const bool paged = ui->rzpgcntrl_Param->isVisibleTo(this);
+    const int width = PanelsWidth(paged ? ui->rzpgcntrl_Param->currentWidget() : nullptr);
+    // The page never gets less than its whole width: where the window is short of room the
+    // left panel gives first, then the panels scroll.
+    ui->rzpgcntrl_Param->setMinimumWidth(paged ? width - PanelsWidth(nullptr) - ui->lay_Bg->spacing() : 0);
+    ui->pnl_Bg->setMinimumSize(width, ui->pnl_Bg->minimumSizeHint().height());
+    // Without a page the left panel takes the whole width; beside a page it keeps its own.
+    // Beside a page it has its designed width where there is room, and gives up to a fifth of it
+    // on a small screen (its list scrolls sideways) before the page has to scroll.
+    ui->pnl1->setMaximumWidth(paged ? LeftPanelWidth : QWIDGETSIZE_MAX);
+}
+
+void TFrm_Main::DefaultSize() {
     const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
-    height = std::max(height, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus);
-    // The panels keep their full size inside the scroll box; the window is no larger than the
-    // screen (less the window manager's frame), and what is cut off scrolls.
-    ui->pnl_Bg->setMinimumSize(width, height - menuAndStatus);
+    int width = 0;
+    for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
+        width = std::max(width, PanelsWidth(ui->rzpgcntrl_Param->widget(i)));
+    width += LeftPanelWidth - ui->pnl1->minimumWidth();
+    QSize wanted(width, std::max(564, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus));
     if (const QScreen* shown = screen()) {
-        const QSize area = shown->availableGeometry().size() - (frameGeometry().size() - size());
-        width = std::min(width, area.width());
-        height = std::min(height, area.height());
+        // Less the window manager's frame, which is not known before the first show: a title bar
+        // and borders of a usual size.
+        const QSize area = shown->availableGeometry().size() - QSize(16, 48);
+        wanted = wanted.boundedTo(area);
     }
-    setFixedSize(width, height);
-    // A wider page must not push the window's right-hand part off its screen.
+    resize(wanted.expandedTo(minimumSize()));
+}
+
+void TFrm_Main::RestoreGeometry() {
+    const QByteArray saved = LoadMainGeometry(ctx_.Settings());
+    if (saved.isEmpty() || !restoreGeometry(saved))
+        DefaultSize();
+    // A place remembered on a screen that is gone (or smaller now) is brought back onto this one.
     KeepOnScreen(this);
 }
 
@@ -490,26 +430,26 @@ void TFrm_Main::SetPageMode(int mode) {
         ui->rzpgcntrl_Logs->tabBar()->setStyleSheet(
             QStringLiteral("QTabBar::tab { min-width: %1px; }").arg(std::max(logsTab, 40)));
         ui->rzpgcntrl_Param->hide();
-        FitWindowWidth();
+        FitPanels();
         SetPopupItemsEnabled(false);
         pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))->setEnabled(true);
         break;
     }
     case 1:
         ShowParamPage(0);
-        FitWindowWidth();
+        FitPanels();
         SetPopupItemsEnabled(true);
         for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp"})
             pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name))->setEnabled(false);
         break;
     case 2:
         ShowParamPage(1);
-        FitWindowWidth();
+        FitPanels();
         SetPopupItemsEnabled(true);
         break;
     case 3:
         ShowParamPage(2);
-        FitWindowWidth();
+        FitPanels();
         SetPopupItemsEnabled(true);
         break;
     default:
@@ -730,75 +670,24 @@ void TFrm_Main::lv_DevClick() {
     }
 }
 
-void TFrm_Main::pm_NetDevPopup() {
-    lv_DevClick();
-}
-
-void TFrm_Main::lv_DevContextMenu(const QPoint& pos) {
-    // A right click selects the row under the cursor, or clears the selection below the rows.
-    const QModelIndex index = ui->lv_Dev->indexAt(pos);
-    if (!index.isValid())
-        ui->lv_Dev->clearSelection();
-    pm_NetDevPopup();
-    pm_NetDev_->popup(ui->lv_Dev->viewport()->mapToGlobal(pos));
-}
-
-void TFrm_Main::mni_LvRightMmClick(QAction* item) {
-    const QString name = item->objectName();
-    const auto row = SelectedRow();
-    TDeviceRow r;
-    if (row)
-        r = devices_->Row(*row);
-    if (name == u"mni_CopeAllMac") {
-        if (devices_->rowCount() == 0)
-            return;
-        QStringList macs;
-        for (const TDeviceRow& d : devices_->Rows())
-            macs << d.Mac;
-        QGuiApplication::clipboard()->setText(macs.join(QStringLiteral("\r\n")));
-        return;
-    }
-    if (name == u"mni_FirmwareUp") {
-        if (const auto modules = SelectedModules(); modules.size() > 1 && rolloutOpener_) {
-            rolloutOpener_(modules);
-        } else if (upgradeOpener_) {
-            upgradeOpener_(row ? r.IP : QString(), row ? QString(r.Mac).remove(u' ') : QString());
-        }
-        return;
-    }
-    if (!row) {
-        SetPageMode(0);
-        return;
-    }
-    if (name == u"mniReadTheParam") {
-        Search();
-    } else if (name == u"mni_OpenWeb") {
-        // The address-resolution cache needs no flushing here: the kernel re-resolves by itself.
-        QString portText;
-        portText = r.Family == FamilyZ3 ? z3Page_->FieldText(QStringLiteral("HTTPServerPort"))
-                                        : z2Page_->FieldText(QStringLiteral("HTTPServerPort"));
-        const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
-        OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
-    } else if (name == u"mni_Restart") {
-        // Restart goes to port 1500 for every family; a module of incompatible firmware too.
-        lan_->Command(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)), CmdRestart);
-    } else if (name == u"mni_Reset") {
-        if (r.Family == FamilyZ2 || r.Family == FamilyZ3)
-            lan_->Command(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)), CmdFactoryReset);
-    } else if (name == u"mni_CopyTheMac") {
-        QGuiApplication::clipboard()->setText(r.Mac);
-    }
-}
-
 void TFrm_Main::ExportDevices() {
     devices_->Flush();
     const int count = devices_->rowCount();
     if (count == 0)
         return;
     const QDateTime now = options_.Now ? options_.Now() : QDateTime::currentDateTime();
-    const QString path = DeviceExportFileName(options_.ProgramDir, Text("lang_Menu_ExpDev"), now, count);
+    const QString suggested = DeviceExportFileName(options_.ProgramDir, Text("lang_Menu_ExpDev"), now, count);
+    const auto chosen =
+        prompts_->SaveFileName(this, Text("lang_Menu_ExpDev"), suggested, QStringLiteral("CSV (*.csv)"));
+    if (!chosen || chosen->isEmpty())
+        return;
+    const QString path = *chosen;
+    std::vector<QString> findings;
+    findings.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        findings.push_back(devices_->Mark(i));
     QSaveFile file(path);
-    const QByteArray content = DeviceCsv(devices_->Rows());
+    const QByteArray content = DeviceCsv(devices_->Rows(), findings);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
         prompts_->Message(this, windowTitle(), file.errorString() + QStringLiteral(": ") + path,
                           IUserPrompts::Icon::Critical);
@@ -807,6 +696,14 @@ void TFrm_Main::ExportDevices() {
     LogOk(path);
     log_->Flush();
     prompts_->Message(this, windowTitle(), path, IUserPrompts::Icon::Information);
+}
+
+void TFrm_Main::ShowFindings() {
+    const QModelIndex current = ui->lv_Dev->currentIndex();
+    const QString findings = current.isValid() ? devices_->Mark(current.row()) : QString();
+    ui->lbl_Findings->setText(findings);
+    ui->lbl_Findings->setVisible(!findings.isEmpty());
+    ui->lv_Dev->setAccessibleDescription(findings);
 }
 
 } // namespace varnix

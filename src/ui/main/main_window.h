@@ -29,6 +29,7 @@ class QMenu;
 class QScrollArea;
 class QLabel;
 class QKeyEvent;
+class QPushButton;
 
 namespace Ui {
 class TFrm_Main;
@@ -181,6 +182,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -201,7 +203,30 @@ private:
     // A key of the device list: the ones that move or extend the selection go to the list, and
     // a new current row is read as a click on it would be.
     bool DeviceListKey(QKeyEvent* event);
-    void FitWindowWidth();
+    // The panels' minimum size: the left panel and the whole active page side by side. The
+    // window keeps its size; what does not fit scrolls.
+    void FitPanels();
+    int PanelsWidth(QWidget* page) const;
+    // The left panel's width beside a page when the window has room (its minimum is smaller).
+    static constexpr int LeftPanelWidth = 433;
+    // The first size of a window without a remembered one: wide enough for the widest page, as
+    // far as the screen allows.
+    void DefaultSize();
+    void RestoreGeometry();
+    void BuildShortcuts();
+    // Mnemonics, label buddies and accessible names in the current language.
+    void ApplyKeyTexts();
+    QPushButton* VisibleSaveButton() const;
+    void OpenRowMenuFromKeyboard();
+    static QAction* FirstEnabledItem(QMenu* menu);
+    // The pop-up menu's items as the selected row's family allows them.
+    void SetRowMenuItems();
+    // Asks before a command on these modules, naming each; true to go on.
+    bool ConfirmOnModules(const char* questionKey, const QAction* item, const std::vector<TDeviceRow>& rows);
+    // The current row's health findings in the line under the list (and its description).
+    void ShowFindings();
+    // Row tints and pane colours that read on the current palette.
+    void ApplyPaletteColours();
     void ShowParamPage(int index);
     void OpenUrl(const QUrl& url);
     std::optional<int> SelectedRow() const;

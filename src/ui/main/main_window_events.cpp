@@ -1,5 +1,5 @@
 // The controls behind the main window's settings keys and its event filters: list keys and
-// clicks, hover focus, and the wheel over the Z2 page; the selected rows.
+// clicks, and the wheel over the Z2 page; the selected rows.
 
 #include "ui/main/main_window.h"
 
@@ -7,6 +7,7 @@
 #include "ui/main/lan_link.h"
 #include "ui_main_window.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -50,24 +51,25 @@ int TFrm_Main::checkedModel() const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Events: list keys and clicks, hover focus, hints, the wheel over the Z2 page
+// Events: list keys and clicks, hints, the wheel over the Z2 page
 
 bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
+    // The pointer passing over the list or the hex pane does not take the keyboard focus: a
+    // value being typed into a page stays where it is typed.
     if (watched == ui->lv_Dev && event->type() == QEvent::KeyPress)
         return DeviceListKey(static_cast<QKeyEvent*>(event));
+    if (watched == ui->lv_Dev && event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        OpenRowMenuFromKeyboard();
+        return true;
+    }
     if (watched == ui->lv_Dev->viewport()) {
-        if (event->type() == QEvent::MouseMove) {
-            ui->lv_Dev->setFocus();
-        } else if (event->type() == QEvent::MouseButtonRelease &&
-                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             if (!ui->lv_Dev->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
                 ui->lv_Dev->clearSelection();
             lv_DevClick();
         }
-        return false;
-    }
-    if (watched == ui->redt_Hex->viewport() && event->type() == QEvent::MouseMove) {
-        ui->redt_Hex->setFocus();
         return false;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -76,11 +78,29 @@ bool TFrm_Main::eventFilter(QObject* watched, QEvent* event) {
 bool TFrm_Main::DeviceListKey(QKeyEvent* event) {
     // The arrows, Home, End and the page keys move the current row (with Shift or Ctrl they
     // extend the selection or move without selecting), Ctrl+Space toggles a row and Ctrl+A
-    // selects every row; Tab moves the focus on. Every other key is swallowed (type-ahead search
-    // would move the selection without a read).
+    // selects every row; Tab moves the focus on; Enter reads the current row; the Menu key and
+    // Shift+F10 open its menu. Every other key is swallowed (type-ahead search would move the
+    // selection without a read), except the window's shortcuts, which never reach the list.
     static const int moving[] = {Qt::Key_Up,     Qt::Key_Down,     Qt::Key_Home, Qt::Key_End,
                                  Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Space};
     const int key = event->key();
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        OpenRowMenuFromKeyboard();
+        return true;
+    }
+    // Enter, or Space on the row already selected, reads the current row again.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain &&
+        (key == Qt::Key_Return || key == Qt::Key_Enter ||
+         (key == Qt::Key_Space && SelectedRow() && SelectedRow() == ui->lv_Dev->currentIndex().row()))) {
+        const QModelIndex current = ui->lv_Dev->currentIndex();
+        if (current.isValid() && !SelectedRow())
+            ui->lv_Dev->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+        if (SelectedRow())
+            lv_DevClick();
+        return true;
+    }
     if (key == Qt::Key_Tab || key == Qt::Key_Backtab || event->matches(QKeySequence::SelectAll))
         return false;
     if (std::find(std::begin(moving), std::end(moving), key) == std::end(moving))
