@@ -1,5 +1,6 @@
 #include "cli/upgrade_command.h"
 
+#include "cli/cli_help.h"
 #include "cli/exit_codes.h"
 #include "lan/local_addresses.h"
 #include "lang/lang_table.h"
@@ -19,7 +20,7 @@ namespace varnix::cli {
 
 namespace {
 
-constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--local ADDR] [--json]";
+constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--interface ADDR] [--json]";
 
 // The English text of a key of the string table (the key itself when there is none).
 QString EnglishText(const QString& key) {
@@ -75,12 +76,10 @@ private:
 
 int RunUpgrade(const QStringList& args) {
     QCommandLineParser parser;
-    const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("Address the module gets."),
-                                    QStringLiteral("IP"));
-    const QCommandLineOption local(QStringLiteral("local"), QStringLiteral("Local address to serve from."),
-                                   QStringLiteral("ADDR"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
-    parser.addOptions({target, local, json});
+    const QList<QCommandLineOption> options = UpgradeOptions();
+    const QCommandLineOption &target = NamedOption(options, "target"),
+                             &local = NamedOption(options, "interface");
+    parser.addOptions(options);
     const bool asJson = args.contains(QStringLiteral("--json"));
     QJsonObject root;
     const auto finish = [&](TExit e) {
@@ -112,7 +111,7 @@ int RunUpgrade(const QStringList& args) {
     } else if (auto l = LocalFor(targetIP)) {
         localIP = *l;
     } else {
-        return usage(QStringLiteral("no local address on %1's network; give --local").arg(targetIP));
+        return usage(QStringLiteral("no local address on %1's network; give --interface").arg(targetIP));
     }
 
     TUpgradeStart start;
