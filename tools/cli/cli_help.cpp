@@ -152,6 +152,27 @@ const QCommandLineOption& NamedOption(const QList<QCommandLineOption>& list, con
     return *it;
 }
 
+int CommandIndex(const QStringList& args) {
+    const QList<QCommandLineOption> options = LanOptions();
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--"))
+            return i + 1 < args.size() ? i + 1 : -1;
+        if (!a.startsWith(u'-') || a.size() == 1)
+            return i;
+        if (a.contains(u'='))
+            continue;
+        const QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
+        const bool takesValue =
+            std::any_of(options.begin(), options.end(), [&name](const QCommandLineOption& o) {
+                return o.names().contains(name) && !o.valueName().isEmpty();
+            });
+        if (takesValue)
+            ++i;
+    }
+    return -1;
+}
+
 QString HelpText() {
     QString text = QStringLiteral("usage: varnix-cli COMMAND [arguments] [options]\n\n"
                                   "Finds, reads, changes, restarts, resets, provisions and upgrades VOR-Z "

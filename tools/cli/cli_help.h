@@ -41,6 +41,10 @@ QList<QCommandLineOption> RolloutOptions();
 // The option of `list` that answers to `name` (any of its names); the list must hold it.
 const QCommandLineOption& NamedOption(const QList<QCommandLineOption>& list, const char* name);
 
+// Where the command's name stands in a command line: the first argument that is neither an
+// option (of LanOptions) nor the value of one; -1 when there is none.
+int CommandIndex(const QStringList& args);
+
 // varnix-cli --help: one usage line, every command, every option of every parser, the
 // environment and the exit statuses.
 QString HelpText();

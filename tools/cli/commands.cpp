@@ -477,13 +477,17 @@ int RunCli(const QStringList& args) {
         std::fputs(HelpText().toUtf8().constData(), stdout);
         return 0;
     }
-    if (const TCliCommand* c = args.isEmpty() ? nullptr : FindCliCommand(args.front())) {
+    // The three with parsers of their own get every other argument, also options given before
+    // the command's name ("varnix-cli --json upgrade ...").
+    const int at = CommandIndex(args);
+    if (const TCliCommand* c = at < 0 ? nullptr : FindCliCommand(args[at])) {
+        const QStringList others = args.mid(at + 1) + args.mid(0, at);
         if (c->Route == TCommandRoute::Serial)
-            return RunSerialCli(args.mid(1));
+            return RunSerialCli(others);
         if (c->Route == TCommandRoute::Upgrade)
-            return RunUpgrade(args.mid(1));
+            return RunUpgrade(others);
         if (c->Route == TCommandRoute::Rollout)
-            return RunRollout(args.mid(1));
+            return RunRollout(others);
     }
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -581,11 +585,8 @@ int RunCli(const QStringList& args) {
     }
     const QString cmd = pos.front();
     const TCliCommand* command = FindCliCommand(cmd);
-    if (!command || command->Route == TCommandRoute::Serial || command->Route == TCommandRoute::Upgrade ||
-        command->Route == TCommandRoute::Rollout) {
-        // The three with parsers of their own take their options after their name only.
-        out.Error(command ? QStringLiteral("'%1' comes first, before its options").arg(cmd)
-                          : QStringLiteral("unknown command '%1'").arg(cmd));
+    if (!command) {
+        out.Error(QStringLiteral("unknown command '%1'").arg(cmd));
         std::fputs(ShortUsage(), stderr);
         return out.Finish(TExit::Usage);
     }

@@ -2,6 +2,7 @@
 
 #include "cli/cli_help.h"
 #include "cli/exit_codes.h"
+#include "lan/health_checks.h"
 #include "lan/local_addresses.h"
 #include "lang/lang_table.h"
 #include "upgrade/upgrade_runner.h"
@@ -136,12 +137,16 @@ int RunUpgrade(const QStringList& args) {
     QObject::connect(&runner, &TUpgradeRunner::Output, &loop, [&](const TUpgradeOutput& out) {
         if (out.Progress && !out.Ended)
             bar.Show(*out.Progress);
+        // A run that ends badly says why once, on stderr (below), not also here on stdout.
+        const bool failing =
+            !out.Succeeded && !out.MessageKey &&
+            (out.Ended || (!ended && runner.Session().phase() == TUpgradeSession::Phase::Idle));
         if (out.LabelKey) {
             const QString text = (EnglishText(QString::fromStdString(*out.LabelKey)) +
                                   QString::fromStdString(out.LabelSuffix));
             if (text != status && !out.LabelKey->ends_with("UpProgress")) {
                 bar.End();
-                if (!asJson)
+                if (!asJson && !failing)
                     std::printf("%s\n", text.toUtf8().constData());
             }
             status = text;
@@ -181,6 +186,16 @@ int RunUpgrade(const QStringList& args) {
     root.insert(QStringLiteral("seconds"), static_cast<double>(clock.elapsed()) / 1000.0);
     if (exit != TExit::Ok)
         Err(status);
+    // Not one block went out: the module's boot or read request never arrived. A host firewall
+    // with a default-drop input policy drops both (they are new datagrams to ports 67 and 69).
+    if (result == QLatin1String("timeout") && runner.Session().currentBlock() == 0) {
+        const QString hint =
+            QStringLiteral("no request of the module arrived; if this PC runs a firewall, "
+                           "allow the upgrade's ports (firewalld: %1; ufw: %2)")
+                .arg(QLatin1String(FirewalldUpgradeCommand), QLatin1String(UfwUpgradeCommand));
+        Err(hint);
+        root.insert(QStringLiteral("hint"), hint);
+    }
     if (exit == TExit::Usage && !asJson && status.isEmpty())
         Err(QStringLiteral("refused"));
     return finish(exit);
