@@ -169,7 +169,19 @@ function(varnix_install_ansible_collection component)
   set(VARNIX_ANSIBLE_COLLECTION_DIR ${folder} PARENT_SCOPE)
 endfunction()
 
+# Firewall rules for the modules' replies (UDP from their ports 1500 and 1901) and a firmware
+# upgrade's ports (67, 69, 40300): the firewalld service "varnix" where packages put theirs, and the
+# ufw application profiles "varnix" and "varnix-modules" where ufw reads them (/etc only, so the
+# file is a conffile: cmake/Packaging.cmake lists it).
+function(varnix_install_firewall component)
+  install(FILES ${_data}/firewall/varnix.xml DESTINATION lib/firewalld/services COMPONENT ${component})
+  install(FILES ${_data}/firewall/varnix.ufw DESTINATION /etc/ufw/applications.d RENAME varnix
+          COMPONENT ${component})
+  set(VARNIX_CONFFILES /etc/ufw/applications.d/varnix PARENT_SCOPE)
+endfunction()
+
 varnix_install_docs(main varnix)
+varnix_install_firewall(main)
 varnix_install_docs(sim varnix-sim)
 varnix_install_ansible_collection(ansible)
 if(VARNIX_ANSIBLE_COLLECTION_DIR)

@@ -42,7 +42,9 @@ and 69 without root: installing gives them the capability
 cap_net_bind_service (with setcap from libcap2-bin).
 .
 A Wireshark dissector for the module protocol comes with it, so captures the
-programs write for support open decoded in Wireshark and tshark.")
+programs write for support open decoded in Wireshark and tshark, and so do a
+firewalld service and ufw application profiles (varnix, varnix-modules) that
+let the modules' replies and a firmware upgrade through a host firewall.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME varnix-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION net)
@@ -76,6 +78,10 @@ list(JOIN _low_port_programs " " VARNIX_CAP_PATHS)
 configure_file(${PROJECT_SOURCE_DIR}/data/debian/postinst.in ${PROJECT_BINARY_DIR}/debian/main/postinst @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                                 WORLD_EXECUTE)
-set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/main/postinst)
+# Files under /etc are the administrator's once installed (dpkg asks before replacing an edited one).
+list(JOIN VARNIX_CONFFILES "\n" _conffiles)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/main/conffiles "${_conffiles}\n")
+set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/main/postinst
+    ${PROJECT_BINARY_DIR}/debian/main/conffiles)
 
 include(CPack)

@@ -55,8 +55,9 @@ void DefineOptions(QCommandLineParser& parser) {
     parser.addOption({QStringLiteral("broadcast"),
                       QStringLiteral("Send every LAN datagram to ADDR instead of 255.255.255.255."),
                       QStringLiteral("ADDR")});
+    // varnix-cli calls the same address --interface; --local is this option's older name.
     parser.addOption(
-        {QStringLiteral("local"),
+        {QStringList{QStringLiteral("interface"), QStringLiteral("local")},
          QStringLiteral("Bind only these local IPv4 addresses (comma-separated) instead of every "
                         "interface's."),
          QStringLiteral("ADDRS")});
@@ -135,12 +136,12 @@ int main(int argc, char** argv) {
         options.Udp.DestinationAddr = *ip;
     }
 
-    if (parser.isSet(QStringLiteral("local"))) {
+    if (parser.isSet(QStringLiteral("interface"))) {
         std::vector<std::string> locals;
-        for (const QString& a : parser.value(QStringLiteral("local")).split(u',', Qt::SkipEmptyParts)) {
+        for (const QString& a : parser.value(QStringLiteral("interface")).split(u',', Qt::SkipEmptyParts)) {
             const std::optional<std::string> ip = IPv4Argument(a.trimmed());
             if (!ip) {
-                std::fprintf(stderr, "varnix: --local needs IPv4 addresses, not '%s'\n", qPrintable(a));
+                std::fprintf(stderr, "varnix: --interface needs IPv4 addresses, not '%s'\n", qPrintable(a));
                 return 2;
             }
             locals.push_back(*ip);

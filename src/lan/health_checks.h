@@ -59,10 +59,22 @@ void VisitHealthFindings(const std::vector<THealthModule>& modules,
                          const std::vector<THealthBinding>& bindings, const THealthSink& sink);
 
 // Commands that let the replies of modules (UDP from their ports 1500 and 1901) through a host
-// firewall, for the message of a search nobody answered.
+// firewall, for the message of a search nobody answered. The varnix package ships the firewalld
+// service and the ufw profiles they name (data/firewall/); a build tree has neither, so each
+// command also says what does the same without them.
 inline constexpr const char* FirewalldAllowCommand =
-    "sudo firewall-cmd --add-source-port=1500/udp --add-source-port=1901/udp";
-inline constexpr const char* UfwAllowCommand = "sudo ufw allow proto udp from any port 1500,1901";
+    "sudo firewall-cmd --add-service=varnix (without the varnix package: sudo firewall-cmd "
+    "--add-source-port=1500/udp --add-source-port=1901/udp)";
+inline constexpr const char* UfwAllowCommand =
+    "sudo ufw allow from any app varnix-modules (without the varnix package: sudo ufw allow proto udp "
+    "from any port 1500,1901)";
+// The same for a firmware upgrade's ports on this PC (67, 69, 40300); the firewalld service covers
+// the replies and the upgrade alike.
+inline constexpr const char* FirewalldUpgradeCommand =
+    "sudo firewall-cmd --add-service=varnix (without the varnix package: sudo firewall-cmd "
+    "--add-port=67/udp --add-port=69/udp --add-port=40300/udp)";
+inline constexpr const char* UfwUpgradeCommand =
+    "sudo ufw allow varnix (without the varnix package: sudo ufw allow proto udp to any port 67,69,40300)";
 
 // Parses dotted IPv4 text ("10.0.0.1"); false for anything else.
 bool ParseIpv4(const std::string& text, std::uint32_t& out);

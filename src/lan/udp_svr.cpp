@@ -136,6 +136,22 @@ int OpenCompanion(const TInterfaceOf& iface, int receiveBuffer) {
     return fd;
 }
 
+// The address the kernel sends from to `dest`: the preferred source of its route, "" without one.
+// connect() on a datagram socket only looks the route up; nothing is sent.
+std::string RouteSource(const sockaddr_in& dest) {
+    const int fd = OpenUdpSocket(0);
+    if (fd < 0)
+        return {};
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    const bool found = ::connect(fd, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0;
+    ::close(fd);
+    char text[INET_ADDRSTRLEN] = {};
+    return found && ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text) ? std::string(text)
+                                                                             : std::string();
+}
+
 } // namespace
 
 struct TUdpSvr::Binding {
@@ -291,14 +307,26 @@ int TUdpSvr::Search() {
     const TIdBytes request = BuildSearchRequest();
     bool allSent = true;
     const std::uint64_t generation = generation_;
+    sockaddr_in dest{};
+    dest.sin_family = AF_INET;
+    dest.sin_port = htons(options_.PortZ2);
+    ParseIPv4(options_.DestinationAddr, dest.sin_addr);
+    // Only a datagram to the limited broadcast leaves through the interface of the address it is
+    // sent from, so only then does each binding reach a segment of its own. Any other destination
+    // (a module's address, a directed broadcast, loopback) is routed by the destination alone:
+    // sent from every binding it takes the same path once per binding, and every module answers
+    // once per binding (each listed that many times, and "seen through two adapters"). It goes
+    // out once, from the binding the kernel itself would send from.
+    int only = -1;
+    if (dest.sin_addr.s_addr != htonl(INADDR_BROADCAST) && BindingCount() > 1) {
+        const std::string source = RouteSource(dest);
+        for (int i = 0; i < BindingCount() && only < 0; ++i)
+            if (BindingAddress(i) == source)
+                only = i;
+    }
     for (int i = 0; i < BindingCount(); ++i) {
-        const sockaddr_in dest = [&] {
-            sockaddr_in d{};
-            d.sin_family = AF_INET;
-            d.sin_port = htons(options_.PortZ2);
-            ParseIPv4(options_.DestinationAddr, d.sin_addr);
-            return d;
-        }();
+        if (only >= 0 && i != only)
+            continue;
         Binding& b = *bindings_[static_cast<std::size_t>(i)];
         const ssize_t n = ::sendto(b.Fds[0], request.data(), request.size(), 0,
                                    reinterpret_cast<const sockaddr*>(&dest), sizeof dest);

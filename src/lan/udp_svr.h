@@ -114,9 +114,11 @@ public:
     // OnStatus(stPortInUse, "port is used"); the bindings made before it stay.
     void UpdateBindings();
 
-    // UpdateBindings, then sends FF 01 01 02 from every binding to the destination at PortZ2 and
-    // raises OnStatus(stSearchSent, ""). Returns 1, or 0 when a send failed (the other bindings
-    // are still sent on; no stSearchSent is raised then).
+    // UpdateBindings, then sends FF 01 01 02 to the destination at PortZ2 and raises
+    // OnStatus(stSearchSent, ""): to the limited broadcast from every binding; to any other
+    // destination (routed by the destination alone) once, from the binding the kernel would send
+    // from (from every binding when none is that one). Returns 1, or 0 when a send failed (the
+    // other bindings are still sent on; no stSearchSent is raised then).
     int Search();
 
     // Sends a datagram exactly as given from `binding` to the destination address at destPort and

@@ -4,7 +4,7 @@
 ansible-test sanity runs each test in a virtual environment of its own under
 ~/.ansible/test/venv and fills it with pip from the Python package index. This machine takes its
 Python packages from Debian (pylint, pycodestyle, yamllint, voluptuous, jinja2, PyYAML; see
-scripts/setup), so each environment is made here instead, at the very path and with the very
+scripts/setup --test), so each environment is made here instead, at the very path and with the very
 marker files ansible-test looks for, as a venv that sees the system's packages. ansible-test then
 finds it ready and installs nothing.
 

@@ -3,7 +3,7 @@
 // support case field by field, with correct IPv4 and UDP checksums, packet comments that say the
 // same as the dissector, expert info on a corrupted checksum and no log-in password unless it is
 // kept. Then the size limit, and a writer killed mid-capture. tshark and capinfos must be
-// installed (scripts/setup does it): without them these tests fail.
+// installed (scripts/setup --test does it): without them these tests fail.
 
 #include "capture/capture.h"
 #include "capture_traffic.h"
@@ -94,7 +94,7 @@ TRun RunProgram(const std::vector<std::string>& args) {
 void RequireTools() {
     for (const char* tool : {"tshark", "capinfos", "lua5.4"})
         ASSERT_EQ(RunProgram({"sh", "-c", std::string("command -v ") + tool}).Status, 0)
-            << tool << " is missing: scripts/setup installs it (Debian packages tshark, lua5.4)";
+            << tool << " is missing: scripts/setup --test installs it (Debian packages tshark, lua5.4)";
 }
 
 std::string FromEnvironment(const char* variable, const char* fallback) {

@@ -398,10 +398,6 @@ TExit CmdAudit(const QStringList& args, TFleetContext& ctx) {
 
 } // namespace
 
-bool IsFleetCommand(const QString& cmd) {
-    return cmd == QLatin1String("journal") || cmd == QLatin1String("undo") || cmd == QLatin1String("audit");
-}
-
 bool FleetCommandNeedsLan(const QString& cmd) {
     return cmd == QLatin1String("undo") || cmd == QLatin1String("audit");
 }

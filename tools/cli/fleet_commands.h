@@ -34,8 +34,7 @@ struct TFleetContext {
     std::function<TExit(const std::string& mac, const QList<TAssignment>& list)> RunSet;
 };
 
-// journal, undo, audit.
-bool IsFleetCommand(const QString& cmd);
+// journal, undo, audit (the Fleet rows of cli_help.h's table).
 // Whether the command needs the LAN endpoint (undo, audit).
 bool FleetCommandNeedsLan(const QString& cmd);
 TExit RunFleetCommand(const QString& cmd, const QStringList& args, TFleetContext& ctx);

@@ -1,5 +1,7 @@
 #include "cli/rollout_command.h"
 
+#include "cli/cli_help.h"
+
 #include "app/app_paths.h"
 #include "app/quit_signals.h"
 #include "cli/cli_out.h"
@@ -28,7 +30,7 @@ namespace varnix::cli {
 namespace {
 
 constexpr char RolloutUsage[] =
-    "rollout FILE (MAC... | --all) [--local ADDR] [--parallel N] [--canary K] [--expect-firmware N] "
+    "rollout FILE (MAC... | --all) [--interface ADDR] [--parallel N] [--canary K] [--expect-firmware N] "
     "[--pool FIRST-LAST] [--factory-login USER:PASS] [--keep-config | --no-keep-config] [--json]";
 constexpr char DefaultLogin[] = "vesta";
 constexpr int RedrawMs = 200;
@@ -157,34 +159,17 @@ std::optional<int> ParseMs(const QString& text) {
 
 int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
-    const auto opt = [](const char* name, const char* help, const char* value = nullptr) {
-        return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
-                                          QString::fromLatin1(value))
-                     : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help));
+    const QList<QCommandLineOption> options = RolloutOptions();
+    const auto named = [&options](const char* name) -> const QCommandLineOption& {
+        return NamedOption(options, name);
     };
-    const QCommandLineOption all = opt("all", "Every module that answers."),
-                             local = opt("local", "Local address.", "ADDR"),
-                             parallel = opt("parallel", "Modules in flight.", "N"),
-                             canary = opt("canary", "Modules that go first.", "K"),
-                             expect = opt("expect-firmware", "Firmware number after the upgrade.", "N"),
-                             pool = opt("pool", "Transfer addresses.", "FIRST-LAST"),
-                             factory = opt("factory-login",
-                                           "Log-in after a factory reset (VARNIX_FACTORY_LOGIN; default "
-                                           "vesta:vesta).",
-                                           "USER:PASS"),
-                             keep = opt("keep-config", "Keep each module's configuration (default)."),
-                             noKeep = opt("no-keep-config", "Do not keep it."),
-                             json = opt("json", "JSON output."),
-                             user = opt("user", "Log-in user name.", "NAME"),
-                             password = opt("password", "Log-in password.", "TEXT"),
-                             timeout = opt("timeout", "Seconds to wait for answers.", "SECONDS"),
-                             verifyTimeout =
-                                 opt("verify-timeout", "Seconds a module has to come back.", "SECONDS"),
-                             home = opt("home", "Program directory (journal).", "DIR");
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("This help."));
-    parser.addOptions({all, local, parallel, canary, expect, pool, factory, keep, noKeep, json, user,
-                       password, timeout, verifyTimeout, home, help});
+    const QCommandLineOption &all = named("all"), &local = named("interface"), &parallel = named("parallel"),
+                             &canary = named("canary"), &expect = named("expect-firmware"),
+                             &pool = named("pool"), &factory = named("factory-login"),
+                             &keep = named("keep-config"), &noKeep = named("no-keep-config"),
+                             &user = named("user"), &password = named("password"),
+                             &timeout = named("timeout"), &verifyTimeout = named("verify-timeout");
+    parser.addOptions(options);
     TOut out(args.contains(QStringLiteral("--json")));
     const auto usage = [&](const QString& why) {
         out.Error(why);
@@ -193,14 +178,6 @@ int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
     };
     if (!parser.parse(QStringList{QStringLiteral("rollout")} + args))
         return usage(parser.errorText());
-    if (parser.isSet(help)) {
-        // The parser's own first line ("Usage: rollout [options]") gives way to the real one.
-        const QString options = parser.helpText().section(u'\n', 1);
-        std::fputs(
-            qPrintable(QStringLiteral("usage: varnix-cli %1\n%2").arg(QLatin1String(RolloutUsage), options)),
-            stdout);
-        return 0;
-    }
     const QStringList pos = parser.positionalArguments();
     if (pos.isEmpty() || (pos.size() == 1) != parser.isSet(all))
         return usage(QStringLiteral("needs FILE and the modules' MACs, or FILE and --all"));
@@ -220,7 +197,7 @@ int RunRollout(const QStringList& args, capture::ICaptureSink* capture) {
     if (parser.isSet(local)) {
         const auto a = ParseIPv4Text(parser.value(local).toStdString());
         if (!a)
-            return usage(QStringLiteral("--local: '%1' is not an IPv4 address").arg(parser.value(local)));
+            return usage(QStringLiteral("--interface: '%1' is not an IPv4 address").arg(parser.value(local)));
         o.LocalIP = IntToIPText(*a);
     }
     o.Parallel = 20;

@@ -1,5 +1,7 @@
 #include "cli/serial_commands.h"
 
+#include "cli/cli_help.h"
+
 #include "app/app_paths.h"
 #include "app/journal.h"
 #include "cli/cli_out.h"
@@ -441,20 +443,11 @@ constexpr const char* SerialUsage =
 
 int RunSerialCli(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Line rate (default 9600)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption family(QStringLiteral("family"), QStringLiteral("z1, z2 (default) or z3."),
-                                    QStringLiteral("F"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Seconds to wait per reply (default 2)."),
-                                     QStringLiteral("SECONDS"));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
-                                    QStringLiteral("Show the changes and frames; write nothing."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
-    const QCommandLineOption home(QStringLiteral("home"),
-                                  QStringLiteral("Program directory (holds journal.jsonl)."),
-                                  QStringLiteral("DIR"));
-    parser.addOptions({baud, family, timeout, dryRun, json, home});
+    const QList<QCommandLineOption> options = SerialOptions();
+    const QCommandLineOption &baud = NamedOption(options, "baud"), &family = NamedOption(options, "family"),
+                             &timeout = NamedOption(options, "timeout"),
+                             &dryRun = NamedOption(options, "dry-run");
+    parser.addOptions(options);
     TOut out(args.contains(QStringLiteral("--json")));
     auto usage = [&](const QString& why) {
         out.Error(why);

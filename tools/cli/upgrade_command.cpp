@@ -1,6 +1,8 @@
 #include "cli/upgrade_command.h"
 
+#include "cli/cli_help.h"
 #include "cli/exit_codes.h"
+#include "lan/health_checks.h"
 #include "lan/local_addresses.h"
 #include "upgrade/upgrade_readiness.h"
 #include "upgrade/upgrade_runner.h"
@@ -21,7 +23,7 @@ namespace varnix::cli {
 
 namespace {
 
-constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--local ADDR] [--json]";
+constexpr char UpgradeUsage[] = "upgrade MAC FILE --target IP [--interface ADDR] [--json]";
 
 void Err(const QString& text) {
     std::fputs((QStringLiteral("varnix-cli: ") + text + u'\n').toUtf8().constData(), stderr);
@@ -69,12 +71,10 @@ private:
 
 int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
     QCommandLineParser parser;
-    const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("Address the module gets."),
-                                    QStringLiteral("IP"));
-    const QCommandLineOption local(QStringLiteral("local"), QStringLiteral("Local address to serve from."),
-                                   QStringLiteral("ADDR"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Machine-readable output."));
-    parser.addOptions({target, local, json});
+    const QList<QCommandLineOption> options = UpgradeOptions();
+    const QCommandLineOption &target = NamedOption(options, "target"),
+                             &local = NamedOption(options, "interface");
+    parser.addOptions(options);
     const bool asJson = args.contains(QStringLiteral("--json"));
     QJsonObject root;
     const auto finish = [&](TExit e) {
@@ -106,7 +106,7 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
     } else if (auto l = LocalFor(targetIP)) {
         localIP = *l;
     } else {
-        return usage(QStringLiteral("no local address on %1's network; give --local").arg(targetIP));
+        return usage(QStringLiteral("no local address on %1's network; give --interface").arg(targetIP));
     }
 
     root.insert(QStringLiteral("mac"), pos[0]);
@@ -159,7 +159,7 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
             const bool failing = (out.Ended && !out.Succeeded) || refused;
             if (text != status && !failing && !out.LabelKey->ends_with("UpProgress")) {
                 bar.End();
-                if (!asJson)
+                if (!asJson && !failing)
                     std::printf("%s\n", text.toUtf8().constData());
             }
             status = text;
@@ -198,6 +198,16 @@ int RunUpgrade(const QStringList& args, capture::ICaptureSink* capture) {
     root.insert(QStringLiteral("seconds"), static_cast<double>(clock.elapsed()) / 1000.0);
     if (exit != TExit::Ok)
         Err(status);
+    // Not one block went out: the module's boot or read request never arrived. A host firewall
+    // with a default-drop input policy drops both (they are new datagrams to ports 67 and 69).
+    if (result == QLatin1String("timeout") && runner.Session().currentBlock() == 0) {
+        const QString hint =
+            QStringLiteral("no request of the module arrived; if this PC runs a firewall, "
+                           "allow the upgrade's ports (firewalld: %1; ufw: %2)")
+                .arg(QLatin1String(FirewalldUpgradeCommand), QLatin1String(UfwUpgradeCommand));
+        Err(hint);
+        root.insert(QStringLiteral("hint"), hint);
+    }
     if (exit == TExit::Usage && !asJson && status.isEmpty())
         Err(QStringLiteral("refused"));
     return finish(exit);

@@ -2,6 +2,7 @@
 // demo. See README.md beside this file for the command line, the config, state and journal.
 
 #include "config.h"
+#include "help.h"
 #include "lan.h"
 #include "module.h"
 #include "serial.h"
@@ -175,6 +176,10 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    if (wantsHelp(argc, argv)) {
+        std::fputs(helpText(), stdout);
+        return 0;
+    }
     try {
         if (isSerialCommandLine(argc, argv))
             return runSerialSimulator(argc, argv);
