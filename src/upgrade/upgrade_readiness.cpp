@@ -1,6 +1,7 @@
 #include "upgrade/upgrade_readiness.h"
 
 #include "core/convert.h"
+#include "lan/health_checks.h"
 #include "lan/local_addresses.h"
 #include "lang/lang_table.h"
 
@@ -185,7 +186,7 @@ QString ReadyText(const TUpgradeReadiness& r, const std::vector<std::uint16_t>& 
 }
 
 QString FirewallAdviceText(const TUpgradeTextFn& text) {
-    return text(QStringLiteral("lang_UpCheck_Firewall")).arg(QLatin1String(FirewalldAllowCommand));
+    return text(QStringLiteral("lang_UpCheck_Firewall")).arg(QLatin1String(FirewalldUpgradeCommand));
 }
 
 QString EnglishTableText(const QString& key) {

@@ -25,10 +25,6 @@ namespace varnix {
 inline constexpr std::array<std::uint16_t, 4> UpgradeServerPorts{UpgradeRequestPort, BootServerPort,
                                                                  FileServerPort, DataLocalPort};
 
-// The firewalld service the package ships: it opens the upgrade's inbound ports and the module
-// replies of a search.
-inline constexpr char FirewalldAllowCommand[] = "sudo firewall-cmd --add-service=varnix";
-
 // What the check asks of this PC. SystemUpgradeHost() answers from the real one; tests hand in a
 // world of their own.
 struct TUpgradeHost {

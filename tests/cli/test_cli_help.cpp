@@ -50,7 +50,7 @@ TRun RunCaught(const QStringList& args) {
 }
 
 QList<QCommandLineOption> EveryOption() {
-    return LanOptions() + SerialOptions() + UpgradeOptions() + RolloutOptions();
+    return LanOptions() + SerialOptions() + UpgradeOptions() + RolloutOptions() + CaptureOptions();
 }
 
 // The man page's text with groff's escapes for '-' and fonts taken out.

@@ -143,6 +143,14 @@ QList<QCommandLineOption> RolloutOptions() {
     };
 }
 
+QList<QCommandLineOption> CaptureOptions() {
+    return {
+        Opt("capture", "Write every datagram and serial chunk of the run to FILE (pcapng).", "FILE"),
+        Opt("capture-keep-login", "Leave log-in passwords in the capture (masked with * otherwise)."),
+        Opt("capture-limit", "Stop the capture growing at this size (default 67108864).", "BYTES"),
+    };
+}
+
 const QCommandLineOption& NamedOption(const QList<QCommandLineOption>& list, const char* name) {
     const QString wanted = QString::fromLatin1(name);
     const auto it = std::find_if(list.begin(), list.end(), [&wanted](const QCommandLineOption& o) {
@@ -185,6 +193,7 @@ QString HelpText() {
     text += OptionBlock("Options of serial:", SerialOptions());
     text += OptionBlock("Options of upgrade:", UpgradeOptions());
     text += OptionBlock("Options of rollout:", RolloutOptions());
+    text += OptionBlock("Options of every command:", CaptureOptions());
     text += QStringLiteral(
         "\nEnvironment: VARNIX_USER, VARNIX_PASSWORD (the log-in), VARNIX_FACTORY_LOGIN (rollout).\n"
         "Exit status (the worst of all modules): 0 done, 1 no answer or not verified, 2 usage error "

@@ -38,6 +38,8 @@ QList<QCommandLineOption> LanOptions();
 QList<QCommandLineOption> SerialOptions();
 QList<QCommandLineOption> UpgradeOptions();
 QList<QCommandLineOption> RolloutOptions();
+// --capture and its companions: every command takes them (capture_option.h takes them out first).
+QList<QCommandLineOption> CaptureOptions();
 // The option of `list` that answers to `name` (any of its names); the list must hold it.
 const QCommandLineOption& NamedOption(const QList<QCommandLineOption>& list, const char* name);
 
