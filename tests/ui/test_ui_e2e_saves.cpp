@@ -6,6 +6,7 @@
 
 #include "app/journal.h"
 #include "core/convert.h"
+#include "inventory/journal_store.h"
 #include "lang/app_lang.h"
 #include "sim_process.h"
 #include "ui/main/device_list_model.h"
@@ -323,7 +324,7 @@ TEST_F(WindowSaves, UndoOfAWindowEntryRestoresTheModbusBlock) {
     ASSERT_TRUE(log.back().startsWith(QStringLiteral("Saved and verified"))) << log.back().toStdString();
     ASSERT_NE(Module(kA).Modbus, before.Modbus);
 
-    const TJournalRead journal = ReadJournal(JournalPath(home_.path()));
+    const TJournalRead journal = ReadJournalEntries(home_.path());
     ASSERT_EQ(journal.Entries.size(), 1);
     const TJournalEntry& e = journal.Entries.front();
     EXPECT_EQ(e.Outcome, QStringLiteral("acknowledged"));

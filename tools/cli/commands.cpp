@@ -5,6 +5,7 @@
 #include "cli/cli_out.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet_commands.h"
+#include "cli/inventory_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
 #include "cli/rollout_command.h"
@@ -468,6 +469,38 @@ int CmdProvision(TLanSession& session, const QString& path, const TOptions& o, T
     return out.Finish(RunJobs(session, std::move(jobs), o, out));
 }
 
+// The inventory's options into `o`; the problem with one of them, or empty.
+QString InventoryOptions(const QCommandLineParser& parser, const std::vector<const QCommandLineOption*>& opts,
+                         TOptions& o) {
+    const QCommandLineOption &since = *opts[0], &below = *opts[1], &family = *opts[2], &snapshot = *opts[3],
+                             &at = *opts[4], &to = *opts[5];
+    if (parser.isSet(since) && (o.Since = InventoryTimeArg(parser.value(since), false)).isEmpty())
+        return QStringLiteral("--since: '%1' is not a date (2026-12-09 or 2026-12-09T14:30)")
+            .arg(parser.value(since));
+    if (parser.isSet(at) && (o.At = InventoryTimeArg(parser.value(at), true)).isEmpty())
+        return QStringLiteral("--at: '%1' is not a date (2026-12-09 or 2026-12-09T14:30)")
+            .arg(parser.value(at));
+    bool ok = true;
+    if (parser.isSet(below) &&
+        (!(o.FirmwareBelow = parser.value(below).toInt(&ok)) || !ok || o.FirmwareBelow < 1))
+        return QStringLiteral("--firmware-below: '%1' is not a firmware number").arg(parser.value(below));
+    if (parser.isSet(snapshot) &&
+        (!(o.SnapshotId = parser.value(snapshot).toLongLong(&ok)) || !ok || o.SnapshotId < 1))
+        return QStringLiteral("--snapshot: '%1' is not a snapshot id").arg(parser.value(snapshot));
+    if (parser.isSet(family)) {
+        const QString f = parser.value(family).toLower();
+        o.FamilyFilter = f == u"z1" ? FamilyZ1 : f == u"z2" ? FamilyZ2 : f == u"z3" ? FamilyZ3 : 0;
+        if (o.FamilyFilter == 0)
+            return QStringLiteral("--family: '%1' is not z1, z2 or z3").arg(parser.value(family));
+    }
+    if (parser.isSet(to)) {
+        o.To = InventoryMac(parser.value(to)).toStdString();
+        if (o.To.empty())
+            return QStringLiteral("--to: bad MAC '%1'").arg(parser.value(to));
+    }
+    return QString();
+}
+
 const char* Usage = "usage: varnix-cli COMMAND [options]\n"
                     "  fields                          list the field names, their values and ranges\n"
                     "  search                          list every module that answers\n"
@@ -478,12 +511,19 @@ const char* Usage = "usage: varnix-cli COMMAND [options]\n"
                     "  profile save MAC FILE           write a module's settings as a JSON profile\n"
                     "  profile apply FILE MAC...       apply a profile to modules (identity kept)\n"
                     "  provision FILE.csv              give each module of a sheet its own values\n"
-                    "  journal [MAC]                   list the saves recorded in journal.jsonl\n"
+                    "  journal [MAC]                   list the saves recorded in the journal (varnix.db)\n"
                     "  undo ENTRY                      put back the old values of one journal entry\n"
                     "  audit PROFILE MAC...|--all      list the fields that differ from a profile\n"
                     "  upgrade MAC FILE --target IP    load a firmware image (--local ADDR, --json)\n"
                     "  rollout FILE MAC...|--all       new firmware into many modules, each keeping its\n"
                     "                                  configuration (--canary K, --pool, ...)\n"
+                    "  inventory                       every module ever seen (--since DATE,\n"
+                    "                                  --firmware-below N, --family z1|z2|z3)\n"
+                    "  backup MAC...|--all             read modules and store their configuration\n"
+                    "  snapshots MAC                   list a module's stored configurations\n"
+                    "  diff MAC [SNAP [SNAP]]          fields that differ between two snapshots\n"
+                    "  restore MAC                     write a stored configuration back (--snapshot ID,\n"
+                    "                                  --at DATE, --to NEW_MAC, --with-mac, --dry-run)\n"
                     "See --help for the options.\n";
 
 } // namespace
@@ -534,17 +574,43 @@ int RunCli(const QStringList& args) {
     const QCommandLineOption check(
         QStringLiteral("check"),
         QStringLiteral("search: report duplicate addresses, names and other problems."));
-    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("audit: every module that answers."));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("audit, backup: every module that answers."));
+    const QCommandLineOption since(
+        QStringLiteral("since"),
+        QStringLiteral("inventory: modules last seen on or after DATE (local time)."),
+        QStringLiteral("DATE"));
+    const QCommandLineOption firmwareBelow(
+        QStringLiteral("firmware-below"),
+        QStringLiteral("inventory: modules with a firmware number below N."), QStringLiteral("N"));
+    const QCommandLineOption family(QStringLiteral("family"),
+                                    QStringLiteral("inventory: modules of one family (z1, z2, z3)."),
+                                    QStringLiteral("FAMILY"));
+    const QCommandLineOption snapshot(QStringLiteral("snapshot"),
+                                      QStringLiteral("restore: the snapshot to write (default the newest)."),
+                                      QStringLiteral("ID"));
+    const QCommandLineOption at(
+        QStringLiteral("at"),
+        QStringLiteral("restore: the newest snapshot at or before DATE (a date alone: "
+                       "its end, local time)."),
+        QStringLiteral("DATE"));
+    const QCommandLineOption to(QStringLiteral("to"),
+                                QStringLiteral("restore: write into this module instead (a replacement)."),
+                                QStringLiteral("MAC"));
+    const QCommandLineOption withMac(QStringLiteral("with-mac"),
+                                     QStringLiteral("restore: also write the stored UserMAC."));
     const QCommandLineOption parallel(
         QStringLiteral("parallel"),
         QStringLiteral(
             "Read, save and verify up to N modules side by side (default 100; 1 = one after the other)."),
         QStringLiteral("N"));
     const QCommandLineOption home(QStringLiteral("home"),
-                                  QStringLiteral("Program directory (holds journal.jsonl)."),
+                                  QStringLiteral("Program directory (holds varnix.db)."),
                                   QStringLiteral("DIR"));
-    parser.addOptions({help, version, timeout, verifyTimeout, noVerify, dryRun, yes, withIdentity, user,
-                       password, broadcast, iface, loopback, json, check, all, parallel, home});
+    parser.addOptions({help,         version, timeout,  verifyTimeout, noVerify, dryRun,        yes,
+                       withIdentity, user,    password, broadcast,     iface,    loopback,      json,
+                       check,        all,     parallel, home,          since,    firmwareBelow, family,
+                       snapshot,     at,      to,       withMac});
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("fields, search, read, set, restart, reset, profile, provision"));
@@ -625,6 +691,13 @@ int RunCli(const QStringList& args) {
         return out.Finish(TExit::Usage);
     }
     o.Session.Loopback = parser.isSet(loopback);
+    if (const QString problem =
+            InventoryOptions(parser, {&since, &firmwareBelow, &family, &snapshot, &at, &to}, o);
+        !problem.isEmpty()) {
+        out.Error(problem);
+        return out.Finish(TExit::Usage);
+    }
+    o.WithMac = parser.isSet(withMac);
 
     const QStringList pos = parser.positionalArguments();
     if (pos.isEmpty()) {
@@ -640,10 +713,36 @@ int RunCli(const QStringList& args) {
     if (cmd == QLatin1String("fields"))
         return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
     o.ProgramDir = ResolveProgramDir();
+    if (IsInventoryCommand(cmd)) {
+        if (const QString usage = InventoryUsageProblem(cmd, rest, o); !usage.isEmpty())
+            return wrongCount(usage.toUtf8().constData());
+        QString why;
+        const std::unique_ptr<TInventory> inventory = OpenInventoryOrWarn(o.ProgramDir, &why);
+        if (!inventory) {
+            out.Error(why);
+            return out.Finish(TExit::Local);
+        }
+        std::optional<TLanSession> lan;
+        std::optional<TInventoryRecorder> recorder;
+        if (InventoryCommandNeedsLan(cmd)) {
+            lan.emplace(o.Session);
+            recorder.emplace(*inventory, out);
+            recorder->Watch(*lan);
+        }
+        return out.Finish(RunInventoryCommand(cmd, rest, *inventory, lan ? &*lan : nullptr,
+                                              recorder ? &*recorder : nullptr, o, out));
+    }
+    // Every search and read of the commands below is recorded in the inventory, when it opens.
+    const std::unique_ptr<TInventory> inventory = OpenInventoryOrWarn(o.ProgramDir);
+    std::optional<TInventoryRecorder> recorder;
+    if (inventory)
+        recorder.emplace(*inventory, out);
     if (IsFleetCommand(cmd)) {
         std::optional<TLanSession> lan;
         if (FleetCommandNeedsLan(cmd))
             lan.emplace(o.Session);
+        if (lan && recorder)
+            recorder->Watch(*lan);
         TFleetContext fleet = FleetContext(lan ? &*lan : nullptr, o, out);
         fleet.RunSet = [&](const std::string& mac, const QList<TAssignment>& list) {
             return RunJobs(
@@ -676,6 +775,8 @@ int RunCli(const QStringList& args) {
     }
 
     TLanSession session(o.Session);
+    if (recorder)
+        recorder->Watch(session);
     if (cmd == QLatin1String("search"))
         return CmdSearch(session, o, out);
     if (cmd == QLatin1String("read"))

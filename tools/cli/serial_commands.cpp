@@ -10,6 +10,7 @@
 #include "engine/event_wait.h"
 #include "engine/outcome.h"
 #include "engine/serial_job.h"
+#include "inventory/journal_store.h"
 #include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
@@ -337,7 +338,7 @@ void JournalSerialSave(const TArgs& a, const TReadOutcome& r, const QJsonArray& 
     for (int i = 0; i < acks; ++i)
         e.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
     e.Outcome = acks >= want ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
-    if (const TStatus appended = AppendJournal(JournalPath(ResolveProgramDir()), e); !appended)
+    if (const TStatus appended = AppendJournalEntry(ResolveProgramDir(), e); !appended)
         out.Error(ErrorMessage(appended.Error()));
 }
 
