@@ -82,17 +82,18 @@ QString NextConnectionName() {
 void BindSeen(QSqlQuery& q, const TSeenModule& m, const QString& mac, const QString& time) {
     q.bindValue(0, mac);
     q.bindValue(1, m.Family);
-    q.bindValue(2, time);
-    q.bindValue(3, m.Ip);
-    q.bindValue(4, m.Name);
-    q.bindValue(5, m.Firmware);
-    q.bindValue(6, m.Local);
+    q.bindValue(2, time); // first seen, kept by an update
+    q.bindValue(3, time);
+    q.bindValue(4, m.Ip);
+    q.bindValue(5, m.Name);
+    q.bindValue(6, m.Firmware);
+    q.bindValue(7, m.Local);
 }
 
 // A module seen now: added, or its last-seen values replaced (first_seen stays).
 const char* UpsertModule =
     "INSERT INTO modules (mac, family, first_seen, last_seen, ip, name, firmware, local) "
-    "VALUES (?1, ?2, ?3, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (mac) DO UPDATE SET "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET "
     "family = excluded.family, last_seen = excluded.last_seen, ip = excluded.ip, "
     "name = excluded.name, firmware = excluded.firmware, local = excluded.local";
 

@@ -716,12 +716,14 @@ int RunCli(const QStringList& args) {
     if (IsInventoryCommand(cmd)) {
         if (const QString usage = InventoryUsageProblem(cmd, rest, o); !usage.isEmpty())
             return wrongCount(usage.toUtf8().constData());
-        QString why;
-        const std::unique_ptr<TInventory> inventory = OpenInventoryOrWarn(o.ProgramDir, &why);
-        if (!inventory) {
-            out.Error(why);
+        TResult<std::unique_ptr<TInventory>> opened = TInventory::Open(o.ProgramDir);
+        if (!opened) {
+            out.Error(QString::fromStdString(opened.Error().Message));
             return out.Finish(TExit::Local);
         }
+        for (const QString& note : (*opened)->Notes())
+            out.Error(note);
+        const std::unique_ptr<TInventory> inventory = std::move(*opened);
         std::optional<TLanSession> lan;
         std::optional<TInventoryRecorder> recorder;
         if (InventoryCommandNeedsLan(cmd)) {
