@@ -47,6 +47,7 @@ class TSerialLink;
 class TLanLink;
 class TClock;
 class TSearchHealth;
+class TWindowInventory;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -221,6 +222,7 @@ private:
     TLogPane* log_ = nullptr;
     TLogPane* hex_ = nullptr;
     TSearchHealth* health_ = nullptr;
+    TWindowInventory* inventory_ = nullptr;
     TDeviceListModel* devices_ = nullptr;
     QTimer rowTimer_;
     QMenu* pm_NetDev_ = nullptr;
