@@ -2,7 +2,8 @@
 // The fleet inventory: varnix.db in the program directory, one SQLite file shared by the window
 // and any number of varnix-cli processes.
 //
-//   modules   (mac PRIMARY KEY, family, first_seen, last_seen, ip, name, firmware, local)
+//   modules   (mac PRIMARY KEY, family, first_seen, last_seen, ip, name, firmware, local,
+//              snapshots, last_snapshot): the count and newest time of its snapshots
 //   snapshots (id, time, mac, link, family, firmware, blocks): every read whose blocks differ
 //             from the module's last snapshot; `blocks` as snapshot_blocks.h lays them out
 //   journal   (id, time, mac, line): one save per row, `line` the entry's JSON (journal.h)

@@ -16,9 +16,11 @@ namespace {
 // a file out in the field may be at any earlier version.
 const QStringList& Step(int version) {
     static const QStringList v1{
-        QStringLiteral("CREATE TABLE IF NOT EXISTS modules (mac TEXT PRIMARY KEY NOT NULL, family INTEGER "
-                       "NOT NULL, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL, ip TEXT NOT NULL, "
-                       "name TEXT NOT NULL, firmware INTEGER NOT NULL, local TEXT NOT NULL)"),
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS modules (mac TEXT PRIMARY KEY NOT NULL, family INTEGER "
+            "NOT NULL, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL, ip TEXT NOT NULL, "
+            "name TEXT NOT NULL, firmware INTEGER NOT NULL, local TEXT NOT NULL, snapshots INTEGER NOT "
+            "NULL DEFAULT 0, last_snapshot TEXT)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS modules_last_seen ON modules (last_seen)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS snapshots (id INTEGER PRIMARY KEY, time TEXT NOT NULL, "
                        "mac TEXT NOT NULL, link TEXT NOT NULL, family INTEGER NOT NULL, firmware INTEGER "

@@ -27,20 +27,59 @@ QString FamilyName(std::int32_t family) {
     return family == FamilyZ1 ? QStringLiteral("Z1") : FamilyText(family);
 }
 
-QJsonObject RowJson(const TModuleRow& r) {
-    QJsonObject o;
-    o.insert(QStringLiteral("mac"), r.Mac);
-    o.insert(QStringLiteral("family"), FamilyName(r.Family));
-    o.insert(QStringLiteral("familyCode"), r.Family);
-    o.insert(QStringLiteral("firmware"), r.Firmware);
-    o.insert(QStringLiteral("ip"), r.Ip);
-    o.insert(QStringLiteral("name"), r.Name);
-    o.insert(QStringLiteral("local"), r.Local);
-    o.insert(QStringLiteral("firstSeen"), r.FirstSeen);
-    o.insert(QStringLiteral("lastSeen"), r.LastSeen);
-    o.insert(QStringLiteral("snapshots"), r.Snapshots);
-    o.insert(QStringLiteral("lastSnapshot"),
-             r.LastSnapshot.isEmpty() ? QJsonValue() : QJsonValue(r.LastSnapshot));
+// A JSON string: quotes, backslashes and control characters escaped, the rest as UTF-8.
+void PutString(QByteArray& out, const QString& text) {
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += "\\u00";
+            out += "0123456789abcdef"[u >> 4];
+            out += "0123456789abcdef"[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// One module as a JSON object, written directly (see TOut::RawList); keys in sorted order.
+QByteArray RowJson(const TModuleRow& r) {
+    QByteArray o;
+    o.reserve(320);
+    const auto key = [&o](const char* name) {
+        o += o.isEmpty() ? "{\"" : ", \"";
+        o += name;
+        o += "\": ";
+    };
+    const auto text = [&](const char* name, const QString& value) {
+        key(name);
+        PutString(o, value);
+    };
+    const auto number = [&](const char* name, qint64 value) {
+        key(name);
+        o += QByteArray::number(value);
+    };
+    text("family", FamilyName(r.Family));
+    number("familyCode", r.Family);
+    number("firmware", r.Firmware);
+    text("firstSeen", r.FirstSeen);
+    text("ip", r.Ip);
+    text("lastSeen", r.LastSeen);
+    if (r.LastSnapshot.isEmpty()) {
+        key("lastSnapshot");
+        o += "null";
+    } else {
+        text("lastSnapshot", r.LastSnapshot);
+    }
+    text("local", r.Local);
+    text("mac", r.Mac);
+    text("name", r.Name);
+    number("snapshots", r.Snapshots);
+    o += '}';
     return o;
 }
 
@@ -68,10 +107,12 @@ TExit CmdInventory(TInventory& inv, const TOptions& o, TOut& out) {
     const auto rows = inv.Modules(TModuleFilter{o.Since, o.FirmwareBelow, o.FamilyFilter});
     if (!rows)
         return Failed(out, rows.Error());
-    QJsonArray list;
     if (out.Json()) {
+        QList<QByteArray> list;
+        list.reserve(static_cast<qsizetype>(rows->size()));
         for (const TModuleRow& r : *rows)
             list.append(RowJson(r));
+        out.RawList(QStringLiteral("modules"), std::move(list));
     } else {
         out.Line(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
                      .arg(QStringLiteral("MAC"), -17)
@@ -92,7 +133,6 @@ TExit CmdInventory(TInventory& inv, const TOptions& o, TOut& out) {
                          .arg(r.Name));
         out.Line(QStringLiteral("%1 module(s)").arg(rows->size()));
     }
-    out.Root().insert(QStringLiteral("modules"), list);
     return TExit::Ok;
 }
 
