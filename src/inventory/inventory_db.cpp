@@ -79,15 +79,20 @@ QString NextConnectionName() {
     return QStringLiteral("varnix-inventory-%1").arg(++counter);
 }
 
+// A null QString binds as SQL NULL; the text columns hold "" for "not known".
+QString NotNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 void BindSeen(QSqlQuery& q, const TSeenModule& m, const QString& mac, const QString& time) {
     q.bindValue(0, mac);
     q.bindValue(1, m.Family);
     q.bindValue(2, time); // first seen, kept by an update
     q.bindValue(3, time);
-    q.bindValue(4, m.Ip);
-    q.bindValue(5, m.Name);
+    q.bindValue(4, NotNull(m.Ip));
+    q.bindValue(5, NotNull(m.Name));
     q.bindValue(6, m.Firmware);
-    q.bindValue(7, m.Local);
+    q.bindValue(7, NotNull(m.Local));
 }
 
 // A module seen now: added, or its last-seen values replaced (first_seen stays).
@@ -293,7 +298,7 @@ TResult<std::optional<qint64>> TInventory::StoreSnapshot(const TSeenModule& modu
                 return fail();
             q.bindValue(0, when);
             q.bindValue(1, mac);
-            q.bindValue(2, link);
+            q.bindValue(2, NotNull(link));
             q.bindValue(3, module.Family);
             q.bindValue(4, module.Firmware);
             q.bindValue(5, bytes);

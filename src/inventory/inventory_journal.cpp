@@ -27,7 +27,7 @@ TStatus TInventory::AppendJournal(TJournalEntry entry, bool durable) {
     if (!q.prepare(QStringLiteral("INSERT INTO journal (time, mac, line) VALUES (?, ?, ?)")))
         return Failure(QStringLiteral("cannot write the journal to"), q);
     q.bindValue(0, entry.Time);
-    q.bindValue(1, entry.Mac);
+    q.bindValue(1, entry.Mac.isNull() ? QStringLiteral("") : entry.Mac);
     q.bindValue(2, QString::fromUtf8(line));
     QSqlQuery sync(QSqlDatabase::database(connection_, false));
     // FULL syncs the log at this commit; NORMAL (the default here) leaves that to the checkpoint.

@@ -113,8 +113,8 @@ TStatus TInventory::ImportJournal(const QString& journalPath) {
             return Failure(QStringLiteral("cannot import into"), q);
         for (const TJournalEntry& e : parsed.Entries) {
             q.bindValue(0, e.Number);
-            q.bindValue(1, e.Time);
-            q.bindValue(2, e.Mac);
+            q.bindValue(1, e.Time.isNull() ? QStringLiteral("") : e.Time);
+            q.bindValue(2, e.Mac.isNull() ? QStringLiteral("") : e.Mac);
             q.bindValue(3, QString::fromUtf8(lines[e.Number - 1]));
             if (!q.exec())
                 return Failure(QStringLiteral("cannot import into"), q);
