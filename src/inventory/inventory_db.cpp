@@ -99,8 +99,10 @@ void BindSeen(QSqlQuery& q, const TSeenModule& m, const QString& mac, const QStr
 const char* UpsertModule =
     "INSERT INTO modules (mac, family, first_seen, last_seen, ip, name, firmware, local) "
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET "
-    "family = excluded.family, last_seen = excluded.last_seen, ip = excluded.ip, "
-    "name = excluded.name, firmware = excluded.firmware, local = excluded.local";
+    "family = excluded.family, last_seen = excluded.last_seen, "
+    "ip = CASE excluded.ip WHEN '' THEN ip ELSE excluded.ip END, name = excluded.name, "
+    "firmware = CASE excluded.firmware WHEN 0 THEN firmware ELSE excluded.firmware END, "
+    "local = CASE excluded.local WHEN '' THEN local ELSE excluded.local END";
 
 const char* SnapshotColumns = "id, time, mac, link, family, firmware, blocks";
 

@@ -103,7 +103,9 @@ public:
     // time, address, name, firmware and local address.
     TStatus RecordSearch(const std::vector<TSeenModule>& seen, const QString& time = QString());
     // Stores a read unless its blocks and firmware equal the module's last snapshot; the module's
-    // row is added when missing. The new snapshot's id, or nullopt when it equalled the last.
+    // row is added when missing. An empty address or local address and firmware 0 (a serial read
+    // knows neither) leave the row's known values. The new snapshot's id, or nullopt when it equalled the
+    // last.
     TResult<std::optional<qint64>> StoreSnapshot(const TSeenModule& module, const QString& link,
                                                  const TSnapshotBlocks& blocks,
                                                  const QString& time = QString());

@@ -80,6 +80,12 @@ def case_read_z2():
         check(doc["replies"] == {"params": True, "cloud": True, "heartbeat": True}, str(doc["replies"]))
         check(doc["module"]["family"] == "Z2" and doc["exit"] == 0, str(doc))
         check([h for h, _ in s.frames()] == ["55BD", "55C1"], str(s.frames()))
+        # The read is a snapshot in the inventory; the same read again adds none.
+        rc, _, err = cli_json("read", s.link)
+        check(rc == 0, "second read %d %s" % (rc, err))
+        with sqlite3.connect(os.path.join(HOME, "varnix.db")) as c:
+            rows = c.execute("SELECT link, family, mac FROM snapshots").fetchall()
+        check(len(rows) == 1 and rows[0][:2] == ("serial", 2), "snapshots %r" % rows)
     finally:
         s.stop()
 
