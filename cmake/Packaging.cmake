@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_MAIN_PACKAGE_NAME varnix)
 set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS libcap2-bin)
+# The SQLite driver of Qt Sql is a plugin, loaded at run time: dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_MAIN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_DEBIAN_MAIN_PACKAGE_SUGGESTS "varnix-sim, wireshark | tshark")
 # Description: a synopsis line, then the long text (lines of at most 80 characters).
 set(CPACK_DEBIAN_MAIN_DESCRIPTION "configure serial-to-Ethernet device servers (VOR-Z modules)

@@ -75,21 +75,26 @@ TLanSession::Search(int timeoutMs, int repeatMs,
     if (searchLane_->Endpoint().BindingCount() == 0 && bindingProblem_.isEmpty())
         bindingProblem_ = QStringLiteral("no local IPv4 address to search from");
     WaitUntil([&] { return over; }, -1);
+    if (observer_.Searched)
+        observer_.Searched(out);
     return out;
 }
 
 std::vector<TFoundModule> TLanSession::Find(const std::vector<std::string>& macs, int timeoutMs) {
-    std::vector<TFoundModule> out;
+    std::vector<TFoundModule> out, all;
     bool over = false;
     TFindJob job(*searchLane_, clock_, TFindRequest{macs, timeoutMs, 500});
     job.OnDone = [&](std::vector<TFoundModule> found) {
         out = TFindJob::FirstOfEach(macs, found);
+        all = std::move(found);
         over = true;
     };
     job.Start();
     if (searchLane_->Endpoint().BindingCount() == 0 && bindingProblem_.isEmpty())
         bindingProblem_ = QStringLiteral("no local IPv4 address to search from");
     WaitUntil([&] { return over; }, -1);
+    if (observer_.Searched)
+        observer_.Searched(all);
     return out;
 }
 
@@ -112,6 +117,10 @@ std::vector<TReadResult> TLanSession::ReadMany(const std::vector<TReadRequest>& 
         });
     runner.Start();
     WaitUntil([&] { return runner.Done(); }, -1);
+    if (observer_.Read)
+        for (std::size_t i = 0; i < results.size(); ++i)
+            if (results[i].Status == TOutcome::Ok)
+                observer_.Read(requests[i].Module, results[i]);
     return results;
 }
 
@@ -173,6 +182,10 @@ std::vector<TVerifyOutcome> TLanSession::Verify(std::vector<TVerifyItem> items,
     };
     job.Start();
     WaitUntil([&] { return over; }, -1);
+    if (observer_.Read)
+        for (const TVerifyOutcome& o : out)
+            if (o.ReadBack && o.ReadBack->Status == TOutcome::Ok)
+                observer_.Read(o.Where, *o.ReadBack);
     return out;
 }
 

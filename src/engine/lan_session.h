@@ -30,6 +30,14 @@ struct TSessionOptions {
     capture::ICaptureSink* Capture = nullptr; // every datagram of the run, when set
 };
 
+// What a run saw, for whoever keeps records of it (varnix-cli's inventory): the replies of every
+// search, and every read that succeeded (the read-backs of a verification included), as each
+// search or batch of reads ends. The engine itself keeps nothing.
+struct TSessionObserver {
+    std::function<void(const std::vector<TFoundModule>&)> Searched;
+    std::function<void(const TFoundModule&, const TReadResult&)> Read;
+};
+
 // The endpoint options every lane of a run shares.
 TUdpSvrOptions EndpointOptions(const TSessionOptions& options);
 
@@ -73,6 +81,8 @@ public:
 
     std::vector<TVerifyOutcome> Verify(std::vector<TVerifyItem> items, const TVerifyOptions& options);
 
+    void SetObserver(TSessionObserver observer) { observer_ = std::move(observer); }
+
     TClock& Clock() { return clock_; }
     TLanePool& Pool() { return pool_; }
     const TSessionOptions& Options() const { return options_; }
@@ -84,6 +94,7 @@ private:
     TLane* searchLane_ = nullptr;
     int incompatible_ = 0;
     QString bindingProblem_;
+    TSessionObserver observer_;
 };
 
 } // namespace varnix

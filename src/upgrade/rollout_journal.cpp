@@ -3,14 +3,10 @@
 #include "app/journal.h"
 #include "core/convert.h"
 #include "engine/module_ref.h"
+#include "inventory/journal_store.h"
 #include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
-
-#include <QFile>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 
@@ -102,25 +98,16 @@ QString JournalRollout(const QString& programDir, const TRolloutRecord& r) {
         Meta(e, "target", QJsonValue(), r.Target);
     if (!r.Reason.isEmpty())
         Meta(e, "reason", QJsonValue(), r.Reason);
-    const QString path = JournalPath(programDir);
-    if (const TStatus appended = AppendJournal(path, e); !appended)
+    // A "kept" entry comes before the module is flashed: its configuration must survive a power
+    // cut, not only the end of this process.
+    if (const TStatus appended = AppendJournalEntry(programDir, e, r.Event == QLatin1String("kept"));
+        !appended)
         return ErrorMessage(appended.Error());
-    if (r.Event == QLatin1String("kept")) {
-        // The module is flashed next: its configuration must survive a power cut, not only the
-        // end of this process.
-        const int fd =
-            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-        const bool synced = fd >= 0 && ::fdatasync(fd) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        if (!synced)
-            return QStringLiteral("cannot flush %1 to disk").arg(path);
-    }
     return {};
 }
 
 std::map<std::string, TRolloutHistory> ReadRolloutHistory(const QString& programDir, QStringList* warnings) {
-    const TJournalRead read = ReadJournal(JournalPath(programDir));
+    const TJournalRead read = ReadJournalEntries(programDir);
     if (warnings) {
         if (!read.Error.isEmpty())
             *warnings << read.Error;

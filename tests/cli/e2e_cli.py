@@ -26,7 +26,7 @@ SIM_IFACE = os.environ.get("VARNIX_NS_SIM_IFACES", "").split(",")[0]
 IN_MODULES = os.environ.get("VARNIX_NS_IN_MODULES", "")
 # tests/netns-run --veth 1 instead: the same-subnet case, modules answering the sender unicast.
 REPLY = "unicast" if os.environ.get("VARNIX_NS_TOPOLOGY") == "veth" else "broadcast"
-# Program directory of every cli run (it holds journal.jsonl), kept out of the build tree.
+# Program directory of every cli run (it holds varnix.db), kept out of the build tree.
 HOME = tempfile.mkdtemp(prefix="vx-cli-home-")
 WRITE_CODES = {0x02, 0x04, 0x05, 0x06, 0x0B, 0x0C, 0x21, 0x22, 0x23, 0x24}
 

@@ -8,6 +8,7 @@ simulator's --state file (stored blocks and every frame received, with its time)
 """
 import fcntl
 import json
+import sqlite3
 import os
 import signal
 import subprocess
@@ -51,7 +52,7 @@ class Sim:
         return [(f["hex"], f["t"]) for f in self.state()["frames"]]
 
 
-# The program directory of every run (journal.jsonl), away from the user's own.
+# The program directory of every run (varnix.db), away from the user's own.
 HOME = tempfile.mkdtemp(prefix="vx-serial-home-")
 
 
@@ -79,6 +80,12 @@ def case_read_z2():
         check(doc["replies"] == {"params": True, "cloud": True, "heartbeat": True}, str(doc["replies"]))
         check(doc["module"]["family"] == "Z2" and doc["exit"] == 0, str(doc))
         check([h for h, _ in s.frames()] == ["55BD", "55C1"], str(s.frames()))
+        # The read is a snapshot in the inventory; the same read again adds none.
+        rc, _, err = cli_json("read", s.link)
+        check(rc == 0, "second read %d %s" % (rc, err))
+        with sqlite3.connect(os.path.join(HOME, "varnix.db")) as c:
+            rows = c.execute("SELECT link, family, mac FROM snapshots").fetchall()
+        check(len(rows) == 1 and rows[0][:2] == ("serial", 2), "snapshots %r" % rows)
     finally:
         s.stop()
 
@@ -123,8 +130,8 @@ def case_set_z2():
         old, new = bytes.fromhex(before["port"]), bytes.fromhex(after["port"])
         diff = [i for i in range(63) if old[i] != new[i]]
         check(set(diff) <= {0, 1, 2, 3, 51} and 51 in diff, "port bytes changed: %s" % diff)
-        with open(os.path.join(HOME, "journal.jsonl")) as f:
-            entries = [json.loads(line) for line in f]
+        with sqlite3.connect(os.path.join(HOME, "varnix.db")) as c:
+            entries = [json.loads(line) for (line,) in c.execute("SELECT line FROM journal ORDER BY id")]
         e = entries[-1]
         fields = {c["field"]: (c["old"], c["new"]) for c in e["changes"]}
         check(e["link"] == "serial" and e["family"] == "Z2" and e["outcome"] == "acknowledged" and len(e["acks"]) == 3

@@ -8,6 +8,7 @@ modules in their own namespace, answering by broadcast).
 import json
 import os
 import signal
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -27,8 +28,19 @@ def ip(host):
 
 
 def fresh_home():
+    """A new program directory; the path of its database, which holds the journal."""
     base.HOME = tempfile.mkdtemp(prefix="vx-fleet-home-")
-    return os.path.join(base.HOME, "journal.jsonl")
+    return os.path.join(base.HOME, "varnix.db")
+
+
+def journal_count(db):
+    if not os.path.exists(db):
+        return 0
+    with sqlite3.connect(db, timeout=10) as c:
+        try:
+            return c.execute("SELECT count(*) FROM journal").fetchone()[0]
+        except sqlite3.OperationalError:  # not created yet
+            return 0
 
 
 def kinds(doc):
@@ -109,8 +121,9 @@ def case_journal_and_undo():
                  "link": "lan", "outcome": "sent", "acks": [],
                  "changes": [{"field": "block 0x05", "old": spaced(before["base"]),
                               "new": spaced(sim.state()[MAC_A]["base"])}]}
-        with open(journal, "a") as f:
-            f.write(json.dumps(entry) + "\n")
+        with sqlite3.connect(journal, timeout=10) as c:
+            c.execute("INSERT INTO journal (time, mac, line) VALUES (?, ?, ?)",
+                      (entry["time"], entry["mac"], json.dumps(entry)))
         rc, doc, err = cli_json("undo", "4", "--verify-timeout", "5")
         check(rc == 0 and doc["modules"][0]["outcome"] == "verified", "window undo %d %s" % (rc, err))
         check(sim.state()[MAC_A]["base"] == before["base"], "window entry: base block not restored")
@@ -155,7 +168,7 @@ def case_killed_provision_reruns():
         # Kill it once a save has been journalled while other modules are still unwritten.
         while time.monotonic() < deadline and p.poll() is None:
             written = len([m for m in sim.state().values() if m["writes"]])
-            if os.path.exists(journal) and os.path.getsize(journal) > 0 and written < len(macs):
+            if journal_count(journal) > 0 and written < len(macs):
                 break
             time.sleep(0.02)
         check(p.poll() is None, "provision ended before it could be killed")

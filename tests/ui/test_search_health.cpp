@@ -1,6 +1,7 @@
 // Health checks in the window: marked rows with the finding as tooltip and a summary line after a
 // search; a clean list is left plain; a search nobody answered says what was tried and why.
 #include "app/journal.h"
+#include "inventory/journal_store.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/fleet_view.h"
 #include "ui/main/window_journal.h"
@@ -104,7 +105,7 @@ TEST(SearchHealth, WindowSaveIsJournalledWithTheBytesTheModuleReported) {
     m.Mac = "00 1A 2B 3C 4D 5E";
     m.Family = FamilyZ2;
     ASSERT_TRUE(JournalWindowSave(h.Home(), m, read, report));
-    const TJournalRead journal = ReadJournal(h.Home() + QStringLiteral("/journal.jsonl"));
+    const TJournalRead journal = ReadJournalEntries(h.Home());
     ASSERT_EQ(journal.Entries.size(), 1);
     const TJournalEntry& e = journal.Entries.front();
     EXPECT_EQ(e.Family, QStringLiteral("Z2"));

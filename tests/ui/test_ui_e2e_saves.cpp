@@ -6,6 +6,8 @@
 
 #include "app/journal.h"
 #include "core/convert.h"
+#include "inventory/inventory_db.h"
+#include "inventory/journal_store.h"
 #include "lang/app_lang.h"
 #include "sim_process.h"
 #include "ui/main/device_list_model.h"
@@ -325,7 +327,7 @@ TEST_F(WindowSaves, UndoOfAWindowEntryRestoresTheModbusBlock) {
     ASSERT_TRUE(log.back().startsWith(QStringLiteral("Saved and verified"))) << log.back().toStdString();
     ASSERT_NE(Module(kA).Modbus, before.Modbus);
 
-    const TJournalRead journal = ReadJournal(JournalPath(home_.path()));
+    const TJournalRead journal = ReadJournalEntries(home_.path());
     ASSERT_EQ(journal.Entries.size(), 1);
     const TJournalEntry& e = journal.Entries.front();
     EXPECT_EQ(e.Outcome, QStringLiteral("acknowledged"));
@@ -402,4 +404,64 @@ TEST_F(WindowSaves, KeyboardOnlySearchReadEditAndSave) {
             .indexOf("Line-7"),
         -1);
     EXPECT_TRUE(Module(kZ3).Writes.empty()) << "nothing was written to the other module";
+}
+
+// The window and 20 varnix-cli processes write varnix.db at once: the window saves module A while
+// each cli sets one module of its own. No journal line is lost, and the window's settled search,
+// its read and its save's read-back are in the inventory (two snapshots: the name changed).
+TEST_F(WindowSaves, TheWindowAndTwentyCliSetsShareTheDatabase) {
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("VARNIX_CLI"));
+    QJsonArray modules{Z2(kA, "192.168.0.50", "Line-1", 4017)};
+    QStringList macs;
+    for (int i = 0; i < 20; ++i) {
+        macs << QStringLiteral("02 00 00 00 0D %1").arg(i, 2, 16, QLatin1Char('0')).toUpper();
+        const QByteArray ip = QStringLiteral("192.168.0.%1").arg(100 + i).toLatin1();
+        const QByteArray name = QStringLiteral("Cell-%1").arg(i).toLatin1();
+        modules.append(Z2(macs.back().toLatin1().constData(), ip.constData(), name.constData(), 4017));
+    }
+    ASSERT_NO_FATAL_FAILURE(Start(modules));
+    ASSERT_NO_FATAL_FAILURE(Read(kA));
+    std::vector<std::unique_ptr<QProcess>> clis;
+    for (int i = 0; i < macs.size(); ++i) {
+        clis.push_back(std::make_unique<QProcess>());
+        clis.back()->start(qEnvironmentVariable("VARNIX_CLI"),
+                           {QStringLiteral("--interface"),
+                            qEnvironmentVariable("VARNIX_NS_PC_IPS").section(u',', 0, 0),
+                            QStringLiteral("--home"), home_.path(), QStringLiteral("set"), macs[i],
+                            QStringLiteral("ModName=Set-%1").arg(i), QStringLiteral("--verify-timeout"),
+                            QStringLiteral("10")});
+    }
+    Find<QLineEdit>("edt_ModName")->setText(QStringLiteral("Line-1b"));
+    const std::vector<QString> log = Save("btn_Z2NetSet");
+    EXPECT_TRUE(log.back().startsWith(QStringLiteral("Saved and verified"))) << log.back().toStdString();
+    for (auto& p : clis) {
+        // One that ended while the window's save ran is already finished.
+        ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(60000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    }
+    win_->close();
+    win_.reset(); // the inventory's worker finishes what it was given
+
+    const TJournalRead journal = ReadJournalEntries(home_.path());
+    EXPECT_TRUE(journal.Error.isEmpty()) << journal.Error.toStdString();
+    QStringList journalled;
+    for (const TJournalEntry& e : journal.Entries)
+        journalled << e.Mac;
+    journalled.sort();
+    QStringList expected = macs + QStringList{QString::fromLatin1(kA)};
+    expected.sort();
+    EXPECT_EQ(journalled, expected);
+
+    auto inv = TInventory::Open(home_.path());
+    ASSERT_TRUE(inv) << inv.Error().Message;
+    const auto rows = (*inv)->Modules();
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 21u);
+    const auto snaps = (*inv)->Snapshots(QString::fromLatin1(kA));
+    ASSERT_TRUE(snaps);
+    ASSERT_EQ(snaps->size(), 2u);
+    const auto last = (*inv)->Snapshot(snaps->back().Id);
+    ASSERT_TRUE(last && *last);
+    EXPECT_EQ((*last)->Settings().Base.ModName, "Line-1b");
 }

@@ -5,6 +5,7 @@
 
 #include "app/journal.h"
 #include "engine/clock.h"
+#include "inventory/journal_store.h"
 #include "sim_process.h"
 #include "ui/main/serial_link.h"
 #include "window_harness.h"
@@ -232,7 +233,7 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
 
     // Both saves are journalled; the unchanged one with no changes, the edit as its block's
     // bytes old -> new.
-    const TJournalRead journal = ReadJournal(s.dir.filePath(QStringLiteral("journal.jsonl")));
+    const TJournalRead journal = ReadJournalEntries(s.dir.path());
     ASSERT_EQ(journal.Entries.size(), 2);
     EXPECT_TRUE(journal.Entries[0].Changes.isEmpty());
     const TJournalEntry& e = journal.Entries[1];
@@ -338,7 +339,7 @@ TEST(SerialTab, ClosingCutsAnOperationShortAtOnceAndASaveCutShortIsJournalled) {
         EXPECT_FALSE(s.win->SerialLink().Busy());
         PumpUntil([] { return false; }, 1200);
         EXPECT_EQ(s.Frames().size(), 3u);
-        const TJournalRead journal = ReadJournal(s.dir.filePath(QStringLiteral("journal.jsonl")));
+        const TJournalRead journal = ReadJournalEntries(s.dir.path());
         ASSERT_EQ(journal.Entries.size(), 1);
         EXPECT_EQ(journal.Entries[0].Outcome, u"interrupted");
         EXPECT_EQ(journal.Entries[0].Link, u"serial");

@@ -12,6 +12,7 @@ Every module starts at firmware 4017 with a log-in and settings of its own (set 
     e2e_rollout.py CLI SIM CASE     (CASE: fields, canary, kill, pool, same_address)
 """
 import json
+import sqlite3
 import os
 import shutil
 import signal
@@ -127,10 +128,21 @@ def firmware_file(tmp, size=256 * 1024):
         return path, f.read()
 
 
+def journal_lines(home):
+    """The journal's entries as the lines they are stored as in the program directory's varnix.db."""
+    path = os.path.join(home, "varnix.db")
+    if not os.path.exists(path):
+        return []
+    with sqlite3.connect(path, timeout=10) as c:
+        try:
+            return [line for (line,) in c.execute("SELECT line FROM journal ORDER BY id")]
+        except sqlite3.OperationalError:  # no table yet
+            return []
+
+
 def unrestored(home, mac):
     """The fields the journal's last done entry of the module says were not written back."""
-    with open(os.path.join(home, "journal.jsonl")) as f:
-        entries = [json.loads(line) for line in f if line.strip()]
+    entries = [json.loads(line) for line in journal_lines(home)]
     done = [e for e in entries if e.get("link") == "rollout" and e["outcome"] == "done" and key(e["mac"]) == key(mac)]
     return {c["field"] for c in done[-1]["changes"] if c["field"][0].isupper()} if done else set()
 
@@ -198,17 +210,13 @@ def case_canary(tmp, home):
 
 def journal_events(home):
     events = []
-    try:
-        with open(os.path.join(home, "journal.jsonl")) as f:
-            for line in f:
-                try:
-                    e = json.loads(line)
-                except ValueError:
-                    continue
-                if e.get("link") == "rollout":
-                    events.append((key(e["mac"]), e["outcome"]))
-    except FileNotFoundError:
-        pass
+    for line in journal_lines(home):
+        try:
+            e = json.loads(line)
+        except ValueError:
+            continue
+        if e.get("link") == "rollout":
+            events.append((key(e["mac"]), e["outcome"]))
     return events
 
 
@@ -291,8 +299,7 @@ def case_same_address(tmp, home):
         check(rows[key(fleet.macs[1])]["transferAddress"] == rows[key(fleet.macs[2])]["transferAddress"] == "10.9.0.60",
               "rows %s" % rows)
         check_done(fleet, home, fleet.macs, before, data)
-        with open(os.path.join(home, "journal.jsonl")) as f:
-            entries = [json.loads(line) for line in f if line.strip()]
+        entries = [json.loads(line) for line in journal_lines(home)]
         upgraded = [e for e in entries if e["outcome"] == "upgraded" and key(e["mac"]) == key(fleet.macs[0])]
         check(upgraded and any(c["field"] == "reason" for c in upgraded[-1]["changes"]), "lost last ack not journalled")
     finally:

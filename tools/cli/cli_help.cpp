@@ -11,7 +11,7 @@ namespace {
 
 using R = TCommandRoute;
 
-constexpr std::array<TCliCommand, 16> Commands{{
+constexpr std::array<TCliCommand, 21> Commands{{
     {"fields", R::Fields, "fields", "list the field names, their values and ranges"},
     {"search", R::Lan, "search [--check]",
      "list every module that answers (--check: duplicates and other problems)"},
@@ -22,9 +22,16 @@ constexpr std::array<TCliCommand, 16> Commands{{
     {"profile", R::Lan, "profile save MAC FILE", "write a module's settings as a JSON profile"},
     {"profile", R::Lan, "profile apply FILE MAC...", "apply a profile to modules (identity kept)"},
     {"provision", R::Lan, "provision FILE.csv", "give each module of a sheet its own values"},
-    {"journal", R::Fleet, "journal [MAC]", "list the saves recorded in journal.jsonl"},
+    {"journal", R::Fleet, "journal [MAC]", "list the saves recorded in the journal (varnix.db)"},
     {"undo", R::Fleet, "undo ENTRY", "put back the old values of one journal entry"},
     {"audit", R::Fleet, "audit PROFILE (MAC...|--all)", "list the fields that differ from a profile"},
+    {"inventory", R::Inventory, "inventory [--since DATE]",
+     "every module ever seen (--firmware-below N, --family z1|z2|z3)"},
+    {"backup", R::Inventory, "backup (MAC...|--all)", "read modules and store their configuration"},
+    {"snapshots", R::Inventory, "snapshots MAC", "list a module's stored configurations"},
+    {"diff", R::Inventory, "diff MAC [SNAP [SNAP]]", "fields that differ between two snapshots"},
+    {"restore", R::Inventory, "restore MAC [--to NEW_MAC]",
+     "write a stored configuration back (--snapshot ID, --at DATE, --with-mac, --dry-run)"},
     {"serial", R::Serial, "serial read PORT", "read a module on its configuration port"},
     {"serial", R::Serial, "serial set PORT NAME=VALUE...",
      "change fields over the serial line, then read back"},
@@ -95,11 +102,19 @@ QList<QCommandLineOption> LanOptions() {
         Opt("loopback", "Include loopback interfaces."),
         Opt("json", "Machine-readable output."),
         Opt("check", "search: report duplicate addresses, names and other problems."),
-        Opt("all", "audit: every module that answers."),
+        Opt("all", "audit, backup: every module that answers."),
+        Opt("since", "inventory: modules last seen on or after DATE (local time).", "DATE"),
+        Opt("firmware-below", "inventory: modules with a firmware number below N.", "N"),
+        Opt("family", "inventory: modules of one family (z1, z2, z3).", "FAMILY"),
+        Opt("snapshot", "restore: the snapshot to write (default the newest).", "ID"),
+        Opt("at", "restore: the newest snapshot at or before DATE (a date alone: its end, local time).",
+            "DATE"),
+        Opt("to", "restore: write into this module instead (a replacement).", "MAC"),
+        Opt("with-mac", "restore: also write the stored UserMAC."),
         Opt("parallel",
             "Read, save and verify up to N modules side by side (default 100; 1 = one after the other).",
             "N"),
-        Opt("home", "Program directory (holds journal.jsonl).", "DIR"),
+        Opt("home", "Program directory (holds varnix.db).", "DIR"),
     };
 }
 
@@ -110,7 +125,7 @@ QList<QCommandLineOption> SerialOptions() {
         Opt("timeout", "Seconds to wait per reply (default 2).", "SECONDS"),
         Opt("dry-run", "Show the changes and frames; write nothing."),
         Opt("json", "Machine-readable output."),
-        Opt("home", "Program directory (holds journal.jsonl).", "DIR"),
+        Opt("home", "Program directory (holds varnix.db).", "DIR"),
     };
 }
 

@@ -13,12 +13,13 @@ namespace varnix::cli {
 
 // Which code runs a command (and which options it takes).
 enum class TCommandRoute {
-    Fields,  // no module work
-    Lan,     // search, read, set, restart, reset, profile, provision
-    Fleet,   // journal, undo, audit (fleet_commands.cpp)
-    Serial,  // its own parser (serial_commands.cpp)
-    Upgrade, // its own parser (upgrade_command.cpp)
-    Rollout, // its own parser (rollout_command.cpp)
+    Fields,    // no module work
+    Lan,       // search, read, set, restart, reset, profile, provision
+    Fleet,     // journal, undo, audit (fleet_commands.cpp)
+    Inventory, // inventory, backup, snapshots, diff, restore (inventory_commands.cpp)
+    Serial,    // its own parser (serial_commands.cpp)
+    Upgrade,   // its own parser (upgrade_command.cpp)
+    Rollout,   // its own parser (rollout_command.cpp)
 };
 
 // One line of the command list; a command with two forms (profile save / apply) has two rows.

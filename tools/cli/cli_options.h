@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <string>
+
 namespace varnix::cli {
 
 struct TOptions {
@@ -23,6 +26,13 @@ struct TOptions {
     // once is light work for the PC and the LAN, and a plant's worth is done in one wave.
     int Parallel = 100;
     QString ProgramDir; // where the journal is written
+    // inventory, restore: filters and the stored configuration to use.
+    QString Since, At;             // stored (UTC) time texts
+    int FirmwareBelow = 0;         // inventory --firmware-below
+    std::int32_t FamilyFilter = 0; // inventory --family
+    qint64 SnapshotId = 0;         // restore --snapshot
+    std::string To;                // restore --to: the replacement's MAC
+    bool WithMac = false;          // restore: also write UserMAC
 };
 
 } // namespace varnix::cli

@@ -34,12 +34,28 @@ public:
         errors_.append(text);
     }
     QJsonObject& Root() { return root_; }
+    // A long list already written as JSON values (one per element), put under `key` as the
+    // document's last member: ten thousand rows are written without building a QJsonObject each.
+    // The key must sort after every other key of the document.
+    void RawList(const QString& key, QList<QByteArray> elements) {
+        rawKey_ = key;
+        raw_ = std::move(elements);
+    }
     int Finish(TExit status) {
         if (json_) {
             if (!errors_.isEmpty())
                 root_.insert(QStringLiteral("errors"), errors_);
             root_.insert(QStringLiteral("exit"), ToInt(status));
-            std::fputs(QJsonDocument(root_).toJson(QJsonDocument::Indented).constData(), stdout);
+            QByteArray doc = QJsonDocument(root_).toJson(QJsonDocument::Indented);
+            if (!rawKey_.isEmpty()) {
+                doc.truncate(doc.lastIndexOf('}'));
+                doc.chop(1); // the newline before it
+                doc += ",\n    \"" + rawKey_.toUtf8() + "\": [";
+                for (qsizetype i = 0; i < raw_.size(); ++i)
+                    doc += (i ? ",\n        " : "\n        ") + raw_[i];
+                doc += raw_.isEmpty() ? "]\n}\n" : "\n    ]\n}\n";
+            }
+            std::fputs(doc.constData(), stdout);
         }
         std::fflush(stdout);
         return ToInt(status);
@@ -49,6 +65,8 @@ private:
     bool json_;
     QJsonObject root_;
     QJsonArray errors_;
+    QString rawKey_;
+    QList<QByteArray> raw_;
 };
 
 } // namespace varnix::cli

@@ -6,6 +6,7 @@
 #include "cli/cli_out.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet_commands.h"
+#include "cli/inventory_commands.h"
 #include "cli/module_json.h"
 #include "cli/module_lines.h"
 #include "cli/rollout_command.h"
@@ -469,6 +470,38 @@ int CmdProvision(TLanSession& session, const QString& path, const TOptions& o, T
     return out.Finish(RunJobs(session, std::move(jobs), o, out));
 }
 
+// The inventory's options into `o`; the problem with one of them, or empty.
+QString InventoryOptions(const QCommandLineParser& parser, const std::vector<const QCommandLineOption*>& opts,
+                         TOptions& o) {
+    const QCommandLineOption &since = *opts[0], &below = *opts[1], &family = *opts[2], &snapshot = *opts[3],
+                             &at = *opts[4], &to = *opts[5];
+    if (parser.isSet(since) && (o.Since = InventoryTimeArg(parser.value(since), false)).isEmpty())
+        return QStringLiteral("--since: '%1' is not a date (2026-12-09 or 2026-12-09T14:30)")
+            .arg(parser.value(since));
+    if (parser.isSet(at) && (o.At = InventoryTimeArg(parser.value(at), true)).isEmpty())
+        return QStringLiteral("--at: '%1' is not a date (2026-12-09 or 2026-12-09T14:30)")
+            .arg(parser.value(at));
+    bool ok = true;
+    if (parser.isSet(below) &&
+        (!(o.FirmwareBelow = parser.value(below).toInt(&ok)) || !ok || o.FirmwareBelow < 1))
+        return QStringLiteral("--firmware-below: '%1' is not a firmware number").arg(parser.value(below));
+    if (parser.isSet(snapshot) &&
+        (!(o.SnapshotId = parser.value(snapshot).toLongLong(&ok)) || !ok || o.SnapshotId < 1))
+        return QStringLiteral("--snapshot: '%1' is not a snapshot id").arg(parser.value(snapshot));
+    if (parser.isSet(family)) {
+        const QString f = parser.value(family).toLower();
+        o.FamilyFilter = f == u"z1" ? FamilyZ1 : f == u"z2" ? FamilyZ2 : f == u"z3" ? FamilyZ3 : 0;
+        if (o.FamilyFilter == 0)
+            return QStringLiteral("--family: '%1' is not z1, z2 or z3").arg(parser.value(family));
+    }
+    if (parser.isSet(to)) {
+        o.To = InventoryMac(parser.value(to)).toStdString();
+        if (o.To.empty())
+            return QStringLiteral("--to: bad MAC '%1'").arg(parser.value(to));
+    }
+    return QString();
+}
+
 } // namespace
 
 int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
@@ -501,7 +534,10 @@ int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
                              &withIdentity = named("with-identity"), &user = named("user"),
                              &password = named("password"), &broadcast = named("broadcast"),
                              &iface = named("interface"), &loopback = named("loopback"),
-                             &check = named("check"), &all = named("all"), &parallel = named("parallel");
+                             &check = named("check"), &all = named("all"), &parallel = named("parallel"),
+                             &since = named("since"), &firmwareBelow = named("firmware-below"),
+                             &family = named("family"), &snapshot = named("snapshot"), &atDate = named("at"),
+                             &to = named("to"), &withMac = named("with-mac");
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("see --help"));
 
@@ -578,6 +614,13 @@ int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
     }
     o.Session.Loopback = parser.isSet(loopback);
     o.Session.Capture = capture;
+    if (const QString problem =
+            InventoryOptions(parser, {&since, &firmwareBelow, &family, &snapshot, &atDate, &to}, o);
+        !problem.isEmpty()) {
+        out.Error(problem);
+        return out.Finish(TExit::Usage);
+    }
+    o.WithMac = parser.isSet(withMac);
 
     const QStringList pos = parser.positionalArguments();
     if (pos.isEmpty()) {
@@ -599,10 +642,38 @@ int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
     if (command->Route == TCommandRoute::Fields)
         return rest.isEmpty() ? CmdFields(out) : wrongCount("fields");
     o.ProgramDir = ResolveProgramDir();
+    if (command->Route == TCommandRoute::Inventory) {
+        if (const QString usage = InventoryUsageProblem(cmd, rest, o); !usage.isEmpty())
+            return wrongCount(usage.toUtf8().constData());
+        TResult<std::unique_ptr<TInventory>> opened = TInventory::Open(o.ProgramDir);
+        if (!opened) {
+            out.Error(QString::fromStdString(opened.Error().Message));
+            return out.Finish(TExit::Local);
+        }
+        for (const QString& note : (*opened)->Notes())
+            out.Error(note);
+        const std::unique_ptr<TInventory> inventory = std::move(*opened);
+        std::optional<TLanSession> lan;
+        std::optional<TInventoryRecorder> recorder;
+        if (InventoryCommandNeedsLan(cmd)) {
+            lan.emplace(o.Session);
+            recorder.emplace(*inventory, out);
+            recorder->Watch(*lan);
+        }
+        return out.Finish(RunInventoryCommand(cmd, rest, *inventory, lan ? &*lan : nullptr,
+                                              recorder ? &*recorder : nullptr, o, out));
+    }
+    // Every search and read of the commands below is recorded in the inventory, when it opens.
+    const std::unique_ptr<TInventory> inventory = OpenInventoryOrWarn(o.ProgramDir);
+    std::optional<TInventoryRecorder> recorder;
+    if (inventory)
+        recorder.emplace(*inventory, out);
     if (command->Route == TCommandRoute::Fleet) {
         std::optional<TLanSession> lan;
         if (FleetCommandNeedsLan(cmd))
             lan.emplace(o.Session);
+        if (lan && recorder)
+            recorder->Watch(*lan);
         TFleetContext fleet = FleetContext(lan ? &*lan : nullptr, o, out);
         fleet.RunSet = [&](const std::string& mac, const QList<TAssignment>& list) {
             return RunJobs(
@@ -627,6 +698,8 @@ int RunCli(const QStringList& args, capture::ICaptureSink* capture) {
     }
 
     TLanSession session(o.Session);
+    if (recorder)
+        recorder->Watch(session);
     if (cmd == QLatin1String("search"))
         return CmdSearch(session, o, out);
     if (cmd == QLatin1String("read"))

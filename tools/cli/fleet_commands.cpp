@@ -4,6 +4,7 @@
 #include "core/blocks.h"
 #include "core/convert.h"
 #include "core/file_read.h"
+#include "inventory/journal_store.h"
 #include "lan/health_checks.h"
 #include "lan/lan_protocol.h"
 #include "lan/local_addresses.h"
@@ -98,8 +99,8 @@ TExit CmdJournal(const QStringList& args, TFleetContext& ctx) {
             return TExit::Usage;
         }
     }
-    const QString path = JournalPath(ctx.ProgramDir);
-    const TJournalRead r = ReadJournal(path);
+    const QString path = InventoryJournalName(ctx.ProgramDir);
+    const TJournalRead r = ReadJournalEntries(ctx.ProgramDir);
     if (!r.Error.isEmpty()) {
         ctx.Error(r.Error);
         return TExit::Local;
@@ -219,8 +220,8 @@ TExit CmdUndo(const QStringList& args, TFleetContext& ctx) {
             QStringLiteral("usage: varnix-cli undo ENTRY (the entry number `varnix-cli journal` shows)"));
         return TExit::Usage;
     }
-    const QString path = JournalPath(ctx.ProgramDir);
-    const TJournalRead r = ReadJournal(path);
+    const QString path = InventoryJournalName(ctx.ProgramDir);
+    const TJournalRead r = ReadJournalEntries(ctx.ProgramDir);
     if (!r.Error.isEmpty()) {
         ctx.Error(r.Error);
         return TExit::Local;
@@ -489,7 +490,7 @@ QString JournalSave(const QString& programDir, const TFoundModule& m, const TPre
         e.Changes.append(TJournalChange{c.Field->Name, c.Old, c.New});
     e.Acks = report.Words();
     e.Outcome = outcome;
-    const TStatus appended = AppendJournal(JournalPath(programDir), e);
+    const TStatus appended = AppendJournalEntry(programDir, e);
     return appended ? QString() : ErrorMessage(appended.Error());
 }
 

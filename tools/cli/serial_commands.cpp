@@ -12,6 +12,8 @@
 #include "engine/event_wait.h"
 #include "engine/outcome.h"
 #include "engine/serial_job.h"
+#include "inventory/inventory_db.h"
+#include "inventory/journal_store.h"
 #include "lang/error_text.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
@@ -106,6 +108,18 @@ Result RunToEnd(Job& job, const TArgs& a, int boundMs, const std::function<void(
 }
 
 // A read as this command uses it: the module's fields, or the status and why.
+// A Z2 read over the serial line is a snapshot of the module too (link "serial"); its row in the
+// modules table keeps the address, firmware and local address a search gave it.
+void StoreSerialRead(const TModuleSettings& s, const TSnapshotBlocks& blocks) {
+    const std::unique_ptr<TInventory> inv = OpenInventoryOrWarn(ResolveProgramDir());
+    if (!inv)
+        return;
+    const TSeenModule m{QString::fromStdString(s.Base.UserMAC), FamilyZ2, 0, QString(),
+                        BytesToDisplay(s.Base.ModName),         QString()};
+    if (const auto stored = inv->StoreSnapshot(m, QStringLiteral("serial"), blocks); !stored)
+        qWarning("%s", stored.Error().Message.c_str());
+}
+
 struct TReadOutcome {
     TExit Status = TExit::NoAnswer;
     QString Error;
@@ -165,6 +179,11 @@ TReadOutcome ReadModule(const TArgs& a) {
         o.More = true;
     }
     o.Z2 = DecodeModuleSettings(FamilyZ2, 0, store, got);
+    // The follow-up carries only the first 30 bytes of the cloud block: the snapshot keeps the
+    // base, port and heartbeat blocks, which came whole, so a restore writes nothing guessed.
+    TReceivedBlocks whole = got;
+    whole.Cloud = false;
+    StoreSerialRead(o.Z2, TSnapshotBlocks{store, whole});
     return o;
 }
 
@@ -342,7 +361,7 @@ void JournalSerialSave(const TArgs& a, const TReadOutcome& r, const QJsonArray& 
     for (int i = 0; i < acks; ++i)
         e.Acks.append(QStringLiteral("frame %1 K").arg(i + 1));
     e.Outcome = acks >= want ? QStringLiteral("acknowledged") : QStringLiteral("no-answer");
-    if (const TStatus appended = AppendJournal(JournalPath(ResolveProgramDir()), e); !appended)
+    if (const TStatus appended = AppendJournalEntry(ResolveProgramDir(), e); !appended)
         out.Error(ErrorMessage(appended.Error()));
 }
 

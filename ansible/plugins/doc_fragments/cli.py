@@ -63,8 +63,8 @@ options:
     default: 120
   home:
     description:
-      - varnix-cli's program directory on the host (C(--home)); its C(journal.jsonl) records
-        every save. Default as for varnix-cli (the user's C(~/.config/varnix)).
+      - varnix-cli's program directory on the host (C(--home)); its C(varnix.db) records
+        every save (the journal) and every module seen. Default as for varnix-cli (the user's C(~/.config/varnix)).
     type: path
 notes:
   - The modules run on the host of the segment the modules are on (a module is reached by

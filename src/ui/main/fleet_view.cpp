@@ -130,6 +130,8 @@ void TSearchHealth::Check() {
     // The worker has its own copy of the rows (the strings are shared, not copied) and hands the
     // result back to this thread by a queued call; the destructor joins it, so the call never
     // reaches a destroyed object.
+    if (searched_)
+        searched_(env_.Devices->Rows());
     worker_ = std::thread([this, generation, rows = env_.Devices->Rows(), bindings]() mutable {
         TResult result = RunChecks(std::move(rows), bindings);
         QMetaObject::invokeMethod(

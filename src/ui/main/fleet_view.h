@@ -46,6 +46,10 @@ public:
     // while one runs waits for it; results of a list that changed meanwhile are dropped. An
     // empty list is reported at once.
     void Check();
+    // Sees the rows of every search that settled with replies, as the checks start.
+    void SetSearched(std::function<void(const std::vector<TDeviceRow>&)> searched) {
+        searched_ = std::move(searched);
+    }
 
 signals:
     void Checked();
@@ -63,6 +67,7 @@ private:
     QTimer settle_;
     std::thread worker_;
     std::uint64_t generation_ = 0; // changes when the list is cleared or checked again
+    std::function<void(const std::vector<TDeviceRow>&)> searched_;
 };
 
 // The tooltip of a marked row: one line per kind found on it (string table texts), made from the

@@ -147,6 +147,8 @@ void TLanLink::ReadDone(TReadResult r) {
         return;
     }
     lastModule_ = reading_;
+    if (readObserver_)
+        readObserver_(reading_, r);
     const bool busy = Saving() && SameModule(saving_, reading_);
     OnPage(p_, reading_.Family, [&](auto& page) {
         page.ShowSettings(r.Settings);
@@ -259,6 +261,8 @@ void TLanLink::StartVerify() {
 }
 
 void TLanLink::VerifyDone(const TVerifyOutcome& v) {
+    if (v.ReadBack && readObserver_)
+        readObserver_(v.Where, *v.ReadBack);
     const int changed = static_cast<int>(prepared_.Changes.size() + prepared_.SideEffects.size());
     if (v.Verified) {
         Log(Text("lang_Hint_SaveVerified").arg(changed), kColourGreen);

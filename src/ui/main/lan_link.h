@@ -72,6 +72,10 @@ public:
     // The last read that ended well, and its module.
     const std::optional<TReadResult>& LastRead() const { return lastRead_; }
     TLanePool& Pool() { return pool_; }
+    // Sees every read that ended well: a row's read and a save's read-back.
+    void SetReadObserver(std::function<void(const TFoundModule&, const TReadResult&)> observer) {
+        readObserver_ = std::move(observer);
+    }
     TClock& Clock() { return clock_; }
 
 signals:
@@ -111,6 +115,7 @@ private:
     std::unique_ptr<TVerifyJob> verify_;
     std::int64_t savedAt_ = 0;
     std::vector<std::unique_ptr<TSaveJob>> commands_;
+    std::function<void(const TFoundModule&, const TReadResult&)> readObserver_;
 };
 
 } // namespace varnix

@@ -24,6 +24,7 @@
 #include "ui/main/pages/z1_page.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
+#include "ui/main/window_inventory.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -177,6 +178,17 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
          [this](const TFoundModule& before, const TFoundModule& now) { ModuleMoved(before, now); },
          options_.VerifyTimeoutMs},
         this);
+    // The fleet inventory records every settled search and every good read (window_inventory.h).
+    inventory_ = new TWindowInventory(
+        options_.ProgramDir, [this](const QString& t) { LogLine(t, kColourRed); }, this);
+    health_->SetSearched([this](const std::vector<TDeviceRow>& rows) {
+        std::vector<std::string> locals;
+        for (int i = 0; i < udp_->BindingCount(); ++i)
+            locals.push_back(udp_->BindingAddress(i));
+        inventory_->RecordSearch(rows, std::move(locals));
+    });
+    lan_->SetReadObserver(
+        [this](const TFoundModule& m, const TReadResult& r) { inventory_->StoreRead(m, r); });
     connect(z2Page_, &TZ2Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ2); });
     connect(z3Page_, &TZ3Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ3); });
     // Z1 modules are written over the serial port only: on the LAN this button has nothing to

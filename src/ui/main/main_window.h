@@ -48,6 +48,7 @@ class TSerialLink;
 class TLanLink;
 class TClock;
 class TSearchHealth;
+class TWindowInventory;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -246,6 +247,7 @@ private:
     TLogPane* log_ = nullptr;
     TLogPane* hex_ = nullptr;
     TSearchHealth* health_ = nullptr;
+    TWindowInventory* inventory_ = nullptr;
     TDeviceListModel* devices_ = nullptr;
     QTimer rowTimer_;
     QMenu* pm_NetDev_ = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/main/window_journal.h"
 
 #include "core/convert.h"
+#include "inventory/journal_store.h"
 #include "lan/lan_protocol.h"
 #include "lan/save_plan.h"
 #include "lang/text_codec.h"
@@ -38,7 +39,7 @@ TStatus JournalBlocks(const QString& programDir, TJournalEntry entry,
         entry.Changes.append(TJournalChange{b.Name, b.Old.empty() ? QJsonValue() : QJsonValue(HexText(b.Old)),
                                             HexText(b.New)});
     }
-    return AppendJournal(JournalPath(programDir), entry);
+    return AppendJournalEntry(programDir, entry);
 }
 
 std::vector<TWrittenBlock> WrittenBlocks(const TSaveReport& report, const TReadResult& read) {

@@ -1,0 +1,55 @@
+#pragma once
+// The window's records in the fleet inventory (varnix.db): every search's rows once the search
+// has settled, and every read that ended well (a click on a row, a save's read-back), each as a
+// snapshot unless it equals the module's last one. The database work runs on a worker thread of
+// its own, with its own connection, so neither a search of ten thousand rows nor a writer holding
+// the file's lock (a cli run) ever holds up the window. A problem (the file cannot be used, a
+// write failed) is told once through `problem`, by a queued call on the window's thread.
+
+#include "engine/read_job.h"
+#include "ui/main/device_list_model.h"
+
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnix {
+
+class TInventory;
+
+class TWindowInventory final : public QObject {
+    Q_OBJECT
+public:
+    TWindowInventory(QString programDir, std::function<void(const QString&)> problem,
+                     QObject* parent = nullptr);
+    ~TWindowInventory() override; // does the work queued so far, then ends the worker
+
+    // `locals`: the address of each binding, by index (the rows name their binding).
+    void RecordSearch(std::vector<TDeviceRow> rows, std::vector<std::string> locals);
+    void StoreRead(const TFoundModule& module, const TReadResult& read);
+    // Returns once everything queued so far is done (tests).
+    void WaitIdle();
+
+private:
+    using TTask = std::function<void(TInventory&)>;
+    void Post(TTask task);
+    void Run();
+    void Tell(const QString& problem);
+
+    QString programDir_;
+    std::function<void(const QString&)> problem_;
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::deque<TTask> tasks_;
+    bool busy_ = false, stop_ = false, told_ = false;
+    std::thread worker_;
+};
+
+} // namespace varnix
