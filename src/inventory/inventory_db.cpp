@@ -380,13 +380,7 @@ TResult<std::vector<TSnapshotInfo>> TInventory::Snapshots(const QString& mac) {
     return out;
 }
 
-TResult<std::optional<TSnapshot>> TInventory::Snapshot(qint64 id) {
-    QSqlQuery q(Db(connection_));
-    q.setForwardOnly(true);
-    if (!q.prepare(
-            QStringLiteral("SELECT %1 FROM snapshots WHERE id = ?").arg(QLatin1String(SnapshotColumns))))
-        return Failure(QStringLiteral("cannot read"), q);
-    q.bindValue(0, id);
+TResult<std::optional<TSnapshot>> TInventory::FirstSnapshot(QSqlQuery& q) const {
     if (!q.exec())
         return Failure(QStringLiteral("cannot read"), q);
     if (!q.next())
@@ -395,6 +389,16 @@ TResult<std::optional<TSnapshot>> TInventory::Snapshot(qint64 id) {
     if (!s)
         return s.Error();
     return std::optional<TSnapshot>(std::move(*s));
+}
+
+TResult<std::optional<TSnapshot>> TInventory::Snapshot(qint64 id) {
+    QSqlQuery q(Db(connection_));
+    q.setForwardOnly(true);
+    if (!q.prepare(
+            QStringLiteral("SELECT %1 FROM snapshots WHERE id = ?").arg(QLatin1String(SnapshotColumns))))
+        return Failure(QStringLiteral("cannot read"), q);
+    q.bindValue(0, id);
+    return FirstSnapshot(q);
 }
 
 TResult<std::optional<TSnapshot>> TInventory::SnapshotAt(const QString& mac, const QString& time) {
@@ -409,14 +413,7 @@ TResult<std::optional<TSnapshot>> TInventory::SnapshotAt(const QString& mac, con
     q.bindValue(QStringLiteral(":mac"), InventoryMac(mac));
     if (!time.isEmpty())
         q.bindValue(QStringLiteral(":time"), time);
-    if (!q.exec())
-        return Failure(QStringLiteral("cannot read"), q);
-    if (!q.next())
-        return std::optional<TSnapshot>();
-    TResult<TSnapshot> s = SnapshotOf(q);
-    if (!s)
-        return s.Error();
-    return std::optional<TSnapshot>(std::move(*s));
+    return FirstSnapshot(q);
 }
 
 std::unique_ptr<TInventory> OpenInventoryOrWarn(const QString& programDir, QString* error) {

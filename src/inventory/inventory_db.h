@@ -131,6 +131,8 @@ private:
     TStatus ImportJournal(const QString& journalPath);
     TError Failure(const QString& what, const QSqlError& e) const;
     TError Failure(const QString& what, const QSqlQuery& q) const;
+    // Runs a prepared snapshot query; its first row, or none.
+    TResult<std::optional<TSnapshot>> FirstSnapshot(QSqlQuery& q) const;
     TStatus Begin();
     TStatus Commit();
     void Rollback();

@@ -54,8 +54,8 @@ def ufw_ports(section):
     profile = configparser.ConfigParser()
     check(profile.read(UFW) == [UFW], "no ufw profile")
     ports = set()
-    for spec in profile[section]["ports"].split("|"):
-        numbers, _, protocol = spec.partition("/")
+    for entry in profile[section]["ports"].split("|"):
+        numbers, _, protocol = entry.partition("/")
         ports |= {(protocol, n) for n in numbers.split(",")}
     return ports
 
