@@ -10,18 +10,23 @@
 #include "ui/upgrade/upgrade_window.h"
 #include "window_harness.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QStackedWidget>
 #include <QTest>
 #include <QToolTip>
 
 #include "ui/main/menu_keys.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace varnix;
 using varnix::test::TWindowHarness;
@@ -205,6 +210,40 @@ QStringList CheckWindow(const TAppContext& context, QWidget* window, const std::
     return absent;
 }
 
+// The visible controls of `window` whose caption or drop-down entries still hold Chinese text:
+// "name: text" for each.
+QStringList ChineseLeftIn(QWidget& window) {
+    const auto chinese = [](const QString& t) {
+        return std::any_of(t.begin(), t.end(), [](QChar c) { return c.unicode() >= 0x2E80; });
+    };
+    // Shown, or shown once its tab is chosen: hidden only as a page of a tab or stack.
+    const auto reachable = [&window](QWidget* c) {
+        for (QWidget* w = c; w != &window; w = w->parentWidget())
+            if (w->isHidden() && qobject_cast<QStackedWidget*>(w->parentWidget()) == nullptr)
+                return false;
+        return true;
+    };
+    QStringList out;
+    for (QWidget* c : window.findChildren<QWidget*>()) {
+        if (c->window() != &window || !reachable(c))
+            continue;
+        QStringList texts;
+        if (auto* l = qobject_cast<QLabel*>(c))
+            texts << l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(c))
+            texts << b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(c))
+            texts << g->title();
+        if (auto* box = qobject_cast<QComboBox*>(c))
+            for (int i = 0; i < box->count(); ++i)
+                texts << box->itemText(i);
+        for (const QString& t : texts)
+            if (chinese(t))
+                out << c->objectName() + QStringLiteral(": ") + t;
+    }
+    return out;
+}
+
 QByteArray IniBytes(const QString& home) {
     QFile f(home + QStringLiteral("/Cfg.ini"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -258,6 +297,11 @@ TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
         appended->setText(h.Context->Text(appended->text())); // what the applier does to lbl_Info
         EXPECT_EQ(appended->text(), withNumber);
         EXPECT_EQ(h.Find<QAction>(chinese ? "mni_Cn" : "mni_En")->isChecked(), true);
+        if (!chinese)
+            for (const int mode : {0, 2, 3}) {
+                w.SetPageMode(mode);
+                EXPECT_EQ(ChineseLeftIn(w), QStringList()) << "mode " << mode;
+            }
     }
     EXPECT_EQ(h.Context->Text("lang_Hint_UpTimeOut"), QStringLiteral(" Upgrade time out!"));
 }

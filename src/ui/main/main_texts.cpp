@@ -45,6 +45,8 @@ void TFrm_Main::ApplyMainTexts() {
                      {u.rztbsht_Com, "lang_rztbsht_Com"},
                      {u.rztbsht_Log, "lang_rztbsht_Log"},
                      {u.rztbsht_Hex, "lang_rztbsht_Hex"}});
+    // The serial tab's bit rates: the entry that asks for a rate of one's own.
+    texts_.SetItemText(u.cbbSoftBitRate, 1, "lang_BaudRate_Custom");
     devices_->SetCaptions({Text("lang_Lv_DevIP"), Text("lang_Lv_DevName"), Text("lang_Lv_MAC"),
                            Text("lang_Lv_Version"), Text("lang_Lv_Findings")});
     // The pop-up menu's items; the hidden mniReadTheParam keeps its caption.

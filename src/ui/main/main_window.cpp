@@ -75,15 +75,12 @@ private:
 TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent)
     : QMainWindow(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::TFrm_Main>()),
       options_(std::move(options)) {
+    // The window's font before its controls exist: set later, it would make them measure the
+    // form's built-in captions again.
+    QFont windowFont = font();
+    windowFont.setPixelSize(12);
+    setFont(windowFont);
     ui->setupUi(this);
-    // The panels sit in a scroll box without a frame: on a screen too small for the widest page
-    // the window is cut to the screen and the panels scroll instead.
-    auto* fit = new QScrollArea(this);
-    fit->setObjectName(QStringLiteral("scr_Bg"));
-    fit->setFrameShape(QFrame::NoFrame);
-    fit->setWidgetResizable(true);
-    fit->setWidget(takeCentralWidget());
-    setCentralWidget(fit);
     if (options_.Prompts != nullptr) {
         prompts_ = options_.Prompts;
     } else {
@@ -91,12 +88,9 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
         prompts_ = ownPrompts_.get();
     }
 
-    // Window font and the fixed-pitch font of both log panes (hex dumps line up).
-    QFont windowFont = font();
-    windowFont.setPixelSize(12);
-    setFont(windowFont);
+    // The fixed-pitch font of both log panes (hex dumps line up).
     QFont paneFont;
-    paneFont.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("DejaVu Sans Mono"),
+    paneFont.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Noto Sans Mono CJK SC"),
                           QStringLiteral("Monospace")});
     paneFont.setStyleHint(QFont::TypeWriter);
     paneFont.setPixelSize(12);
@@ -153,7 +147,10 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     auto* langGroup = new QActionGroup(this);
     langGroup->addAction(ui->mni_Cn);
     langGroup->addAction(ui->mni_En);
+    // The pages are switched by the model, never by their tabs; the bar and its captions go.
     ui->rzpgcntrl_Param->tabBar()->hide();
+    for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
+        ui->rzpgcntrl_Param->setTabText(i, QString());
 
     options_.Udp.Capture = &ctx_.Capture(); // the search endpoint and every lane
     udp_ = std::make_unique<TUdpSvr>(options_.Udp);
@@ -254,10 +251,24 @@ void TFrm_Main::FormCreate() {
         LogLine(ctx_.Lang().FileError, kColourRed);
     LoadSettings();
     ApplyMainTexts();
+    PutPanelsInScrollBox();
     SetPageMode(-1);
     SetPageMode(0);
     RestoreGeometry();
     WireEndpoint();
+}
+
+// The panels sit in a scroll box without a frame: on a screen too small for the widest page the
+// window is cut to the screen and the panels scroll instead. The box measures the panels at once,
+// so it is put in only once they carry the texts of the chosen language: measuring the built-in
+// Chinese captions first would load a CJK font into every process, and lay the panels out twice.
+void TFrm_Main::PutPanelsInScrollBox() {
+    auto* fit = new QScrollArea(this);
+    fit->setObjectName(QStringLiteral("scr_Bg"));
+    fit->setFrameShape(QFrame::NoFrame);
+    fit->setWidgetResizable(true);
+    fit->setWidget(takeCentralWidget());
+    setCentralWidget(fit);
 }
 
 void TFrm_Main::FormClose() {

@@ -189,6 +189,7 @@ protected:
 private:
     QString Text(const char* key) const { return texts_.Text(key); }
     void FormCreate();
+    void PutPanelsInScrollBox();
     void FormClose();
     // Language, hint switch, serial port and model from the settings file, and back.
     void LoadSettings();
