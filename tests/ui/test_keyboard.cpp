@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -208,5 +209,42 @@ TEST(Keyboard, ShortcutsMnemonicsNamesAndNoFocusTakenByThePointer) {
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(over, &move);
         EXPECT_TRUE(name->hasFocus());
+    }
+}
+
+// Tab walks each page's fields in reading order: down the rows, and left to right within a row,
+// so that the keyboard never jumps back up the page or across to another group and back.
+TEST(Keyboard, TabWalksEveryPageInReadingOrder) {
+    TWindowHarness h;
+    TFrm_Main& w = h.Win();
+    w.resize(1280, 720);
+    w.show();
+    for (const int mode : {1, 2, 3}) {
+        w.SetPageMode(mode);
+        QCoreApplication::processEvents();
+        auto* pages = h.Find<QTabWidget>("rzpgcntrl_Param");
+        QWidget* page = pages->currentWidget();
+        std::vector<QWidget*> chain;
+        QWidget* first = nullptr;
+        for (QWidget* c = page->nextInFocusChain(); c != page && chain.size() < 500;
+             c = c->nextInFocusChain()) {
+            if (!page->isAncestorOf(c) || !c->isVisibleTo(page) || !(c->focusPolicy() & Qt::TabFocus))
+                continue;
+            if (c == first)
+                break;
+            if (first == nullptr)
+                first = c;
+            chain.push_back(c);
+        }
+        ASSERT_GT(chain.size(), 5u) << "mode " << mode;
+        for (std::size_t i = 1; i < chain.size(); ++i) {
+            const QPoint a = chain[i - 1]->mapTo(page, QPoint(0, chain[i - 1]->height() / 2));
+            const QPoint b = chain[i]->mapTo(page, QPoint(0, chain[i]->height() / 2));
+            // The same row (centres within a few pixels) goes right; otherwise the next is lower.
+            const bool sameRow = std::abs(a.y() - b.y()) <= 6;
+            EXPECT_TRUE(sameRow ? b.x() > a.x() : b.y() > a.y())
+                << "mode " << mode << ": " << chain[i - 1]->objectName().toStdString() << " then "
+                << chain[i]->objectName().toStdString();
+        }
     }
 }

@@ -266,6 +266,7 @@ void TFrm_Main::PutPanelsInScrollBox() {
     auto* fit = new QScrollArea(this);
     fit->setObjectName(QStringLiteral("scr_Bg"));
     fit->setFrameShape(QFrame::NoFrame);
+    fit->setFocusPolicy(Qt::NoFocus); // no Tab stop of its own: it follows the focused control
     fit->setWidgetResizable(true);
     fit->setWidget(takeCentralWidget());
     setCentralWidget(fit);

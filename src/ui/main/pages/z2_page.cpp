@@ -12,6 +12,8 @@ TZ2Page::TZ2Page(IPageHost& host, QWidget* parent)
     : QWidget(parent), host_(host), ui_(std::make_unique<Ui::TZ2PageForm>()) {
     ui_->setupUi(this);
     setObjectName(QStringLiteral("TZ2Page"));
+    // The page's scroll box is no Tab stop of its own: it follows the focused field.
+    ui_->ScrollBox1->setFocusPolicy(Qt::NoFocus);
     SetBuddies(this, {"lbl_AddrType",
                       "cbb_AddrType",
                       "lbl_StaticIP",
