@@ -1,6 +1,7 @@
 // Writes screenshots of the debugging window (English and Chinese: idle, and with a UDP role
 // open, rows filled and a few received lines) to the directory given as the first argument.
 // Not a test: a tool for looking at the layout. Binds only to 127.0.0.1.
+#include "../dark_palette.h"
 #include "debug/recv_model.h"
 #include "debug_harness.h"
 
@@ -43,6 +44,7 @@ void Run(bool chinese, const QString& dir) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    test::UseDarkPaletteIfAsked();
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     Run(false, dir);
     Run(true, dir);

@@ -2,6 +2,7 @@
 // and of the two dialogs to the directory given as the first argument. Not a test: a tool for
 // looking at the layout. Sends only to loopback sockets of its own.
 
+#include "../dark_palette.h"
 #include "ui/main/fleet_view.h"
 #include "window_harness.h"
 
@@ -117,32 +118,9 @@ void Switched(const QString& dir) {
 
 } // namespace
 
-// A dark Fusion palette (VARNIX_SHOTS_DARK=1): the look of a desktop with a dark theme.
-void UseDarkPalette() {
-    QApplication::setStyle(QStringLiteral("Fusion"));
-    QPalette p;
-    const QColor window(0x35, 0x35, 0x35), base(0x2A, 0x2A, 0x2A), text(0xE8, 0xE8, 0xE8);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    QApplication::setPalette(p);
-}
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (qEnvironmentVariable("VARNIX_SHOTS_DARK") == u"1")
-        UseDarkPalette();
+    UseDarkPaletteIfAsked();
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
     QDir().mkpath(dir);
     Run(false, dir);

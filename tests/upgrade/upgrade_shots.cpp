@@ -1,5 +1,6 @@
 // Writes screenshots of the upgrade window (English and Chinese, idle and during a run) to the
 // directory given as the first argument. Not a test: a tool for looking at the layout.
+#include "../dark_palette.h"
 #include "lang/app_lang.h"
 #include "ui/common/prompts.h"
 #include "ui/upgrade/upgrade_window.h"
@@ -19,6 +20,7 @@ using namespace varnix;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    test::UseDarkPaletteIfAsked();
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
     QDir().mkpath(dir);
     QTemporaryDir home;

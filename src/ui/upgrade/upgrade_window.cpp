@@ -3,6 +3,7 @@
 
 #include "lan/local_addresses.h"
 #include "lang/apply_texts.h"
+#include "ui/common/colours.h"
 #include "ui/common/prompts.h"
 #include "ui/common/screen_fit.h"
 #include "ui_upgrade_window.h"
@@ -60,9 +61,25 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
             std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
     });
     ApplyUpgradeTexts();
+    ApplyHintColour();
 }
 
 Tfrm_Upgrade::~Tfrm_Upgrade() = default;
+
+void Tfrm_Upgrade::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        ApplyHintColour();
+    QDialog::changeEvent(event);
+}
+
+// The warning above the form is dark red on a light window and a lighter red that still reads
+// (4.5:1) on a dark one.
+void Tfrm_Upgrade::ApplyHintColour() {
+    QPalette pal = ui->lblFwUpTip->palette();
+    pal.setColor(QPalette::WindowText,
+                 PaneColour(QColor(0xC0, 0x00, 0x00), palette().color(QPalette::Window)));
+    ui->lblFwUpTip->setPalette(pal);
+}
 
 void Tfrm_Upgrade::ApplyUpgradeTexts() {
     auto& u = *ui;

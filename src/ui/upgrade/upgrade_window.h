@@ -67,6 +67,7 @@ public:
 protected:
     void reject() override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void btn_BrowseClick();
@@ -75,6 +76,7 @@ private:
     void cbbSvrIPDropDown();
     void Show(const TUpgradeOutput& out);
     void ShowReadiness();
+    void ApplyHintColour();
     bool Running() const;
 
     TAppContext& ctx_;
