@@ -348,6 +348,10 @@ void TFrm_Main::SetPopupItemsEnabled(bool enabled) {
         a->setEnabled(enabled);
     pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopyTheMac"))->setEnabled(true);
     pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopeAllMac"))->setEnabled(true);
+    // The inventory's items depend on the row and the database, not on the page: SetRowMenuItems
+    // enables them as the menu opens.
+    for (const char* item : {"mni_Restore", "mni_Replace"})
+        pm_NetDev_->findChild<QAction*>(QString::fromLatin1(item))->setEnabled(false);
 }
 
 void TFrm_Main::ShowParamPage(int index) {
