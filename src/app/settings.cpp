@@ -34,6 +34,7 @@ std::span<const TSettingDef> SettingsTable() {
             {IniUpgradeFileName, TSettingType::String, QString()},
             {IniFilePath, TSettingType::String, QString()},
             {IniMainGeometry, TSettingType::String, QString()},
+            {IniInventoryGeometry, TSettingType::String, QString()},
         };
     }();
     return table;
@@ -148,6 +149,14 @@ QByteArray LoadMainGeometry(const TSettings& ini) {
 
 TStatus SaveMainGeometry(TSettings& ini, const QByteArray& geometry) {
     return Written(ini, ini.WriteString(IniMainGeometry, QString::fromLatin1(geometry.toBase64())));
+}
+
+QByteArray LoadInventoryGeometry(const TSettings& ini) {
+    return QByteArray::fromBase64(ini.ReadString(IniInventoryGeometry).toLatin1());
+}
+
+TStatus SaveInventoryGeometry(TSettings& ini, const QByteArray& geometry) {
+    return Written(ini, ini.WriteString(IniInventoryGeometry, QString::fromLatin1(geometry.toBase64())));
 }
 
 TStatus SaveLanguage(TSettings& ini, bool chinese) {

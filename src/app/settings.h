@@ -39,6 +39,8 @@ inline constexpr QStringView IniFilePath = u"FilePath";
 // The main window's size, place and state (maximised) as Qt saves them, in Base64; written after
 // the keys above, which keep their order.
 inline constexpr QStringView IniMainGeometry = u"MainGeometry";
+// The inventory window's size and place, in the same form.
+inline constexpr QStringView IniInventoryGeometry = u"InventoryGeometry";
 
 // How long a pop-up hint stays visible once shown.
 inline constexpr int HintHidePauseMs = 600000;
@@ -109,6 +111,9 @@ TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values);
 // The main window's geometry ("MainGeometry", Qt's saved form); "" when none was saved.
 QByteArray LoadMainGeometry(const TSettings& ini);
 TStatus SaveMainGeometry(TSettings& ini, const QByteArray& geometry);
+// The inventory window's ("InventoryGeometry"); "" when none was saved.
+QByteArray LoadInventoryGeometry(const TSettings& ini);
+TStatus SaveInventoryGeometry(TSettings& ini, const QByteArray& geometry);
 // Writes "Language" at once (after a language switch).
 TStatus SaveLanguage(TSettings& ini, bool chinese);
 
