@@ -28,7 +28,7 @@ QStringList L(std::initializer_list<const char*> texts) {
 }
 
 TSeenModule Seen(const char* mac, std::int32_t family, int firmware, const char* ip, const char* name) {
-    return {QString::fromLatin1(mac), family, firmware, QString::fromLatin1(ip), QString::fromLatin1(name),
+    return {QString::fromLatin1(mac),  family, firmware, QString::fromLatin1(ip), QString::fromLatin1(name),
             QStringLiteral("10.0.0.1")};
 }
 
@@ -128,7 +128,9 @@ TEST(InventoryListSize, TenThousandModules) {
     ASSERT_TRUE(opened);
     std::vector<TSeenModule> seen;
     for (int i = 0; i < 10000; ++i)
-        seen.push_back({QStringLiteral("02 00 00 00 %1 %2").arg(i >> 8, 2, 16, QLatin1Char('0')).arg(i & 255, 2, 16, QLatin1Char('0')),
+        seen.push_back({QStringLiteral("02 00 00 00 %1 %2")
+                            .arg(i >> 8, 2, 16, QLatin1Char('0'))
+                            .arg(i & 255, 2, 16, QLatin1Char('0')),
                         i % 3 == 0 ? FamilyZ3 : FamilyZ2, 4000 + i % 50,
                         QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255),
                         QStringLiteral("Line-%1").arg(i % 9000), QStringLiteral("10.0.0.1")});
@@ -148,15 +150,19 @@ TEST(InventoryListSize, TenThousandModules) {
     proxy.sort(TInventoryModel::ColFirmware, Qt::AscendingOrder);
     proxy.SetText(QStringLiteral("line-1"));
     const qint64 sortFilterMs = t.elapsed();
-    std::printf("10000 modules: read %lld ms (worker thread), listed with findings %lld ms, sorted by firmware "
-                "and filtered %lld ms (window thread)\n",
-                static_cast<long long>(readMs), static_cast<long long>(listMs), static_cast<long long>(sortFilterMs));
+    std::printf(
+        "10000 modules: read %lld ms (worker thread), listed with findings %lld ms, sorted by firmware "
+        "and filtered %lld ms (window thread)\n",
+        static_cast<long long>(readMs), static_cast<long long>(listMs), static_cast<long long>(sortFilterMs));
     EXPECT_GT(proxy.rowCount(), 0);
     EXPECT_EQ(proxy.index(0, TInventoryModel::ColFirmware).data().toInt(), 4000);
     // 1,000 "Line-<n>" names are shared by two modules each.
     int named = 0;
     for (int r = 0; r < model.rowCount(); ++r)
-        named += model.index(r, TInventoryModel::ColFindings).data().toString().contains(QStringLiteral("DuplicateName"));
+        named += model.index(r, TInventoryModel::ColFindings)
+                     .data()
+                     .toString()
+                     .contains(QStringLiteral("DuplicateName"));
     EXPECT_EQ(named, 2000);
     EXPECT_LT(listMs + sortFilterMs, 5000);
 }

@@ -29,8 +29,8 @@ std::vector<std::uint8_t> InventoryFindingKinds(const std::vector<TModuleRow>& r
         const auto [it, added] = bindingOf.emplace(r.Local, static_cast<int>(bindings.size()));
         if (added)
             bindings.push_back(THealthBinding{r.Local.toStdString(), std::string()});
-        modules.push_back(THealthModule{r.Ip.toStdString(), r.Name.toStdString(), r.Mac.toStdString(), r.Firmware,
-                                        r.Family, it->second});
+        modules.push_back(THealthModule{r.Ip.toStdString(), r.Name.toStdString(), r.Mac.toStdString(),
+                                        r.Firmware, r.Family, it->second});
     }
     std::vector<std::uint8_t> kinds(rows.size(), 0);
     VisitHealthFindings(modules, bindings, [&kinds](THealthFinding&& f) {
@@ -135,10 +135,15 @@ QVariant TInventoryModel::data(const QModelIndex& index, int role) const {
 QVariant TInventoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const keys[ColumnCount] = {
-        "lang_Lv_MAC",           "lang_Inv_colFamily",       "lang_Lv_DevName",
-        "lang_Inv_colAddress",   "lang_Rollout_colFirmware", "lang_Inv_colFirstSeen",
-        "lang_Restore_colLastSeen", "lang_Inv_colSnapshots", "lang_Lv_Findings"};
+    static const char* const keys[ColumnCount] = {"lang_Lv_MAC",
+                                                  "lang_Inv_colFamily",
+                                                  "lang_Lv_DevName",
+                                                  "lang_Inv_colAddress",
+                                                  "lang_Rollout_colFirmware",
+                                                  "lang_Inv_colFirstSeen",
+                                                  "lang_Restore_colLastSeen",
+                                                  "lang_Inv_colSnapshots",
+                                                  "lang_Lv_Findings"};
     return section >= 0 && section < ColumnCount ? text_(keys[section]) : QVariant();
 }
 
@@ -160,12 +165,16 @@ void TInventoryFilter::SetFamily(std::int32_t family) {
 
 bool TInventoryFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
     const QAbstractItemModel* m = sourceModel();
-    if (family_ != 0 && m->index(sourceRow, 0, sourceParent).data(TInventoryModel::FamilyRole).toInt() != family_)
+    if (family_ != 0 &&
+        m->index(sourceRow, 0, sourceParent).data(TInventoryModel::FamilyRole).toInt() != family_)
         return false;
     if (text_.isEmpty())
         return true;
     for (int c = 0; c < m->columnCount(sourceParent); ++c)
-        if (m->index(sourceRow, c, sourceParent).data(Qt::DisplayRole).toString().contains(text_, Qt::CaseInsensitive))
+        if (m->index(sourceRow, c, sourceParent)
+                .data(Qt::DisplayRole)
+                .toString()
+                .contains(text_, Qt::CaseInsensitive))
             return true;
     return false;
 }
