@@ -1,12 +1,21 @@
 // The inventory window's list on a real varnix.db: sorting by each kind of column (firmware as a
 // number, times as their text), the text and family filters alone and together, the findings of
 // the device list's checks over the inventory, and how long 10,000 modules take to list.
+#include "app/app_context.h"
+#include "app/settings.h"
 #include "core/types.h"
 #include "inventory/inventory_db.h"
 #include "ui/inventory/inventory_model.h"
+#include "ui/inventory/inventory_window.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +127,47 @@ TEST_F(InventoryList, FindingsAndFilters) {
     ASSERT_TRUE(rows);
     model_.SetRows(std::move(*rows));
     EXPECT_EQ(proxy_.rowCount(), 2);
+}
+
+// The window by the keyboard: the filter and family narrow the list, F5 reads again, Esc closes,
+// and the next window comes back at the size the last one had.
+TEST_F(InventoryList, WindowByTheKeyboard) {
+    QTemporaryDir home;
+    TAppContext context(home.path());
+    int loads = 0;
+    const auto load = [&](std::function<void(TInventoryWindow::TRows)> done) {
+        ++loads;
+        done(inv_->Modules());
+    };
+    {
+        TInventoryWindow w(context, load, nullptr);
+        w.Open();
+        auto* list = w.findChild<QTreeView*>(QStringLiteral("lv_Inventory"));
+        auto* filter = w.findChild<QLineEdit*>(QStringLiteral("edt_InvFilter"));
+        auto* family = w.findChild<QComboBox*>(QStringLiteral("cbb_InvFamily"));
+        auto* count = w.findChild<QLabel*>(QStringLiteral("lbl_InvCount"));
+        ASSERT_EQ(list->model()->rowCount(), 4);
+        EXPECT_EQ(count->text(), QStringLiteral("4 of 4 module(s) shown"));
+        EXPECT_FALSE(list->accessibleName().isEmpty());
+        // Newest sighting first until another column is chosen.
+        EXPECT_EQ(list->model()->index(0, TInventoryModel::ColMac).data().toString(),
+                  QStringLiteral("02 00 00 00 00 01"));
+        QTest::keyClicks(filter, QStringLiteral("oven"));
+        EXPECT_EQ(list->model()->rowCount(), 2);
+        QTest::keyClick(family, Qt::Key_End); // Z3
+        EXPECT_EQ(list->model()->rowCount(), 1);
+        EXPECT_EQ(count->text(), QStringLiteral("1 of 4 module(s) shown"));
+        QTest::keyClick(list, Qt::Key_F5);
+        EXPECT_EQ(loads, 2);
+        EXPECT_EQ(list->model()->rowCount(), 1);
+        w.resize(700, 430);
+        QTest::keyClick(list, Qt::Key_Escape);
+        EXPECT_FALSE(w.isVisible());
+    }
+    EXPECT_FALSE(LoadInventoryGeometry(context.Settings()).isEmpty());
+    TInventoryWindow again(context, load, nullptr);
+    again.Open();
+    EXPECT_EQ(again.size(), QSize(700, 430));
 }
 
 // 10,000 modules: read from the file (on the window's inventory thread), then listed, checked and

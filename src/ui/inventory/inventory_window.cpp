@@ -8,11 +8,11 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -28,7 +28,11 @@ TInventoryWindow::TInventoryWindow(TAppContext& context, TLoader load, QWidget* 
     ApplyInventoryTexts();
 }
 
-TInventoryWindow::~TInventoryWindow() = default;
+TInventoryWindow::~TInventoryWindow() {
+    // Open when the program ends: it is destroyed with the main window, never hidden.
+    if (placed_ && isVisible())
+        (void)SaveInventoryGeometry(ctx_.Settings(), saveGeometry());
+}
 
 QString TInventoryWindow::Text(const char* key) const {
     return ctx_.Text(key);
@@ -80,11 +84,6 @@ void TInventoryWindow::Build() {
         ShowCount();
     });
     connect(refresh_, &QPushButton::clicked, this, &TInventoryWindow::Refresh);
-    // Esc closes the window as it closes a dialog; F5 reads again as it searches in the main window.
-    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(close, &QShortcut::activated, this, &QWidget::close);
-    auto* again = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    connect(again, &QShortcut::activated, this, &TInventoryWindow::Refresh);
     setTabOrder(filterEdit_, family_);
     setTabOrder(family_, refresh_);
     setTabOrder(refresh_, list_);
@@ -157,6 +156,20 @@ void TInventoryWindow::ShowCount() {
         return;
     count_->setText(Text("lang_Inv_Count").arg(filter_->rowCount()).arg(model_->rowCount()));
     count_->setAccessibleName(count_->text());
+}
+
+void TInventoryWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the window as it closes a dialog; F5 reads again as it searches in the main
+    // window. The controls pass both keys on to here.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+        Refresh();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TInventoryWindow::hideEvent(QHideEvent* event) {
