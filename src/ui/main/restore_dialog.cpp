@@ -123,7 +123,7 @@ void TRestoreDialog::LoadSources() {
         inventory_.Ask<TResult<std::vector<TSnapshotInfo>>>(
             [mac](TInventory* inv) -> TResult<std::vector<TSnapshotInfo>> {
                 if (inv == nullptr)
-                    return TError{{}, {}, "no database"};
+                    return TError{{}, {}, "varnix.db could not be opened"};
                 return inv->Snapshots(mac);
             },
             [self, problem](TResult<std::vector<TSnapshotInfo>> list) {
@@ -139,7 +139,7 @@ void TRestoreDialog::LoadSources() {
     inventory_.Ask<TResult<std::vector<TModuleRow>>>(
         [](TInventory* inv) -> TResult<std::vector<TModuleRow>> {
             if (inv == nullptr)
-                return TError{{}, {}, "no database"};
+                return TError{{}, {}, "varnix.db could not be opened"};
             return inv->Modules();
         },
         [self, problem, mac](TResult<std::vector<TModuleRow>> list) {
@@ -207,14 +207,14 @@ void TRestoreDialog::SourceChosen() {
         chosen_ = snapshots_.at(index);
         query = [id = chosen_->Id](TInventory* inv) -> TResult<std::optional<TSnapshot>> {
             if (inv == nullptr)
-                return TError{{}, {}, "no database"};
+                return TError{{}, {}, "varnix.db could not be opened"};
             return inv->Snapshot(id);
         };
     } else {
         chosen_ = TSnapshotInfo{0, modules_.at(index).LastSnapshot, modules_.at(index).Mac, QString(), 0, 0};
         query = [mac = chosen_->Mac](TInventory* inv) -> TResult<std::optional<TSnapshot>> {
             if (inv == nullptr)
-                return TError{{}, {}, "no database"};
+                return TError{{}, {}, "varnix.db could not be opened"};
             return inv->SnapshotAt(mac);
         };
     }
