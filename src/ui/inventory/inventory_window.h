@@ -2,8 +2,8 @@
 // The inventory window (File > Inventory): every module varnix.db has ever seen, with its family,
 // name, last address, firmware, first and last sighting, the number of stored configurations and
 // the findings of the device list's checks over the inventory. Sorted by a click on any column
-// (or its header by the keyboard), filtered by a text over every column and by family; Refresh
-// reads the database again. The reading is done by the loader the program gives (the main
+// header (newest sighting first until then), filtered by a text over every column and by family;
+// Refresh (F5) reads the database again, Esc closes. The reading is done by the loader the program gives (the main
 // window's inventory worker thread), so the window never waits for the file. Made when first
 // opened; it remembers its size and place in the settings file.
 
