@@ -25,6 +25,7 @@
 
 #include "app/app_context.h"
 #include "engine/lan_session.h"
+#include "ui/common/prompts.h"
 #include "ui/rollout/rollout_form.h"
 #include "ui/rollout/rollout_window.h"
 
@@ -74,11 +75,14 @@ TPart Run(const std::vector<std::string>& macs, const TRolloutForm& form, const 
     wo.Clock = &session.Clock();
     wo.Login = [] { return TLogin{"tech", "s3cret"}; };
     wo.ProgramDir = home;
+    TScriptedPrompts prompts;
+    prompts.NextQuestion(true); // the question before Start, answered as a technician would
+    wo.Prompts = &prompts;
     TAppContext context(home);
     TRolloutWindow view(context, wo);
     std::vector<TRolloutWindow::TTarget> targets;
     for (const std::string& mac : macs)
-        targets.push_back({QString::fromStdString(mac), {}});
+        targets.push_back({QString::fromStdString(mac), {}, {}});
     view.Open(targets);
     const auto type = [&view](const char* name, const QString& text) {
         view.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);

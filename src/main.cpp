@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
             rollout = new TRolloutWindow(context, rolloutOptions, &mainWindow);
         std::vector<TRolloutWindow::TTarget> targets;
         for (const TFoundModule& m : modules)
-            targets.push_back({QString::fromStdString(m.Mac), BytesToDisplay(m.Ip)});
+            targets.push_back({QString::fromStdString(m.Mac), BytesToDisplay(m.Ip), BytesToDisplay(m.Name)});
         rollout->Open(targets);
     });
     mainWindow.SetCloseGuard([&rollout] { return rollout == nullptr || rollout->MayClose(); });

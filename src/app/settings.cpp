@@ -34,6 +34,9 @@ std::span<const TSettingDef> SettingsTable() {
             {IniUpgradeFileName, TSettingType::String, QString()},
             {IniFilePath, TSettingType::String, QString()},
             {IniMainGeometry, TSettingType::String, QString()},
+            {IniUpgradeGeometry, TSettingType::String, QString()},
+            {IniDebugGeometry, TSettingType::String, QString()},
+            {IniRolloutGeometry, TSettingType::String, QString()},
             {IniInventoryGeometry, TSettingType::String, QString()},
         };
     }();
@@ -143,20 +146,12 @@ TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values) {
                             ini.WriteInteger(IniZNum, ModelOf(values.Model)));
 }
 
-QByteArray LoadMainGeometry(const TSettings& ini) {
-    return QByteArray::fromBase64(ini.ReadString(IniMainGeometry).toLatin1());
+QByteArray LoadGeometry(const TSettings& ini, QStringView key) {
+    return QByteArray::fromBase64(ini.ReadString(key).toLatin1());
 }
 
-TStatus SaveMainGeometry(TSettings& ini, const QByteArray& geometry) {
-    return Written(ini, ini.WriteString(IniMainGeometry, QString::fromLatin1(geometry.toBase64())));
-}
-
-QByteArray LoadInventoryGeometry(const TSettings& ini) {
-    return QByteArray::fromBase64(ini.ReadString(IniInventoryGeometry).toLatin1());
-}
-
-TStatus SaveInventoryGeometry(TSettings& ini, const QByteArray& geometry) {
-    return Written(ini, ini.WriteString(IniInventoryGeometry, QString::fromLatin1(geometry.toBase64())));
+TStatus SaveGeometry(TSettings& ini, QStringView key, const QByteArray& geometry) {
+    return Written(ini, ini.WriteString(key, QString::fromLatin1(geometry.toBase64())));
 }
 
 TStatus SaveLanguage(TSettings& ini, bool chinese) {

@@ -36,9 +36,12 @@ inline constexpr QStringView IniUpgradeIP = u"UpgradeIP";
 inline constexpr QStringView IniUpgradeMAC = u"UpgradeMAC";
 inline constexpr QStringView IniUpgradeFileName = u"UpgradeFileName";
 inline constexpr QStringView IniFilePath = u"FilePath";
-// The main window's size, place and state (maximised) as Qt saves them, in Base64; written after
+// Each window's size, place and state (maximised) as Qt saves them, in Base64; written after
 // the keys above, which keep their order.
 inline constexpr QStringView IniMainGeometry = u"MainGeometry";
+inline constexpr QStringView IniUpgradeGeometry = u"UpgradeGeometry";
+inline constexpr QStringView IniDebugGeometry = u"DebugGeometry";
+inline constexpr QStringView IniRolloutGeometry = u"RolloutGeometry";
 // The inventory window's size and place, in the same form.
 inline constexpr QStringView IniInventoryGeometry = u"InventoryGeometry";
 
@@ -108,12 +111,9 @@ TMainSettings LoadMainSettings(const TSettings& ini, bool systemIsChinese);
 // Writes "Language", "RealTimeHelp", "LocalCom" and "ZNum" in that order; stops at the first
 // write that fails.
 TStatus SaveMainSettings(TSettings& ini, const TMainSettings& values);
-// The main window's geometry ("MainGeometry", Qt's saved form); "" when none was saved.
-QByteArray LoadMainGeometry(const TSettings& ini);
-TStatus SaveMainGeometry(TSettings& ini, const QByteArray& geometry);
-// The inventory window's ("InventoryGeometry"); "" when none was saved.
-QByteArray LoadInventoryGeometry(const TSettings& ini);
-TStatus SaveInventoryGeometry(TSettings& ini, const QByteArray& geometry);
+// A window's geometry under one of the *Geometry keys (Qt's saved form); "" when none was saved.
+QByteArray LoadGeometry(const TSettings& ini, QStringView key);
+TStatus SaveGeometry(TSettings& ini, QStringView key, const QByteArray& geometry);
 // Writes "Language" at once (after a language switch).
 TStatus SaveLanguage(TSettings& ini, bool chinese);
 

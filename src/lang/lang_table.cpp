@@ -529,6 +529,9 @@ constexpr TLangRow Rows[] = {
     {"lang_Confirm_Cancel", "取消", "Cancel"},
     {"lang_Lv_Findings", "检查结果", "Findings"},
     {"lang_Acc_DeviceList", "设备列表", "Device list"},
+    // The rollout window: the question before Start.
+    {"lang_Confirm_Rollout", "升级以下模块的固件？升级期间模块将重新启动。\r\n\r\n%1",
+     "Upgrade the firmware of these modules? Each one restarts during its upgrade.\r\n\r\n%1"},
     // The inventory: the row menu's restore and replace, and the inventory window.
     {"lang_Menu_Inventory", "设备清单...", "Inventory..."},
     {"lang_mni_Restore", "恢复配置...", "Restore configuration..."},

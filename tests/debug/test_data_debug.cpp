@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTcpServer>
@@ -90,6 +91,15 @@ TEST(DataDebugKeys, EnterPressesNoButton) {
     EXPECT_EQ(h.Button("btnConnet")->text(), QStringLiteral("Start"));
     EXPECT_TRUE(h.Prompts.Messages().empty());
     EXPECT_TRUE(h.Win->isVisible());
+
+    // The pointer crossing the command list leaves the keys in the field being typed into.
+    QLineEdit* cycle = h.Edit("edtCycle");
+    cycle->setFocus(Qt::TabFocusReason);
+    auto* rows = h.Win->findChild<QWidget*>(QStringLiteral("ScrollBox2Contents"));
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), rows->mapToGlobal(QPointF(5, 5)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(rows, &move);
+    EXPECT_TRUE(cycle->hasFocus());
 }
 
 TEST(DataDebugWindow, EscClosesTheRoleStopsTheCycleAndSavesTheRows) {

@@ -372,6 +372,7 @@ inline constexpr QStringView Keys[] = {
     u"lang_Confirm_Cancel",
     u"lang_Lv_Findings",
     u"lang_Acc_DeviceList",
+    u"lang_Confirm_Rollout",
     u"lang_Menu_Inventory",
     u"lang_mni_Restore",
     u"lang_mni_Replace",

@@ -164,7 +164,7 @@ TEST_F(InventoryList, WindowByTheKeyboard) {
         QTest::keyClick(list, Qt::Key_Escape);
         EXPECT_FALSE(w.isVisible());
     }
-    EXPECT_FALSE(LoadInventoryGeometry(context.Settings()).isEmpty());
+    EXPECT_FALSE(LoadGeometry(context.Settings(), IniInventoryGeometry).isEmpty());
     TInventoryWindow again(context, load, nullptr);
     again.Open();
     EXPECT_EQ(again.size(), QSize(700, 430));

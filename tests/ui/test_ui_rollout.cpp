@@ -112,7 +112,8 @@ protected:
         win_->SetRolloutOpener([this](const std::vector<TFoundModule>& modules) {
             std::vector<TRolloutWindow::TTarget> targets;
             for (const TFoundModule& m : modules)
-                targets.push_back({QString::fromStdString(m.Mac), QString::fromStdString(m.Ip)});
+                targets.push_back({QString::fromStdString(m.Mac), QString::fromStdString(m.Ip),
+                                   QString::fromStdString(m.Name)});
             rollout_->Open(targets);
         });
         win_->SetUpgradeOpener([this](const QString&, const QString&) { ++singleUpgrades_; });
@@ -171,7 +172,22 @@ protected:
         Find<QLineEdit>(rollout_, "edt_Parallel")->setText(parallel);
         Find<QLineEdit>(rollout_, "edt_Expect")->setText(QStringLiteral("4018"));
         auto* start = Find<QPushButton>(rollout_, "btn_Start");
+        // Start asks first, naming every module; Cancel (the default) sends nothing.
+        prompts_.NextQuestion(false);
         QTest::mouseClick(start, Qt::LeftButton);
+        ASSERT_EQ(prompts_.Shown().size(), 1u);
+        const TScriptedPrompts::TStep asked = prompts_.Shown().back();
+        EXPECT_EQ(asked.kind, TScriptedPrompts::Kind::Confirm);
+        for (const TDeviceRow& row : win_->Devices().Rows()) // every row is in the rollout
+            EXPECT_TRUE(asked.text.contains(row.IP + QStringLiteral("  ") + row.Name + QStringLiteral("  ") +
+                                            row.Mac))
+                << asked.text.toStdString();
+        EXPECT_FALSE(rollout_->Running());
+        EXPECT_EQ(rollout_->Job(), nullptr);
+        prompts_.Clear();
+        prompts_.NextQuestion(true);
+        QTest::mouseClick(start, Qt::LeftButton);
+        prompts_.Clear();
         ASSERT_TRUE(rollout_->Running());
         EXPECT_FALSE(start->isEnabled());
         EXPECT_TRUE(Find<QPushButton>(rollout_, "btn_Stop")->isEnabled());

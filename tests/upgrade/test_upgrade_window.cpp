@@ -117,6 +117,17 @@ TEST(UpgradeWindow, ModuleThatStopsAnsweringEndsWithTheTimeOutAndBothButtonsEnab
     EXPECT_EQ(t.Info(), QStringLiteral(" Upgrade time out!"));
     EXPECT_TRUE(Find<QPushButton>(*t.w, "btn_Exit")->isEnabled());
     EXPECT_EQ(Find<QProgressBar>(*t.w, "pb1")->value(), 0);
+    // Idle again: the window resizes, Esc leaves as Exit does, and the next window comes back at
+    // the size this one was left.
+    t.w->resize(t.w->width() + 60, t.w->height() + 40);
+    const QSize left = t.w->size();
+    QTest::keyClick(t.w.get(), Qt::Key_Escape);
+    EXPECT_FALSE(t.w->isVisible());
+    TUpgradeWindowOptions o;
+    o.Prompts = &t.prompts;
+    o.LocalAddresses = [] { return std::vector<std::string>{"10.9.0.1"}; };
+    const Tfrm_Upgrade again(t.context, o);
+    EXPECT_EQ(again.size(), left);
 }
 
 TEST(UpgradeWindow, APortInUseIsNamedWithWhatToDo) {

@@ -1,5 +1,7 @@
 #include "ui/common/screen_fit.h"
 
+#include "app/settings.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -24,13 +26,35 @@ void KeepOnScreen(QWidget* window) {
         window->move(window->pos() + QPoint(x - frame.left(), y - frame.top()));
 }
 
+namespace {
+// Set on a window whose remembered place was restored.
+constexpr const char* PlacedProperty = "varnixPlaced";
+} // namespace
+
 void ShowCentredModal(QWidget* window) {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (window->property(PlacedProperty).toBool())
+        KeepOnScreen(window);
+    else if (screen != nullptr)
         window->move(screen->availableGeometry().center() - window->rect().center());
     window->setWindowModality(Qt::ApplicationModal);
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+bool RestorePlace(QWidget* window, const TSettings& ini, QStringView key) {
+    const QByteArray saved = LoadGeometry(ini, key);
+    if (saved.isEmpty() || !window->restoreGeometry(saved))
+        return false;
+    window->setProperty(PlacedProperty, true);
+    // A place remembered on a screen that is gone (or smaller now) is brought back onto this one.
+    KeepOnScreen(window);
+    return true;
+}
+
+TStatus SavePlace(const QWidget* window, TSettings& ini, QStringView key) {
+    return SaveGeometry(ini, key, window->saveGeometry());
 }
 
 } // namespace varnix

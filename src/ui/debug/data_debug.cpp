@@ -55,6 +55,7 @@ Tfrm_DataDebug::Tfrm_DataDebug(TAppContext& context, TDataDebugOptions options, 
     WireSockets();
     DropDefaultButtons();
     ApplyDataDebugTexts();
+    RestorePlace(this, ctx_.Settings(), IniDebugGeometry);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (const TStatus r = SaveCmdFilePath(ctx_.Settings(), cmdFilePath_); !r)
             std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
@@ -86,7 +87,6 @@ void Tfrm_DataDebug::CreateCmdRows() {
         cmdRows_.push_back(row);
     }
     box->setMinimumHeight(RowsRangePx);
-    box->setMouseTracking(true);
     ui->ScrollBox2->viewport()->installEventFilter(this);
     box->installEventFilter(this);
     UpdateCycleRows();
@@ -411,6 +411,10 @@ void Tfrm_DataDebug::done(int result) {
 void Tfrm_DataDebug::FormClose() {
     const QString& path = cmdFilePath_;
     SaveCmdFile(!path.isEmpty() && QFileInfo::exists(path) ? path : DefaultCmdFile());
+    // The place is a convenience: a settings file that cannot be written is told by the command
+    // list's own save above, so this one only notes it.
+    if (const TStatus r = SavePlace(this, ctx_.Settings(), IniDebugGeometry); !r)
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
     worker_.Stop();
     ++cycleRun_;
     if (CaptionIs(ui->btnCycleSend, "lang_DataDebug_btnStopSend"))
@@ -446,9 +450,10 @@ bool Tfrm_DataDebug::eventFilter(QObject* watched, QEvent* event) {
         bar->setValue(bar->value() - wheel->angleDelta().y() * WheelStepPx / 120);
         return true;
     }
+    // A click on a panel's background gives the command list the keys (its wheel and arrows);
+    // hovering never moves the focus, so text being typed elsewhere is not lost.
     const bool panel = watched == ui->pnlTop || watched == ui->pnlTools || watched == ui->pnlBottom;
-    if ((type == QEvent::MouseMove && watched == ui->ScrollBox2Contents) ||
-        (type == QEvent::MouseButtonPress && panel))
+    if (type == QEvent::MouseButtonPress && panel)
         ui->ScrollBox2->setFocus();
     return QDialog::eventFilter(watched, event);
 }

@@ -3,6 +3,7 @@
 #include "app/app_context.h"
 #include "app/settings.h"
 #include "core/types.h"
+#include "ui/common/screen_fit.h"
 #include "ui/inventory/inventory_model.h"
 
 #include <QComboBox>
@@ -31,7 +32,7 @@ TInventoryWindow::TInventoryWindow(TAppContext& context, TLoader load, QWidget* 
 TInventoryWindow::~TInventoryWindow() {
     // Open when the program ends: it is destroyed with the main window, never hidden.
     if (placed_ && isVisible())
-        (void)SaveInventoryGeometry(ctx_.Settings(), saveGeometry());
+        (void)SavePlace(this, ctx_.Settings(), IniInventoryGeometry);
 }
 
 QString TInventoryWindow::Text(const char* key) const {
@@ -114,9 +115,7 @@ void TInventoryWindow::ApplyInventoryTexts() {
 void TInventoryWindow::Open() {
     if (!placed_) {
         placed_ = true;
-        const QByteArray geometry = LoadInventoryGeometry(ctx_.Settings());
-        if (!geometry.isEmpty())
-            restoreGeometry(geometry);
+        RestorePlace(this, ctx_.Settings(), IniInventoryGeometry);
     }
     show();
     raise();
@@ -175,7 +174,7 @@ void TInventoryWindow::keyPressEvent(QKeyEvent* event) {
 void TInventoryWindow::hideEvent(QHideEvent* event) {
     // Written as the window goes, as the main window writes its own when it closes.
     if (placed_)
-        (void)SaveInventoryGeometry(ctx_.Settings(), saveGeometry());
+        (void)SavePlace(this, ctx_.Settings(), IniInventoryGeometry);
     QWidget::hideEvent(event);
 }
 

@@ -3,9 +3,9 @@
 // name, last address, firmware, first and last sighting, the number of stored configurations and
 // the findings of the device list's checks over the inventory. Sorted by a click on any column
 // header (newest sighting first until then), filtered by a text over every column and by family;
-// Refresh (F5) reads the database again, Esc closes. The reading is done by the loader the program gives (the main
-// window's inventory worker thread), so the window never waits for the file. Made when first
-// opened; it remembers its size and place in the settings file.
+// Refresh (F5) reads the database again, Esc closes. The reading is done by the loader the program gives (the
+// main window's inventory worker thread), so the window never waits for the file. Made when first opened; it
+// remembers its size and place in the settings file.
 
 #include "core/result.h"
 #include "inventory/inventory_db.h"

@@ -292,7 +292,7 @@ TStatus TFrm_Main::SaveSettings() {
         ctx_.Settings(), {ctx_.Lang().IsChinese, realTimeHelpChecked(), localCom(), checkedModel()});
     if (!saved)
         return saved;
-    return SaveMainGeometry(ctx_.Settings(), saveGeometry());
+    return SavePlace(this, ctx_.Settings(), IniMainGeometry);
 }
 
 void TFrm_Main::changeEvent(QEvent* event) {
@@ -416,11 +416,10 @@ void TFrm_Main::DefaultSize() {
 }
 
 void TFrm_Main::RestoreGeometry() {
-    const QByteArray saved = LoadMainGeometry(ctx_.Settings());
-    if (saved.isEmpty() || !restoreGeometry(saved))
+    if (!RestorePlace(this, ctx_.Settings(), IniMainGeometry)) {
         DefaultSize();
-    // A place remembered on a screen that is gone (or smaller now) is brought back onto this one.
-    KeepOnScreen(this);
+        KeepOnScreen(this);
+    }
 }
 
 void TFrm_Main::SetPageMode(int mode) {

@@ -8,6 +8,7 @@
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
 #include "ui/common/colours.h"
+#include "ui/common/confirm_text.h"
 #include "ui/main/lan_link.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/menu_keys.h"

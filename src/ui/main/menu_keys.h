@@ -1,10 +1,9 @@
 #pragma once
-// Texts the keyboard needs: mnemonics of menu captions, and the question asked before a command
-// that changes modules. No widgets: both are plain text work, tested on their own.
+// Mnemonics of menu captions, so every menu and item is reached by Alt+letter. No widgets: plain
+// text work, tested on its own.
 
 #include <QChar>
 #include <QString>
-#include <vector>
 
 namespace varnix {
 
@@ -15,15 +14,5 @@ namespace varnix {
 QString WithMnemonic(const QString& caption, QChar letter);
 // What WithMnemonic made, back to the caption it started from.
 QString WithoutMnemonic(const QString& caption);
-
-// One module as the question names it.
-struct TModuleLine {
-    QString IP, Name, Mac;
-};
-
-// `question` with its "%1" replaced by one line per module ("IP  Name  MAC"). At most MaxListed
-// modules are named; `more` (with "%1" = how many are left out) closes a longer list.
-inline constexpr int MaxListed = 20;
-QString ConfirmText(const QString& question, const QString& more, const std::vector<TModuleLine>& modules);
 
 } // namespace varnix

@@ -2,6 +2,7 @@
 
 #include "engine/save_prepare.h"
 #include "inventory/restore_plan.h"
+#include "ui/common/confirm_text.h"
 #include "ui/common/prompts.h"
 #include "ui/main/menu_keys.h"
 #include "ui/main/window_inventory.h"

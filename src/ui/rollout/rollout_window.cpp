@@ -4,6 +4,8 @@
 #include "core/convert.h"
 #include "lan/local_addresses.h"
 #include "lang/apply_texts.h"
+#include "lang/error_text.h"
+#include "ui/common/confirm_text.h"
 #include "ui/common/prompts.h"
 #include "ui/common/screen_fit.h"
 #include "ui/rollout/rollout_form.h"
@@ -44,8 +46,9 @@ template <typename T> T* Named(T* w, const char* name) {
 
 } // namespace
 
-TRolloutWindow::TRolloutWindow(const TAppContext& context, TRolloutWindowOptions options, QWidget* parent)
-    : QDialog(parent), texts_(context.Lang()), capture_(context.Capture()), options_(std::move(options)) {
+TRolloutWindow::TRolloutWindow(TAppContext& context, TRolloutWindowOptions options, QWidget* parent)
+    : QDialog(parent), ctx_(context), texts_(context.Lang()), capture_(context.Capture()),
+      options_(std::move(options)) {
     if (options_.Prompts != nullptr) {
         prompts_ = options_.Prompts;
     } else {
@@ -156,6 +159,7 @@ void TRolloutWindow::Build() {
     connect(btnStop_, &QPushButton::clicked, this, &TRolloutWindow::StopClicked);
     connect(btnClose_, &QPushButton::clicked, this, &QWidget::close);
     resize(900, 600);
+    RestorePlace(this, ctx_.Settings(), IniRolloutGeometry);
 }
 
 void TRolloutWindow::ApplyRolloutTexts() {
@@ -236,6 +240,8 @@ void TRolloutWindow::StartClicked() {
                           IUserPrompts::Icon::Warning);
         return;
     }
+    if (!ConfirmStart())
+        return;
     for (const TTarget& t : targets_)
         options->Macs.push_back(t.Mac.toStdString());
     if (options_.Login)
@@ -255,6 +261,18 @@ void TRolloutWindow::StartClicked() {
     SetRunning(true);
     redraw_.start();
     job_->Start();
+}
+
+// Every module of the rollout restarts, and loses its configuration without "keep": the
+// technician sees which ones before anything is sent, with Cancel the default answer.
+bool TRolloutWindow::ConfirmStart() {
+    std::vector<TModuleLine> lines;
+    for (const TTarget& t : targets_)
+        lines.push_back({t.Address, t.Name, t.Mac});
+    const QString text =
+        ConfirmText(texts_.Text("lang_Confirm_Rollout"), texts_.Text("lang_Confirm_More"), lines);
+    return prompts_->Confirm(this, texts_.Text("lang_Confirm_Title"), text, btnStart_->text(),
+                             texts_.Text("lang_Confirm_Cancel"));
 }
 
 void TRolloutWindow::Wire(TRolloutJob& job) {
@@ -367,10 +385,13 @@ void TRolloutWindow::reject() {
 }
 
 void TRolloutWindow::closeEvent(QCloseEvent* event) {
-    if (MayClose())
-        event->accept();
-    else
+    if (!MayClose()) {
         event->ignore();
+        return;
+    }
+    event->accept();
+    if (const TStatus r = SavePlace(this, ctx_.Settings(), IniRolloutGeometry); !r)
+        prompts_->Message(this, windowTitle(), ErrorMessage(r.Error()), IUserPrompts::Icon::Critical);
 }
 
 } // namespace varnix

@@ -58,10 +58,11 @@ public:
     struct TTarget {
         QString Mac;     // as the device list shows it
         QString Address; // where the device list saw it
+        QString Name;    // as the device list shows it (the question before Start names it)
     };
 
     // `context`: the texts of the program's language; it must outlive the window.
-    TRolloutWindow(const TAppContext& context, TRolloutWindowOptions options, QWidget* parent = nullptr);
+    TRolloutWindow(TAppContext& context, TRolloutWindowOptions options, QWidget* parent = nullptr);
     ~TRolloutWindow() override;
 
     // Shows the window modal with these modules (a running rollout keeps its own).
@@ -90,6 +91,7 @@ private:
     void FillLocalAddresses();
     void Browse();
     void StartClicked();
+    bool ConfirmStart();
     void StopClicked();
     void Wire(TRolloutJob& job);
     void RowsMade();
@@ -99,6 +101,7 @@ private:
     void SetRunning(bool running);
     void Log(const QString& line);
 
+    TAppContext& ctx_; // its settings hold the window's place
     TTexts texts_;
     capture::ICaptureSink& capture_; // the context's: every datagram of the rollout's transfers
     TRolloutWindowOptions options_;

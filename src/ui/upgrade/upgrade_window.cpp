@@ -25,8 +25,10 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
         prompts_ = ownPrompts_.get();
     }
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(460, 580);
+    // Resizable, with a close button that leaves as Exit does while nothing runs.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    resize(460, 580);
     if (options_.Host) {
         host_ = *options_.Host;
     } else {
@@ -51,6 +53,7 @@ Tfrm_Upgrade::Tfrm_Upgrade(TAppContext& context, TUpgradeWindowOptions options, 
     setUpgradeIP(saved.IP);
     setUpgradeMAC(saved.MAC);
     setUpgradeFileName(saved.FileName);
+    RestorePlace(this, ctx_.Settings(), IniUpgradeGeometry);
     // Written at every end of the program too: a window never opened keeps what it read.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (const TStatus r = SaveSettings(); !r)
@@ -169,15 +172,27 @@ void Tfrm_Upgrade::btn_ExitClick() {
 }
 
 TStatus Tfrm_Upgrade::SaveSettings() {
-    return SaveUpgradeSettings(ctx_.Settings(), {upgradeIP(), upgradeMAC(), upgradeFileName()});
+    const TStatus saved =
+        SaveUpgradeSettings(ctx_.Settings(), {upgradeIP(), upgradeMAC(), upgradeFileName()});
+    return saved ? SavePlace(this, ctx_.Settings(), IniUpgradeGeometry) : saved;
+}
+
+void Tfrm_Upgrade::reject() {
+    // Esc leaves an idle window as Exit does; during a run (Exit disabled) it does nothing.
+    if (ui->btn_Exit->isEnabled())
+        btn_ExitClick();
 }
 
 void Tfrm_Upgrade::closeEvent(QCloseEvent* event) {
-    // Only btn_Exit closes the window; the window manager's close is ignored.
-    if (closing_)
+    // The window manager's close button is Exit while Exit may be pressed, and ignored during a
+    // run, so a transfer is never cut off by a stray click.
+    if (closing_) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore();
+    if (ui->btn_Exit->isEnabled())
+        QMetaObject::invokeMethod(this, &Tfrm_Upgrade::btn_ExitClick, Qt::QueuedConnection);
 }
 
 void Tfrm_Upgrade::Show(const TUpgradeOutput& out) {

@@ -65,7 +65,7 @@ public:
     TStatus SaveSettings();
 
 protected:
-    void reject() override {} // Esc does nothing
+    void reject() override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
