@@ -23,6 +23,11 @@
 #include "ui/main/lan_link.h"
 #include "ui/rollout/rollout_window.h"
 #endif
+#ifdef VARNIX_HAS_INVENTORY_WINDOW
+#include "inventory/inventory_db.h"
+#include "ui/inventory/inventory_window.h"
+#include "ui/main/window_inventory.h"
+#endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW
 #include "ui/debug/data_debug.h"
 #endif
@@ -168,6 +173,9 @@ int main(int argc, char** argv) {
 #ifdef VARNIX_HAS_DEBUG_WINDOW
     Tfrm_DataDebug* dataDebug = nullptr;
 #endif
+#ifdef VARNIX_HAS_INVENTORY_WINDOW
+    TInventoryWindow* inventory = nullptr;
+#endif
     TFrm_Main mainWindow(context, options);
     TFrm_About about(context, &mainWindow);
     // The password dialog, the upgrade and the debugging window write their settings keys at the
@@ -231,6 +239,29 @@ int main(int argc, char** argv) {
     mainWindow.AddTextsApplier([&rollout] {
         if (rollout != nullptr)
             rollout->ApplyRolloutTexts();
+    });
+#endif
+#ifdef VARNIX_HAS_INVENTORY_WINDOW
+    // File > Inventory: read on the main window's inventory worker thread, never on this one.
+    mainWindow.SetInventoryOpener([&] {
+        if (inventory == nullptr)
+            inventory = new TInventoryWindow(
+                context,
+                [&mainWindow](std::function<void(TInventoryWindow::TRows)> done) {
+                    mainWindow.Inventory().Ask<TInventoryWindow::TRows>(
+                        [](TInventory* inv) -> TInventoryWindow::TRows {
+                            if (inv == nullptr)
+                                return TError{{}, {}, "the inventory could not be opened"};
+                            return inv->Modules();
+                        },
+                        std::move(done));
+                },
+                &mainWindow);
+        inventory->Open();
+    });
+    mainWindow.AddTextsApplier([&inventory] {
+        if (inventory != nullptr)
+            inventory->ApplyInventoryTexts();
     });
 #endif
 #ifdef VARNIX_HAS_DEBUG_WINDOW

@@ -37,6 +37,7 @@ std::span<const TSettingDef> SettingsTable() {
             {IniUpgradeGeometry, TSettingType::String, QString()},
             {IniDebugGeometry, TSettingType::String, QString()},
             {IniRolloutGeometry, TSettingType::String, QString()},
+            {IniInventoryGeometry, TSettingType::String, QString()},
         };
     }();
     return table;

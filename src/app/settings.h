@@ -42,6 +42,8 @@ inline constexpr QStringView IniMainGeometry = u"MainGeometry";
 inline constexpr QStringView IniUpgradeGeometry = u"UpgradeGeometry";
 inline constexpr QStringView IniDebugGeometry = u"DebugGeometry";
 inline constexpr QStringView IniRolloutGeometry = u"RolloutGeometry";
+// The inventory window's size and place, in the same form.
+inline constexpr QStringView IniInventoryGeometry = u"InventoryGeometry";
 
 // How long a pop-up hint stays visible once shown.
 inline constexpr int HintHidePauseMs = 600000;

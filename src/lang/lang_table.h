@@ -13,7 +13,7 @@ struct TLangRow {
     const char* En;
 };
 
-inline constexpr std::size_t BuiltinLangRowCount = 363;
+inline constexpr std::size_t BuiltinLangRowCount = 400;
 
 // All rows in registration order (the order of a generated Lang.txt).
 std::span<const TLangRow> BuiltinLangTable();

@@ -307,12 +307,13 @@ TEST_F(Settings, PythonConfigParserReadsTheFile) {
 
 TEST(SettingsTable, KeysTypesDefaults) {
     const auto t = SettingsTable();
-    ASSERT_EQ(t.size(), 14u);
+    ASSERT_EQ(t.size(), 15u);
     // The windows' geometry comes after every key of the older files, so their order is kept.
-    const QStringList keys{U("Language"),        U("RealTimeHelp"),   U("LocalCom"),     U("ZNum"),
-                           U("UserName"),        U("Password"),       U("UpgradeIP"),    U("UpgradeMAC"),
-                           U("UpgradeFileName"), U("FilePath"),       U("MainGeometry"), U("UpgradeGeometry"),
-                           U("DebugGeometry"),   U("RolloutGeometry")};
+    const QStringList keys{U("Language"),      U("RealTimeHelp"),    U("LocalCom"),
+                           U("ZNum"),          U("UserName"),        U("Password"),
+                           U("UpgradeIP"),     U("UpgradeMAC"),      U("UpgradeFileName"),
+                           U("FilePath"),      U("MainGeometry"),    U("UpgradeGeometry"),
+                           U("DebugGeometry"), U("RolloutGeometry"), U("InventoryGeometry")};
     for (std::size_t i = 0; i < t.size(); ++i)
         EXPECT_EQ(t[i].Key, keys[qsizetype(i)]);
     EXPECT_EQ(FindSetting(u"zNUM")->Type, TSettingType::Integer);

@@ -77,7 +77,8 @@ TEST(Keyboard, RowMenuByShiftF10AndMenuKeyAndAResetThatAsksFirst) {
     ASSERT_TRUE(PumpUntil([&] { return menu->isVisible(); }, 1000));
     EXPECT_EQ(EnabledItems(menu),
               (std::set<QString>{u"mni_OpenWeb"_qs, u"mni_Restart"_qs, u"mni_FirmwareUp"_qs, u"mni_Reset"_qs,
-                                 u"mni_CopyTheMac"_qs, u"mni_CopeAllMac"_qs}));
+                                 u"mni_Restore"_qs, u"mni_Replace"_qs, u"mni_CopyTheMac"_qs,
+                                 u"mni_CopeAllMac"_qs}));
     // Its mnemonic (Re&set) chooses the reset: asked first, naming the module; the default
     // answer (Cancel) sends nothing.
     QTest::keyClick(menu, Qt::Key_S);

@@ -60,6 +60,8 @@ const std::vector<TAssignment> MainTexts{
     {"mni_Restart", "lang_mni_Restart"},
     {"mni_FirmwareUp", "lang_mni_FirmwareUp"},
     {"mni_Reset", "lang_mni_Reset"},
+    {"mni_Restore", "lang_mni_Restore"},
+    {"mni_Replace", "lang_mni_Replace"},
     {"mni_CopyTheMac", "lang_mni_CopyTheMac"},
     {"mni_CopeAllMac", "lang_mni_CopeAllMac"},
     {"btn_Search", "lang_btn_Search"},

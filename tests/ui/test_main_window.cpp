@@ -191,12 +191,13 @@ TEST(MainWindow, PageModesSetThePageAndThePopupItems) {
     };
     const QString copy1 = QStringLiteral("mni_CopyTheMac"), copyAll = QStringLiteral("mni_CopeAllMac"),
                   up = QStringLiteral("mni_FirmwareUp"), web = QStringLiteral("mni_OpenWeb"),
-                  restart = QStringLiteral("mni_Restart"), reset = QStringLiteral("mni_Reset");
+                  restart = QStringLiteral("mni_Restart"), reset = QStringLiteral("mni_Reset"),
+                  restore = QStringLiteral("mni_Restore"), replace = QStringLiteral("mni_Replace");
     const std::vector<Case> cases = {
         {0, -1, {copy1, copyAll, up}},
         {1, 0, {copy1, copyAll, reset}},
-        {2, 1, {copy1, copyAll, up, web, restart, reset}},
-        {3, 2, {copy1, copyAll, up, web, restart, reset}},
+        {2, 1, {copy1, copyAll, up, web, restart, reset, restore, replace}},
+        {3, 2, {copy1, copyAll, up, web, restart, reset, restore, replace}},
     };
     TWindowHarness h;
     auto* param = h.Find<QTabWidget>("rzpgcntrl_Param");

@@ -4,6 +4,7 @@
 #include "cli/module_lines.h"
 #include "cli/save_run.h"
 #include "core/convert.h"
+#include "inventory/restore_plan.h"
 #include "lang/text_codec.h"
 #include "model/fields.h"
 #include "model/profile.h"
@@ -315,36 +316,24 @@ TExit CmdRestore(TLanSession& session, TInventory& inv, const QString& mac, cons
     const auto snap = RestoreSource(inv, mac, o, out);
     if (!snap)
         return TExit::Usage;
-    const TModuleSettings stored = snap->Settings();
-    // The stored fields as a profile: the catalogue picks, per target, what its family shows and
-    // its save writes, and the save path refuses nothing the target did not send.
-    QStringList errors;
-    const auto profile =
-        ReadProfile(WriteProfile(stored, TProfileSource{snap->Info.Mac, QString(), QString()}), &errors);
-    if (!profile) {
-        out.Error(
-            QStringLiteral("snapshot %1: %2").arg(snap->Info.Id).arg(errors.join(QStringLiteral("; "))));
-        return TExit::Local;
-    }
+    const auto profile = RestoreProfile(*snap);
+    if (!profile)
+        return Failed(out, profile.Error());
     const std::string target = o.To.empty() ? mac.toStdString() : o.To;
     out.Line(QStringLiteral("restoring snapshot %1 of %2 (%3) into %4")
                  .arg(snap->Info.Id)
                  .arg(mac, snap->Info.Time, Q(target)));
     out.Root().insert(QStringLiteral("snapshot"), SnapshotJson(snap->Info));
     const bool withMac = o.WithMac;
-    const std::int32_t family = snap->Info.Family;
     TJob job{QString(), target,
-             [p = *profile, withMac, family](const TModuleSettings& s, QStringList& notes) {
-                 if (s.Family != family)
+             [p = *profile, withMac](const TModuleSettings& s, QStringList& notes) {
+                 TRestoreSelection a = SelectRestore(p, s, withMac);
+                 if (a.OtherFamily)
                      notes << QStringLiteral(
                                   "the snapshot is of a %1 module, this one is %2: only the fields "
                                   "both have are written")
-                                  .arg(FamilyText(family), FamilyText(s.Family));
-                 TProfileApplication a = SelectForModule(p, s, true);
+                                  .arg(FamilyText(p.Family), FamilyText(s.Family));
                  notes << a.Skipped;
-                 if (!withMac)
-                     a.Applied.removeIf(
-                         [](const TAssignment& x) { return x.Field->Name == QLatin1String("UserMAC"); });
                  return a.Applied;
              },
              TPrepareMode::Lenient};

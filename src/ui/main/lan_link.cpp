@@ -181,16 +181,46 @@ void TLanLink::Save(std::int32_t family, const std::optional<TFoundModule>& sele
         return;
     }
     const TPreparedSave save = PrepareSaveOf(lastRead_->Settings, lastRead_->Store, *wanted);
-    if (!save.Ok) {
-        const QString why = save.Errors.join(QStringLiteral("; "));
-        Log(Text("lang_Hint_SaveRefused").arg(why), kColourRed);
-        p_.Host->Prompts().Message(p_.Z2Page->window(), p_.Z2Page->window()->windowTitle(),
-                                   Text("lang_Hint_SaveRefused").arg(why), IUserPrompts::Icon::Warning);
+    if (SaveRefused(save))
         return;
-    }
     saving_ = lastModule_;
     savedFrom_ = *lastRead_;
     StartSave(save);
+}
+
+bool TLanLink::LastReadIs(const TFoundModule& module) const {
+    return lastRead_ && SameModule(module, lastModule_);
+}
+
+bool TLanLink::SaveAssignments(const TFoundModule& module, const QList<TAssignment>& list) {
+    if (Saving()) {
+        Log(Text("lang_Hint_SaveBusy"), kColourRed);
+        return false;
+    }
+    if (!LastReadIs(module)) {
+        Log(Text("lang_Hint_ReadFirstLan"), kColourRed);
+        return false;
+    }
+    const TPreparedSave save =
+        PrepareSave(lastRead_->Settings, lastRead_->Store, list, TPrepareMode::Lenient);
+    if (SaveRefused(save))
+        return false;
+    for (const QString& note : save.Notes)
+        Log(note, kColourMaroon);
+    saving_ = lastModule_;
+    savedFrom_ = *lastRead_;
+    StartSave(save);
+    return true;
+}
+
+bool TLanLink::SaveRefused(const TPreparedSave& save) {
+    if (save.Ok)
+        return false;
+    const QString why = save.Errors.join(QStringLiteral("; "));
+    Log(Text("lang_Hint_SaveRefused").arg(why), kColourRed);
+    p_.Host->Prompts().Message(p_.Z2Page->window(), p_.Z2Page->window()->windowTitle(),
+                               Text("lang_Hint_SaveRefused").arg(why), IUserPrompts::Icon::Warning);
+    return true;
 }
 
 void TLanLink::StartSave(const TPreparedSave& save) {

@@ -62,6 +62,12 @@ public:
     void Read(const TFoundModule& module);
     // Save Config of a page: `selected` is the row selected now (none: nothing to save).
     void Save(std::int32_t family, const std::optional<TFoundModule>& selected);
+    // A save of these assignments into `module`, built from its last read (lenient: an assignment
+    // the module cannot take is left out and logged), then journalled and verified as a page's
+    // save is. A stored configuration written back goes this way. False when nothing was sent.
+    bool SaveAssignments(const TFoundModule& module, const QList<TAssignment>& list);
+    // Whether the last read that ended well is of this module.
+    bool LastReadIs(const TFoundModule& module) const;
     // Restart (0x02) or restore factory settings (0x0B).
     void Command(const TFoundModule& module, std::uint8_t code);
 
@@ -86,6 +92,7 @@ private:
     void ShowProgress();
     void ReadDone(TReadResult r);
     void StartSave(const TPreparedSave& save);
+    bool SaveRefused(const TPreparedSave& save);
     void LogAck(const TAck& ack);
     void SaveDone(const TSaveReport& report);
     void StartVerify();

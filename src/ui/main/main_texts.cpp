@@ -35,6 +35,7 @@ void TFrm_Main::ApplyMainTexts() {
                      {u.mni_Hint, "lang_Menu_Hint"},
                      {u.mni_Up, "lang_Menu_Version"},
                      {u.mni_WorkOrder, "lang_Menu_WorkOrder"},
+                     {inventoryItem_, "lang_Menu_Inventory"},
                      {u.lbl_SelectCom, "lang_lbl_SelectCom"},
                      // Found case-insensitively as lang_Lbl_Baudrate.
                      {u.lbl1, "lang_lbl_BaudRate"},
@@ -50,8 +51,8 @@ void TFrm_Main::ApplyMainTexts() {
     devices_->SetCaptions({Text("lang_Lv_DevIP"), Text("lang_Lv_DevName"), Text("lang_Lv_MAC"),
                            Text("lang_Lv_Version"), Text("lang_Lv_Findings")});
     // The pop-up menu's items; the hidden mniReadTheParam keeps its caption.
-    for (const char* name :
-         {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp", "mni_Reset", "mni_CopyTheMac", "mni_CopeAllMac"}) {
+    for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp", "mni_Reset", "mni_Restore",
+                             "mni_Replace", "mni_CopyTheMac", "mni_CopeAllMac"}) {
         const QByteArray key = QByteArray("lang_") + name;
         texts_.SetTexts({{pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name)), key.constData()}});
     }

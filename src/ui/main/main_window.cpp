@@ -360,6 +360,10 @@ void TFrm_Main::SetPopupItemsEnabled(bool enabled) {
         a->setEnabled(enabled);
     pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopyTheMac"))->setEnabled(true);
     pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_CopeAllMac"))->setEnabled(true);
+    // A stored configuration goes only where the inventory can be read.
+    for (const char* item : {"mni_Restore", "mni_Replace"})
+        pm_NetDev_->findChild<QAction*>(QString::fromLatin1(item))
+            ->setEnabled(enabled && inventory_->Usable());
 }
 
 void TFrm_Main::ShowParamPage(int index) {
@@ -462,7 +466,8 @@ void TFrm_Main::SetPageMode(int mode) {
         ShowParamPage(0);
         FitPanels();
         SetPopupItemsEnabled(true);
-        for (const char* name : {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp"})
+        for (const char* name :
+             {"mni_OpenWeb", "mni_Restart", "mni_FirmwareUp", "mni_Restore", "mni_Replace"})
             pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name))->setEnabled(false);
         break;
     case 2:

@@ -49,6 +49,7 @@ class TLanLink;
 class TClock;
 class TSearchHealth;
 class TWindowInventory;
+enum class TRestoreMode;
 
 // Everything the window takes from outside; tests replace the parts that reach the desktop.
 struct TMainOptions {
@@ -94,6 +95,10 @@ public:
     void SetRolloutOpener(std::function<void(const std::vector<TFoundModule>&)> open) {
         rolloutOpener_ = std::move(open);
     }
+    // Opens the inventory window (File > Inventory, shown once an opener is set).
+    void SetInventoryOpener(std::function<void()> open);
+    // The window's records in the fleet inventory, and its questions to it.
+    TWindowInventory& Inventory() { return *inventory_; }
     // Asked before the window closes; false keeps it open (a rollout with modules in flight).
     void SetCloseGuard(std::function<bool()> mayClose) { closeGuard_ = std::move(mayClose); }
     // Run first when the window is destroyed, while its lanes still exist: a window that works on
@@ -223,6 +228,8 @@ private:
     static QAction* FirstEnabledItem(QMenu* menu);
     // The pop-up menu's items as the selected row's family allows them.
     void SetRowMenuItems();
+    // "Restore configuration" and "Replace module" of a row: the dialog over the row's last read.
+    void OpenRestore(TRestoreMode mode, const TDeviceRow& row);
     // Asks before a command on these modules, naming each; true to go on.
     bool ConfirmOnModules(const char* questionKey, const QAction* item, const std::vector<TDeviceRow>& rows);
     // The current row's health findings in the line under the list (and its description).
@@ -273,6 +280,8 @@ private:
     std::function<bool()> closeGuard_;
     std::function<void()> beforeLanesGo_;
     TDataDebugOpener dataDebugOpener_;
+    std::function<void()> inventoryOpener_;
+    QAction* inventoryItem_ = nullptr;
 
     int pageMode_ = -1;
     QString currentMac_; // the last clicked row's MAC, without spaces

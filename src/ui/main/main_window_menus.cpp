@@ -7,12 +7,15 @@
 #include "app/about_dialog.h"
 #include "app/pswd_dialog.h"
 #include "core/convert.h"
+#include "ui/common/colours.h"
 #include "ui/common/confirm_text.h"
 #include "ui/main/lan_link.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/menu_keys.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
+#include "ui/main/restore_dialog.h"
+#include "ui/main/window_inventory.h"
 #include "ui_main_window.h"
 
 #include <QAbstractButton>
@@ -57,10 +60,22 @@ void TFrm_Main::BuildPopupMenu() {
     add("mni_Restart", QStringLiteral("重启设备"));
     add("mni_FirmwareUp", QStringLiteral("固件升级"));
     add("mni_Reset", QStringLiteral("恢复出厂设置"));
+    add("mni_Restore", QStringLiteral("恢复配置..."));
+    add("mni_Replace", QStringLiteral("替换模块..."));
     pm_NetDev_->addSeparator();
     add("mni_CopyTheMac", QStringLiteral("复制选中MAC"));
     add("mni_CopeAllMac", QStringLiteral("复制所有MAC"));
     connect(pm_NetDev_, &QMenu::triggered, this, &TFrm_Main::mni_LvRightMmClick);
+    // File > Inventory: hidden until main.cpp gives the window that lists the inventory.
+    inventoryItem_ = new QAction(QStringLiteral("设备清单..."), this);
+    inventoryItem_->setObjectName(QStringLiteral("mni_Inventory"));
+    inventoryItem_->setVisible(false);
+    ui->mni_File->insertAction(ui->mni_Exit, inventoryItem_);
+}
+
+void TFrm_Main::SetInventoryOpener(std::function<void()> open) {
+    inventoryOpener_ = std::move(open);
+    inventoryItem_->setVisible(static_cast<bool>(inventoryOpener_));
 }
 
 void TFrm_Main::BuildShortcuts() {
@@ -106,18 +121,18 @@ void TFrm_Main::ApplyKeyTexts() {
     // Alt+letter for the menus and their items, after the language's captions were written.
     auto& u = *ui;
     const std::pair<QObject*, char> letters[] = {
-        {u.mni_File, 'F'}, {u.mni_Pswd, 'U'},     {u.mniExporDevs, 'E'}, {u.mni_Exit, 'Q'},
-        {u.mni_Lang, 'L'}, {u.mni_Help, 'H'},     {u.mni_About, 'A'},    {u.mni_Hint, 'R'},
-        {u.mni_Up, 'V'},   {u.mni_WorkOrder, 'W'}};
+        {u.mni_File, 'F'}, {u.mni_Pswd, 'U'},      {u.mniExporDevs, 'E'}, {u.mni_Exit, 'Q'},
+        {u.mni_Lang, 'L'}, {u.mni_Help, 'H'},      {u.mni_About, 'A'},    {u.mni_Hint, 'R'},
+        {u.mni_Up, 'V'},   {u.mni_WorkOrder, 'W'}, {inventoryItem_, 'I'}};
     for (const auto& [target, letter] : letters) {
         if (auto* action = qobject_cast<QAction*>(target))
             action->setText(WithMnemonic(action->text(), QLatin1Char(letter)));
         else if (auto* menu = qobject_cast<QMenu*>(target))
             menu->setTitle(WithMnemonic(menu->title(), QLatin1Char(letter)));
     }
-    const std::pair<const char*, char> items[] = {{"mni_OpenWeb", 'O'},    {"mni_Restart", 'R'},
-                                                  {"mni_FirmwareUp", 'F'}, {"mni_Reset", 'S'},
-                                                  {"mni_CopyTheMac", 'C'}, {"mni_CopeAllMac", 'A'}};
+    const std::pair<const char*, char> items[] = {
+        {"mni_OpenWeb", 'O'},    {"mni_Restart", 'R'},    {"mni_FirmwareUp", 'F'}, {"mni_Reset", 'S'},
+        {"mni_CopyTheMac", 'C'}, {"mni_CopeAllMac", 'A'}, {"mni_Restore", 'T'},    {"mni_Replace", 'P'}};
     for (const auto& [name, letter] : items) {
         QAction* a = pm_NetDev_->findChild<QAction*>(QString::fromLatin1(name));
         a->setText(WithMnemonic(a->text(), QLatin1Char(letter)));
@@ -206,6 +221,8 @@ void TFrm_Main::mni_MenuClick(QAction* item) {
         SetLanguage(false);
     } else if (name == u"mni_Up") {
         OpenUrl(QUrl(Text("lang_Menu_DownUrl")));
+    } else if (name == u"mni_Inventory" && inventoryOpener_) {
+        inventoryOpener_();
     }
     // mni_WorkOrder stays hidden: this program has no work-order page to open.
 }
@@ -299,6 +316,30 @@ void TFrm_Main::SetRowMenuItems() {
     const bool known = family == FamilyZ2 || family == FamilyZ3;
     SetPopupItemsEnabled(known);
     pm_NetDev_->findChild<QAction*>(QStringLiteral("mni_FirmwareUp"))->setEnabled(true);
+    // A stored configuration goes only where the inventory can be read and a save can go.
+    for (const char* item : {"mni_Restore", "mni_Replace"})
+        pm_NetDev_->findChild<QAction*>(QString::fromLatin1(item))->setEnabled(known && inventory_->Usable());
+}
+
+void TFrm_Main::OpenRestore(TRestoreMode mode, const TDeviceRow& r) {
+    if ((r.Family != FamilyZ2 && r.Family != FamilyZ3) || !inventory_->Usable())
+        return;
+    const TFoundModule module = TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding));
+    // The differences are shown against the module's last read, and the save is built from it.
+    if (lan_->Reading() || !lan_->LastReadIs(module)) {
+        LogLine(Text("lang_Hint_ReadFirstLan"), kColourRed);
+        return;
+    }
+    auto* dialog = new TRestoreDialog(mode, r, *lan_->LastRead(), *inventory_, *prompts_, texts_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, module, r] {
+        LogLine(Text("lang_Restore_Started")
+                    .arg(r.IP + QStringLiteral("  ") + r.Name + QStringLiteral("  ") + r.Mac,
+                         dialog->SourceText()),
+                kColourBlue);
+        lan_->SaveAssignments(module, dialog->Assignments());
+    });
+    dialog->open();
 }
 
 bool TFrm_Main::ConfirmOnModules(const char* questionKey, const QAction* item,
@@ -357,6 +398,10 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
             lan_->Command(TLanLink::ModuleOf(r, udp_->BindingAddress(r.Binding)), CmdFactoryReset);
     } else if (name == u"mni_CopyTheMac") {
         QGuiApplication::clipboard()->setText(r.Mac);
+    } else if (name == u"mni_Restore") {
+        OpenRestore(TRestoreMode::Restore, r);
+    } else if (name == u"mni_Replace") {
+        OpenRestore(TRestoreMode::Replace, r);
     }
 }
 

@@ -22,7 +22,9 @@ TWindowInventory::~TWindowInventory() {
 
 void TWindowInventory::RecordSearch(std::vector<TDeviceRow> rows, std::vector<std::string> locals) {
     // Only the rows' shared strings were copied on the window's thread; the rest is done here.
-    Post([this, rows = std::move(rows), locals = std::move(locals)](TInventory& inv) {
+    Post([this, rows = std::move(rows), locals = std::move(locals)](TInventory* inv) {
+        if (inv == nullptr)
+            return;
         std::vector<TSeenModule> seen;
         seen.reserve(rows.size());
         for (const TDeviceRow& r : rows) {
@@ -30,7 +32,7 @@ void TWindowInventory::RecordSearch(std::vector<TDeviceRow> rows, std::vector<st
             seen.push_back(TSeenModule{r.Mac, r.Family, r.Version.toInt(), r.IP, r.Name,
                                        b < locals.size() ? QString::fromStdString(locals[b]) : QString()});
         }
-        if (const TStatus ok = inv.RecordSearch(seen); !ok)
+        if (const TStatus ok = inv->RecordSearch(seen); !ok)
             Tell(QString::fromStdString(ok.Error().Message));
     });
 }
@@ -42,8 +44,10 @@ void TWindowInventory::StoreRead(const TFoundModule& m, const TReadResult& read)
                      QString::fromStdString(m.Ip),
                      BytesToDisplay(m.Name),
                      QString::fromStdString(m.Local)};
-    Post([this, seen = std::move(seen), blocks = TSnapshotBlocks{read.Store, read.Got}](TInventory& inv) {
-        if (const auto stored = inv.StoreSnapshot(seen, QStringLiteral("lan"), blocks); !stored)
+    Post([this, seen = std::move(seen), blocks = TSnapshotBlocks{read.Store, read.Got}](TInventory* inv) {
+        if (inv == nullptr)
+            return;
+        if (const auto stored = inv->StoreSnapshot(seen, QStringLiteral("lan"), blocks); !stored)
             Tell(QString::fromStdString(stored.Error().Message));
     });
 }
@@ -79,13 +83,14 @@ void TWindowInventory::Run() {
         if (!opened) {
             opened = true;
             TResult<std::unique_ptr<TInventory>> r = TInventory::Open(programDir_);
-            if (r)
+            if (r) {
                 inv = std::move(*r);
-            else
+            } else {
+                failed_ = true;
                 Tell(QString::fromStdString(r.Error().Message));
+            }
         }
-        if (inv)
-            task(*inv);
+        task(inv.get());
         lock.lock();
         busy_ = false;
         if (tasks_.empty())

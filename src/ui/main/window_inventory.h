@@ -12,9 +12,11 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,11 +36,24 @@ public:
     // `locals`: the address of each binding, by index (the rows name their binding).
     void RecordSearch(std::vector<TDeviceRow> rows, std::vector<std::string> locals);
     void StoreRead(const TFoundModule& module, const TReadResult& read);
+    // A question for the database, asked on the worker thread (`inv` is null when the file could
+    // not be opened); `done` gets the answer on this object's thread, by a queued call, in the
+    // order asked. Callers whose `done` may outlive what it touches guard it (QPointer).
+    template <typename T> void Ask(std::function<T(TInventory* inv)> query, std::function<void(T)> done) {
+        Post([this, query = std::move(query), done = std::move(done)](TInventory* inv) {
+            auto answer = std::make_shared<T>(query(inv));
+            QMetaObject::invokeMethod(
+                this, [done, answer] { done(std::move(*answer)); }, Qt::QueuedConnection);
+        });
+    }
+    // False once the file was found unusable (until then, and when it opened, true): the
+    // inventory's menu items are greyed.
+    bool Usable() const { return !failed_.load(); }
     // Returns once everything queued so far is done (tests).
     void WaitIdle();
 
 private:
-    using TTask = std::function<void(TInventory&)>;
+    using TTask = std::function<void(TInventory*)>;
     void Post(TTask task);
     void Run();
     void Tell(const QString& problem);
@@ -49,6 +64,7 @@ private:
     std::condition_variable wake_, idle_;
     std::deque<TTask> tasks_;
     bool busy_ = false, stop_ = false, told_ = false;
+    std::atomic<bool> failed_{false};
     std::thread worker_;
 };
 
