@@ -74,4 +74,24 @@ TResult<TSnapshotBlocks> DecodeSnapshotBlocks(const QByteArray& bytes) {
     return s;
 }
 
+TSerialZ2Read SerialZ2Read(std::span<const std::uint8_t> params, std::span<const std::uint8_t> more) {
+    TSerialZ2Read r;
+    TBlockStore& store = r.Snapshot.Store;
+    TReceivedBlocks got;
+    if (params.size() == store.BasePort.size()) {
+        std::copy(params.begin(), params.end(), store.BasePort.begin());
+        got.Params = true;
+    }
+    constexpr std::size_t cloudPart = 30;
+    if (more.size() == cloudPart + store.Heart.size()) {
+        std::copy_n(more.begin(), cloudPart, store.Cloud.begin());
+        std::copy_n(more.begin() + cloudPart, store.Heart.size(), store.Heart.begin());
+        got.Cloud = got.Heart = true;
+    }
+    r.Settings = DecodeModuleSettings(FamilyZ2, 0, store, got);
+    r.Snapshot.Got = got;
+    r.Snapshot.Got.Cloud = false;
+    return r;
+}
+
 } // namespace varnix

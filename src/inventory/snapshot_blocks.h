@@ -14,6 +14,9 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+#include <span>
+
 namespace varnix {
 
 struct TSnapshotBlocks {
@@ -24,5 +27,15 @@ struct TSnapshotBlocks {
 QByteArray EncodeSnapshotBlocks(const TBlockStore& store, const TReceivedBlocks& got);
 // Refuses a string of another length or version (a damaged row).
 TResult<TSnapshotBlocks> DecodeSnapshotBlocks(const QByteArray& bytes);
+
+// A Z2 read over the serial line: the 130-byte parameter reply (base and port blocks) and, when it
+// came (else empty), the 115-byte follow-up, laid out as the first 30 bytes of the cloud block and
+// then the heartbeat block. `Settings` decodes all of it; `Snapshot` keeps only the blocks that
+// came whole (base, port, heartbeat), so a restore from it writes nothing guessed.
+struct TSerialZ2Read {
+    TModuleSettings Settings;
+    TSnapshotBlocks Snapshot;
+};
+TSerialZ2Read SerialZ2Read(std::span<const std::uint8_t> params, std::span<const std::uint8_t> more);
 
 } // namespace varnix

@@ -5,9 +5,11 @@
 
 #include "app/journal.h"
 #include "engine/clock.h"
+#include "inventory/inventory_db.h"
 #include "inventory/journal_store.h"
 #include "sim_process.h"
 #include "ui/main/serial_link.h"
+#include "ui/main/window_inventory.h"
 #include "window_harness.h"
 
 #include <QComboBox>
@@ -186,6 +188,23 @@ TEST(SerialTab, Z2ReadChainsTheFollowUpAndSaveCarriesTheModulesOwnBytes) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].first, u"55BD");
     EXPECT_EQ(frames[1].first, u"55C1");
+    // The read is a snapshot of the module in the inventory: over the serial link, with the
+    // blocks that came whole (base, port, heartbeat; the follow-up's part of the cloud block is
+    // not kept).
+    s.win->Inventory().WaitIdle();
+    {
+        auto inv = TInventory::Open(s.dir.path());
+        ASSERT_TRUE(inv) << inv.Error().Message;
+        const auto modules = (*inv)->Modules();
+        ASSERT_TRUE(modules && modules->size() == 1u);
+        EXPECT_EQ(modules->front().Name, u"Serial-Z2");
+        const auto snap = (*inv)->SnapshotAt(modules->front().Mac);
+        ASSERT_TRUE(snap && *snap);
+        EXPECT_EQ((*snap)->Info.Link, u"serial");
+        EXPECT_TRUE((*snap)->Blocks.Got.Params && (*snap)->Blocks.Got.Heart);
+        EXPECT_FALSE((*snap)->Blocks.Got.Cloud);
+        EXPECT_EQ(QString::fromStdString((*snap)->Settings().Base.StaticIP), u"192.168.0.7");
+    }
 
     // Saving what was read writes the module's blocks back unchanged, with 500 ms pauses that
     // are timers: the window's event loop keeps turning through them (a 5 ms timer is never

@@ -166,24 +166,12 @@ TReadOutcome ReadModule(const TArgs& a) {
         return o;
     }
     o.Z2Blocks = r.Z2->Blocks;
-    TBlockStore store;
-    store.StoreParamReply(r.Z2->Blocks);
-    TReceivedBlocks got;
-    got.Params = true;
-    if (r.Z2More) {
-        // The follow-up is laid out as the first 30 bytes of the cloud block, then the heartbeat
-        // and registration block.
-        std::copy_n(r.Z2More->begin(), 30, store.Cloud.begin());
-        std::copy_n(r.Z2More->begin() + 30, HeartBlockSize, store.Heart.begin());
-        got.Cloud = got.Heart = true;
-        o.More = true;
-    }
-    o.Z2 = DecodeModuleSettings(FamilyZ2, 0, store, got);
-    // The follow-up carries only the first 30 bytes of the cloud block: the snapshot keeps the
-    // base, port and heartbeat blocks, which came whole, so a restore writes nothing guessed.
-    TReceivedBlocks whole = got;
-    whole.Cloud = false;
-    StoreSerialRead(o.Z2, TSnapshotBlocks{store, whole});
+    const std::span<const std::uint8_t> more =
+        r.Z2More ? std::span<const std::uint8_t>(*r.Z2More) : std::span<const std::uint8_t>();
+    const TSerialZ2Read read = SerialZ2Read(r.Z2->Blocks, more);
+    o.More = r.Z2More.has_value();
+    o.Z2 = read.Settings;
+    StoreSerialRead(o.Z2, read.Snapshot);
     return o;
 }
 

@@ -215,6 +215,7 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
                         this);
 
     serial_->Comm().SetCapture(&ctx_.Capture());
+    serial_->SetZ2ReadObserver([this](const TSerialZ2Read& r) { inventory_->StoreSerialRead(r); });
     auto* captureSaver = new TCaptureSaver(ctx_, *prompts_, ui->mni_File, ui->mniExporDevs, this);
     connect(captureSaver, &TCaptureSaver::Done, this,
             [this](bool saved, const QString& text) { saved ? LogOk(text) : LogLine(text, kColourRed); });

@@ -201,6 +201,8 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
         const TComZ2More r = ParseZ2ComMore(chunk.first<ComZ2MoreReplySize>());
         if (!lastZ2Blocks_)
             break; // nothing to show it with
+        if (z2ReadObserver_)
+            z2ReadObserver_(SerialZ2Read(*lastZ2Blocks_, chunk.first<ComZ2MoreReplySize>()));
         TModuleSettings s = SerialZ2Settings(*lastZ2Blocks_);
         s.HasCloud = r.Cloud.size() == 1;
         if (s.HasCloud)

@@ -13,6 +13,7 @@
 
 #include "core/blocks.h"
 #include "engine/serial_job.h"
+#include "inventory/snapshot_blocks.h"
 #include "serial/comm.h"
 #include "ui/main/window_journal.h"
 
@@ -86,6 +87,11 @@ public:
     void CloseComPort();
     // The family the radios choose: 35 Z1, 2 Z2, 36 Z3; 0 when none is checked.
     std::int32_t ChosenFamily() const;
+    // Called with every Z2 read that came whole (parameters and follow-up): the fleet inventory
+    // keeps it as a snapshot of the module.
+    void SetZ2ReadObserver(std::function<void(const TSerialZ2Read&)> observer) {
+        z2ReadObserver_ = std::move(observer);
+    }
 
 signals:
     // The running operation has ended (done or cancelled).
@@ -115,6 +121,7 @@ private:
     void JournalSave(const TSaveRecord& record, int acks, const QString& outcome);
 
     TSerialLinkParts p_;
+    std::function<void(const TSerialZ2Read&)> z2ReadObserver_;
     TComm cm1_; // before the jobs: they drive it until they are gone
     std::unique_ptr<TSerialReadJob> read_;
     std::unique_ptr<TSerialSaveJob> save_;

@@ -44,10 +44,20 @@ void TWindowInventory::StoreRead(const TFoundModule& m, const TReadResult& read)
                      QString::fromStdString(m.Ip),
                      BytesToDisplay(m.Name),
                      QString::fromStdString(m.Local)};
-    Post([this, seen = std::move(seen), blocks = TSnapshotBlocks{read.Store, read.Got}](TInventory* inv) {
+    Store(std::move(seen), QStringLiteral("lan"), TSnapshotBlocks{read.Store, read.Got});
+}
+
+void TWindowInventory::StoreSerialRead(const TSerialZ2Read& read) {
+    Store(TSeenModule{QString::fromStdString(read.Settings.Base.UserMAC), FamilyZ2, 0, QString(),
+                      BytesToDisplay(read.Settings.Base.ModName), QString()},
+          QStringLiteral("serial"), read.Snapshot);
+}
+
+void TWindowInventory::Store(TSeenModule seen, QString link, TSnapshotBlocks blocks) {
+    Post([this, seen = std::move(seen), link = std::move(link), blocks = std::move(blocks)](TInventory* inv) {
         if (inv == nullptr)
             return;
-        if (const auto stored = inv->StoreSnapshot(seen, QStringLiteral("lan"), blocks); !stored)
+        if (const auto stored = inv->StoreSnapshot(seen, link, blocks); !stored)
             Tell(QString::fromStdString(stored.Error().Message));
     });
 }

@@ -7,6 +7,8 @@
 // write failed) is told once through `problem`, by a queued call on the window's thread.
 
 #include "engine/read_job.h"
+#include "inventory/inventory_db.h"
+#include "inventory/snapshot_blocks.h"
 #include "ui/main/device_list_model.h"
 
 #include <QObject>
@@ -36,6 +38,9 @@ public:
     // `locals`: the address of each binding, by index (the rows name their binding).
     void RecordSearch(std::vector<TDeviceRow> rows, std::vector<std::string> locals);
     void StoreRead(const TFoundModule& module, const TReadResult& read);
+    // A Z2 read over the serial line (link "serial"): the module's row keeps the address, firmware
+    // and local address a search gave it.
+    void StoreSerialRead(const TSerialZ2Read& read);
     // A question for the database, asked on the worker thread (`inv` is null when the file could
     // not be opened); `done` gets the answer on this object's thread, by a queued call, in the
     // order asked. Callers whose `done` may outlive what it touches guard it (QPointer).
@@ -53,6 +58,7 @@ public:
     void WaitIdle();
 
 private:
+    void Store(TSeenModule seen, QString link, TSnapshotBlocks blocks);
     using TTask = std::function<void(TInventory*)>;
     void Post(TTask task);
     void Run();
