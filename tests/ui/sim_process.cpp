@@ -45,4 +45,11 @@ TSimProcess::~TSimProcess() {
     }
 }
 
+QStringList SegmentSimArgs(const QStringList& more) {
+    return QStringList{QStringLiteral("--restart-ms"), QStringLiteral("200"),
+                       QStringLiteral("--bind"),       QStringLiteral("0.0.0.0"),
+                       QStringLiteral("--iface"),      qEnvironmentVariable("VARNIX_NS_SIM_IFACES")} +
+           more;
+}
+
 } // namespace varnix::test

@@ -23,4 +23,8 @@ private:
     QString error_;
 };
 
+// The arguments of a simulator on the segments of tests/netns-run --segments: it answers on every
+// module interface and restarts in 200 ms; `more` follows (--config, --state, --module...).
+QStringList SegmentSimArgs(const QStringList& more);
+
 } // namespace varnix::test

@@ -70,20 +70,11 @@ protected:
         ASSERT_TRUE(config.open(QIODevice::WriteOnly));
         config.write(QJsonDocument(QJsonObject{{QStringLiteral("modules"), modules}}).toJson());
         config.close();
-        sim_ = std::make_unique<TSimProcess>(
-            QStringList{QStringLiteral("--config"), config.fileName(), QStringLiteral("--state"), state_,
-                        QStringLiteral("--restart-ms"), QStringLiteral("200"), QStringLiteral("--bind"),
-                        QStringLiteral("0.0.0.0"), QStringLiteral("--iface"),
-                        qEnvironmentVariable("VARNIX_NS_SIM_IFACES")});
+        sim_ = std::make_unique<TSimProcess>(SegmentSimArgs(
+            {QStringLiteral("--config"), config.fileName(), QStringLiteral("--state"), state_}));
         ASSERT_TRUE(sim_->Ready()) << sim_->ErrorText().toStdString();
-        TMainOptions o;
-        o.ProgramDir = home_.path();
-        o.Prompts = &prompts_;
-        o.SystemIsChinese = false;
-        o.OpenUrl = [](const QUrl&) {};
-        o.VerifyTimeoutMs = 8000;
         context_ = std::make_unique<TAppContext>(home_.path());
-        win_ = std::make_unique<TFrm_Main>(*context_, o);
+        win_ = std::make_unique<TFrm_Main>(*context_, SimWindowOptions(home_.path(), prompts_));
         win_->show();
         if (!search)
             return;

@@ -26,6 +26,16 @@
 
 namespace varnix::test {
 
+TMainOptions SimWindowOptions(const QString& home, TScriptedPrompts& prompts) {
+    TMainOptions o;
+    o.ProgramDir = home;
+    o.Prompts = &prompts;
+    o.SystemIsChinese = false;
+    o.OpenUrl = [](const QUrl&) {};
+    o.VerifyTimeoutMs = 8000;
+    return o;
+}
+
 TSink::TSink() {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
     sockaddr_in sa{};

@@ -33,6 +33,10 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace varnix::test {
 
+// The window's options against the simulator on a segment: this home, these prompts, English, no
+// browser, and an 8 s verification (a module restarting on a busy machine).
+TMainOptions SimWindowOptions(const QString& home, TScriptedPrompts& prompts);
+
 // A plain UDP socket on 127.0.0.1 with a system-chosen port: it stands in for the modules of one
 // family port. It remembers who sent the last datagram, so a test can answer as a module does: to
 // the address and port the command came from (a lane of the window).

@@ -184,7 +184,13 @@ void TRestoreDialog::ShowSources() {
     }
     if (sources_->topLevelItemCount() == 0 && filter.isEmpty())
         ShowProblem(Text("lang_Restore_NoSnapshot"));
-    if (current != nullptr) {
+    // Nothing chosen yet: the first row (the newest snapshot, or the module unseen the longest) is,
+    // so the dialog opens on a comparison and the keys move from a known row (a list without a
+    // current row would take End to its first row).
+    if (current == nullptr && !chosen_ && sources_->topLevelItemCount() > 0) {
+        sources_->setCurrentItem(sources_->topLevelItem(0));
+        SourceChosen();
+    } else if (current != nullptr) {
         sources_->setCurrentItem(current);
     } else if (chosen_) {
         // The configuration shown is filtered out: nothing is chosen any more.
