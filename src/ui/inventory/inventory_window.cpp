@@ -3,6 +3,7 @@
 #include "app/app_context.h"
 #include "app/settings.h"
 #include "core/types.h"
+#include "lang/error_text.h"
 #include "ui/common/screen_fit.h"
 #include "ui/inventory/inventory_model.h"
 
@@ -17,12 +18,16 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace varnix {
 
 TInventoryWindow::TInventoryWindow(TAppContext& context, TLoader load, QWidget* parent)
     : QWidget(parent, Qt::Window), ctx_(context), load_(std::move(load)) {
     setObjectName(QStringLiteral("frm_Inventory"));
-    model_ = new TInventoryModel([this](const char* key) { return Text(key); }, this);
+    // The texts come from the context, which outlives the window: the list may ask for its header
+    // while the window is being taken down.
+    model_ = new TInventoryModel([&ctx = ctx_](const char* key) { return ctx.Text(key); }, this);
     filter_ = new TInventoryFilter(this);
     filter_->setSourceModel(model_);
     Build();
@@ -32,7 +37,14 @@ TInventoryWindow::TInventoryWindow(TAppContext& context, TLoader load, QWidget* 
 TInventoryWindow::~TInventoryWindow() {
     // Open when the program ends: it is destroyed with the main window, never hidden.
     if (placed_ && isVisible())
-        (void)SavePlace(this, ctx_.Settings(), IniInventoryGeometry);
+        KeepPlace();
+}
+
+// The place is a convenience: a settings file that cannot be written is said on stderr, as the
+// other windows say it when the program ends.
+void TInventoryWindow::KeepPlace() {
+    if (const TStatus r = SavePlace(this, ctx_.Settings(), IniInventoryGeometry); !r)
+        std::fprintf(stderr, "varnix: %s\n", qPrintable(ErrorMessage(r.Error())));
 }
 
 QString TInventoryWindow::Text(const char* key) const {
@@ -174,7 +186,7 @@ void TInventoryWindow::keyPressEvent(QKeyEvent* event) {
 void TInventoryWindow::hideEvent(QHideEvent* event) {
     // Written as the window goes, as the main window writes its own when it closes.
     if (placed_)
-        (void)SavePlace(this, ctx_.Settings(), IniInventoryGeometry);
+        KeepPlace();
     QWidget::hideEvent(event);
 }
 

@@ -49,6 +49,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void KeepPlace();
     void Build();
     void ShowRows(TRows rows);
     void ShowCount();

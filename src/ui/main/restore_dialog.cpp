@@ -48,6 +48,13 @@ TRestoreDialog::TRestoreDialog(TRestoreMode mode, TDeviceRow row, TReadResult re
     LoadSources();
 }
 
+TRestoreDialog::~TRestoreDialog() {
+    if (sources_ != nullptr)
+        sources_->disconnect(this);
+    if (filter_ != nullptr)
+        filter_->disconnect(this);
+}
+
 void TRestoreDialog::Build() {
     const bool replace = mode_ == TRestoreMode::Replace;
     setWindowTitle(Text(replace ? "lang_Replace_Title" : "lang_Restore_Title"));

@@ -38,6 +38,8 @@ public:
     // `read`: the module's last read (its settings and blocks), what the save is built from.
     TRestoreDialog(TRestoreMode mode, TDeviceRow row, TReadResult read, TWindowInventory& inventory,
                    IUserPrompts& prompts, const TTexts& texts, QWidget* parent);
+    // The lists stop calling back first: taking them down may move their current row.
+    ~TRestoreDialog() override;
 
     // What to write once accepted (every field but the MAC).
     const QList<TAssignment>& Assignments() const { return assignments_; }
