@@ -13,7 +13,7 @@
 #include "lan/local_addresses.h"
 #include "lang/error_text.h"
 #include "ui/common/app_icon.h"
-#include "ui/common/hint_style.h"
+#include "ui/common/app_style.h"
 #include "ui/common/startup_probe.h"
 #include "ui/main/main_window.h"
 #include "ui/upgrade/upgrade_window.h"
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     if (guard.CheckRunOnce())
         return 0; // the running copy has been brought forward
 
-    QApplication::setStyle(new THintStyle(QApplication::style()->name()));
+    QApplication::setStyle(new TAppStyle(QApplication::style()->name()));
     StyleHints();
 
     // Shared by every window and made before them: each takes it by reference. After the

@@ -5,6 +5,9 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <utility>
+#include <vector>
+
 namespace varnix {
 
 namespace {
@@ -68,19 +71,42 @@ public:
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
     }
+    // A window's icon is asked for at every size it offers, more than once as the window is made
+    // and shown: each size is painted once and kept.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        const TKey key{size.width(), size.height(), mode, scale};
+        for (const auto& [k, pm] : painted_)
+            if (k == key)
+                return pm;
         QPixmap pm(size * scale);
         pm.setDevicePixelRatio(scale);
         pm.fill(Qt::transparent);
         QPainter p(&pm);
         paint(&p, QRect(QPoint(0, 0), size), mode, state);
+        p.end();
+        if (painted_.size() >= MaxKept)
+            painted_.erase(painted_.begin());
+        painted_.emplace_back(key, pm);
         return pm;
     }
     QIconEngine* clone() const override { return new TAppIconEngine; }
     QString key() const override { return QStringLiteral("varnix-app-icon"); }
+    // The sizes a window offers its task bar and switcher (X11 sends each one to the server as
+    // the window is made); larger ones come from the installed icon theme.
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
-        return {{16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}};
+        return {{16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}};
     }
+
+private:
+    struct TKey {
+        int Width;
+        int Height;
+        QIcon::Mode Mode;
+        qreal Scale;
+        bool operator==(const TKey&) const = default;
+    };
+    static constexpr std::size_t MaxKept = 16;
+    std::vector<std::pair<TKey, QPixmap>> painted_;
 };
 
 } // namespace

@@ -269,7 +269,10 @@ void TFrm_Main::PutPanelsInScrollBox() {
     fit->setFrameShape(QFrame::NoFrame);
     fit->setFocusPolicy(Qt::NoFocus); // no Tab stop of its own: it follows the focused control
     fit->setWidgetResizable(true);
-    fit->setWidget(takeCentralWidget());
+    // Moved straight into the box: taken out of the window first, the panels would fall back to
+    // the application's font for a moment, and every control would take two font changes (each
+    // drop-down building its pop-up list for them).
+    fit->setWidget(centralWidget());
     setCentralWidget(fit);
 }
 
