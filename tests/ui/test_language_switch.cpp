@@ -7,6 +7,9 @@
 #include "lang/apply_texts.h"
 #include "ui/debug/data_debug.h"
 #include "ui/main/main_window.h"
+#include "ui/main/pages/page_set.h"
+#include "ui/main/pages/z2_page.h"
+#include "ui/main/pages/z3_page.h"
 #include "ui/upgrade/upgrade_window.h"
 #include "window_harness.h"
 
@@ -18,7 +21,10 @@
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QStackedWidget>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 
@@ -331,4 +337,42 @@ TEST(LanguageSwitch, OneHintSwitchForEveryWindow) {
     item->trigger();
     EXPECT_TRUE(hover());
     QToolTip::hideText();
+}
+
+// The parameter pages are built when they first show. A start with a saved size builds none; a
+// page built after a language switch and a change of search tab shows what a page built at start
+// would, and its save buttons reach the window and the serial link.
+TEST(LanguageSwitch, PagesBuiltLateFollowTheWindow) {
+    QTemporaryDir home;
+    { TWindowHarness first(false, home.path()); } // leaves its settings and its size
+    TWindowHarness h(false, home.path());
+    TFrm_Main& w = h.Win();
+    TPageSet& pages = w.Pages();
+    EXPECT_EQ(pages.BuiltZ1(), nullptr);
+    EXPECT_EQ(pages.BuiltZ2(), nullptr);
+    EXPECT_EQ(pages.BuiltZ3(), nullptr);
+
+    w.SetLanguage(true);
+    h.Find<QTabWidget>("rzpgcntrl_Srch")->setCurrentIndex(1); // the serial tab
+    w.SetPageMode(2);
+    ASSERT_NE(pages.BuiltZ2(), nullptr);
+    EXPECT_EQ(pages.BuiltZ3(), nullptr);
+    static_cast<void>(CheckWindow(*h.Context, pages.BuiltZ2(), MainTexts, nullptr));
+    auto* serialSave = h.Find<QPushButton>("btn_Z2ComSet");
+    EXPECT_TRUE(serialSave->isVisibleTo(pages.BuiltZ2()));
+    EXPECT_FALSE(h.Find<QPushButton>("btn_Z2NetSet")->isVisibleTo(pages.BuiltZ2()));
+    h.Prompts.Clear();
+    serialSave->click(); // nothing read over the cable yet
+    ASSERT_EQ(h.Prompts.Messages().size(), 1U);
+    EXPECT_EQ(h.Prompts.Messages()[0].text, h.Context->Text("lang_ComReadFirst"));
+
+    w.SetLanguage(false);
+    h.Find<QTabWidget>("rzpgcntrl_Srch")->setCurrentIndex(0);
+    w.SetPageMode(3);
+    ASSERT_NE(pages.BuiltZ3(), nullptr);
+    static_cast<void>(CheckWindow(*h.Context, pages.BuiltZ3(), MainTexts, nullptr));
+    static_cast<void>(CheckWindow(*h.Context, pages.BuiltZ2(), MainTexts, nullptr));
+    h.Find<QPushButton>("btn_Z3NetSet")->click(); // no row chosen
+    EXPECT_EQ(h.LogLines().back().Text, h.Context->Text("lang_Hint_NoTarget"));
+    EXPECT_EQ(pages.BuiltZ1(), nullptr);
 }

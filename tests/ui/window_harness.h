@@ -11,6 +11,7 @@
 #include "engine/clock.h"
 #include "ui/common/prompts.h"
 #include "ui/main/main_window.h"
+#include "ui/main/pages/page_set.h"
 
 #include <QColor>
 #include <QPlainTextEdit>
@@ -84,7 +85,14 @@ public:
     ~TWindowHarness();
 
     TFrm_Main& Win() { return *win_; }
-    template <typename T> T* Find(const char* name) { return win_->findChild<T*>(QString::fromLatin1(name)); }
+    // A control by name. The parameter pages are built when they first show: a control looked up
+    // before that is found once every page has been built.
+    template <typename T> T* Find(const char* name) {
+        if (T* found = win_->findChild<T*>(QString::fromLatin1(name)))
+            return found;
+        win_->Pages().BuildAll();
+        return win_->findChild<T*>(QString::fromLatin1(name));
+    }
     QPlainTextEdit* Log() { return Find<QPlainTextEdit>("redt_Log"); }
     QPlainTextEdit* Hex() { return Find<QPlainTextEdit>("redt_Hex"); }
     std::vector<TPaneLine> LogLines() {

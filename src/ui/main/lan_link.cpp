@@ -7,6 +7,7 @@
 #include "lang/text_codec.h"
 #include "ui/common/colours.h"
 #include "ui/main/pages/page_host.h"
+#include "ui/main/pages/page_set.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
 #include "ui/main/window_journal.h"
@@ -26,9 +27,9 @@ bool SameModule(const TFoundModule& a, const TFoundModule& b) {
 // Both pages offer the same calls; the family picks the page.
 template <typename Fn> void OnPage(const TLanLinkParts& p, std::int32_t family, Fn fn) {
     if (family == FamilyZ2)
-        fn(*p.Z2Page);
+        fn(p.Pages->Z2());
     else if (family == FamilyZ3)
-        fn(*p.Z3Page);
+        fn(p.Pages->Z3());
 }
 
 } // namespace
@@ -104,8 +105,7 @@ void TLanLink::Read(const TFoundModule& module) {
     // Nothing of the module shown before stays under another module's row; the same module read
     // again (the pop-up menu repeats the click) keeps its values until the new read shows them.
     if (!SameModule(module, reading_) || !lastRead_) {
-        p_.Z2Page->ClearSettings();
-        p_.Z3Page->ClearSettings();
+        p_.Pages->ClearLanPages();
         lastRead_.reset();
     }
     reading_ = module;
@@ -164,7 +164,7 @@ void TLanLink::Save(std::int32_t family, const std::optional<TFoundModule>& sele
         return;
     if (Saving()) {
         Log(Text("lang_Hint_SaveBusy"), kColourRed);
-        p_.Host->Prompts().Message(p_.Z2Page->window(), p_.Z2Page->window()->windowTitle(),
+        p_.Host->Prompts().Message(p_.Pages->Window(), p_.Pages->Window()->windowTitle(),
                                    Text("lang_Hint_SaveBusy"), IUserPrompts::Icon::Warning);
         return;
     }
@@ -218,7 +218,7 @@ bool TLanLink::SaveRefused(const TPreparedSave& save) {
         return false;
     const QString why = save.Errors.join(QStringLiteral("; "));
     Log(Text("lang_Hint_SaveRefused").arg(why), kColourRed);
-    p_.Host->Prompts().Message(p_.Z2Page->window(), p_.Z2Page->window()->windowTitle(),
+    p_.Host->Prompts().Message(p_.Pages->Window(), p_.Pages->Window()->windowTitle(),
                                Text("lang_Hint_SaveRefused").arg(why), IUserPrompts::Icon::Warning);
     return true;
 }

@@ -27,12 +27,10 @@
 namespace varnix {
 
 class IPageHost;
-class TZ2Page;
-class TZ3Page;
+class TPageSet;
 
 struct TLanLinkParts {
-    TZ2Page* Z2Page = nullptr;
-    TZ3Page* Z3Page = nullptr;
+    TPageSet* Pages = nullptr; // the Z2 and Z3 pages show reads and give saves
     IPageHost* Host = nullptr; // log lines, page mode, prompts
     TClock* Clock = nullptr;   // RealClock() when null
     TUdpSvrOptions Udp;        // every lane's endpoint options

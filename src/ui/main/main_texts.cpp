@@ -6,9 +6,7 @@
 #include "lang/error_text.h"
 #include "ui/main/device_list_model.h"
 #include "ui/main/main_window.h"
-#include "ui/main/pages/z1_page.h"
-#include "ui/main/pages/z2_page.h"
-#include "ui/main/pages/z3_page.h"
+#include "ui/main/pages/page_set.h"
 #include "ui_main_window.h"
 
 #include <QAction>
@@ -61,9 +59,7 @@ void TFrm_Main::ApplyMainTexts() {
                      {u.lv_Dev, "lang_H_lv_Dev"},
                      {u.cbb_SelectCom, "lang_Hint_ComF5"}});
 
-    z1Page_->ApplyTexts();
-    z2Page_->ApplyTexts();
-    z3Page_->ApplyTexts();
+    pages_->ApplyTexts();
     ApplyKeyTexts();
     ShowFindings();
 }

@@ -21,6 +21,7 @@
 #include "ui/main/window_journal.h"
 #include "ui_main_window.h"
 
+#include "ui/main/pages/page_set.h"
 #include "ui/main/pages/z1_page.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
@@ -155,14 +156,10 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     options_.Udp.Capture = &ctx_.Capture(); // the search endpoint and every lane
     udp_ = std::make_unique<TUdpSvr>(options_.Udp);
 
-    z1Page_ = new TZ1Page(*this, ui->rztbsht_Z1);
-    ui->rztbsht_Z1->layout()->addWidget(z1Page_);
-    z2Page_ = new TZ2Page(*this, ui->rztbsht_Z3);
-    ui->rztbsht_Z3->layout()->addWidget(z2Page_);
-    z3Page_ = new TZ3Page(*this, ui->rztbsht_Z3Net);
-    ui->rztbsht_Z3Net->layout()->addWidget(z3Page_);
+    // Each page is built when it first shows (or something first needs it).
+    pages_ = new TPageSet(*this, {ui->rztbsht_Z1, ui->rztbsht_Z3, ui->rztbsht_Z3Net}, this);
     lan_ = new TLanLink(
-        {z2Page_, z3Page_, this, options_.Clock, options_.Udp, options_.ProgramDir,
+        {pages_, this, options_.Clock, options_.Udp, options_.ProgramDir,
          [this] {
              return TLogin{DisplayToBytes(ctx_.Login().UserName), DisplayToBytes(ctx_.Login().Password)};
          },
@@ -186,11 +183,11 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     });
     lan_->SetReadObserver(
         [this](const TFoundModule& m, const TReadResult& r) { inventory_->StoreRead(m, r); });
-    connect(z2Page_, &TZ2Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ2); });
-    connect(z3Page_, &TZ3Page::NetSaveRequested, this, [this] { SaveFromPage(FamilyZ3); });
+    connect(pages_, &TPageSet::Z2NetSaveRequested, this, [this] { SaveFromPage(FamilyZ2); });
+    connect(pages_, &TPageSet::Z3NetSaveRequested, this, [this] { SaveFromPage(FamilyZ3); });
     // Z1 modules are written over the serial port only: on the LAN this button has nothing to
     // send, but without a selected row it still points the user at the list.
-    connect(z1Page_, &TZ1Page::NetSaveRequested, this, [this] {
+    connect(pages_, &TPageSet::Z1NetSaveRequested, this, [this] {
         if (!SelectedDevice())
             NoTarget();
     });
@@ -201,8 +198,7 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
                          ui->rbZ1,
                          ui->rbZ2,
                          ui->rbZ3,
-                         z1Page_,
-                         z2Page_,
+                         pages_,
                          this,
                          [this](const QString& text, const QColor& colour) { hex_->Append(text, colour); },
                          [this] {
@@ -371,6 +367,12 @@ void TFrm_Main::SetPopupItemsEnabled(bool enabled) {
 }
 
 void TFrm_Main::ShowParamPage(int index) {
+    if (index == 0)
+        pages_->Z1();
+    else if (index == 1)
+        pages_->Z2();
+    else
+        pages_->Z3();
     // Only the active page counts for the size of the page control, so the window fits it.
     for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i) {
         QWidget* page = ui->rzpgcntrl_Param->widget(i);
@@ -415,7 +417,10 @@ void TFrm_Main::FitPanels() {
     ui->pnl1->setMaximumWidth(paged ? LeftPanelWidth : QWIDGETSIZE_MAX);
 }
 
+// The first start's size, wide enough for the widest page: the only start that builds every page
+// (later ones restore the size the user left).
 void TFrm_Main::DefaultSize() {
+    pages_->BuildAll();
     const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
     int width = 0;
     for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
@@ -493,8 +498,7 @@ void TFrm_Main::SetPageMode(int mode) {
 void TFrm_Main::rzpgcntrl_SrchTabClick() {
     const bool lan = ui->rzpgcntrl_Srch->currentIndex() == 0;
     // The pages show the LAN or the serial save buttons, and the groups only the LAN can reach.
-    z1Page_->SetLanTabActive(lan);
-    z2Page_->SetLanTabActive(lan);
+    pages_->SetLanTabActive(lan);
     if (lan) {
         LogLine(Text("lang_rztbsht_Net") + u',' + Text("lang_ts_CfgFree"), kColourMaroon);
     } else {

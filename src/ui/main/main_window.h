@@ -41,9 +41,7 @@ class TLogPane;
 class TDeviceListModel;
 class TFrm_About;
 class TFrm_Pswd;
-class TZ1Page;
-class TZ2Page;
-class TZ3Page;
+class TPageSet;
 class TSerialLink;
 class TLanLink;
 class TClock;
@@ -165,6 +163,8 @@ public:
     std::optional<TFoundModule> SelectedModule() const;
     // The LAN reads, saves and commands (the engine's jobs).
     TLanLink& LanLink() { return *lan_; }
+    // The parameter pages, each built when it first shows.
+    TPageSet& Pages() { return *pages_; }
 
     // --- IPageHost. ---
     void WriteLog(const QString& text, const QColor& colour) override { LogLine(text, colour); }
@@ -266,9 +266,7 @@ private:
     // Shows or suppresses the hints of this window and its dialogs by the context's switch.
     std::unique_ptr<QObject> hintFilter_;
 
-    TZ1Page* z1Page_ = nullptr;
-    TZ2Page* z2Page_ = nullptr;
-    TZ3Page* z3Page_ = nullptr;
+    TPageSet* pages_ = nullptr;
     TSerialLink* serial_ = nullptr;
     TLanLink* lan_ = nullptr;
 

@@ -12,6 +12,7 @@
 #include "ui/main/lan_link.h"
 #include "ui/main/log_pane.h"
 #include "ui/main/menu_keys.h"
+#include "ui/main/pages/page_set.h"
 #include "ui/main/pages/z2_page.h"
 #include "ui/main/pages/z3_page.h"
 #include "ui/main/restore_dialog.h"
@@ -251,16 +252,17 @@ void TFrm_Main::ShowAbout() {
 
 void TFrm_Main::SetDataDebugOpener(TDataDebugOpener open) {
     dataDebugOpener_ = std::move(open);
-    z2Page_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
+    pages_->SetDataDebugAvailable(static_cast<bool>(dataDebugOpener_));
 }
 
 void TFrm_Main::OpenDataDebug() {
     if (!dataDebugOpener_)
         return;
-    const TResult<QJsonValue> mode = z2Page_->FieldValue(QStringLiteral("WorkMode"));
-    dataDebugOpener_(mode ? mode->toInt() : 0, z2Page_->FieldText(QStringLiteral("RemoteIP")),
-                     z2Page_->FieldText(QStringLiteral("LocalPort")),
-                     z2Page_->FieldText(QStringLiteral("RemotePort")));
+    const TZ2Page& page = pages_->Z2();
+    const TResult<QJsonValue> mode = page.FieldValue(QStringLiteral("WorkMode"));
+    dataDebugOpener_(mode ? mode->toInt() : 0, page.FieldText(QStringLiteral("RemoteIP")),
+                     page.FieldText(QStringLiteral("LocalPort")),
+                     page.FieldText(QStringLiteral("RemotePort")));
 }
 
 void TFrm_Main::OpenUrl(const QUrl& url) {
@@ -384,8 +386,8 @@ void TFrm_Main::mni_LvRightMmClick(QAction* item) {
     } else if (name == u"mni_OpenWeb") {
         // The address-resolution cache needs no flushing here: the kernel re-resolves by itself.
         QString portText;
-        portText = r.Family == FamilyZ3 ? z3Page_->FieldText(QStringLiteral("HTTPServerPort"))
-                                        : z2Page_->FieldText(QStringLiteral("HTTPServerPort"));
+        portText = r.Family == FamilyZ3 ? pages_->Z3().FieldText(QStringLiteral("HTTPServerPort"))
+                                        : pages_->Z2().FieldText(QStringLiteral("HTTPServerPort"));
         const QString portPart = QStringLiteral(":") + (portText.isEmpty() ? QStringLiteral("80") : portText);
         OpenUrl(QUrl(QStringLiteral("http://") + r.IP + portPart));
     } else if (name == u"mni_Restart") {

@@ -14,6 +14,7 @@
 #include "ui/main/com_port_box.h"
 #include "ui/main/pages/page_common.h"
 #include "ui/main/pages/page_host.h"
+#include "ui/main/pages/page_set.h"
 #include "ui/main/pages/z1_page.h"
 #include "ui/main/pages/z2_page.h"
 
@@ -76,8 +77,8 @@ TSerialLink::TSerialLink(TSerialLinkParts parts, QObject* parent) : QObject(pare
     connect(p_.SelectCom, &TComPortBox::CloseUp, this, &TSerialLink::cbb_SelectComCloseUp);
     ConnectCustomBaud(p_.SoftBitRate, p_.Host->Prompts(), p_.Host->Texts());
     connect(p_.ComRead, &QPushButton::clicked, this, &TSerialLink::ReadConfig);
-    connect(p_.Z1Page, &TZ1Page::SerialSaveRequested, this, &TSerialLink::SaveZ1);
-    connect(p_.Z2Page, &TZ2Page::SerialSaveRequested, this, &TSerialLink::SaveZ2);
+    connect(p_.Pages, &TPageSet::Z1SerialSaveRequested, this, &TSerialLink::SaveZ1);
+    connect(p_.Pages, &TPageSet::Z2SerialSaveRequested, this, &TSerialLink::SaveZ2);
 }
 
 TSerialLink::~TSerialLink() = default;
@@ -182,7 +183,7 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
         lastZ1_ = read_->Result().Z1;
         lastZ1Port_ = opPort_;
         p_.Host->SetPageMode(1);
-        p_.Z1Page->ShowZ1(*lastZ1_);
+        p_.Pages->Z1().ShowZ1(*lastZ1_);
         Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
         break;
     }
@@ -192,8 +193,8 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
         lastZ2Blocks_ = r.Blocks;
         lastZ2Port_ = opPort_;
         p_.Host->SetPageMode(2);
-        p_.Z2Page->ClearSettings(); // the module on the cable may be another one
-        p_.Z2Page->ShowSettings(SerialZ2Settings(r.Blocks));
+        p_.Pages->Z2().ClearSettings(); // the module on the cable may be another one
+        p_.Pages->Z2().ShowSettings(SerialZ2Settings(r.Blocks));
         Log(Text("lang_ts_Read") + Text("lang_ts_OK"), kColourGreen);
         break;
     }
@@ -209,7 +210,7 @@ void TSerialLink::ShowReply(std::span<const std::uint8_t> chunk, TSerialChunk us
             s.Cloud = r.Cloud.front();
         s.HasHeart = true;
         s.Heart = DecodeHeartBlock(r.Heart);
-        p_.Z2Page->ShowSettings(s);
+        p_.Pages->Z2().ShowSettings(s);
         break;
     }
     case TSerialChunk::Dropped:
@@ -305,7 +306,7 @@ void TSerialLink::SaveZ1() {
     if (Busy())
         return;
     // The frame is built (and refused with the field named) before the port opens.
-    const auto frame = p_.Z1Page->BuildZ1SerialFrameFromPage();
+    const auto frame = p_.Pages->Z1().BuildZ1SerialFrameFromPage();
     if (!frame)
         return;
     const TIdBytes bytes(frame->begin(), frame->end());
@@ -328,15 +329,15 @@ void TSerialLink::SaveZ2() {
     if (!lastZ2Blocks_ || lastZ2Port_ != p_.SelectCom->currentText()) {
         // Without the module's own blocks the hidden settings would be overwritten with guesses.
         Log(Text("lang_ComReadFirst"), kColourRed);
-        p_.Host->Prompts().Message(p_.Z2Page->window(), p_.Z2Page->window()->windowTitle(),
+        p_.Host->Prompts().Message(p_.Pages->Window(), p_.Pages->Window()->windowTitle(),
                                    Text("lang_ComReadFirst"), IUserPrompts::Icon::Warning);
         return;
     }
     // Base and port from the page over what the module reported; the registration selector sets
     // the three registration flags as a LAN save does.
-    const TResult<TModuleSettings> wanted = p_.Z2Page->ReadSettings(SerialZ2Settings(*lastZ2Blocks_));
+    const TResult<TModuleSettings> wanted = p_.Pages->Z2().ReadSettings(SerialZ2Settings(*lastZ2Blocks_));
     if (!wanted) {
-        p_.Z2Page->ShowFieldError(wanted.Error());
+        p_.Pages->Z2().ShowFieldError(wanted.Error());
         return;
     }
     const TZ2SaveInput in = MakeZ2SaveInput(*wanted);
@@ -344,7 +345,7 @@ void TSerialLink::SaveZ2() {
     try {
         frames = BuildZ2ComSaveFrames(*lastZ2Blocks_, in.Base, in.Port);
     } catch (const ConversionError& e) {
-        p_.Z2Page->ShowFieldError(TError{"", e.text(), e.what()});
+        p_.Pages->Z2().ShowFieldError(TError{"", e.text(), e.what()});
         return;
     }
     const auto& old = *lastZ2Blocks_;

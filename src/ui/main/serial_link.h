@@ -34,8 +34,7 @@ namespace varnix {
 class IPageHost;
 class TClock;
 class TComPortBox;
-class TZ1Page;
-class TZ2Page;
+class TPageSet;
 
 struct TSerialLinkParts {
     TComPortBox* SelectCom = nullptr; // cbb_SelectCom
@@ -44,9 +43,8 @@ struct TSerialLinkParts {
     QRadioButton* Z1 = nullptr;       // rbZ1
     QRadioButton* Z2 = nullptr;       // rbZ2
     QRadioButton* Z3 = nullptr;       // rbZ3
-    TZ1Page* Z1Page = nullptr;
-    TZ2Page* Z2Page = nullptr;
-    IPageHost* Host = nullptr; // log lines, page mode, prompts, block store
+    TPageSet* Pages = nullptr;        // the Z1 and Z2 pages show reads and give saves
+    IPageHost* Host = nullptr;        // log lines, page mode, prompts, block store
     // A hex-pane line in a colour; an invalid colour is the pane's own text colour.
     std::function<void(const QString&, const QColor&)> Hex;
     // Clears the hex pane and the log pane.
