@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -341,7 +342,8 @@ TEST(LanguageSwitch, OneHintSwitchForEveryWindow) {
 
 // The parameter pages are built when they first show. A start with a saved size builds none; a
 // page built after a language switch and a change of search tab shows what a page built at start
-// would, and its save buttons reach the window and the serial link.
+// would (texts, save buttons, accessible names), and its save buttons reach the window and the
+// serial link.
 TEST(LanguageSwitch, PagesBuiltLateFollowTheWindow) {
     QTemporaryDir home;
     { TWindowHarness first(false, home.path()); } // leaves its settings and its size
@@ -372,6 +374,16 @@ TEST(LanguageSwitch, PagesBuiltLateFollowTheWindow) {
     ASSERT_NE(pages.BuiltZ3(), nullptr);
     static_cast<void>(CheckWindow(*h.Context, pages.BuiltZ3(), MainTexts, nullptr));
     static_cast<void>(CheckWindow(*h.Context, pages.BuiltZ2(), MainTexts, nullptr));
+    // Named for a screen reader, as the controls there at start are.
+    int named = 0;
+    for (QWidget* c : pages.BuiltZ3()->findChildren<QWidget*>()) {
+        if ((qobject_cast<QLineEdit*>(c) == nullptr && qobject_cast<QComboBox*>(c) == nullptr) ||
+            qobject_cast<QComboBox*>(c->parentWidget()) != nullptr || !c->isVisibleTo(pages.BuiltZ3()))
+            continue;
+        EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
+        ++named;
+    }
+    EXPECT_GT(named, 10);
     h.Find<QPushButton>("btn_Z3NetSet")->click(); // no row chosen
     EXPECT_EQ(h.LogLines().back().Text, h.Context->Text("lang_Hint_NoTarget"));
     EXPECT_EQ(pages.BuiltZ1(), nullptr);

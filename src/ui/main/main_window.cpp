@@ -158,6 +158,7 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
 
     // Each page is built when it first shows (or something first needs it).
     pages_ = new TPageSet(*this, {ui->rztbsht_Z1, ui->rztbsht_Z3, ui->rztbsht_Z3Net}, this);
+    connect(pages_, &TPageSet::Built, this, &TFrm_Main::NamePageControls);
     lan_ = new TLanLink(
         {pages_, this, options_.Clock, options_.Udp, options_.ProgramDir,
          [this] {

@@ -223,6 +223,8 @@ private:
     void BuildShortcuts();
     // Mnemonics, label buddies and accessible names in the current language.
     void ApplyKeyTexts();
+    // Accessible names for the controls of a page built after the window's texts were applied.
+    void NamePageControls(QWidget* page);
     QPushButton* VisibleSaveButton() const;
     void OpenRowMenuFromKeyboard();
     static QAction* FirstEnabledItem(QMenu* menu);

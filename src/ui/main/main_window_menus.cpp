@@ -150,6 +150,10 @@ void TFrm_Main::ApplyKeyTexts() {
     NameControls(this);
 }
 
+void TFrm_Main::NamePageControls(QWidget* page) {
+    NameControls(page);
+}
+
 namespace {
 
 void NameControls(QWidget* root) {

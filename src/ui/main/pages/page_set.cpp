@@ -19,6 +19,7 @@ TZ1Page& TPageSet::Z1() {
         z1_->SetLanTabActive(lan_);
         connect(z1_, &TZ1Page::NetSaveRequested, this, &TPageSet::Z1NetSaveRequested);
         connect(z1_, &TZ1Page::SerialSaveRequested, this, &TPageSet::Z1SerialSaveRequested);
+        emit Built(z1_);
     }
     return *z1_;
 }
@@ -32,6 +33,7 @@ TZ2Page& TPageSet::Z2() {
         z2_->SetDataDebugAvailable(dataDebug_);
         connect(z2_, &TZ2Page::NetSaveRequested, this, &TPageSet::Z2NetSaveRequested);
         connect(z2_, &TZ2Page::SerialSaveRequested, this, &TPageSet::Z2SerialSaveRequested);
+        emit Built(z2_);
     }
     return *z2_;
 }
@@ -42,6 +44,7 @@ TZ3Page& TPageSet::Z3() {
         sheets_.Z3->layout()->addWidget(z3_);
         z3_->ApplyTexts();
         connect(z3_, &TZ3Page::NetSaveRequested, this, &TPageSet::Z3NetSaveRequested);
+        emit Built(z3_);
     }
     return *z3_;
 }

@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+class QWidget;
+
 namespace varnix {
 
 class IPageHost;
@@ -48,6 +50,8 @@ public:
     void ClearLanPages();
 
 signals:
+    // A page has just been built and has taken the window's state.
+    void Built(QWidget* page);
     void Z1NetSaveRequested();
     void Z1SerialSaveRequested();
     void Z2NetSaveRequested();
