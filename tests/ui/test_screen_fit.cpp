@@ -7,8 +7,12 @@
 #include "ui/upgrade/upgrade_window.h"
 #include "window_harness.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -90,4 +94,23 @@ TEST(ScreenFit, DebuggingAndUpgradeWindowsOpenOnTheScreen) {
     upgrade.Open(QStringLiteral("127.0.0.2"), QStringLiteral("001A2B3C4D5E"));
     EXPECT_TRUE(Area().contains(upgrade.frameGeometry()));
     upgrade.close();
+}
+
+// The first size shows a page beside the findings of the module read, wrapped under the list,
+// without scrolling: the log's tabs and the page's buttons stay in view.
+TEST(ScreenFit, FirstSizeShowsAPageBesideAModulesFindings) {
+    TWindowHarness h;
+    TFrm_Main& w = h.Win();
+    w.show();
+    // Outside the loopback binding's subnet and of an incompatible firmware: two findings.
+    h.SearchWith({{{10, 77, 0, 52}, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x61}, 2001, "Old", 1500}});
+    h.CheckHealth();
+    h.ClickRow(0);
+    w.SetPageMode(2);
+    QApplication::processEvents();
+    const QString findings = h.Find<QLabel>("lbl_Findings")->text();
+    ASSERT_EQ(findings.count(u'\n'), 1) << findings.toStdString();
+    auto* panels = h.Find<QScrollArea>("scr_Bg");
+    EXPECT_EQ(panels->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(panels->horizontalScrollBar()->maximum(), 0);
 }

@@ -427,7 +427,10 @@ void TFrm_Main::DefaultSize() {
     for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
         width = std::max(width, PanelsWidth(ui->rzpgcntrl_Param->widget(i)));
     width += LeftPanelWidth - ui->pnl1->minimumWidth();
-    QSize wanted(width, std::max(564, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus));
+    // Room for the findings line under the list as it wraps beside a page (up to four lines): a
+    // module with findings must not push the log's tabs or the page's buttons out of view.
+    const int findings = 4 * ui->lbl_Findings->fontMetrics().lineSpacing();
+    QSize wanted(width, std::max(564, ui->pnl_Bg->minimumSizeHint().height() + menuAndStatus) + findings);
     if (const QScreen* shown = screen()) {
         // Less the window manager's frame, which is not known before the first show: a title bar
         // and borders of a usual size.
