@@ -22,9 +22,6 @@
 #include "ui_main_window.h"
 
 #include "ui/main/pages/page_set.h"
-#include "ui/main/pages/z1_page.h"
-#include "ui/main/pages/z2_page.h"
-#include "ui/main/pages/z3_page.h"
 #include "ui/main/window_inventory.h"
 
 #include <QActionGroup>
