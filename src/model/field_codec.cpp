@@ -33,7 +33,6 @@ std::string ToWire(const QJsonValue& v) {
     return TextBytes(v.toString());
 }
 
-
 bool HeartBit(const TModuleSettings& s, std::uint8_t bit) {
     return (s.Heart.Flags & bit) != 0;
 }

@@ -2,7 +2,6 @@
 
 #include "model/field_codec.h"
 
-
 #include <functional>
 
 namespace varnix {
