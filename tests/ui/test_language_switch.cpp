@@ -263,6 +263,7 @@ QByteArray IniBytes(const QString& home) {
 TEST(LanguageSwitch, EveryWindowFollowsEnglishChineseEnglish) {
     TWindowHarness h;
     TFrm_Main& w = h.Win();
+    w.Pages().BuildAll(); // every page switches with the window (pages built later: below)
     TUpgradeWindowOptions upgradeOptions;
     upgradeOptions.Prompts = &h.Prompts;
     upgradeOptions.LocalAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };

@@ -114,3 +114,20 @@ TEST(ScreenFit, FirstSizeShowsAPageBesideAModulesFindings) {
     EXPECT_EQ(panels->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(panels->horizontalScrollBar()->maximum(), 0);
 }
+
+// The first size shows every family's page whole beside the list, in either language: no page
+// scrolls sideways.
+TEST(ScreenFit, FirstSizeShowsEveryPageWhole) {
+    for (const bool chinese : {false, true}) {
+        TWindowHarness h(chinese);
+        TFrm_Main& w = h.Win();
+        w.show();
+        auto* panels = h.Find<QScrollArea>("scr_Bg");
+        for (const int mode : {1, 2, 3}) {
+            w.SetPageMode(mode);
+            QApplication::processEvents();
+            EXPECT_EQ(panels->horizontalScrollBar()->maximum(), 0)
+                << (chinese ? "Chinese" : "English") << " Z" << mode;
+        }
+    }
+}

@@ -74,7 +74,8 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     : QMainWindow(parent), ctx_(context), texts_(context.Lang()), ui(std::make_unique<Ui::TFrm_Main>()),
       options_(std::move(options)) {
     // The window's font before its controls exist: set later, it would make them measure the
-    // form's built-in captions again.
+    // form's built-in captions again. The program makes it the application's font as well, so
+    // that the pages uic builds without a parent already have it.
     QFont windowFont = font();
     windowFont.setPixelSize(12);
     setFont(windowFont);
@@ -415,15 +416,11 @@ void TFrm_Main::FitPanels() {
     ui->pnl1->setMaximumWidth(paged ? LeftPanelWidth : QWIDGETSIZE_MAX);
 }
 
-// The first start's size, wide enough for the widest page: the only start that builds every page
-// (later ones restore the size the user left).
+// The first start's size (later ones restore the size the user left), wide enough for the widest
+// page. Only that page is built for it, so the first start does not wait for the others.
 void TFrm_Main::DefaultSize() {
-    pages_->BuildAll();
     const int menuAndStatus = ui->mm1->sizeHint().height() + ui->stat1->sizeHint().height();
-    int width = 0;
-    for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
-        width = std::max(width, PanelsWidth(ui->rzpgcntrl_Param->widget(i)));
-    width += LeftPanelWidth - ui->pnl1->minimumWidth();
+    const int width = PanelsWidth(pages_->WidestSheet()) + LeftPanelWidth - ui->pnl1->minimumWidth();
     // Room for the findings line under the list as it wraps beside a page (up to four lines): a
     // module with findings must not push the log's tabs or the page's buttons out of view.
     const int findings = 4 * ui->lbl_Findings->fontMetrics().lineSpacing();

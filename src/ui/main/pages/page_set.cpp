@@ -55,6 +55,11 @@ void TPageSet::BuildAll() {
     Z3();
 }
 
+QWidget* TPageSet::WidestSheet() {
+    Z2();
+    return sheets_.Z2;
+}
+
 QWidget* TPageSet::Window() const {
     return sheets_.Z2->window();
 }

@@ -36,8 +36,10 @@ public:
     TZ1Page* BuiltZ1() const { return z1_; }
     TZ2Page* BuiltZ2() const { return z2_; }
     TZ3Page* BuiltZ3() const { return z3_; }
-    // Builds every page not built yet (to measure them all).
+    // Builds every page not built yet.
     void BuildAll();
+    // The sheet of the widest page in either language, its page built (Z2: a test holds this).
+    QWidget* WidestSheet();
     // The window the pages sit in (the parent of their messages).
     QWidget* Window() const;
 
