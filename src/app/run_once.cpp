@@ -16,19 +16,31 @@ namespace {
 
 constexpr char RaiseMessage[] = "raise\n";
 
-// One name per user and program directory.
+// The folder of the lock and the socket: the user's runtime folder where the session has one (a
+// memory file system private to the user), otherwise the temporary folder. Taking the lock writes
+// the file and waits for it to reach the disk, which on a disk's folder can take tens of
+// milliseconds of every start.
+QDir GuardDir() {
+    const QFileInfo runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    if (runtime.isAbsolute() && runtime.isDir() && runtime.isWritable())
+        return QDir(runtime.filePath());
+    return QDir::temp();
+}
+
+// One name per user and program directory, a path in the guard's folder.
 QString GuardKey(const QString& programDir) {
     const QString dir = QFileInfo(programDir).absoluteFilePath();
     const QByteArray seed = dir.toUtf8() + '\0' + QByteArray::number(static_cast<qulonglong>(getuid()));
-    return QStringLiteral("varnix-") +
-           QString::fromLatin1(QCryptographicHash::hash(seed, QCryptographicHash::Sha1).toHex().left(16));
+    return GuardDir().filePath(
+        QStringLiteral("varnix-") +
+        QString::fromLatin1(QCryptographicHash::hash(seed, QCryptographicHash::Sha1).toHex().left(16)));
 }
 
 } // namespace
 
 TRunOnce::TRunOnce(const QString& programDir, QObject* parent)
-    : QObject(parent), serverName_(GuardKey(programDir)),
-      lockPath_(QDir::temp().filePath(serverName_ + QStringLiteral(".lock"))), lock_(lockPath_) {
+    : QObject(parent), serverName_(GuardKey(programDir)), lockPath_(serverName_ + QStringLiteral(".lock")),
+      lock_(lockPath_) {
     // A lock is stale only when its process is gone, never by age.
     lock_.setStaleLockTime(0);
 }
