@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -220,6 +221,8 @@ TEST(Keyboard, TabWalksEveryPageInReadingOrder) {
     TFrm_Main& w = h.Win();
     w.resize(1280, 720);
     w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     for (const int mode : {1, 2, 3}) {
         w.SetPageMode(mode);
         QCoreApplication::processEvents();
@@ -238,6 +241,11 @@ TEST(Keyboard, TabWalksEveryPageInReadingOrder) {
             chain.push_back(c);
         }
         ASSERT_GT(chain.size(), 5u) << "mode " << mode;
+        // Tab from the log, the control before the page, goes into the page.
+        auto* log = h.Find<QPlainTextEdit>("redt_Log");
+        log->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(log, Qt::Key_Tab);
+        EXPECT_TRUE(page->isAncestorOf(QApplication::focusWidget())) << "mode " << mode;
         for (std::size_t i = 1; i < chain.size(); ++i) {
             const QPoint a = chain[i - 1]->mapTo(page, QPoint(0, chain[i - 1]->height() / 2));
             const QPoint b = chain[i]->mapTo(page, QPoint(0, chain[i]->height() / 2));

@@ -146,8 +146,11 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     auto* langGroup = new QActionGroup(this);
     langGroup->addAction(ui->mni_Cn);
     langGroup->addAction(ui->mni_En);
-    // The pages are switched by the model, never by their tabs; the bar and its captions go.
+    // The pages are switched by the model, never by their tabs; the bar and its captions go. The
+    // hidden bar takes no Tab stop either: the page control hands its focus to the bar, so Tab
+    // would stop on it, invisible, and never reach the page.
     ui->rzpgcntrl_Param->tabBar()->hide();
+    ui->rzpgcntrl_Param->tabBar()->setFocusPolicy(Qt::NoFocus);
     for (int i = 0; i < ui->rzpgcntrl_Param->count(); ++i)
         ui->rzpgcntrl_Param->setTabText(i, QString());
 
