@@ -95,14 +95,14 @@ void StyleHints() {
     QToolTip::setFont(f);
 }
 
-// The program's windows are laid out for a 12 px font in the desktop's family; the main window
-// sets it on itself. It is the application's font too, before any window is made: uic builds a
+// The program's windows are laid out for a FormFontPixels font in the desktop's family; the main
+// window sets it on itself. It is the application's font too, before any window is made: uic builds a
 // tab's page and a scroll box's contents without a parent, and under another application font
 // every control in them would take a second font change as it moves into its window (each
 // drop-down building its pop-up list for it), some 480 changes in the main window alone.
 void UseFormFont() {
     QFont f = QApplication::font();
-    f.setPixelSize(12);
+    f.setPixelSize(FormFontPixels);
     QApplication::setFont(f);
 }
 

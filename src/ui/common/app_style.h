@@ -11,6 +11,8 @@
 namespace varnix {
 
 inline constexpr int HintPauseMs = 50;
+// The pixel size of the font every window is laid out for (the desktop's family is kept).
+inline constexpr int FormFontPixels = 12;
 
 class TAppStyle final : public QProxyStyle {
 public:

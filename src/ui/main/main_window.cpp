@@ -8,6 +8,7 @@
 #include "lang/apply_texts.h"
 #include "lang/safe_text.h"
 #include "lang/text_codec.h"
+#include "ui/common/app_style.h"
 #include "ui/common/colours.h"
 #include "ui/common/hint_filter.h"
 #include "ui/common/screen_fit.h"
@@ -77,7 +78,7 @@ TFrm_Main::TFrm_Main(TAppContext& context, TMainOptions options, QWidget* parent
     // form's built-in captions again. The program makes it the application's font as well, so
     // that the pages uic builds without a parent already have it.
     QFont windowFont = font();
-    windowFont.setPixelSize(12);
+    windowFont.setPixelSize(FormFontPixels);
     setFont(windowFont);
     ui->setupUi(this);
     if (options_.Prompts != nullptr) {
